@@ -1,0 +1,26 @@
+# Test executables: one per folder for the ordinary unit tests (*_test.cpp) and one for the
+# concurrency tests (*_mt_test.cpp), which are also built and run under ThreadSanitizer.
+# Every test runs in its own process (gtest_discover_tests), and the test main gives each
+# process a fresh system root, so tests never share registry, files or kernel objects.
+
+function(qz_add_tests name dir)
+  set(libs ${ARGN})
+  file(GLOB all_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*_test.cpp)
+  set(mt_tests ${all_tests})
+  list(FILTER mt_tests INCLUDE REGEX "_mt_test\\.cpp$")
+  set(unit_tests ${all_tests})
+  list(FILTER unit_tests EXCLUDE REGEX "_mt_test\\.cpp$")
+  string(REPLACE "/" "_" target ${name})
+  if(unit_tests AND NOT QZ_SANITIZE STREQUAL "thread")
+    add_executable(${target}_tests ${unit_tests})
+    target_link_libraries(${target}_tests PRIVATE ${libs} qztestmain GTest::gtest GTest::gmock)
+    gtest_discover_tests(${target}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT 300 LABELS unit)
+  endif()
+  if(mt_tests)
+    add_executable(${target}_mt_tests ${mt_tests})
+    target_link_libraries(${target}_mt_tests PRIVATE ${libs} qztestmain GTest::gtest GTest::gmock)
+    gtest_discover_tests(${target}_mt_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT 600 LABELS concurrency)
+  endif()
+endfunction()

@@ -1,0 +1,7 @@
+// Process and thread identity.
+#pragma once
+
+#include "errhandlingapi.h"
+
+WINBASEAPI DWORD WINAPI GetCurrentProcessId(void);
+WINBASEAPI DWORD WINAPI GetCurrentThreadId(void);

@@ -1,0 +1,24 @@
+// What the platform offers beyond the Windows API: the system root, and the seams that the host
+// and the tests use (a fixed clock, cleaning up a root's runtime area).
+#pragma once
+
+#include "windef.h"
+
+extern "C" {
+
+// The folder that holds this process's registry, Windows directory and WMI repository: $QZWMI_ROOT,
+// else /var/lib/qzwmi for root and ~/.local/state/qzwmi for others. Fixed at first use.
+const char* QzGetSystemRoot(void);
+
+// The per-root runtime area on tmpfs (volatile registry keys, named kernel objects).
+const char* QzGetRuntimeDir(void);
+
+// Removes the runtime area of this root (the named objects and volatile keys); for tests and for
+// tearing down a root. No handle may be open.
+void QzRemoveRuntimeArea(void);
+
+// Makes GetLocalTime and GetSystemTime answer this time (NULL: the real clock again). The variable
+// QZWMI_FIXED_TIME="YYYY-MM-DD hh:mm:ss.mmm" does the same for a whole process.
+void QzSetFixedLocalTime(const SYSTEMTIME* time);
+
+}  // extern "C"

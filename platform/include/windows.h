@@ -1,0 +1,7 @@
+// The Windows API as far as the system uses it.
+#pragma once
+
+#include "windef.h"
+#include "winerror.h"
+#include "winbase.h"
+#include "winreg.h"
