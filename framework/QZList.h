@@ -1,0 +1,63 @@
+// The list interface that every provider reads: a generation per build, the memory-event watch,
+// and the records that RebuildList gathers.
+#pragma once
+
+#include <wbemidl.h>
+
+#include <memory>
+#include <vector>
+
+#include "support/Mutex.h"
+
+class CQZList {
+ public:
+  CQZList() = default;
+  virtual ~CQZList() = default;
+  CQZList(const CQZList&) = delete;
+  CQZList& operator=(const CQZList&) = delete;
+
+  // Rebuilds the list unless it watches memory events and the counter has not moved since its
+  // last rebuild; returns the generation, 0 when the list holds no valid data.
+  DWORD Update(IWbemContext* pCtx);
+
+  // Update, then whether the generation differs from the stamp (which then takes it).
+  bool HasChanged(IWbemContext* pCtx, DWORD& stamp);
+
+  virtual DWORD GetCount() const = 0;
+
+  void Lock() { m_Mutex.Lock(); }
+  void Unlock() { m_Mutex.Unlock(); }
+
+  DWORD Generation() const { return m_Generation; }
+  bool WatchesEvents() const { return m_bWatchEvents != 0; }
+  DWORD LastEventCount() const { return m_LastEventCount; }
+
+  // 0 and 1 are followed by 2. The value after 0xFFFFFFFF is 2 as well: wrapping to 0 would
+  // read as "no valid data", and 1 is the value of a list that was never built.
+  static DWORD NextGeneration(DWORD generation);
+
+ protected:
+  // Gathers the records from the sources; false when the list has no valid data.
+  virtual bool RebuildList(IWbemContext* pCtx) = 0;
+
+  DWORD m_Generation = 1;
+  BYTE m_bWatchEvents = FALSE;
+  DWORD m_LastEventCount = 0;
+  CMutex m_Mutex;
+};
+
+// A list that owns records of one type, in the order RebuildList appended them.
+template <class TRecord>
+class CQZRecordList : public CQZList {
+ public:
+  using Record = TRecord;
+
+  DWORD GetCount() const override { return static_cast<DWORD>(m_Records.size()); }
+  const TRecord* GetAt(DWORD index) const { return index < m_Records.size() ? m_Records[index].get() : nullptr; }
+
+ protected:
+  void ClearRecords() { m_Records.clear(); }
+  TRecord& AddRecord() { return *m_Records.emplace_back(std::make_unique<TRecord>()); }
+
+  std::vector<std::unique_ptr<TRecord>> m_Records;
+};

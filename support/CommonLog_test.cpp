@@ -1,0 +1,224 @@
+// The common log: configuration from the registry, the exact line format, rotation and failures.
+#include "support/CommonLog.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "qzplatform.h"
+#include "tests/support/SystemFixture.h"
+
+namespace {
+
+using qztest::ReadFileBytes;
+using qztest::SetRegDword;
+using qztest::SetRegString;
+using qztest::Utf16Le;
+
+const std::wstring kDefaultFolder = L"C:\\Windows\\system32\\wbem\\logs\\";
+
+class CommonLogTest : public qztest::SystemTest {
+ protected:
+  std::wstring LogPath(const WCHAR* extension = L".log") { return kDefaultFolder + L"QZWBEMServer" + extension; }
+};
+
+TEST_F(CommonLogTest, LineIsWrittenByteForByteInUtf16WithCrLf) {
+  qztest::FixLocalTime(2026, 3, 4, 9, 5, 7, 42);
+  CCommonLog log;
+  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  log.Lock();
+  log.SetFunctionName(L"CQZMemoryModuleProv::CreateInstanceEnumAsync");
+  EXPECT_EQ(log.LogError(L"Cannot return instances"), 0u);
+  log.Unlock();
+  EXPECT_EQ(ReadFileBytes(LogPath()),
+            Utf16Le(L"03/04/2026 09:05:07.042 [Error] QZWmiMemory.DLL!CQZMemoryModuleProv::CreateInstanceEnumAsync| "
+                    L"Cannot return instances\r\n"));
+}
+
+TEST_F(CommonLogTest, WithoutConfigurationWritesInformationButNotVerbose) {
+  CCommonLog log;
+  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  EXPECT_EQ(log.Level(), 3u);
+  EXPECT_EQ(log.MaxSize(), 0x200000u);
+  EXPECT_EQ(log.FileBase(), kDefaultFolder + L"QZWBEMServer");
+  log.Lock();
+  log.SetFunctionName(L"C::M");
+  log.LogVerbose(L"Entering");
+  log.LogInformation(L"Returning %d instances", 12);
+  log.Unlock();
+  std::wstring text = qztest::ReadUtf16File(LogPath());
+  EXPECT_EQ(text.find(L"Entering"), std::wstring::npos);
+  EXPECT_NE(text.find(L"[Information] QZWmiMemory.DLL!C::M| Returning 12 instances\r\n"), std::wstring::npos);
+}
+
+TEST_F(CommonLogTest, NothingIsWrittenBeforeLogInit) {
+  CCommonLog log;
+  EXPECT_EQ(log.LogError(L"lost"), 0u);
+  EXPECT_FALSE(qztest::FileExists(LogPath()));
+}
+
+struct LevelCase {
+  const char* name;
+  int level;        // -1: absent, -2: REG_SZ "2", -3: a 2-byte REG_DWORD
+  int groupLevel;   // -1: absent
+  int moduleLevel;  // -1: absent
+  DWORD expected;
+};
+
+class CommonLogLevelTest : public CommonLogTest, public testing::WithParamInterface<LevelCase> {};
+
+TEST_P(CommonLogLevelTest, OverridesApplyOnlyBeneathAValidValue) {
+  const LevelCase& c = GetParam();
+  const WCHAR* key = L"Software\\Tarnwell\\WBEM";
+  if (c.level >= 0) SetRegDword(key, L"LogLevel", static_cast<DWORD>(c.level));
+  if (c.level == -2) SetRegString(key, L"LogLevel", L"2");
+  if (c.level == -3) qztest::SetRegBinary(key, L"LogLevel", REG_DWORD, {2, 0});
+  if (c.groupLevel >= 0) SetRegDword(key, L"LogLevel (QZWBEMSERVER)", static_cast<DWORD>(c.groupLevel));
+  if (c.moduleLevel >= 0)
+    SetRegDword(key, L"LogLevel (QZWBEMSERVER:QZWMIMEMORY.DLL)", static_cast<DWORD>(c.moduleLevel));
+  CCommonLog log;
+  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  EXPECT_EQ(log.Level(), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Levels, CommonLogLevelTest,
+    testing::Values(LevelCase{"Absent", -1, -1, -1, 3}, LevelCase{"Plain", 2, -1, -1, 2},
+                    LevelCase{"GroupOverride", 4, 2, -1, 2}, LevelCase{"ModuleUnderGroup", 4, 5, 2, 2},
+                    LevelCase{"ModuleWithoutGroup", 4, -1, 2, 4}, LevelCase{"GroupOutOfRange", 4, 7, 2, 4},
+                    LevelCase{"ModuleOutOfRange", 4, 5, 0, 5}, LevelCase{"ZeroUsedAsRead", 0, 2, 2, 0},
+                    LevelCase{"SixUsedAsRead", 6, 2, -1, 6}, LevelCase{"GroupWithoutLevel", -1, 2, 2, 3},
+                    LevelCase{"StringIsUnreadable", -2, 2, -1, 3}, LevelCase{"ShortDwordIsUnreadable", -3, -1, -1, 3}),
+    [](const testing::TestParamInfo<LevelCase>& info) { return std::string(info.param.name); });
+
+TEST_F(CommonLogTest, MaxSizeGroupOverrideOnlyInRange) {
+  const WCHAR* key = L"Software\\Tarnwell\\WBEM";
+  struct {
+    DWORD size;
+    DWORD group;
+    DWORD expected;
+  } cases[] = {
+      {0x80000, 0x100000, 0x100000},     // both in range: the group wins
+      {0x80000, 0x3000000, 0x80000},     // group beyond 32 MiB
+      {0x1000, 0x100000, 0x1000},        // below 512 KiB: used as read, no override
+      {0x2000000, 0x80000, 0x80000},     // upper bound included
+  };
+  for (const auto& c : cases) {
+    SetRegDword(key, L"LogMaxSize", c.size);
+    SetRegDword(key, L"LogMaxSize (QZWBEMSERVER)", c.group);
+    CCommonLog log;
+    log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+    EXPECT_EQ(log.MaxSize(), c.expected) << c.size << " " << c.group;
+  }
+}
+
+TEST_F(CommonLogTest, VerboseLevelWritesTheInitialisationLine) {
+  qztest::FixLocalTime(2026, 12, 5, 14, 0, 1, 2);
+  SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
+  CCommonLog log;
+  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  EXPECT_EQ(qztest::ReadUtf16File(LogPath()),
+            L"12/05/2026 14:00:01.002 [Verbose] QZWmiMemory.DLL!CCommonLog::LogInit| A logging interface is "
+            L"initialized (Module=\"QZWmiMemory.DLL\", Level=Verbose, size=2097152)\r\n");
+}
+
+TEST_F(CommonLogTest, FolderWithoutTrailingBackslashGetsOne) {
+  ASSERT_TRUE(CreateDirectoryW(L"D:\\", nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  ASSERT_TRUE(CreateDirectoryW(L"D:\\logs", nullptr));
+  SetRegString(L"Software\\Tarnwell\\WBEM", L"LogFolder", L"D:\\logs");
+  CCommonLog log;
+  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  EXPECT_EQ(log.FileBase(), L"D:\\logs\\QZWBEMServer");
+  log.LogError(L"x");
+  EXPECT_TRUE(qztest::FileExists(L"D:\\logs\\QZWBEMServer.log"));
+}
+
+TEST_F(CommonLogTest, UnusableFolderFallsBackToTheDefault) {
+  HANDLE file = CreateFileW(L"C:\\afile", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  for (const WCHAR* folder : {L"C:\\does\\not\\exist\\", L"C:\\afile"}) {
+    SetRegString(L"Software\\Tarnwell\\WBEM", L"LogFolder", folder);
+    CCommonLog log;
+    log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+    EXPECT_EQ(log.FileBase(), kDefaultFolder + L"QZWBEMServer") << folder;
+    EXPECT_EQ(log.Level(), 3u);
+  }
+}
+
+TEST_F(CommonLogTest, NoUsableFolderLeavesTheLogOff) {
+  SetRegString(L"Software\\Tarnwell\\WBEM", L"LogFolder", L"C:\\missing\\");
+  ASSERT_TRUE(RemoveDirectoryW(L"C:\\Windows\\system32\\wbem\\logs"));
+  CCommonLog log;
+  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  EXPECT_EQ(log.Level(), 6u);
+  EXPECT_EQ(log.LogError(L"nowhere"), 0u);
+}
+
+TEST_F(CommonLogTest, LogFileReplacedByAFolderFailsTheWriteOnly) {
+  CCommonLog log;
+  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  ASSERT_TRUE(DeleteFileW((kDefaultFolder + L"QZWBEMServer.log").c_str()));
+  ASSERT_TRUE(CreateDirectoryW((kDefaultFolder + L"QZWBEMServer.log").c_str(), nullptr));
+  log.Lock();
+  log.SetFunctionName(L"C::M");
+  EXPECT_EQ(log.LogError(L"into a folder"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  log.Unlock();
+}
+
+TEST_F(CommonLogTest, FullFileRotatesIntoTheOldCopy) {
+  SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogMaxSize", 0x80000);
+  CCommonLog log;
+  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  std::wstring message(500, L'x');
+  auto fill = [&] {
+    while (qztest::FileSize(LogPath()) < 0x80000) log.WriteLine(L"", 5, message.c_str());
+  };
+  fill();
+  EXPECT_FALSE(qztest::FileExists(LogPath(L".lo_")));
+  log.WriteLine(L"S", 5, L"first of the new file");
+  ASSERT_TRUE(qztest::FileExists(LogPath(L".lo_")));
+  EXPECT_GE(qztest::FileSize(LogPath(L".lo_")), 0x80000);
+  std::wstring fresh = qztest::ReadUtf16File(LogPath());
+  EXPECT_EQ(fresh.substr(24), L"[Error] S| first of the new file\r\n");
+
+  // A second rotation replaces the earlier old copy.
+  fill();
+  log.WriteLine(L"S", 5, L"second rotation");
+  std::wstring old = qztest::ReadUtf16File(LogPath(L".lo_"));
+  const std::wstring first = L"[Error] S| first of the new file\r\n";
+  EXPECT_EQ(old.substr(24, first.size()), first);
+  EXPECT_EQ(qztest::ReadUtf16File(LogPath()).substr(24), L"[Error] S| second rotation\r\n");
+}
+
+TEST_F(CommonLogTest, FailedRenameReportsOnStandardErrorAndKeepsAppending) {
+  SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogMaxSize", 0x80000);
+  CCommonLog log;
+  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  // An old copy that is a folder with contents can be neither deleted nor replaced.
+  ASSERT_TRUE(CreateDirectoryW((kDefaultFolder + L"QZWBEMServer.lo_").c_str(), nullptr));
+  HANDLE blocker = CreateFileW((kDefaultFolder + L"QZWBEMServer.lo_\\keep").c_str(), GENERIC_WRITE, 0, nullptr,
+                               CREATE_NEW, 0, nullptr);
+  ASSERT_NE(blocker, INVALID_HANDLE_VALUE);
+  CloseHandle(blocker);
+  std::wstring message(500, L'x');
+  while (qztest::FileSize(LogPath()) < 0x80000) log.WriteLine(L"", 5, message.c_str());
+  long long before = qztest::FileSize(LogPath());
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(log.WriteLine(L"", 5, L"still here"), 0u);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err, "logging: Failed to replace old log file: C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log\n");
+  EXPECT_GT(qztest::FileSize(LogPath()), before);
+}
+
+TEST(CommonLogNames, MutexNameDropsBackslashesAndIsUpperCase) {
+  EXPECT_EQ(CommonLogMutexName(L"C:\\Windows\\system32\\wbem\\logs\\", L"QZWBEMServer"),
+            L"Global\\C:WINDOWSSYSTEM32WBEMLOGSQZWBEMSERVER");
+  // Of two adjacent backslashes, the second stays.
+  EXPECT_EQ(RemoveBackslashes(L"\\\\srv\\share\\\\x"), L"\\srvshare\\x");
+  EXPECT_EQ(RemoveBackslashes(L""), L"");
+}
+
+}  // namespace

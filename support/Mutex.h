@@ -1,0 +1,39 @@
+// CMutex: the lock of the providers, lists and the platform probe; private to the process, or
+// system-wide when named. Its own failures go to its server log, never to the caller.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+#include "support/ServerLog.h"
+
+class CMutex {
+ public:
+  CMutex();
+  virtual ~CMutex();
+  CMutex(const CMutex&) = delete;
+  CMutex& operator=(const CMutex&) = delete;
+
+  // The mutex becomes the system-wide "Global\wmi_" + name. Call before the first Lock.
+  void SetName(const WCHAR* name);
+
+  // Waits without time-out; re-entrant for the owning thread. The operating-system mutex is
+  // created at the first Lock. A failure is logged and the caller goes on as if it held the lock.
+  virtual void Lock();
+  virtual void Unlock();
+
+  const std::wstring& Name() const { return m_Name; }
+
+ private:
+  HANDLE Handle();
+  void LogFailure();
+
+  std::atomic<HANDLE> m_hMutex{nullptr};
+  std::wstring m_Name;
+  CServerLog m_Log;
+};
+
+// The text of every CMutex failure line, followed by the system error number.
+inline constexpr const WCHAR* kMutexFailureFormat = L"CreateSemaphore(Mutex) failed.  Last error:  %d";
