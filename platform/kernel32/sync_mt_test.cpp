@@ -1,0 +1,250 @@
+// Mutexes and semaphores between threads and processes: ownership, abandonment by a thread or a
+// killed process, fresh objects after their holders died, and mutual exclusion under load.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "qzplatform.h"
+#include "tests/support/ChildProcess.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long ElapsedMs(Clock::time_point since) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
+}
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+TEST(MutexThreads, OnlyTheOwningThreadMayRelease) {
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Global\\Owner");
+  ASSERT_NE(mutex, nullptr);
+  DWORD wait = 0, error = 0;
+  BOOL released = TRUE;
+  std::thread([&] {
+    released = ReleaseMutex(mutex);
+    error = GetLastError();
+    Clock::time_point start = Clock::now();
+    wait = WaitForSingleObject(mutex, 50);
+    EXPECT_GE(ElapsedMs(start), 50);
+  }).join();
+  EXPECT_FALSE(released);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_NOT_OWNER));
+  EXPECT_EQ(wait, static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  CloseHandle(mutex);
+}
+
+TEST(MutexThreads, ThreadThatEndsHoldingAMutexAbandonsIt) {
+  for (const wchar_t* name : {static_cast<const wchar_t*>(nullptr), L"Global\\Abandoned"}) {
+    SCOPED_TRACE(name ? "named" : "unnamed");
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+    ASSERT_NE(mutex, nullptr);
+    std::thread([&] {
+      EXPECT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
+      EXPECT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);  // held twice
+    }).join();
+    EXPECT_EQ(WaitForSingleObject(mutex, 1000), WAIT_ABANDONED);
+    EXPECT_TRUE(ReleaseMutex(mutex));  // the new owner holds it once
+    EXPECT_FALSE(ReleaseMutex(mutex));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);  // consistent again
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+  }
+}
+
+TEST(MutexThreads, ClosingTheLastHandleWhileOwnedKeepsTheThreadSafe) {
+  // The owner closes its only handle and ends later: nothing may touch freed memory then.
+  for (const wchar_t* name : {static_cast<const wchar_t*>(nullptr), L"Global\\ClosedOwned"}) {
+    std::thread([name] {
+      HANDLE mutex = CreateMutexW(nullptr, TRUE, name);
+      EXPECT_NE(mutex, nullptr);
+      CloseHandle(mutex);
+      std::vector<char*> churn;
+      for (int i = 0; i < 64; ++i) churn.push_back(new char[64]());
+      for (char* block : churn) delete[] block;
+    }).join();
+  }
+  SetLastError(0);
+  EXPECT_EQ(OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\ClosedOwned"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(SemaphoreThreads, ReleaseFromAnyThreadWakesAWaiter) {
+  HANDLE semaphore = CreateSemaphoreW(nullptr, 0, 1, L"Global\\Handoff");
+  std::atomic<int> woken{0};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < 3; ++i)
+    waiters.emplace_back([&] {
+      if (WaitForSingleObject(semaphore, 5000) == WAIT_OBJECT_0) woken.fetch_add(1);
+    });
+  for (int i = 0; i < 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::thread([&] { EXPECT_TRUE(ReleaseSemaphore(semaphore, 1, nullptr)); }).join();
+  }
+  for (std::thread& waiter : waiters) waiter.join();
+  EXPECT_EQ(woken.load(), 3);
+  EXPECT_EQ(WaitForSingleObject(semaphore, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  CloseHandle(semaphore);
+}
+
+TEST(SemaphoreThreads, CountIsNeverExceededUnderContention) {
+  HANDLE semaphore = CreateSemaphoreW(nullptr, 2, 2, nullptr);
+  std::atomic<int> inside{0}, most{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 2000; ++i) {
+        ASSERT_EQ(WaitForSingleObject(semaphore, 5000), WAIT_OBJECT_0);
+        int now = inside.fetch_add(1) + 1;
+        int seen = most.load();
+        while (now > seen && !most.compare_exchange_weak(seen, now)) {
+        }
+        inside.fetch_sub(1);
+        ASSERT_TRUE(ReleaseSemaphore(semaphore, 1, nullptr));
+      }
+    });
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_LE(most.load(), 2);
+  LONG previous = -1;
+  EXPECT_FALSE(ReleaseSemaphore(semaphore, 1, &previous));
+  CloseHandle(semaphore);
+}
+
+// Takes the named mutex, says so through the named semaphore, and waits to be killed.
+QZ_CHILD_MAIN(HoldMutexUntilKilled) {
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(args[0]).c_str());
+  HANDLE ready = OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, Wide(args[1]).c_str());
+  if (!mutex || !ready || WaitForSingleObject(mutex, INFINITE) != WAIT_OBJECT_0) return 1;
+  ReleaseSemaphore(ready, 1, nullptr);
+  Sleep(30000);
+  return 2;
+}
+
+TEST(MutexProcesses, KilledHolderAbandonsTheMutexToTheWaiter) {
+  HANDLE ready = CreateSemaphoreW(nullptr, 0, 1, L"Global\\HolderReady");
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Global\\KilledHolder");
+  qztest::ChildProcess child = qztest::ChildProcess::Start("HoldMutexUntilKilled", {"Global\\KilledHolder", "Global\\HolderReady"});
+  ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+
+  Clock::time_point returnedAt;
+  DWORD result = WAIT_FAILED;
+  std::thread waiter([&] {
+    result = WaitForSingleObject(mutex, 5000);
+    returnedAt = Clock::now();
+    if (result == WAIT_ABANDONED) {
+      EXPECT_TRUE(ReleaseMutex(mutex));  // owned once by this thread
+      EXPECT_FALSE(ReleaseMutex(mutex));
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  Clock::time_point killedAt = Clock::now();
+  child.Kill(SIGKILL);
+  waiter.join();
+  EXPECT_EQ(result, WAIT_ABANDONED);
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returnedAt - killedAt).count(), 100);
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+  ReleaseMutex(mutex);
+  EXPECT_EQ(child.Wait(5000), 128 + SIGKILL);
+  CloseHandle(mutex);
+  CloseHandle(ready);
+}
+
+// Creates the named semaphore, takes its count, says so, and waits to be killed.
+QZ_CHILD_MAIN(DrainSemaphoreUntilKilled) {
+  HANDLE semaphore = CreateSemaphoreW(nullptr, 1, 1, Wide(args[0]).c_str());
+  HANDLE ready = OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, Wide(args[1]).c_str());
+  if (!semaphore || !ready || WaitForSingleObject(semaphore, 0) != WAIT_OBJECT_0) return 1;
+  ReleaseSemaphore(ready, 1, nullptr);
+  Sleep(30000);
+  return 2;
+}
+
+TEST(SemaphoreProcesses, DeadHoldersLeaveNoStaleCount) {
+  HANDLE ready = CreateSemaphoreW(nullptr, 0, 1, L"Global\\DrainReady");
+  qztest::ChildProcess child = qztest::ChildProcess::Start("DrainSemaphoreUntilKilled", {"Global\\Drained", "Global\\DrainReady"});
+  ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+
+  // While the child lives the object exists with its count at 0.
+  HANDLE shared = CreateSemaphoreW(nullptr, 1, 1, L"Global\\Drained");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(WaitForSingleObject(shared, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  CloseHandle(shared);
+
+  child.Kill(SIGKILL);
+  EXPECT_EQ(child.Wait(5000), 128 + SIGKILL);
+  SetLastError(12345);
+  HANDLE fresh = CreateSemaphoreW(nullptr, 1, 1, L"Global\\Drained");
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(GetLastError(), 0u);
+  EXPECT_EQ(WaitForSingleObject(fresh, 0), WAIT_OBJECT_0);
+  CloseHandle(fresh);
+  CloseHandle(ready);
+}
+
+TEST(SemaphoreProcesses, ZombieHolderCountsAsDead) {
+  HANDLE ready = CreateSemaphoreW(nullptr, 0, 1, L"Global\\ZombieReady");
+  qztest::ChildProcess child = qztest::ChildProcess::Start("DrainSemaphoreUntilKilled", {"Global\\Zombie", "Global\\ZombieReady"});
+  ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+  child.Kill(SIGKILL);
+  // Not reaped yet: wait until the child has become a zombie, then open by name.
+  Clock::time_point start = Clock::now();
+  SetLastError(0);
+  HANDLE opened = nullptr;
+  while (ElapsedMs(start) < 5000) {
+    opened = OpenSemaphoreW(SYNCHRONIZE, FALSE, L"Global\\Zombie");
+    if (!opened) break;
+    CloseHandle(opened);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_EQ(opened, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  child.Wait(5000);
+  CloseHandle(ready);
+}
+
+// Adds to the counter file under the named mutex.
+QZ_CHILD_MAIN(IncrementCounter) {
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Global\\CounterLock");
+  int fd = open(args[0].c_str(), O_RDWR);
+  if (!mutex || fd < 0) return 1;
+  int rounds = std::stoi(args[1]);
+  for (int i = 0; i < rounds; ++i) {
+    if (WaitForSingleObject(mutex, INFINITE) != WAIT_OBJECT_0) return 3;
+    long long value = 0;
+    if (pread(fd, &value, sizeof value, 0) != sizeof value) return 4;
+    ++value;
+    if (pwrite(fd, &value, sizeof value, 0) != sizeof value) return 5;
+    if (!ReleaseMutex(mutex)) return 6;
+  }
+  close(fd);
+  CloseHandle(mutex);
+  return 0;
+}
+
+TEST(MutexProcesses, FourProcessesCountExactlyUnderOneMutex) {
+  std::string path = std::string(QzGetRuntimeDir()) + "/counter";
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+  long long zero = 0;
+  ASSERT_EQ(pwrite(fd, &zero, sizeof zero, 0), static_cast<ssize_t>(sizeof zero));
+  std::vector<qztest::ChildProcess> children;
+  for (int i = 0; i < 4; ++i) children.push_back(qztest::ChildProcess::Start("IncrementCounter", {path, "10000"}));
+  for (qztest::ChildProcess& child : children) EXPECT_EQ(child.Wait(120000), 0);
+  long long value = -1;
+  ASSERT_EQ(pread(fd, &value, sizeof value, 0), static_cast<ssize_t>(sizeof value));
+  EXPECT_EQ(value, 40000);
+  close(fd);
+}
+
+}  // namespace
