@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <map>
 #include <mutex>
 #include <new>
@@ -154,13 +153,13 @@ class StoreLock {
  public:
   StoreLock() : m_Guard(Mutex()) {
     int& fd = LockFd();
-    MakeDirs(NamedObjectDir(), 0711);
     struct stat st;
     if (fd >= 0 && (fstat(fd, &st) != 0 || st.st_nlink == 0)) {  // the folder was removed meanwhile
       close(fd);
       fd = -1;
     }
     if (fd < 0) {
+      MakeDirs(NamedObjectDir(), 0711);
       std::string path = NamedObjectDir() + "/.lock";
       fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
       if (fd < 0) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -227,10 +226,11 @@ DWORD ErrorFromErrno(int error) {
 
 // Forgets the holders that have ended; true when some process still holds the object.
 bool PruneHolders(ObjectFile* file) {
+  const pid_t self = getpid();
   bool live = false;
   for (Holder& holder : file->holders) {
     if (holder.pid == 0) continue;
-    if (holder.pid == getpid() ? holder.startTime == OwnStartTime() : StartTimeOf(holder.pid) == holder.startTime) {
+    if (holder.pid == self ? holder.startTime == OwnStartTime() : StartTimeOf(holder.pid) == holder.startTime) {
       live = true;
       continue;
     }
@@ -240,17 +240,18 @@ bool PruneHolders(ObjectFile* file) {
 }
 
 bool AddHolder(ObjectFile* file) {
+  const pid_t self = getpid();
   Holder* empty = nullptr;
   for (int pass = 0; pass < 2; ++pass) {
     for (Holder& holder : file->holders) {
-      if (holder.pid == getpid() && holder.startTime == OwnStartTime()) {
+      if (holder.pid == self && holder.startTime == OwnStartTime()) {
         ++holder.mappings;
         return true;
       }
       if (holder.pid == 0 && !empty) empty = &holder;
     }
     if (empty) {
-      *empty = Holder{getpid(), 1, OwnStartTime()};
+      *empty = Holder{self, 1, OwnStartTime()};
       return true;
     }
     PruneHolders(file);
@@ -260,8 +261,9 @@ bool AddHolder(ObjectFile* file) {
 
 // Drops one mapping of this process; true when the object has no holder left.
 bool RemoveHolder(ObjectFile* file) {
+  const pid_t self = getpid();
   for (Holder& holder : file->holders) {
-    if (holder.pid == getpid() && holder.startTime == OwnStartTime()) {
+    if (holder.pid == self && holder.startTime == OwnStartTime()) {
       if (--holder.mappings == 0) holder = Holder{};
       break;
     }
@@ -377,7 +379,6 @@ struct NamedObjectStore {
     memcpy(file->name, parsed.name.data(), parsed.name.size());
     file->holders[0] = Holder{getpid(), 1, OwnStartTime()};
     spec.initialise(file->payload, spec.context);
-    std::atomic_thread_fence(std::memory_order_release);
     file->ready = 1;
     object->m_File = file;
     object->m_Device = st.st_dev;

@@ -11,7 +11,9 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <vector>
 
 #include "advapi32/security.h"
 #include "kernel32/handles.h"
@@ -59,15 +61,19 @@ void InitialiseMutex(void* payload, const void* context) {
   pthread_mutexattr_setpshared(&attr, init->shared ? PTHREAD_PROCESS_SHARED : PTHREAD_PROCESS_PRIVATE);
   pthread_mutex_init(&state->mutex, &attr);
   pthread_mutexattr_destroy(&attr);
-  if (init->initialOwner) pthread_mutex_lock(&state->mutex);
+  // Nobody else can see the new mutex yet, so taking it cannot block.
+  if (init->initialOwner) pthread_mutex_trylock(&state->mutex);
+}
+
+pid_t OwnerOf(MutexState* state) {
+  return static_cast<pid_t>(__atomic_load_n(&state->mutex.__data.__lock, __ATOMIC_RELAXED) & FUTEX_TID_MASK);
 }
 
 // The kernel marks a robust mutex as abandoned through the owning thread's list of held mutexes
 // when that thread ends, so memory of a mutex that a thread of this process still owns must stay
 // in place until then; it is given up (leaked) rather than freed or unmapped.
 bool MayReleaseMutexMemory(void* payload) {
-  MutexState* state = static_cast<MutexState*>(payload);
-  pid_t owner = static_cast<pid_t>(__atomic_load_n(&state->mutex.__data.__lock, __ATOMIC_RELAXED) & FUTEX_TID_MASK);
+  pid_t owner = OwnerOf(static_cast<MutexState*>(payload));
   if (owner == 0) return true;
   return syscall(SYS_tgkill, getpid(), owner, 0) != 0;  // not a thread of this process
 }
@@ -116,6 +122,27 @@ timespec DeadlineAfter(clockid_t clock, DWORD milliseconds) {
   return now;
 }
 
+int TimedLock(pthread_mutex_t* mutex, DWORD milliseconds) {
+#if defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer follows an abandoned mutex taken by trylock but not by timedlock, so its builds
+  // poll; the others wait in the kernel.
+  timespec deadline = DeadlineAfter(CLOCK_MONOTONIC, milliseconds);
+  while (true) {
+    int result = pthread_mutex_trylock(mutex);
+    if (result != EBUSY) return result;
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec))
+      return ETIMEDOUT;
+    timespec pause = {0, 500000};
+    nanosleep(&pause, nullptr);
+  }
+#else
+  timespec deadline = DeadlineAfter(CLOCK_REALTIME, milliseconds);
+  return pthread_mutex_timedlock(mutex, &deadline);
+#endif
+}
+
 // ---- Handles ---------------------------------------------------------------------------------------
 
 // What every handle to a mutex or semaphore holds: the state's memory (a process-private block or
@@ -147,11 +174,9 @@ class MutexObject final : public SyncObject {
     int result;
     if (milliseconds == INFINITE) {
       result = pthread_mutex_lock(mutex);
-    } else if (milliseconds == 0) {
-      result = pthread_mutex_trylock(mutex);
     } else {
-      timespec deadline = DeadlineAfter(CLOCK_REALTIME, milliseconds);
-      result = pthread_mutex_timedlock(mutex, &deadline);
+      result = pthread_mutex_trylock(mutex);
+      if (result == EBUSY && milliseconds != 0) result = TimedLock(mutex, milliseconds);
     }
     switch (result) {
       case 0:
@@ -172,7 +197,10 @@ class MutexObject final : public SyncObject {
   }
 
   bool Release() {
-    if (pthread_mutex_unlock(&static_cast<MutexState*>(m_State)->mutex) == 0) return true;
+    // Only the owner could have put its own thread id into the lock word, so this test is exact.
+    MutexState* state = static_cast<MutexState*>(m_State);
+    if (OwnerOf(state) == static_cast<pid_t>(GetCurrentThreadId()) && pthread_mutex_unlock(&state->mutex) == 0)
+      return true;
     SetLastError(ERROR_NOT_OWNER);
     return false;
   }
@@ -186,7 +214,8 @@ class SemaphoreObject final : public SyncObject {
   DWORD Wait(DWORD milliseconds) override {
     if (!HasAccess(SYNCHRONIZE)) return WAIT_FAILED;
     SemaphoreState* state = static_cast<SemaphoreState*>(m_State);
-    timespec deadline = DeadlineAfter(CLOCK_MONOTONIC, milliseconds == INFINITE ? 0 : milliseconds);
+    timespec deadline = {};
+    bool sleeping = false;
     bool timedOut = false;
     while (true) {
       int32_t count = state->count.load(std::memory_order_relaxed);
@@ -194,6 +223,8 @@ class SemaphoreObject final : public SyncObject {
         if (state->count.compare_exchange_weak(count, count - 1, std::memory_order_acquire, std::memory_order_relaxed))
           return WAIT_OBJECT_0;
       if (milliseconds == 0 || timedOut) return WAIT_TIMEOUT;
+      if (!sleeping && milliseconds != INFINITE) deadline = DeadlineAfter(CLOCK_MONOTONIC, milliseconds);
+      sleeping = true;
       state->waiters.fetch_add(1, std::memory_order_seq_cst);
       long result = Futex(&state->count, FUTEX_WAIT_BITSET | state->futexFlags, 0,
                           milliseconds == INFINITE ? nullptr : &deadline);
@@ -243,8 +274,20 @@ std::shared_ptr<void> PrivateState(void (*initialise)(void*, const void*), const
   });
 }
 
+// Blocks that stay allocated for the rest of the process, kept reachable so that they are not
+// mistaken for leaks.
+void KeepForever(void* block) {
+  static std::mutex* lock = new std::mutex;
+  static std::vector<void*>* kept = new std::vector<void*>;
+  std::lock_guard<std::mutex> guard(*lock);
+  kept->push_back(block);
+}
+
 bool FinalisePrivateMutex(void* payload) {
-  if (!MayReleaseMutexMemory(payload)) return false;
+  if (!MayReleaseMutexMemory(payload)) {
+    KeepForever(payload);
+    return false;
+  }
   pthread_mutex_destroy(&static_cast<MutexState*>(payload)->mutex);
   return true;
 }
