@@ -65,6 +65,7 @@ void InitialiseMutex(void* payload, const void* context) {
   if (init->initialOwner) pthread_mutex_trylock(&state->mutex);
 }
 
+// The owner's thread id, which the robust-futex protocol keeps in the mutex's lock word (0 when free).
 pid_t OwnerOf(MutexState* state) {
   return static_cast<pid_t>(__atomic_load_n(&state->mutex.__data.__lock, __ATOMIC_RELAXED) & FUTEX_TID_MASK);
 }
