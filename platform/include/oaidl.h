@@ -30,7 +30,12 @@ typedef struct tagSAFEARRAY {
 #define FADF_DISPATCH 0x0400
 #define FADF_VARIANT 0x0800
 
+#define FADF_CREATEVECTOR 0x2000
+
+// IDispatch is only carried in VARIANTs and arrays; it derives from IUnknown with nothing the
+// platform calls beyond AddRef and Release.
 struct IDispatch;
+inline constexpr IID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 typedef struct tagVARIANT {
   VARTYPE vt;
@@ -69,4 +74,18 @@ typedef struct tagVARIANT {
 #define V_BSTR(X) ((X)->bstrVal)
 #define V_ARRAY(X) ((X)->parray)
 #define V_UNKNOWN(X) ((X)->punkVal)
+#define V_DISPATCH(X) ((X)->pdispVal)
 #define V_ISARRAY(X) (V_VT(X) & VT_ARRAY)
+#define V_ISBYREF(X) (V_VT(X) & VT_BYREF)
+#define V_I1(X) ((X)->cVal)
+#define V_UI2(X) ((X)->uiVal)
+#define V_UI4(X) ((X)->ulVal)
+#define V_I8(X) ((X)->llVal)
+#define V_UI8(X) ((X)->ullVal)
+#define V_INT(X) ((X)->intVal)
+#define V_UINT(X) ((X)->uintVal)
+#define V_R4(X) ((X)->fltVal)
+#define V_R8(X) ((X)->dblVal)
+#define V_DATE(X) ((X)->date)
+#define V_ERROR(X) ((X)->scode)
+#define V_BYREF(X) ((X)->byref)

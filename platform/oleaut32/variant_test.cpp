@@ -1,0 +1,149 @@
+// VARIANT ownership: what VariantClear frees and what VariantCopy duplicates.
+#include <gtest/gtest.h>
+#include <oleauto.h>
+
+#include <atomic>
+#include <cstring>
+
+namespace {
+
+// An object that only counts its references.
+class CountedUnknown : public IUnknown {
+ public:
+  STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs; }
+  std::atomic<ULONG> refs{1};
+};
+
+VARIANT Poisoned() {
+  VARIANT v;
+  std::memset(&v, 0xCC, sizeof(v));
+  return v;
+}
+
+TEST(VariantClear, ReleasesWhatItOwnsAndLeavesEmpty) {
+  CountedUnknown unknown;
+  VARIANT v;
+  v.vt = VT_UNKNOWN;
+  v.punkVal = &unknown;
+  unknown.AddRef();
+  EXPECT_EQ(VariantClear(&v), S_OK);
+  EXPECT_EQ(v.vt, VT_EMPTY);
+  EXPECT_EQ(unknown.refs, 1u);
+
+  // By reference: the referenced value is not the variant's.
+  IUnknown* held = &unknown;
+  v.vt = VT_UNKNOWN | VT_BYREF;
+  v.byref = &held;
+  EXPECT_EQ(VariantClear(&v), S_OK);
+  EXPECT_EQ(unknown.refs, 1u);
+  EXPECT_EQ(held, &unknown);
+
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString(L"freed by ASan's check");
+  EXPECT_EQ(VariantClear(&v), S_OK);
+  EXPECT_EQ(v.vt, VT_EMPTY);
+}
+
+TEST(VariantClear, RefusesUnknownTypesAndLockedArrays) {
+  VARIANT v;
+  v.vt = 0x0FFF;
+  EXPECT_EQ(VariantClear(&v), DISP_E_BADVARTYPE);
+  EXPECT_EQ(v.vt, 0x0FFF);
+  v.vt = VT_VARIANT;  // a VARIANT never holds another by value
+  EXPECT_EQ(VariantClear(&v), DISP_E_BADVARTYPE);
+
+  v.vt = VT_ARRAY | VT_I4;
+  v.parray = SafeArrayCreateVector(VT_I4, 0, 2);
+  ASSERT_EQ(SafeArrayLock(v.parray), S_OK);
+  EXPECT_EQ(VariantClear(&v), DISP_E_ARRAYISLOCKED);
+  EXPECT_EQ(v.vt, VT_ARRAY | VT_I4);
+  ASSERT_EQ(SafeArrayUnlock(v.parray), S_OK);
+  EXPECT_EQ(VariantClear(&v), S_OK);
+  EXPECT_EQ(VariantClear(nullptr), E_INVALIDARG);
+}
+
+TEST(VariantCopy, DuplicatesStringsAndArraysAndAddRefsInterfaces) {
+  VARIANT source;
+  source.vt = VT_BSTR;
+  source.bstrVal = SysAllocString(L"17179869184");
+  VARIANT dest = Poisoned();
+  VariantInit(&dest);
+  ASSERT_EQ(VariantCopy(&dest, &source), S_OK);
+  EXPECT_EQ(dest.vt, VT_BSTR);
+  EXPECT_NE(dest.bstrVal, source.bstrVal);
+  EXPECT_STREQ(dest.bstrVal, L"17179869184");
+  EXPECT_EQ(SysStringByteLen(dest.bstrVal), SysStringByteLen(source.bstrVal));
+
+  // Copying over a value frees the old one first (ASan reports the leak otherwise).
+  CountedUnknown unknown;
+  VARIANT object;
+  object.vt = VT_UNKNOWN;
+  object.punkVal = &unknown;
+  ASSERT_EQ(VariantCopy(&dest, &object), S_OK);
+  EXPECT_EQ(dest.punkVal, &unknown);
+  EXPECT_EQ(unknown.refs, 2u);
+  EXPECT_EQ(VariantClear(&dest), S_OK);
+  EXPECT_EQ(unknown.refs, 1u);
+
+  VARIANT array;
+  array.vt = VT_ARRAY | VT_BSTR;
+  array.parray = SafeArrayCreateVector(VT_BSTR, 3, 1);
+  LONG index = 3;
+  ASSERT_EQ(SafeArrayPutElement(array.parray, &index, source.bstrVal), S_OK);
+  ASSERT_EQ(VariantCopy(&dest, &array), S_OK);
+  ASSERT_NE(dest.parray, array.parray);
+  BSTR* original = nullptr;
+  BSTR* copied = nullptr;
+  ASSERT_EQ(SafeArrayAccessData(array.parray, reinterpret_cast<void**>(&original)), S_OK);
+  ASSERT_EQ(SafeArrayAccessData(dest.parray, reinterpret_cast<void**>(&copied)), S_OK);
+  EXPECT_NE(copied[0], original[0]);
+  EXPECT_STREQ(copied[0], L"17179869184");
+  SafeArrayUnaccessData(array.parray);
+  SafeArrayUnaccessData(dest.parray);
+  LONG lower = -1;
+  EXPECT_EQ(SafeArrayGetLBound(dest.parray, 1, &lower), S_OK);
+  EXPECT_EQ(lower, 3);
+
+  EXPECT_EQ(VariantClear(&array), S_OK);
+  EXPECT_EQ(VariantClear(&dest), S_OK);
+  EXPECT_EQ(VariantClear(&source), S_OK);
+}
+
+TEST(VariantCopy, KeepsNullStringsAndByrefPointersAsTheyAre) {
+  VARIANT source;
+  source.vt = VT_BSTR;
+  source.bstrVal = nullptr;
+  VARIANT dest;
+  VariantInit(&dest);
+  ASSERT_EQ(VariantCopy(&dest, &source), S_OK);
+  EXPECT_EQ(dest.vt, VT_BSTR);
+  EXPECT_EQ(dest.bstrVal, nullptr);
+
+  LONG value = 42;
+  source.vt = VT_I4 | VT_BYREF;
+  source.byref = &value;
+  ASSERT_EQ(VariantCopy(&dest, &source), S_OK);
+  EXPECT_EQ(dest.vt, VT_I4 | VT_BYREF);
+  EXPECT_EQ(dest.byref, &value);
+  EXPECT_EQ(VariantClear(&dest), S_OK);
+}
+
+TEST(VariantCopy, BadSourceTypeLeavesTheDestinationAlone) {
+  VARIANT source;
+  source.vt = 0x0FFF;
+  VARIANT dest;
+  dest.vt = VT_I4;
+  dest.lVal = 7;
+  EXPECT_EQ(VariantCopy(&dest, &source), DISP_E_BADVARTYPE);
+  EXPECT_EQ(dest.vt, VT_I4);
+  EXPECT_EQ(dest.lVal, 7);
+  EXPECT_EQ(VariantCopy(&dest, &dest), S_OK);
+  EXPECT_EQ(dest.lVal, 7);
+}
+
+}  // namespace
