@@ -33,3 +33,17 @@ interface IClassFactory : public IUnknown {
   STDMETHOD(LockServer)(BOOL fLock) PURE;
 };
 typedef IClassFactory* LPCLASSFACTORY;
+
+// The IID of an interface type, what the compiler's __uuidof gives on Windows. Each interface
+// header names its interfaces' IIDs with QZ_DEFINE_UUIDOF; __uuidof takes a type, not an expression.
+template <class T>
+struct QzUuidOf;
+#define QZ_DEFINE_UUIDOF(Interface, iid)                \
+  template <>                                           \
+  struct QzUuidOf<Interface> {                          \
+    static constexpr const IID& value() { return iid; } \
+  };
+#define __uuidof(type) (QzUuidOf<type>::value())
+
+QZ_DEFINE_UUIDOF(IUnknown, IID_IUnknown)
+QZ_DEFINE_UUIDOF(IClassFactory, IID_IClassFactory)

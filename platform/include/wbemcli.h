@@ -339,3 +339,12 @@ interface IWbemLocator : public IUnknown {
                            const BSTR strLocale, LONG lSecurityFlags, const BSTR strAuthority, IWbemContext* pCtx,
                            IWbemServices** ppNamespace) PURE;
 };
+
+QZ_DEFINE_UUIDOF(IWbemClassObject, IID_IWbemClassObject)
+QZ_DEFINE_UUIDOF(IWbemQualifierSet, IID_IWbemQualifierSet)
+QZ_DEFINE_UUIDOF(IWbemObjectSink, IID_IWbemObjectSink)
+QZ_DEFINE_UUIDOF(IEnumWbemClassObject, IID_IEnumWbemClassObject)
+QZ_DEFINE_UUIDOF(IWbemCallResult, IID_IWbemCallResult)
+QZ_DEFINE_UUIDOF(IWbemContext, IID_IWbemContext)
+QZ_DEFINE_UUIDOF(IWbemServices, IID_IWbemServices)
+QZ_DEFINE_UUIDOF(IWbemLocator, IID_IWbemLocator)

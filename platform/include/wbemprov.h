@@ -23,3 +23,6 @@ interface IWbemProviderInit : public IUnknown {
   STDMETHOD(Initialize)(LPWSTR wszUser, LONG lFlags, LPWSTR wszNamespace, LPWSTR wszLocale,
                         IWbemServices* pNamespace, IWbemContext* pCtx, IWbemProviderInitSink* pInitSink) PURE;
 };
+
+QZ_DEFINE_UUIDOF(IWbemProviderInitSink, IID_IWbemProviderInitSink)
+QZ_DEFINE_UUIDOF(IWbemProviderInit, IID_IWbemProviderInit)
