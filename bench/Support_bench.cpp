@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "qzplatform.h"
 #include "support/CommonLog.h"
 #include "support/Mutex.h"
 
@@ -16,6 +17,7 @@ struct BenchRoot {
     if (!getenv("QZWMI_ROOT")) {
       static std::string root = "/tmp/qzwmi-bench-XXXXXX";
       if (mkdtemp(root.data())) setenv("QZWMI_ROOT", root.c_str(), 1);
+      atexit([] { QzRemoveRuntimeArea(); });
     }
   }
 };
