@@ -1,0 +1,456 @@
+// The registry's SQLite storage: schema, cached statements, transactions and the volatile hive.
+#include "advapi32/registry_store.h"
+
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "kernel32/sysroot.h"
+#include "kernel32/text.h"
+
+namespace qz {
+namespace {
+
+// Keys of the volatile hive name their parent by a signed reference: a positive one is a row of the
+// persistent hive, a negative one the row -parent of the volatile hive itself.
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS %s.keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,"
+    " name TEXT NOT NULL, uname TEXT NOT NULL, mtime INTEGER NOT NULL, UNIQUE(parent, uname));"
+    "CREATE TABLE IF NOT EXISTS %s.vals(key INTEGER NOT NULL, name TEXT NOT NULL, uname TEXT NOT NULL,"
+    " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, uname)) WITHOUT ROWID;";
+
+constexpr int kBusyTimeoutMs = 10000;
+constexpr int kBeginAttempts = 50;
+
+// Resets a cached statement on every path out of a call.
+class Statement {
+ public:
+  Statement(sqlite3_stmt* stmt) : m_Stmt(stmt) {}
+  ~Statement() {
+    if (!m_Stmt) return;
+    sqlite3_reset(m_Stmt);
+    sqlite3_clear_bindings(m_Stmt);
+  }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  explicit operator bool() const { return m_Stmt != nullptr; }
+  sqlite3_stmt* get() const { return m_Stmt; }
+  void Bind(int index, int64_t value) { sqlite3_bind_int64(m_Stmt, index, value); }
+  void Bind(int index, const std::string& text) {
+    sqlite3_bind_text(m_Stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+  }
+  int Step() { return sqlite3_step(m_Stmt); }
+  int64_t Int(int column) { return sqlite3_column_int64(m_Stmt, column); }
+  std::wstring Text(int column) {
+    const char* text = reinterpret_cast<const char*>(sqlite3_column_text(m_Stmt, column));
+    return text ? FromUtf8(std::string_view(text, sqlite3_column_bytes(m_Stmt, column))) : std::wstring();
+  }
+
+ private:
+  sqlite3_stmt* m_Stmt;
+};
+
+std::string Upper8(const std::wstring& name) { return ToUtf8(UpperAscii(name)); }
+
+// Binds the two parent references of a children query: persistent-hive parent, volatile-hive parent.
+void BindParent(Statement& stmt, const RegKeyRef& parent) {
+  stmt.Bind(1, parent.volatileKey ? -1 : parent.id);
+  stmt.Bind(2, parent.volatileKey ? -parent.id : parent.id);
+}
+
+uint64_t InodeOf(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return 0;
+  return static_cast<uint64_t>(st.st_ino);
+}
+
+}  // namespace
+
+LONG RegErrorFromSqlite(int rc) {
+  switch (rc & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE:
+      return ERROR_SUCCESS;
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+    case SQLITE_SCHEMA:
+      return ERROR_BADDB;
+    case SQLITE_NOMEM:
+      return ERROR_OUTOFMEMORY;
+    default:
+      return ERROR_REGISTRY_IO_FAILED;
+  }
+}
+
+int64_t RegNow() {
+  constexpr int64_t kUnixEpochIn1601 = 116444736000000000LL;
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return kUnixEpochIn1601 + now.tv_sec * 10000000LL + now.tv_nsec / 100;
+}
+
+RegistryStore& RegistryStore::Get() {
+  // Never destroyed: handles may still be closed from other statics' destructors at exit.
+  static RegistryStore* store = new RegistryStore();
+  return *store;
+}
+
+RegistryStore::~RegistryStore() {
+  for (auto& entry : m_Statements) sqlite3_finalize(entry.second);
+  if (m_Db) sqlite3_close(m_Db);
+}
+
+sqlite3_stmt* RegistryStore::Prepare(const char* sql, LONG* error) {
+  auto found = m_Statements.find(sql);
+  if (found != m_Statements.end()) return found->second;
+  sqlite3_stmt* stmt = nullptr;
+  int rc = sqlite3_prepare_v3(m_Db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+  if (rc != SQLITE_OK) {
+    *error = RegErrorFromSqlite(rc);
+    return nullptr;
+  }
+  m_Statements.emplace(sql, stmt);
+  return stmt;
+}
+
+LONG RegistryStore::Open() {
+  for (auto& entry : m_Statements) sqlite3_finalize(entry.second);
+  m_Statements.clear();
+  if (m_Db) sqlite3_close(m_Db);
+  m_Db = nullptr;
+  m_VolatileInode = 0;
+
+  const std::string folder = SystemRoot() + "/registry";
+  if (!MakeDirs(folder, 0700)) return ERROR_REGISTRY_IO_FAILED;
+  int rc = sqlite3_open_v2((folder + "/system.db").c_str(), &m_Db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
+  sqlite3_busy_timeout(m_Db, kBusyTimeoutMs);
+  rc = sqlite3_exec(m_Db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
+
+  char schema[1024];
+  snprintf(schema, sizeof schema, kSchema, "main", "main");
+  const std::string setup = std::string("BEGIN IMMEDIATE;") + schema +
+                            "INSERT OR IGNORE INTO main.keys(id, parent, name, uname, mtime)"
+                            " VALUES(1, 0, '', '', 0);"
+                            "INSERT OR IGNORE INTO main.keys(parent, name, uname, mtime)"
+                            " VALUES(1, 'SOFTWARE', 'SOFTWARE', 0);"
+                            "INSERT OR IGNORE INTO main.keys(parent, name, uname, mtime)"
+                            " SELECT id, 'Classes', 'CLASSES', 0 FROM main.keys WHERE parent=1 AND uname='SOFTWARE';"
+                            "COMMIT;";
+  rc = sqlite3_exec(m_Db, setup.c_str(), nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_exec(m_Db, "ROLLBACK", nullptr, nullptr, nullptr);
+    return RegErrorFromSqlite(rc);
+  }
+  LONG error = AttachVolatile();
+  if (error != ERROR_SUCCESS) return error;
+
+  Statement stmt(Prepare("SELECT c.id FROM main.keys s JOIN main.keys c ON c.parent=s.id"
+                         " WHERE s.parent=1 AND s.uname='SOFTWARE' AND c.uname='CLASSES'",
+                         &error));
+  if (!stmt) return error;
+  rc = stmt.Step();
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_BADDB : RegErrorFromSqlite(rc);
+  m_ClassesId = stmt.Int(0);
+  m_Ready = true;
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::AttachVolatile() {
+  sqlite3_exec(m_Db, "DETACH DATABASE v", nullptr, nullptr, nullptr);  // fails harmlessly when not attached
+  m_VolatileInode = 0;
+  if (!MakeDirs(RuntimeDir(), 0700)) return ERROR_REGISTRY_IO_FAILED;
+  m_VolatilePath = RuntimeDir() + "/registry-volatile.db";
+  sqlite3_stmt* attach = nullptr;
+  int rc = sqlite3_prepare_v2(m_Db, "ATTACH DATABASE ?1 AS v", -1, &attach, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_bind_text(attach, 1, m_VolatilePath.c_str(), -1, SQLITE_TRANSIENT);
+    rc = sqlite3_step(attach);
+    if (rc == SQLITE_DONE) rc = SQLITE_OK;
+  }
+  sqlite3_finalize(attach);
+  if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
+
+  char schema[1024];
+  snprintf(schema, sizeof schema, kSchema, "v", "v");
+  const std::string setup = std::string("PRAGMA v.journal_mode=WAL; BEGIN IMMEDIATE;") + schema + "COMMIT;";
+  rc = sqlite3_exec(m_Db, setup.c_str(), nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_exec(m_Db, "ROLLBACK", nullptr, nullptr, nullptr);
+    return RegErrorFromSqlite(rc);
+  }
+  m_VolatileInode = InodeOf(m_VolatilePath);
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::Ready() {
+  if (!m_Ready) return Open();
+  // The runtime area goes away with a reboot or a teardown of the root; volatile keys go with it.
+  if (InodeOf(m_VolatilePath) != m_VolatileInode) return AttachVolatile();
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::BeginWrite() {
+  int rc = SQLITE_BUSY;
+  for (int attempt = 0; attempt < kBeginAttempts && (rc & 0xFF) == SQLITE_BUSY; ++attempt) {
+    rc = sqlite3_exec(m_Db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if ((rc & 0xFF) == SQLITE_BUSY) usleep(1000);
+  }
+  return RegErrorFromSqlite(rc);
+}
+
+LONG RegistryStore::Commit() {
+  int rc = SQLITE_BUSY;
+  for (int attempt = 0; attempt < kBeginAttempts && (rc & 0xFF) == SQLITE_BUSY; ++attempt) {
+    rc = sqlite3_exec(m_Db, "COMMIT", nullptr, nullptr, nullptr);
+    if ((rc & 0xFF) == SQLITE_BUSY) usleep(1000);
+  }
+  if (rc != SQLITE_OK) Rollback();
+  return RegErrorFromSqlite(rc);
+}
+
+void RegistryStore::Rollback() {
+  if (!sqlite3_get_autocommit(m_Db)) sqlite3_exec(m_Db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+LONG RegistryStore::KeyExists(const RegKeyRef& key) {
+  LONG error = ERROR_SUCCESS;
+  Statement stmt(Prepare(key.volatileKey ? "SELECT 1 FROM v.keys WHERE id=?1" : "SELECT 1 FROM main.keys WHERE id=?1",
+                         &error));
+  if (!stmt) return error;
+  stmt.Bind(1, key.id);
+  int rc = stmt.Step();
+  if (rc == SQLITE_ROW) return ERROR_SUCCESS;
+  return rc == SQLITE_DONE ? ERROR_KEY_DELETED : RegErrorFromSqlite(rc);
+}
+
+LONG RegistryStore::FindChild(const RegKeyRef& parent, const std::wstring& upperName, RegKeyRef* child) {
+  LONG error = ERROR_SUCCESS;
+  Statement stmt(Prepare("SELECT 0, id FROM main.keys WHERE parent=?1 AND uname=?3"
+                         " UNION ALL SELECT 1, id FROM v.keys WHERE parent=?2 AND uname=?3 LIMIT 1",
+                         &error));
+  if (!stmt) return error;
+  BindParent(stmt, parent);
+  stmt.Bind(3, ToUtf8(upperName));
+  int rc = stmt.Step();
+  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc != SQLITE_ROW) return RegErrorFromSqlite(rc);
+  child->volatileKey = stmt.Int(0) != 0;
+  child->id = stmt.Int(1);
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::CreateChild(const RegKeyRef& parent, const std::wstring& name, bool volatileKey,
+                                RegKeyRef* child) {
+  LONG error = ERROR_SUCCESS;
+  Statement stmt(Prepare(volatileKey ? "INSERT INTO v.keys(parent, name, uname, mtime) VALUES(?1, ?2, ?3, ?4)"
+                                     : "INSERT INTO main.keys(parent, name, uname, mtime) VALUES(?1, ?2, ?3, ?4)",
+                         &error));
+  if (!stmt) return error;
+  stmt.Bind(1, parent.volatileKey ? -parent.id : parent.id);
+  stmt.Bind(2, ToUtf8(name));
+  stmt.Bind(3, Upper8(name));
+  stmt.Bind(4, RegNow());
+  int rc = stmt.Step();
+  if (rc != SQLITE_DONE) return RegErrorFromSqlite(rc);
+  child->volatileKey = volatileKey;
+  child->id = sqlite3_last_insert_rowid(m_Db);
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::Children(const RegKeyRef& parent, std::vector<RegChild>* children) {
+  LONG error = ERROR_SUCCESS;
+  Statement stmt(Prepare("SELECT 0, id, name, mtime, uname FROM main.keys WHERE parent=?1"
+                         " UNION ALL SELECT 1, id, name, mtime, uname FROM v.keys WHERE parent=?2 ORDER BY 5",
+                         &error));
+  if (!stmt) return error;
+  BindParent(stmt, parent);
+  int rc;
+  while ((rc = stmt.Step()) == SQLITE_ROW) {
+    children->push_back({{stmt.Int(0) != 0, stmt.Int(1)}, stmt.Text(2), stmt.Int(3)});
+  }
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : RegErrorFromSqlite(rc);
+}
+
+LONG RegistryStore::ChildAt(const RegKeyRef& parent, DWORD index, RegChild* child) {
+  LONG error = ERROR_SUCCESS;
+  Statement stmt(Prepare("SELECT 0, id, name, mtime, uname FROM main.keys WHERE parent=?1"
+                         " UNION ALL SELECT 1, id, name, mtime, uname FROM v.keys WHERE parent=?2"
+                         " ORDER BY 5 LIMIT 1 OFFSET ?3",
+                         &error));
+  if (!stmt) return error;
+  BindParent(stmt, parent);
+  stmt.Bind(3, static_cast<int64_t>(index));
+  int rc = stmt.Step();
+  if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+  if (rc != SQLITE_ROW) return RegErrorFromSqlite(rc);
+  *child = {{stmt.Int(0) != 0, stmt.Int(1)}, stmt.Text(2), stmt.Int(3)};
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::HasChildren(const RegKeyRef& key, bool* any) {
+  LONG error = ERROR_SUCCESS;
+  Statement stmt(Prepare("SELECT 1 FROM main.keys WHERE parent=?1 UNION ALL SELECT 1 FROM v.keys WHERE parent=?2"
+                         " LIMIT 1",
+                         &error));
+  if (!stmt) return error;
+  BindParent(stmt, key);
+  int rc = stmt.Step();
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return RegErrorFromSqlite(rc);
+  *any = rc == SQLITE_ROW;
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::DeleteKeyRow(const RegKeyRef& key) {
+  LONG error = DeleteValues(key);
+  if (error != ERROR_SUCCESS) return error;
+  Statement stmt(Prepare(key.volatileKey ? "DELETE FROM v.keys WHERE id=?1" : "DELETE FROM main.keys WHERE id=?1",
+                         &error));
+  if (!stmt) return error;
+  stmt.Bind(1, key.id);
+  return RegErrorFromSqlite(stmt.Step());
+}
+
+LONG RegistryStore::LastWrite(const RegKeyRef& key, int64_t* lastWrite) {
+  LONG error = ERROR_SUCCESS;
+  Statement stmt(Prepare(key.volatileKey ? "SELECT mtime FROM v.keys WHERE id=?1"
+                                         : "SELECT mtime FROM main.keys WHERE id=?1",
+                         &error));
+  if (!stmt) return error;
+  stmt.Bind(1, key.id);
+  int rc = stmt.Step();
+  if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
+  if (rc != SQLITE_ROW) return RegErrorFromSqlite(rc);
+  *lastWrite = stmt.Int(0);
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::Touch(const RegKeyRef& key) {
+  LONG error = ERROR_SUCCESS;
+  Statement stmt(Prepare(key.volatileKey ? "UPDATE v.keys SET mtime=?2 WHERE id=?1"
+                                         : "UPDATE main.keys SET mtime=?2 WHERE id=?1",
+                         &error));
+  if (!stmt) return error;
+  stmt.Bind(1, key.id);
+  stmt.Bind(2, RegNow());
+  int rc = stmt.Step();
+  if (rc != SQLITE_DONE) return RegErrorFromSqlite(rc);
+  return sqlite3_changes(m_Db) == 1 ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+}
+
+LONG RegistryStore::ReadValue(const RegKeyRef& key, const std::wstring& upperName, DWORD* type,
+                              std::vector<BYTE>* data) {
+  LONG error = ERROR_SUCCESS;
+  Statement stmt(Prepare(key.volatileKey ? "SELECT type, data FROM v.vals WHERE key=?1 AND uname=?2"
+                                         : "SELECT type, data FROM main.vals WHERE key=?1 AND uname=?2",
+                         &error));
+  if (!stmt) return error;
+  stmt.Bind(1, key.id);
+  stmt.Bind(2, ToUtf8(upperName));
+  int rc = stmt.Step();
+  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc != SQLITE_ROW) return RegErrorFromSqlite(rc);
+  *type = static_cast<DWORD>(stmt.Int(0));
+  const BYTE* bytes = static_cast<const BYTE*>(sqlite3_column_blob(stmt.get(), 1));
+  data->assign(bytes, bytes + sqlite3_column_bytes(stmt.get(), 1));
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::WriteValue(const RegKeyRef& key, const std::wstring& name, DWORD type, const BYTE* data,
+                               DWORD size) {
+  LONG error = Touch(key);
+  if (error != ERROR_SUCCESS) return error;
+  // Rewriting a value keeps the name as first written, whatever case the caller uses now.
+  Statement stmt(Prepare(key.volatileKey ? "INSERT INTO v.vals VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT(key, uname)"
+                                           " DO UPDATE SET type=excluded.type, data=excluded.data"
+                                         : "INSERT INTO main.vals VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT(key, uname)"
+                                           " DO UPDATE SET type=excluded.type, data=excluded.data",
+                         &error));
+  if (!stmt) return error;
+  stmt.Bind(1, key.id);
+  stmt.Bind(2, ToUtf8(name));
+  stmt.Bind(3, Upper8(name));
+  stmt.Bind(4, static_cast<int64_t>(type));
+  // A zero-length blob must still be a blob, not NULL.
+  static const BYTE kEmpty = 0;
+  sqlite3_bind_blob(stmt.get(), 5, size ? data : &kEmpty, static_cast<int>(size), SQLITE_TRANSIENT);
+  return RegErrorFromSqlite(stmt.Step());
+}
+
+LONG RegistryStore::DeleteValue(const RegKeyRef& key, const std::wstring& upperName) {
+  LONG error = ERROR_SUCCESS;
+  Statement stmt(Prepare(key.volatileKey ? "DELETE FROM v.vals WHERE key=?1 AND uname=?2"
+                                         : "DELETE FROM main.vals WHERE key=?1 AND uname=?2",
+                         &error));
+  if (!stmt) return error;
+  stmt.Bind(1, key.id);
+  stmt.Bind(2, ToUtf8(upperName));
+  int rc = stmt.Step();
+  if (rc != SQLITE_DONE) return RegErrorFromSqlite(rc);
+  if (sqlite3_changes(m_Db) == 0) return ERROR_FILE_NOT_FOUND;
+  return Touch(key);
+}
+
+LONG RegistryStore::DeleteValues(const RegKeyRef& key) {
+  LONG error = ERROR_SUCCESS;
+  Statement stmt(Prepare(key.volatileKey ? "DELETE FROM v.vals WHERE key=?1" : "DELETE FROM main.vals WHERE key=?1",
+                         &error));
+  if (!stmt) return error;
+  stmt.Bind(1, key.id);
+  return RegErrorFromSqlite(stmt.Step());
+}
+
+LONG RegistryStore::ValueAt(const RegKeyRef& key, DWORD index, RegValue* value) {
+  LONG error = ERROR_SUCCESS;
+  Statement stmt(Prepare(key.volatileKey
+                             ? "SELECT name, type, data FROM v.vals WHERE key=?1 ORDER BY uname LIMIT 1 OFFSET ?2"
+                             : "SELECT name, type, data FROM main.vals WHERE key=?1 ORDER BY uname LIMIT 1 OFFSET ?2",
+                         &error));
+  if (!stmt) return error;
+  stmt.Bind(1, key.id);
+  stmt.Bind(2, static_cast<int64_t>(index));
+  int rc = stmt.Step();
+  if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+  if (rc != SQLITE_ROW) return RegErrorFromSqlite(rc);
+  value->name = stmt.Text(0);
+  value->type = static_cast<DWORD>(stmt.Int(1));
+  const BYTE* bytes = static_cast<const BYTE*>(sqlite3_column_blob(stmt.get(), 2));
+  value->data.assign(bytes, bytes + sqlite3_column_bytes(stmt.get(), 2));
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::Info(const RegKeyRef& key, DWORD* subKeys, DWORD* maxSubKeyLen, DWORD* values,
+                         DWORD* maxValueNameLen, DWORD* maxValueLen) {
+  LONG error = ERROR_SUCCESS;
+  {
+    Statement stmt(Prepare("SELECT count(*), coalesce(max(length(name)), 0) FROM"
+                           " (SELECT name FROM main.keys WHERE parent=?1 UNION ALL"
+                           "  SELECT name FROM v.keys WHERE parent=?2)",
+                           &error));
+    if (!stmt) return error;
+    BindParent(stmt, key);
+    int rc = stmt.Step();
+    if (rc != SQLITE_ROW) return RegErrorFromSqlite(rc);
+    *subKeys = static_cast<DWORD>(stmt.Int(0));
+    *maxSubKeyLen = static_cast<DWORD>(stmt.Int(1));
+  }
+  Statement stmt(Prepare(key.volatileKey
+                             ? "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0)"
+                               " FROM v.vals WHERE key=?1"
+                             : "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0)"
+                               " FROM main.vals WHERE key=?1",
+                         &error));
+  if (!stmt) return error;
+  stmt.Bind(1, key.id);
+  int rc = stmt.Step();
+  if (rc != SQLITE_ROW) return RegErrorFromSqlite(rc);
+  *values = static_cast<DWORD>(stmt.Int(0));
+  *maxValueNameLen = static_cast<DWORD>(stmt.Int(1));
+  *maxValueLen = static_cast<DWORD>(stmt.Int(2));
+  return ERROR_SUCCESS;
+}
+
+}  // namespace qz

@@ -1,0 +1,101 @@
+// The registry's storage: the persistent hive and the volatile hive as SQLite databases behind one
+// connection per process, with cached statements and write transactions that wait out other writers.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "windows.h"
+
+namespace qz {
+
+// A key as stored: which hive holds its row, and the row's id. Ids are never reused within a hive.
+struct RegKeyRef {
+  bool volatileKey = false;
+  int64_t id = 0;
+};
+
+// The id of HKEY_LOCAL_MACHINE's own row in the persistent hive.
+constexpr int64_t kRegMachineRootId = 1;
+
+// One child key as enumerated: its name as created, and when it last changed.
+struct RegChild {
+  RegKeyRef ref;
+  std::wstring name;
+  int64_t lastWrite = 0;
+};
+
+// One value as stored.
+struct RegValue {
+  std::wstring name;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+};
+
+// The process's registry connection. Every member expects the caller to hold Lock(); every
+// member returns a Win32 error code.
+class RegistryStore {
+ public:
+  static RegistryStore& Get();
+
+  std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(m_Mutex); }
+
+  // Opens the hives on first use and reattaches the volatile hive when its file was removed.
+  LONG Ready();
+
+  LONG BeginWrite();
+  LONG Commit();
+  void Rollback();
+
+  // The row of HKEY_LOCAL_MACHINE\SOFTWARE\Classes, which HKEY_CLASSES_ROOT shows.
+  int64_t ClassesRootId() const { return m_ClassesId; }
+
+  LONG KeyExists(const RegKeyRef& key);
+  // ERROR_SUCCESS with the child, ERROR_FILE_NOT_FOUND when there is none.
+  LONG FindChild(const RegKeyRef& parent, const std::wstring& upperName, RegKeyRef* child);
+  LONG CreateChild(const RegKeyRef& parent, const std::wstring& name, bool volatileKey, RegKeyRef* child);
+  LONG Children(const RegKeyRef& parent, std::vector<RegChild>* children);
+  LONG ChildAt(const RegKeyRef& parent, DWORD index, RegChild* child);
+  LONG HasChildren(const RegKeyRef& key, bool* any);
+  LONG DeleteKeyRow(const RegKeyRef& key);
+  LONG LastWrite(const RegKeyRef& key, int64_t* lastWrite);
+
+  // ERROR_FILE_NOT_FOUND for a value the key does not have.
+  LONG ReadValue(const RegKeyRef& key, const std::wstring& upperName, DWORD* type, std::vector<BYTE>* data);
+  LONG WriteValue(const RegKeyRef& key, const std::wstring& name, DWORD type, const BYTE* data, DWORD size);
+  LONG DeleteValue(const RegKeyRef& key, const std::wstring& upperName);
+  LONG DeleteValues(const RegKeyRef& key);
+  LONG ValueAt(const RegKeyRef& key, DWORD index, RegValue* value);
+  // Counts and longest names (characters) and data (bytes) of a key's subkeys and values.
+  LONG Info(const RegKeyRef& key, DWORD* subKeys, DWORD* maxSubKeyLen, DWORD* values, DWORD* maxValueNameLen,
+            DWORD* maxValueLen);
+
+ private:
+  RegistryStore() = default;
+  ~RegistryStore();
+  LONG Open();
+  LONG AttachVolatile();
+  sqlite3_stmt* Prepare(const char* sql, LONG* error);
+  LONG Touch(const RegKeyRef& key);
+
+  std::mutex m_Mutex;
+  sqlite3* m_Db = nullptr;
+  bool m_Ready = false;
+  int64_t m_ClassesId = 0;
+  std::string m_VolatilePath;
+  uint64_t m_VolatileInode = 0;
+  std::unordered_map<const char*, sqlite3_stmt*> m_Statements;
+};
+
+// The error code for an SQLite result.
+LONG RegErrorFromSqlite(int rc);
+
+// Current time as a FILETIME count of 100 ns since 1601.
+int64_t RegNow();
+
+}  // namespace qz

@@ -1,0 +1,403 @@
+// The registry: paths, value sizes and error codes, case rules, access rights, deleted keys,
+// enumeration order, HKCR, volatile keys, a damaged hive, and several processes writing at once.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "qzplatform.h"
+#include "tests/support/ChildProcess.h"
+
+namespace {
+
+HKEY Create(HKEY root, const wchar_t* path, DWORD options = 0, REGSAM access = KEY_ALL_ACCESS,
+            DWORD* disposition = nullptr) {
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyExW(root, path, 0, nullptr, options, access, nullptr, &key, disposition), ERROR_SUCCESS)
+      << path;
+  return key;
+}
+
+LONG Open(HKEY root, const wchar_t* path, HKEY* key, REGSAM access = KEY_ALL_ACCESS) {
+  *key = nullptr;
+  return RegOpenKeyExW(root, path, 0, access, key);
+}
+
+void SetDword(HKEY key, const wchar_t* name, DWORD value) {
+  ASSERT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
+            ERROR_SUCCESS);
+}
+
+TEST(RegistryKeys, CreateOpensExistingAndMakesIntermediateKeys) {
+  DWORD disposition = 0;
+  HKEY key = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Test\\A\\B", 0, KEY_ALL_ACCESS, &disposition);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+  HKEY again = Create(HKEY_LOCAL_MACHINE, L"software\\TEST\\a\\b\\", 0, KEY_ALL_ACCESS, &disposition);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+  HKEY middle = nullptr;
+  EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, L"Software\\Test\\A", &middle), ERROR_SUCCESS);
+  HKEY missing = nullptr;
+  EXPECT_EQ(Open(middle, L"C", &missing), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(missing, nullptr);
+  for (HKEY k : {key, again, middle}) EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+}
+
+TEST(RegistryKeys, MalformedPathsAreRejected) {
+  const std::wstring tooLong(256, L'x');
+  const struct {
+    std::wstring path;
+    LONG create;
+    LONG open;
+  } cases[] = {
+      {L"\\Leading", ERROR_BAD_PATHNAME, ERROR_BAD_PATHNAME},
+      {L"Empty\\\\Component", ERROR_BAD_PATHNAME, ERROR_BAD_PATHNAME},
+      {L"Trailing\\", ERROR_SUCCESS, ERROR_SUCCESS},
+      {tooLong, ERROR_INVALID_PARAMETER, ERROR_INVALID_PARAMETER},
+      {std::wstring(255, L'y'), ERROR_SUCCESS, ERROR_SUCCESS},
+  };
+  for (const auto& c : cases) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, c.path.c_str(), 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr),
+              c.create)
+        << c.path.size();
+    if (key) RegCloseKey(key);
+    EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, c.path.c_str(), &key), c.open) << c.path.size();
+    if (key) RegCloseKey(key);
+  }
+}
+
+TEST(RegistryValues, QueryReportsSizesAndErrors) {
+  HKEY key = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Sizes");
+  const wchar_t text[] = L"ab";
+  ASSERT_EQ(RegSetValueExW(key, L"Text", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), 3 * sizeof(WCHAR)),
+            ERROR_SUCCESS);
+  DWORD type = 99, size = 0;
+  EXPECT_EQ(RegQueryValueExW(key, L"TEXT", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(size, 12u);
+
+  BYTE small[4] = {0xCC, 0xCC, 0xCC, 0xCC};
+  size = sizeof small;
+  type = 99;
+  EXPECT_EQ(RegQueryValueExW(key, L"Text", nullptr, &type, small, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 12u);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+
+  wchar_t back[3] = {1, 1, 1};
+  size = sizeof back;
+  EXPECT_EQ(RegQueryValueExW(key, L"text", nullptr, nullptr, reinterpret_cast<BYTE*>(back), &size), ERROR_SUCCESS);
+  EXPECT_EQ(std::wstring(back), L"ab");
+
+  size = 77;
+  EXPECT_EQ(RegQueryValueExW(key, L"Missing", nullptr, &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegQueryValueExW(key, L"Text", nullptr, &type, small, nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegSetValueExW(key, L"Null", 0, REG_BINARY, nullptr, 4), ERROR_NOACCESS);
+
+  // The default value answers to both the NULL and the empty name.
+  SetDword(key, nullptr, 7);
+  DWORD value = 0;
+  size = sizeof value;
+  EXPECT_EQ(RegQueryValueExW(key, L"", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+  EXPECT_EQ(value, 7u);
+  EXPECT_EQ(RegDeleteValueW(key, L""), ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueExW(key, nullptr, nullptr, &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteValueW(key, nullptr), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
+}
+
+TEST(RegistryValues, EveryTypeReadsBackAsStored) {
+  HKEY key = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Types");
+  const struct {
+    const wchar_t* name;
+    DWORD type;
+    std::vector<BYTE> data;
+  } cases[] = {
+      {L"None", REG_NONE, {}},
+      {L"Dword", REG_DWORD, {1, 2, 3, 4}},
+      {L"ShortDword", REG_DWORD, {9, 8}},  // wrong size: callers check
+      {L"Qword", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}},
+      {L"Binary", REG_BINARY, {0, 0xFF, 0, 0x80}},
+      {L"Expand", REG_EXPAND_SZ, {'%', 0, 0, 0, 0, 0, 0, 0}},
+      {L"Multi", REG_MULTI_SZ, {'a', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {L"Odd", 0x1234, {5}},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(RegSetValueExW(key, c.name, 0, c.type, c.data.data(), static_cast<DWORD>(c.data.size())),
+              ERROR_SUCCESS);
+  }
+  for (const auto& c : cases) {
+    std::vector<BYTE> back(16, 0xCC);
+    DWORD type = 99, size = static_cast<DWORD>(back.size());
+    ASSERT_EQ(RegQueryValueExW(key, c.name, nullptr, &type, back.data(), &size), ERROR_SUCCESS) << c.name;
+    EXPECT_EQ(type, c.type) << c.name;
+    back.resize(size);
+    EXPECT_EQ(back, c.data) << c.name;
+  }
+  RegCloseKey(key);
+}
+
+TEST(RegistryValues, NamesKeepTheirFirstCase) {
+  HKEY key = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Case");
+  SetDword(key, L"MixedCase", 1);
+  SetDword(key, L"MIXEDCASE", 2);
+  wchar_t name[32];
+  DWORD chars = 32, value = 0, size = sizeof value;
+  ASSERT_EQ(RegEnumValueW(key, 0, name, &chars, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::wstring(name), L"MixedCase");
+  EXPECT_EQ(chars, 9u);
+  EXPECT_EQ(value, 2u);
+  chars = 32;
+  EXPECT_EQ(RegEnumValueW(key, 1, name, &chars, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+  RegCloseKey(key);
+}
+
+TEST(RegistryAccess, HandlesOnlyAllowWhatWasAsked) {
+  RegCloseKey(Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Rights"));
+  HKEY reader = nullptr, writer = nullptr;
+  ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Rights", &reader, KEY_READ), ERROR_SUCCESS);
+  ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Rights", &writer, KEY_SET_VALUE), ERROR_SUCCESS);
+  DWORD one = 1, size = sizeof one;
+  EXPECT_EQ(RegSetValueExW(reader, L"V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegSetValueExW(writer, L"V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueW(reader, L"V"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegQueryValueExW(writer, L"V", nullptr, nullptr, nullptr, &size), ERROR_ACCESS_DENIED);
+  wchar_t name[8];
+  DWORD chars = 8;
+  EXPECT_EQ(RegEnumKeyExW(writer, 0, name, &chars, nullptr, nullptr, nullptr, nullptr), ERROR_ACCESS_DENIED);
+  HKEY child = nullptr;
+  EXPECT_EQ(RegCreateKeyExW(reader, L"New", 0, nullptr, 0, KEY_READ, nullptr, &child, nullptr), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegQueryValueExW(reinterpret_cast<HKEY>(0x1234), L"V", nullptr, nullptr, nullptr, &size),
+            ERROR_INVALID_HANDLE);
+  RegCloseKey(reader);
+  RegCloseKey(writer);
+}
+
+TEST(RegistryKeys, KeyDeletedThroughAnotherHandleFailsEveryOperation) {
+  HKEY key = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Doomed");
+  SetDword(key, L"V", 1);
+  ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"software\\doomed"), ERROR_SUCCESS);
+  DWORD value = 1, size = sizeof value, count = 0;
+  wchar_t name[8];
+  DWORD chars = 8;
+  HKEY child = nullptr;
+  EXPECT_EQ(RegQueryValueExW(key, L"V", nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegSetValueExW(key, L"V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), 4), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegDeleteValueW(key, L"V"), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegEnumKeyExW(key, 0, name, &chars, nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegEnumValueW(key, 0, name, &chars, nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr),
+            ERROR_KEY_DELETED);
+  EXPECT_EQ(RegCreateKeyExW(key, L"Sub", 0, nullptr, 0, KEY_READ, nullptr, &child, nullptr), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+TEST(RegistryKeys, DeleteKeyRefusesSubkeysAndDeleteTreeRemovesThem) {
+  HKEY top = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tree");
+  RegCloseKey(Create(top, L"A\\B\\C"));
+  RegCloseKey(Create(top, L"Vol", REG_OPTION_VOLATILE));
+  SetDword(top, L"V", 1);
+  EXPECT_EQ(RegDeleteKeyW(top, L"A"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteKeyW(top, L"Missing"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L""), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteTreeW(top, L"A"), ERROR_SUCCESS);
+  HKEY gone = nullptr;
+  EXPECT_EQ(Open(top, L"A", &gone), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteTreeW(top, L"A"), ERROR_FILE_NOT_FOUND);
+
+  // Without a subkey the key stays, emptied of its subkeys (volatile ones too) and values.
+  EXPECT_EQ(RegDeleteTreeW(top, nullptr), ERROR_SUCCESS);
+  DWORD subKeys = 9, values = 9;
+  ASSERT_EQ(RegQueryInfoKeyW(top, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr, nullptr,
+                             nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(subKeys, 0u);
+  EXPECT_EQ(values, 0u);
+  RegCloseKey(top);
+}
+
+TEST(RegistryEnum, KeysAndValuesComeInCaseInsensitiveNameOrder) {
+  HKEY top = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Order");
+  for (const wchar_t* name : {L"beta", L"Alpha", L"gamma", L"Delta"}) {
+    RegCloseKey(Create(top, name, name[0] == L'g' ? REG_OPTION_VOLATILE : 0));
+    SetDword(top, name, 1);
+  }
+  const std::vector<std::wstring> expected = {L"Alpha", L"beta", L"Delta", L"gamma"};
+  for (int pass = 0; pass < 2; ++pass) {
+    std::vector<std::wstring> seen;
+    wchar_t name[16];
+    DWORD index = 0, chars = 16;
+    LONG status;
+    while ((status = pass == 0 ? RegEnumKeyExW(top, index, name, &chars, nullptr, nullptr, nullptr, nullptr)
+                               : RegEnumValueW(top, index, name, &chars, nullptr, nullptr, nullptr, nullptr)) ==
+           ERROR_SUCCESS) {
+      seen.emplace_back(name);
+      ++index;
+      chars = 16;
+    }
+    EXPECT_EQ(status, ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(seen, expected) << pass;
+  }
+  // "Alpha" needs 6 characters with its terminator.
+  wchar_t name[8];
+  DWORD chars = 5;
+  EXPECT_EQ(RegEnumKeyExW(top, 0, name, &chars, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+  chars = 5;
+  EXPECT_EQ(RegEnumValueW(top, 0, name, &chars, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+  chars = 6;
+  EXPECT_EQ(RegEnumKeyExW(top, 0, name, &chars, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(chars, 5u);
+  BYTE data[2];
+  DWORD size = sizeof data;
+  chars = 8;
+  EXPECT_EQ(RegEnumValueW(top, 0, name, &chars, nullptr, nullptr, data, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 4u);
+
+  DWORD subKeys = 0, maxSubKey = 0, values = 0, maxName = 0, maxData = 0;
+  ASSERT_EQ(RegQueryInfoKeyW(top, nullptr, nullptr, nullptr, &subKeys, &maxSubKey, nullptr, &values, &maxName,
+                             &maxData, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(subKeys, 4u);
+  EXPECT_EQ(maxSubKey, 5u);
+  EXPECT_EQ(values, 4u);
+  EXPECT_EQ(maxName, 5u);
+  EXPECT_EQ(maxData, 4u);
+  RegCloseKey(top);
+}
+
+TEST(RegistryClassesRoot, IsMachineSoftwareClasses) {
+  HKEY clsid = Create(HKEY_CLASSES_ROOT, L"CLSID\\{Test}\\InprocServer32");
+  const wchar_t path[] = L"/x.so";
+  ASSERT_EQ(RegSetValueExW(clsid, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path), sizeof path),
+            ERROR_SUCCESS);
+  HKEY machine = nullptr;
+  ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\clsid\\{TEST}\\InprocServer32", &machine, KEY_READ),
+            ERROR_SUCCESS);
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExW(machine, nullptr, nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, sizeof path);
+  EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\CLSID"), ERROR_SUCCESS);
+  HKEY gone = nullptr;
+  EXPECT_EQ(Open(HKEY_CLASSES_ROOT, L"CLSID", &gone), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes"), ERROR_ACCESS_DENIED);
+  RegCloseKey(clsid);
+  RegCloseKey(machine);
+}
+
+TEST(RegistryVolatileKeys, ChildOfVolatileKeyMustBeVolatile) {
+  HKEY vol = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Volatile\\Counters", REG_OPTION_VOLATILE);
+  HKEY child = nullptr;
+  EXPECT_EQ(RegCreateKeyExW(vol, L"Stable", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr),
+            ERROR_CHILD_MUST_BE_VOLATILE);
+  EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Volatile\\Counters\\A\\B", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &child, nullptr),
+            ERROR_CHILD_MUST_BE_VOLATILE);
+  HKEY none = nullptr;
+  EXPECT_EQ(Open(vol, L"A", &none), ERROR_FILE_NOT_FOUND);
+  // Opening an existing volatile key without the option keeps it volatile.
+  DWORD disposition = 0;
+  HKEY same = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Volatile\\Counters", 0, KEY_ALL_ACCESS, &disposition);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+  EXPECT_EQ(RegCreateKeyExW(same, L"Stable", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr),
+            ERROR_CHILD_MUST_BE_VOLATILE);
+  RegCloseKey(Create(same, L"Fine", REG_OPTION_VOLATILE));
+  RegCloseKey(same);
+  RegCloseKey(vol);
+}
+
+TEST(RegistryVolatileKeys, VanishWithTheRuntimeArea) {
+  RegCloseKey(Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Runtime"));
+  HKEY vol = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Runtime\\Counters", REG_OPTION_VOLATILE);
+  SetDword(vol, L"Hits", 3);
+  RegCloseKey(vol);
+  QzRemoveRuntimeArea();
+  HKEY key = nullptr;
+  EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Runtime\\Counters", &key), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Runtime", &key), ERROR_SUCCESS);  // persistent parent stays
+  RegCloseKey(key);
+  DWORD disposition = 0;
+  vol = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Runtime\\Counters", REG_OPTION_VOLATILE, KEY_ALL_ACCESS, &disposition);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+  RegCloseKey(vol);
+}
+
+QZ_CHILD_MAIN(RegistryOnDamagedHive) {
+  HKEY key = nullptr;
+  LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\X", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                nullptr);
+  DWORD size = 0;
+  LONG query = RegQueryValueExW(HKEY_LOCAL_MACHINE, L"X", nullptr, nullptr, nullptr, &size);
+  QzRemoveRuntimeArea();
+  return status == ERROR_BADDB && query == ERROR_BADDB && key == nullptr ? 0 : 1;
+}
+
+TEST(RegistryStorage, DamagedHiveGivesBadDb) {
+  const std::string root = std::string(QzGetSystemRoot()) + "/damaged";
+  ASSERT_EQ(system(("mkdir -p " + root + "/registry").c_str()), 0);
+  std::ofstream(root + "/registry/system.db") << std::string(8192, 'Z');
+  const std::string saved = QzGetSystemRoot();
+  setenv("QZWMI_ROOT", root.c_str(), 1);
+  qztest::ChildProcess child = qztest::ChildProcess::Start("RegistryOnDamagedHive");
+  setenv("QZWMI_ROOT", saved.c_str(), 1);
+  EXPECT_EQ(child.Wait(20000), 0);
+}
+
+constexpr int kChildren = 4;
+constexpr int kIncrements = 500;
+
+QZ_CHILD_MAIN(RegistryIncrement) {
+  const std::wstring name = L"Child" + std::wstring(args.at(0).begin(), args.at(0).end());
+  for (int i = 0; i < kIncrements; ++i) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Shared\\Counters", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+      return 2;
+    DWORD value = 0, size = sizeof value;
+    LONG status = RegQueryValueExW(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return 3;
+    ++value;
+    if (RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value) !=
+        ERROR_SUCCESS)
+      return 4;
+    RegCloseKey(key);
+    if (i % 25 == 0) {
+      const std::wstring sub = L"SOFTWARE\\Shared\\Keys\\" + name + L"\\" + std::to_wstring(i);
+      if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, sub.c_str(), 0, nullptr, i % 50 ? REG_OPTION_VOLATILE : 0, KEY_READ,
+                          nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return 5;
+      RegCloseKey(key);
+    }
+  }
+  return 0;
+}
+
+TEST(RegistryProcesses, ConcurrentIncrementsAndCreatesAreAllKept) {
+  std::vector<qztest::ChildProcess> children;
+  for (int i = 0; i < kChildren; ++i) children.push_back(qztest::ChildProcess::Start("RegistryIncrement", {std::to_string(i)}));
+  for (auto& child : children) EXPECT_EQ(child.Wait(60000), 0);
+  HKEY counters = nullptr;
+  ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Shared\\Counters", &counters, KEY_READ), ERROR_SUCCESS);
+  for (int i = 0; i < kChildren; ++i) {
+    DWORD value = 0, size = sizeof value;
+    const std::wstring name = L"Child" + std::to_wstring(i);
+    EXPECT_EQ(RegQueryValueExW(counters, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(value, static_cast<DWORD>(kIncrements)) << i;
+    HKEY keys = nullptr;
+    ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\Shared\\Keys\\" + name).c_str(), &keys, KEY_READ), ERROR_SUCCESS);
+    DWORD subKeys = 0;
+    EXPECT_EQ(RegQueryInfoKeyW(keys, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(subKeys, static_cast<DWORD>(kIncrements / 25));
+    RegCloseKey(keys);
+  }
+  RegCloseKey(counters);
+}
+
+}  // namespace
