@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "kernel32/path.h"
 #include "kernel32/text.h"
 #include "qzplatform.h"
 
@@ -28,7 +29,8 @@ std::string ResolveRoot() {
   std::string root = env && *env ? env : DefaultRoot();
   MakeDirs(root, 0755);
   char resolved[PATH_MAX];
-  if (realpath(root.c_str(), resolved)) return resolved;
+  if (realpath(root.c_str(), resolved)) root = resolved;
+  for (const char* dir : kWindowsDirs) MakeDirs(root + "/" + dir, 0755);
   return root;
 }
 

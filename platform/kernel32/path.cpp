@@ -1,0 +1,141 @@
+// Maps Windows paths into the system root with case-insensitive lookup of existing components.
+#include "kernel32/path.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <vector>
+
+#include "kernel32/sysroot.h"
+#include "kernel32/text.h"
+#include "windows.h"
+
+namespace qz {
+namespace {
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+bool IsLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
+
+bool HasForbiddenCharacter(std::wstring_view component) {
+  for (wchar_t c : component) {
+    if (c < 0x20) return true;
+    switch (c) {
+      case L'<': case L'>': case L':': case L'"': case L'|': case L'?': case L'*':
+        return true;
+      default:
+        break;
+    }
+  }
+  return false;
+}
+
+bool SameNameIgnoringCase(std::wstring_view a, std::wstring_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+  return true;
+}
+
+// The entry of `dir` that matches `name` ignoring case, or `name` itself when there is none.
+std::string FindEntry(const std::string& dir, std::wstring_view name) {
+  std::string exact = ToUtf8(name);
+  struct stat st;
+  if (lstat((dir + "/" + exact).c_str(), &st) == 0) return exact;
+  DIR* stream = opendir(dir.c_str());
+  if (!stream) return exact;
+  std::string found = exact;
+  while (dirent* entry = readdir(stream)) {
+    if (SameNameIgnoringCase(FromUtf8(entry->d_name), name)) {
+      found = entry->d_name;
+      break;
+    }
+  }
+  closedir(stream);
+  return found;
+}
+
+std::optional<std::string> Fail(DWORD error) {
+  SetLastError(error);
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool IsDevicePath(std::wstring_view path) {
+  return path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) &&
+         (path[2] == L'.' || path[2] == L'?') && IsSeparator(path[3]);
+}
+
+std::optional<std::string> MapWindowsPath(std::wstring_view path) {
+  if (path.empty()) return Fail(ERROR_PATH_NOT_FOUND);
+  if (path[0] == L'/') return ToUtf8(path);
+  if (IsDevicePath(path)) return Fail(ERROR_BAD_PATHNAME);
+
+  std::string base;
+  std::wstring_view rest;
+  if (path.size() >= 2 && IsLetter(path[0]) && path[1] == L':') {
+    // "C:" alone or "C:name" is relative to the drive's current folder, which we do not keep.
+    if (path.size() < 3 || !IsSeparator(path[2])) return Fail(ERROR_BAD_PATHNAME);
+    base = SystemRoot() + "/drive_" + static_cast<char>(FoldCase(path[0]));
+    rest = path.substr(3);
+  } else if (path[0] == L'\\') {
+    if (path.size() >= 2 && IsSeparator(path[1])) return Fail(ERROR_BAD_PATHNAME);  // UNC
+    base = SystemRoot() + "/drive_c";
+    rest = path.substr(1);
+  } else {
+    return Fail(ERROR_BAD_PATHNAME);
+  }
+
+  std::vector<std::wstring_view> components;
+  size_t start = 0;
+  while (start <= rest.size()) {
+    size_t end = start;
+    while (end < rest.size() && !IsSeparator(rest[end])) ++end;
+    std::wstring_view component = rest.substr(start, end - start);
+    if (component == L"..") return Fail(ERROR_BAD_PATHNAME);
+    if (!component.empty() && component != L".") {
+      if (HasForbiddenCharacter(component)) return Fail(ERROR_INVALID_NAME);
+      components.push_back(component);
+    }
+    start = end + 1;
+  }
+
+  std::string mapped = base;
+  bool exists = true;  // once a component is missing, the rest cannot exist either
+  for (std::wstring_view component : components) {
+    std::string name = exists ? FindEntry(mapped, component) : ToUtf8(component);
+    mapped += "/" + name;
+    struct stat st;
+    if (exists && lstat(mapped.c_str(), &st) != 0) exists = false;
+  }
+  return mapped;
+}
+
+}  // namespace qz
+
+namespace {
+
+constexpr wchar_t kWindowsDirectory[] = L"C:\\Windows";
+constexpr wchar_t kSystemDirectory[] = L"C:\\Windows\\system32";
+
+// Copies `text` with its terminator when it fits: its length, else the size it needs.
+UINT CopyDirectory(std::wstring_view text, LPWSTR buffer, UINT size) {
+  UINT length = static_cast<UINT>(text.size());
+  if (!buffer || size <= length) return length + 1;
+  text.copy(buffer, length);
+  buffer[length] = L'\0';
+  return length;
+}
+
+}  // namespace
+
+extern "C" UINT WINAPI GetWindowsDirectoryW(LPWSTR lpBuffer, UINT uSize) {
+  qz::SystemRoot();  // a fresh root sets up its Windows directory on first use
+  return CopyDirectory(kWindowsDirectory, lpBuffer, uSize);
+}
+
+extern "C" UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) {
+  qz::SystemRoot();
+  return CopyDirectory(kSystemDirectory, lpBuffer, uSize);
+}
