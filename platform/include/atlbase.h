@@ -354,6 +354,15 @@ class CComVariant : public tagVARIANT {
     intVal = nSrc;
     return *this;
   }
+  CComVariant& operator=(BYTE nSrc) { return Assign(CComVariant(nSrc)); }
+  CComVariant& operator=(short nSrc) { return Assign(CComVariant(nSrc)); }
+  CComVariant& operator=(char cSrc) { return Assign(CComVariant(cSrc)); }
+  CComVariant& operator=(unsigned short nSrc) { return Assign(CComVariant(nSrc)); }
+  CComVariant& operator=(unsigned int nSrc) { return Assign(CComVariant(nSrc)); }
+  CComVariant& operator=(LONGLONG nSrc) { return Assign(CComVariant(nSrc)); }
+  CComVariant& operator=(ULONGLONG nSrc) { return Assign(CComVariant(nSrc)); }
+  CComVariant& operator=(float fltSrc) { return Assign(CComVariant(fltSrc)); }
+  CComVariant& operator=(double dblSrc) { return Assign(CComVariant(dblSrc)); }
   CComVariant& operator=(IUnknown* pSrc) {
     ClearToZero();
     vt = VT_UNKNOWN;
@@ -388,6 +397,11 @@ class CComVariant : public tagVARIANT {
   void ClearToZero() {
     Clear();
     std::memset(static_cast<void*>(static_cast<VARIANT*>(this)), 0, sizeof(VARIANT));
+  }
+  // Takes over the value of a temporary.
+  CComVariant& Assign(CComVariant&& other) {
+    Attach(&other);
+    return *this;
   }
   void InternalCopy(const VARIANT* pSrc) {
     HRESULT hr = Copy(pSrc);
