@@ -53,6 +53,31 @@ bool FormatObjectPath(const ObjectPath& path, LONG flags, std::wstring* text);
 // The WBEMPATH_INFO_* bits that describe the path.
 ULONGLONG ObjectPathInfo(const ObjectPath& path);
 
+// The pieces of the grammar that the path objects share with the parser.
+
+// A class, key or namespace name: letters, underscore and the characters 0x100 to 0xFFEF, with
+// digits after the first character.
+bool IsValidPathName(std::wstring_view name);
+
+// A server name: printable characters without separators, colons or quotes.
+bool IsValidServerName(std::wstring_view name);
+
+// Names compare without regard to the case of ASCII letters, as WMI compares class and key names.
+bool EqualNamesNoCase(std::wstring_view a, std::wstring_view b);
+
+// The whole text is one integer key value (decimal or 0x hexadecimal, optionally negative).
+bool ParseKeyNumber(std::wstring_view text, PathKeyValue* value);
+
+// Appends a key value as the path writes it (quoted: strings in double quotes, with the quote and
+// the backslash escaped by a backslash) or as plain text.
+void AppendKeyValue(std::wstring* out, const PathKeyValue& value, bool quoted);
+
+// The key part as it follows the class name's "." or "=": Key1="v",Key2=5, or "v", or @.
+std::wstring FormatKeyList(const ObjectPath& path);
+
+// Whether a key without a name ("Class=value") is among the keys.
+bool HasImpliedKey(const ObjectPath& path);
+
 // The class factory of CLSID_WbemDefPath, a process-wide object (the built-in class's getter).
 HRESULT WbemDefPathGetClassObject(REFIID riid, void** ppv);
 
