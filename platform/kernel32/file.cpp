@@ -86,6 +86,8 @@ bool Conflicts(int fd, DWORD access, DWORD share) {
 
 // Takes the share-mode locks of a new open; false (ERROR_SHARING_VIOLATION) on a conflict.
 bool AcquireShare(int fd, DWORD access, DWORD share, bool writable) {
+  // An open without data access neither checks nor holds share modes, as on Windows.
+  if (!(access & (kReadRights | kWriteRights | kDelete))) return true;
   // The guard makes check-and-take atomic across processes; it needs a descriptor open for
   // writing. A read-only descriptor takes its bytes first and checks after, which can only turn a
   // simultaneous race into a refusal, never into two conflicting opens.

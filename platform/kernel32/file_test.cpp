@@ -1,0 +1,386 @@
+// Windows paths, the Windows directory and files: mapping, dispositions, share modes across
+// processes, seeks and renames.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+
+#include "kernel32/device.h"
+#include "kernel32/path.h"
+#include "kernel32/sysroot.h"
+#include "kernel32/text.h"
+#include "tests/support/ChildProcess.h"
+
+namespace {
+
+std::string Root() { return qz::SystemRoot(); }
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+std::string ReadAll(HANDLE file) {
+  char buffer[256];
+  DWORD read = 0;
+  EXPECT_TRUE(ReadFile(file, buffer, sizeof buffer, &read, nullptr));
+  return std::string(buffer, read);
+}
+
+TEST(WindowsPaths, MapIntoTheRootIgnoringCaseOfExistingComponents) {
+  ASSERT_TRUE(qz::MakeDirs(Root() + "/drive_c/Program Files/Vendor", 0755));
+  struct Case {
+    const wchar_t* path;
+    std::string expected;  // relative to the root unless it starts with '/'
+  };
+  const Case cases[] = {
+      {L"C:\\Windows\\system32\\wbem\\logs\\x.log", "drive_c/windows/system32/wbem/logs/x.log"},
+      {L"c:\\WINDOWS\\System32\\WBEM\\Logs\\New.Log", "drive_c/windows/system32/wbem/logs/New.Log"},
+      {L"C:/windows//system32/./x", "drive_c/windows/system32/x"},
+      {L"C:\\program files\\VENDOR\\Sub\\File", "drive_c/Program Files/Vendor/Sub/File"},
+      {L"C:\\Missing\\WINDOWS", "drive_c/Missing/WINDOWS"},
+      {L"D:\\Data\\a.bin", "drive_d/Data/a.bin"},
+      {L"\\Windows\\x", "drive_c/windows/x"},
+      {L"C:\\Windows\\", "drive_c/windows"},
+      {L"/tmp/Some/Linux/Path", "/tmp/Some/Linux/Path"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.expected));
+    std::optional<std::string> mapped = qz::MapWindowsPath(c.path);
+    ASSERT_TRUE(mapped.has_value());
+    EXPECT_EQ(*mapped, c.expected[0] == '/' ? c.expected : Root() + "/" + c.expected);
+  }
+}
+
+TEST(WindowsPaths, RefuseRelativeParentUncAndDevicePaths) {
+  struct Case {
+    const wchar_t* path;
+    DWORD error;
+  };
+  const Case cases[] = {
+      {L"", ERROR_PATH_NOT_FOUND},
+      {L"relative\\file", ERROR_BAD_PATHNAME},
+      {L"C:file", ERROR_BAD_PATHNAME},
+      {L"C:", ERROR_BAD_PATHNAME},
+      {L"C:\\Windows\\..\\x", ERROR_BAD_PATHNAME},
+      {L"\\\\server\\share\\x", ERROR_BAD_PATHNAME},
+      {L"\\\\.\\QZHEALTH", ERROR_BAD_PATHNAME},
+      {L"\\\\?\\C:\\x", ERROR_BAD_PATHNAME},
+      {L"C:\\a<b", ERROR_INVALID_NAME},
+      {L"C:\\dir\\x:y", ERROR_INVALID_NAME},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(std::wstring(c.path)));
+    SetLastError(0);
+    EXPECT_FALSE(qz::MapWindowsPath(c.path).has_value());
+    EXPECT_EQ(GetLastError(), c.error);
+  }
+}
+
+TEST(WindowsDirectory, FreshRootHasItAndSizesFollowWindows) {
+  EXPECT_TRUE(Exists(Root() + "/drive_c/windows/system32/wbem/logs"));
+  wchar_t buffer[64];
+  EXPECT_EQ(GetWindowsDirectoryW(buffer, 64), 10u);
+  EXPECT_STREQ(buffer, L"C:\\Windows");
+  EXPECT_EQ(GetSystemDirectoryW(buffer, 64), 19u);
+  EXPECT_STREQ(buffer, L"C:\\Windows\\system32");
+  wmemset(buffer, L'#', 64);
+  EXPECT_EQ(GetWindowsDirectoryW(buffer, 10), 11u);  // no room for the terminator
+  EXPECT_EQ(buffer[0], L'#');
+  EXPECT_EQ(GetWindowsDirectoryW(buffer, 11), 10u);
+  EXPECT_EQ(GetWindowsDirectoryW(nullptr, 0), 11u);
+}
+
+TEST(CreateFileDispositions, ResultsAndLastErrorsForExistingAndMissingFiles) {
+  struct Case {
+    DWORD disposition;
+    bool exists;
+    bool opens;
+    DWORD error;
+    const char* content;  // what the file holds afterwards (null: no file)
+  };
+  const Case cases[] = {
+      {CREATE_NEW, false, true, ERROR_SUCCESS, ""},
+      {CREATE_NEW, true, false, ERROR_FILE_EXISTS, "old"},
+      {CREATE_ALWAYS, false, true, ERROR_SUCCESS, ""},
+      {CREATE_ALWAYS, true, true, ERROR_ALREADY_EXISTS, ""},
+      {OPEN_EXISTING, false, false, ERROR_FILE_NOT_FOUND, nullptr},
+      {OPEN_EXISTING, true, true, ERROR_SUCCESS, "old"},
+      {OPEN_ALWAYS, false, true, ERROR_SUCCESS, ""},
+      {OPEN_ALWAYS, true, true, ERROR_ALREADY_EXISTS, "old"},
+      {TRUNCATE_EXISTING, false, false, ERROR_FILE_NOT_FOUND, nullptr},
+      {TRUNCATE_EXISTING, true, true, ERROR_SUCCESS, ""},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(index);
+    std::wstring name = L"C:\\Windows\\Disposition" + std::to_wstring(index++) + L".txt";
+    std::string path = *qz::MapWindowsPath(name);
+    if (c.exists) WriteText(path, "old");
+    SetLastError(12345);
+    HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, c.disposition,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(GetLastError(), c.error);
+    EXPECT_EQ(file != INVALID_HANDLE_VALUE, c.opens);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    EXPECT_EQ(Exists(path), c.content != nullptr);
+    if (c.content) {
+      std::ifstream in(path);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.content);
+    }
+  }
+}
+
+TEST(CreateFileDispositions, MissingFolderDirectoryAndBadArguments) {
+  struct Case {
+    const wchar_t* path;
+    DWORD access;
+    DWORD disposition;
+    DWORD error;
+  };
+  ASSERT_TRUE(CreateDirectoryW(L"C:\\Windows\\Folder", nullptr));
+  const Case cases[] = {
+      {L"C:\\Windows\\NoSuchFolder\\x.txt", GENERIC_WRITE, CREATE_ALWAYS, ERROR_PATH_NOT_FOUND},
+      {L"C:\\Windows\\NoSuchFolder\\x.txt", GENERIC_READ, OPEN_EXISTING, ERROR_PATH_NOT_FOUND},
+      {L"C:\\Windows\\Folder", GENERIC_READ, OPEN_EXISTING, ERROR_ACCESS_DENIED},
+      {L"C:\\Windows\\Folder", GENERIC_WRITE, OPEN_ALWAYS, ERROR_ACCESS_DENIED},
+      {L"C:\\Windows\\x.txt", GENERIC_READ, TRUNCATE_EXISTING, ERROR_INVALID_PARAMETER},
+      {L"C:\\Windows\\x.txt", GENERIC_READ, 0, ERROR_INVALID_PARAMETER},
+      {L"C:\\Windows\\x.txt", GENERIC_READ, 6, ERROR_INVALID_PARAMETER},
+      {L"\\\\.\\NoSuchDevice", GENERIC_READ, OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
+      {L"relative.txt", GENERIC_READ, OPEN_ALWAYS, ERROR_BAD_PATHNAME},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(std::wstring(c.path)));
+    SetLastError(0);
+    EXPECT_EQ(CreateFileW(c.path, c.access, 0, nullptr, c.disposition, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), c.error);
+  }
+}
+
+TEST(CreateFileDispositions, FileReplacedByFolderIsAccessDenied) {
+  const wchar_t* name = L"C:\\Windows\\system32\\wbem\\logs\\Replaced.log";
+  HANDLE file = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  ASSERT_TRUE(DeleteFileW(name));
+  ASSERT_TRUE(CreateDirectoryW(name, nullptr));
+  EXPECT_EQ(GetFileAttributesW(name), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  for (DWORD disposition : {OPEN_ALWAYS, OPEN_EXISTING, CREATE_ALWAYS}) {
+    SetLastError(0);
+    EXPECT_EQ(CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << disposition;
+  }
+  SetLastError(0);
+  EXPECT_FALSE(DeleteFileW(name));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+struct ShareCase {
+  DWORD first_access, first_share, second_access, second_share;
+  bool second_opens;
+};
+constexpr DWORD R = GENERIC_READ, W = GENERIC_WRITE, RW = GENERIC_READ | GENERIC_WRITE;
+constexpr DWORD SR = FILE_SHARE_READ, SW = FILE_SHARE_WRITE, SRW = FILE_SHARE_READ | FILE_SHARE_WRITE;
+const ShareCase kShareCases[] = {
+    {R, SR, R, SR, true},      {R, SR, W, SRW, false},   {R, SRW, W, SRW, true},  {W, SW, R, SRW, false},
+    {W, SRW, R, SRW, true},    {RW, 0, R, SRW, false},   {R, SR, R, 0, false},    {W, SR, R, SR, false},
+    {RW, SRW, RW, SRW, true},  {RW, SRW, R, SR, false},  {0, 0, RW, 0, true},     {R, 0, 0, 0, true},
+};
+
+HANDLE OpenShared(const std::wstring& name, DWORD access, DWORD share) {
+  return CreateFileW(name.c_str(), access, share, nullptr, OPEN_ALWAYS, 0, nullptr);
+}
+
+TEST(ShareModes, ConflictsWithinAProcess) {
+  const std::wstring name = L"C:\\Windows\\Shared.bin";
+  int index = 0;
+  for (const ShareCase& c : kShareCases) {
+    SCOPED_TRACE(index++);
+    HANDLE first = OpenShared(name, c.first_access, c.first_share);
+    ASSERT_NE(first, INVALID_HANDLE_VALUE);
+    SetLastError(0);
+    HANDLE second = OpenShared(name, c.second_access, c.second_share);
+    EXPECT_EQ(second != INVALID_HANDLE_VALUE, c.second_opens);
+    if (second == INVALID_HANDLE_VALUE) {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    } else {
+      CloseHandle(second);
+    }
+    CloseHandle(first);
+  }
+}
+
+QZ_CHILD_MAIN(OpenShared) {
+  HANDLE file = OpenShared(qz::FromUtf8(args[0]), std::stoul(args[1]), std::stoul(args[2]));
+  if (file != INVALID_HANDLE_VALUE) return 0;
+  return GetLastError() == ERROR_SHARING_VIOLATION ? 32 : 1;
+}
+
+TEST(ShareModes, ConflictsAcrossProcessesAndEndWithTheHolder) {
+  const std::wstring name = L"C:\\Windows\\SharedAcross.bin";
+  int index = 0;
+  for (const ShareCase& c : kShareCases) {
+    SCOPED_TRACE(index++);
+    HANDLE first = OpenShared(name, c.first_access, c.first_share);
+    ASSERT_NE(first, INVALID_HANDLE_VALUE);
+    qztest::ChildProcess child = qztest::ChildProcess::Start(
+        "OpenShared", {"C:\\Windows\\SharedAcross.bin", std::to_string(c.second_access), std::to_string(c.second_share)});
+    EXPECT_EQ(child.Wait(5000), c.second_opens ? 0 : 32);
+    CloseHandle(first);
+  }
+  // A closed handle no longer holds anything: an exclusive open from another process succeeds.
+  qztest::ChildProcess child =
+      qztest::ChildProcess::Start("OpenShared", {"C:\\Windows\\SharedAcross.bin", std::to_string(RW), "0"});
+  EXPECT_EQ(child.Wait(5000), 0);
+}
+
+TEST(ShareModes, DeleteAndRenameNeedShareDelete) {
+  const wchar_t* name = L"C:\\Windows\\Held.txt";
+  HANDLE file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  SetLastError(0);
+  EXPECT_FALSE(DeleteFileW(name));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(MoveFileW(name, L"C:\\Windows\\Held2.txt"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  CloseHandle(file);
+  EXPECT_TRUE(DeleteFileW(name));
+  SetLastError(0);
+  EXPECT_FALSE(DeleteFileW(name));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(FileMoves, MoveOntoExistingFailsUnlessReplacingAndOpenHandleFollowsTheFile) {
+  const wchar_t* from = L"C:\\Windows\\system32\\wbem\\logs\\Current.log";
+  const wchar_t* to = L"C:\\Windows\\system32\\wbem\\logs\\Previous.log";
+  WriteText(*qz::MapWindowsPath(to), "previous");
+  HANDLE file = CreateFileW(from, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  SetLastError(0);
+  EXPECT_FALSE(MoveFileW(from, to));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_TRUE(MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(GetFileAttributesW(from), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(file, "renamed", 7, &written, nullptr));
+  EXPECT_EQ(written, 7u);
+  CloseHandle(file);
+  std::ifstream in(*qz::MapWindowsPath(to));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "renamed");
+  SetLastError(0);
+  EXPECT_FALSE(MoveFileW(L"C:\\Windows\\NoSuch.log", L"C:\\Windows\\Other.log"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(FilePointer, SeeksSizesAndTruncation) {
+  HANDLE file = CreateFileW(L"C:\\Windows\\Seek.bin", GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_FLAG_RANDOM_ACCESS, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(file, "0123456789", 10, &written, nullptr));
+  LARGE_INTEGER distance, position;
+  struct Case {
+    LONGLONG distance;
+    DWORD method;
+    LONGLONG expected;  // -1: fails with ERROR_NEGATIVE_SEEK and leaves the pointer
+  };
+  const Case cases[] = {{0, FILE_CURRENT, 10}, {-4, FILE_END, 6},     {2, FILE_CURRENT, 8},
+                        {3, FILE_BEGIN, 3},    {-4, FILE_CURRENT, -1}, {-11, FILE_END, -1},
+                        {20, FILE_BEGIN, 20},  {-10, FILE_END, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.distance);
+    distance.QuadPart = c.distance;
+    position.QuadPart = -7;
+    SetLastError(0);
+    EXPECT_EQ(SetFilePointerEx(file, distance, &position, c.method), c.expected >= 0);
+    if (c.expected >= 0) {
+      EXPECT_EQ(position.QuadPart, c.expected);
+    } else {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+    }
+  }
+  distance.QuadPart = 0;
+  EXPECT_FALSE(SetFilePointerEx(file, distance, nullptr, 3));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(SetFilePointer(file, 4, nullptr, FILE_BEGIN), 4u);
+  EXPECT_TRUE(SetEndOfFile(file));
+  DWORD high = 99;
+  EXPECT_EQ(GetFileSize(file, &high), 4u);
+  EXPECT_EQ(high, 0u);
+  LONG move_high = 1;  // 4 GiB + 2: sparse, reported in two halves
+  EXPECT_EQ(SetFilePointer(file, 2, &move_high, FILE_BEGIN), 2u);
+  EXPECT_EQ(move_high, 1);
+  EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_BEGIN), 0u);
+  EXPECT_EQ(ReadAll(file), "0123");
+  EXPECT_TRUE(FlushFileBuffers(file));
+  CloseHandle(file);
+}
+
+TEST(FileAccess, HandleRightsAreChecked) {
+  HANDLE file = CreateFileW(L"C:\\Windows\\ReadOnly.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0,
+                            nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 5;
+  SetLastError(0);
+  EXPECT_FALSE(WriteFile(file, "x", 1, &written, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(written, 0u);
+  EXPECT_FALSE(SetEndOfFile(file));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  CloseHandle(file);
+  char byte;
+  DWORD read = 5;
+  EXPECT_FALSE(ReadFile(file, &byte, 1, &read, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST(Directories, CreateAndRemoveReportWindowsErrors) {
+  struct Case {
+    bool create;
+    const wchar_t* path;
+    BOOL result;
+    DWORD error;
+  };
+  const Case cases[] = {
+      {true, L"C:\\Windows\\Dir", TRUE, 0},
+      {true, L"C:\\WINDOWS\\DIR", FALSE, ERROR_ALREADY_EXISTS},
+      {true, L"C:\\Windows\\NoParent\\Dir", FALSE, ERROR_PATH_NOT_FOUND},
+      {true, L"C:\\Windows\\Dir\\Sub", TRUE, 0},
+      {false, L"C:\\Windows\\Dir", FALSE, ERROR_DIR_NOT_EMPTY},
+      {false, L"C:\\Windows\\dir\\sub", TRUE, 0},
+      {false, L"C:\\Windows\\Dir\\Sub", FALSE, ERROR_FILE_NOT_FOUND},
+      {false, L"C:\\Windows\\Dir", TRUE, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(std::wstring(c.path)));
+    SetLastError(0);
+    EXPECT_EQ(c.create ? CreateDirectoryW(c.path, nullptr) : RemoveDirectoryW(c.path), c.result);
+    EXPECT_EQ(GetLastError(), c.error);
+  }
+}
+
+HANDLE OpenTestDevice(std::wstring_view name, DWORD, DWORD, DWORD) {
+  SetLastError(name == L"qzTest" ? ERROR_NOT_READY : ERROR_GEN_FAILURE);
+  return INVALID_HANDLE_VALUE;
+}
+
+TEST(Devices, RegisteredNamesOpenThroughTheirOpener) {
+  qz::RegisterDevice(L"QZTEST", &OpenTestDevice);
+  SetLastError(0);
+  EXPECT_EQ(CreateFileW(L"\\\\.\\qzTest", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_READY));
+  qz::RegisterDevice(L"QZTEST", nullptr);
+  EXPECT_EQ(CreateFileW(L"\\\\.\\qzTest", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+// The clock: the fixed clock through the API and through the environment of a child, days of the
+// week, and tick counts.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <windows.h>
+
+#include "qzplatform.h"
+#include "tests/support/ChildProcess.h"
+
+namespace {
+
+bool SameTime(const SYSTEMTIME& a, const SYSTEMTIME& b) {
+  return a.wYear == b.wYear && a.wMonth == b.wMonth && a.wDayOfWeek == b.wDayOfWeek && a.wDay == b.wDay &&
+         a.wHour == b.wHour && a.wMinute == b.wMinute && a.wSecond == b.wSecond &&
+         a.wMilliseconds == b.wMilliseconds;
+}
+
+TEST(FixedClock, LocalTimeIsFixedWithItsDayOfWeek) {
+  struct Case {
+    SYSTEMTIME set;
+    WORD day_of_week;
+  };
+  const Case cases[] = {
+      {{2024, 2, 6, 29, 23, 59, 58, 999}, 4},  // a leap day, a Thursday: wDayOfWeek is recomputed
+      {{2000, 1, 0, 1, 0, 0, 0, 0}, 6},
+      {{2026, 12, 0, 5, 12, 30, 15, 250}, 6},
+      {{1999, 12, 0, 31, 8, 0, 0, 1}, 5},
+      {{2038, 1, 0, 19, 3, 14, 8, 0}, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.set.wYear);
+    QzSetFixedLocalTime(&c.set);
+    SYSTEMTIME expected = c.set;
+    expected.wDayOfWeek = c.day_of_week;
+    SYSTEMTIME now;
+    memset(&now, 0xCC, sizeof now);
+    GetLocalTime(&now);
+    EXPECT_TRUE(SameTime(now, expected)) << now.wYear << "-" << now.wMonth << "-" << now.wDay << " dow "
+                                         << now.wDayOfWeek << " ms " << now.wMilliseconds;
+    GetSystemTime(&now);
+    EXPECT_EQ(now.wMilliseconds, c.set.wMilliseconds);
+  }
+  QzSetFixedLocalTime(nullptr);
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  EXPECT_GE(now.wYear, 2024);
+}
+
+TEST(FixedClock, InvalidTimeLeavesTheClockAlone) {
+  SYSTEMTIME good = {2020, 5, 0, 17, 10, 0, 0, 0};
+  QzSetFixedLocalTime(&good);
+  SYSTEMTIME bad = {2020, 13, 0, 1, 0, 0, 0, 0};
+  QzSetFixedLocalTime(&bad);
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  EXPECT_EQ(now.wMonth, 5);
+  EXPECT_EQ(now.wDayOfWeek, 0);  // a Sunday
+  QzSetFixedLocalTime(nullptr);
+}
+
+QZ_CHILD_MAIN(PrintLocalTime) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  int expected[] = {2031, 7, 4, 13, 45, 30, 123, 5};  // 2031-07-04 is a Friday
+  int got[] = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, now.wDayOfWeek};
+  for (int i = 0; i < 8; ++i)
+    if (expected[i] != got[i]) return 10 + i;
+  return 0;
+}
+
+TEST(FixedClock, EnvironmentFixesTheClockOfAChild) {
+  setenv("QZWMI_FIXED_TIME", "2031-07-04 13:45:30.123", 1);
+  qztest::ChildProcess child = qztest::ChildProcess::Start("PrintLocalTime");
+  unsetenv("QZWMI_FIXED_TIME");
+  EXPECT_EQ(child.Wait(5000), 0);
+}
+
+TEST(RealClock, SystemTimeAndTicksMove) {
+  SYSTEMTIME local, utc;
+  GetLocalTime(&local);
+  GetSystemTime(&utc);
+  EXPECT_LE(utc.wMilliseconds, 999);
+  EXPECT_LE(utc.wDayOfWeek, 6);
+  ULONGLONG before = GetTickCount64();
+  Sleep(20);
+  ULONGLONG after = GetTickCount64();
+  EXPECT_GE(after - before, 20u);
+  EXPECT_LT(after - before, 2000u);
+  EXPECT_LE(GetTickCount() - static_cast<DWORD>(after), 1000u);  // the low 32 bits of the same clock
+}
+
+}  // namespace
