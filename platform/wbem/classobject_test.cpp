@@ -1,0 +1,413 @@
+// Class objects and instances: system properties, names and enumeration, qualifier sets,
+// spawning, cloning, comparison and text, and the refusals of each.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "wbem/classobject.h"
+
+namespace {
+
+using qz::wbem::ClassBuilder;
+
+VARIANT Poison() {
+  VARIANT v;
+  std::memset(&v, 0xCC, sizeof(v));
+  return v;
+}
+
+std::vector<std::wstring> Names(SAFEARRAY* array) {
+  std::vector<std::wstring> names;
+  LONG lower = 0;
+  LONG upper = -1;
+  SafeArrayGetLBound(array, 1, &lower);
+  SafeArrayGetUBound(array, 1, &upper);
+  for (LONG i = lower; i <= upper; ++i) {
+    BSTR name = nullptr;
+    SafeArrayGetElement(array, &i, &name);
+    names.emplace_back(name ? name : L"");
+    SysFreeString(name);
+  }
+  return names;
+}
+
+// CIM_ManagedElement <- QZ_Element <- QZ_MemoryModule, in root\VXN on HOST.
+class ClassObjectTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(ClassBuilder(L"CIM_ManagedElement")
+                  .Namespace(L"root\\VXN", L"HOST")
+                  .ClassQualifier(L"abstract")
+                  .AddProperty(L"Caption", CIM_STRING)
+                  .PropertyQualifier(L"MaxLen", CComVariant(64))
+                  .Create(&m_Base),
+              WBEM_S_NO_ERROR);
+    ASSERT_EQ(ClassBuilder(L"QZ_Element").Superclass(m_Base).AddKey(L"Tag", CIM_STRING).Create(&m_Middle),
+              WBEM_S_NO_ERROR);
+    ASSERT_EQ(ClassBuilder(L"QZ_MemoryModule")
+                  .Superclass(m_Middle)
+                  .ClassQualifier(L"dynamic")
+                  .AddKey(L"CreationClassName", CIM_STRING)
+                  .AddProperty(L"FormFactor", CIM_UINT16)
+                  .Default(CComVariant(8))
+                  .AddProperty(L"Capacity", CIM_UINT64)
+                  .AddProperty(L"Board", CIM_REFERENCE, L"QZ_MemoryBoard")
+                  .Create(&m_Class),
+              WBEM_S_NO_ERROR);
+    ASSERT_EQ(m_Class->SpawnInstance(0, &m_Instance), WBEM_S_NO_ERROR);
+  }
+
+  CComPtr<IWbemClassObject> m_Base, m_Middle, m_Class, m_Instance;
+};
+
+TEST_F(ClassObjectTest, SystemPropertiesDescribeGenusAndDerivation) {
+  struct Case {
+    IWbemClassObject* object;
+    const wchar_t* name;
+    VARTYPE vt;
+    const wchar_t* text;  // for VT_BSTR
+    LONG number;          // for VT_I4
+  };
+  const Case cases[] = {
+      {m_Class, L"__GENUS", VT_I4, nullptr, 1},
+      {m_Instance, L"__GENUS", VT_I4, nullptr, 2},
+      {m_Instance, L"__CLASS", VT_BSTR, L"QZ_MemoryModule", 0},
+      {m_Instance, L"__SUPERCLASS", VT_BSTR, L"QZ_Element", 0},
+      {m_Instance, L"__DYNASTY", VT_BSTR, L"CIM_ManagedElement", 0},
+      {m_Base, L"__DYNASTY", VT_BSTR, L"CIM_ManagedElement", 0},
+      {m_Base, L"__SUPERCLASS", VT_NULL, nullptr, 0},
+      {m_Class, L"__PROPERTY_COUNT", VT_I4, nullptr, 6},
+      {m_Instance, L"__relpath", VT_NULL, nullptr, 0},  // names are case-insensitive; no keys set yet
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    VARIANT value = Poison();
+    CIMTYPE type = -1;
+    LONG flavor = -1;
+    ASSERT_EQ(c.object->Get(c.name, 0, &value, &type, &flavor), WBEM_S_NO_ERROR);
+    EXPECT_EQ(flavor, WBEM_FLAVOR_ORIGIN_SYSTEM);
+    ASSERT_EQ(value.vt, c.vt);
+    if (c.vt == VT_BSTR) {
+      EXPECT_STREQ(value.bstrVal, c.text);
+    }
+    if (c.vt == VT_I4) {
+      EXPECT_EQ(value.lVal, c.number);
+      EXPECT_EQ(type, CIM_SINT32);
+    }
+    VariantClear(&value);
+  }
+  CComVariant derivation;
+  CIMTYPE type = 0;
+  ASSERT_EQ(m_Instance->Get(L"__DERIVATION", 0, &derivation, &type, nullptr), WBEM_S_NO_ERROR);
+  EXPECT_EQ(type, CIM_STRING | CIM_FLAG_ARRAY);
+  ASSERT_EQ(derivation.vt, VT_ARRAY | VT_BSTR);
+  EXPECT_EQ(Names(derivation.parray), (std::vector<std::wstring>{L"QZ_Element", L"CIM_ManagedElement"}));
+  derivation.Clear();
+  ASSERT_EQ(m_Base->Get(L"__DERIVATION", 0, &derivation, nullptr, nullptr), WBEM_S_NO_ERROR);
+  ASSERT_EQ(derivation.vt, VT_ARRAY | VT_BSTR);
+  EXPECT_TRUE(Names(derivation.parray).empty());
+}
+
+TEST_F(ClassObjectTest, RefusedGetsAndPutsLeaveOutputsAlone) {
+  VARIANT value = Poison();
+  CIMTYPE type = 0x5A5A;
+  LONG flavor = 0x5A5A;
+  EXPECT_EQ(m_Instance->Get(L"Missing", 0, &value, &type, &flavor), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(m_Instance->Get(L"__NOSUCH", 0, &value, &type, &flavor), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(m_Instance->Get(nullptr, 0, &value, &type, &flavor), WBEM_E_INVALID_PARAMETER);
+  EXPECT_EQ(m_Instance->Get(L"Tag", 0x1, &value, &type, &flavor), WBEM_E_INVALID_PARAMETER);
+  EXPECT_EQ(value.vt, 0xCCCC);
+  EXPECT_EQ(type, 0x5A5A);
+  EXPECT_EQ(flavor, 0x5A5A);
+
+  CComVariant text(L"x");
+  struct Case {
+    const wchar_t* name;
+    HRESULT result;
+  };
+  const Case puts[] = {
+      {L"Missing", WBEM_E_NOT_FOUND},      {L"__CLASS", WBEM_E_READ_ONLY},  {L"__PATH", WBEM_E_READ_ONLY},
+      {L"__ANYTHING", WBEM_E_READ_ONLY},   {nullptr, WBEM_E_INVALID_PARAMETER},
+  };
+  for (const Case& c : puts) EXPECT_EQ(m_Instance->Put(c.name, 0, &text, 0), c.result) << (c.name ? c.name : L"null");
+}
+
+TEST_F(ClassObjectTest, GetNamesSelectsByFlagsAndQualifiers) {
+  struct Case {
+    const wchar_t* qualifier;
+    LONG flags;
+    std::vector<std::wstring> names;
+  };
+  const std::vector<std::wstring> system = {L"__GENUS",   L"__CLASS",          L"__SUPERCLASS",  L"__DYNASTY",
+                                            L"__RELPATH", L"__PROPERTY_COUNT", L"__DERIVATION", L"__SERVER",
+                                            L"__NAMESPACE", L"__PATH"};
+  const std::vector<std::wstring> own = {L"Caption", L"Tag", L"CreationClassName", L"FormFactor", L"Capacity", L"Board"};
+  std::vector<std::wstring> all = system;
+  all.insert(all.end(), own.begin(), own.end());
+  const Case cases[] = {
+      {nullptr, WBEM_FLAG_ALWAYS, all},
+      {nullptr, WBEM_FLAG_NONSYSTEM_ONLY, own},
+      {nullptr, WBEM_FLAG_SYSTEM_ONLY, system},
+      {nullptr, WBEM_FLAG_KEYS_ONLY, {L"Tag", L"CreationClassName"}},
+      {nullptr, WBEM_FLAG_REFS_ONLY, {L"Board"}},
+      {nullptr, WBEM_FLAG_LOCAL_ONLY, {L"CreationClassName", L"FormFactor", L"Capacity", L"Board"}},
+      {nullptr, WBEM_FLAG_PROPAGATED_ONLY, {L"Caption", L"Tag"}},
+      {L"MaxLen", WBEM_FLAG_ONLY_IF_TRUE, {L"Caption"}},
+      {L"key", WBEM_FLAG_ONLY_IF_FALSE | WBEM_FLAG_LOCAL_ONLY, {L"FormFactor", L"Capacity", L"Board"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.flags);
+    SAFEARRAY* names = nullptr;
+    ASSERT_EQ(m_Class->GetNames(c.qualifier, c.flags, nullptr, &names), WBEM_S_NO_ERROR);
+    EXPECT_EQ(Names(names), c.names);
+    SafeArrayDestroy(names);
+  }
+  CComVariant sixtyFour(64);
+  SAFEARRAY* names = nullptr;
+  ASSERT_EQ(m_Class->GetNames(L"MaxLen", WBEM_FLAG_ONLY_IF_IDENTICAL, &sixtyFour, &names), WBEM_S_NO_ERROR);
+  EXPECT_EQ(Names(names), std::vector<std::wstring>{L"Caption"});
+  SafeArrayDestroy(names);
+
+  names = reinterpret_cast<SAFEARRAY*>(0x1);
+  EXPECT_EQ(m_Class->GetNames(nullptr, WBEM_FLAG_ONLY_IF_TRUE, nullptr, &names), WBEM_E_INVALID_PARAMETER);
+  EXPECT_EQ(m_Class->GetNames(L"key", WBEM_FLAG_ONLY_IF_IDENTICAL, nullptr, &names), WBEM_E_INVALID_PARAMETER);
+  EXPECT_EQ(m_Class->GetNames(nullptr, 0x70, nullptr, &names), WBEM_E_INVALID_PARAMETER);
+  EXPECT_EQ(m_Class->GetNames(nullptr, 0x1000, nullptr, &names), WBEM_E_INVALID_PARAMETER);
+  EXPECT_EQ(names, reinterpret_cast<SAFEARRAY*>(0x1));
+  EXPECT_EQ(m_Class->GetNames(nullptr, 0, nullptr, nullptr), WBEM_E_INVALID_PARAMETER);
+}
+
+TEST_F(ClassObjectTest, EnumerationWalksTheSelectedPropertiesThenReportsNoMoreData) {
+  BSTR name = reinterpret_cast<BSTR>(0x1);
+  EXPECT_EQ(m_Instance->Next(0, &name, nullptr, nullptr, nullptr), WBEM_E_UNEXPECTED);
+  CComVariant tag(L"T1");
+  ASSERT_EQ(m_Instance->Put(L"Tag", 0, &tag, 0), WBEM_S_NO_ERROR);
+  ASSERT_EQ(m_Instance->BeginEnumeration(WBEM_FLAG_KEYS_ONLY), WBEM_S_NO_ERROR);
+  std::vector<std::wstring> seen;
+  for (;;) {
+    name = nullptr;
+    VARIANT value = Poison();
+    CIMTYPE type = -1;
+    LONG flavor = -1;
+    HRESULT hr = m_Instance->Next(0, &name, &value, &type, &flavor);
+    if (hr == WBEM_S_NO_MORE_DATA) {
+      EXPECT_EQ(value.vt, 0xCCCC) << "nothing is written at the end";
+      break;
+    }
+    ASSERT_EQ(hr, WBEM_S_NO_ERROR);
+    EXPECT_EQ(type, CIM_STRING);
+    if (std::wstring(name) == L"Tag") {
+      EXPECT_EQ(value.vt, VT_BSTR);
+      EXPECT_EQ(flavor, WBEM_FLAVOR_ORIGIN_LOCAL);
+    } else {
+      EXPECT_EQ(value.vt, VT_NULL);
+    }
+    seen.emplace_back(name);
+    SysFreeString(name);
+    VariantClear(&value);
+  }
+  EXPECT_EQ(seen, (std::vector<std::wstring>{L"Tag", L"CreationClassName"}));
+  EXPECT_EQ(m_Instance->Next(0, &name, nullptr, nullptr, nullptr), WBEM_S_NO_MORE_DATA);
+  EXPECT_EQ(m_Instance->EndEnumeration(), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_Instance->Next(0, &name, nullptr, nullptr, nullptr), WBEM_E_UNEXPECTED);
+  EXPECT_EQ(m_Instance->BeginEnumeration(WBEM_FLAG_ONLY_IF_TRUE), WBEM_E_INVALID_PARAMETER);
+}
+
+TEST_F(ClassObjectTest, PropertyQualifiersGiveKeyAndCimTypeOnClassesAndInstances) {
+  struct Case {
+    const wchar_t* property;
+    const wchar_t* cimType;
+    bool key;
+  };
+  const Case cases[] = {{L"Tag", L"string", true},
+                        {L"FormFactor", L"uint16", false},
+                        {L"Capacity", L"uint64", false},
+                        {L"Board", L"ref:QZ_MemoryBoard", false}};
+  for (IWbemClassObject* object : {m_Class.p, m_Instance.p}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.property);
+      CComPtr<IWbemQualifierSet> qualifiers;
+      ASSERT_EQ(object->GetPropertyQualifierSet(c.property, &qualifiers), WBEM_S_NO_ERROR);
+      VARIANT value = Poison();
+      LONG flavor = 0;
+      ASSERT_EQ(qualifiers->Get(L"CIMTYPE", 0, &value, &flavor), WBEM_S_NO_ERROR);
+      ASSERT_EQ(value.vt, VT_BSTR);
+      EXPECT_STREQ(value.bstrVal, c.cimType);
+      VariantClear(&value);
+      value = Poison();
+      if (!c.key) {
+        EXPECT_EQ(qualifiers->Get(L"key", 0, &value, &flavor), WBEM_E_NOT_FOUND);
+        EXPECT_EQ(value.vt, 0xCCCC);
+        continue;
+      }
+      ASSERT_EQ(qualifiers->Get(L"KEY", 0, &value, &flavor), WBEM_S_NO_ERROR);
+      EXPECT_EQ(value.vt, VT_BOOL);
+      EXPECT_EQ(value.boolVal, VARIANT_TRUE);
+      // Tag is declared by QZ_Element: its qualifiers reach QZ_MemoryModule and its instances.
+      EXPECT_EQ(flavor & WBEM_FLAVOR_MASK_ORIGIN, WBEM_FLAVOR_ORIGIN_PROPAGATED);
+      EXPECT_TRUE(flavor & WBEM_FLAVOR_NOT_OVERRIDABLE);
+    }
+  }
+  CComPtr<IWbemQualifierSet> qualifiers;
+  EXPECT_EQ(m_Class->GetPropertyQualifierSet(L"Missing", &qualifiers), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(m_Class->GetPropertyQualifierSet(L"__CLASS", &qualifiers), WBEM_E_SYSTEM_PROPERTY);
+}
+
+TEST_F(ClassObjectTest, QualifierPutsStayWithTheObjectTheyWereMadeOn) {
+  CComPtr<IWbemQualifierSet> onInstance;
+  ASSERT_EQ(m_Instance->GetPropertyQualifierSet(L"FormFactor", &onInstance), WBEM_S_NO_ERROR);
+  CComVariant units(L"count");
+  ASSERT_EQ(onInstance->Put(L"Units", &units, 0), WBEM_S_NO_ERROR);
+  LONG flavor = -1;
+  CComVariant value;
+  ASSERT_EQ(onInstance->Get(L"Units", 0, &value, &flavor), WBEM_S_NO_ERROR);
+  EXPECT_EQ(flavor, WBEM_FLAVOR_ORIGIN_LOCAL);
+  CComPtr<IWbemQualifierSet> onClass;
+  ASSERT_EQ(m_Class->GetPropertyQualifierSet(L"FormFactor", &onClass), WBEM_S_NO_ERROR);
+  EXPECT_EQ(onClass->Get(L"Units", 0, nullptr, nullptr), WBEM_E_NOT_FOUND);
+
+  struct Case {
+    const wchar_t* property;
+    const wchar_t* qualifier;
+    CComVariant value;
+    HRESULT result;
+  };
+  const Case cases[] = {
+      {L"Tag", L"key", CComVariant(false), WBEM_E_OVERRIDE_NOT_ALLOWED},  // inherited, not overridable
+      {L"Tag", L"CIMTYPE", CComVariant(L"uint8"), WBEM_E_INVALID_PARAMETER},
+      {L"FormFactor", L"Values", CComVariant(static_cast<LONGLONG>(1)), WBEM_E_INVALID_QUALIFIER_TYPE},
+      {L"Caption", L"MaxLen", CComVariant(32), WBEM_S_NO_ERROR},  // inherited and overridable
+  };
+  for (const Case& c : cases) {
+    CComPtr<IWbemQualifierSet> set;
+    ASSERT_EQ(m_Class->GetPropertyQualifierSet(c.property, &set), WBEM_S_NO_ERROR);
+    CComVariant given = c.value;
+    EXPECT_EQ(set->Put(c.qualifier, &given, 0), c.result) << c.qualifier;
+  }
+  CComPtr<IWbemQualifierSet> classSet;
+  ASSERT_EQ(m_Class->GetQualifierSet(&classSet), WBEM_S_NO_ERROR);
+  SAFEARRAY* names = nullptr;
+  ASSERT_EQ(classSet->GetNames(WBEM_FLAG_LOCAL_ONLY, &names), WBEM_S_NO_ERROR);
+  EXPECT_EQ(Names(names), std::vector<std::wstring>{L"dynamic"}) << "abstract is inherited";
+  SafeArrayDestroy(names);
+  EXPECT_EQ(classSet->Delete(L"abstract"), WBEM_E_PROPAGATED_QUALIFIER);
+  EXPECT_EQ(classSet->Delete(L"dynamic"), WBEM_S_NO_ERROR);
+  EXPECT_EQ(classSet->Get(L"dynamic", 0, nullptr, nullptr), WBEM_E_NOT_FOUND);
+}
+
+TEST_F(ClassObjectTest, InstancesAndClonesHoldTheirOwnValues) {
+  CComVariant formFactor;
+  LONG flavor = -1;
+  ASSERT_EQ(m_Instance->Get(L"FormFactor", 0, &formFactor, nullptr, &flavor), WBEM_S_NO_ERROR);
+  EXPECT_EQ(formFactor.vt, VT_I4);
+  EXPECT_EQ(formFactor.lVal, 8) << "the class default";
+  EXPECT_EQ(flavor, WBEM_FLAVOR_ORIGIN_PROPAGATED);
+
+  CComVariant tag(L"T1");
+  ASSERT_EQ(m_Instance->Put(L"Tag", 0, &tag, 0), WBEM_S_NO_ERROR);
+  CComPtr<IWbemClassObject> copy;
+  ASSERT_EQ(m_Instance->Clone(&copy), WBEM_S_NO_ERROR);
+  CComVariant other(L"T2");
+  ASSERT_EQ(copy->Put(L"Tag", 0, &other, 0), WBEM_S_NO_ERROR);
+  CComVariant value;
+  ASSERT_EQ(m_Instance->Get(L"Tag", 0, &value, nullptr, nullptr), WBEM_S_NO_ERROR);
+  EXPECT_STREQ(value.bstrVal, L"T1");
+  EXPECT_EQ(m_Instance->CompareTo(0, copy), WBEM_S_DIFFERENT);
+  ASSERT_EQ(copy->Put(L"Tag", 0, &tag, 0), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_Instance->CompareTo(0, copy), WBEM_S_SAME);
+  CComVariant upper(L"t1");
+  ASSERT_EQ(copy->Put(L"Tag", 0, &upper, 0), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_Instance->CompareTo(0, copy), WBEM_S_DIFFERENT);
+  EXPECT_EQ(m_Instance->CompareTo(WBEM_FLAG_IGNORE_CASE, copy), WBEM_S_SAME);
+  EXPECT_EQ(m_Instance->CompareTo(0, m_Class), WBEM_S_DIFFERENT);
+  EXPECT_EQ(m_Instance->CompareTo(0, nullptr), WBEM_E_INVALID_PARAMETER);
+
+  CComVariant eight(16);
+  ASSERT_EQ(m_Instance->Put(L"FormFactor", 0, &eight, 0), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_Instance->Delete(L"FormFactor"), WBEM_S_RESET_TO_DEFAULT);
+  EXPECT_EQ(m_Instance->Delete(L"Tag"), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_Instance->Delete(L"__CLASS"), WBEM_E_SYSTEM_PROPERTY);
+
+  CComPtr<IWbemClassObject> nested;
+  EXPECT_EQ(m_Instance->SpawnInstance(0, &nested), WBEM_E_INCOMPLETE_CLASS);
+  EXPECT_EQ(nested.p, nullptr);
+  EXPECT_EQ(m_Class->SpawnInstance(1, &nested), WBEM_E_INVALID_PARAMETER);
+}
+
+TEST_F(ClassObjectTest, InheritsFromNamesOnlyAncestors) {
+  EXPECT_EQ(m_Instance->InheritsFrom(L"cim_managedelement"), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_Class->InheritsFrom(L"QZ_Element"), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_Class->InheritsFrom(L"QZ_MemoryModule"), WBEM_S_FALSE);
+  EXPECT_EQ(m_Base->InheritsFrom(L"QZ_Element"), WBEM_S_FALSE);
+  BSTR origin = nullptr;
+  ASSERT_EQ(m_Instance->GetPropertyOrigin(L"Caption", &origin), WBEM_S_NO_ERROR);
+  EXPECT_STREQ(origin, L"CIM_ManagedElement");
+  SysFreeString(origin);
+}
+
+TEST_F(ClassObjectTest, DerivedClassGetsItsNameThroughClassPut) {
+  CComPtr<IWbemClassObject> derived;
+  ASSERT_EQ(m_Class->SpawnDerivedClass(0, &derived), WBEM_S_NO_ERROR);
+  CComPtr<IWbemClassObject> instance;
+  EXPECT_EQ(derived->SpawnInstance(0, &instance), WBEM_E_INCOMPLETE_CLASS);
+  CComVariant name(L"QZ_SpecialModule");
+  ASSERT_EQ(derived->Put(L"__CLASS", 0, &name, 0), WBEM_S_NO_ERROR);
+  CComVariant speed(static_cast<int>(3200));
+  ASSERT_EQ(derived->Put(L"Speed", 0, &speed, CIM_UINT32), WBEM_S_NO_ERROR);
+  CComVariant value;
+  CIMTYPE type = 0;
+  ASSERT_EQ(derived->Get(L"__SUPERCLASS", 0, &value, nullptr, nullptr), WBEM_S_NO_ERROR);
+  EXPECT_STREQ(value.bstrVal, L"QZ_MemoryModule");
+  value.Clear();
+  ASSERT_EQ(derived->Get(L"Speed", 0, &value, &type, nullptr), WBEM_S_NO_ERROR);
+  EXPECT_EQ(type, CIM_UINT32);
+  EXPECT_EQ(value.lVal, 3200);
+  EXPECT_EQ(derived->Delete(L"Tag"), WBEM_E_PROPAGATED_PROPERTY);
+  EXPECT_EQ(derived->SpawnInstance(0, &instance), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_Class->Get(L"Speed", 0, nullptr, nullptr, nullptr), WBEM_E_NOT_FOUND) << "the parent is unchanged";
+  EXPECT_EQ(m_Instance->SpawnDerivedClass(0, &instance), WBEM_E_INVALID_OPERATION);
+}
+
+TEST_F(ClassObjectTest, ObjectTextIsMof) {
+  CComVariant tag(L"VXN:\"1\"");
+  ASSERT_EQ(m_Instance->Put(L"Tag", 0, &tag, 0), WBEM_S_NO_ERROR);
+  CComVariant capacity(L"17179869184");
+  ASSERT_EQ(m_Instance->Put(L"Capacity", 0, &capacity, 0), WBEM_S_NO_ERROR);
+  BSTR text = nullptr;
+  ASSERT_EQ(m_Instance->GetObjectText(0, &text), WBEM_S_NO_ERROR);
+  EXPECT_STREQ(text,
+               L"\ninstance of QZ_MemoryModule\n{\n\tTag = \"VXN:\\\"1\\\"\";\n\tFormFactor = 8;\n"
+               L"\tCapacity = 17179869184;\n};\n");
+  SysFreeString(text);
+  ASSERT_EQ(m_Class->GetObjectText(WBEM_FLAG_NO_FLAVORS, &text), WBEM_S_NO_ERROR);
+  EXPECT_STREQ(text,
+               L"\n[dynamic]\nclass QZ_MemoryModule : QZ_Element\n{\n\t[key] string CreationClassName;\n"
+               L"\tuint16 FormFactor = 8;\n\tuint64 Capacity;\n\tQZ_MemoryBoard ref Board;\n};\n");
+  SysFreeString(text);
+  EXPECT_EQ(m_Class->GetObjectText(0x100, &text), WBEM_E_INVALID_PARAMETER);
+}
+
+TEST(ClassBuilderErrors, InvalidDefinitionsAreRefused) {
+  struct Case {
+    ClassBuilder builder;
+    HRESULT result;
+  };
+  const Case cases[] = {
+      {ClassBuilder(L""), WBEM_E_INVALID_CLASS},
+      {ClassBuilder(L"1Class"), WBEM_E_INVALID_CLASS},
+      {std::move(ClassBuilder(L"C").AddProperty(L"A", CIM_STRING).AddProperty(L"a", CIM_UINT8)), WBEM_E_ALREADY_EXISTS},
+      {std::move(ClassBuilder(L"C").AddProperty(L"__A", CIM_STRING)), WBEM_E_INVALID_PROPERTY},
+      {std::move(ClassBuilder(L"C").AddProperty(L"A", 77)), WBEM_E_INVALID_PROPERTY_TYPE},
+      {std::move(ClassBuilder(L"C").AddProperty(L"A", CIM_UINT16).Default(CComVariant(70000))), WBEM_E_TYPE_MISMATCH},
+      {std::move(ClassBuilder(L"C").Superclass(nullptr)), WBEM_E_INVALID_SUPERCLASS},
+  };
+  for (const Case& c : cases) {
+    HRESULT hr = S_OK;
+    EXPECT_EQ(c.builder.Build(&hr), nullptr);
+    EXPECT_EQ(hr, c.result);
+  }
+}
+
+}  // namespace
