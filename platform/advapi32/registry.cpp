@@ -82,6 +82,7 @@ class RegCall {
     if ((m_Key.access & needed) != needed) m_Error = ERROR_ACCESS_DENIED;
   }
   ~RegCall() {
+    m_Store.EndRead();
     if (m_InWrite) m_Store.Rollback();
   }
 

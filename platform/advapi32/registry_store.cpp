@@ -1,9 +1,13 @@
 // The registry's SQLite storage: schema, cached statements, transactions and the volatile hive.
 #include "advapi32/registry_store.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include "kernel32/sysroot.h"
 #include "kernel32/text.h"
@@ -21,6 +25,7 @@ constexpr const char* kSchema =
 
 constexpr int kBusyTimeoutMs = 10000;
 constexpr int kBeginAttempts = 50;
+constexpr size_t kMaxCacheEntries = 4096;
 
 // Resets a cached statement on every path out of a call.
 class Statement {
@@ -102,6 +107,11 @@ RegistryStore::~RegistryStore() {
 }
 
 sqlite3_stmt* RegistryStore::Prepare(const char* sql, LONG* error) {
+  // The lookups of one call share one snapshot, and so one round of file locks.
+  if (m_Ready && !m_InRead && !m_InWrite && strncmp(sql, "BEGIN", 5) != 0 && strncmp(sql, "COMMIT", 6) != 0) {
+    *error = Snapshot();
+    if (*error != ERROR_SUCCESS) return nullptr;
+  }
   auto found = m_Statements.find(sql);
   if (found != m_Statements.end()) return found->second;
   sqlite3_stmt* stmt = nullptr;
@@ -183,22 +193,79 @@ LONG RegistryStore::AttachVolatile() {
     return RegErrorFromSqlite(rc);
   }
   m_VolatileInode = InodeOf(m_VolatilePath);
+  MapGeneration();
   return ERROR_SUCCESS;
 }
 
 LONG RegistryStore::Ready() {
-  if (!m_Ready) return Open();
-  // The runtime area goes away with a reboot or a teardown of the root; volatile keys go with it.
-  if (InodeOf(m_VolatilePath) != m_VolatileInode) return AttachVolatile();
-  return ERROR_SUCCESS;
+  LONG error = ERROR_SUCCESS;
+  if (!m_Ready) {
+    error = Open();
+  } else if (InodeOf(m_VolatilePath) != m_VolatileInode) {
+    // The runtime area goes away with a reboot or a teardown of the root; volatile keys go with it.
+    error = AttachVolatile();
+  }
+  CheckGeneration();
+  return error;
+}
+
+LONG RegistryStore::Snapshot() {
+  if (m_InRead || m_InWrite) return ERROR_SUCCESS;
+  LONG error = ERROR_SUCCESS;
+  Statement stmt(Prepare("BEGIN", &error));
+  if (!stmt) return error;
+  error = RegErrorFromSqlite(stmt.Step());
+  m_InRead = error == ERROR_SUCCESS;
+  return error;
+}
+
+void RegistryStore::EndRead() {
+  if (!m_InRead) return;
+  m_InRead = false;
+  LONG error = ERROR_SUCCESS;
+  Statement stmt(Prepare("COMMIT", &error));
+  if (stmt) stmt.Step();
+  if (!sqlite3_get_autocommit(m_Db)) sqlite3_exec(m_Db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void RegistryStore::MapGeneration() {
+  if (m_Generation) munmap(m_Generation, sizeof *m_Generation);
+  m_Generation = nullptr;
+  m_CacheGeneration = ~0ULL;
+  int fd = open((RuntimeDir() + "/registry.gen").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  struct stat st;
+  if (fstat(fd, &st) == 0 && st.st_size < static_cast<off_t>(sizeof *m_Generation)) {
+    if (ftruncate(fd, sizeof *m_Generation) != 0) st.st_size = -1;
+  }
+  void* map = mmap(nullptr, sizeof *m_Generation, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  close(fd);
+  if (map != MAP_FAILED) m_Generation = static_cast<uint64_t*>(map);
+}
+
+void RegistryStore::CheckGeneration() {
+  const uint64_t now = m_Generation ? __atomic_load_n(m_Generation, __ATOMIC_ACQUIRE) : ~0ULL;
+  if (now == m_CacheGeneration && now != ~0ULL) return;
+  m_ChildCache.clear();
+  m_ValueCache.clear();
+  m_CacheGeneration = now;
+}
+
+std::wstring RegistryStore::CacheKey(const RegKeyRef& key, const std::wstring& upperName) {
+  std::wstring text = std::to_wstring(key.id);
+  text += key.volatileKey ? L'v' : L'p';
+  text += upperName;
+  return text;
 }
 
 LONG RegistryStore::BeginWrite() {
+  EndRead();
   int rc = SQLITE_BUSY;
   for (int attempt = 0; attempt < kBeginAttempts && (rc & 0xFF) == SQLITE_BUSY; ++attempt) {
     rc = sqlite3_exec(m_Db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     if ((rc & 0xFF) == SQLITE_BUSY) usleep(1000);
   }
+  m_InWrite = rc == SQLITE_OK;
   return RegErrorFromSqlite(rc);
 }
 
@@ -208,11 +275,19 @@ LONG RegistryStore::Commit() {
     rc = sqlite3_exec(m_Db, "COMMIT", nullptr, nullptr, nullptr);
     if ((rc & 0xFF) == SQLITE_BUSY) usleep(1000);
   }
-  if (rc != SQLITE_OK) Rollback();
-  return RegErrorFromSqlite(rc);
+  if (rc != SQLITE_OK) {
+    Rollback();
+    return RegErrorFromSqlite(rc);
+  }
+  m_InWrite = false;
+  m_CacheGeneration = ~0ULL;
+  if (m_Generation) __atomic_fetch_add(m_Generation, 1, __ATOMIC_RELEASE);
+  return ERROR_SUCCESS;
 }
 
 void RegistryStore::Rollback() {
+  m_InWrite = false;
+  m_CacheGeneration = ~0ULL;
   if (!sqlite3_get_autocommit(m_Db)) sqlite3_exec(m_Db, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
@@ -228,6 +303,17 @@ LONG RegistryStore::KeyExists(const RegKeyRef& key) {
 }
 
 LONG RegistryStore::FindChild(const RegKeyRef& parent, const std::wstring& upperName, RegKeyRef* child) {
+  // Inside a write the database is the only truth: another process may have changed it.
+  const bool cached = !m_InWrite;
+  std::wstring cacheKey;
+  if (cached) {
+    cacheKey = CacheKey(parent, upperName);
+    auto found = m_ChildCache.find(cacheKey);
+    if (found != m_ChildCache.end()) {
+      *child = found->second;
+      return ERROR_SUCCESS;
+    }
+  }
   LONG error = ERROR_SUCCESS;
   Statement stmt(Prepare("SELECT 0, id FROM main.keys WHERE parent=?1 AND uname=?3"
                          " UNION ALL SELECT 1, id FROM v.keys WHERE parent=?2 AND uname=?3 LIMIT 1",
@@ -240,6 +326,7 @@ LONG RegistryStore::FindChild(const RegKeyRef& parent, const std::wstring& upper
   if (rc != SQLITE_ROW) return RegErrorFromSqlite(rc);
   child->volatileKey = stmt.Int(0) != 0;
   child->id = stmt.Int(1);
+  if (cached && m_ChildCache.size() < kMaxCacheEntries) m_ChildCache.emplace(std::move(cacheKey), *child);
   return ERROR_SUCCESS;
 }
 
@@ -343,6 +430,17 @@ LONG RegistryStore::Touch(const RegKeyRef& key) {
 
 LONG RegistryStore::ReadValue(const RegKeyRef& key, const std::wstring& upperName, DWORD* type,
                               std::vector<BYTE>* data) {
+  const bool cached = !m_InWrite;
+  std::wstring cacheKey;
+  if (cached) {
+    cacheKey = CacheKey(key, upperName);
+    auto found = m_ValueCache.find(cacheKey);
+    if (found != m_ValueCache.end()) {
+      *type = found->second.type;
+      *data = found->second.data;
+      return ERROR_SUCCESS;
+    }
+  }
   LONG error = ERROR_SUCCESS;
   Statement stmt(Prepare(key.volatileKey ? "SELECT type, data FROM v.vals WHERE key=?1 AND uname=?2"
                                          : "SELECT type, data FROM main.vals WHERE key=?1 AND uname=?2",
@@ -356,6 +454,7 @@ LONG RegistryStore::ReadValue(const RegKeyRef& key, const std::wstring& upperNam
   *type = static_cast<DWORD>(stmt.Int(0));
   const BYTE* bytes = static_cast<const BYTE*>(sqlite3_column_blob(stmt.get(), 1));
   data->assign(bytes, bytes + sqlite3_column_bytes(stmt.get(), 1));
+  if (cached && m_ValueCache.size() < kMaxCacheEntries) m_ValueCache.emplace(std::move(cacheKey), CachedValue{*type, *data});
   return ERROR_SUCCESS;
 }
 

@@ -48,6 +48,8 @@ class RegistryStore {
   // Opens the hives on first use and reattaches the volatile hive when its file was removed.
   LONG Ready();
 
+  // Ends the read transaction that the lookups of a call opened on a cache miss.
+  void EndRead();
   LONG BeginWrite();
   LONG Commit();
   void Rollback();
@@ -82,6 +84,15 @@ class RegistryStore {
   LONG AttachVolatile();
   sqlite3_stmt* Prepare(const char* sql, LONG* error);
   LONG Touch(const RegKeyRef& key);
+  LONG Snapshot();
+  void MapGeneration();
+  void CheckGeneration();
+  static std::wstring CacheKey(const RegKeyRef& key, const std::wstring& upperName);
+
+  struct CachedValue {
+    DWORD type;
+    std::vector<BYTE> data;
+  };
 
   std::mutex m_Mutex;
   sqlite3* m_Db = nullptr;
@@ -90,6 +101,14 @@ class RegistryStore {
   std::string m_VolatilePath;
   uint64_t m_VolatileInode = 0;
   std::unordered_map<const char*, sqlite3_stmt*> m_Statements;
+  bool m_InRead = false;
+  bool m_InWrite = false;
+  // Lookups are cached while no process has committed a change: every commit bumps a counter that
+  // all processes of the root share through the runtime area.
+  uint64_t* m_Generation = nullptr;
+  uint64_t m_CacheGeneration = ~0ULL;
+  std::unordered_map<std::wstring, RegKeyRef> m_ChildCache;
+  std::unordered_map<std::wstring, CachedValue> m_ValueCache;
 };
 
 // The error code for an SQLite result.

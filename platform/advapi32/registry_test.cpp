@@ -347,6 +347,36 @@ TEST(RegistryStorage, DamagedHiveGivesBadDb) {
   EXPECT_EQ(child.Wait(20000), 0);
 }
 
+QZ_CHILD_MAIN(RegistryChangeShared) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Inner", 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return 2;
+  DWORD value = 2;
+  if (RegSetValueExW(key, L"V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value) != ERROR_SUCCESS) return 3;
+  RegCloseKey(key);
+  return RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Gone") == ERROR_SUCCESS ? 0 : 4;
+}
+
+TEST(RegistryProcesses, ChangesOfAnotherProcessAreSeenAtOnce) {
+  RegCloseKey(Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Gone"));
+  HKEY key = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Inner", REG_OPTION_VOLATILE);
+  SetDword(key, L"V", 1);
+  DWORD value = 0, size = sizeof value;
+  for (int i = 0; i < 2; ++i) {  // twice, so that the second read can come from what was read before
+    ASSERT_EQ(RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+    HKEY gone = nullptr;
+    ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Gone", &gone), ERROR_SUCCESS);
+    RegCloseKey(gone);
+  }
+  EXPECT_EQ(value, 1u);
+  EXPECT_EQ(qztest::ChildProcess::Start("RegistryChangeShared").Wait(20000), 0);
+  size = sizeof value;
+  EXPECT_EQ(RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+  EXPECT_EQ(value, 2u);
+  HKEY gone = nullptr;
+  EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Gone", &gone), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
+}
+
 constexpr int kChildren = 4;
 constexpr int kIncrements = 500;
 
