@@ -1,0 +1,236 @@
+// The repository's namespaces and class definitions, with the system classes of every namespace.
+#include "wbem/repository.h"
+
+#include <unistd.h>
+
+#include <cwctype>
+#include <mutex>
+
+#include "kernel32/text.h"
+
+namespace qz::wbem {
+namespace {
+
+// The system classes every namespace starts with, each after its superclass.
+struct SystemClassRow {
+  const wchar_t* name;
+  const wchar_t* superclass;
+  void (*define)(ClassBuilder& builder);
+};
+constexpr SystemClassRow kSystemClasses[] = {
+    {L"__SystemClass", nullptr, [](ClassBuilder& b) { b.ClassQualifier(L"abstract", true, 0); }},
+    {L"__NotifyStatus", L"__SystemClass",
+     [](ClassBuilder& b) { b.ClassQualifier(L"abstract", true, 0).AddProperty(L"StatusCode", CIM_UINT32); }},
+    {L"__ExtendedStatus", L"__NotifyStatus",
+     [](ClassBuilder& b) {
+       b.AddProperty(L"Description", CIM_STRING)
+           .AddProperty(L"Operation", CIM_STRING)
+           .AddProperty(L"ParameterInfo", CIM_STRING)
+           .AddProperty(L"ProviderName", CIM_STRING);
+     }},
+    {L"__NAMESPACE", L"__SystemClass", [](ClassBuilder& b) { b.AddKey(L"Name", CIM_STRING); }},
+};
+
+std::wstring LocalServerName() {
+  char host[256] = {};
+  if (gethostname(host, sizeof(host) - 1) != 0 || !host[0]) return L"LOCALHOST";
+  std::string name(host);
+  const size_t dot = name.find('.');
+  if (dot != std::string::npos) name.resize(dot);
+  std::wstring wide = FromUtf8(name);
+  for (wchar_t& c : wide) c = static_cast<wchar_t>(std::towupper(c));
+  return wide;
+}
+
+}  // namespace
+
+Repository& Repository::Instance() {
+  static Repository* repository = new Repository;  // lives as long as the process, past static destruction
+  return *repository;
+}
+
+Repository::Repository() : m_Server(LocalServerName()) { CreateNamespace(L"root"); }
+
+std::wstring Repository::Key(std::wstring_view name) {
+  std::wstring key(name);
+  for (wchar_t& c : key) c = static_cast<wchar_t>(std::towupper(c));
+  return key;
+}
+
+std::wstring Repository::NormalizeNamespace(std::wstring_view name) {
+  std::wstring normal;
+  bool partEmpty = true;
+  for (wchar_t c : name) {
+    if (c == L'\\' || c == L'/') {
+      if (partEmpty) return L"";
+      normal.push_back(L'\\');
+      partEmpty = true;
+      continue;
+    }
+    if (!(std::iswalnum(c) || c == L'_')) return L"";
+    normal.push_back(c);
+    partEmpty = false;
+  }
+  return partEmpty ? L"" : normal;
+}
+
+Repository::Namespace* Repository::FindNamespaceLocked(std::wstring_view name) {
+  auto it = m_Namespaces.find(Key(NormalizeNamespace(name)));
+  return it == m_Namespaces.end() ? nullptr : &it->second;
+}
+
+const Repository::Namespace* Repository::FindNamespaceLocked(std::wstring_view name) const {
+  auto it = m_Namespaces.find(Key(NormalizeNamespace(name)));
+  return it == m_Namespaces.end() ? nullptr : &it->second;
+}
+
+HRESULT Repository::CreateNamespaceLocked(const std::wstring& name) {
+  if (m_Namespaces.count(Key(name))) return WBEM_S_ALREADY_EXISTS;
+  const size_t slash = name.rfind(L'\\');
+  if (slash != std::wstring::npos) {
+    HRESULT hr = CreateNamespaceLocked(name.substr(0, slash));
+    if (FAILED(hr)) return hr;
+  }
+  Namespace& space = m_Namespaces[Key(name)];
+  space.name = name;
+  for (const SystemClassRow& row : kSystemClasses) {
+    ClassBuilder builder(row.name);
+    if (row.superclass) {
+      for (const auto& existing : space.classes)
+        if (existing->name == row.superclass) builder.Superclass(*existing);
+    }
+    row.define(builder);
+    std::shared_ptr<const ClassDef> def = builder.Build();
+    if (!def) return WBEM_E_FAILED;
+    HRESULT hr = PutClassLocked(space, *def, WBEM_FLAG_CREATE_ONLY);
+    if (FAILED(hr)) return hr;
+  }
+  return WBEM_S_NO_ERROR;
+}
+
+HRESULT Repository::CreateNamespace(std::wstring_view name) {
+  const std::wstring normal = NormalizeNamespace(name);
+  if (normal.empty()) return WBEM_E_INVALID_NAMESPACE;
+  std::unique_lock<std::shared_mutex> guard(m_Lock);
+  return CreateNamespaceLocked(normal);
+}
+
+bool Repository::HasNamespace(std::wstring_view name) const {
+  std::shared_lock<std::shared_mutex> guard(m_Lock);
+  return FindNamespaceLocked(name) != nullptr;
+}
+
+std::wstring Repository::NamespaceName(std::wstring_view name) const {
+  std::shared_lock<std::shared_mutex> guard(m_Lock);
+  const Namespace* space = FindNamespaceLocked(name);
+  return space ? space->name : std::wstring();
+}
+
+std::vector<std::wstring> Repository::Namespaces() const {
+  std::shared_lock<std::shared_mutex> guard(m_Lock);
+  std::vector<std::wstring> names;
+  for (const auto& [key, space] : m_Namespaces) names.push_back(space.name);
+  return names;
+}
+
+HRESULT Repository::PutClassLocked(Namespace& space, const ClassDef& def, LONG flags) {
+  if (def.name.empty()) return WBEM_E_INCOMPLETE_CLASS;
+  const LONG mode = flags & (WBEM_FLAG_UPDATE_ONLY | WBEM_FLAG_CREATE_ONLY);
+  if (mode == (WBEM_FLAG_UPDATE_ONLY | WBEM_FLAG_CREATE_ONLY)) return WBEM_E_INVALID_PARAMETER;
+  if (!def.superclass.empty()) {
+    bool found = false;
+    for (const auto& existing : space.classes) found = found || EqualNames(existing->name, def.superclass);
+    if (!found) return WBEM_E_INVALID_SUPERCLASS;
+  }
+  auto stored = std::make_shared<ClassDef>(def);
+  stored->nameSpace = space.name;
+  stored->server = m_Server;
+  for (auto& existing : space.classes) {
+    if (!EqualNames(existing->name, def.name)) continue;
+    if (mode == WBEM_FLAG_CREATE_ONLY) return WBEM_E_ALREADY_EXISTS;
+    existing = std::move(stored);
+    return WBEM_S_NO_ERROR;
+  }
+  if (mode == WBEM_FLAG_UPDATE_ONLY) return WBEM_E_NOT_FOUND;
+  space.classes.push_back(std::move(stored));
+  return WBEM_S_NO_ERROR;
+}
+
+HRESULT Repository::PutClass(std::wstring_view nameSpace, const ClassDef& def, LONG flags) {
+  std::unique_lock<std::shared_mutex> guard(m_Lock);
+  Namespace* space = FindNamespaceLocked(nameSpace);
+  if (!space) return WBEM_E_INVALID_NAMESPACE;
+  return PutClassLocked(*space, def, flags);
+}
+
+HRESULT Repository::PutClass(std::wstring_view nameSpace, IWbemClassObject* cls, LONG flags) {
+  if (!cls) return WBEM_E_INVALID_PARAMETER;
+  std::shared_ptr<const ClassDef> def = ClassObject::DefinitionOf(cls);
+  if (!def) return WBEM_E_INVALID_OBJECT;
+  CComVariant genus;
+  if (FAILED(cls->Get(L"__GENUS", 0, &genus, nullptr, nullptr)) || genus.vt != VT_I4 || genus.lVal != WBEM_GENUS_CLASS)
+    return WBEM_E_INVALID_OPERATION;
+  return PutClass(nameSpace, *def, flags);
+}
+
+HRESULT Repository::DeleteClass(std::wstring_view nameSpace, std::wstring_view className) {
+  std::unique_lock<std::shared_mutex> guard(m_Lock);
+  Namespace* space = FindNamespaceLocked(nameSpace);
+  if (!space) return WBEM_E_INVALID_NAMESPACE;
+  bool found = false;
+  std::vector<std::shared_ptr<const ClassDef>> kept;
+  for (auto& existing : space->classes) {
+    bool remove = EqualNames(existing->name, className);
+    found = found || remove;
+    for (const std::wstring& ancestor : existing->derivation) remove = remove || EqualNames(ancestor, className);
+    if (!remove) kept.push_back(std::move(existing));
+  }
+  space->classes = std::move(kept);
+  return found ? WBEM_S_NO_ERROR : WBEM_E_NOT_FOUND;
+}
+
+std::shared_ptr<const ClassDef> Repository::FindClass(std::wstring_view nameSpace, std::wstring_view className) const {
+  std::shared_lock<std::shared_mutex> guard(m_Lock);
+  const Namespace* space = FindNamespaceLocked(nameSpace);
+  if (!space) return nullptr;
+  for (const auto& existing : space->classes)
+    if (EqualNames(existing->name, className)) return existing;
+  return nullptr;
+}
+
+HRESULT Repository::GetClass(std::wstring_view nameSpace, std::wstring_view className,
+                             IWbemClassObject** ppClass) const {
+  if (!ppClass) return WBEM_E_INVALID_PARAMETER;
+  *ppClass = nullptr;
+  if (!HasNamespace(nameSpace)) return WBEM_E_INVALID_NAMESPACE;
+  std::shared_ptr<const ClassDef> def = FindClass(nameSpace, className);
+  if (!def) return WBEM_E_NOT_FOUND;
+  return ClassObject::Create(std::move(def), false, ppClass);
+}
+
+std::vector<std::shared_ptr<const ClassDef>> Repository::Classes(std::wstring_view nameSpace,
+                                                                 std::wstring_view superclass, bool deep) const {
+  std::shared_lock<std::shared_mutex> guard(m_Lock);
+  std::vector<std::shared_ptr<const ClassDef>> classes;
+  const Namespace* space = FindNamespaceLocked(nameSpace);
+  if (!space) return classes;
+  for (const auto& existing : space->classes) {
+    bool wanted = superclass.empty() ? (deep || existing->superclass.empty()) : EqualNames(existing->superclass, superclass);
+    if (!wanted && deep && !superclass.empty())
+      for (const std::wstring& ancestor : existing->derivation) wanted = wanted || EqualNames(ancestor, superclass);
+    if (wanted) classes.push_back(existing);
+  }
+  return classes;
+}
+
+std::wstring Repository::ServerName() const {
+  std::shared_lock<std::shared_mutex> guard(m_Lock);
+  return m_Server;
+}
+
+void Repository::SetServerName(std::wstring name) {
+  std::unique_lock<std::shared_mutex> guard(m_Lock);
+  m_Server = std::move(name);
+}
+
+}  // namespace qz::wbem

@@ -1,0 +1,188 @@
+// The repository's namespaces and classes, and the namespace's IWbemServices: class lookups by
+// name and path, class changes, and the refusals of what needs providers.
+#include <gtest/gtest.h>
+#include <instprovhelper.h>
+
+#include <string>
+
+#include "wbem/repository.h"
+
+namespace {
+
+using qz::wbem::ClassBuilder;
+using qz::wbem::Repository;
+
+class RepositoryTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    Repository& repository = Repository::Instance();
+    repository.SetServerName(L"HOST");
+    ASSERT_TRUE(SUCCEEDED(repository.CreateNamespace(L"root\\VXN")));
+    ASSERT_TRUE(SUCCEEDED(repository.CreateNamespace(L"root/wmi")));
+    auto def = ClassBuilder(L"QZ_Element").AddKey(L"Tag", CIM_STRING).Build();
+    ASSERT_TRUE(def);
+    ASSERT_EQ(repository.PutClass(L"root\\VXN", *def), WBEM_S_NO_ERROR);
+    CComPtr<IWbemClassObject> element;
+    ASSERT_EQ(repository.GetClass(L"root\\VXN", L"QZ_Element", &element), WBEM_S_NO_ERROR);
+    auto module = ClassBuilder(L"QZ_MemoryModule").Superclass(element).AddProperty(L"Capacity", CIM_UINT64).Build();
+    ASSERT_TRUE(module);
+    ASSERT_EQ(repository.PutClass(L"root\\VXN", *module), WBEM_S_NO_ERROR);
+    ASSERT_EQ(qz::wbem::CreateServices(L"ROOT\\vxn", &m_Services), WBEM_S_NO_ERROR);
+  }
+
+  CComPtr<IWbemServices> m_Services;
+};
+
+TEST_F(RepositoryTest, NamespaceNamesIgnoreCaseAndSeparatorAndMustBeWellFormed) {
+  Repository& repository = Repository::Instance();
+  EXPECT_EQ(repository.NamespaceName(L"ROOT/vxn"), L"root\\VXN");
+  EXPECT_EQ(repository.CreateNamespace(L"Root\\Vxn"), WBEM_S_ALREADY_EXISTS);
+  EXPECT_TRUE(repository.HasNamespace(L"root"));
+  for (const wchar_t* bad : {L"", L"root\\", L"\\root", L"root\\\\VXN", L"root\\V X N", L"root:VXN"})
+    EXPECT_EQ(repository.CreateNamespace(bad), WBEM_E_INVALID_NAMESPACE) << bad;
+  ASSERT_EQ(repository.CreateNamespace(L"root\\a\\b"), WBEM_S_NO_ERROR);
+  EXPECT_TRUE(repository.HasNamespace(L"root\\a")) << "parents are created too";
+  CComPtr<IWbemServices> none;
+  EXPECT_EQ(qz::wbem::CreateServices(L"root\\missing", &none), WBEM_E_INVALID_NAMESPACE);
+  EXPECT_EQ(none.p, nullptr);
+}
+
+TEST_F(RepositoryTest, EveryNamespaceHasTheExtendedStatusClass) {
+  for (const wchar_t* space : {L"root", L"root\\VXN", L"root\\wmi"}) {
+    SCOPED_TRACE(space);
+    CComPtr<IWbemServices> services;
+    ASSERT_EQ(qz::wbem::CreateServices(space, &services), WBEM_S_NO_ERROR);
+    CInstanceProviderHelper helper(services, nullptr);
+    ASSERT_EQ(helper.ExtendedStatusResult(), WBEM_S_NO_ERROR);
+    IWbemClassObject* status = helper.ExtendedStatusClass();
+    ASSERT_NE(status, nullptr);
+    CComVariant value;
+    ASSERT_EQ(status->Get(L"__SUPERCLASS", 0, &value, nullptr, nullptr), WBEM_S_NO_ERROR);
+    EXPECT_STREQ(value.bstrVal, L"__NotifyStatus");
+    value.Clear();
+    CIMTYPE type = 0;
+    ASSERT_EQ(status->Get(L"StatusCode", 0, &value, &type, nullptr), WBEM_S_NO_ERROR);
+    EXPECT_EQ(type, CIM_UINT32);
+    EXPECT_EQ(status->Get(L"Description", 0, nullptr, &type, nullptr), WBEM_S_NO_ERROR);
+    EXPECT_EQ(type, CIM_STRING);
+  }
+}
+
+TEST_F(RepositoryTest, GetObjectFindsClassesByNameOrPath) {
+  struct Case {
+    const wchar_t* path;
+    HRESULT result;
+    const wchar_t* className;
+  };
+  const Case cases[] = {
+      {L"QZ_MemoryModule", WBEM_S_NO_ERROR, L"QZ_MemoryModule"},
+      {L"qz_memorymodule", WBEM_S_NO_ERROR, L"QZ_MemoryModule"},
+      {L"\\\\.\\root\\VXN:QZ_Element", WBEM_S_NO_ERROR, L"QZ_Element"},
+      {L"__ExtendedStatus", WBEM_S_NO_ERROR, L"__ExtendedStatus"},
+      {L"root\\wmi:QZ_Element", WBEM_E_NOT_FOUND, nullptr},
+      {L"root\\nowhere:QZ_Element", WBEM_E_INVALID_NAMESPACE, nullptr},
+      {L"QZ_Missing", WBEM_E_NOT_FOUND, nullptr},
+      {L"QZ_Missing.Tag=\"1\"", WBEM_E_INVALID_CLASS, nullptr},
+      {L"QZ_MemoryModule.Tag=\"1\"", WBEM_E_NOT_SUPPORTED, nullptr},
+      {L"QZ_MemoryModule.Tag=\"1", WBEM_E_INVALID_OBJECT_PATH, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    CComBSTR path(c.path);
+    IWbemClassObject* object = reinterpret_cast<IWbemClassObject*>(0x1);
+    IWbemCallResult* result = reinterpret_cast<IWbemCallResult*>(0x1);
+    ASSERT_EQ(m_Services->GetObject(path, 0, nullptr, &object, &result), c.result);
+    EXPECT_EQ(result, nullptr);
+    if (!c.className) {
+      EXPECT_EQ(object, nullptr);
+      continue;
+    }
+    CComPtr<IWbemClassObject> cls;
+    cls.Attach(object);
+    CComVariant name;
+    ASSERT_EQ(cls->Get(L"__CLASS", 0, &name, nullptr, nullptr), WBEM_S_NO_ERROR);
+    EXPECT_STREQ(name.bstrVal, c.className);
+  }
+}
+
+TEST_F(RepositoryTest, StoredClassesAndTheirInstancesCarryServerAndNamespace) {
+  CComPtr<IWbemClassObject> cls;
+  ASSERT_EQ(m_Services->GetObject(CComBSTR(L"QZ_MemoryModule"), 0, nullptr, &cls, nullptr), WBEM_S_NO_ERROR);
+  CComPtr<IWbemClassObject> instance;
+  ASSERT_EQ(cls->SpawnInstance(0, &instance), WBEM_S_NO_ERROR);
+  CComVariant tag(L"VXN:QZ_MemoryModule:0-1");
+  ASSERT_EQ(instance->Put(L"Tag", 0, &tag, 0), WBEM_S_NO_ERROR);
+  struct Case {
+    IWbemClassObject* object;
+    const wchar_t* property;
+    const wchar_t* value;
+  };
+  const Case cases[] = {
+      {cls, L"__PATH", L"\\\\HOST\\root\\VXN:QZ_MemoryModule"},
+      {cls, L"__DYNASTY", L"QZ_Element"},
+      {instance, L"__SERVER", L"HOST"},
+      {instance, L"__NAMESPACE", L"root\\VXN"},
+      {instance, L"__PATH", L"\\\\HOST\\root\\VXN:QZ_MemoryModule.Tag=\"VXN:QZ_MemoryModule:0-1\""},
+  };
+  for (const Case& c : cases) {
+    CComVariant value;
+    ASSERT_EQ(c.object->Get(c.property, 0, &value, nullptr, nullptr), WBEM_S_NO_ERROR);
+    ASSERT_EQ(value.vt, VT_BSTR) << c.property;
+    EXPECT_STREQ(value.bstrVal, c.value);
+  }
+}
+
+TEST_F(RepositoryTest, PutClassChecksSuperclassAndModeAndDeleteClassTakesDerivedClasses) {
+  CComPtr<IWbemClassObject> empty;
+  ASSERT_EQ(m_Services->GetObject(nullptr, 0, nullptr, &empty, nullptr), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_Services->PutClass(empty, 0, nullptr, nullptr), WBEM_E_INCOMPLETE_CLASS);
+  CComVariant name(L"QZ_Board");
+  ASSERT_EQ(empty->Put(L"__CLASS", 0, &name, 0), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_Services->PutClass(empty, WBEM_FLAG_UPDATE_ONLY, nullptr, nullptr), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(m_Services->PutClass(empty, WBEM_FLAG_CREATE_ONLY, nullptr, nullptr), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_Services->PutClass(empty, WBEM_FLAG_CREATE_ONLY, nullptr, nullptr), WBEM_E_ALREADY_EXISTS);
+  CComPtr<IWbemClassObject> instance;
+  ASSERT_EQ(empty->SpawnInstance(0, &instance), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_Services->PutClass(instance, 0, nullptr, nullptr), WBEM_E_INVALID_OPERATION);
+
+  auto orphan = ClassBuilder(L"QZ_Orphan").Build();
+  auto lost = std::make_shared<qz::wbem::ClassDef>(*orphan);
+  lost->superclass = L"QZ_NotThere";
+  EXPECT_EQ(Repository::Instance().PutClass(L"root\\VXN", *lost), WBEM_E_INVALID_SUPERCLASS);
+  EXPECT_EQ(Repository::Instance().PutClass(L"root\\nowhere", *orphan), WBEM_E_INVALID_NAMESPACE);
+
+  EXPECT_EQ(Repository::Instance().Classes(L"root\\VXN", L"QZ_Element").size(), 1u);
+  EXPECT_EQ(m_Services->DeleteClass(CComBSTR(L"qz_element"), 0, nullptr, nullptr), WBEM_S_NO_ERROR);
+  EXPECT_EQ(Repository::Instance().FindClass(L"root\\VXN", L"QZ_MemoryModule"), nullptr);
+  EXPECT_EQ(m_Services->DeleteClass(CComBSTR(L"QZ_Element"), 0, nullptr, nullptr), WBEM_E_NOT_FOUND);
+}
+
+TEST_F(RepositoryTest, OpenNamespaceReachesChildrenOnly) {
+  CComPtr<IWbemServices> root;
+  ASSERT_EQ(qz::wbem::CreateServices(L"root", &root), WBEM_S_NO_ERROR);
+  CComPtr<IWbemServices> vxn;
+  ASSERT_EQ(root->OpenNamespace(CComBSTR(L"vxn"), 0, nullptr, &vxn, nullptr), WBEM_S_NO_ERROR);
+  CComPtr<IWbemClassObject> cls;
+  EXPECT_EQ(vxn->GetObject(CComBSTR(L"QZ_Element"), 0, nullptr, &cls, nullptr), WBEM_S_NO_ERROR);
+  IWbemServices* missing = reinterpret_cast<IWbemServices*>(0x1);
+  EXPECT_EQ(root->OpenNamespace(CComBSTR(L"cimv2"), 0, nullptr, &missing, nullptr), WBEM_E_INVALID_NAMESPACE);
+  EXPECT_EQ(missing, nullptr);
+}
+
+TEST_F(RepositoryTest, WhatNeedsProvidersIsNotSupportedYet) {
+  CComBSTR wql(L"WQL");
+  CComBSTR query(L"SELECT * FROM QZ_MemoryModule");
+  CComBSTR cls(L"QZ_MemoryModule");
+  IEnumWbemClassObject* enumerator = reinterpret_cast<IEnumWbemClassObject*>(0x1);
+  EXPECT_EQ(m_Services->ExecQuery(wql, query, 0, nullptr, &enumerator), WBEM_E_NOT_SUPPORTED);
+  EXPECT_EQ(enumerator, nullptr);
+  enumerator = reinterpret_cast<IEnumWbemClassObject*>(0x1);
+  EXPECT_EQ(m_Services->CreateInstanceEnum(cls, 0, nullptr, &enumerator), WBEM_E_NOT_SUPPORTED);
+  EXPECT_EQ(enumerator, nullptr);
+  EXPECT_EQ(m_Services->CreateInstanceEnumAsync(cls, 0, nullptr, nullptr), WBEM_E_NOT_SUPPORTED);
+  EXPECT_EQ(m_Services->PutInstance(nullptr, 0, nullptr, nullptr), WBEM_E_NOT_SUPPORTED);
+  EXPECT_EQ(m_Services->DeleteInstance(cls, 0, nullptr, nullptr), WBEM_E_NOT_SUPPORTED);
+  EXPECT_EQ(m_Services->ExecMethod(cls, cls, 0, nullptr, nullptr, nullptr, nullptr), WBEM_E_NOT_SUPPORTED);
+}
+
+}  // namespace

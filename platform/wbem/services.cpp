@@ -1,0 +1,188 @@
+// IWbemServices for one namespace of the repository: class definitions by name or path, class
+// changes, child namespaces. Instances, enumerations and queries go to providers, which come later.
+#include <atomic>
+#include <new>
+
+#include "wbem/path.h"
+#include "wbem/repository.h"
+
+namespace qz::wbem {
+namespace {
+
+class Services : public IWbemServices {
+ public:
+  explicit Services(std::wstring nameSpace) : m_Namespace(std::move(nameSpace)) {}
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IWbemServices) {
+      *ppv = static_cast<IWbemServices*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++m_Refs; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG refs = --m_Refs;
+    if (refs == 0) delete this;
+    return refs;
+  }
+
+  STDMETHODIMP OpenNamespace(const BSTR strNamespace, LONG, IWbemContext*, IWbemServices** ppWorkingNamespace,
+                             IWbemCallResult** ppResult) override {
+    if (ppResult) *ppResult = nullptr;
+    if (!strNamespace || !ppWorkingNamespace) return WBEM_E_INVALID_PARAMETER;
+    *ppWorkingNamespace = nullptr;
+    const std::wstring child = Repository::NormalizeNamespace(strNamespace);
+    if (child.empty()) return WBEM_E_INVALID_NAMESPACE;
+    return CreateServices(m_Namespace + L"\\" + child, ppWorkingNamespace);
+  }
+
+  STDMETHODIMP CancelAsyncCall(IWbemObjectSink*) override { return WBEM_E_NOT_SUPPORTED; }
+  STDMETHODIMP QueryObjectSink(LONG, IWbemObjectSink** ppResponseHandler) override {
+    if (ppResponseHandler) *ppResponseHandler = nullptr;
+    return WBEM_E_NOT_SUPPORTED;
+  }
+
+  STDMETHODIMP GetObject(const BSTR strObjectPath, LONG, IWbemContext*, IWbemClassObject** ppObject,
+                         IWbemCallResult** ppCallResult) override {
+    if (ppCallResult) *ppCallResult = nullptr;
+    if (!ppObject) return WBEM_E_INVALID_PARAMETER;
+    *ppObject = nullptr;
+    // No path: an empty class, to be named with __CLASS and stored with PutClass.
+    if (!strObjectPath || !*strObjectPath) {
+      auto def = std::make_shared<ClassDef>();
+      def->nameSpace = m_Namespace;
+      def->server = Repository::Instance().ServerName();
+      return ClassObject::Create(std::move(def), false, ppObject);
+    }
+    ObjectPath path;
+    if (!ParseObjectPath(strObjectPath, WBEMPATH_CREATE_ACCEPT_ALL, &path) || !path.hasClass)
+      return WBEM_E_INVALID_OBJECT_PATH;
+    std::wstring nameSpace = m_Namespace;
+    if (!path.namespaces.empty()) {
+      nameSpace.clear();
+      for (const std::wstring& part : path.namespaces) nameSpace += (nameSpace.empty() ? L"" : L"\\") + part;
+      if (!Repository::Instance().HasNamespace(nameSpace)) return WBEM_E_INVALID_NAMESPACE;
+    }
+    const bool instancePath = !path.keys.empty() || path.singleton;
+    if (!instancePath) return Repository::Instance().GetClass(nameSpace, path.className, ppObject);
+    if (!Repository::Instance().FindClass(nameSpace, path.className)) return WBEM_E_INVALID_CLASS;
+    // Instances are the providers' to give.
+    return WBEM_E_NOT_SUPPORTED;
+  }
+
+  STDMETHODIMP GetObjectAsync(const BSTR strObjectPath, LONG lFlags, IWbemContext* pCtx,
+                              IWbemObjectSink* pResponseHandler) override {
+    if (!pResponseHandler) return WBEM_E_INVALID_PARAMETER;
+    CComPtr<IWbemClassObject> object;
+    HRESULT hr = GetObject(strObjectPath, lFlags, pCtx, &object, nullptr);
+    if (SUCCEEDED(hr)) {
+      IWbemClassObject* objects[] = {object.p};
+      pResponseHandler->Indicate(1, objects);
+    }
+    pResponseHandler->SetStatus(WBEM_STATUS_COMPLETE, hr, nullptr, nullptr);
+    return WBEM_S_NO_ERROR;
+  }
+
+  STDMETHODIMP PutClass(IWbemClassObject* pObject, LONG lFlags, IWbemContext*, IWbemCallResult** ppCallResult) override {
+    if (ppCallResult) *ppCallResult = nullptr;
+    return Repository::Instance().PutClass(m_Namespace, pObject, lFlags & (WBEM_FLAG_UPDATE_ONLY | WBEM_FLAG_CREATE_ONLY));
+  }
+
+  STDMETHODIMP PutClassAsync(IWbemClassObject* pObject, LONG lFlags, IWbemContext* pCtx,
+                             IWbemObjectSink* pResponseHandler) override {
+    if (!pResponseHandler) return WBEM_E_INVALID_PARAMETER;
+    pResponseHandler->SetStatus(WBEM_STATUS_COMPLETE, PutClass(pObject, lFlags, pCtx, nullptr), nullptr, nullptr);
+    return WBEM_S_NO_ERROR;
+  }
+
+  STDMETHODIMP DeleteClass(const BSTR strClass, LONG, IWbemContext*, IWbemCallResult** ppCallResult) override {
+    if (ppCallResult) *ppCallResult = nullptr;
+    if (!strClass || !*strClass) return WBEM_E_INVALID_PARAMETER;
+    return Repository::Instance().DeleteClass(m_Namespace, strClass);
+  }
+
+  STDMETHODIMP DeleteClassAsync(const BSTR strClass, LONG lFlags, IWbemContext* pCtx,
+                                IWbemObjectSink* pResponseHandler) override {
+    if (!pResponseHandler) return WBEM_E_INVALID_PARAMETER;
+    pResponseHandler->SetStatus(WBEM_STATUS_COMPLETE, DeleteClass(strClass, lFlags, pCtx, nullptr), nullptr, nullptr);
+    return WBEM_S_NO_ERROR;
+  }
+
+  // Enumerations and queries: the provider host will answer these, routing each class to the
+  // provider registered for it.
+  STDMETHODIMP CreateClassEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject** ppEnum) override {
+    return NotSupported(ppEnum);
+  }
+  STDMETHODIMP CreateClassEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+  STDMETHODIMP PutInstance(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult** ppCallResult) override {
+    return NotSupported(ppCallResult);
+  }
+  STDMETHODIMP PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+  STDMETHODIMP DeleteInstance(const BSTR, LONG, IWbemContext*, IWbemCallResult** ppCallResult) override {
+    return NotSupported(ppCallResult);
+  }
+  STDMETHODIMP DeleteInstanceAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+  STDMETHODIMP CreateInstanceEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject** ppEnum) override {
+    return NotSupported(ppEnum);
+  }
+  STDMETHODIMP CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+  STDMETHODIMP ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject** ppEnum) override {
+    return NotSupported(ppEnum);
+  }
+  STDMETHODIMP ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+  STDMETHODIMP ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject** ppEnum) override {
+    return NotSupported(ppEnum);
+  }
+  STDMETHODIMP ExecNotificationQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+  STDMETHODIMP ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemClassObject** ppOutParams,
+                          IWbemCallResult** ppCallResult) override {
+    if (ppOutParams) *ppOutParams = nullptr;
+    return NotSupported(ppCallResult);
+  }
+  STDMETHODIMP ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemObjectSink*) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+
+ private:
+  virtual ~Services() = default;
+
+  template <class T>
+  static HRESULT NotSupported(T** out) {
+    if (out) *out = nullptr;
+    return WBEM_E_NOT_SUPPORTED;
+  }
+
+  std::atomic<ULONG> m_Refs{1};
+  const std::wstring m_Namespace;
+};
+
+}  // namespace
+
+HRESULT CreateServices(std::wstring_view nameSpace, IWbemServices** ppServices) {
+  if (!ppServices) return WBEM_E_INVALID_PARAMETER;
+  *ppServices = nullptr;
+  const std::wstring name = Repository::Instance().NamespaceName(nameSpace);
+  if (name.empty()) return WBEM_E_INVALID_NAMESPACE;
+  auto* services = new (std::nothrow) Services(name);
+  if (!services) return WBEM_E_OUT_OF_MEMORY;
+  *ppServices = services;
+  return WBEM_S_NO_ERROR;
+}
+
+}  // namespace qz::wbem
