@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "kernel32/device.h"
 #include "kernel32/path.h"
@@ -239,6 +240,27 @@ TEST(ShareModes, ConflictsAcrossProcessesAndEndWithTheHolder) {
   qztest::ChildProcess child =
       qztest::ChildProcess::Start("OpenShared", {"C:\\Windows\\SharedAcross.bin", std::to_string(RW), "0"});
   EXPECT_EQ(child.Wait(5000), 0);
+}
+
+QZ_CHILD_MAIN(CreateNewRace) {
+  HANDLE file = CreateFileW(L"C:\\Windows\\Race.txt", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            CREATE_NEW, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_EXISTS ? 80 : 1;
+  usleep(200000);  // hold it while the others try
+  return 0;
+}
+
+TEST(CreateFileDispositions, ExactlyOneOfManyProcessesCreatesANewFile) {
+  std::vector<qztest::ChildProcess> children;
+  for (int i = 0; i < 6; ++i) children.push_back(qztest::ChildProcess::Start("CreateNewRace"));
+  int created = 0, refused = 0;
+  for (qztest::ChildProcess& child : children) {
+    int status = child.Wait(5000);
+    created += status == 0;
+    refused += status == 80;
+  }
+  EXPECT_EQ(created, 1);
+  EXPECT_EQ(refused, 5);
 }
 
 TEST(ShareModes, DeleteAndRenameNeedShareDelete) {
