@@ -43,7 +43,8 @@ STDAPI_(void) CoTaskMemFree(LPVOID pv);
 // "{D57B64F7-8728-4717-BD9C-A09719A06BA0}": upper case, CHARS_IN_GUID characters with the
 // terminator; 0 when the buffer is smaller.
 STDAPI_(int) StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
-// The braced form in either case; CO_E_CLASSSTRING (and CLSID_NULL) for other text.
+// The braced form in either case, or a ProgID with a CLSID subkey in HKEY_CLASSES_ROOT;
+// CO_E_CLASSSTRING (and CLSID_NULL) for other text.
 STDAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
 // The braced form in either case; E_INVALIDARG for other text.
 STDAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid);

@@ -1,8 +1,12 @@
-// GUIDs as text ("{D57B64F7-8728-4717-BD9C-A09719A06BA0}") and task memory.
+// GUIDs as text ("{D57B64F7-8728-4717-BD9C-A09719A06BA0}", or a ProgID registered in
+// HKEY_CLASSES_ROOT) and task memory.
 #include <objbase.h>
+#include <winreg.h>
 
 #include <cstdlib>
 #include <cwchar>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -53,6 +57,20 @@ bool ParseGuid(LPCOLESTR text, GUID* guid) {
   return true;
 }
 
+// The CLSID that a ProgID names: the default value of HKEY_CLASSES_ROOT\<ProgID>\CLSID.
+bool ClsidOfProgId(LPCOLESTR progId, CLSID* clsid) {
+  if (!*progId) return false;
+  HKEY key = nullptr;
+  const std::wstring keyName = std::wstring(progId) + L"\\CLSID";
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  std::vector<WCHAR> text(CHARS_IN_GUID + 1, L'\0');
+  DWORD size = static_cast<DWORD>((text.size() - 1) * sizeof(WCHAR));
+  DWORD type = REG_NONE;
+  const LSTATUS status = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS && type == REG_SZ && ParseGuid(text.data(), clsid);
+}
+
 }  // namespace
 
 extern "C" {
@@ -72,7 +90,8 @@ HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
     return S_OK;
   }
   if (ParseGuid(lpsz, pclsid)) return S_OK;
-  // Text that is no CLSID leaves the null CLSID behind, so that a caller ignoring the result
+  if (lpsz[0] != L'{' && ClsidOfProgId(lpsz, pclsid)) return S_OK;
+  // Text that is no CLSID nor a registered ProgID leaves the null CLSID behind, so that a caller ignoring the result
   // cannot activate a half-parsed class.
   *pclsid = CLSID_NULL;
   return CO_E_CLASSSTRING;

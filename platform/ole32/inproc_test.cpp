@@ -1,0 +1,138 @@
+// Activation of in-process servers registered in HKEY_CLASSES_ROOT: loading the module once,
+// the failures of a missing or broken module, and unloading once the module says it is unused.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <winreg.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "kernel32/path.h"
+#include "ole32/testserver/TestServer.h"
+
+namespace {
+
+constexpr CLSID kOtherClass = {0x3E5C1A42, 0x7B1D, 0x4C2E, {0x9F, 0x61, 0x0A, 0x52, 0x8D, 0x33, 0x71, 0xC4}};
+
+std::wstring Wide(const char* text) { return std::wstring(text, text + std::char_traits<char>::length(text)); }
+
+// Registers the class's InprocServer32 default value.
+void RegisterServer(REFCLSID clsid, const std::wstring& module, DWORD type = REG_SZ) {
+  WCHAR guid[CHARS_IN_GUID];
+  ASSERT_EQ(StringFromGUID2(clsid, guid, CHARS_IN_GUID), CHARS_IN_GUID);
+  HKEY key = nullptr;
+  const std::wstring name = std::wstring(L"CLSID\\") + guid + L"\\InprocServer32";
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExW(key, nullptr, 0, type, reinterpret_cast<const BYTE*>(module.c_str()),
+                           static_cast<DWORD>((module.size() + 1) * sizeof(WCHAR))),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+bool ModuleLoaded(const char* path) {
+  void* handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+  if (handle) dlclose(handle);
+  return handle != nullptr;
+}
+
+TEST(InprocActivation, RegisteredServerIsLoadedOnceAndUnloadedWhenUnused) {
+  RegisterServer(CLSID_TestServerProbe, Wide(QZ_TEST_SERVER_MODULE));
+  ASSERT_FALSE(ModuleLoaded(QZ_TEST_SERVER_MODULE));
+  ITestServerProbe* probe = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_TestServerProbe, nullptr, CLSCTX_INPROC_SERVER, IID_ITestServerProbe,
+                             reinterpret_cast<void**>(&probe)),
+            S_OK);
+  EXPECT_EQ(probe->Magic(), kTestServerMagic);
+  EXPECT_TRUE(ModuleLoaded(QZ_TEST_SERVER_MODULE));
+
+  ITestServerProbe* second = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_TestServerProbe, nullptr, CLSCTX_ALL, IID_ITestServerProbe,
+                             reinterpret_cast<void**>(&second)),
+            S_OK);
+  second->Release();
+
+  CoFreeUnusedLibraries();
+  EXPECT_TRUE(ModuleLoaded(QZ_TEST_SERVER_MODULE)) << "an object of the module still lives";
+  probe->Release();
+  CoFreeUnusedLibraries();
+  EXPECT_FALSE(ModuleLoaded(QZ_TEST_SERVER_MODULE));
+
+  // Loaded again on the next activation.
+  IClassFactory* factory = nullptr;
+  ASSERT_EQ(CoGetClassObject(CLSID_TestServerProbe, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                             reinterpret_cast<void**>(&factory)),
+            S_OK);
+  CoFreeUnusedLibraries();
+  EXPECT_TRUE(ModuleLoaded(QZ_TEST_SERVER_MODULE)) << "a held class factory keeps the module";
+  factory->Release();
+  CoFreeUnusedLibraries();
+  EXPECT_FALSE(ModuleLoaded(QZ_TEST_SERVER_MODULE));
+}
+
+TEST(InprocActivation, WindowsPathOfTheModuleIsMappedIntoTheSystemRoot) {
+  const std::wstring module = L"%SystemRoot%\\system32\\wbem\\QzTestServer.dll";
+  std::optional<std::string> mapped = qz::MapWindowsPath(L"C:\\Windows\\system32\\wbem\\QzTestServer.dll");
+  ASSERT_TRUE(mapped);
+  std::filesystem::create_directories(std::filesystem::path(*mapped).parent_path());
+  std::filesystem::copy_file(QZ_TEST_SERVER_MODULE, *mapped, std::filesystem::copy_options::overwrite_existing);
+  RegisterServer(CLSID_TestServerProbe, module, REG_EXPAND_SZ);
+  ITestServerProbe* probe = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_TestServerProbe, nullptr, CLSCTX_INPROC_SERVER, IID_ITestServerProbe,
+                             reinterpret_cast<void**>(&probe)),
+            S_OK);
+  EXPECT_TRUE(ModuleLoaded(mapped->c_str()));
+  probe->Release();
+  CoFreeUnusedLibraries();
+  EXPECT_FALSE(ModuleLoaded(mapped->c_str()));
+}
+
+TEST(InprocActivation, FailuresNameWhatIsMissing) {
+  struct Case {
+    const wchar_t* module;  // null: not registered
+    HRESULT result;
+  };
+  const std::wstring platform = Wide(QZ_PLATFORM_MODULE);
+  const Case cases[] = {
+      {nullptr, REGDB_E_CLASSNOTREG},
+      {L"/nonexistent/QzMissing.so", CO_E_DLLNOTFOUND},
+      {L"C:\\Windows\\system32\\QzMissing.dll", CO_E_DLLNOTFOUND},
+      {L"relative\\QzMissing.dll", CO_E_DLLNOTFOUND},
+      {platform.c_str(), CO_E_ERRORINDLL},  // a library without DllGetClassObject
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.module ? c.module : L"(not registered)");
+    if (c.module) RegisterServer(kOtherClass, c.module);
+    void* object = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(CoCreateInstance(kOtherClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object), c.result);
+    EXPECT_EQ(object, nullptr);
+  }
+  // The module is there but does not serve the class.
+  RegisterServer(kOtherClass, Wide(QZ_TEST_SERVER_MODULE));
+  void* object = reinterpret_cast<void*>(0x1);
+  EXPECT_EQ(CoGetClassObject(kOtherClass, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, &object),
+            CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(object, nullptr);
+  CoFreeUnusedLibraries();
+  EXPECT_FALSE(ModuleLoaded(QZ_TEST_SERVER_MODULE));
+}
+
+TEST(InprocActivation, ProgIdNamesTheClassItsClsidKeyHolds) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, L"QzTest.Probe.1\\CLSID", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  WCHAR guid[CHARS_IN_GUID];
+  StringFromGUID2(CLSID_TestServerProbe, guid, CHARS_IN_GUID);
+  ASSERT_EQ(RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(guid), sizeof(guid)), ERROR_SUCCESS);
+  RegCloseKey(key);
+  CLSID clsid = CLSID_NULL;
+  EXPECT_EQ(CLSIDFromString(L"qztest.probe.1", &clsid), S_OK);
+  EXPECT_EQ(clsid, CLSID_TestServerProbe);
+  EXPECT_EQ(CLSIDFromString(L"QzTest.Probe.2", &clsid), CO_E_CLASSSTRING);
+  EXPECT_EQ(clsid, CLSID_NULL);
+}
+
+}  // namespace
