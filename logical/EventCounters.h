@@ -10,7 +10,8 @@ struct EventCounterEntry {
   const WCHAR* valueName;
 };
 
-inline constexpr ULONG_PTR kHklmRoot = 0x80000002;
+// HKEY_LOCAL_MACHINE as its handle value: the 32-bit constant, sign-extended as on 64-bit Windows.
+inline constexpr ULONG_PTR kHklmRoot = static_cast<ULONG_PTR>(static_cast<LONG_PTR>(static_cast<LONG>(0x80000002u)));
 
 inline constexpr EventCounterEntry g_EventCounterTable[] = {
     {kHklmRoot, L"SOFTWARE\\Tarnwell\\WBEM\\Server\\QZ_SensorHardwareIndication", L"QZ_FanEvent"},

@@ -58,6 +58,10 @@ TEST(MutexAcrossProcesses, KilledHolderPassesTheMutexOnAndTheWaitIsLogged) {
   for (int i = 0; i < 5000 && !qztest::FileExists(L"C:\\holding"); ++i) Sleep(1);
   ASSERT_TRUE(qztest::FileExists(L"C:\\holding"));
 
+  // A handle of our own keeps the mutex alive through the holder's death, so that it is
+  // abandoned rather than gone.
+  HANDLE keep = OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\wmi_Abandoned");
+  ASSERT_NE(keep, nullptr);
   CMutex mutex;
   mutex.SetName(L"Abandoned");
   child.Kill(SIGKILL);
@@ -67,6 +71,7 @@ TEST(MutexAcrossProcesses, KilledHolderPassesTheMutexOnAndTheWaitIsLogged) {
   EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 100);
   mutex.Unlock();
   EXPECT_EQ(child.Wait(5000), 128 + SIGKILL);
+  CloseHandle(keep);
 
   std::string log = qztest::ReadFileBytes(kServerLogPath);
   EXPECT_NE(log.find("] [Error] - Mutex::CreateSemaphore(Mutex) failed.  Last error:  "), std::string::npos) << log;

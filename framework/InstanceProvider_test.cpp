@@ -1,0 +1,359 @@
+// The provider pattern: initialisation, refusals, the cached enumeration and its generations.
+#include "framework/InstanceProvider.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/ModuleLock.h"
+#include "support/CommonLog.h"
+#include "tests/support/SystemFixture.h"
+#include "tests/support/WbemDoubles.h"
+
+namespace {
+
+using qztest::TestInitSink;
+using qztest::TestSink;
+
+struct TestRecord {
+  std::wstring tag;
+  DWORD number = 0;
+};
+
+// A list whose sources the test controls.
+class TestList : public CQZRecordList<TestRecord> {
+ public:
+  int rebuilds = 0;
+  bool failRebuild = false;
+  bool watch = false;
+  std::vector<std::wstring> tags = {L"VXN:Test:0-1", L"VXN:Test:0-2"};
+
+ protected:
+  bool RebuildList(IWbemContext*) override {
+    ++rebuilds;
+    m_bWatchEvents = FALSE;
+    ClearRecords();
+    if (failRebuild) return false;
+    for (size_t i = 0; i < tags.size(); ++i) {
+      TestRecord& record = AddRecord();
+      record.tag = tags[i];
+      record.number = static_cast<DWORD>(i);
+    }
+    m_bWatchEvents = watch ? TRUE : FALSE;
+    return true;
+  }
+};
+
+const KeyDescription kTestKeys[] = {{L"Tag", KeyMatch::Record, nullptr},
+                                    {L"CreationClassName", KeyMatch::Fixed, L"QZ_Test"}};
+const ProviderDescription kTestDescription = {L"QZ_Test", L"CQZTestProv", nullptr, false, 0x8, kTestKeys, 2, false};
+
+class TestProvider : public CQZInstanceProvider {
+ public:
+  TestList list;
+  int failFillAt = -1;
+  int fills = 0;
+
+  TestProvider() : CQZInstanceProvider(kTestDescription) {}
+
+ protected:
+  CQZList& List() override { return list; }
+  HRESULT FillInstance(IWbemClassObject* instance, DWORD index) override {
+    ++fills;
+    if (static_cast<int>(index) == failFillAt) return WBEM_E_TYPE_MISMATCH;
+    const TestRecord* record = list.GetAt(index);
+    HRESULT hr = qztest::PutString(instance, L"Tag", record->tag);
+    if (SUCCEEDED(hr)) hr = qztest::PutString(instance, L"CreationClassName", L"QZ_Test");
+    if (SUCCEEDED(hr)) hr = qztest::PutI4(instance, L"Number", static_cast<LONG>(record->number));
+    return hr;
+  }
+  const WCHAR* GetRecordKey(DWORD index, size_t) override { return list.GetAt(index)->tag.c_str(); }
+};
+
+class ProviderTest : public qztest::SystemTest {
+ protected:
+  void SetUp() override {
+    qztest::SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
+    g_CommonLog.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+    ns = qztest::MakeTestNamespace();
+    provider = new TestProvider;
+  }
+  void TearDown() override {
+    if (provider) provider->Release();
+    if (ns) ns->Release();
+    qztest::SystemTest::TearDown();
+  }
+  void Initialize() {
+    TestInitSink init;
+    ASSERT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, ns, nullptr, &init), WBEM_S_NO_ERROR);
+    ASSERT_EQ(init.calls, 1);
+  }
+  HRESULT Enumerate(TestSink* sink) { return provider->CreateInstanceEnumAsync(nullptr, 0, nullptr, sink); }
+  std::wstring Log() { return qztest::ReadUtf16File(L"C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log"); }
+
+  IWbemServices* ns = nullptr;
+  TestProvider* provider = nullptr;
+};
+
+TEST_F(ProviderTest, InitializeReportsToItsSinkOnce) {
+  TestInitSink init;
+  EXPECT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, ns, nullptr, &init), WBEM_S_NO_ERROR);
+  EXPECT_EQ(init.calls, 1);
+  EXPECT_EQ(init.status, WBEM_S_INITIALIZED);
+  EXPECT_NE(Log().find(L"[Verbose] QZWmiMemory.DLL!CQZTestProv::Initialize| Entering\r\n"), std::wstring::npos);
+}
+
+TEST_F(ProviderTest, InitializeRefusals) {
+  TestInitSink init;
+  EXPECT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, nullptr, nullptr, &init), WBEM_E_INVALID_PARAMETER);
+  EXPECT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, ns, nullptr, nullptr), WBEM_E_INVALID_PARAMETER);
+  EXPECT_EQ(init.calls, 0);
+
+  IWbemServices* empty = qztest::MakeEmptyNamespace();
+  EXPECT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, empty, nullptr, &init), WBEM_E_FAILED);
+  EXPECT_EQ(init.calls, 0);
+  empty->Release();
+}
+
+TEST_F(ProviderTest, WritesAndQueriesAreRefusedWithoutTouchingTheSink) {
+  Initialize();
+  TestSink sink;
+  struct {
+    const char* name;
+    HRESULT result;
+    HRESULT expected;
+  } cases[] = {
+      {"PutInstanceAsync", provider->PutInstanceAsync(nullptr, 0, nullptr, &sink), WBEM_E_PROVIDER_NOT_CAPABLE},
+      {"DeleteInstanceAsync", provider->DeleteInstanceAsync(nullptr, 0, nullptr, &sink), WBEM_E_PROVIDER_NOT_CAPABLE},
+      {"ExecQueryAsync", provider->ExecQueryAsync(nullptr, nullptr, 0, nullptr, &sink), WBEM_E_NOT_SUPPORTED},
+      {"CreateInstanceEnum", provider->CreateInstanceEnum(nullptr, 0, nullptr, nullptr), WBEM_E_NOT_SUPPORTED},
+      {"GetObject", provider->GetObject(nullptr, 0, nullptr, nullptr, nullptr), WBEM_E_NOT_SUPPORTED},
+      {"ExecMethodAsync", provider->ExecMethodAsync(nullptr, nullptr, 0, nullptr, nullptr, &sink),
+       WBEM_E_NOT_SUPPORTED},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.result, c.expected) << c.name;
+  EXPECT_EQ(sink.indicates, 0);
+  EXPECT_EQ(sink.statuses, 0);
+  EXPECT_EQ(provider->CreateInstanceEnumAsync(nullptr, 0, nullptr, nullptr), WBEM_E_INVALID_PARAMETER);
+  EXPECT_EQ(provider->GetObjectAsync(nullptr, 0, nullptr, nullptr), WBEM_E_INVALID_PARAMETER);
+}
+
+TEST_F(ProviderTest, EnumerationIndicatesAllInstancesOnceAndLogsTheCount) {
+  Initialize();
+  TestSink sink;
+  EXPECT_EQ(Enumerate(&sink), WBEM_S_NO_ERROR);
+  EXPECT_EQ(sink.indicates, 1);
+  ASSERT_EQ(sink.objects.size(), 2u);
+  EXPECT_EQ(qztest::GetString(sink.objects[1], L"Tag"), L"VXN:Test:0-2");
+  EXPECT_EQ(sink.statuses, 1);
+  EXPECT_EQ(sink.status, WBEM_S_NO_ERROR);
+  EXPECT_NE(Log().find(L"[Information] QZWmiMemory.DLL!CQZTestProv::CreateInstanceEnumAsync| Returning 2 instances\r\n"),
+            std::wstring::npos);
+}
+
+TEST_F(ProviderTest, EmptyListWithValidDataIndicatesNothing) {
+  Initialize();
+  provider->list.tags.clear();
+  TestSink sink;
+  EXPECT_EQ(Enumerate(&sink), WBEM_S_NO_ERROR);
+  EXPECT_EQ(sink.indicates, 0);
+  EXPECT_EQ(sink.statuses, 1);
+  EXPECT_EQ(sink.status, WBEM_S_NO_ERROR);
+  EXPECT_NE(Log().find(L"Returning 0 instances"), std::wstring::npos);
+}
+
+TEST_F(ProviderTest, FailedRebuildFailsTheRequestAndTheNextOneTriesAgain) {
+  Initialize();
+  provider->list.failRebuild = true;
+  TestSink first;
+  EXPECT_EQ(Enumerate(&first), WBEM_E_FAILED);
+  EXPECT_EQ(first.status, WBEM_E_FAILED);
+  EXPECT_EQ(first.indicates, 0);
+  EXPECT_EQ(provider->list.Generation(), 0u);
+  EXPECT_NE(Log().find(L"[Error] QZWmiMemory.DLL!CQZTestProv::CreateInstanceEnumAsync| Cannot return instances\r\n"),
+            std::wstring::npos);
+  provider->list.failRebuild = false;
+  TestSink second;
+  EXPECT_EQ(Enumerate(&second), WBEM_S_NO_ERROR);
+  EXPECT_EQ(provider->list.rebuilds, 2);
+  EXPECT_EQ(provider->list.Generation(), 2u);
+}
+
+TEST_F(ProviderTest, WithoutTheWatchEveryEnumerationRebuilds) {
+  Initialize();
+  TestSink first, second;
+  Enumerate(&first);
+  Enumerate(&second);
+  EXPECT_EQ(provider->list.rebuilds, 2);
+  EXPECT_EQ(provider->list.Generation(), 3u);
+  ASSERT_EQ(second.objects.size(), 2u);
+  EXPECT_NE(first.objects[0], second.objects[0]);
+}
+
+TEST_F(ProviderTest, WatchedListKeepsItsInstancesWhileTheCounterStands) {
+  Initialize();
+  provider->list.watch = true;
+  const WCHAR* key = L"SOFTWARE\\Tarnwell\\WBEM\\Server\\QZ_MemoryIndication";
+  qztest::SetRegDword(key, L"QZ_MemoryEvent", 7);
+  TestSink first, second, third;
+  Enumerate(&first);   // no watch yet: rebuilds and starts watching
+  Enumerate(&second);  // counter 7 is new to the list: rebuilds once more
+  Enumerate(&third);   // counter still 7: the cached instances
+  EXPECT_EQ(provider->list.rebuilds, 2);
+  EXPECT_EQ(provider->list.LastEventCount(), 7u);
+  ASSERT_EQ(third.objects.size(), 2u);
+  EXPECT_EQ(second.objects[0], third.objects[0]);
+
+  qztest::SetRegDword(key, L"QZ_MemoryEvent", 8);
+  TestSink fourth;
+  Enumerate(&fourth);
+  EXPECT_EQ(provider->list.rebuilds, 3);
+  EXPECT_NE(fourth.objects[0], third.objects[0]);
+}
+
+TEST_F(ProviderTest, UnreadableCounterRebuildsEveryTime) {
+  Initialize();
+  provider->list.watch = true;
+  const WCHAR* key = L"SOFTWARE\\Tarnwell\\WBEM\\Server\\QZ_MemoryIndication";
+  struct {
+    const char* name;
+    void (*set)(const WCHAR*);
+  } cases[] = {
+      {"missing", [](const WCHAR*) {}},
+      {"zero", [](const WCHAR* k) { qztest::SetRegDword(k, L"QZ_MemoryEvent", 0); }},
+      {"string", [](const WCHAR* k) { qztest::SetRegString(k, L"QZ_MemoryEvent", L"5"); }},
+      {"short", [](const WCHAR* k) { qztest::SetRegBinary(k, L"QZ_MemoryEvent", REG_DWORD, {5, 0}); }},
+  };
+  for (const auto& c : cases) {
+    c.set(key);
+    int before = provider->list.rebuilds;
+    TestSink a, b;
+    Enumerate(&a);
+    Enumerate(&b);
+    EXPECT_EQ(provider->list.rebuilds, before + 2) << c.name;
+  }
+}
+
+TEST_F(ProviderTest, FillFailureFailsTheRequestAndTheNextOneStartsOver) {
+  Initialize();
+  provider->list.tags = {L"a", L"b", L"c", L"d", L"e"};
+  provider->list.watch = true;
+  provider->failFillAt = 2;
+  TestSink first;
+  EXPECT_EQ(Enumerate(&first), WBEM_E_TYPE_MISMATCH);
+  EXPECT_EQ(first.status, WBEM_E_TYPE_MISMATCH);
+  EXPECT_EQ(first.indicates, 0);
+  EXPECT_EQ(provider->fills, 3);
+  EXPECT_EQ(provider->Stamp(), 0u);
+  provider->failFillAt = -1;
+  TestSink second;
+  EXPECT_EQ(Enumerate(&second), WBEM_S_NO_ERROR);
+  EXPECT_EQ(provider->fills, 8);
+  EXPECT_EQ(second.objects.size(), 5u);
+}
+
+TEST_F(ProviderTest, FailedIndicateIsReportedAndTheCacheStays) {
+  Initialize();
+  provider->list.watch = true;
+  qztest::SetRegDword(L"SOFTWARE\\Tarnwell\\WBEM\\Server\\QZ_MemoryIndication", L"QZ_MemoryEvent", 3);
+  TestSink warm;
+  Enumerate(&warm);
+  TestSink failing;
+  failing.indicateResult = WBEM_E_CALL_CANCELLED;
+  EXPECT_EQ(Enumerate(&failing), WBEM_E_CALL_CANCELLED);
+  EXPECT_EQ(failing.status, WBEM_E_CALL_CANCELLED);
+  int fills = provider->fills;
+  TestSink after;
+  EXPECT_EQ(Enumerate(&after), WBEM_S_NO_ERROR);
+  EXPECT_EQ(provider->fills, fills);
+}
+
+TEST_F(ProviderTest, LookupByPathAcceptsAndRefuses) {
+  Initialize();
+  provider->list.tags = {L"VXN:Test:0-1", L"VXN:Test:0-2", L"VXN:Test:0-2"};
+  struct {
+    const WCHAR* path;
+    HRESULT expected;
+    DWORD number;  // of the record found
+  } cases[] = {
+      {L"QZ_Test.CreationClassName=\"QZ_Test\",Tag=\"VXN:Test:0-2\"", WBEM_S_NO_ERROR, 1},
+      {L"\\\\HOST\\root\\VXN:QZ_Test.CreationClassName=\"QZ_Test\",Tag=\"VXN:Test:0-1\"", WBEM_S_NO_ERROR, 0},
+      {L"qz_test.CreationClassName=\"QZ_Test\",Tag=\"VXN:Test:0-1\"", WBEM_S_NO_ERROR, 0},   // class name in any case
+      {L"QZ_Test.CreationClassName=\"QZ_Test\",tag=\"VXN:Test:0-1\"", WBEM_S_NO_ERROR, 0},   // key name in any case
+      {L"QZ_Test.CreationClassName=\"qz_test\",Tag=\"VXN:Test:0-1\"", WBEM_E_NOT_FOUND, 0},  // fixed text exact
+      {L"QZ_Test.CreationClassName=\"QZ_Test\",Tag=\"vxn:test:0-1\"", WBEM_E_NOT_FOUND, 0},  // record text exact
+      {L"QZ_Test.Tag=\"VXN:Test:0-1\"", WBEM_E_NOT_FOUND, 0},                                 // a key missing
+      {L"QZ_Test.CreationClassName=\"QZ_Test\",Tag=5", WBEM_E_NOT_FOUND, 0},                  // not a string
+      {L"QZ_Test", WBEM_E_INVALID_PARAMETER, 0},                                                 // no keys
+      {L"QZ_MemoryBoard.Tag=\"VXN:Test:0-1\"", WBEM_E_INVALID_PARAMETER, 0},                   // another class
+      {L"QZ_Test.Tag=\"open", WBEM_E_INVALID_PARAMETER, 0},                                     // does not parse
+  };
+  for (const auto& c : cases) {
+    BSTR path = SysAllocString(c.path);
+    IWbemClassObject* found = reinterpret_cast<IWbemClassObject*>(0x1);
+    EXPECT_EQ(provider->GetInstanceByPath(path, &found), c.expected) << std::string(c.path, c.path + wcslen(c.path));
+    if (c.expected == WBEM_S_NO_ERROR && found) {
+      VARIANT number;
+      VariantInit(&number);
+      found->Get(L"Number", 0, &number, nullptr, nullptr);
+      EXPECT_EQ(number.lVal, static_cast<LONG>(c.number));
+      found->Release();
+    } else {
+      EXPECT_EQ(found, nullptr);
+    }
+    SysFreeString(path);
+  }
+}
+
+TEST_F(ProviderTest, GetObjectAsyncLeavesTheSinkAloneWhenNothingMatches) {
+  Initialize();
+  BSTR missing = SysAllocString(L"QZ_Test.CreationClassName=\"QZ_Test\",Tag=\"none\"");
+  TestSink sink;
+  EXPECT_EQ(provider->GetObjectAsync(missing, 0, nullptr, &sink), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(sink.indicates, 0);
+  EXPECT_EQ(sink.statuses, 0);
+  SysFreeString(missing);
+
+  BSTR present = SysAllocString(L"QZ_Test.CreationClassName=\"QZ_Test\",Tag=\"VXN:Test:0-1\"");
+  TestSink found;
+  EXPECT_EQ(provider->GetObjectAsync(present, 0, nullptr, &found), WBEM_S_NO_ERROR);
+  EXPECT_EQ(found.indicates, 1);
+  EXPECT_EQ(found.statuses, 1);
+  EXPECT_EQ(found.status, WBEM_S_NO_ERROR);
+  SysFreeString(present);
+}
+
+TEST_F(ProviderTest, LookupReturnsTheCachedInstanceOfTheSameGeneration) {
+  Initialize();
+  provider->list.watch = true;
+  qztest::SetRegDword(L"SOFTWARE\\Tarnwell\\WBEM\\Server\\QZ_MemoryIndication", L"QZ_MemoryEvent", 4);
+  TestSink first, second;
+  Enumerate(&first);
+  Enumerate(&second);  // now watching with the counter seen: the cache matches the list
+  BSTR path = SysAllocString(L"QZ_Test.CreationClassName=\"QZ_Test\",Tag=\"VXN:Test:0-2\"");
+  IWbemClassObject* found = nullptr;
+  ASSERT_EQ(provider->GetInstanceByPath(path, &found), WBEM_S_NO_ERROR);
+  EXPECT_EQ(found, second.objects[1]);
+  found->Release();
+  SysFreeString(path);
+}
+
+TEST_F(ProviderTest, ProviderObjectsHoldTheModule) {
+  LONG before = ModuleLockCount();
+  TestProvider* another = new TestProvider;
+  EXPECT_EQ(ModuleLockCount(), before + 1);
+  another->Release();
+  EXPECT_EQ(ModuleLockCount(), before);
+}
+
+TEST(ListGeneration, NextGenerationSkipsZeroAndOne) {
+  struct {
+    DWORD from;
+    DWORD to;
+  } cases[] = {{0, 2}, {1, 2}, {2, 3}, {41, 42}, {0xFFFFFFFE, 0xFFFFFFFF}, {0xFFFFFFFF, 2}};
+  for (const auto& c : cases) EXPECT_EQ(CQZList::NextGeneration(c.from), c.to) << c.from;
+}
+
+}  // namespace

@@ -1,0 +1,176 @@
+// Sinks that record what a provider hands them, and the test namespace.
+#include "tests/support/WbemDoubles.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "wbem/classobject.h"
+
+namespace qztest {
+
+TestSink::~TestSink() {
+  for (IWbemClassObject* object : objects) object->Release();
+}
+
+STDMETHODIMP TestSink::QueryInterface(REFIID riid, void** ppv) {
+  if (riid == IID_IUnknown || riid == IID_IWbemObjectSink) {
+    *ppv = static_cast<IWbemObjectSink*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *ppv = nullptr;
+  return E_NOINTERFACE;
+}
+
+STDMETHODIMP TestSink::Indicate(LONG count, IWbemClassObject** list) {
+  ++indicates;
+  for (IWbemClassObject* object : objects) object->Release();
+  objects.clear();
+  for (LONG i = 0; i < count; ++i) {
+    list[i]->AddRef();
+    objects.push_back(list[i]);
+  }
+  return indicateResult;
+}
+
+STDMETHODIMP TestSink::SetStatus(LONG flags, HRESULT result, BSTR, IWbemClassObject*) {
+  EXPECT_EQ(flags, WBEM_STATUS_COMPLETE);
+  EXPECT_EQ(statuses, 0) << "a second SetStatus";
+  ++statuses;
+  status = result;
+  return WBEM_S_NO_ERROR;
+}
+
+STDMETHODIMP TestInitSink::QueryInterface(REFIID riid, void** ppv) {
+  if (riid == IID_IUnknown || riid == IID_IWbemProviderInitSink) {
+    *ppv = static_cast<IWbemProviderInitSink*>(this);
+    return S_OK;
+  }
+  *ppv = nullptr;
+  return E_NOINTERFACE;
+}
+
+HRESULT PutString(IWbemClassObject* object, const WCHAR* name, const std::wstring& value) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString(value.c_str());
+  HRESULT hr = object->Put(name, 0, &v, 0);
+  VariantClear(&v);
+  return hr;
+}
+
+HRESULT PutI4(IWbemClassObject* object, const WCHAR* name, LONG value) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_I4;
+  v.lVal = value;
+  return object->Put(name, 0, &v, 0);
+}
+
+std::wstring GetString(IWbemClassObject* object, const WCHAR* name) {
+  VARIANT v;
+  VariantInit(&v);
+  if (FAILED(object->Get(name, 0, &v, nullptr, nullptr)) || v.vt != VT_BSTR) return L"<not a string>";
+  std::wstring text = v.bstrVal ? v.bstrVal : L"";
+  VariantClear(&v);
+  return text;
+}
+
+}  // namespace qztest
+
+
+namespace qztest {
+namespace {
+
+// A namespace that knows a few class definitions and answers nothing else.
+class TestNamespace : public IWbemServices {
+ public:
+  explicit TestNamespace(bool withTestClass) {
+    Add(qz::wbem::ClassBuilder(L"__ExtendedStatus").AddProperty(L"Description", CIM_STRING));
+    if (withTestClass)
+      Add(qz::wbem::ClassBuilder(L"QZ_Test")
+              .Namespace(L"root\\VXN", L"HOST")
+              .AddKey(L"CreationClassName", CIM_STRING)
+              .AddKey(L"Tag", CIM_STRING)
+              .AddProperty(L"Number", CIM_UINT32));
+  }
+  virtual ~TestNamespace() {
+    for (auto& entry : m_Classes) entry.second->Release();
+  }
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (riid == IID_IUnknown || riid == IID_IWbemServices) {
+      *ppv = static_cast<IWbemServices*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++m_Refs; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG count = --m_Refs;
+    if (count == 0) delete this;
+    return count;
+  }
+  STDMETHODIMP GetObject(const BSTR path, LONG, IWbemContext*, IWbemClassObject** object,
+                         IWbemCallResult**) override {
+    if (!object) return WBEM_E_INVALID_PARAMETER;
+    *object = nullptr;
+    for (auto& entry : m_Classes) {
+      if (path && lstrcmpiW(entry.first.c_str(), path) == 0) {
+        entry.second->AddRef();
+        *object = entry.second;
+        return WBEM_S_NO_ERROR;
+      }
+    }
+    return WBEM_E_NOT_FOUND;
+  }
+#define QZ_REFUSE(signature) \
+  STDMETHODIMP signature override { return WBEM_E_NOT_SUPPORTED; }
+  QZ_REFUSE(OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**))
+  QZ_REFUSE(CancelAsyncCall(IWbemObjectSink*))
+  QZ_REFUSE(QueryObjectSink(LONG, IWbemObjectSink**))
+  QZ_REFUSE(GetObjectAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  QZ_REFUSE(PutClass(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**))
+  QZ_REFUSE(PutClassAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*))
+  QZ_REFUSE(DeleteClass(const BSTR, LONG, IWbemContext*, IWbemCallResult**))
+  QZ_REFUSE(DeleteClassAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  QZ_REFUSE(CreateClassEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
+  QZ_REFUSE(CreateClassEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  QZ_REFUSE(PutInstance(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**))
+  QZ_REFUSE(PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*))
+  QZ_REFUSE(DeleteInstance(const BSTR, LONG, IWbemContext*, IWbemCallResult**))
+  QZ_REFUSE(DeleteInstanceAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  QZ_REFUSE(CreateInstanceEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
+  QZ_REFUSE(CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  QZ_REFUSE(ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
+  QZ_REFUSE(ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  QZ_REFUSE(ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
+  QZ_REFUSE(ExecNotificationQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  QZ_REFUSE(ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemClassObject**,
+                       IWbemCallResult**))
+  QZ_REFUSE(ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemObjectSink*))
+#undef QZ_REFUSE
+
+ private:
+  void Add(const qz::wbem::ClassBuilder& builder) {
+    IWbemClassObject* object = nullptr;
+    EXPECT_EQ(builder.Create(&object), S_OK);
+    VARIANT name;
+    VariantInit(&name);
+    object->Get(L"__CLASS", 0, &name, nullptr, nullptr);
+    m_Classes.emplace_back(name.bstrVal, object);
+    VariantClear(&name);
+  }
+
+  std::atomic<ULONG> m_Refs{1};
+  std::vector<std::pair<std::wstring, IWbemClassObject*>> m_Classes;
+};
+
+}  // namespace
+
+IWbemServices* MakeTestNamespace() { return new TestNamespace(true); }
+IWbemServices* MakeEmptyNamespace() { return new TestNamespace(false); }
+
+}  // namespace qztest
