@@ -613,7 +613,8 @@ class CWbemDefPathFactory final : public IClassFactory {
 };
 
 // The parser is one of the platform's built-in classes, there as soon as the library is loaded.
-[[maybe_unused]] const bool g_Registered = SUCCEEDED(CoRegisterBuiltinClass(CLSID_WbemDefPath, &WbemDefPathGetClassObject));
+[[maybe_unused]] const bool g_Registered =
+    SUCCEEDED(CoRegisterBuiltinClass(CLSID_WbemDefPath, &WbemDefPathGetClassObject));
 
 }  // namespace
 
