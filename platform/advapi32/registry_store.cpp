@@ -454,7 +454,9 @@ LONG RegistryStore::ReadValue(const RegKeyRef& key, const std::wstring& upperNam
   *type = static_cast<DWORD>(stmt.Int(0));
   const BYTE* bytes = static_cast<const BYTE*>(sqlite3_column_blob(stmt.get(), 1));
   data->assign(bytes, bytes + sqlite3_column_bytes(stmt.get(), 1));
-  if (cached && m_ValueCache.size() < kMaxCacheEntries) m_ValueCache.emplace(std::move(cacheKey), CachedValue{*type, *data});
+  if (cached && m_ValueCache.size() < kMaxCacheEntries) {
+    m_ValueCache.emplace(std::move(cacheKey), CachedValue{*type, *data});
+  }
   return ERROR_SUCCESS;
 }
 
