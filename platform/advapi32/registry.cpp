@@ -410,6 +410,9 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, L
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey) {
-  if (hKey == HKEY_LOCAL_MACHINE || hKey == HKEY_CLASSES_ROOT) return ERROR_SUCCESS;
+  // The predefined roots are never opened, so closing one has nothing to do.
+  for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS}) {
+    if (hKey == root) return ERROR_SUCCESS;
+  }
   return Handles().Remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }

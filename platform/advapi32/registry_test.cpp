@@ -46,6 +46,21 @@ TEST(RegistryKeys, CreateOpensExistingAndMakesIntermediateKeys) {
   EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
 }
 
+TEST(RegistryKeys, CloseAcceptsRootsAndRejectsUnknownHandles) {
+  const struct {
+    HKEY key;
+    LONG status;
+  } cases[] = {
+      {HKEY_LOCAL_MACHINE, ERROR_SUCCESS},
+      {HKEY_CLASSES_ROOT, ERROR_SUCCESS},
+      {HKEY_CURRENT_USER, ERROR_SUCCESS},
+      {nullptr, ERROR_INVALID_HANDLE},
+      {reinterpret_cast<HKEY>(0x1234), ERROR_INVALID_HANDLE},
+      {reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000002u)), ERROR_INVALID_HANDLE},  // not sign-extended
+  };
+  for (const auto& c : cases) EXPECT_EQ(RegCloseKey(c.key), c.status) << c.key;
+}
+
 TEST(RegistryKeys, MalformedPathsAreRejected) {
   const std::wstring tooLong(256, L'x');
   const struct {
