@@ -544,7 +544,7 @@ extern "C" DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
     SetLastError(qz::ErrorForPath(errno, *path));
     return INVALID_FILE_ATTRIBUTES;
   }
-  DWORD attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-  if (!(st.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
-  return attributes;
+  // No archive bit is kept: a plain file is FILE_ATTRIBUTE_NORMAL, which only stands alone.
+  if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  return (st.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
 }

@@ -65,13 +65,14 @@ TEST(WindowsPaths, RefuseRelativeParentUncAndDevicePaths) {
   };
   const Case cases[] = {
       {L"", ERROR_PATH_NOT_FOUND},
-      {L"relative\\file", ERROR_BAD_PATHNAME},
-      {L"C:file", ERROR_BAD_PATHNAME},
-      {L"C:", ERROR_BAD_PATHNAME},
-      {L"C:\\Windows\\..\\x", ERROR_BAD_PATHNAME},
+      {L"relative\\file", ERROR_PATH_NOT_FOUND},
+      {L"C:file", ERROR_PATH_NOT_FOUND},
+      {L"C:", ERROR_PATH_NOT_FOUND},
+      {L"C:\\Windows\\..\\x", ERROR_INVALID_NAME},
+      {L"C:/..", ERROR_INVALID_NAME},
       {L"\\\\server\\share\\x", ERROR_BAD_PATHNAME},
-      {L"\\\\.\\QZHEALTH", ERROR_BAD_PATHNAME},
-      {L"\\\\?\\C:\\x", ERROR_BAD_PATHNAME},
+      {L"\\\\.\\QZHEALTH", ERROR_FILE_NOT_FOUND},
+      {L"\\\\?\\C:\\x", ERROR_FILE_NOT_FOUND},
       {L"C:\\a<b", ERROR_INVALID_NAME},
       {L"C:\\dir\\x:y", ERROR_INVALID_NAME},
   };
@@ -154,7 +155,7 @@ TEST(CreateFileDispositions, MissingFolderDirectoryAndBadArguments) {
       {L"C:\\Windows\\x.txt", GENERIC_READ, 0, ERROR_INVALID_PARAMETER},
       {L"C:\\Windows\\x.txt", GENERIC_READ, 6, ERROR_INVALID_PARAMETER},
       {L"\\\\.\\NoSuchDevice", GENERIC_READ, OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
-      {L"relative.txt", GENERIC_READ, OPEN_ALWAYS, ERROR_BAD_PATHNAME},
+      {L"relative.txt", GENERIC_READ, OPEN_ALWAYS, ERROR_PATH_NOT_FOUND},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(std::wstring(c.path)));
@@ -387,6 +388,34 @@ TEST(Directories, CreateAndRemoveReportWindowsErrors) {
     SetLastError(0);
     EXPECT_EQ(c.create ? CreateDirectoryW(c.path, nullptr) : RemoveDirectoryW(c.path), c.result);
     EXPECT_EQ(GetLastError(), c.error);
+  }
+}
+
+TEST(FileAttributes, PlainFilesFoldersAndMissingNames) {
+  WriteText(*qz::MapWindowsPath(L"C:\\Windows\\Plain.txt"), "x");
+  std::string locked = *qz::MapWindowsPath(L"C:\\Windows\\Locked.txt");
+  WriteText(locked, "x");
+  ASSERT_EQ(chmod(locked.c_str(), 0444), 0);
+  struct Case {
+    const wchar_t* path;
+    DWORD attributes;
+    DWORD error;  // checked only when the call fails
+  };
+  const Case cases[] = {
+      {L"C:\\windows\\PLAIN.TXT", FILE_ATTRIBUTE_NORMAL, 0},
+      {L"C:\\Windows\\Locked.txt", FILE_ATTRIBUTE_READONLY, 0},
+      {L"C:\\Windows\\System32", FILE_ATTRIBUTE_DIRECTORY, 0},
+      {L"C:\\Windows\\Missing.txt", INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND},
+      {L"C:\\Windows\\Missing\\x.txt", INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
+      {L"Windows\\Plain.txt", INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(std::wstring(c.path)));
+    SetLastError(0);
+    EXPECT_EQ(GetFileAttributesW(c.path), c.attributes);
+    if (c.attributes == INVALID_FILE_ATTRIBUTES) {
+      EXPECT_EQ(GetLastError(), c.error);
+    }
   }
 }
 

@@ -70,13 +70,13 @@ bool IsDevicePath(std::wstring_view path) {
 std::optional<std::string> MapWindowsPath(std::wstring_view path) {
   if (path.empty()) return Fail(ERROR_PATH_NOT_FOUND);
   if (path[0] == L'/') return ToUtf8(path);
-  if (IsDevicePath(path)) return Fail(ERROR_BAD_PATHNAME);
+  if (IsDevicePath(path)) return Fail(ERROR_FILE_NOT_FOUND);  // devices open through CreateFileW only
 
   std::string base;
   std::wstring_view rest;
   if (path.size() >= 2 && IsLetter(path[0]) && path[1] == L':') {
     // "C:" alone or "C:name" is relative to the drive's current folder, which we do not keep.
-    if (path.size() < 3 || !IsSeparator(path[2])) return Fail(ERROR_BAD_PATHNAME);
+    if (path.size() < 3 || !IsSeparator(path[2])) return Fail(ERROR_PATH_NOT_FOUND);
     base = SystemRoot() + "/drive_" + static_cast<char>(FoldCase(path[0]));
     rest = path.substr(3);
   } else if (path[0] == L'\\') {
@@ -84,7 +84,8 @@ std::optional<std::string> MapWindowsPath(std::wstring_view path) {
     base = SystemRoot() + "/drive_c";
     rest = path.substr(1);
   } else {
-    return Fail(ERROR_BAD_PATHNAME);
+    // There is no current folder to resolve a relative path against.
+    return Fail(ERROR_PATH_NOT_FOUND);
   }
 
   std::vector<std::wstring_view> components;
@@ -93,7 +94,7 @@ std::optional<std::string> MapWindowsPath(std::wstring_view path) {
     size_t end = start;
     while (end < rest.size() && !IsSeparator(rest[end])) ++end;
     std::wstring_view component = rest.substr(start, end - start);
-    if (component == L"..") return Fail(ERROR_BAD_PATHNAME);
+    if (component == L"..") return Fail(ERROR_INVALID_NAME);  // never climb out of the root
     if (!component.empty() && component != L".") {
       if (HasForbiddenCharacter(component)) return Fail(ERROR_INVALID_NAME);
       components.push_back(component);

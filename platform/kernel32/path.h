@@ -13,9 +13,10 @@ namespace qz {
 //   "/var/tmp/x"                -> itself (a Linux path is taken as it is).
 // Backslashes and slashes both separate, repeated separators collapse and "." components drop.
 // Each existing component is found case-insensitively; components that do not exist yet keep the
-// caller's spelling. Relative paths, "..", UNC paths and device paths (\\.\ and \\?\) are refused
-// with ERROR_BAD_PATHNAME, names with characters Windows forbids with ERROR_INVALID_NAME, an empty
-// path with ERROR_PATH_NOT_FOUND; the last error is set only on failure.
+// caller's spelling. Refused, with the last error set only on failure: an empty or relative path
+// (also "C:name") with ERROR_PATH_NOT_FOUND, ".." and characters Windows forbids in names with
+// ERROR_INVALID_NAME, device paths (\\.\ and \\?\) with ERROR_FILE_NOT_FOUND, UNC paths with
+// ERROR_BAD_PATHNAME.
 std::optional<std::string> MapWindowsPath(std::wstring_view path);
 
 // True for "\\.\NAME" and "\\?\NAME" (either separator): names that belong to the device layer.
