@@ -367,7 +367,9 @@ TEST_F(ClassObjectTest, DerivedClassGetsItsNameThroughClassPut) {
   EXPECT_EQ(derived->Delete(L"Tag"), WBEM_E_PROPAGATED_PROPERTY);
   EXPECT_EQ(derived->SpawnInstance(0, &instance), WBEM_S_NO_ERROR);
   EXPECT_EQ(m_Class->Get(L"Speed", 0, nullptr, nullptr, nullptr), WBEM_E_NOT_FOUND) << "the parent is unchanged";
-  EXPECT_EQ(m_Instance->SpawnDerivedClass(0, &instance), WBEM_E_INVALID_OPERATION);
+  CComPtr<IWbemClassObject> fromInstance;
+  EXPECT_EQ(m_Instance->SpawnDerivedClass(0, &fromInstance), WBEM_E_INVALID_OPERATION);
+  EXPECT_EQ(fromInstance.p, nullptr);
 }
 
 TEST_F(ClassObjectTest, ObjectTextIsMof) {
