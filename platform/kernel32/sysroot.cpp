@@ -69,13 +69,14 @@ bool MakeDirs(const std::string& path, unsigned mode) {
 }
 
 const std::string& SystemRoot() {
-  static const std::string root = ResolveRoot();
-  return root;
+  // Never destroyed: kernel objects closed by other statics at exit still need the root.
+  static const std::string* root = new std::string(ResolveRoot());
+  return *root;
 }
 
 const std::string& RuntimeDir() {
-  static const std::string dir = ResolveRuntimeDir();
-  return dir;
+  static const std::string* dir = new std::string(ResolveRuntimeDir());
+  return *dir;
 }
 
 std::string ToUtf8(std::wstring_view text) {
