@@ -104,9 +104,10 @@ STDMETHODIMP_(ULONG) ClassObject::Release() {
 }
 
 ClassDef& ClassObject::MutableDef() {
-  // Nobody else holds the definition: it can change in place. Otherwise this object moves to a
-  // copy of its own, and the others keep what they had.
-  if (m_Def.use_count() == 1) return const_cast<ClassDef&>(*m_Def);
+  // The object always moves to a copy of its own and the others keep what they had. Changing in
+  // place when no one else seemed to hold the definition raced with instances that read it from
+  // other threads (a shared_ptr's count is no lock); classes change only while they are defined,
+  // so the copy costs little.
   auto copy = std::make_shared<ClassDef>(*m_Def);
   m_Def = copy;
   return *copy;
