@@ -3,6 +3,14 @@
 # Every test runs in its own process (gtest_discover_tests), and the test main gives each
 # process a fresh system root, so tests never share registry, files or kernel objects.
 
+# Where tests find the bundled machines and the captured SMBIOS tables.
+function(qz_test_definitions target)
+  target_compile_definitions(${target} PRIVATE
+    QZ_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    QZ_MACHINES_DIR="${PROJECT_SOURCE_DIR}/machines"
+    QZ_CORPUS_DIR="${PROJECT_SOURCE_DIR}/../shared/corpus/smbios")
+endfunction()
+
 function(qz_add_tests name dir)
   set(libs ${ARGN})
   file(GLOB all_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*_test.cpp)
@@ -14,12 +22,14 @@ function(qz_add_tests name dir)
   if(unit_tests AND NOT QZ_SANITIZE STREQUAL "thread")
     add_executable(${target}_tests ${unit_tests})
     target_link_libraries(${target}_tests PRIVATE ${libs} qztestmain GTest::gtest GTest::gmock)
+    qz_test_definitions(${target}_tests)
     gtest_discover_tests(${target}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          PROPERTIES TIMEOUT 300 LABELS unit)
   endif()
   if(mt_tests)
     add_executable(${target}_mt_tests ${mt_tests})
     target_link_libraries(${target}_mt_tests PRIVATE ${libs} qztestmain GTest::gtest GTest::gmock)
+    qz_test_definitions(${target}_mt_tests)
     gtest_discover_tests(${target}_mt_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          PROPERTIES TIMEOUT 600 LABELS concurrency)
   endif()

@@ -21,4 +21,12 @@ void QzRemoveRuntimeArea(void);
 // QZWMI_FIXED_TIME="YYYY-MM-DD hh:mm:ss.mmm" does the same for a whole process.
 void QzSetFixedLocalTime(const SYSTEMTIME* time);
 
+// Makes the machine description file at `path` the machine this process manages (its health-driver
+// devices, physical memory, data store, journal, names). On failure returns FALSE, keeps the current
+// machine and, when `error` is given, writes one line naming the file, the field and the problem.
+BOOL QzLoadMachine(const char* path, char* error, DWORD errorSize);
+
+// The same from the text of a description (tests); `origin` names it in messages.
+BOOL QzLoadMachineText(const char* text, const char* origin, char* error, DWORD errorSize);
+
 }  // extern "C"
