@@ -165,6 +165,9 @@ struct Machine {
   std::vector<JournalEntry> journal;
   ComputerNames names;
   std::vector<Chassis> chassis;
+  // Slow answers, by WMI class name (DataStoreStatus, MSSmBios_RawSMBiosTables, QZ_CommonLogEntry):
+  // each instance of the class reaches the client this many milliseconds after the one before.
+  std::map<std::string, uint32_t> answerDelayMs;
 };
 
 // The machine of this process: the one set last (LoadMachine / SetMachine), else the file named by
