@@ -1,0 +1,468 @@
+// The property writers and readers: the VARIANT each writer hands to Put, what the service then
+// holds, each reader's accepted types and conversions, and the byte-buffer capacity.
+#include "support/WmiProperty.h"
+
+#include <atlbase.h>
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "wbem/classobject.h"
+
+namespace {
+
+using qz::wbem::ClassBuilder;
+
+// An object whose Get answers a scripted value or code, and whose Put records what it was given.
+class ScriptedObject : public IWbemClassObject {
+ public:
+  STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP Get(LPCWSTR name, LONG flags, VARIANT* pVal, CIMTYPE* pType, LONG* plFlavor) override {
+    getName = name;
+    getFlags = flags;
+    getTypeOrFlavorAsked = pType != nullptr || plFlavor != nullptr;
+    if (FAILED(getResult)) return getResult;
+    VariantInit(pVal);
+    return VariantCopy(pVal, &value);
+  }
+  STDMETHODIMP Put(LPCWSTR name, LONG flags, VARIANT* pVal, CIMTYPE type) override {
+    putName = name;
+    putFlags = flags;
+    putType = type;
+    put = *pVal;
+    return putResult;
+  }
+  STDMETHODIMP GetQualifierSet(IWbemQualifierSet**) override { return E_NOTIMPL; }
+  STDMETHODIMP Delete(LPCWSTR) override { return E_NOTIMPL; }
+  STDMETHODIMP GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY**) override { return E_NOTIMPL; }
+  STDMETHODIMP BeginEnumeration(LONG) override { return E_NOTIMPL; }
+  STDMETHODIMP Next(LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP EndEnumeration() override { return E_NOTIMPL; }
+  STDMETHODIMP GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**) override { return E_NOTIMPL; }
+  STDMETHODIMP Clone(IWbemClassObject**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetObjectText(LONG, BSTR*) override { return E_NOTIMPL; }
+  STDMETHODIMP SpawnDerivedClass(LONG, IWbemClassObject**) override { return E_NOTIMPL; }
+  STDMETHODIMP SpawnInstance(LONG, IWbemClassObject**) override { return E_NOTIMPL; }
+  STDMETHODIMP CompareTo(LONG, IWbemClassObject*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetPropertyOrigin(LPCWSTR, BSTR*) override { return E_NOTIMPL; }
+  STDMETHODIMP InheritsFrom(LPCWSTR) override { return E_NOTIMPL; }
+  STDMETHODIMP GetMethod(LPCWSTR, LONG, IWbemClassObject**, IWbemClassObject**) override { return E_NOTIMPL; }
+  STDMETHODIMP PutMethod(LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*) override { return E_NOTIMPL; }
+  STDMETHODIMP DeleteMethod(LPCWSTR) override { return E_NOTIMPL; }
+  STDMETHODIMP BeginMethodEnumeration(LONG) override { return E_NOTIMPL; }
+  STDMETHODIMP NextMethod(LONG, BSTR*, IWbemClassObject**, IWbemClassObject**) override { return E_NOTIMPL; }
+  STDMETHODIMP EndMethodEnumeration() override { return E_NOTIMPL; }
+  STDMETHODIMP GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetMethodOrigin(LPCWSTR, BSTR*) override { return E_NOTIMPL; }
+
+  CComVariant value;
+  HRESULT getResult = WBEM_S_NO_ERROR;
+  std::wstring getName;
+  LONG getFlags = -1;
+  bool getTypeOrFlavorAsked = true;
+  HRESULT putResult = WBEM_S_NO_ERROR;
+  CComVariant put;
+  std::wstring putName;
+  LONG putFlags = -1;
+  CIMTYPE putType = -1;
+};
+
+// A one-dimensional array of `type` with the given lower bound, filled from `values`.
+CComVariant MakeArray(VARTYPE type, const std::vector<LONG>& values, LONG lower = 0) {
+  SAFEARRAYBOUND bound{static_cast<ULONG>(values.size()), lower};
+  CComVariant array;
+  array.vt = static_cast<VARTYPE>(VT_ARRAY | type);
+  array.parray = SafeArrayCreate(type, 1, &bound);
+  for (size_t i = 0; i < values.size(); ++i) {
+    LONG index = lower + static_cast<LONG>(i);
+    LONG element = values[i];
+    // The element's own bytes sit first on a little-endian machine, so one LONG serves every width.
+    EXPECT_EQ(SafeArrayPutElement(array.parray, &index, &element), S_OK);
+  }
+  return array;
+}
+
+// The elements of a one-dimensional array as numbers (or, for strings, nothing) and its bounds.
+struct ArrayShape {
+  LONG lower = -7;
+  LONG upper = -7;
+  std::vector<LONG> numbers;
+  std::vector<std::wstring> texts;
+};
+
+ArrayShape ShapeOf(const VARIANT& v) {
+  ArrayShape shape;
+  SafeArrayGetLBound(v.parray, 1, &shape.lower);
+  SafeArrayGetUBound(v.parray, 1, &shape.upper);
+  for (LONG i = shape.lower; i <= shape.upper; ++i) {
+    if ((v.vt & VT_TYPEMASK) == VT_BSTR) {
+      BSTR text = nullptr;
+      SafeArrayGetElement(v.parray, &i, &text);
+      shape.texts.emplace_back(text ? text : L"");
+      SysFreeString(text);
+    } else if ((v.vt & VT_TYPEMASK) == VT_UI1) {
+      BYTE b = 0;
+      SafeArrayGetElement(v.parray, &i, &b);
+      shape.numbers.push_back(b);
+    } else {
+      LONG n = 0;
+      SafeArrayGetElement(v.parray, &i, &n);
+      shape.numbers.push_back(n);
+    }
+  }
+  return shape;
+}
+
+using Writer = std::function<HRESULT(IWbemClassObject*)>;
+
+// Every writer, as it reaches Put: the flags and type, the VARIANT type and value.
+TEST(WmiPropertyWriters, HandPutTheServicesRepresentation) {
+  struct Case {
+    const char* what;
+    Writer write;
+    VARTYPE vt;
+    LONG number;           // VT_I4 / VT_BOOL
+    const wchar_t* text;   // VT_BSTR
+  };
+  const Case cases[] = {
+      {"true", [](IWbemClassObject* o) { return PutBool(o, L"P", true); }, VT_BOOL, -1, nullptr},
+      {"false", [](IWbemClassObject* o) { return PutBool(o, L"P", false); }, VT_BOOL, 0, nullptr},
+      {"uint16 max", [](IWbemClassObject* o) { return PutUint16(o, L"P", 0xFFFF); }, VT_I4, 65535, nullptr},
+      {"uint16 high bit", [](IWbemClassObject* o) { return PutUint16(o, L"P", 0x8000); }, VT_I4, 32768, nullptr},
+      {"uint32 max", [](IWbemClassObject* o) { return PutUint32(o, L"P", 0xFFFFFFFFu); }, VT_I4, -1, nullptr},
+      {"int32", [](IWbemClassObject* o) { return PutInt32(o, L"P", -5); }, VT_I4, -5, nullptr},
+      {"16 GiB", [](IWbemClassObject* o) { return PutUint64(o, L"P", 16ULL << 30); }, VT_BSTR, 0, L"17179869184"},
+      {"uint64 zero", [](IWbemClassObject* o) { return PutUint64(o, L"P", 0); }, VT_BSTR, 0, L"0"},
+      {"uint64 max", [](IWbemClassObject* o) { return PutUint64(o, L"P", ~0ULL); }, VT_BSTR, 0,
+       L"18446744073709551615"},
+      {"wstring", [](IWbemClassObject* o) { return PutString(o, L"P", std::wstring(L"DIMM 3")); }, VT_BSTR, 0,
+       L"DIMM 3"},
+      {"C string", [](IWbemClassObject* o) { return PutString(o, L"P", L"PROC 1"); }, VT_BSTR, 0, L"PROC 1"},
+      {"null C string", [](IWbemClassObject* o) { return PutString(o, L"P", static_cast<const wchar_t*>(nullptr)); },
+       VT_BSTR, 0, L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedObject object;
+    EXPECT_EQ(c.write(&object), WBEM_S_NO_ERROR);
+    EXPECT_EQ(object.putName, L"P");
+    EXPECT_EQ(object.putFlags, 0);
+    EXPECT_EQ(object.putType, 0);
+    ASSERT_EQ(object.put.vt, c.vt);
+    if (c.vt == VT_BSTR) {
+      ASSERT_NE(object.put.bstrVal, nullptr);
+      EXPECT_EQ(std::wstring(object.put.bstrVal, SysStringLen(object.put.bstrVal)), c.text);
+    } else if (c.vt == VT_BOOL) {
+      EXPECT_EQ(object.put.boolVal, c.number);
+    } else {
+      EXPECT_EQ(object.put.lVal, c.number);
+    }
+  }
+}
+
+TEST(WmiPropertyWriters, ListsAreZeroBasedArraysEvenWhenEmpty) {
+  struct Case {
+    const char* what;
+    Writer write;
+    VARTYPE vt;
+    std::vector<LONG> numbers;
+    std::vector<std::wstring> texts;
+  };
+  const Case cases[] = {
+      {"strings", [](IWbemClassObject* o) { return PutStringList(o, L"P", {L"PROC 1", L"", L"DIMM 2"}); },
+       VT_ARRAY | VT_BSTR, {}, {L"PROC 1", L"", L"DIMM 2"}},
+      {"no strings", [](IWbemClassObject* o) { return PutStringList(o, L"P", {}); }, VT_ARRAY | VT_BSTR, {}, {}},
+      {"uint16s", [](IWbemClassObject* o) { return PutUint16List(o, L"P", {0, 0x8000, 0xFFFF}); },
+       VT_ARRAY | VT_I4, {0, 32768, 65535}, {}},
+      {"no uint16s", [](IWbemClassObject* o) { return PutUint16List(o, L"P", {}); }, VT_ARRAY | VT_I4, {}, {}},
+      {"bytes", [](IWbemClassObject* o) { return PutByteList(o, L"P", {0, 0x7F, 0x80, 0xFF}); }, VT_ARRAY | VT_UI1,
+       {0, 127, 128, 255}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedObject object;
+    EXPECT_EQ(c.write(&object), WBEM_S_NO_ERROR);
+    ASSERT_EQ(object.put.vt, c.vt);
+    ASSERT_NE(object.put.parray, nullptr);
+    EXPECT_EQ(SafeArrayGetDim(object.put.parray), 1u);
+    const ArrayShape shape = ShapeOf(object.put);
+    const size_t size = c.texts.empty() ? c.numbers.size() : c.texts.size();
+    EXPECT_EQ(shape.lower, 0);
+    EXPECT_EQ(shape.upper, static_cast<LONG>(size) - 1);
+    EXPECT_EQ(shape.numbers, c.numbers);
+    EXPECT_EQ(shape.texts, c.texts);
+  }
+}
+
+TEST(WmiPropertyWriters, ReturnWhatPutAnswers) {
+  ScriptedObject object;
+  object.putResult = WBEM_E_ACCESS_DENIED;
+  EXPECT_EQ(PutUint32(&object, L"P", 1), WBEM_E_ACCESS_DENIED);
+  EXPECT_EQ(PutStringList(&object, L"P", {L"x"}), WBEM_E_ACCESS_DENIED);
+  EXPECT_EQ(PutBool(nullptr, L"P", true), WBEM_E_INVALID_PARAMETER);
+  EXPECT_EQ(PutByteList(nullptr, L"P", {1}), WBEM_E_INVALID_PARAMETER);
+}
+
+// A class of the service with one property of each kind the writers serve.
+class WmiPropertyInstance : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(ClassBuilder(L"QZ_PropertyTest")
+                  .Namespace(L"root\\VXN", L"HOST")
+                  .AddKey(L"Tag", CIM_STRING)
+                  .AddProperty(L"Flag", CIM_BOOLEAN)
+                  .AddProperty(L"Width", CIM_UINT16)
+                  .AddProperty(L"Speed", CIM_UINT32)
+                  .AddProperty(L"Offset", CIM_SINT32)
+                  .AddProperty(L"Capacity", CIM_UINT64)
+                  .AddProperty(L"Names", CIM_STRING | CIM_FLAG_ARRAY)
+                  .AddProperty(L"Codes", CIM_UINT16 | CIM_FLAG_ARRAY)
+                  .AddProperty(L"RawData", CIM_UINT8 | CIM_FLAG_ARRAY)
+                  .Create(&m_Class),
+              WBEM_S_NO_ERROR);
+    ASSERT_EQ(m_Class->SpawnInstance(0, &m_Instance), WBEM_S_NO_ERROR);
+  }
+
+  CComVariant Stored(const wchar_t* name) {
+    CComVariant value;
+    EXPECT_EQ(m_Instance->Get(name, 0, &value, nullptr, nullptr), WBEM_S_NO_ERROR);
+    return value;
+  }
+
+  CComPtr<IWbemClassObject> m_Class, m_Instance;
+};
+
+// What the writers put is accepted by the service and read back unchanged by the readers.
+TEST_F(WmiPropertyInstance, WrittenValuesReadBack) {
+  ASSERT_EQ(PutBool(m_Instance, L"Flag", true), WBEM_S_NO_ERROR);
+  ASSERT_EQ(PutUint16(m_Instance, L"Width", 0xFFFF), WBEM_S_NO_ERROR);
+  ASSERT_EQ(PutUint32(m_Instance, L"Speed", 0xFFFFFFFFu), WBEM_S_NO_ERROR);
+  ASSERT_EQ(PutInt32(m_Instance, L"Offset", -2), WBEM_S_NO_ERROR);
+  ASSERT_EQ(PutUint64(m_Instance, L"Capacity", 16ULL << 30), WBEM_S_NO_ERROR);
+  ASSERT_EQ(PutString(m_Instance, L"Tag", L"Memory Module 0"), WBEM_S_NO_ERROR);
+  ASSERT_EQ(PutStringList(m_Instance, L"Names", {}), WBEM_S_NO_ERROR);
+  ASSERT_EQ(PutUint16List(m_Instance, L"Codes", {2, 0xFFFF}), WBEM_S_NO_ERROR);
+  ASSERT_EQ(PutByteList(m_Instance, L"RawData", {1, 0xFE}), WBEM_S_NO_ERROR);
+
+  EXPECT_EQ(Stored(L"Width").vt, VT_I4);
+  EXPECT_EQ(Stored(L"Width").lVal, 65535);
+  const CComVariant capacity = Stored(L"Capacity");
+  ASSERT_EQ(capacity.vt, VT_BSTR);
+  EXPECT_STREQ(capacity.bstrVal, L"17179869184");
+  const CComVariant names = Stored(L"Names");
+  ASSERT_EQ(names.vt, VT_ARRAY | VT_BSTR);
+  EXPECT_EQ(ShapeOf(names).upper, -1);
+
+  bool flag = false;
+  DWORD speed = 0;
+  WORD width = 0;
+  BYTE low = 0;
+  std::wstring tag;
+  EXPECT_EQ(GetBool(m_Instance, L"Flag", flag), WBEM_S_NO_ERROR);
+  EXPECT_TRUE(flag);
+  EXPECT_EQ(GetUint32(m_Instance, L"Speed", speed), WBEM_S_NO_ERROR);
+  EXPECT_EQ(speed, 0xFFFFFFFFu);
+  EXPECT_EQ(GetUint16(m_Instance, L"Width", width), WBEM_S_NO_ERROR);
+  EXPECT_EQ(width, 0xFFFF);
+  EXPECT_EQ(GetUint8(m_Instance, L"Offset", low), WBEM_S_NO_ERROR);
+  EXPECT_EQ(low, 0xFE);
+  EXPECT_EQ(GetString(m_Instance, L"Tag", tag), WBEM_S_NO_ERROR);
+  EXPECT_EQ(tag, L"Memory Module 0");
+
+  BYTE bytes[4] = {0xCC, 0xCC, 0xCC, 0xCC};
+  DWORD count = sizeof(bytes);
+  EXPECT_EQ(GetBytes(m_Instance, L"RawData", bytes, count), WBEM_S_NO_ERROR);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(bytes[0], 1);
+  EXPECT_EQ(bytes[1], 0xFE);
+  EXPECT_EQ(bytes[2], 0xCC);
+  count = sizeof(bytes);
+  EXPECT_EQ(GetBytes(m_Instance, L"Codes", bytes, count), WBEM_S_NO_ERROR);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(bytes[0], 2);
+  EXPECT_EQ(bytes[1], 0xFF);
+}
+
+// A refused Put leaves the instance without the value and its code reaches the caller.
+TEST_F(WmiPropertyInstance, RefusedValuesLeaveThePropertyUnset) {
+  EXPECT_EQ(PutUint32(m_Instance, L"NoSuchProperty", 1), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(PutString(m_Instance, L"Speed", L"fast"), WBEM_E_TYPE_MISMATCH);
+  EXPECT_EQ(Stored(L"Speed").vt, VT_NULL);
+  EXPECT_EQ(PutStringList(m_Instance, L"Codes", {L"x"}), WBEM_E_TYPE_MISMATCH);
+  EXPECT_EQ(Stored(L"Codes").vt, VT_NULL);
+}
+
+// Each reader over every VARIANT type it may meet; the out value must stay poisoned on failure.
+TEST(WmiPropertyReaders, AcceptTheirTypesAndConvert) {
+  enum Reader { kBool, kUint32, kUint16, kUint8, kString };
+  struct Case {
+    const char* what;
+    Reader reader;
+    CComVariant given;
+    HRESULT expected;
+    DWORD number;          // kBool as 0/1, the integers
+    const wchar_t* text;   // kString
+  };
+  CComVariant nullText;
+  nullText.vt = VT_BSTR;
+  nullText.bstrVal = nullptr;
+  CComVariant notTrue;
+  notTrue.vt = VT_BOOL;
+  notTrue.boolVal = 1;
+  CComVariant signedInt(-3, VT_INT);
+  CComVariant unsignedInt(0x89ABCDEFu, VT_UINT);
+  const Case cases[] = {
+      {"bool true", kBool, CComVariant(true), WBEM_S_NO_ERROR, 1, nullptr},
+      {"bool false", kBool, CComVariant(false), WBEM_S_NO_ERROR, 0, nullptr},
+      {"bool any non-zero", kBool, notTrue, WBEM_S_NO_ERROR, 1, nullptr},
+      {"bool from number", kBool, CComVariant(1), WBEM_E_FAILED, 0, nullptr},
+      {"bool from text", kBool, CComVariant(L"TRUE"), WBEM_E_FAILED, 0, nullptr},
+      {"I1 sign-extended", kUint32, CComVariant('\xFF'), WBEM_S_NO_ERROR, 0xFFFFFFFFu, nullptr},
+      {"UI1", kUint32, CComVariant(BYTE{0xFF}), WBEM_S_NO_ERROR, 255, nullptr},
+      {"I2 sign-extended", kUint32, CComVariant(short{-2}), WBEM_S_NO_ERROR, 0xFFFFFFFEu, nullptr},
+      {"UI2 zero-extended", kUint32, CComVariant(static_cast<unsigned short>(0xFFFF)), WBEM_S_NO_ERROR, 65535, nullptr},
+      {"I4", kUint32, CComVariant(-1), WBEM_S_NO_ERROR, 0xFFFFFFFFu, nullptr},
+      {"UI4", kUint32, CComVariant(0xFEDCBA98u), WBEM_S_NO_ERROR, 0xFEDCBA98u, nullptr},
+      {"INT", kUint32, signedInt, WBEM_S_NO_ERROR, 0xFFFFFFFDu, nullptr},
+      {"UINT", kUint32, unsignedInt, WBEM_S_NO_ERROR, 0x89ABCDEFu, nullptr},
+      {"uint64 text is no integer", kUint32, CComVariant(L"17"), WBEM_E_FAILED, 0, nullptr},
+      {"I8 is not read", kUint32, CComVariant(LONGLONG{5}), WBEM_E_FAILED, 0, nullptr},
+      {"bool is no integer", kUint32, CComVariant(true), WBEM_E_FAILED, 0, nullptr},
+      {"null value", kUint32, CComVariant(), WBEM_E_FAILED, 0, nullptr},
+      {"16 bits of I4", kUint16, CComVariant(0x12345), WBEM_S_NO_ERROR, 0x2345, nullptr},
+      {"16 bits of I1", kUint16, CComVariant('\x80'), WBEM_S_NO_ERROR, 0xFF80, nullptr},
+      {"16 from text", kUint16, CComVariant(L"1"), WBEM_E_FAILED, 0, nullptr},
+      {"8 bits of I4", kUint8, CComVariant(0x1FF), WBEM_S_NO_ERROR, 0xFF, nullptr},
+      {"8 bits of UI2", kUint8, CComVariant(static_cast<unsigned short>(0x0102)), WBEM_S_NO_ERROR, 0x02, nullptr},
+      {"8 from R8", kUint8, CComVariant(1.0), WBEM_E_FAILED, 0, nullptr},
+      {"text", kString, CComVariant(L"DIMM 3"), WBEM_S_NO_ERROR, 0, L"DIMM 3"},
+      {"null text", kString, nullText, WBEM_S_NO_ERROR, 0, L""},
+      {"text from number", kString, CComVariant(3), WBEM_E_FAILED, 0, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedObject object;
+    object.value = c.given;
+    bool flag = true;
+    DWORD d = 0xCCCCCCCC;
+    WORD w = 0xCCCC;
+    BYTE b = 0xCC;
+    std::wstring text = L"poison";
+    HRESULT hr = S_FALSE;
+    DWORD got = 0;
+    switch (c.reader) {
+      case kBool:
+        flag = c.number == 0;  // the opposite of the expected value, so a write must happen
+        hr = GetBool(&object, L"P", flag);
+        got = flag ? 1 : 0;
+        if (FAILED(c.expected)) {
+          EXPECT_EQ(got, 1u);
+        }
+        break;
+      case kUint32: hr = GetUint32(&object, L"P", d); got = d; break;
+      case kUint16: hr = GetUint16(&object, L"P", w); got = w; break;
+      case kUint8: hr = GetUint8(&object, L"P", b); got = b; break;
+      case kString: hr = GetString(&object, L"P", text); break;
+    }
+    EXPECT_EQ(hr, c.expected);
+    EXPECT_EQ(object.getName, L"P");
+    EXPECT_EQ(object.getFlags, 0);
+    EXPECT_FALSE(object.getTypeOrFlavorAsked);
+    if (c.reader == kString) {
+      EXPECT_EQ(text, SUCCEEDED(c.expected) ? std::wstring(c.text) : std::wstring(L"poison"));
+    } else if (c.reader != kBool) {
+      const DWORD poison = c.reader == kUint32 ? 0xCCCCCCCC : c.reader == kUint16 ? 0xCCCC : 0xCC;
+      EXPECT_EQ(got, SUCCEEDED(c.expected) ? c.number : poison);
+    } else if (SUCCEEDED(c.expected)) {
+      EXPECT_EQ(got, c.number);
+    }
+  }
+}
+
+// A failing Get passes its code through, except from the 8- and 16-bit readers.
+TEST(WmiPropertyReaders, FailingGetPassesItsCodeExceptForNarrowIntegers) {
+  ScriptedObject object;
+  object.getResult = WBEM_E_NOT_FOUND;
+  bool flag = true;
+  DWORD d = 7;
+  WORD w = 7;
+  BYTE b = 7;
+  std::wstring text = L"poison";
+  BYTE bytes[2] = {7, 7};
+  DWORD count = 2;
+  EXPECT_EQ(GetBool(&object, L"P", flag), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(GetUint32(&object, L"P", d), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(GetString(&object, L"P", text), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(GetBytes(&object, L"P", bytes, count), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(GetUint16(&object, L"P", w), WBEM_E_FAILED);
+  EXPECT_EQ(GetUint8(&object, L"P", b), WBEM_E_FAILED);
+  EXPECT_TRUE(flag);
+  EXPECT_EQ(d, 7u);
+  EXPECT_EQ(w, 7);
+  EXPECT_EQ(b, 7);
+  EXPECT_EQ(text, L"poison");
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(bytes[0], 7);
+}
+
+TEST(WmiPropertyReaders, ByteBufferTakesLowBytesUpToItsCapacity) {
+  std::vector<LONG> three_hundred(300);
+  for (size_t i = 0; i < three_hundred.size(); ++i) three_hundred[i] = static_cast<LONG>(i);
+  struct Case {
+    const char* what;
+    CComVariant given;
+    DWORD capacity;
+    HRESULT expected;
+    DWORD count;                  // after the call
+    std::vector<BYTE> bytes;      // the first bytes of the buffer afterwards
+  };
+  CComVariant scalar(BYTE{1});
+  CComVariant texts;
+  texts.vt = VT_ARRAY | VT_BSTR;
+  texts.parray = SafeArrayCreateVector(VT_BSTR, 0, 1);
+  CComVariant reals;
+  reals.vt = VT_ARRAY | VT_R8;
+  reals.parray = SafeArrayCreateVector(VT_R8, 0, 1);
+  std::vector<BYTE> first256(256);
+  for (size_t i = 0; i < first256.size(); ++i) first256[i] = static_cast<BYTE>(i);
+  const Case cases[] = {
+      {"300 into 256", MakeArray(VT_UI1, three_hundred), 256, WBEM_S_NO_ERROR, 256, first256},
+      {"I4 low bytes", MakeArray(VT_I4, {0x1234, -1, 0x100}), 256, WBEM_S_NO_ERROR, 3, {0x34, 0xFF, 0x00, 0xCC}},
+      {"UI4 low bytes", MakeArray(VT_UI4, {0x7FFFFF01}), 256, WBEM_S_NO_ERROR, 1, {0x01, 0xCC}},
+      {"I2 low bytes", MakeArray(VT_I2, {0x0180, -2}), 256, WBEM_S_NO_ERROR, 2, {0x80, 0xFE, 0xCC}},
+      {"UI2 low bytes", MakeArray(VT_UI2, {0xABCD}), 256, WBEM_S_NO_ERROR, 1, {0xCD, 0xCC}},
+      {"I1", MakeArray(VT_I1, {-1, 5}), 256, WBEM_S_NO_ERROR, 2, {0xFF, 0x05, 0xCC}},
+      {"lower bound 5", MakeArray(VT_UI1, {9, 8, 7}, 5), 256, WBEM_S_NO_ERROR, 3, {9, 8, 7, 0xCC}},
+      {"capacity 2", MakeArray(VT_UI1, {9, 8, 7}), 2, WBEM_S_NO_ERROR, 2, {9, 8, 0xCC}},
+      {"capacity 0", MakeArray(VT_UI1, {9}), 0, WBEM_S_NO_ERROR, 0, {0xCC}},
+      {"empty array", MakeArray(VT_UI1, {}), 256, WBEM_S_NO_ERROR, 0, {0xCC}},
+      {"not an array", scalar, 256, WBEM_E_FAILED, 256, {0xCC}},
+      {"array of strings", texts, 256, WBEM_E_FAILED, 256, {0xCC}},
+      {"array of reals", reals, 256, WBEM_E_FAILED, 256, {0xCC}},
+      {"null", CComVariant(), 256, WBEM_E_FAILED, 256, {0xCC}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedObject object;
+    object.value = c.given;
+    std::vector<BYTE> buffer(300, 0xCC);
+    DWORD count = c.capacity;
+    EXPECT_EQ(GetBytes(&object, L"RawData", buffer.data(), count), c.expected);
+    EXPECT_EQ(count, c.count);
+    EXPECT_EQ(std::vector<BYTE>(buffer.begin(), buffer.begin() + static_cast<long>(c.bytes.size())), c.bytes);
+    if (c.capacity == 256) {
+      EXPECT_EQ(buffer[256], 0xCC);  // nothing written past the capacity
+    }
+  }
+}
+
+}  // namespace
