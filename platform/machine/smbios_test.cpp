@@ -1,0 +1,247 @@
+// Tests of the generated SMBIOS table, the entry point and the loading of captured tables.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "machine/machine.h"
+
+namespace qz::machine {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+uint8_t Sum(const Bytes& bytes, size_t from, size_t count) {
+  uint8_t sum = 0;
+  for (size_t i = from; i < from + count; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
+  return sum;
+}
+
+std::string WriteTemp(const std::string& name, const Bytes& bytes) {
+  std::string path = ::testing::TempDir() + name;
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+TEST(SmbiosTableBuild, MemoryDeviceLengthFollowsVersion) {
+  struct Case {
+    uint8_t major, minor, length;
+  } cases[] = {{2, 0, 0x15}, {2, 1, 0x15}, {2, 2, 0x15}, {2, 3, 0x1B}, {2, 5, 0x1B}, {2, 6, 0x1C},
+               {2, 7, 0x22}, {2, 8, 0x28}, {3, 0, 0x28}, {3, 1, 0x28}, {3, 2, 0x54}, {3, 5, 0x54}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.major) + "." + std::to_string(c.minor));
+    Bytes table = BuildSmbiosTable({SmbiosMemoryDevice{}}, c.major, c.minor);
+    ASSERT_GE(table.size(), size_t{c.length} + 2 + 6u);
+    EXPECT_EQ(table[0], 17);
+    EXPECT_EQ(table[1], c.length);
+    // No strings: the formatted area ends in two zeros, then comes the end structure.
+    EXPECT_EQ(Bytes(table.begin() + c.length, table.end()), (Bytes{0, 0, 127, 4, 0xFF, 0xFE, 0, 0}));
+  }
+}
+
+TEST(SmbiosTableBuild, DeviceWithMappedAddressAndLocationGivesExactBytes) {
+  SmbiosMemoryDevice device;
+  device.handle = 0x0042;
+  device.size = 0x2000;  // 8 GiB
+  device.deviceLocator = "DIMM 1";
+  device.manufacturer = "Acme";
+  device.partNumber = "P1";
+  device.speed = 2666;
+  device.partitionRow = 1;
+  device.interleavePosition = 2;
+  device.oemBoard = 3;
+  device.oemModule = 4;
+  device.oemProcessor = 5;
+  SmbiosMemoryDevice empty;  // gets the next assigned handle, strings: none
+  empty.oemBoard = 0;
+  Bytes table = BuildSmbiosTable({device, empty}, 2, 3);
+  Bytes expected = {
+      // type 17, length 0x1B, handle 0x0042
+      17, 0x1B, 0x42, 0x00, 0x00, 0x10, 0xFE, 0xFF, 72, 0, 64, 0, 0x00, 0x20, 9, 0,
+      1, 0, 0x1A, 0x80, 0x00, 0x6A, 0x0A, 2, 0, 0, 3,
+      'D', 'I', 'M', 'M', ' ', '1', 0, 'A', 'c', 'm', 'e', 0, 'P', '1', 0, 0,
+      // type 17 of the empty socket, handle 0x1101
+      17, 0x1B, 0x01, 0x11, 0x00, 0x10, 0xFE, 0xFF, 72, 0, 64, 0, 0x00, 0x00, 9, 0,
+      0, 0, 0x1A, 0x02, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0, 0,
+      // type 20 of the first device: 0 to 8 GiB - 1 in KiB
+      20, 0x13, 0x00, 0x14, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0x7F, 0x00, 0x42, 0x00, 0x00, 0x13,
+      1, 2, 0xFF, 0, 0,
+      // type 202 with a processor byte, then the 8-byte one of the empty socket
+      202, 9, 0x00, 0xCA, 0x42, 0x00, 3, 4, 5, 0, 0,
+      202, 8, 0x01, 0xCA, 0x01, 0x11, 0, 0xFF, 0, 0,
+      127, 4, 0xFF, 0xFE, 0, 0};
+  EXPECT_EQ(table, expected);
+  EXPECT_EQ(CountSmbiosStructures(table), 6);
+}
+
+TEST(SmbiosTableBuild, OwnLengthOverridesVersionAndDropsStringsThatDoNotFit) {
+  SmbiosMemoryDevice device;
+  device.length = 0x15;
+  device.deviceLocator = "A";
+  device.manufacturer = "B";  // offset 0x17 lies outside a 0x15-byte structure
+  Bytes table = BuildSmbiosTable({device}, 3, 2);
+  ASSERT_EQ(table[1], 0x15);
+  EXPECT_EQ(table[0x10], 1);
+  EXPECT_EQ(Bytes(table.begin() + 0x15, table.begin() + 0x18), (Bytes{'A', 0, 0}));
+  EXPECT_EQ(table[0x18], 127);
+}
+
+TEST(SmbiosEntryPoint, ExactBytesAndBothChecksums) {
+  Smbios smbios;
+  smbios.major = 2;
+  smbios.minor = 7;
+  smbios.table = BuildSmbiosTable({SmbiosMemoryDevice{}}, 2, 7);  // 0x22 + 2, then 6
+  Bytes entry = BuildEntryPoint(smbios, 0x7FFF0000, 2);
+  ASSERT_EQ(entry.size(), 31u);
+  Bytes expected = {'_', 'S', 'M', '_', 0, 0x1F, 2, 7, 0x24, 0, 0, 0, 0, 0, 0, 0,
+                    '_', 'D', 'M', 'I', '_', 0, 0x2A, 0, 0x00, 0x00, 0xFF, 0x7F, 2, 0, 0x27};
+  expected[0x15] = static_cast<uint8_t>(-Sum(expected, 0x10, 15));
+  expected[0x04] = static_cast<uint8_t>(-Sum(expected, 0, 31));
+  EXPECT_EQ(entry, expected);
+  EXPECT_EQ(Sum(entry, 0, 31), 0);
+  EXPECT_EQ(Sum(entry, 0x10, 15), 0);
+}
+
+TEST(SmbiosEntryPoint, VersionAndChecksumCases) {
+  struct Case {
+    uint8_t major, minor;
+    bool bad;
+    uint8_t wantMajor, wantMinor, wantBcd, wantSum;
+  } cases[] = {
+      {2, 0, false, 2, 0, 0x20, 0},   // kept: the reader is the one to refuse it
+      {2, 8, false, 2, 8, 0x28, 0},
+      {3, 2, false, 2, 8, 0x28, 0},   // 3.x table behind the 2.x layout
+      {2, 8, true, 2, 8, 0x28, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.major) + "." + std::to_string(c.minor) + (c.bad ? " bad" : ""));
+    Smbios smbios;
+    smbios.major = c.major;
+    smbios.minor = c.minor;
+    smbios.badChecksum = c.bad;
+    Bytes entry = BuildEntryPoint(smbios, 0x1000, 0);
+    EXPECT_EQ(entry[6], c.wantMajor);
+    EXPECT_EQ(entry[7], c.wantMinor);
+    EXPECT_EQ(entry[0x1E], c.wantBcd);
+    EXPECT_EQ(Sum(entry, 0, 31), c.wantSum);
+    EXPECT_EQ(Sum(entry, 0x10, 15), 0);
+  }
+}
+
+// One row of the corpus's METADATA.psv.
+struct CorpusRow {
+  std::string file;
+  std::string version;
+  size_t bytes = 0;
+  unsigned structures = 0;
+};
+
+std::vector<CorpusRow> ReadCorpusMetadata() {
+  std::vector<CorpusRow> rows;
+  std::ifstream in(QZ_CORPUS_DIR "/METADATA.psv");
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::stringstream split(line);
+    for (std::string field; std::getline(split, field, '|');) fields.push_back(field);
+    if (fields.size() < 4) continue;
+    rows.push_back({fields[0], fields[1], std::stoul(fields[2]), static_cast<unsigned>(std::stoul(fields[3]))});
+  }
+  return rows;
+}
+
+TEST(SmbiosFileLoad, EveryCorpusDumpLoadsWholly) {
+  std::vector<CorpusRow> rows = ReadCorpusMetadata();
+  ASSERT_EQ(rows.size(), 51u);
+  for (const CorpusRow& row : rows) {
+    SCOPED_TRACE(row.file);
+    Smbios smbios;
+    std::string error;
+    ASSERT_TRUE(LoadSmbiosFile(QZ_CORPUS_DIR "/" + row.file, smbios, error)) << error;
+    EXPECT_EQ(smbios.table.size(), row.bytes - 0x20);  // every dump has its table at 0x20
+    EXPECT_EQ(CountSmbiosStructures(smbios.table), row.structures);
+    // "3.5.0" and "2.8" name the same fields; the 2.31 fix-up gives 2.3.
+    std::string version = std::to_string(smbios.major) + "." + std::to_string(smbios.minor);
+    std::string want = row.version == "2.31" ? "2.3" : row.version;
+    EXPECT_EQ(want.substr(0, version.size()), version);
+    EXPECT_FALSE(smbios.badChecksum);
+    EXPECT_EQ(smbios.source, QZ_CORPUS_DIR "/" + row.file);
+  }
+}
+
+TEST(SmbiosFileLoad, BareAndFirmwareTableFormsMatchTheirDumps) {
+  struct Case {
+    const char* raw;
+    const char* dump;
+    uint8_t major, minor;
+  } cases[] = {
+      {"raw/srv-16slot-d.DMI", "srv-16slot-d.bin", 2, 7},  // versions inferred from the type 17 length
+      {"raw/srv-8slot-b.DMI", "srv-8slot-b.bin", 2, 8},
+      {"raw/srv-4slot-a.DMI", "srv-4slot-a.bin", 0, 0},
+      {"raw/pc-2slot-c.winraw.dat", "pc-2slot-c.bin", 3, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.raw);
+    Smbios raw, dump;
+    std::string error;
+    ASSERT_TRUE(LoadSmbiosFile(std::string(QZ_CORPUS_DIR "/") + c.raw, raw, error)) << error;
+    ASSERT_TRUE(LoadSmbiosFile(std::string(QZ_CORPUS_DIR "/") + c.dump, dump, error)) << error;
+    EXPECT_EQ(raw.table, dump.table);
+    if (c.major) {
+      EXPECT_EQ(raw.major, c.major);
+      EXPECT_EQ(raw.minor, c.minor);
+    }
+  }
+}
+
+TEST(SmbiosFileLoad, FilesThatAreNoTableAreRefused) {
+  struct Case {
+    const char* name;
+    Bytes bytes;
+  } cases[] = {
+      {"empty", {}},
+      {"text", {'h', 'e', 'l', 'l', 'o', '\n'}},
+      {"short-structure", {17, 2, 0, 0, 0, 0}},                   // length below the header
+      {"unterminated-strings", {17, 4, 0, 0, 'a', 'b', 0}},       // no closing double zero
+      {"sm-table-outside", {'_', 'S', 'M', '_', 0, 0x1F, 2, 8, 0, 0, 0, 0, 0, 0, 0, 0,
+                            '_', 'D', 'M', 'I', '_', 0, 0x10, 0, 0x00, 0x10, 0, 0, 1, 0, 0x28}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Smbios smbios;
+    smbios.major = 9;
+    std::string error;
+    std::string path = WriteTemp(std::string("smbios-") + c.name, c.bytes);
+    EXPECT_FALSE(LoadSmbiosFile(path, smbios, error));
+    EXPECT_EQ(error, path + ": not an SMBIOS table (no entry point, no firmware-table header, no whole structures)");
+    EXPECT_EQ(smbios.major, 9);  // untouched
+  }
+  Smbios smbios;
+  std::string error;
+  EXPECT_FALSE(LoadSmbiosFile("/nonexistent/x.bin", smbios, error));
+  EXPECT_EQ(error, "/nonexistent/x.bin: cannot be opened");
+}
+
+TEST(SmbiosFileLoad, BadEntryPointChecksumIsKept) {
+  Smbios source;
+  source.major = 2;
+  source.minor = 4;
+  source.badChecksum = true;
+  source.table = BuildSmbiosTable({SmbiosMemoryDevice{}}, 2, 4);
+  Bytes file = BuildEntryPoint(source, 0x20, CountSmbiosStructures(source.table));
+  file.resize(0x20, 0);
+  file.insert(file.end(), source.table.begin(), source.table.end());
+  Smbios loaded;
+  std::string error;
+  ASSERT_TRUE(LoadSmbiosFile(WriteTemp("smbios-bad", file), loaded, error)) << error;
+  EXPECT_TRUE(loaded.badChecksum);
+  EXPECT_EQ(loaded.table, source.table);
+  EXPECT_EQ(loaded.major, 2);
+  EXPECT_EQ(loaded.minor, 4);
+}
+
+}  // namespace
+}  // namespace qz::machine
