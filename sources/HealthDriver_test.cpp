@@ -1,0 +1,237 @@
+// Tests of the health driver access: which device opens, the command frame and physical reads.
+#include "sources/HealthDriver.h"
+
+#include <gtest/gtest.h>
+#include <qzplatform.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+
+namespace {
+
+void LoadMachine(const std::string& json) {
+  char error[512] = "";
+  ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test", error, sizeof(error))) << error;
+}
+
+// Two boards, board 2 with a module in socket 5; answers given raw where a test needs exact bytes.
+constexpr const char* kMachine = R"({
+  "driver": {
+    "configuration": {"socketsPerBoard": 8, "boardCount": 2,
+                      "advancedEcc": {"offered": true, "selected": true}, "lockstep": {"offered": true}},
+    "protection": {"state": 4, "operatingSpeed": 1333, "totalMemory": 16384},
+    "boards": [
+      {"index": 1, "number": 1, "sockets": 8, "totalMemory": 4096,
+       "modules": [{"socket": 1, "sizeMiB": 4096, "speedMHz": 1600, "dataWidth": 64, "partNumber": "P-1"}]},
+      {"index": 2, "number": 2, "hotPlug": true, "status": 3,
+       "modules": [{"socket": 5, "status": 9, "sizeMiB": 8192}]}
+    ],
+    "rawAnswers": [
+      {"command": 1711, "data": "01 00 00 00 00 02"},
+      {"command": 1705, "param0": 7, "data": "11 22 33 44"},
+      {"command": 1705, "param0": 8, "data": "01 02 03 04 05 06 07 08", "supplied": 2000}
+    ],
+    "faults": [{"command": 1702, "param0": 2, "fail": true}]
+  }
+})";
+
+TEST(HealthDriverOpen, FallsBackToSecondaryDeviceAndClearsPrimaryFlag) {
+  struct Case {
+    const char* primary;
+    const char* secondary;
+    bool opens;
+    bool primaryFlag;
+  } cases[] = {
+      {"true", "true", true, true},
+      {"true", "false", true, true},
+      {"false", "true", true, false},
+      {"false", "false", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.primary) + "/" + c.secondary);
+    LoadMachine(std::string(R"({"driver": {"primaryDevice": )") + c.primary + R"(, "secondaryDevice": )" +
+                c.secondary + "}}");
+    g_bPrimaryDriverDevice = true;
+    HANDLE device = nullptr;
+    EXPECT_EQ(OpenHealthDriver(device), c.opens);
+    EXPECT_EQ(g_bPrimaryDriverDevice, c.primaryFlag);
+    EXPECT_EQ(device != INVALID_HANDLE_VALUE, c.opens);
+    CloseHealthDriver(device);
+    EXPECT_EQ(device, INVALID_HANDLE_VALUE);
+  }
+}
+
+TEST(HealthDriverOpen, PrimaryFlagNeverComesBack) {
+  LoadMachine(R"({"driver": {"primaryDevice": false}})");
+  HANDLE device = nullptr;
+  ASSERT_TRUE(OpenHealthDriver(device));
+  CloseHealthDriver(device);
+  LoadMachine(R"({"driver": {}})");
+  ASSERT_TRUE(OpenHealthDriver(device));
+  CloseHealthDriver(device);
+  EXPECT_FALSE(g_bPrimaryDriverDevice);
+}
+
+TEST(HealthDriverOpen, NoDriverOnTheMachine) {
+  LoadMachine(R"({"name": "no driver"})");
+  HANDLE device = nullptr;
+  EXPECT_FALSE(OpenHealthDriver(device));
+  EXPECT_EQ(device, INVALID_HANDLE_VALUE);
+  std::array<BYTE, 16> buffer{};
+  EXPECT_FALSE(ReadPhysicalMemory(0xF0000, 16, buffer.data()));
+}
+
+class HealthDriverCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    LoadMachine(kMachine);
+    ASSERT_TRUE(OpenHealthDriver(m_Device));
+  }
+  void TearDown() override { CloseHealthDriver(m_Device); }
+  HANDLE m_Device = INVALID_HANDLE_VALUE;
+};
+
+TEST_F(HealthDriverCommand, AnswerFieldsSitAtTheirOffsets) {
+  MemoryConfigurationAnswer config;
+  std::memset(&config, 0xCC, sizeof(config));
+  WORD length = sizeof(config);
+  ASSERT_EQ(DriverCommand(m_Device, kCommandMemoryConfiguration, &config, length), 0);
+  EXPECT_EQ(config.socketsPerBoard, 8u);
+  EXPECT_EQ(config.boardCount, 2u);
+  EXPECT_EQ(config.raidOffered, 0u);
+  EXPECT_EQ(config.advancedEccOffered, 1u);
+  EXPECT_EQ(config.advancedEccSelected, 1u);
+  EXPECT_EQ(config.lockstepOffered, 1u);
+  EXPECT_EQ(config.lockstepSelected, 0u);
+
+  ProtectionStateAnswer protection;
+  length = sizeof(protection);
+  ASSERT_EQ(DriverCommand(m_Device, kCommandProtectionState, &protection, length), 0);
+  EXPECT_EQ(protection.protectionState, 4u);
+  EXPECT_EQ(protection.operatingSpeed, 1333u);
+  EXPECT_EQ(protection.totalMemory, 16384u);
+
+  BoardNumberingAnswer numbering;
+  length = sizeof(numbering);
+  ASSERT_EQ(DriverCommand(m_Device, kCommandBoardNumbering, &numbering, length, {2}), 0);
+  EXPECT_EQ(numbering.boardNumber, 2u);
+  EXPECT_EQ(numbering.present, 1u);
+  EXPECT_EQ(numbering.hotPlug, 1u);
+  EXPECT_EQ(numbering.status, 3u);
+
+  BoardInfoAnswer info;
+  length = sizeof(info);
+  ASSERT_EQ(DriverCommand(m_Device, kCommandBoardInfo, &info, length, {1}), 0);
+  EXPECT_EQ(info.boardNumber, 1u);
+  EXPECT_EQ(info.socketCount, 8u);
+  EXPECT_EQ(info.totalMemory, 4096u);
+
+  ModuleInfoAnswer module;
+  length = sizeof(module);
+  ASSERT_EQ(DriverCommand(m_Device, kCommandModuleInfo, &module, length, {1, 1}), 0);
+  EXPECT_EQ(module.present, 1u);
+  EXPECT_EQ(module.formFactor, 9u);
+  EXPECT_EQ(module.memoryType, 0x1Au);
+  EXPECT_EQ(module.sizeMiB, 4096u);
+  EXPECT_EQ(module.speedMHz, 1600u);
+  EXPECT_EQ(module.dataWidth, 64);
+  EXPECT_STREQ(module.partNumber, "P-1");
+
+  AmpStatusAnswer amp;
+  length = sizeof(amp);
+  ASSERT_EQ(DriverCommand(m_Device, kCommandAmpStatus, &amp, length), 0);
+  EXPECT_EQ(amp.present, 1);
+  EXPECT_EQ(amp.flags & kAmpFlagProcessorBoards, kAmpFlagProcessorBoards);
+}
+
+TEST_F(HealthDriverCommand, ParameterBytesTravelAtOffsetsEightAndNine) {
+  // Command 1707 for board 2, socket 5 reaches that module's status; the low byte of each parameter
+  // is what is sent, and parameters after the eighth are dropped.
+  struct Case {
+    std::initializer_list<DWORD> params;
+    DWORD board, socket, status;
+  } cases[] = {
+      {{2, 5}, 2, 5, 9},
+      {{0x102, 0x305}, 2, 5, 9},
+      {{2, 5, 0, 0, 0, 0, 0, 0, 0x99, 0x98}, 2, 5, 9},
+      {{1, 1}, 1, 1, 2},
+  };
+  for (const Case& c : cases) {
+    ModuleStatusAnswer status{};
+    WORD length = sizeof(status);
+    ASSERT_EQ(DriverCommand(m_Device, kCommandModuleStatus, &status, length, c.params), 0);
+    EXPECT_EQ(status.boardNumber, c.board);
+    EXPECT_EQ(status.socketNumber, c.socket);
+    EXPECT_EQ(status.status, c.status);
+  }
+}
+
+TEST_F(HealthDriverCommand, CopiesOnlyWhatTheDriverSuppliesAndNeverMoreThanAsked) {
+  struct Case {
+    const char* name;
+    BYTE board;
+    WORD requested;
+    std::string want;  // the first bytes of the buffer after the call; the rest stays 0xAB
+  } cases[] = {
+      {"four bytes supplied to a 116-byte request", 7, 116, "\x11\x22\x33\x44"},
+      {"supplied length above the request", 8, 3, "\x01\x02\x03"},
+      {"request of zero bytes", 7, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::array<BYTE, 200> buffer;
+    buffer.fill(0xAB);
+    WORD length = c.requested;
+    ASSERT_EQ(DriverCommand(m_Device, kCommandBoardNumbering, buffer.data(), length, {c.board}), 0);
+    EXPECT_EQ(length, c.requested);
+    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + c.want.size()), c.want);
+    for (size_t i = c.want.size(); i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0xAB) << "byte " << i;
+  }
+}
+
+TEST_F(HealthDriverCommand, FailureLeavesTheBufferUntouched) {
+  struct Case {
+    const char* name;
+    bool validHandle;
+    WORD command;
+  } cases[] = {
+      {"command failing for this board", true, kCommandBoardInfo},
+      {"command the driver does not know", true, 1234},
+      {"handle that is no device", false, kCommandBoardInfo},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::array<BYTE, 152> buffer;
+    buffer.fill(0xAB);
+    WORD length = sizeof(buffer);
+    EXPECT_EQ(DriverCommand(c.validHandle ? m_Device : INVALID_HANDLE_VALUE, c.command, buffer.data(), length, {2}), 1);
+    EXPECT_EQ(length, sizeof(buffer));
+    for (BYTE b : buffer) ASSERT_EQ(b, 0xAB);
+  }
+}
+
+TEST(HealthDriverPhysicalMemory, ReadsTheBiosAreaThroughTheSecondaryDeviceOnly) {
+  struct Case {
+    const char* driver;
+    BOOL ok;
+  } cases[] = {
+      {R"({})", TRUE},
+      {R"({"primaryDevice": false})", TRUE},
+      {R"({"secondaryDevice": false})", FALSE},
+      {R"({"physicalReadFails": true})", FALSE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.driver);
+    LoadMachine(std::string(R"({"driver": )") + c.driver + R"(, "smbios": {"devices": [{"size": 1024}]}})");
+    std::array<BYTE, 0x10000> area;
+    area.fill(0xAB);
+    EXPECT_EQ(ReadPhysicalMemory(0xF0000, sizeof(area), area.data()), c.ok);
+    if (!c.ok) continue;
+    size_t anchors = 0;
+    for (size_t i = 0; i < area.size(); i += 16) anchors += std::memcmp(&area[i], "_SM_", 4) == 0;
+    EXPECT_EQ(anchors, 1u);
+  }
+}
+
+}  // namespace
