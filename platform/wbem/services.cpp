@@ -1,9 +1,10 @@
 // IWbemServices for one namespace of the repository: class definitions by name or path, class
-// changes, child namespaces. Instances, enumerations and queries go to providers, which come later.
+// changes, child namespaces, and the instances, enumerations and queries that providers answer.
 #include <atomic>
 #include <new>
 
 #include "wbem/path.h"
+#include "wbem/provider.h"
 #include "wbem/repository.h"
 
 namespace qz::wbem {
@@ -46,7 +47,7 @@ class Services : public IWbemServices {
     return WBEM_E_NOT_SUPPORTED;
   }
 
-  STDMETHODIMP GetObject(const BSTR strObjectPath, LONG, IWbemContext*, IWbemClassObject** ppObject,
+  STDMETHODIMP GetObject(const BSTR strObjectPath, LONG, IWbemContext* pCtx, IWbemClassObject** ppObject,
                          IWbemCallResult** ppCallResult) override {
     if (ppCallResult) *ppCallResult = nullptr;
     if (!ppObject) return WBEM_E_INVALID_PARAMETER;
@@ -70,8 +71,7 @@ class Services : public IWbemServices {
     const bool instancePath = !path.keys.empty() || path.singleton;
     if (!instancePath) return Repository::Instance().GetClass(nameSpace, path.className, ppObject);
     if (!Repository::Instance().FindClass(nameSpace, path.className)) return WBEM_E_INVALID_CLASS;
-    // Instances are the providers' to give.
-    return WBEM_E_NOT_SUPPORTED;
+    return GetInstance(nameSpace, strObjectPath, pCtx, ppObject);
   }
 
   STDMETHODIMP GetObjectAsync(const BSTR strObjectPath, LONG lFlags, IWbemContext* pCtx,
@@ -112,13 +112,25 @@ class Services : public IWbemServices {
     return WBEM_S_NO_ERROR;
   }
 
-  // Enumerations and queries: the provider host will answer these, routing each class to the
-  // provider registered for it.
-  STDMETHODIMP CreateClassEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject** ppEnum) override {
-    return NotSupported(ppEnum);
+  STDMETHODIMP CreateClassEnum(const BSTR strSuperclass, LONG lFlags, IWbemContext*, IEnumWbemClassObject** ppEnum) override {
+    if (!ppEnum) return WBEM_E_INVALID_PARAMETER;
+    *ppEnum = nullptr;
+    std::wstring_view superclass = strSuperclass ? strSuperclass : L"";
+    if (!superclass.empty() && !Repository::Instance().FindClass(m_Namespace, superclass)) return WBEM_E_INVALID_CLASS;
+    ObjectStream stream;
+    for (const auto& cls : Repository::Instance().Classes(m_Namespace, superclass, !(lFlags & WBEM_FLAG_SHALLOW))) {
+      TimedObject entry;
+      HRESULT hr = ClassObject::Create(cls, false, &entry.object);
+      if (FAILED(hr)) return hr;
+      stream.push_back(std::move(entry));
+    }
+    return CreateObjectEnumerator(std::move(stream), lFlags & WBEM_FLAG_FORWARD_ONLY, ppEnum);
   }
-  STDMETHODIMP CreateClassEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
-    return WBEM_E_NOT_SUPPORTED;
+  STDMETHODIMP CreateClassEnumAsync(const BSTR strSuperclass, LONG lFlags, IWbemContext* pCtx,
+                                    IWbemObjectSink* pResponseHandler) override {
+    CComPtr<IEnumWbemClassObject> enumerator;
+    HRESULT hr = CreateClassEnum(strSuperclass, lFlags, pCtx, &enumerator);
+    return Deliver(hr, enumerator, pResponseHandler);
   }
   STDMETHODIMP PutInstance(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult** ppCallResult) override {
     return NotSupported(ppCallResult);
@@ -132,17 +144,34 @@ class Services : public IWbemServices {
   STDMETHODIMP DeleteInstanceAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
     return WBEM_E_NOT_SUPPORTED;
   }
-  STDMETHODIMP CreateInstanceEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject** ppEnum) override {
-    return NotSupported(ppEnum);
+  STDMETHODIMP CreateInstanceEnum(const BSTR strFilter, LONG lFlags, IWbemContext* pCtx, IEnumWbemClassObject** ppEnum) override {
+    if (!ppEnum || !strFilter || !*strFilter) return NotValid(ppEnum);
+    *ppEnum = nullptr;
+    ObjectStream stream;
+    HRESULT hr = EnumerateInstances(m_Namespace, strFilter, pCtx, !(lFlags & WBEM_FLAG_SHALLOW), &stream);
+    if (FAILED(hr)) return hr;
+    return CreateObjectEnumerator(std::move(stream), lFlags & WBEM_FLAG_FORWARD_ONLY, ppEnum);
   }
-  STDMETHODIMP CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
-    return WBEM_E_NOT_SUPPORTED;
+  STDMETHODIMP CreateInstanceEnumAsync(const BSTR strFilter, LONG lFlags, IWbemContext* pCtx,
+                                       IWbemObjectSink* pResponseHandler) override {
+    CComPtr<IEnumWbemClassObject> enumerator;
+    HRESULT hr = CreateInstanceEnum(strFilter, lFlags, pCtx, &enumerator);
+    return Deliver(hr, enumerator, pResponseHandler);
   }
-  STDMETHODIMP ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject** ppEnum) override {
-    return NotSupported(ppEnum);
+  STDMETHODIMP ExecQuery(const BSTR strQueryLanguage, const BSTR strQuery, LONG lFlags, IWbemContext* pCtx,
+                         IEnumWbemClassObject** ppEnum) override {
+    if (!ppEnum || !strQueryLanguage || !strQuery) return NotValid(ppEnum);
+    *ppEnum = nullptr;
+    ObjectStream stream;
+    HRESULT hr = ExecuteQuery(m_Namespace, strQueryLanguage, strQuery, pCtx, &stream);
+    if (FAILED(hr)) return hr;
+    return CreateObjectEnumerator(std::move(stream), lFlags & WBEM_FLAG_FORWARD_ONLY, ppEnum);
   }
-  STDMETHODIMP ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
-    return WBEM_E_NOT_SUPPORTED;
+  STDMETHODIMP ExecQueryAsync(const BSTR strQueryLanguage, const BSTR strQuery, LONG lFlags, IWbemContext* pCtx,
+                              IWbemObjectSink* pResponseHandler) override {
+    CComPtr<IEnumWbemClassObject> enumerator;
+    HRESULT hr = ExecQuery(strQueryLanguage, strQuery, lFlags, pCtx, &enumerator);
+    return Deliver(hr, enumerator, pResponseHandler);
   }
   STDMETHODIMP ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject** ppEnum) override {
     return NotSupported(ppEnum);
@@ -161,6 +190,28 @@ class Services : public IWbemServices {
 
  private:
   virtual ~Services() = default;
+
+  template <class T>
+  static HRESULT NotValid(T** out) {
+    if (out) *out = nullptr;
+    return WBEM_E_INVALID_PARAMETER;
+  }
+
+  // The asynchronous form of a call: the objects, then exactly one final status.
+  static HRESULT Deliver(HRESULT hr, IEnumWbemClassObject* enumerator, IWbemObjectSink* sink) {
+    if (!sink) return WBEM_E_INVALID_PARAMETER;
+    if (SUCCEEDED(hr) && enumerator) {
+      for (;;) {
+        IWbemClassObject* object = nullptr;
+        ULONG returned = 0;
+        if (enumerator->Next(static_cast<LONG>(WBEM_INFINITE), 1, &object, &returned) != WBEM_S_NO_ERROR || !returned) break;
+        sink->Indicate(1, &object);
+        object->Release();
+      }
+    }
+    sink->SetStatus(WBEM_STATUS_COMPLETE, SUCCEEDED(hr) ? WBEM_S_NO_ERROR : hr, nullptr, nullptr);
+    return WBEM_S_NO_ERROR;
+  }
 
   template <class T>
   static HRESULT NotSupported(T** out) {

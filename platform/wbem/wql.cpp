@@ -1,0 +1,577 @@
+// The WQL subset: a tokenizer, a recursive-descent parser and the evaluation of WHERE against an object.
+#include "wbem/wql.h"
+
+#include <oleauto.h>
+
+#include <cmath>
+#include <cwctype>
+#include <optional>
+
+#include "wbem/classobject.h"
+
+namespace qz::wbem {
+namespace {
+
+struct Token {
+  enum class Kind { End, Word, String, Number, Symbol };
+  Kind kind = Kind::End;
+  std::wstring text;
+  size_t position = 0;
+};
+
+bool IsWordStart(wchar_t c) { return std::iswalpha(c) || c == L'_'; }
+bool IsWordChar(wchar_t c) { return std::iswalnum(c) || c == L'_'; }
+
+class Parser {
+ public:
+  explicit Parser(std::wstring_view text) : m_Text(text) {}
+
+  HRESULT Parse(WqlQuery* query, std::wstring* error) {
+    if (!Tokenize()) return Fail(error);
+    if (!Keyword(L"SELECT")) return Fail(error, L"SELECT expected");
+    if (Symbol(L"*")) {
+      query->allProperties = true;
+    } else {
+      query->allProperties = false;
+      do {
+        if (Peek().kind != Token::Kind::Word) return Fail(error, L"property name expected");
+        query->properties.push_back(Next().text);
+      } while (Symbol(L","));
+    }
+    if (!Keyword(L"FROM")) return Fail(error, L"FROM expected");
+    if (Peek().kind != Token::Kind::Word || IsReserved(Peek().text)) return Fail(error, L"class name expected");
+    query->className = Next().text;
+    query->metaClass = EqualNames(query->className, L"meta_class");
+    if (Keyword(L"WHERE")) {
+      query->where = ParseOr();
+      if (!query->where) return Fail(error);
+    }
+    if (Peek().kind != Token::Kind::End) return Fail(error, L"unexpected text");
+    return WBEM_S_NO_ERROR;
+  }
+
+ private:
+  static bool IsReserved(std::wstring_view word) {
+    for (const wchar_t* reserved : {L"SELECT", L"FROM", L"WHERE", L"AND", L"OR", L"NOT", L"IS", L"ISA", L"LIKE",
+                                    L"NULL", L"TRUE", L"FALSE"}) {
+      if (EqualNames(word, reserved)) return true;
+    }
+    return false;
+  }
+
+  bool Tokenize() {
+    size_t i = 0;
+    while (i < m_Text.size()) {
+      wchar_t c = m_Text[i];
+      if (std::iswspace(c)) {
+        ++i;
+        continue;
+      }
+      Token token;
+      token.position = i;
+      if (IsWordStart(c)) {
+        size_t start = i;
+        while (i < m_Text.size() && IsWordChar(m_Text[i])) ++i;
+        token.kind = Token::Kind::Word;
+        token.text = m_Text.substr(start, i - start);
+      } else if (c == L'\'' || c == L'"') {
+        // Strings in either quote; a backslash escapes the next character, as WMI reads them.
+        wchar_t quote = c;
+        ++i;
+        bool closed = false;
+        while (i < m_Text.size()) {
+          wchar_t d = m_Text[i++];
+          if (d == L'\\' && i < m_Text.size()) {
+            token.text += m_Text[i++];
+          } else if (d == quote) {
+            closed = true;
+            break;
+          } else {
+            token.text += d;
+          }
+        }
+        if (!closed) {
+          m_ErrorPosition = token.position;
+          m_Error = L"unterminated string";
+          return false;
+        }
+        token.kind = Token::Kind::String;
+      } else if (std::iswdigit(c) || ((c == L'-' || c == L'+' || c == L'.') && i + 1 < m_Text.size() &&
+                                      (std::iswdigit(m_Text[i + 1]) || m_Text[i + 1] == L'.'))) {
+        size_t start = i++;
+        if (m_Text.substr(start, 2) == L"0x" || m_Text.substr(start, 2) == L"0X") ++i;
+        while (i < m_Text.size() && (std::iswxdigit(m_Text[i]) || m_Text[i] == L'.' || m_Text[i] == L'x' ||
+                                     ((m_Text[i] == L'-' || m_Text[i] == L'+') &&
+                                      (m_Text[i - 1] == L'e' || m_Text[i - 1] == L'E'))))
+          ++i;
+        token.kind = Token::Kind::Number;
+        token.text = m_Text.substr(start, i - start);
+      } else {
+        static constexpr const wchar_t* kSymbols[] = {L"<>", L"!=", L"<=", L">=", L"=", L"<", L">", L"(", L")", L",", L"*"};
+        bool matched = false;
+        for (const wchar_t* symbol : kSymbols) {
+          std::wstring_view s(symbol);
+          if (m_Text.substr(i, s.size()) == s) {
+            token.kind = Token::Kind::Symbol;
+            token.text = s;
+            i += s.size();
+            matched = true;
+            break;
+          }
+        }
+        if (!matched) {
+          m_ErrorPosition = i;
+          m_Error = L"unexpected character";
+          return false;
+        }
+      }
+      m_Tokens.push_back(std::move(token));
+    }
+    Token end;
+    end.position = m_Text.size();
+    m_Tokens.push_back(end);
+    return true;
+  }
+
+  const Token& Peek() const { return m_Tokens[m_Index]; }
+  const Token& Next() { return m_Tokens[m_Index < m_Tokens.size() - 1 ? m_Index++ : m_Index]; }
+  bool Keyword(std::wstring_view word) {
+    if (Peek().kind == Token::Kind::Word && EqualNames(Peek().text, word)) {
+      ++m_Index;
+      return true;
+    }
+    return false;
+  }
+  bool Symbol(std::wstring_view symbol) {
+    if (Peek().kind == Token::Kind::Symbol && Peek().text == symbol) {
+      ++m_Index;
+      return true;
+    }
+    return false;
+  }
+
+  std::unique_ptr<WqlExpr> Fault(const wchar_t* message) {
+    if (m_Error.empty()) {
+      m_Error = message;
+      m_ErrorPosition = Peek().position;
+    }
+    return nullptr;
+  }
+
+  HRESULT Fail(std::wstring* error, const wchar_t* message = nullptr) {
+    if (message && m_Error.empty()) {
+      m_Error = message;
+      m_ErrorPosition = m_Index < m_Tokens.size() ? Peek().position : m_Text.size();
+    }
+    if (error) *error = m_Error + L" at position " + std::to_wstring(m_ErrorPosition);
+    return WBEM_E_INVALID_QUERY;
+  }
+
+  static std::unique_ptr<WqlExpr> Join(WqlExpr::Kind kind, std::unique_ptr<WqlExpr> a, std::unique_ptr<WqlExpr> b) {
+    auto expr = std::make_unique<WqlExpr>();
+    expr->kind = kind;
+    expr->first = std::move(a);
+    expr->second = std::move(b);
+    return expr;
+  }
+
+  std::unique_ptr<WqlExpr> ParseOr() {
+    auto left = ParseAnd();
+    while (left && Keyword(L"OR")) {
+      auto right = ParseAnd();
+      if (!right) return nullptr;
+      left = Join(WqlExpr::Kind::Or, std::move(left), std::move(right));
+    }
+    return left;
+  }
+
+  std::unique_ptr<WqlExpr> ParseAnd() {
+    auto left = ParseNot();
+    while (left && Keyword(L"AND")) {
+      auto right = ParseNot();
+      if (!right) return nullptr;
+      left = Join(WqlExpr::Kind::And, std::move(left), std::move(right));
+    }
+    return left;
+  }
+
+  std::unique_ptr<WqlExpr> ParseNot() {
+    if (Keyword(L"NOT")) {
+      auto inner = ParseNot();
+      if (!inner) return nullptr;
+      return Join(WqlExpr::Kind::Not, std::move(inner), nullptr);
+    }
+    if (Symbol(L"(")) {
+      auto inner = ParseOr();
+      if (!inner) return nullptr;
+      if (!Symbol(L")")) return Fault(L") expected");
+      return inner;
+    }
+    return ParseComparison();
+  }
+
+  bool ParseOperand(WqlOperand* operand) {
+    const Token& token = Peek();
+    switch (token.kind) {
+      case Token::Kind::String:
+        operand->kind = WqlOperand::Kind::String;
+        operand->text = Next().text;
+        return true;
+      case Token::Kind::Number:
+        return ParseNumber(Next().text, operand);
+      case Token::Kind::Word:
+        if (EqualNames(token.text, L"TRUE") || EqualNames(token.text, L"FALSE")) {
+          operand->kind = WqlOperand::Kind::Boolean;
+          operand->boolean = EqualNames(Next().text, L"TRUE");
+          return true;
+        }
+        if (EqualNames(token.text, L"NULL")) {
+          Next();
+          operand->kind = WqlOperand::Kind::Null;
+          return true;
+        }
+        if (IsReserved(token.text)) return false;
+        operand->kind = WqlOperand::Kind::Property;
+        operand->text = Next().text;
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  bool ParseNumber(const std::wstring& text, WqlOperand* operand) {
+    std::wstring body = text;
+    bool negative = false;
+    if (!body.empty() && (body[0] == L'-' || body[0] == L'+')) {
+      negative = body[0] == L'-';
+      body.erase(0, 1);
+    }
+    const bool hex = body.size() > 2 && body[0] == L'0' && (body[1] == L'x' || body[1] == L'X');
+    const bool real = !hex && body.find_first_of(L".eE") != std::wstring::npos;
+    errno = 0;
+    wchar_t* end = nullptr;
+    if (real) {
+      operand->kind = WqlOperand::Kind::Real;
+      operand->real = std::wcstod(text.c_str(), &end);
+      return end && *end == 0 && errno == 0 && std::isfinite(operand->real);
+    }
+    unsigned long long magnitude = std::wcstoull(body.c_str() + (hex ? 2 : 0), &end, hex ? 16 : 10);
+    if (!end || *end != 0 || errno == ERANGE || body.size() == (hex ? 2u : 0u)) return false;
+    operand->kind = WqlOperand::Kind::Integer;
+    if (negative) {
+      if (magnitude > 0x8000000000000000ULL) return false;
+      operand->integer = magnitude == 0x8000000000000000ULL ? INT64_MIN : -static_cast<long long>(magnitude);
+    } else if (magnitude > static_cast<unsigned long long>(INT64_MAX)) {
+      operand->isUnsigned = true;
+      operand->unsignedValue = magnitude;
+    } else {
+      operand->integer = static_cast<long long>(magnitude);
+    }
+    return true;
+  }
+
+  std::unique_ptr<WqlExpr> ParseComparison() {
+    auto expr = std::make_unique<WqlExpr>();
+    if (!ParseOperand(&expr->left)) return Fault(L"property or value expected");
+    if (Keyword(L"IS")) {
+      bool negated = Keyword(L"NOT");
+      if (!Keyword(L"NULL")) return Fault(L"NULL expected");
+      if (expr->left.kind != WqlOperand::Kind::Property) return Fault(L"property expected before IS");
+      expr->kind = negated ? WqlExpr::Kind::IsNotNull : WqlExpr::Kind::IsNull;
+      return expr;
+    }
+    if (Keyword(L"ISA")) {
+      if (Peek().kind != Token::Kind::String && Peek().kind != Token::Kind::Word) return Fault(L"class name expected");
+      expr->kind = WqlExpr::Kind::Isa;
+      expr->right.kind = WqlOperand::Kind::String;
+      expr->right.text = Next().text;
+      return expr;
+    }
+    static constexpr struct {
+      const wchar_t* symbol;
+      WqlExpr::Op op;
+    } kOps[] = {{L"=", WqlExpr::Op::Equal},     {L"<>", WqlExpr::Op::NotEqual},    {L"!=", WqlExpr::Op::NotEqual},
+                {L"<", WqlExpr::Op::Less},      {L">", WqlExpr::Op::Greater},      {L"<=", WqlExpr::Op::LessEqual},
+                {L">=", WqlExpr::Op::GreaterEqual}};
+    bool found = false;
+    for (const auto& entry : kOps) {
+      if (Symbol(entry.symbol)) {
+        expr->op = entry.op;
+        found = true;
+        break;
+      }
+    }
+    if (!found && Keyword(L"LIKE")) {
+      expr->op = WqlExpr::Op::Like;
+      found = true;
+    }
+    if (!found) return Fault(L"comparison expected");
+    if (!ParseOperand(&expr->right)) return Fault(L"property or value expected");
+    if (expr->left.kind != WqlOperand::Kind::Property && expr->right.kind != WqlOperand::Kind::Property)
+      return Fault(L"a comparison needs a property");
+    if (expr->op == WqlExpr::Op::Like && (expr->left.kind != WqlOperand::Kind::Property ||
+                                          expr->right.kind != WqlOperand::Kind::String))
+      return Fault(L"LIKE needs a property and a string");
+    // "x = NULL" reads as "x IS NULL", "x <> NULL" as "x IS NOT NULL", as WMI takes them.
+    const bool leftNull = expr->left.kind == WqlOperand::Kind::Null;
+    if (leftNull || expr->right.kind == WqlOperand::Kind::Null) {
+      if (expr->op != WqlExpr::Op::Equal && expr->op != WqlExpr::Op::NotEqual) return Fault(L"NULL compares only with = or <>");
+      if (leftNull) std::swap(expr->left, expr->right);
+      expr->kind = expr->op == WqlExpr::Op::Equal ? WqlExpr::Kind::IsNull : WqlExpr::Kind::IsNotNull;
+    }
+    return expr;
+  }
+
+  std::wstring_view m_Text;
+  std::vector<Token> m_Tokens;
+  size_t m_Index = 0;
+  std::wstring m_Error;
+  size_t m_ErrorPosition = 0;
+};
+
+// A value as the comparison sees it.
+struct Value {
+  enum class Kind { None, Text, Integer, Real, Boolean } kind = Kind::None;
+  std::wstring text;
+  __int128 integer = 0;
+  double real = 0;
+  bool boolean = false;
+};
+
+std::optional<__int128> ParseInteger(std::wstring_view text) {
+  if (text.empty()) return std::nullopt;
+  bool negative = text[0] == L'-';
+  size_t i = negative || text[0] == L'+' ? 1 : 0;
+  if (i == text.size()) return std::nullopt;
+  __int128 value = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < L'0' || text[i] > L'9') return std::nullopt;
+    value = value * 10 + (text[i] - L'0');
+    if (value > (static_cast<__int128>(1) << 80)) return std::nullopt;
+  }
+  return negative ? -value : value;
+}
+
+Value FromOperand(const WqlOperand& operand) {
+  Value value;
+  switch (operand.kind) {
+    case WqlOperand::Kind::String:
+      value.kind = Value::Kind::Text;
+      value.text = operand.text;
+      break;
+    case WqlOperand::Kind::Integer:
+      value.kind = Value::Kind::Integer;
+      value.integer = operand.isUnsigned ? static_cast<__int128>(operand.unsignedValue) : operand.integer;
+      break;
+    case WqlOperand::Kind::Real:
+      value.kind = Value::Kind::Real;
+      value.real = operand.real;
+      break;
+    case WqlOperand::Kind::Boolean:
+      value.kind = Value::Kind::Boolean;
+      value.boolean = operand.boolean;
+      break;
+    default:
+      break;
+  }
+  return value;
+}
+
+Value FromProperty(IWbemClassObject* object, const std::wstring& name) {
+  Value value;
+  CComVariant v;
+  CIMTYPE type = CIM_EMPTY;
+  if (FAILED(object->Get(name.c_str(), 0, &v, &type, nullptr))) return value;
+  if (type & CIM_FLAG_ARRAY) return value;  // arrays take part in no comparison
+  switch (v.vt) {
+    case VT_BSTR:
+      if (type == CIM_UINT64 || type == CIM_SINT64) {
+        if (auto number = ParseInteger(v.bstrVal ? v.bstrVal : L"")) {
+          value.kind = Value::Kind::Integer;
+          value.integer = *number;
+          return value;
+        }
+      }
+      value.kind = Value::Kind::Text;
+      value.text = v.bstrVal ? v.bstrVal : L"";
+      return value;
+    case VT_BOOL:
+      value.kind = Value::Kind::Boolean;
+      value.boolean = v.boolVal != VARIANT_FALSE;
+      return value;
+    case VT_I1: value.kind = Value::Kind::Integer; value.integer = v.cVal; return value;
+    case VT_UI1: value.kind = Value::Kind::Integer; value.integer = v.bVal; return value;
+    case VT_I2: value.kind = Value::Kind::Integer; value.integer = v.iVal; return value;
+    case VT_UI2: value.kind = Value::Kind::Integer; value.integer = v.uiVal; return value;
+    case VT_I4:
+      value.kind = Value::Kind::Integer;
+      // uint32 is stored in a VT_I4: read it back unsigned.
+      value.integer = type == CIM_UINT32 ? static_cast<__int128>(static_cast<uint32_t>(v.lVal)) : v.lVal;
+      return value;
+    case VT_UI4: value.kind = Value::Kind::Integer; value.integer = v.ulVal; return value;
+    case VT_I8: value.kind = Value::Kind::Integer; value.integer = v.llVal; return value;
+    case VT_UI8: value.kind = Value::Kind::Integer; value.integer = v.ullVal; return value;
+    case VT_R4: value.kind = Value::Kind::Real; value.real = v.fltVal; return value;
+    case VT_R8: value.kind = Value::Kind::Real; value.real = v.dblVal; return value;
+    default:
+      return value;
+  }
+}
+
+wchar_t Fold(wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); }
+
+int CompareText(std::wstring_view a, std::wstring_view b) {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    wchar_t x = Fold(a[i]), y = Fold(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
+// -2 when the two values do not compare (different kinds that do not convert).
+int Compare(const Value& a, const Value& b) {
+  using K = Value::Kind;
+  if (a.kind == K::None || b.kind == K::None) return -2;
+  if (a.kind == K::Text || b.kind == K::Text) {
+    if (a.kind == K::Text && b.kind == K::Text) return CompareText(a.text, b.text);
+    // A number against text compares as numbers when the text is one.
+    const Value& text = a.kind == K::Text ? a : b;
+    auto number = ParseInteger(text.text);
+    if (!number) return -2;
+    Value converted;
+    converted.kind = K::Integer;
+    converted.integer = *number;
+    return a.kind == K::Text ? Compare(converted, b) : Compare(a, converted);
+  }
+  auto asReal = [](const Value& v) {
+    return v.kind == K::Real ? v.real : v.kind == K::Boolean ? (v.boolean ? 1.0 : 0.0) : static_cast<double>(v.integer);
+  };
+  if (a.kind == K::Real || b.kind == K::Real) {
+    double x = asReal(a), y = asReal(b);
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
+  auto asInteger = [](const Value& v) -> __int128 { return v.kind == K::Boolean ? (v.boolean ? 1 : 0) : v.integer; };
+  if (a.kind == K::Boolean && b.kind == K::Boolean) return a.boolean == b.boolean ? 0 : a.boolean ? 1 : -1;
+  __int128 x = asInteger(a), y = asInteger(b);
+  return x < y ? -1 : x > y ? 1 : 0;
+}
+
+Value Resolve(const WqlOperand& operand, IWbemClassObject* object) {
+  return operand.kind == WqlOperand::Kind::Property ? FromProperty(object, operand.text) : FromOperand(operand);
+}
+
+bool LikeAt(std::wstring_view text, size_t t, std::wstring_view pattern, size_t p) {
+  while (p < pattern.size()) {
+    wchar_t c = pattern[p];
+    if (c == L'%') {
+      while (p < pattern.size() && pattern[p] == L'%') ++p;
+      if (p == pattern.size()) return true;
+      for (size_t k = t; k <= text.size(); ++k) {
+        if (LikeAt(text, k, pattern, p)) return true;
+      }
+      return false;
+    }
+    if (t >= text.size()) return false;
+    if (c == L'_') {
+      ++t;
+      ++p;
+      continue;
+    }
+    if (c == L'[') {
+      size_t close = pattern.find(L']', p + 1);
+      if (close != std::wstring_view::npos) {
+        std::wstring_view set = pattern.substr(p + 1, close - p - 1);
+        bool negate = !set.empty() && set[0] == L'^';
+        if (negate) set.remove_prefix(1);
+        bool in = false;
+        wchar_t ch = Fold(text[t]);
+        for (size_t k = 0; k < set.size(); ++k) {
+          if (k + 2 < set.size() && set[k + 1] == L'-') {
+            if (ch >= Fold(set[k]) && ch <= Fold(set[k + 2])) in = true;
+            k += 2;
+          } else if (Fold(set[k]) == ch) {
+            in = true;
+          }
+        }
+        if (in == negate) return false;
+        ++t;
+        p = close + 1;
+        continue;
+      }
+    }
+    if (Fold(c) != Fold(text[t])) return false;
+    ++t;
+    ++p;
+  }
+  return t == text.size();
+}
+
+bool IsA(IWbemClassObject* object, std::wstring_view className) {
+  CComVariant cls;
+  if (SUCCEEDED(object->Get(L"__CLASS", 0, &cls, nullptr, nullptr)) && cls.vt == VT_BSTR &&
+      EqualNames(cls.bstrVal, className))
+    return true;
+  return object->InheritsFrom(std::wstring(className).c_str()) == WBEM_S_NO_ERROR;
+}
+
+}  // namespace
+
+HRESULT ParseWql(std::wstring_view text, WqlQuery* query, std::wstring* error) {
+  if (!query) return WBEM_E_INVALID_PARAMETER;
+  *query = WqlQuery();
+  Parser parser(text);
+  HRESULT hr = parser.Parse(query, error);
+  if (FAILED(hr)) *query = WqlQuery();
+  return hr;
+}
+
+void WhereProperties(const WqlExpr& expr, std::vector<std::wstring>* names) {
+  if (expr.first) WhereProperties(*expr.first, names);
+  if (expr.second) WhereProperties(*expr.second, names);
+  if (expr.kind == WqlExpr::Kind::And || expr.kind == WqlExpr::Kind::Or || expr.kind == WqlExpr::Kind::Not) return;
+  if (expr.left.kind == WqlOperand::Kind::Property) names->push_back(expr.left.text);
+  if (expr.kind == WqlExpr::Kind::Compare && expr.right.kind == WqlOperand::Kind::Property)
+    names->push_back(expr.right.text);
+}
+
+bool WqlLike(std::wstring_view text, std::wstring_view pattern) { return LikeAt(text, 0, pattern, 0); }
+
+bool EvaluateWql(const WqlExpr& expr, IWbemClassObject* object) {
+  switch (expr.kind) {
+    case WqlExpr::Kind::And:
+      return EvaluateWql(*expr.first, object) && EvaluateWql(*expr.second, object);
+    case WqlExpr::Kind::Or:
+      return EvaluateWql(*expr.first, object) || EvaluateWql(*expr.second, object);
+    case WqlExpr::Kind::Not:
+      return !EvaluateWql(*expr.first, object);
+    case WqlExpr::Kind::IsNull:
+    case WqlExpr::Kind::IsNotNull: {
+      CComVariant v;
+      bool null = FAILED(object->Get(expr.left.text.c_str(), 0, &v, nullptr, nullptr)) || v.vt == VT_NULL ||
+                  v.vt == VT_EMPTY;
+      return (expr.kind == WqlExpr::Kind::IsNull) == null;
+    }
+    case WqlExpr::Kind::Isa:
+      return IsA(object, expr.right.text);
+    case WqlExpr::Kind::Compare:
+      break;
+  }
+  Value left = Resolve(expr.left, object);
+  Value right = Resolve(expr.right, object);
+  if (expr.op == WqlExpr::Op::Like) return left.kind == Value::Kind::Text && WqlLike(left.text, right.text);
+  int order = Compare(left, right);
+  if (order == -2) return false;
+  switch (expr.op) {
+    case WqlExpr::Op::Equal: return order == 0;
+    case WqlExpr::Op::NotEqual: return order != 0;
+    case WqlExpr::Op::Less: return order < 0;
+    case WqlExpr::Op::Greater: return order > 0;
+    case WqlExpr::Op::LessEqual: return order <= 0;
+    case WqlExpr::Op::GreaterEqual: return order >= 0;
+    case WqlExpr::Op::Like: break;
+  }
+  return false;
+}
+
+}  // namespace qz::wbem
