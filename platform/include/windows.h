@@ -4,4 +4,5 @@
 #include "windef.h"
 #include "winerror.h"
 #include "winbase.h"
+#include "ioapiset.h"
 #include "winreg.h"

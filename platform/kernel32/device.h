@@ -1,11 +1,22 @@
-// The registry of device names that CreateFileW opens through "\\.\NAME" instead of the file system.
+// The registry of device names that CreateFileW opens through "\\.\NAME" instead of the file system,
+// and the kernel object behind an open device handle.
 #pragma once
 
 #include <string_view>
 
+#include "kernel32/handles.h"
 #include "windows.h"
 
 namespace qz {
+
+// An open device: what a device opener allocates a handle for. DeviceIoControl hands each request to
+// IoControl, which fills at most `out_size` bytes of `out`, sets *returned and returns TRUE, or sets
+// the last error and returns FALSE.
+class DeviceObject : public KernelObject {
+ public:
+  DeviceObject() : KernelObject(ObjectType::Device) {}
+  virtual BOOL IoControl(DWORD code, const void* in, DWORD in_size, void* out, DWORD out_size, DWORD* returned) = 0;
+};
 
 // Opens the device for CreateFileW: returns a handle, or INVALID_HANDLE_VALUE with the last error set.
 using DeviceOpener = HANDLE (*)(std::wstring_view name, DWORD access, DWORD share_mode, DWORD flags);

@@ -25,6 +25,9 @@ struct DriverModule {
   std::string partNumber;       // 1706 offset 90, up to 32 bytes, zero-padded
   bool spdValid = false;        // 1706 offset 122
   std::vector<uint8_t> spd;     // 1706 offset 126, up to 256 bytes
+  // Not in the driver's answers: only the SMBIOS records generated from the driver carry them.
+  std::string manufacturer;
+  std::string serialNumber;
 };
 
 // One board index as the health driver reports it (commands 1705 and 1702).
@@ -174,7 +177,8 @@ struct Machine {
 // $QZWMI_MACHINE, else the bundled default server. Never null; loaded on first use.
 std::shared_ptr<const Machine> Current();
 
-// Makes `machine` current; its devices appear and disappear accordingly.
+// Makes `machine` current; its devices appear and disappear accordingly. Null forgets the current
+// machine: the next Current() loads $QZWMI_MACHINE or the default again.
 void SetMachine(std::shared_ptr<const Machine> machine);
 
 // Reads a machine description file. On failure returns null and sets `error` to one line naming the
@@ -197,5 +201,30 @@ bool LoadSmbiosFile(const std::string& path, Smbios& smbios, std::string& error)
 // The 16-byte "_SM_" entry point (31 bytes with its intermediate "_DMI_" part) that describes a
 // table of `length` bytes at `address` with `count` structures.
 std::vector<uint8_t> BuildEntryPoint(const Smbios& smbios, uint32_t address, uint16_t count);
+
+// The machine's physical memory as the health driver copies it out: the 64 KiB BIOS area at
+// 0xF0000 holds the SMBIOS entry point (at a 16-byte boundary), the structure table lies at its own
+// address, and every other byte reads as zero. A machine without SMBIOS has neither.
+constexpr uint32_t kSmbiosAreaAddress = 0x000F0000;
+constexpr uint32_t kSmbiosAreaSize = 0x10000;
+constexpr uint32_t kSmbiosEntryPointAddress = 0x000F6A70;
+constexpr uint32_t kSmbiosTableAddress = 0x7FFF0000;
+
+// Copies `size` bytes of the machine's physical memory from `address` into `buffer`.
+void ReadPhysical(const Machine& machine, uint64_t address, void* buffer, size_t size);
+
+// The number of structures in an SMBIOS structure table, up to and including the end structure
+// (type 127) or the last whole structure.
+uint16_t CountSmbiosStructures(const std::vector<uint8_t>& table);
+
+// The I/O control codes of the health-driver devices: a command request, a physical-memory read.
+constexpr uint32_t kIoctlDriverCommand = 0x721E0;
+constexpr uint32_t kIoctlReadPhysicalMemory = 0x72154;
+
+// The driver's answer to `command` with the parameter bytes `params` (8 bytes), built from the
+// structured fields, or false for a command this driver does not know. Raw answers and faults are
+// not applied here.
+bool BuildDriverAnswer(const HealthDriver& driver, uint16_t command, const uint8_t* params,
+                       std::vector<uint8_t>& answer);
 
 }  // namespace qz::machine
