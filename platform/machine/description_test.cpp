@@ -1,0 +1,317 @@
+// Machine descriptions: the bundled machines, the defaults a description leaves to the reader, the
+// messages for malformed descriptions, and which machine a process starts with.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "machine/machine.h"
+#include "qzplatform.h"
+
+namespace {
+
+using qz::machine::Machine;
+
+struct Structure {
+  int type;
+  std::vector<uint8_t> formatted;
+  std::vector<std::string> strings;
+};
+
+std::vector<Structure> Walk(const std::vector<uint8_t>& table) {
+  std::vector<Structure> structures;
+  for (size_t position = 0; position + 4 <= table.size();) {
+    Structure s;
+    s.type = table[position];
+    size_t next = position + table[position + 1];
+    s.formatted.assign(table.begin() + position, table.begin() + next);
+    if (next < table.size() && table[next] == 0) ++next;  // no strings: two zero bytes
+    while (next < table.size() && table[next] != 0) {
+      const char* start = reinterpret_cast<const char*>(&table[next]);
+      std::string text(start, strnlen(start, table.size() - next));
+      s.strings.push_back(text);
+      next += text.size() + 1;
+    }
+    ++next;
+    structures.push_back(std::move(s));
+    position = next;
+  }
+  return structures;
+}
+
+int CountType(const std::vector<Structure>& structures, int type) {
+  return static_cast<int>(
+      std::count_if(structures.begin(), structures.end(), [&](const Structure& s) { return s.type == type; }));
+}
+
+std::shared_ptr<Machine> Parse(const std::string& text, std::string* error = nullptr) {
+  std::string message;
+  std::shared_ptr<Machine> machine = qz::machine::ParseMachine(text, "test.json", message);
+  if (error) *error = message;
+  EXPECT_TRUE(machine || error) << message;
+  return machine;
+}
+
+TEST(BundledMachines, EveryOneLoadsWithItsShape) {
+  struct Case {
+    const char* file;
+    const char* name;
+    bool driver;
+    int boards;
+    int modules;
+    bool processorBoards;
+    bool smbios;
+    int memoryDevices;  // SMBIOS type 17
+    int locations;      // SMBIOS type 202
+    size_t journal;
+    size_t chassis;
+  };
+  const Case cases[] = {
+      {"default.json", "default server", true, 2, 12, false, true, 16, 16, 2, 1},
+      {"processor-boards.json", "processor-board server", true, 2, 8, true, true, 24, 24, 0, 1},
+      {"smbios-only.json", "SMBIOS-only server", true, 0, 0, false, true, 8, 8, 2, 1},
+      {"no-driver.json", "server without health driver", false, 0, 0, false, true, 4, 0, 0, 1},
+      {"real-dump.json", "captured 16-slot server", true, 0, 0, false, true, 16, 0, 0, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::string error;
+    std::shared_ptr<Machine> machine = qz::machine::LoadMachineFile(std::string(QZ_MACHINES_DIR "/") + c.file, error);
+    ASSERT_TRUE(machine) << error;
+    EXPECT_EQ(machine->name, c.name);
+    ASSERT_EQ(machine->driver.has_value(), c.driver);
+    if (c.driver) {
+      int modules = 0;
+      for (const auto& board : machine->driver->boards) modules += static_cast<int>(board.modules.size());
+      EXPECT_EQ(static_cast<int>(machine->driver->boards.size()), c.boards);
+      EXPECT_EQ(modules, c.modules);
+      EXPECT_EQ(machine->driver->processorBoards, c.processorBoards);
+    }
+    EXPECT_EQ(machine->smbios.present, c.smbios);
+    std::vector<Structure> structures = Walk(machine->smbios.table);
+    EXPECT_EQ(CountType(structures, 17), c.memoryDevices);
+    EXPECT_EQ(CountType(structures, 202), c.locations);
+    EXPECT_EQ(machine->journal.size(), c.journal);
+    EXPECT_EQ(machine->chassis.size(), c.chassis);
+  }
+}
+
+TEST(BundledMachines, TheDefaultServerHasOnePredictiveFailure) {
+  std::string error;
+  std::shared_ptr<Machine> machine = qz::machine::LoadMachineFile(QZ_MACHINES_DIR "/default.json", error);
+  ASSERT_TRUE(machine) << error;
+  std::vector<std::pair<uint32_t, uint32_t>> failing;
+  uint64_t total = 0;
+  for (const auto& board : machine->driver->boards) {
+    for (const auto& module : board.modules) {
+      total += module.sizeMiB;
+      if (module.status != 2) failing.emplace_back(board.number, module.socket);
+      EXPECT_EQ(module.memoryType, 24u);  // DDR3
+    }
+  }
+  EXPECT_EQ(failing, (std::vector<std::pair<uint32_t, uint32_t>>{{2, 3}}));
+  EXPECT_EQ(machine->driver->boards[1].modules[2].status, 9u);
+  EXPECT_EQ(total, 81920u);
+  EXPECT_EQ(machine->driver->protection.totalMemory, 81920u);
+  EXPECT_TRUE(machine->driver->configuration.advancedEcc.offered);
+  EXPECT_TRUE(machine->driver->configuration.advancedEcc.selected);
+}
+
+TEST(MachineDescriptions, DriverDefaultsFollowFromTheBoards) {
+  std::shared_ptr<Machine> machine = Parse(R"({"driver": {"boards": [
+      {"modules": [{"sizeMiB": 4096}, {"sizeMiB": 2048, "present": false}, {"socket": 7, "sizeMiB": 1024}]},
+      {"index": 5}, {"number": 0}]}})");
+  ASSERT_TRUE(machine);
+  const qz::machine::HealthDriver& driver = *machine->driver;
+  ASSERT_EQ(driver.boards.size(), 3u);
+  struct BoardCase {
+    uint32_t index, number, status, total;
+  };
+  const BoardCase boards[] = {{1, 1, 0, 5120}, {5, 5, 0, 0}, {6, 0, 0, 0}};
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(driver.boards[i].index, boards[i].index);
+    EXPECT_EQ(driver.boards[i].number, boards[i].number);
+    EXPECT_EQ(driver.boards[i].status, boards[i].status);
+    EXPECT_EQ(driver.boards[i].totalMemory, boards[i].total);
+    EXPECT_EQ(driver.boards[i].availableMemory, boards[i].total);
+  }
+  std::vector<uint32_t> sockets;
+  for (const auto& module : driver.boards[0].modules) sockets.push_back(module.socket);
+  EXPECT_EQ(sockets, (std::vector<uint32_t>{1, 2, 7}));
+  EXPECT_EQ(driver.configuration.socketsPerBoard, 7u);
+  EXPECT_EQ(driver.configuration.boardCount, 3u);
+  EXPECT_EQ(driver.protection.totalMemory, 5120u);
+  EXPECT_EQ(driver.protection.availableMemory, 5120u);
+  // Without an smbios section the table describes the driver's 3 x 7 sockets.
+  EXPECT_TRUE(machine->smbios.present);
+  std::vector<Structure> structures = Walk(machine->smbios.table);
+  EXPECT_EQ(CountType(structures, 17), 21);
+  EXPECT_EQ(CountType(structures, 20), 2);
+
+  std::shared_ptr<Machine> bare = Parse("{}");
+  ASSERT_TRUE(bare);
+  EXPECT_FALSE(bare->driver);
+  EXPECT_FALSE(bare->smbios.present);
+  EXPECT_TRUE(bare->dataStore.present);
+  EXPECT_TRUE(bare->dataStore.dataAvailable);
+}
+
+TEST(MachineDescriptions, SmbiosFromTheDriverLocatesEverySocket) {
+  struct Case {
+    const char* text;
+    const char* locator;      // of the third type 17 (board 1, socket 3)
+    const char* bank;
+    std::vector<uint8_t> location;  // bytes 6.. of the third type 202
+  };
+  const Case cases[] = {
+      {R"({"driver": {"boards": [{"number": 4, "sockets": 3}]}})", "DIMM 3", "Board 4", {4, 3}},
+      {R"({"driver": {"processorBoards": true, "boards": [{"number": 2, "sockets": 3}]}})", "PROC 2 DIMM 3",
+       "Processor 2", {2, 3, 2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::shared_ptr<Machine> machine = Parse(c.text);
+    ASSERT_TRUE(machine);
+    std::vector<Structure> devices, locations;
+    for (Structure& s : Walk(machine->smbios.table)) {
+      if (s.type == 17) devices.push_back(s);
+      if (s.type == 202) locations.push_back(s);
+    }
+    ASSERT_EQ(devices.size(), 3u);
+    ASSERT_EQ(locations.size(), 3u);
+    const std::vector<std::string>& strings = devices[2].strings;
+    EXPECT_NE(std::find(strings.begin(), strings.end(), c.locator), strings.end());
+    EXPECT_NE(std::find(strings.begin(), strings.end(), c.bank), strings.end());
+    const std::vector<uint8_t>& record = locations[2].formatted;
+    ASSERT_EQ(record.size(), 6 + c.location.size());
+    EXPECT_EQ(std::vector<uint8_t>(record.begin() + 6, record.end()), c.location);
+    EXPECT_EQ(record[4] | record[5] << 8, devices[2].formatted[2] | devices[2].formatted[3] << 8);
+  }
+}
+
+TEST(MachineDescriptions, MalformedOnesNameFileFieldAndProblem) {
+  struct Case {
+    std::string text;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"{\n  \"driver\": {\n    \"boards\": [}\n}",
+       "test.json: line 3, column 16: syntax error while parsing value - unexpected '}'; expected '[', '{', or a "
+       "literal"},
+      {"[]", "test.json: expected an object"},
+      {R"({"driver": {"bords": []}})", "test.json: driver.bords: unknown field"},
+      {R"({"name": "x", "extra": 1})", "test.json: extra: unknown field"},
+      {R"({"driver": {"boards": [{}, {"modules": [{"sizeMiB": 4294967296}]}]}})",
+       "test.json: driver.boards[1].modules[0].sizeMiB: expected an unsigned number below 2^32"},
+      {R"({"driver": {"boards": [{"modules": [{"dataWidth": -1}]}]}})",
+       "test.json: driver.boards[0].modules[0].dataWidth: expected an unsigned number below 2^16"},
+      {R"({"driver": {"boards": [{"status": 1.5}]}})",
+       "test.json: driver.boards[0].status: expected an unsigned number below 2^32"},
+      {R"({"driver": {"boards": [{"index": 256}]}})",
+       "test.json: driver.boards[0].index: expected a board index below 256"},
+      {R"({"driver": {"boards": [{"present": 1}]}})", "test.json: driver.boards[0].present: expected true or false"},
+      {R"({"driver": {"boards": {}}})", "test.json: driver.boards: expected an array"},
+      {R"({"driver": {"rawAnswers": [{"command": 1700, "param0": 300}]}})",
+       "test.json: driver.rawAnswers[0].param0: expected an unsigned number below 2^8"},
+      {R"({"driver": {"faults": [{"fail": true}]}})", "test.json: driver.faults[0].command: missing"},
+      {R"({"driver": {"rawAnswers": [{"command": 1700, "data": "0a0g"}]}})",
+       "test.json: driver.rawAnswers[0].data: expected pairs of hex digits, found 'g'"},
+      {R"({"journal": [{"rawData": "0a 0"}]})",
+       "test.json: journal[0].rawData: expected pairs of hex digits, found a lone digit at the end"},
+      {R"({"journal": [{"rawData": "0 a"}]})",
+       "test.json: journal[0].rawData: expected pairs of hex digits, found ' '"},
+      {R"({"driver": {"boards": [{"modules": [{"partNumber": "123456789012345678901234567890123"}]}]}})",
+       "test.json: driver.boards[0].modules[0].partNumber: longer than 32 bytes"},
+      {R"({"smbios": {"file": "missing.bin"}})", "test.json: smbios.file: missing.bin: cannot be opened"},
+      {R"({"smbios": {"file": "x.bin", "present": false}})",
+       "test.json: smbios: expected exactly one of \"file\", \"devices\", \"fromDriver\" or \"present\""},
+      {R"({"smbios": {"fromDriver": true}})", "test.json: smbios.fromDriver: the machine has no health driver"},
+      {R"({"smbios": {"version": "2", "devices": []}})", "test.json: smbios.version: expected a version like \"2.8\""},
+      {R"({"smbios": {"version": "2.8x", "devices": []}})",
+       "test.json: smbios.version: expected a version like \"2.8\""},
+      {R"({"smbios": {"devices": [{"size": 1024, "sise": 1}]}})", "test.json: smbios.devices[0].sise: unknown field"},
+      {R"({"names": {"netBios": 7}})", "test.json: names.netBios: expected a string"},
+      {R"({"dataStore": {"present": false, "ready": true}})", "test.json: dataStore.ready: unknown field"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::string error;
+    EXPECT_FALSE(Parse(c.text, &error));
+    EXPECT_EQ(error, c.message);
+  }
+}
+
+TEST(MachineDescriptions, CommentsAndSpacedHexAreAccepted) {
+  std::shared_ptr<Machine> machine = Parse(R"({"comment": "a note", "journal": [
+      {"comment": "another", "severity": 5, "rawData": "00 01  0203ff", "description": "x"}]})");
+  ASSERT_TRUE(machine);
+  ASSERT_EQ(machine->journal.size(), 1u);
+  EXPECT_EQ(machine->journal[0].rawData, (std::vector<uint8_t>{0, 1, 2, 3, 0xFF}));
+  EXPECT_EQ(machine->journal[0].severity, 5u);
+}
+
+TEST(MachineDescriptions, SmbiosFilesResolveFromTheDescriptionsFolder) {
+  std::string error;
+  std::shared_ptr<Machine> machine =
+      qz::machine::ParseMachine(R"({"smbios": {"file": "../../shared/corpus/smbios/srv-16slot-a.bin"}})",
+                                QZ_MACHINES_DIR "/inline.json", error);
+  ASSERT_TRUE(machine) << error;
+  EXPECT_TRUE(machine->smbios.present);
+  EXPECT_FALSE(machine->smbios.table.empty());
+  EXPECT_EQ(machine->smbios.source, QZ_MACHINES_DIR "/../../shared/corpus/smbios/srv-16slot-a.bin");
+  EXPECT_FALSE(qz::machine::LoadMachineFile(QZ_MACHINES_DIR "/none.json", error));
+  EXPECT_EQ(error, QZ_MACHINES_DIR "/none.json: cannot be opened (No such file or directory)");
+}
+
+TEST(CurrentMachine, ComesFromTheEnvironmentElseTheDefault) {
+  struct Case {
+    const char* variable;  // null: unset
+    const char* name;
+    bool driver;
+  };
+  const Case cases[] = {
+      {QZ_MACHINES_DIR "/no-driver.json", "server without health driver", false},
+      {QZ_MACHINES_DIR "/does-not-exist.json", "empty machine", false},
+      {nullptr, "default server", true},
+      {"", "default server", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.variable ? c.variable : "(unset)");
+    if (c.variable) {
+      setenv("QZWMI_MACHINE", c.variable, 1);
+    } else {
+      unsetenv("QZWMI_MACHINE");
+    }
+    qz::machine::SetMachine(nullptr);
+    std::shared_ptr<const Machine> machine = qz::machine::Current();
+    ASSERT_TRUE(machine);
+    EXPECT_EQ(machine->name, c.name);
+    EXPECT_EQ(machine->driver.has_value(), c.driver);
+    EXPECT_TRUE(machine->dataStore.present);
+    EXPECT_TRUE(machine->dataStore.dataAvailable);
+  }
+  unsetenv("QZWMI_MACHINE");
+  qz::machine::SetMachine(nullptr);
+}
+
+TEST(CurrentMachine, AFailedLoadKeepsTheCurrentOne) {
+  ASSERT_TRUE(QzLoadMachine(QZ_MACHINES_DIR "/no-driver.json", nullptr, 0));
+  std::shared_ptr<const Machine> before = qz::machine::Current();
+  char error[16];
+  std::fill(std::begin(error), std::end(error), 'x');
+  SetLastError(0);
+  EXPECT_FALSE(QzLoadMachineText(R"({"driver": {"bords": []}})", "t.json", error, sizeof error));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+  EXPECT_STREQ(error, "t.json: driver.");  // cut to the buffer, terminated
+  EXPECT_FALSE(QzLoadMachine(QZ_MACHINES_DIR "/does-not-exist.json", nullptr, 0));
+  EXPECT_EQ(qz::machine::Current(), before);
+  EXPECT_TRUE(QzLoadMachineText(R"({"name": "inline"})", nullptr, nullptr, 0));
+  EXPECT_EQ(qz::machine::Current()->name, "inline");
+}
+
+}  // namespace

@@ -1,0 +1,422 @@
+// The health-driver devices: opening, command frames byte for byte, injected faults, and the
+// physical memory with the SMBIOS entry point; DeviceIoControl on handles that are not devices.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kernel32/text.h"
+#include "machine/machine.h"
+#include "qzplatform.h"
+
+namespace {
+
+using qz::machine::kIoctlDriverCommand;
+using qz::machine::kIoctlReadPhysicalMemory;
+
+// A machine whose every answer field holds a value of its own, so a field at a wrong offset shows.
+constexpr char kDistinctMachine[] = R"({
+  "driver": {
+    "configuration": {"socketsPerBoard": 6, "boardCount": 3,
+      "raid": {"offered": true}, "onlineSpare": {"selected": true}, "mirroring1": {"offered": true, "selected": true},
+      "advancedEcc": {"offered": true}, "mirroring2": {"selected": true}, "mirroring3": {"offered": true},
+      "lockstep": {"offered": true, "selected": true}},
+    "protection": {"state": 11, "operatingSpeed": 1600, "availableMemory": 30000, "totalMemory": 32768},
+    "processorBoards": true,
+    "boards": [
+      {"index": 0, "number": 7, "hotPlug": true, "status": 4, "lockState": 2, "sockets": 5,
+       "availableMemory": 1000, "totalMemory": 2000,
+       "modules": [{"socket": 5, "status": 9, "formFactor": 13, "memoryType": 24, "sizeMiB": 16384, "speedMHz": 2133,
+                    "dataWidth": 72, "partNumber": "PN-1234", "spdValid": true, "spd": "a1 b2 c3"}]},
+      {"index": 2, "number": 2, "present": false}
+    ]
+  },
+  "smbios": {"present": false}
+})";
+
+void Load(const char* text) {
+  char error[512] = "";
+  ASSERT_TRUE(QzLoadMachineText(text, "test.json", error, sizeof error)) << error;
+}
+
+HANDLE Open(const wchar_t* path) {
+  return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                     nullptr);
+}
+
+std::vector<uint8_t> Request(uint16_t command, uint16_t length, std::vector<uint8_t> params) {
+  std::vector<uint8_t> request(16, 0);
+  request[0] = static_cast<uint8_t>(command);
+  request[1] = static_cast<uint8_t>(command >> 8);
+  request[2] = static_cast<uint8_t>(length);
+  request[3] = static_cast<uint8_t>(length >> 8);
+  std::copy(params.begin(), params.end(), request.begin() + 8);
+  return request;
+}
+
+// Sends a command with a frame of requested + 3 bytes inside a larger buffer poisoned with 0xCC.
+struct Answer {
+  BOOL ok = FALSE;
+  DWORD error = 0;
+  DWORD returned = 0xDEADBEEF;
+  std::vector<uint8_t> buffer;  // the frame followed by 16 bytes that must stay 0xCC
+};
+Answer Command(HANDLE device, uint16_t command, uint16_t requested, std::vector<uint8_t> params = {}) {
+  Answer answer;
+  std::vector<uint8_t> request = Request(command, requested, std::move(params));
+  answer.buffer.assign(requested + 3 + 16, 0xCC);
+  std::fill(answer.buffer.begin(), answer.buffer.begin() + requested + 3, 0);
+  SetLastError(0);
+  answer.ok = DeviceIoControl(device, kIoctlDriverCommand, request.data(), 16, answer.buffer.data(), requested + 3,
+                              &answer.returned, nullptr);
+  answer.error = GetLastError();
+  return answer;
+}
+
+uint16_t Supplied(const Answer& answer) { return static_cast<uint16_t>(answer.buffer[0] | answer.buffer[1] << 8); }
+
+class HealthDriverDevice : public testing::Test {
+ protected:
+  void TearDown() override {
+    if (m_Device != INVALID_HANDLE_VALUE) CloseHandle(m_Device);
+  }
+  HANDLE OpenPrimary() {
+    m_Device = Open(L"\\\\.\\MQZ");
+    return m_Device;
+  }
+  HANDLE m_Device = INVALID_HANDLE_VALUE;
+};
+
+TEST_F(HealthDriverDevice, AnswersCarryEveryFieldAtItsOffset) {
+  Load(kDistinctMachine);
+  ASSERT_NE(OpenPrimary(), INVALID_HANDLE_VALUE);
+  struct Field {
+    size_t offset;
+    uint32_t value;
+    int size;  // bytes
+  };
+  struct Case {
+    uint16_t command;
+    std::vector<uint8_t> params;
+    uint16_t length;
+    std::vector<Field> fields;  // every other byte of the answer is zero
+  };
+  const Case cases[] = {
+      {1700, {}, 116, {{0, 6, 4}, {4, 3, 4}, {12, 1, 4}, {20, 1, 4}, {28, 1, 4}, {32, 1, 4}, {84, 1, 4}, {96, 1, 4},
+                       {100, 1, 4}, {108, 1, 4}, {112, 1, 4}}},
+      {1701, {}, 24, {{0, 11, 4}, {4, 1600, 4}, {8, 30000, 4}, {16, 32768, 4}}},
+      {1702, {0}, 152, {{0, 7, 4}, {4, 5, 4}, {140, 1000, 4}, {148, 2000, 4}}},
+      {1702, {2}, 152, {{0, 2, 4}, {4, 6, 4}}},  // sockets from the configuration
+      {1702, {1}, 152, {}},                      // no board at this index
+      {1705, {0}, 60, {{0, 7, 4}, {4, 1, 4}, {8, 1, 4}, {12, 4, 4}, {16, 2, 4}}},
+      {1705, {2}, 60, {{0, 2, 4}}},  // not present, default status 0
+      {1706, {0, 5}, 382, {{12, 1, 4}, {54, 13, 4}, {58, 24, 4}, {62, 16384, 4}, {66, 2133, 4}, {78, 72, 2},
+                           {90, 0x312D4E50, 4}, {94, 0x00343332, 4}, {122, 1, 4}, {126, 0xC3B2A1, 4}}},
+      {1706, {0, 4}, 382, {}},  // no module in this socket
+      {1707, {0, 5}, 56, {{0, 7, 4}, {4, 5, 4}, {12, 9, 4}}},
+      {1707, {0, 5, 9, 9, 9, 9, 9, 9}, 56, {{0, 7, 4}, {4, 5, 4}, {12, 9, 4}}},  // bytes after the second: ignored
+      {1707, {5, 0}, 56, {}},
+      {1711, {}, 6, {{0, 1, 1}, {5, 2, 1}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "command " << c.command << " params " << c.params.size()
+                                    << " first " << (c.params.empty() ? -1 : int{c.params[0]}));
+    Answer answer = Command(m_Device, c.command, c.length, c.params);
+    ASSERT_TRUE(answer.ok) << answer.error;
+    std::vector<uint8_t> expected(c.length + 3, 0);
+    expected[0] = static_cast<uint8_t>(c.length);
+    expected[1] = static_cast<uint8_t>(c.length >> 8);
+    for (const Field& f : c.fields)
+      for (int i = 0; i < f.size; ++i) expected[2 + f.offset + i] = static_cast<uint8_t>(f.value >> (8 * i));
+    expected.insert(expected.end(), 16, 0xCC);
+    EXPECT_EQ(answer.buffer, expected);
+    EXPECT_EQ(answer.returned, static_cast<DWORD>(c.length + 2));
+  }
+}
+
+TEST_F(HealthDriverDevice, SuppliedLengthAndRawAnswersShapeTheFrame) {
+  Load(R"({"driver": {
+    "boards": [{"modules": [{}]}],
+    "rawAnswers": [
+      {"command": 1700, "data": "08 00 00 00 02 00 00 00"},
+      {"command": 1707, "param0": 1, "param1": 2, "data": "0102030405060708", "supplied": 4},
+      {"command": 1705, "param0": 3, "data": "ff ee dd cc bb aa 99 88 77 66 55 44 33 22 11 00 ff ee dd cc"},
+      {"command": 4242, "data": "abcd"}],
+    "faults": [{"command": 1701, "supplied": 200}, {"command": 1705, "param0": 3, "supplied": 2}]}})");
+  ASSERT_NE(OpenPrimary(), INVALID_HANDLE_VALUE);
+  struct Case {
+    const char* what;
+    uint16_t command;
+    std::vector<uint8_t> params;
+    uint16_t requested;
+    uint16_t supplied;          // frame offset 0
+    std::vector<uint8_t> data;  // written from frame offset 2; the rest of the frame stays zero
+  };
+  const Case cases[] = {
+      {"a raw answer shorter than asked", 1700, {}, 116, 8, {8, 0, 0, 0, 2, 0, 0, 0}},
+      {"a raw answer that supplies less than it has", 1707, {1, 2}, 56, 4, {1, 2, 3, 4}},
+      {"a raw answer for other parameters does not apply", 1707, {1, 1}, 56, 56,
+       {1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 2}},
+      {"a supplied length above the request", 1701, {}, 24, 200, std::vector<uint8_t>(24, 0)},
+      {"a fault's supplied length cuts a raw answer", 1705, {3}, 60, 2, {0xFF, 0xEE}},
+      {"a raw answer for a command the driver does not know", 4242, {}, 10, 2, {0xAB, 0xCD}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Answer answer = Command(m_Device, c.command, c.requested, c.params);
+    ASSERT_TRUE(answer.ok) << answer.error;
+    std::vector<uint8_t> expected(c.requested + 3, 0);
+    expected[0] = static_cast<uint8_t>(c.supplied);
+    expected[1] = static_cast<uint8_t>(c.supplied >> 8);
+    std::copy(c.data.begin(), c.data.end(), expected.begin() + 2);
+    expected.insert(expected.end(), 16, 0xCC);
+    EXPECT_EQ(answer.buffer, expected);
+    EXPECT_EQ(answer.returned, static_cast<DWORD>(2 + std::min(c.supplied, c.requested)));
+  }
+}
+
+TEST_F(HealthDriverDevice, RawDataLongerThanTheBufferStopsAtItsEnd) {
+  Load(R"({"driver": {"rawAnswers": [{"command": 1711, "data": "0102030405060708090a0b0c"}]}})");
+  ASSERT_NE(OpenPrimary(), INVALID_HANDLE_VALUE);
+  Answer answer = Command(m_Device, 1711, 6);
+  ASSERT_TRUE(answer.ok);
+  EXPECT_EQ(Supplied(answer), 12);
+  std::vector<uint8_t> expected = {12, 0, 1, 2, 3, 4, 5, 6, 7};
+  expected.insert(expected.end(), 16, 0xCC);
+  EXPECT_EQ(answer.buffer, expected);
+  EXPECT_EQ(answer.returned, 9u);
+}
+
+TEST_F(HealthDriverDevice, RefusedRequestsFailWithTheirCodes) {
+  Load(R"({"driver": {"boards": [{}, {}],
+    "faults": [{"command": 1707, "param0": 2, "param1": 5, "fail": true}, {"command": 1700, "fail": true}],
+    "physicalReadFails": true}})");
+  ASSERT_NE(OpenPrimary(), INVALID_HANDLE_VALUE);
+  std::vector<uint8_t> request = Request(1701, 24, {});
+  std::vector<uint8_t> faulted = Request(1707, 56, {2, 5});
+  std::vector<uint8_t> other_socket = Request(1707, 56, {2, 4});
+  std::vector<uint8_t> unknown = Request(1703, 24, {});
+  std::vector<uint8_t> configuration = Request(1700, 116, {});
+  uint32_t address = 0xF0000;
+  struct Case {
+    const char* what;
+    DWORD code;
+    const void* in;
+    DWORD in_size;
+    DWORD out_size;
+    DWORD error;  // 0: succeeds
+  };
+  const Case cases[] = {
+      {"a request of 15 bytes", kIoctlDriverCommand, request.data(), 15, 27, ERROR_INVALID_PARAMETER},
+      {"a request of 17 bytes", kIoctlDriverCommand, request.data(), 17, 27, ERROR_INVALID_PARAMETER},
+      {"an output too small for the length", kIoctlDriverCommand, request.data(), 16, 1, ERROR_INSUFFICIENT_BUFFER},
+      {"a command that fails for its parameters", kIoctlDriverCommand, faulted.data(), 16, 59, ERROR_GEN_FAILURE},
+      {"the same command for another socket", kIoctlDriverCommand, other_socket.data(), 16, 59, 0},
+      {"a command that always fails", kIoctlDriverCommand, configuration.data(), 16, 119, ERROR_GEN_FAILURE},
+      {"a command the driver does not know", kIoctlDriverCommand, unknown.data(), 16, 27, ERROR_INVALID_FUNCTION},
+      {"a code the driver does not know", 0x72158, request.data(), 16, 27, ERROR_INVALID_FUNCTION},
+      {"a physical read that fails", kIoctlReadPhysicalMemory, &address, 4, 16, ERROR_GEN_FAILURE},
+      {"a physical read with a short address", kIoctlReadPhysicalMemory, &address, 2, 16, ERROR_INVALID_PARAMETER},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<uint8_t> out(c.out_size + 1, 0xCC);
+    DWORD returned = 0xDEADBEEF;
+    SetLastError(0);
+    BOOL ok = DeviceIoControl(m_Device, c.code, const_cast<void*>(c.in), c.in_size, out.data(), c.out_size, &returned,
+                              nullptr);
+    EXPECT_EQ(ok, c.error == 0 ? TRUE : FALSE);
+    if (c.error == 0) continue;
+    EXPECT_EQ(GetLastError(), c.error);
+    EXPECT_EQ(returned, 0u);
+    EXPECT_EQ(out, std::vector<uint8_t>(c.out_size + 1, 0xCC));  // a failed request writes nothing
+  }
+}
+
+TEST(HealthDriverDevices, OpenOnlyWhereTheMachineHasThem) {
+  struct Case {
+    const char* machine;
+    DWORD primary;    // 0: opens, else the error
+    DWORD secondary;
+  };
+  const Case cases[] = {
+      {R"({"driver": {}})", 0, 0},
+      {R"({})", ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND},
+      {R"({"driver": {"primaryDevice": false}})", ERROR_FILE_NOT_FOUND, 0},
+      {R"({"driver": {"secondaryDevice": false}})", 0, ERROR_FILE_NOT_FOUND},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.machine);
+    Load(c.machine);
+    for (auto [path, error] : {std::pair{L"\\\\.\\MQZ", c.primary}, std::pair{L"\\\\.\\vrlhlth", c.secondary}}) {
+      SetLastError(0);
+      HANDLE device = Open(path);
+      EXPECT_EQ(device == INVALID_HANDLE_VALUE, error != 0);
+      EXPECT_EQ(GetLastError(), error);
+      if (device != INVALID_HANDLE_VALUE) CloseHandle(device);
+    }
+  }
+}
+
+TEST(HealthDriverDevices, AnOpenHandleKeepsTheMachineItWasOpenedOn) {
+  Load(R"({"driver": {"protection": {"state": 9}}})");
+  HANDLE device = Open(L"\\\\.\\MQZ");
+  ASSERT_NE(device, INVALID_HANDLE_VALUE);
+  Load(R"({})");
+  Answer answer = Command(device, 1701, 24);
+  ASSERT_TRUE(answer.ok);
+  EXPECT_EQ(answer.buffer[2], 9);
+  CloseHandle(device);
+  EXPECT_EQ(Open(L"\\\\.\\MQZ"), INVALID_HANDLE_VALUE);
+}
+
+TEST(DeviceIoControlHandles, OnlyDevicesTakeRequests) {
+  std::vector<uint8_t> request = Request(1711, 6, {});
+  std::wstring path = qz::FromUtf8(std::string(QzGetSystemRoot()) + "/ioctl.bin");
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
+  ASSERT_NE(mutex, nullptr);
+  HANDLE closed = CreateMutexW(nullptr, FALSE, nullptr);
+  CloseHandle(closed);
+  struct Case {
+    const char* what;
+    HANDLE handle;
+    DWORD error;
+  };
+  const Case cases[] = {
+      {"a disk file", file, ERROR_INVALID_FUNCTION},
+      {"a mutex", mutex, ERROR_INVALID_HANDLE},
+      {"a closed handle", closed, ERROR_INVALID_HANDLE},
+      {"NULL", nullptr, ERROR_INVALID_HANDLE},
+      {"INVALID_HANDLE_VALUE", INVALID_HANDLE_VALUE, ERROR_INVALID_HANDLE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    uint8_t out[9] = {};
+    DWORD returned = 0xDEADBEEF;
+    SetLastError(0);
+    EXPECT_FALSE(DeviceIoControl(c.handle, kIoctlDriverCommand, request.data(), 16, out, sizeof out, &returned,
+                                 nullptr));
+    EXPECT_EQ(GetLastError(), c.error);
+  }
+  CloseHandle(file);
+  CloseHandle(mutex);
+}
+
+// Physical memory through \\.\VrlHlth.
+std::vector<uint8_t> ReadPhysical(HANDLE device, uint32_t address, DWORD size) {
+  std::vector<uint8_t> out(size, 0xCC);
+  DWORD returned = 0;
+  EXPECT_TRUE(DeviceIoControl(device, kIoctlReadPhysicalMemory, &address, 4, out.data(), size, &returned, nullptr));
+  EXPECT_EQ(returned, size);
+  return out;
+}
+
+uint32_t Read32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+// The type of every structure of a table, in order.
+std::vector<int> StructureTypes(const std::vector<uint8_t>& table) {
+  std::vector<int> types;
+  for (size_t position = 0; position + 4 <= table.size();) {
+    types.push_back(table[position]);
+    size_t next = position + table[position + 1];
+    while (next + 1 < table.size() && (table[next] || table[next + 1])) ++next;
+    position = next + 2;
+  }
+  return types;
+}
+
+TEST(PhysicalMemory, TheBiosAreaAnnouncesTheTable) {
+  ASSERT_TRUE(QzLoadMachine(QZ_MACHINES_DIR "/default.json", nullptr, 0));
+  std::shared_ptr<const qz::machine::Machine> machine = qz::machine::Current();
+  HANDLE device = Open(L"\\\\.\\VrlHlth");
+  ASSERT_NE(device, INVALID_HANDLE_VALUE);
+  std::vector<uint8_t> area = ReadPhysical(device, 0xF0000, 0x10000);
+  std::vector<size_t> anchors;
+  for (size_t offset = 0; offset + 4 <= area.size(); offset += 16)
+    if (std::memcmp(&area[offset], "_SM_", 4) == 0) anchors.push_back(offset);
+  ASSERT_EQ(anchors, std::vector<size_t>{qz::machine::kSmbiosEntryPointAddress - 0xF0000});
+  const uint8_t* entry = &area[anchors[0]];
+  uint8_t sum = 0;
+  for (int i = 0; i < entry[5]; ++i) sum = static_cast<uint8_t>(sum + entry[i]);
+  EXPECT_EQ(sum, 0);
+  EXPECT_EQ(entry[6], 2);
+  EXPECT_EQ(entry[7], 7);
+  const std::vector<uint8_t>& table = machine->smbios.table;
+  EXPECT_EQ(entry[0x16] | entry[0x17] << 8, static_cast<int>(table.size()));
+  EXPECT_EQ(Read32(entry + 0x18), qz::machine::kSmbiosTableAddress);
+  // 16 sockets with a type 17 and a type 202 each, and 12 fitted modules with a type 20.
+  std::vector<int> types = StructureTypes(table);
+  EXPECT_EQ(std::count(types.begin(), types.end(), 17), 16);
+  EXPECT_EQ(std::count(types.begin(), types.end(), 202), 16);
+  EXPECT_EQ(std::count(types.begin(), types.end(), 20), 12);
+  EXPECT_EQ(types.back(), 127);
+  EXPECT_EQ(entry[0x1C] | entry[0x1D] << 8, static_cast<int>(types.size()));
+  EXPECT_EQ(ReadPhysical(device, qz::machine::kSmbiosTableAddress, static_cast<DWORD>(table.size())), table);
+
+  // A read across the table's start sees zeros, then the table; a read past its end, zeros.
+  std::vector<uint8_t> across = ReadPhysical(device, qz::machine::kSmbiosTableAddress - 8, 16);
+  std::vector<uint8_t> expected(8, 0);
+  expected.insert(expected.end(), table.begin(), table.begin() + 8);
+  EXPECT_EQ(across, expected);
+  uint32_t end = qz::machine::kSmbiosTableAddress + static_cast<uint32_t>(table.size());
+  EXPECT_EQ(ReadPhysical(device, end, 32), std::vector<uint8_t>(32, 0));
+  EXPECT_EQ(ReadPhysical(device, 0xFFFFFFF0, 16), std::vector<uint8_t>(16, 0));
+  CloseHandle(device);
+}
+
+TEST(PhysicalMemory, WithoutSmbiosTheAreaIsEmpty) {
+  Load(R"({"driver": {}, "smbios": {"present": false}})");
+  HANDLE device = Open(L"\\\\.\\VrlHlth");
+  ASSERT_NE(device, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(ReadPhysical(device, 0xF0000, 0x10000), std::vector<uint8_t>(0x10000, 0));
+  EXPECT_EQ(ReadPhysical(device, qz::machine::kSmbiosTableAddress, 64), std::vector<uint8_t>(64, 0));
+  CloseHandle(device);
+}
+
+TEST(PhysicalMemory, ATableOfMoreThan64KiBIsReadWhole) {
+  auto machine = std::make_shared<qz::machine::Machine>();
+  machine->driver.emplace();
+  // 3000 structures of 20 bytes with an empty string set each, then the end structure.
+  for (int i = 0; i < 3000; ++i) {
+    std::vector<uint8_t> structure(22, 0);
+    structure[0] = 0x80;
+    structure[1] = 20;
+    structure[2] = static_cast<uint8_t>(i);
+    structure[3] = static_cast<uint8_t>(i >> 8);
+    structure[4] = static_cast<uint8_t>(i * 7);
+    machine->smbios.table.insert(machine->smbios.table.end(), structure.begin(), structure.end());
+  }
+  machine->smbios.table.insert(machine->smbios.table.end(), {127, 4, 0xFF, 0xFE, 0, 0});
+  ASSERT_EQ(machine->smbios.table.size(), 66006u);
+  qz::machine::SetMachine(machine);
+  HANDLE device = Open(L"\\\\.\\VrlHlth");
+  ASSERT_NE(device, INVALID_HANDLE_VALUE);
+  std::vector<uint8_t> entry = ReadPhysical(device, qz::machine::kSmbiosEntryPointAddress, 0x20);
+  EXPECT_EQ(entry[0x1C] | entry[0x1D] << 8, 3001);
+  EXPECT_EQ(ReadPhysical(device, qz::machine::kSmbiosTableAddress, 66006), machine->smbios.table);
+  CloseHandle(device);
+}
+
+TEST(SmbiosStructureCount, CountsWholeStructuresUpToTheEnd) {
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> table;
+    uint16_t count;
+  };
+  const Case cases[] = {
+      {"empty", {}, 0},
+      {"one without strings", {1, 4, 0, 0, 0, 0}, 1},
+      {"strings then the end", {1, 5, 0, 0, 9, 'a', 0, 'b', 0, 0, 127, 4, 0, 0, 0, 0}, 2},
+      {"bytes after the end", {127, 4, 0, 0, 0, 0, 1, 4, 0, 0, 0, 0}, 1},
+      {"a string set without its end", {1, 4, 0, 0, 0, 0, 1, 4, 0, 0, 'x', 0}, 1},
+      {"a length below the header", {1, 4, 0, 0, 0, 0, 1, 3, 0, 0, 0, 0}, 1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(qz::machine::CountSmbiosStructures(c.table), c.count) << c.what;
+}
+
+}  // namespace
