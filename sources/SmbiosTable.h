@@ -77,6 +77,11 @@ constexpr DWORD kEntryPointSearchLength = 0x10000;
 constexpr DWORD kEntryPointSearchStep = 16;
 constexpr WORD kMinimumSmbiosVersion = 0x0201;
 
+// The offset in `area` (the search area as read from physical memory) of the first acceptable entry
+// point: an "_SM_" anchor on a 16-byte boundary whose checksum over the count of its length byte is 0
+// (not checked when that byte is 0) and whose version is at least 2.1. -1 when there is none.
+long FindSmbiosEntryPoint(const std::vector<BYTE>& area);
+
 class CSmbiosTable {
  public:
   // Nothing runs here: the table may be used before its constructor would have run.
@@ -117,6 +122,8 @@ class CSmbiosTable {
   void Lock();
   void Unlock();
   void Drop();
+  // LoadTable with the mutex held.
+  bool LoadLocked();
   bool LoadFromPhysicalMemory();
   bool LoadFromWmi();
   // Walks the held table once and records where every structure of every type begins.
