@@ -1,0 +1,124 @@
+// The computer's name with its fallbacks, the computer-system reference and the full object paths.
+#include "logical/ComputerSystem.h"
+
+#include <gtest/gtest.h>
+#include <qzplatform.h>
+#include <wbemcli.h>
+
+#include <string>
+
+#include "wbem/repository.h"
+
+namespace {
+
+void LoadMachine(const std::string& json) {
+  char error[512] = {};
+  ASSERT_TRUE(QzLoadMachineText(json.c_str(), "names.json", error, sizeof error)) << error;
+}
+
+std::string Names(const std::string& fullyQualified, int failOnCall) {
+  return R"({"name": "names", "names": {"dnsFullyQualified": ")" + fullyQualified +
+         R"(", "dnsHostname": "mem01", "netBios": "MEM01", "failOnCall": )" + std::to_string(failOnCall) + "}}";
+}
+
+// The computer system class as its provider's registration would define it.
+void DefineComputerSystemClass() {
+  qz::wbem::Repository& repository = qz::wbem::Repository::Instance();
+  ASSERT_TRUE(SUCCEEDED(repository.CreateNamespace(L"root\\VXN")));
+  const auto def = qz::wbem::ClassBuilder(kComputerSystemClass)
+                       .AddKey(L"CreationClassName", CIM_STRING)
+                       .AddKey(L"Name", CIM_STRING)
+                       .Build();
+  ASSERT_TRUE(def);
+  ASSERT_EQ(repository.PutClass(L"root\\VXN", *def), WBEM_S_NO_ERROR);
+}
+
+void RemoveComputerSystemClass() { qz::wbem::Repository::Instance().DeleteClass(L"root\\VXN", kComputerSystemClass); }
+
+TEST(LocalComputerName, TakesTheFirstFormatThatAnswers) {
+  const std::string longName = std::string(5000, 'n') + ".example.net";
+  struct Case {
+    const char* what;
+    std::string fullyQualified;
+    int failOnCall;
+    std::string expected;
+  } cases[] = {
+      {"fully qualified name first", "mem01.lab.example.net", 0, "mem01.lab.example.net"},
+      {"first try fails: host name", "mem01.lab.example.net", 1, "mem01"},
+      {"second format's failure is never reached", "mem01.lab.example.net", 2, "mem01.lab.example.net"},
+      {"a name longer than the buffer is read with the size asked for", longName, 0, longName},
+      {"the retry with the larger buffer fails: host name", longName, 2, "mem01"},
+      {"an empty name is a name", "", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LoadMachine(Names(c.fullyQualified, c.failOnCall));
+    std::wstring name = L"poison";
+    EXPECT_EQ(GetLocalComputerName(name), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(name, std::wstring(c.expected.begin(), c.expected.end()));
+  }
+}
+
+TEST(LocalComputerName, AsksTheSystemAtEveryCall) {
+  LoadMachine(Names("a.example.net", 0));
+  std::wstring name;
+  ASSERT_EQ(GetLocalComputerName(name), 0u);
+  EXPECT_EQ(name, L"a.example.net");
+  LoadMachine(Names("b.example.net", 0));
+  ASSERT_EQ(GetLocalComputerName(name), 0u);
+  EXPECT_EQ(name, L"b.example.net");
+}
+
+TEST(ComputerSystemClassName, IsTheClassOfTheComputerSystem) {
+  std::wstring name = L"poison";
+  GetComputerSystemClassName(name);
+  EXPECT_EQ(name, L"QZ_WinComputerSystem");
+}
+
+TEST(FullPath, CarriesTheServerOfTheComputerSystemClass) {
+  LoadMachine(Names("mem01.lab.example.net", 0));
+  qz::wbem::Repository::Instance().SetServerName(L"HOST");
+  DefineComputerSystemClass();
+  struct Case {
+    const WCHAR* nameSpace;
+    const WCHAR* relative;
+    const WCHAR* expected;
+  } cases[] = {
+      {L"root\\VXN", L"X", L"\\\\HOST\\root\\VXN:X"},
+      {L"root\\VXN", L"QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\",Tag=\"VXN:QZ_MemoryModule:0-3\"",
+       L"\\\\HOST\\root\\VXN:QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\",Tag=\"VXN:QZ_MemoryModule:0-3\""},
+      {L"root\\wmi", L"", L"\\\\HOST\\root\\wmi:"},
+  };
+  for (const Case& c : cases) {
+    std::wstring path = L"poison";
+    MakeFullPath(c.nameSpace, c.relative, path);
+    EXPECT_EQ(path, c.expected);
+  }
+}
+
+TEST(FullPath, WithoutTheComputerSystemClassTheServerIsEmpty) {
+  RemoveComputerSystemClass();
+  std::wstring path = L"poison";
+  MakeFullPath(L"root\\VXN", L"X", path);
+  EXPECT_EQ(path, L"\\\\\\root\\VXN:X");
+}
+
+TEST(ComputerSystemReference, NamesTheClassPathAndTheComputer) {
+  LoadMachine(Names("mem01.lab.example.net", 0));
+  qz::wbem::Repository::Instance().SetServerName(L"HOST");
+  DefineComputerSystemClass();
+  std::wstring reference = L"poison";
+  EXPECT_EQ(GetComputerSystemReference(reference), WBEM_S_NO_ERROR);
+  EXPECT_EQ(reference,
+            L"\\\\HOST\\root\\VXN:QZ_WinComputerSystem.CreationClassName=\"QZ_WinComputerSystem\","
+            L"Name=\"mem01.lab.example.net\"");
+}
+
+TEST(ComputerSystemReference, WithoutTheClassFailsEmpty) {
+  RemoveComputerSystemClass();
+  std::wstring reference = L"poison";
+  EXPECT_EQ(GetComputerSystemReference(reference), WBEM_E_FAILED);
+  EXPECT_EQ(reference, L"");
+}
+
+}  // namespace
