@@ -264,3 +264,34 @@ TEST(SmbiosTableWalk, LookupsStayFastOnAThousandDevices) {
 }
 
 }  // namespace
+
+TEST(SmbiosTableLoad, FromWmiWhenTheHealthDriverIsAbsent) {
+  struct Case {
+    const char* name;
+    std::string machine;
+    bool loads;
+  } cases[] = {
+      {"no driver", std::string("{") + kTwoDevices + "}", true},
+      // The physical-memory source needs \\.\VrlHlth; \\.\MQZ alone does not provide it.
+      {"primary device only", std::string(R"({"driver": {"secondaryDevice": false}, )") + kTwoDevices + "}", true},
+      {"no driver and no SMBIOS", R"({"smbios": {"present": false}})", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoadMachine(c.machine);
+    EXPECT_EQ(g_SmbiosTable.LoadTable(), c.loads);
+    EXPECT_EQ(Type17Handles(), (c.loads ? std::vector<WORD>{17, 18} : std::vector<WORD>{}));
+  }
+}
+
+TEST(SmbiosTableLoad, WmiTableLongerThanASixteenBitLengthIsWalkedOnlyThatFar) {
+  // 2,000 devices of 0x28 + 2 bytes, then the end structure: 84,006 bytes. The length is kept in
+  // 16 bits, so 84,006 - 65,536 = 18,470 bytes are walked: 439 whole devices.
+  std::string devices;
+  for (int i = 0; i < 2000; ++i) devices += std::string(i ? "," : "") + R"({"handle": )" + std::to_string(i + 1) + "}";
+  LoadMachine(R"({"smbios": {"version": "2.8", "devices": [)" + devices + "]}}");
+  ASSERT_TRUE(g_SmbiosTable.LoadTable());
+  std::vector<WORD> handles = Type17Handles();
+  ASSERT_EQ(handles.size(), 439u);
+  EXPECT_EQ(handles.back(), 439);
+}
