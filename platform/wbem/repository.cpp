@@ -7,6 +7,9 @@
 #include <mutex>
 
 #include "kernel32/text.h"
+#include "machine/machine.h"
+#include "machine/providers.h"
+#include "wbem/provider.h"
 
 namespace qz::wbem {
 namespace {
@@ -29,6 +32,32 @@ constexpr SystemClassRow kSystemClasses[] = {
            .AddProperty(L"ProviderName", CIM_STRING);
      }},
     {L"__NAMESPACE", L"__SystemClass", [](ClassBuilder& b) { b.AddKey(L"Name", CIM_STRING); }},
+    // What binds a class to the COM server that provides its instances.
+    {L"__Provider", L"__SystemClass",
+     [](ClassBuilder& b) { b.ClassQualifier(L"abstract", true, 0).AddKey(L"Name", CIM_STRING); }},
+    {L"__Win32Provider", L"__Provider",
+     [](ClassBuilder& b) {
+       b.AddProperty(L"CLSID", CIM_STRING)
+           .AddProperty(L"ClientLoadableCLSID", CIM_STRING)
+           .AddProperty(L"HostingModel", CIM_STRING)
+           .AddProperty(L"PerUserInitialization", CIM_BOOLEAN)
+           .AddProperty(L"PerLocaleInitialization", CIM_BOOLEAN)
+           .AddProperty(L"Pure", CIM_BOOLEAN);
+     }},
+    {L"__ProviderRegistration", L"__SystemClass",
+     [](ClassBuilder& b) {
+       b.ClassQualifier(L"abstract", true, 0).AddKey(L"Provider", CIM_REFERENCE, L"__Win32Provider");
+     }},
+    {L"__ObjectProviderRegistration", L"__ProviderRegistration",
+     [](ClassBuilder& b) {
+       b.ClassQualifier(L"abstract", true, 0)
+           .AddProperty(L"SupportsGet", CIM_BOOLEAN)
+           .AddProperty(L"SupportsPut", CIM_BOOLEAN)
+           .AddProperty(L"SupportsDelete", CIM_BOOLEAN)
+           .AddProperty(L"SupportsEnumeration", CIM_BOOLEAN)
+           .AddProperty(L"QuerySupportLevels", CIM_STRING | CIM_FLAG_ARRAY);
+     }},
+    {L"__InstanceProviderRegistration", L"__ObjectProviderRegistration", [](ClassBuilder&) {}},
 };
 
 std::wstring LocalServerName() {
@@ -45,7 +74,13 @@ std::wstring LocalServerName() {
 }  // namespace
 
 Repository& Repository::Instance() {
-  static Repository* repository = new Repository;  // lives as long as the process, past static destruction
+  // Lives as long as the process, past static destruction. The managed machine's own classes are
+  // there from the start, as the other software of a server would have put them.
+  static Repository* repository = [] {
+    auto* created = new Repository;
+    machine::InstallMachineClasses(*created);
+    return created;
+  }();
   return *repository;
 }
 
@@ -144,7 +179,7 @@ HRESULT Repository::PutClassLocked(Namespace& space, const ClassDef& def, LONG f
   }
   auto stored = std::make_shared<ClassDef>(def);
   stored->nameSpace = space.name;
-  stored->server = m_Server;
+  stored->server = ServerNameLocked();
   for (auto& existing : space.classes) {
     if (!EqualNames(existing->name, def.name)) continue;
     if (mode == WBEM_FLAG_CREATE_ONLY) return WBEM_E_ALREADY_EXISTS;
@@ -186,6 +221,14 @@ HRESULT Repository::DeleteClass(std::wstring_view nameSpace, std::wstring_view c
     if (!remove) kept.push_back(std::move(existing));
   }
   space->classes = std::move(kept);
+  // Static instances go with their class.
+  std::vector<StaticInstance> instances;
+  for (StaticInstance& instance : space->instances) {
+    bool classKept = false;
+    for (const auto& cls : space->classes) classKept = classKept || EqualNames(cls->name, instance.className);
+    if (classKept) instances.push_back(std::move(instance));
+  }
+  space->instances = std::move(instances);
   return found ? WBEM_S_NO_ERROR : WBEM_E_NOT_FOUND;
 }
 
@@ -225,12 +268,95 @@ std::vector<std::shared_ptr<const ClassDef>> Repository::Classes(std::wstring_vi
 
 std::wstring Repository::ServerName() const {
   std::shared_lock<std::shared_mutex> guard(m_Lock);
-  return m_Server;
+  return ServerNameLocked();
+}
+
+std::wstring Repository::ServerNameLocked() const {
+  if (m_ServerFixed) return m_Server;
+  // The managed machine's NetBIOS name, as it is when a class is stored.
+  std::wstring name = FromUtf8(machine::Current()->names.netBios);
+  for (wchar_t& c : name) c = static_cast<wchar_t>(std::towupper(c));
+  return name.empty() ? m_Server : name;
 }
 
 void Repository::SetServerName(std::wstring name) {
   std::unique_lock<std::shared_mutex> guard(m_Lock);
   m_Server = std::move(name);
+  m_ServerFixed = true;
+}
+
+}  // namespace qz::wbem
+
+namespace qz::wbem {
+namespace {
+
+// Serves the static instances that the MOF compiler stored for a class.
+class StaticInstanceProvider : public InstanceProvider {
+ public:
+  HRESULT Enumerate(const ClassDef& cls, IWbemContext*, ObjectStream* out) override {
+    for (CComPtr<IWbemClassObject>& instance : Repository::Instance().Instances(cls.nameSpace, cls.name)) {
+      TimedObject entry;
+      entry.object = instance;
+      out->push_back(std::move(entry));
+    }
+    return WBEM_S_NO_ERROR;
+  }
+};
+
+}  // namespace
+
+HRESULT Repository::PutStaticInstance(std::wstring_view nameSpace, IWbemClassObject* instance) {
+  if (!instance) return WBEM_E_INVALID_PARAMETER;
+  std::shared_ptr<const ClassDef> def = ClassObject::DefinitionOf(instance);
+  CComVariant genus;
+  if (!def || FAILED(instance->Get(L"__GENUS", 0, &genus, nullptr, nullptr)) || genus.vt != VT_I4 ||
+      genus.lVal != WBEM_GENUS_INSTANCE)
+    return WBEM_E_INVALID_OBJECT;
+  // The copy is made from the namespace's own class, so that it reports this namespace and server.
+  std::shared_ptr<const ClassDef> stored = FindClass(nameSpace, def->name);
+  if (!stored) return HasNamespace(nameSpace) ? WBEM_E_INVALID_CLASS : WBEM_E_INVALID_NAMESPACE;
+  CComPtr<IWbemClassObject> copy;
+  HRESULT hr = ClassObject::Create(stored, true, &copy);
+  if (FAILED(hr)) return hr;
+  for (const PropertyDef& property : def->properties) {
+    CComVariant value;
+    if (FAILED(instance->Get(property.name.c_str(), 0, &value, nullptr, nullptr))) continue;
+    if (value.vt == VT_EMPTY || value.vt == VT_NULL) continue;
+    hr = copy->Put(property.name.c_str(), 0, &value, 0);
+    if (FAILED(hr)) return hr;
+  }
+  CComVariant path;
+  if (FAILED(copy->Get(L"__RELPATH", 0, &path, nullptr, nullptr)) || path.vt != VT_BSTR) return WBEM_E_ILLEGAL_NULL;
+  {
+    std::unique_lock<std::shared_mutex> guard(m_Lock);
+    Namespace* space = FindNamespaceLocked(nameSpace);
+    if (!space) return WBEM_E_INVALID_NAMESPACE;
+    bool replaced = false;
+    for (StaticInstance& existing : space->instances) {
+      if (!EqualNames(existing.relativePath, path.bstrVal)) continue;
+      existing.object = copy;
+      replaced = true;
+    }
+    if (!replaced) space->instances.push_back(StaticInstance{stored->name, path.bstrVal, copy});
+  }
+  // Only the process's repository is served; another one (a test's) keeps its instances to itself.
+  if (this == &Instance() && !FindInstanceProvider(nameSpace, stored->name))
+    RegisterInstanceProvider(nameSpace, stored->name, std::make_shared<StaticInstanceProvider>());
+  return WBEM_S_NO_ERROR;
+}
+
+std::vector<CComPtr<IWbemClassObject>> Repository::Instances(std::wstring_view nameSpace,
+                                                             std::wstring_view className) const {
+  std::vector<CComPtr<IWbemClassObject>> found;
+  std::shared_lock<std::shared_mutex> guard(m_Lock);
+  const Namespace* space = FindNamespaceLocked(nameSpace);
+  if (!space) return found;
+  for (const StaticInstance& instance : space->instances) {
+    if (!EqualNames(instance.className, className)) continue;
+    CComPtr<IWbemClassObject> copy;
+    if (SUCCEEDED(instance.object->Clone(&copy))) found.push_back(copy);
+  }
+  return found;
 }
 
 }  // namespace qz::wbem

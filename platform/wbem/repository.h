@@ -57,25 +57,44 @@ class Repository {
   std::vector<std::shared_ptr<const ClassDef>> Classes(std::wstring_view nameSpace, std::wstring_view superclass = {},
                                                        bool deep = true) const;
 
-  // The server name that classes and instances report in __SERVER: the local computer's
-  // NetBIOS-style name (the host name up to its first dot, in upper case).
+  // Stores a copy of an instance as a static instance of its class (as the MOF compiler's
+  // "instance of" does); one with the same keys is replaced. Classes that have static instances
+  // are served by a built-in instance provider unless another provider serves them.
+  // WBEM_E_INVALID_PARAMETER for a null object, WBEM_E_INVALID_OBJECT for a class object or an
+  // object of another service, WBEM_E_INVALID_NAMESPACE, WBEM_E_INVALID_CLASS when its class is not
+  // in the namespace, WBEM_E_ILLEGAL_NULL when a key has no value.
+  HRESULT PutStaticInstance(std::wstring_view nameSpace, IWbemClassObject* instance);
+  // Copies of the static instances of exactly that class, in the order they were first stored.
+  std::vector<CComPtr<IWbemClassObject>> Instances(std::wstring_view nameSpace, std::wstring_view className) const;
+
+  // The server name that classes stored from now on (and their instances) report in __SERVER: the
+  // managed machine's NetBIOS name in upper case (the host name up to its first dot when the
+  // machine has none), unless SetServerName fixed another.
   std::wstring ServerName() const;
   void SetServerName(std::wstring name);
 
  private:
+  struct StaticInstance {
+    std::wstring className;
+    std::wstring relativePath;  // identifies the instance by its keys
+    CComPtr<IWbemClassObject> object;
+  };
   struct Namespace {
     std::wstring name;
     std::vector<std::shared_ptr<const ClassDef>> classes;
+    std::vector<StaticInstance> instances;
   };
   static std::wstring Key(std::wstring_view name);
   Namespace* FindNamespaceLocked(std::wstring_view name);
   const Namespace* FindNamespaceLocked(std::wstring_view name) const;
   HRESULT CreateNamespaceLocked(const std::wstring& name);
   HRESULT PutClassLocked(Namespace& space, const ClassDef& def, LONG flags);
+  std::wstring ServerNameLocked() const;
 
   mutable std::shared_mutex m_Lock;
   std::map<std::wstring, Namespace> m_Namespaces;  // by upper-case name
   std::wstring m_Server;
+  bool m_ServerFixed = false;
 };
 
 // The IWbemServices of a namespace of the repository: WBEM_E_INVALID_NAMESPACE when there is none.

@@ -1,0 +1,76 @@
+// The computer's names come from the managed machine, with Windows' buffer rules and the machine's
+// injected failure.
+#include <gtest/gtest.h>
+#include <qzplatform.h>
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+void Load(const char* names) {
+  char error[256] = {};
+  std::string text = std::string(R"({"name": "names", "names": )") + names + "}";
+  ASSERT_TRUE(QzLoadMachineText(text.c_str(), "names.json", error, sizeof error)) << error;
+}
+
+TEST(ComputerName, EachFormatGivesItsName) {
+  Load(R"({"dnsFullyQualified": "mem01.lab.example.net", "dnsHostname": "mem01", "netBios": "MEM01"})");
+  struct Case {
+    COMPUTER_NAME_FORMAT format;
+    const wchar_t* name;
+  } cases[] = {
+      {ComputerNameNetBIOS, L"MEM01"},
+      {ComputerNameDnsHostname, L"mem01"},
+      {ComputerNameDnsDomain, L"lab.example.net"},
+      {ComputerNameDnsFullyQualified, L"mem01.lab.example.net"},
+      {ComputerNamePhysicalDnsFullyQualified, L"mem01.lab.example.net"},
+  };
+  for (const Case& c : cases) {
+    wchar_t buffer[64];
+    DWORD size = 64;
+    ASSERT_TRUE(GetComputerNameExW(c.format, buffer, &size)) << c.format;
+    EXPECT_EQ(std::wstring(buffer), c.name);
+    EXPECT_EQ(size, wcslen(c.name)) << "the length without the terminator";
+  }
+}
+
+TEST(ComputerName, ShortBufferAsksForTheSizeWithTheTerminator) {
+  Load(R"({"dnsFullyQualified": "mem01.lab.example.net", "dnsHostname": "mem01", "netBios": "MEM01"})");
+  wchar_t buffer[21];
+  DWORD size = 21;  // one short: 21 characters and the terminator need 22
+  wmemset(buffer, L'x', 21);
+  SetLastError(0);
+  EXPECT_FALSE(GetComputerNameExW(ComputerNameDnsFullyQualified, buffer, &size));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+  EXPECT_EQ(size, 22u);
+  EXPECT_EQ(buffer[0], L'x') << "nothing written";
+  size = 0;
+  EXPECT_FALSE(GetComputerNameExW(ComputerNameNetBIOS, nullptr, &size));
+  EXPECT_EQ(size, 6u);
+  size = 3;
+  EXPECT_FALSE(GetComputerNameW(buffer, &size));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUFFER_OVERFLOW));
+  EXPECT_EQ(size, 6u);
+  EXPECT_FALSE(GetComputerNameExW(ComputerNameMax, buffer, &size));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_FALSE(GetComputerNameExW(ComputerNameNetBIOS, buffer, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST(ComputerName, FailsOnlyOnTheConfiguredCall) {
+  Load(R"({"dnsFullyQualified": "a.b", "dnsHostname": "a", "netBios": "A", "failOnCall": 2})");
+  wchar_t buffer[16];
+  std::vector<bool> results;
+  for (int call = 1; call <= 4; ++call) {
+    DWORD size = 16;
+    results.push_back(GetComputerNameExW(ComputerNameDnsHostname, buffer, &size));
+  }
+  EXPECT_EQ(results, (std::vector<bool>{true, false, true, true}));
+  Load(R"({"dnsFullyQualified": "a.b", "dnsHostname": "a", "netBios": "A", "failOnCall": 1})");
+  DWORD size = 16;
+  EXPECT_FALSE(GetComputerNameExW(ComputerNameNetBIOS, buffer, &size)) << "a new machine counts afresh";
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+}
+
+}  // namespace

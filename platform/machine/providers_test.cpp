@@ -1,0 +1,112 @@
+// The machine's own WMI classes as a client reads them: what each instance holds, and how the
+// machine description shapes them.
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <qzplatform.h>
+#include <wbemidl.h>
+#include <atlbase.h>
+
+#include <string>
+#include <vector>
+
+#include "machine/machine.h"
+
+namespace {
+
+class MachineClasses : public testing::Test {
+ protected:
+  void Load(const std::string& json) {
+    char error[256] = {};
+    ASSERT_TRUE(QzLoadMachineText(json.c_str(), "classes.json", error, sizeof error)) << error;
+  }
+
+  std::vector<CComPtr<IWbemClassObject>> Query(const wchar_t* nameSpace, const wchar_t* query) {
+    std::vector<CComPtr<IWbemClassObject>> objects;
+    CComPtr<IWbemLocator> locator;
+    EXPECT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                               reinterpret_cast<void**>(&locator)),
+              S_OK);
+    CComPtr<IWbemServices> services;
+    EXPECT_EQ(locator->ConnectServer(CComBSTR(nameSpace), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services), S_OK);
+    CComPtr<IEnumWbemClassObject> enumerator;
+    EXPECT_EQ(services->ExecQuery(CComBSTR(L"WQL"), CComBSTR(query), WBEM_FLAG_FORWARD_ONLY, nullptr, &enumerator), S_OK);
+    if (!enumerator) return objects;
+    for (;;) {
+      CComPtr<IWbemClassObject> object;
+      ULONG returned = 0;
+      enumerator->Next(static_cast<LONG>(WBEM_INFINITE), 1, &object, &returned);
+      if (!returned) break;
+      objects.push_back(object);
+    }
+    return objects;
+  }
+
+  static std::wstring Text(IWbemClassObject* object, const wchar_t* name) {
+    CComVariant value;
+    if (FAILED(object->Get(name, 0, &value, nullptr, nullptr)) || value.vt != VT_BSTR) return L"(none)";
+    return value.bstrVal;
+  }
+};
+
+TEST_F(MachineClasses, DataStoreStatusFollowsTheDescription) {
+  Load(R"({"name": "a", "dataStore": {"present": true, "dataAvailable": false}})");
+  auto status = Query(L"root\\wmi", L"SELECT * FROM DataStoreStatus");
+  ASSERT_EQ(status.size(), 1u);
+  CComVariant available;
+  ASSERT_EQ(status[0]->Get(L"DataAvailable", 0, &available, nullptr, nullptr), S_OK);
+  EXPECT_EQ(available.vt, VT_BOOL);
+  EXPECT_EQ(available.boolVal, VARIANT_FALSE);
+  Load(R"({"name": "b", "dataStore": {"present": false}})");
+  EXPECT_TRUE(Query(L"root\\wmi", L"SELECT * FROM DataStoreStatus").empty());
+}
+
+TEST_F(MachineClasses, RawSmbiosTableCarriesTheWholeTable) {
+  Load(R"({"name": "t", "smbios": {"version": "2.8", "devices": [{"deviceLocator": "DIMM 1", "size": 8192}]}})");
+  std::shared_ptr<const qz::machine::Machine> machine = qz::machine::Current();
+  auto tables = Query(L"root\\wmi", L"SELECT Size, SMBiosData FROM MSSmBios_RawSMBiosTables");
+  ASSERT_EQ(tables.size(), 1u);
+  CComVariant size, data;
+  ASSERT_EQ(tables[0]->Get(L"Size", 0, &size, nullptr, nullptr), S_OK);
+  EXPECT_EQ(size.vt, VT_I4);
+  EXPECT_EQ(static_cast<size_t>(size.lVal), machine->smbios.table.size());
+  ASSERT_EQ(tables[0]->Get(L"SMBiosData", 0, &data, nullptr, nullptr), S_OK);
+  ASSERT_EQ(data.vt, VT_ARRAY | VT_UI1);
+  BYTE* bytes = nullptr;
+  ASSERT_EQ(SafeArrayAccessData(data.parray, reinterpret_cast<void**>(&bytes)), S_OK);
+  EXPECT_EQ(std::vector<BYTE>(bytes, bytes + size.lVal), machine->smbios.table);
+  SafeArrayUnaccessData(data.parray);
+  CComVariant major;
+  EXPECT_EQ(tables[0]->Get(L"SmbiosMajorVersion", 0, &major, nullptr, nullptr), WBEM_E_NOT_FOUND) << "not selected";
+}
+
+TEST_F(MachineClasses, JournalEntriesAreNumberedInOrder) {
+  Load(R"({"name": "j", "journal": [{"severity": 2, "rawData": "00"},
+                                     {"severity": 5, "rawData": "0102030405", "description": "Memory failure"}]})");
+  auto entries = Query(L"root\\VXN", L"SELECT * FROM QZ_CommonLogEntry WHERE Severity > 3");
+  ASSERT_EQ(entries.size(), 1u);
+  CComVariant record;
+  entries[0]->Get(L"RecordNumber", 0, &record, nullptr, nullptr);
+  EXPECT_EQ(record.lVal, 2);
+  EXPECT_EQ(Text(entries[0], L"Description"), L"Memory failure");
+  EXPECT_EQ(Text(entries[0], L"__RELPATH"), L"QZ_CommonLogEntry.RecordNumber=2");
+}
+
+TEST_F(MachineClasses, ComputerSystemAndChassisNameTheMachine) {
+  Load(R"({"name": "Lab server", "names": {"dnsFullyQualified": "mem01.lab.example.net", "dnsHostname": "mem01",
+           "netBios": "mem01"}, "chassis": [{"tag": "Chassis 0"}, {"tag": "Chassis 1", "computerSystem": "other"}]})");
+  auto systems = Query(L"root\\VXN", L"SELECT * FROM QZ_WinComputerSystem");
+  ASSERT_EQ(systems.size(), 1u);
+  EXPECT_EQ(Text(systems[0], L"__PATH"),
+            L"\\\\MEM01\\root\\VXN:QZ_WinComputerSystem.CreationClassName=\"QZ_WinComputerSystem\","
+            L"Name=\"mem01.lab.example.net\"");
+  auto classes = Query(L"root\\VXN", L"SELECT * FROM meta_class WHERE __CLASS = \"QZ_WinComputerSystem\"");
+  ASSERT_EQ(classes.size(), 1u);
+  EXPECT_EQ(Text(classes[0], L"__SERVER"), L"MEM01");
+  auto chassis = Query(L"root\\VXN", L"SELECT * FROM QZ_ComputerSystemChassis");
+  ASSERT_EQ(chassis.size(), 2u);
+  EXPECT_EQ(Text(chassis[0], L"__RELPATH"), L"QZ_ComputerSystemChassis.CreationClassName=\"QZ_ComputerSystemChassis\",Tag=\"Chassis 0\"");
+  EXPECT_EQ(Text(chassis[1], L"ComputerSystemName"), L"other");
+}
+
+}  // namespace
