@@ -1,0 +1,59 @@
+// The platform probe's system-wide mutex: a probe waits while another holder has it, and
+// concurrent probes take turns.
+#include "sources/PlatformProbe.h"
+
+#include <gtest/gtest.h>
+#include <qzplatform.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// A probe waits while anyone, in any process, holds Global\wmi_QZMemAmpChecker.
+TEST(PlatformProbeMutex, ProbeWaitsForTheSystemWideMutex) {
+  EXPECT_EQ(g_MemAmpChecker.Mutex().Name(), L"Global\\wmi_QZMemAmpChecker");
+  char error[512] = "";
+  ASSERT_TRUE(QzLoadMachineText(R"({"driver": {"configuration": {"socketsPerBoard": 8, "boardCount": 2}}})", "test",
+                                error, sizeof(error)))
+      << error;
+  HANDLE held = CreateMutexW(nullptr, TRUE, L"Global\\wmi_QZMemAmpChecker");
+  ASSERT_NE(held, nullptr);
+  std::atomic<bool> done{false};
+  std::thread prober([&done] {
+    g_MemAmpChecker.ProbePlatform();
+    done = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(done.load());
+  ReleaseMutex(held);
+  prober.join();
+  EXPECT_TRUE(done.load());
+  EXPECT_TRUE(g_bHealthDriverPresent);
+  CloseHandle(held);
+}
+
+// Probes on several threads write the flags one at a time (the thread sanitizer sees any overlap).
+TEST(PlatformProbeMutex, ConcurrentProbesAgree) {
+  char error[512] = "";
+  ASSERT_TRUE(QzLoadMachineText(R"({"driver": {"configuration": {"socketsPerBoard": 8, "boardCount": 2},
+                                             "processorBoards": true}})",
+                                "test", error, sizeof(error)))
+      << error;
+  std::vector<std::thread> probers;
+  for (int t = 0; t < 4; ++t) {
+    probers.emplace_back([] {
+      for (int i = 0; i < 25; ++i) g_MemAmpChecker.ProbePlatform();
+    });
+  }
+  for (std::thread& prober : probers) prober.join();
+  EXPECT_TRUE(g_bHealthDriverPresent);
+  EXPECT_TRUE(g_bAmpStatusValid);
+  EXPECT_TRUE(g_bProcessorBoardMemory);
+  EXPECT_TRUE(g_bDriverMemoryData);
+}
+
+}  // namespace
