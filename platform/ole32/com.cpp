@@ -49,11 +49,18 @@ constexpr DWORD kModelMask = COINIT_APARTMENTTHREADED;
 
 // A server module loaded for a registered class; loaded once, kept until CoFreeUnusedLibraries
 // finds it unused.
+// A module's DllMain, told of its loading (reason 1) and unloading (reason 0) as Windows does.
+using DllMainFunction = BOOL (*)(HINSTANCE, DWORD, LPVOID);
+constexpr DWORD kProcessDetach = 0;
+constexpr DWORD kProcessAttach = 1;
+
 struct LoadedServer {
   std::string path;
   void* handle = nullptr;
+  HINSTANCE instance = nullptr;  // the module's load address
   LPFNGETCLASSOBJECT getClassObject = nullptr;
   LPFNCANUNLOADNOW canUnloadNow = nullptr;
+  DllMainFunction dllMain = nullptr;
 };
 
 // Held while a module is loaded, asked for a class object or unloaded, so that no module is
@@ -137,6 +144,15 @@ HRESULT LoadServer(const std::wstring& module, LoadedServer** server) {
     dlclose(handle);
     return CO_E_ERRORINDLL;
   }
+  loaded.dllMain = reinterpret_cast<DllMainFunction>(dlsym(handle, "DllMain"));
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(loaded.getClassObject), &info) && info.dli_fbase)
+    loaded.instance = static_cast<HINSTANCE>(info.dli_fbase);
+  // A module whose initialisation fails is not loaded, as LoadLibrary refuses it.
+  if (loaded.dllMain && !loaded.dllMain(loaded.instance, kProcessAttach, nullptr)) {
+    dlclose(handle);
+    return HRESULT_FROM_WIN32(ERROR_DLL_INIT_FAILED);
+  }
   Servers().push_back(loaded);
   *server = &Servers().back();
   return S_OK;
@@ -166,6 +182,7 @@ void FreeUnusedInprocServers() {
       continue;
     }
     void* handle = server.handle;
+    if (server.dllMain) server.dllMain(server.instance, kProcessDetach, nullptr);
     servers.erase(servers.begin() + static_cast<std::ptrdiff_t>(i));
     dlclose(handle);
   }

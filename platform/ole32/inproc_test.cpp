@@ -72,6 +72,26 @@ TEST(InprocActivation, RegisteredServerIsLoadedOnceAndUnloadedWhenUnused) {
   EXPECT_FALSE(ModuleLoaded(QZ_TEST_SERVER_MODULE));
 }
 
+TEST(InprocActivation, DllMainHearsLoadAndUnloadAndCanRefuseTheLoad) {
+  RegisterServer(CLSID_TestServerProbe, Wide(QZ_TEST_SERVER_MODULE));
+  unsetenv("QZ_TEST_SERVER_EVENTS");
+  setenv("QZ_TEST_SERVER_REFUSE", "1", 1);
+  IClassFactory* factory = nullptr;
+  EXPECT_EQ(CoGetClassObject(CLSID_TestServerProbe, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                             reinterpret_cast<void**>(&factory)),
+            HRESULT_FROM_WIN32(ERROR_DLL_INIT_FAILED));
+  EXPECT_EQ(factory, nullptr);
+  EXPECT_FALSE(ModuleLoaded(QZ_TEST_SERVER_MODULE));
+  unsetenv("QZ_TEST_SERVER_REFUSE");
+  ASSERT_EQ(CoGetClassObject(CLSID_TestServerProbe, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                             reinterpret_cast<void**>(&factory)),
+            S_OK);
+  factory->Release();
+  CoFreeUnusedLibraries();
+  const char* events = getenv("QZ_TEST_SERVER_EVENTS");
+  EXPECT_STREQ(events, "attach,attach,detach") << "no detach for the load that was refused";
+}
+
 TEST(InprocActivation, WindowsPathOfTheModuleIsMappedIntoTheSystemRoot) {
   const std::wstring module = L"%SystemRoot%\\system32\\wbem\\QzTestServer.dll";
   std::optional<std::string> mapped = qz::MapWindowsPath(L"C:\\Windows\\system32\\wbem\\QzTestServer.dll");

@@ -3,6 +3,8 @@
 #include <objbase.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <string>
 
 #include "ole32/testserver/TestServer.h"
 
@@ -78,4 +80,16 @@ extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObject(REFC
 
 extern "C" __attribute__((visibility("default"))) HRESULT DllCanUnloadNow() {
   return g_Objects == 0 && g_Locks == 0 ? S_OK : S_FALSE;
+}
+
+// Records each call in QZ_TEST_SERVER_EVENTS ("attach", "detach", comma-separated) and refuses to
+// load while QZ_TEST_SERVER_REFUSE is set.
+extern "C" __attribute__((visibility("default"))) BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  const char* previous = getenv("QZ_TEST_SERVER_EVENTS");
+  std::string events = previous ? previous : "";
+  if (!events.empty()) events += ",";
+  events += reason == 1 ? "attach" : reason == 0 ? "detach" : "other";
+  if (!instance) events += "(no instance)";
+  setenv("QZ_TEST_SERVER_EVENTS", events.c_str(), 1);
+  return reason == 1 && getenv("QZ_TEST_SERVER_REFUSE") ? FALSE : TRUE;
 }
