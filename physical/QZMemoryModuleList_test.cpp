@@ -1,0 +1,500 @@
+// The memory module list on both of its paths: the bundled servers record by record, the SMBIOS
+// size, form-factor and memory-type rules, the driver's status table and board numbering, and what a
+// failing source leaves.
+#include "physical/QZMemoryModuleList.h"
+
+#include <gtest/gtest.h>
+#include <qzplatform.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "logical/ComputerSystem.h"
+#include "sources/HealthDriver.h"
+#include "support/CommonLog.h"
+#include "tests/support/SystemFixture.h"
+#include "wbem/repository.h"
+
+namespace {
+
+const std::wstring kOk = L"Memory module status: OK";
+const std::wstring kUnknown = L"Memory module status: Unknown";
+const std::wstring kDegraded = L"Memory module status: Degraded";
+const std::wstring kPreFailure =
+    L"Memory module status: Correctable error threshold for pre-failure warranty has been exceeded";
+const std::wstring kNotInUse = L"Memory module status: Memory present but not in use";
+const std::wstring kBadConfiguration = L"Memory module status: Bad memory configuration";
+const std::wstring kNotPresent = L"Memory module status: Memory not present";
+
+constexpr ULONGLONG kGiB = 1ull << 30;
+
+class MemoryModuleList : public qztest::SystemTest {
+ protected:
+  void SetUp() override { ResetSources(); }
+  void TearDown() override {
+    ResetSources();
+    qztest::SystemTest::TearDown();
+  }
+  // Every machine starts as the module does at load: nothing probed, no table held.
+  static void ResetSources() {
+    g_bHealthDriverPresent = false;
+    g_bAmpStatusValid = false;
+    g_bProcessorBoardMemory = false;
+    g_bDriverMemoryData = false;
+    g_SmbiosTable.Unload();
+  }
+  void LoadText(const std::string& json) {
+    ResetSources();
+    char error[512] = {};
+    ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
+    DefineComputerSystemClass();
+  }
+  void LoadFile(const char* name) {
+    ResetSources();
+    char error[512] = {};
+    ASSERT_TRUE(QzLoadMachine((std::string(QZ_MACHINES_DIR) + "/" + name).c_str(), error, sizeof error)) << error;
+    DefineComputerSystemClass();
+  }
+  // The class carries the server of the machine that is current when it is put, and the lists'
+  // paths take their server from it.
+  static void DefineComputerSystemClass() {
+    qz::wbem::Repository& repository = qz::wbem::Repository::Instance();
+    repository.CreateNamespace(L"root\\VXN");
+    const auto def = qz::wbem::ClassBuilder(kComputerSystemClass)
+                         .AddKey(L"CreationClassName", CIM_STRING)
+                         .AddKey(L"Name", CIM_STRING)
+                         .Build();
+    ASSERT_TRUE(def);
+    ASSERT_EQ(repository.PutClass(L"root\\VXN", *def), WBEM_S_NO_ERROR);
+  }
+  // Rebuilds the list and returns its tags in order.
+  std::vector<std::wstring> Build() {
+    EXPECT_NE(list.Update(nullptr), 0u);
+    std::vector<std::wstring> tags;
+    for (DWORD i = 0; i < list.GetCount(); ++i) tags.push_back(list.GetAt(i)->GetTag());
+    return tags;
+  }
+  const CQZMemoryModule* Find(const std::wstring& tag) {
+    for (DWORD i = 0; i < list.GetCount(); ++i)
+      if (list.GetAt(i)->GetTag() == tag) return list.GetAt(i);
+    return nullptr;
+  }
+
+  CQZMemoryModuleList list;
+};
+
+// One module as the list should hold it.
+struct Expected {
+  std::wstring tag;
+  std::wstring caption;
+  std::optional<ULONGLONG> capacity;
+  WORD memoryType;
+  std::wstring partNumber;
+  std::wstring serialNumber;
+  std::wstring bankLabel;
+  DWORD speed;
+  DWORD maxSpeed;
+  std::vector<WORD> status;
+  std::vector<std::wstring> descriptions;
+  WORD health;
+  std::optional<DWORD> interleave;
+  DWORD row;
+  size_t spdSize;
+};
+
+void ExpectModule(const CQZMemoryModule& m, const Expected& e) {
+  SCOPED_TRACE(e.tag);
+  EXPECT_EQ(m.m_Tag, e.tag);
+  EXPECT_EQ(m.m_Caption, e.caption);
+  EXPECT_EQ(m.m_Description, e.caption);
+  EXPECT_EQ(m.m_ElementName, e.caption);
+  EXPECT_EQ(m.m_Name, e.caption);
+  EXPECT_EQ(m.Has(kModuleCapacity), e.capacity.has_value());
+  if (e.capacity) {
+    EXPECT_EQ(m.m_Capacity, *e.capacity);
+  }
+  EXPECT_EQ(m.m_FormFactor, 8);
+  EXPECT_EQ(m.m_MemoryType, e.memoryType);
+  EXPECT_EQ(m.m_PartNumber, e.partNumber);
+  EXPECT_EQ(m.m_SerialNumber, e.serialNumber);
+  EXPECT_EQ(m.m_BankLabel, e.bankLabel);
+  EXPECT_EQ(m.m_Manufacturer, L"Vexon");
+  EXPECT_EQ(m.m_Speed, e.speed);
+  EXPECT_EQ(m.m_MaxMemorySpeed, e.maxSpeed);
+  EXPECT_EQ(m.m_OperationalStatus, e.status);
+  EXPECT_EQ(m.m_StatusDescriptions, e.descriptions);
+  EXPECT_EQ(m.m_HealthState, e.health);
+  EXPECT_EQ(m.Has(kModuleInterleavePosition), e.interleave.has_value());
+  if (e.interleave) {
+    EXPECT_EQ(m.m_InterleavePosition, *e.interleave);
+  }
+  EXPECT_EQ(m.m_PositionInRow, e.row);
+  EXPECT_EQ(m.m_Spd.size(), e.spdSize);
+  EXPECT_EQ(m.m_DataWidth, 64);
+  EXPECT_EQ(m.m_TotalWidth, 72);
+  EXPECT_EQ(m.m_RemovalConditions, 3);
+  EXPECT_TRUE(m.m_IsSpeedInMhz);
+  EXPECT_EQ(m.m_PresentMask, 0xFFFFFFu & ~(e.capacity ? 0u : kModuleCapacity) &
+                                 ~(e.interleave ? 0u : kModuleInterleavePosition));
+}
+
+TEST_F(MemoryModuleList, DriverPathListsTheDefaultServerBoardBySocket) {
+  LoadFile("default.json");
+  const std::vector<std::wstring> tags = Build();
+  EXPECT_EQ(tags, (std::vector<std::wstring>{
+                      L"VXN:QZ_MemoryModule:1-1", L"VXN:QZ_MemoryModule:1-2", L"VXN:QZ_MemoryModule:1-3",
+                      L"VXN:QZ_MemoryModule:1-4", L"VXN:QZ_MemoryModule:1-5", L"VXN:QZ_MemoryModule:1-6",
+                      L"VXN:QZ_MemoryModule:2-1", L"VXN:QZ_MemoryModule:2-2", L"VXN:QZ_MemoryModule:2-3",
+                      L"VXN:QZ_MemoryModule:2-4", L"VXN:QZ_MemoryModule:2-5", L"VXN:QZ_MemoryModule:2-6"}));
+  EXPECT_TRUE(list.WatchesEvents());
+  ASSERT_EQ(tags.size(), 12u);
+  // Generated SMBIOS maps every module with partition row 0xFF and interleave position 0, which the
+  // driver path takes as they are.
+  ExpectModule(*list.GetAt(0), {L"VXN:QZ_MemoryModule:1-1", L"Physical Memory Module 1 on Memory Board 1", 8 * kGiB, 24,
+                                L"VX8G-R1333-D3", L"3A01C001", L"Board 1", 1333, 1333, {2}, {kOk}, 5, 0, 0xFF, 256});
+  ExpectModule(*list.GetAt(4), {L"VXN:QZ_MemoryModule:1-5", L"Physical Memory Module 5 on Memory Board 1", 4 * kGiB, 24,
+                                L"VX4G-R1333-D3", L"3A01C005", L"Board 1", 1333, 1333, {2}, {kOk}, 5, 0, 0xFF, 256});
+  ExpectModule(*list.GetAt(8), {L"VXN:QZ_MemoryModule:2-3", L"Physical Memory Module 3 on Memory Board 2", 8 * kGiB, 24,
+                                L"VX8G-R1333-D3", L"3A02C003", L"Board 2", 1333, 1333, {3, 5}, {kDegraded, kPreFailure},
+                                10, 0, 0xFF, 256});
+  const std::vector<BYTE> spdStart = {0x92, 0x10, 0x0b, 0x01, 0x03, 0x19, 0x00, 0x09,
+                                      0x03, 0x52, 0x01, 0x08, 0x0c, 0x00, 0x7e, 0x00, 0x00};
+  EXPECT_EQ(std::vector<BYTE>(list.GetAt(0)->m_Spd.begin(), list.GetAt(0)->m_Spd.begin() + 17), spdStart);
+  EXPECT_EQ(list.GetAt(11)->m_ObjectPath,
+            L"\\\\QZ-SERVER\\root\\VXN:QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\","
+            L"Tag=\"VXN:QZ_MemoryModule:2-6\"");
+}
+
+TEST_F(MemoryModuleList, SmbiosPathTakesHealthFromTheJournal) {
+  LoadFile("smbios-only.json");
+  const std::vector<std::wstring> tags = Build();
+  EXPECT_EQ(tags, (std::vector<std::wstring>{L"VXN:QZ_MemoryModule:1-1", L"VXN:QZ_MemoryModule:1-2",
+                                             L"VXN:QZ_MemoryModule:1-3", L"VXN:QZ_MemoryModule:2-1",
+                                             L"VXN:QZ_MemoryModule:2-2", L"VXN:QZ_MemoryModule:2-3"}));
+  ASSERT_EQ(tags.size(), 6u);
+  EXPECT_TRUE(list.WatchesEvents());
+  // DDR4 (26) lies past the memory-type table: Unknown.
+  ExpectModule(*list.GetAt(0), {L"VXN:QZ_MemoryModule:1-1", L"Physical Memory Module 1 on Processor Board 1", 8 * kGiB,
+                                0, L"VX8G-R2133-D4", L"7C01E001", L"Processor 1", 2133, 2133, {2}, {kOk}, 5, 1, 1, 0});
+  ExpectModule(*list.GetAt(4), {L"VXN:QZ_MemoryModule:2-2", L"Physical Memory Module 2 on Processor Board 2", 8 * kGiB,
+                                0, L"VX8G-R2133-D4", L"7C02E002", L"Processor 2", 2133, 2133, {3, 5},
+                                {kDegraded, kPreFailure}, 10, 2, 1, 0});
+  EXPECT_EQ(list.GetAt(5)->m_ObjectPath,
+            L"\\\\QZ-SMBIOS\\root\\VXN:QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\","
+            L"Tag=\"VXN:QZ_MemoryModule:2-3\"");
+}
+
+TEST_F(MemoryModuleList, ProcessorBoardsNameModuleFirstInTheCaptionAndBoardFirstInTheTag) {
+  LoadFile("processor-boards.json");
+  Build();
+  ASSERT_EQ(list.GetCount(), 8u);
+  const CQZMemoryModule* module = Find(L"VXN:QZ_MemoryModule:2-3");
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(module->m_Caption, L"Physical Memory Module 3 on Processor Board 2");
+  EXPECT_EQ(module->m_Capacity, 16 * kGiB);
+  EXPECT_EQ(module->m_Spd.size(), 256u);
+  EXPECT_EQ(module->m_BankLabel, L"Processor 2");
+}
+
+std::string SmbiosMachine(const std::string& devices, const std::string& journal = "[]") {
+  return R"({"driver": {"configuration": {"socketsPerBoard": 0, "boardCount": 0}},
+             "smbios": {"version": "2.8", "devices": [)" +
+         devices + R"(]}, "journal": )" + journal + "}";
+}
+
+TEST_F(MemoryModuleList, SmbiosSizeFormFactorAndMemoryTypeRules) {
+  struct Case {
+    const char* device;  // fields of one device on board 1, module 1
+    bool listed;
+    std::optional<ULONGLONG> capacity;
+    WORD formFactor;
+    WORD memoryType;
+  } cases[] = {
+      {R"("size": 0)", false, {}, 0, 0},
+      {R"("size": 32768)", false, {}, 0, 0},  // 0 KiB
+      {R"("size": 32767, "extendedSize": 40000)", true, 40000ull << 20, 8, 0},
+      {R"("size": 32767, "extendedSize": 2147483649)", true, 1ull << 20, 8, 0},  // bit 31 is not size
+      {R"("size": 33792)", true, 1ull << 20, 8, 0},                             // 0x8400: 1024 KiB
+      {R"("size": 65535)", true, {}, 8, 0},                                      // unknown size
+      {R"("size": 1024, "formFactor": 15)", true, 1ull << 30, 8, 0},
+      {R"("size": 1024, "formFactor": 3)", true, 1ull << 30, 2, 0},
+      {R"("size": 1024, "formFactor": 12)", true, 1ull << 30, 11, 0},
+      {R"("size": 1024, "formFactor": 13)", false, {}, 0, 0},  // SODIMM
+      {R"("size": 1024, "formFactor": 0)", false, {}, 0, 0},
+      {R"("size": 1024, "formFactor": 16)", false, {}, 0, 0},
+      {R"("size": 1024, "memoryType": 24)", true, 1ull << 30, 8, 24},
+      {R"("size": 1024, "memoryType": 20)", true, 1ull << 30, 8, 23},
+      {R"("size": 1024, "memoryType": 21)", true, 1ull << 30, 8, 0},
+      {R"("size": 1024, "memoryType": 23)", true, 1ull << 30, 8, 0},
+      {R"("size": 1024, "memoryType": 25)", true, 1ull << 30, 8, 25},
+      {R"("size": 1024, "memoryType": 30)", true, 1ull << 30, 8, 0},
+      {R"("size": 1024, "memoryType": 3)", true, 1ull << 30, 8, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.device);
+    LoadText(SmbiosMachine(std::string("{") + c.device + R"(, "oemBoard": 1, "oemModule": 1})"));
+    Build();
+    ASSERT_EQ(list.GetCount(), c.listed ? 1u : 0u);
+    if (!c.listed) continue;
+    const CQZMemoryModule& m = *list.GetAt(0);
+    EXPECT_EQ(m.Has(kModuleCapacity), c.capacity.has_value());
+    if (c.capacity) {
+      EXPECT_EQ(m.m_Capacity, *c.capacity);
+    }
+    EXPECT_EQ(m.m_FormFactor, c.formFactor);
+    EXPECT_EQ(m.m_MemoryType, c.memoryType);
+  }
+}
+
+TEST_F(MemoryModuleList, SmbiosFieldsNeedTheStructureToReachThem) {
+  const std::string strings =
+      R"("bankLocator": "Bank A", "manufacturer": "Vexon", "serialNumber": "S1", "partNumber": "P1",
+         "speed": 1600, "configuredSpeed": 1333, "size": 2048, "oemBoard": 3, "oemModule": 4)";
+  struct Case {
+    int length;
+    DWORD present;  // of the bits that depend on the length
+    DWORD speed;
+  } cases[] = {
+      {0x15, kModuleBankLabel, 0},
+      {0x17, kModuleBankLabel | kModuleMaxMemorySpeed, 0},
+      {0x19, kModuleBankLabel | kModuleMaxMemorySpeed | kModuleManufacturer | kModuleSerialNumber, 0},
+      {0x1B, kModuleBankLabel | kModuleMaxMemorySpeed | kModuleManufacturer | kModuleSerialNumber | kModulePartNumber, 0},
+      {0x22, kModuleBankLabel | kModuleMaxMemorySpeed | kModuleManufacturer | kModuleSerialNumber | kModulePartNumber, 1333},
+  };
+  constexpr DWORD kDependent =
+      kModuleBankLabel | kModuleMaxMemorySpeed | kModuleManufacturer | kModuleSerialNumber | kModulePartNumber;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    LoadText(SmbiosMachine("{" + strings + R"(, "length": )" + std::to_string(c.length) + "}"));
+    Build();
+    ASSERT_EQ(list.GetCount(), 1u);
+    const CQZMemoryModule& m = *list.GetAt(0);
+    EXPECT_EQ(m.m_Tag, L"VXN:QZ_MemoryModule:3-4");
+    EXPECT_EQ(m.m_PresentMask & kDependent, c.present);
+    EXPECT_TRUE(m.Has(kModuleSpeed)) << "Speed is put even when it is 0";
+    EXPECT_EQ(m.m_Speed, c.speed);
+    if (m.Has(kModuleBankLabel)) {
+      EXPECT_EQ(m.m_BankLabel, L"Bank A");
+    }
+    if (m.Has(kModulePartNumber)) {
+      EXPECT_EQ(m.m_PartNumber, L"P1");
+    }
+    if (m.Has(kModuleMaxMemorySpeed)) {
+      EXPECT_EQ(m.m_MaxMemorySpeed, 1600u);
+    }
+  }
+}
+
+TEST_F(MemoryModuleList, JournalNamesAModuleOrItsWholeBoard) {
+  const std::string devices =
+      R"({"size": 1024, "oemBoard": 1, "oemModule": 1, "interleavePosition": 255, "partitionRow": 4},
+         {"size": 1024, "oemBoard": 2, "oemModule": 1}, {"size": 1024, "oemBoard": 2, "oemModule": 2})";
+  // Class 3, code 1, board 2, module 0xFF: the whole board; a severity of 3 is not read.
+  const std::string journal =
+      R"([{"severity": 4, "rawData": "00000000 00000000 0300 0100 0000000000000000 0000000000000000 02 ff"},
+          {"severity": 3, "rawData": "00000000 00000000 0300 0100 0000000000000000 0000000000000000 01 01"}])";
+  LoadText(SmbiosMachine(devices, journal));
+  Build();
+  ASSERT_EQ(list.GetCount(), 3u);
+  struct Case {
+    DWORD index;
+    std::vector<WORD> status;
+    WORD health;
+  } cases[] = {{0, {2}, 5}, {1, {3, 5}, 10}, {2, {3, 5}, 10}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(list.GetAt(c.index)->m_OperationalStatus, c.status) << c.index;
+    EXPECT_EQ(list.GetAt(c.index)->m_HealthState, c.health) << c.index;
+  }
+  EXPECT_FALSE(list.GetAt(0)->Has(kModuleInterleavePosition)) << "0xFF is no interleave position";
+  EXPECT_EQ(list.GetAt(0)->m_PositionInRow, 4u);
+}
+
+TEST_F(MemoryModuleList, DriverStatusTableRowByRow) {
+  struct Row {
+    DWORD code;
+    std::vector<WORD> status;
+    std::vector<std::wstring> texts;
+    WORD health;
+  } rows[] = {
+      {0, {0, 0}, {kUnknown, kNotPresent}, 10},   {1, {2, 15}, {kOk, kNotInUse}, 5},
+      {2, {2}, {kOk}, 5},                         {3, {2, 15}, {kOk, kNotInUse}, 5},
+      {4, {2, 15}, {kOk, kNotInUse}, 5},          {5, {0, 0}, {kUnknown, kNotPresent}, 10},
+      {6, {0, 0}, {kUnknown, kBadConfiguration}, 10}, {7, {0, 0}, {kUnknown, kBadConfiguration}, 10},
+      {8, {0}, {kUnknown}, 0},                    {9, {3, 5}, {kDegraded, kPreFailure}, 10},
+      {10, {0}, {kUnknown}, 0},                   {4000000000u, {0}, {kUnknown}, 0},
+  };
+  // One socket per row, each module reporting the row's code.
+  std::string modules;
+  for (size_t i = 0; i < std::size(rows); ++i)
+    modules += (i ? "," : "") + std::string(R"({"sizeMiB": 1024, "status": )") + std::to_string(rows[i].code) + "}";
+  LoadText(R"({"driver": {"boards": [{"modules": [)" + modules + "]}]}}");
+  Build();
+  ASSERT_EQ(list.GetCount(), std::size(rows));
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].code);
+    const CQZMemoryModule& m = *list.GetAt(static_cast<DWORD>(i));
+    EXPECT_EQ(m.m_Tag, L"VXN:QZ_MemoryModule:1-" + std::to_wstring(i + 1));
+    EXPECT_EQ(m.m_OperationalStatus, rows[i].status);
+    EXPECT_EQ(m.m_StatusDescriptions, rows[i].texts);
+    EXPECT_EQ(m.m_HealthState, rows[i].health);
+  }
+}
+
+TEST_F(MemoryModuleList, DriverSocketsThatAreNotListed) {
+  const std::string modules =
+      R"({"socket": 1, "sizeMiB": 1024, "formFactor": 13},
+         {"socket": 2, "sizeMiB": 1024, "formFactor": 16},
+         {"socket": 3, "sizeMiB": 1024, "present": false},
+         {"socket": 4, "sizeMiB": 1024, "formFactor": 12, "memoryType": 20, "spdValid": false,
+          "partNumber": "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345"},
+         {"socket": 5, "sizeMiB": 3, "formFactor": 3, "dataWidth": 32})";
+  LoadText(R"({"driver": {"configuration": {"socketsPerBoard": 6, "boardCount": 1}, "boards": [{"modules": [)" +
+           modules + R"(]}]}, "smbios": {"present": false}})");
+  Build();
+  ASSERT_EQ(list.GetCount(), 2u);
+  const CQZMemoryModule& fbdimm = *list.GetAt(0);
+  EXPECT_EQ(fbdimm.m_Tag, L"VXN:QZ_MemoryModule:1-4");
+  EXPECT_EQ(fbdimm.m_FormFactor, 11);
+  EXPECT_EQ(fbdimm.m_MemoryType, 23);
+  EXPECT_EQ(fbdimm.m_PartNumber, L"ABCDEFGHIJKLMNOPQRSTUVWXYZ012345") << "all 32 bytes";
+  EXPECT_TRUE(fbdimm.Has(kModuleSpd));
+  EXPECT_TRUE(fbdimm.m_Spd.empty());
+  // Without SMBIOS the driver's fields are all there is.
+  EXPECT_EQ(fbdimm.m_PresentMask & (kModuleBankLabel | kModuleManufacturer | kModuleSerialNumber |
+                                    kModuleInterleavePosition | kModulePositionInRow | kModuleTotalWidth),
+            0u);
+  const CQZMemoryModule& simm = *list.GetAt(1);
+  EXPECT_EQ(simm.m_FormFactor, 2);
+  EXPECT_EQ(simm.m_Capacity, 3ull << 20);
+  EXPECT_EQ(simm.m_DataWidth, 32);
+  EXPECT_FALSE(simm.Has(kModulePartNumber)) << "an empty part number is not put";
+  EXPECT_TRUE(simm.Has(kModuleSpeed));
+  EXPECT_EQ(simm.m_Speed, 0u);
+}
+
+TEST_F(MemoryModuleList, BoardsNumberedFromZeroVisitOneMoreWhenBoardZeroFails) {
+  // 1705 for index 0 answers board 0 present: boards run from 0. Board 0 does not answer 1707, so
+  // after boards 0 and 1 the walk also visits board 2.
+  const std::string machine = R"({"driver": {
+      "configuration": {"socketsPerBoard": 2, "boardCount": 2},
+      "boards": [{"index": 0, "number": 0, "modules": [{"sizeMiB": 1024}]},
+                 {"index": 1, "number": 1, "modules": [{"sizeMiB": 1024}]},
+                 {"index": 2, "number": 2, "modules": [{"socket": 2, "sizeMiB": 1024}]},
+                 {"index": 3, "number": 3, "modules": [{"sizeMiB": 1024}]}],
+      "faults": [FAULTS]}, "smbios": {"present": false}})";
+  struct Case {
+    const char* faults;
+    std::vector<std::wstring> tags;
+  } cases[] = {
+      {"", {L"VXN:QZ_MemoryModule:0-1", L"VXN:QZ_MemoryModule:1-1"}},
+      {R"({"command": 1707, "param0": 0, "fail": true})", {L"VXN:QZ_MemoryModule:1-1", L"VXN:QZ_MemoryModule:2-2"}},
+      {R"({"command": 1706, "param0": 0, "param1": 1, "fail": true})",
+       {L"VXN:QZ_MemoryModule:1-1", L"VXN:QZ_MemoryModule:2-2"}},
+      // A failing board other than 0 only loses its remaining sockets.
+      {R"({"command": 1707, "param0": 1, "fail": true})", {L"VXN:QZ_MemoryModule:0-1"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.faults);
+    std::string text = machine;
+    text.replace(text.find("FAULTS"), 6, c.faults);
+    LoadText(text);
+    EXPECT_EQ(Build(), c.tags);
+  }
+}
+
+TEST_F(MemoryModuleList, DriverCommandsThatLeaveTheListEmpty) {
+  struct Case {
+    const char* what;
+    const char* driver;
+  } cases[] = {
+      {"1700 fails", R"("faults": [{"command": 1700, "fail": true}])"},
+      {"1700 without sockets", R"("configuration": {"socketsPerBoard": 0, "boardCount": 1})"},
+      {"1705 fails", R"("faults": [{"command": 1705, "fail": true}])"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LoadText(std::string(R"({"driver": {"boards": [{"modules": [{"sizeMiB": 1024}]}], )") + c.driver +
+             R"(}, "smbios": {"present": false}})");
+    // The probe decides the path before the list does: force the driver path.
+    g_MemAmpChecker.ProbePlatform();
+    g_bDriverMemoryData = true;
+    EXPECT_EQ(Build(), std::vector<std::wstring>{});
+    EXPECT_FALSE(list.WatchesEvents());
+  }
+}
+
+TEST_F(MemoryModuleList, WithoutDriverTheListIsEmptyAndLogsIt) {
+  qztest::SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
+  g_CommonLog.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  LoadFile("no-driver.json");
+  EXPECT_EQ(Build(), std::vector<std::wstring>{});
+  EXPECT_FALSE(list.WatchesEvents());
+  EXPECT_NE(list.Generation(), 0u);
+  const std::wstring log = qztest::ReadUtf16File(L"C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log");
+  EXPECT_NE(log.find(L"[Information] QZWmiMemory.DLL!CQZMemoryModuleList::RebuildList| Health (or MQZ) driver not found\r\n"),
+            std::wstring::npos)
+      << std::string(log.begin(), log.end());
+}
+
+TEST_F(MemoryModuleList, DataStoreWithoutDataLeavesTheListEmptyAndWatching) {
+  LoadFile("default.json");
+  const std::vector<std::wstring> full = Build();
+  ASSERT_EQ(full.size(), 12u);
+  LoadText(R"({"driver": {"boards": [{"modules": [{"sizeMiB": 1024}]}]}, "dataStore": {"dataAvailable": false}})");
+  // The counter is unreadable before the store moves it, so this Update rebuilds.
+  EXPECT_EQ(Build(), std::vector<std::wstring>{});
+  EXPECT_TRUE(list.WatchesEvents());
+}
+
+TEST(MemoryModuleTables, FormFactorAndMemoryTypeEdges) {
+  struct Case {
+    DWORD code;
+    WORD formFactor;
+    WORD memoryType;
+  } cases[] = {
+      {0, 1, 0}, {1, 0, 1}, {2, 1, 0}, {3, 2, 2}, {9, 8, 11}, {12, 11, 14}, {13, 12, 15}, {15, 8, 17},
+      {16, 1, 18}, {20, 1, 23}, {21, 1, 0}, {24, 1, 24}, {25, 1, 25}, {26, 1, 0}, {0xFFFFFFFF, 1, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MapFormFactor(c.code), c.formFactor) << c.code;
+    EXPECT_EQ(MapMemoryType(c.code), c.memoryType) << c.code;
+  }
+}
+
+TEST(MemoryModuleNames, CaptionAndTagAreCutAt127Characters) {
+  g_bProcessorBoardMemory = false;
+  EXPECT_EQ(MemoryModuleCaption(2, 3), L"Physical Memory Module 3 on Memory Board 2");
+  EXPECT_EQ(MemoryModuleTag(2, 3), L"VXN:QZ_MemoryModule:2-3");
+  EXPECT_EQ(MemoryModuleTag(-1, 2147483647), L"VXN:QZ_MemoryModule:-1-2147483647");
+  g_bProcessorBoardMemory = true;
+  EXPECT_EQ(MemoryModuleCaption(2, 3), L"Physical Memory Module 3 on Processor Board 2");
+  g_bProcessorBoardMemory = false;
+  CQZMemoryModule record;
+  record.SetTag(L"poison");
+  SetMemoryModuleNames(record, 7, 11);
+  EXPECT_EQ(record.m_PresentMask,
+            static_cast<DWORD>(kModuleCaption | kModuleDescription | kModuleElementName | kModuleName | kModuleTag));
+  EXPECT_EQ(record.m_Name, L"Physical Memory Module 11 on Memory Board 7");
+  EXPECT_EQ(record.m_Tag, L"VXN:QZ_MemoryModule:7-11");
+}
+
+TEST(MemoryModuleRecord, ResetClearsEveryFieldAndBit) {
+  CQZMemoryModule record;
+  record.SetFormFactor(8);
+  record.SetSpd({1, 2});
+  record.SetStatusDescriptions({L"x"});
+  record.SetIsSpeedInMhz(true);
+  record.SetObjectPath(L"p");
+  EXPECT_EQ(record.m_PresentMask, static_cast<DWORD>(kModuleFormFactor | kModuleSpd | kModuleStatusDescriptions |
+                                                     kModuleIsSpeedInMhz));
+  record.Reset();
+  EXPECT_EQ(record.m_PresentMask, 0u);
+  EXPECT_EQ(record.m_FormFactor, 1);
+  EXPECT_TRUE(record.m_Spd.empty());
+  EXPECT_TRUE(record.m_StatusDescriptions.empty());
+  EXPECT_FALSE(record.m_IsSpeedInMhz);
+  EXPECT_EQ(record.m_ObjectPath, L"");
+}
+
+}  // namespace
