@@ -203,8 +203,12 @@ DriverBoard ReadBoard(const json& value, const std::string& path, uint32_t defau
   f.Unsigned("sockets", board.sockets);
   uint32_t next_socket = 1;
   f.Array("modules", [&](const json& element, const std::string& element_path) {
-    board.modules.push_back(ReadModule(element, element_path, next_socket));
-    next_socket = board.modules.back().socket + 1;
+    DriverModule module = ReadModule(element, element_path, next_socket);
+    for (const DriverModule& other : board.modules)
+      if (other.socket == module.socket)
+        throw DescriptionError{element_path, "socket " + std::to_string(module.socket) + " is described twice"};
+    next_socket = module.socket + 1;
+    board.modules.push_back(std::move(module));
   });
   board.totalMemory = ModuleMemory(board);
   f.Unsigned("totalMemory", board.totalMemory);
@@ -233,8 +237,12 @@ HealthDriver ReadDriver(Fields& f) {
   f.Bool("physicalReadFails", driver.physicalReadFails);
   uint32_t next_index = 1;
   f.Array("boards", [&](const json& element, const std::string& path) {
-    driver.boards.push_back(ReadBoard(element, path, next_index));
-    next_index = driver.boards.back().index + 1;
+    DriverBoard board = ReadBoard(element, path, next_index);
+    for (const DriverBoard& other : driver.boards)
+      if (other.index == board.index)
+        throw DescriptionError{path, "board index " + std::to_string(board.index) + " is described twice"};
+    next_index = board.index + 1;
+    driver.boards.push_back(std::move(board));
   });
 
   // The geometry and the memory totals follow from the boards unless given.
@@ -336,8 +344,8 @@ std::vector<SmbiosMemoryDevice> DevicesFromDriver(const HealthDriver& driver) {
       device.oemModule = static_cast<uint8_t>(socket);
       const DriverModule* module = nullptr;
       for (const DriverModule& m : board.modules)
-        if (m.socket == socket && m.present) module = &m;
-      if (module) {
+        if (m.socket == socket) module = &m;
+      if (module && module->present) {
         // Sizes from 32 GiB less 1 MiB up need the extended size field.
         if (module->sizeMiB < 0x7FFF) {
           device.size = static_cast<uint16_t>(module->sizeMiB);
