@@ -1,6 +1,6 @@
 // The WMI classes that the managed machine's other software publishes (the data store's status,
-// the raw SMBIOS table, the management journal) and the providers that answer them from the
-// current machine description.
+// the raw SMBIOS table, the management journal, the computer system and its chassis) and the
+// providers that answer them from the current machine description.
 #pragma once
 
 namespace qz::wbem {

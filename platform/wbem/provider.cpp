@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "wbem/path.h"
+#include "wbem/providerhost.h"
 #include "wbem/repository.h"
 #include "wbem/wql.h"
 
@@ -100,7 +101,7 @@ HRESULT EnumerateInstances(std::wstring_view nameSpace, std::wstring_view classN
     for (auto& derived : repository.Classes(nameSpace, cls->name, true)) classes.push_back(derived);
   }
   for (const auto& each : classes) {
-    std::shared_ptr<InstanceProvider> provider = FindInstanceProvider(nameSpace, each->name);
+    std::shared_ptr<InstanceProvider> provider = ResolveInstanceProvider(nameSpace, *each);
     if (!provider) continue;
     HRESULT hr = provider->Enumerate(*each, context, out);
     if (FAILED(hr)) return hr;
@@ -216,7 +217,7 @@ HRESULT GetInstance(std::wstring_view nameSpace, std::wstring_view pathText, IWb
   Repository& repository = Repository::Instance();
   std::shared_ptr<const ClassDef> cls = repository.FindClass(nameSpace, path.className);
   if (!cls) return repository.HasNamespace(nameSpace) ? WBEM_E_INVALID_CLASS : WBEM_E_INVALID_NAMESPACE;
-  if (std::shared_ptr<InstanceProvider> provider = FindInstanceProvider(nameSpace, cls->name)) {
+  if (std::shared_ptr<InstanceProvider> provider = ResolveInstanceProvider(nameSpace, *cls)) {
     HRESULT hr = provider->GetObjectByPath(*cls, std::wstring(pathText), context, ppObject);
     if (hr != WBEM_E_PROVIDER_NOT_CAPABLE) return hr;
   }
