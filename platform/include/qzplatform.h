@@ -29,4 +29,22 @@ BOOL QzLoadMachine(const char* path, char* error, DWORD errorSize);
 // The same from the text of a description (tests); `origin` names it in messages.
 BOOL QzLoadMachineText(const char* text, const char* origin, char* error, DWORD errorSize);
 
+// One resource of a module, as the resource compiler (qzrc) writes its tables: the type (RT_STRING),
+// the integer name (for strings the block number), the language and the bytes.
+typedef struct QzResourceEntry {
+  WORD type;
+  WORD name;
+  WORD language;
+  DWORD size;
+  const BYTE* data;
+} QzResourceEntry;
+
+// Files `count` resources under the loaded module that contains `anchor` and under `moduleName`
+// (which GetModuleHandleW then also answers). A module may file several tables; they are searched
+// together. Called by the static registrar of every generated table.
+void QzRegisterResources(const void* anchor, const char* moduleName, const QzResourceEntry* entries, size_t count);
+
+// Takes back a table filed with QzRegisterResources, when the module that holds it is unloaded.
+void QzUnregisterResources(const QzResourceEntry* entries);
+
 }  // extern "C"

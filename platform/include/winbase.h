@@ -4,6 +4,7 @@
 #include "errhandlingapi.h"
 #include "fileapi.h"
 #include "handleapi.h"
+#include "libloaderapi.h"
 #include "processthreadsapi.h"
 #include "synchapi.h"
 #include "sysinfoapi.h"

@@ -1,0 +1,98 @@
+// Tests of module handles and module file names.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <string>
+
+#include "kernel32/text.h"
+#include "qzplatform.h"
+#include "windows.h"
+
+namespace {
+
+std::wstring ProgramPath() {
+  char path[PATH_MAX];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
+  return qz::FromUtf8(std::string(path, length > 0 ? static_cast<size_t>(length) : 0));
+}
+
+const BYTE kOneBlock[] = {0, 0};
+const QzResourceEntry kAliasTable[] = {{6, 1, 1033, sizeof(kOneBlock), kOneBlock}};
+
+TEST(ModuleHandle, NamesFindTheirModuleWithoutCaseAndUnknownNamesFail) {
+  HMODULE program = GetModuleHandleW(nullptr);
+  ASSERT_NE(program, nullptr);
+  // The platform library answers to its file name and to the Windows name of a DLL.
+  HMODULE platform = GetModuleHandleW(L"libqzplatform.so");
+  ASSERT_NE(platform, nullptr);
+  EXPECT_NE(platform, program);
+  QzRegisterResources(kAliasTable, "Alias\\QzModuleAlias.dll", kAliasTable, 1);
+  struct Case {
+    const wchar_t* name;
+    HMODULE expected;
+    DWORD error;
+  };
+  const Case cases[] = {
+      {L"LIBQZPLATFORM.SO", platform, 0},
+      {L"qzplatform.dll", platform, 0},
+      {L"QzPlatform", platform, 0},
+      {L"C:\\Windows\\System32\\qzplatform.dll", platform, 0},
+      {L"QzModuleAlias.dll", program, 0},
+      {L"qzmodulealias", program, 0},
+      {L"QzModuleAlias.so", nullptr, ERROR_MOD_NOT_FOUND},
+      {L"NoSuchModule.dll", nullptr, ERROR_MOD_NOT_FOUND},
+      {L"qzplatfor.dll", nullptr, ERROR_MOD_NOT_FOUND},
+      {L"", nullptr, ERROR_MOD_NOT_FOUND},
+  };
+  for (const Case& c : cases) {
+    SetLastError(0xDEAD);
+    EXPECT_EQ(GetModuleHandleW(c.name), c.expected) << qz::ToUtf8(c.name);
+    EXPECT_EQ(GetLastError(), c.expected ? 0xDEADu : c.error) << qz::ToUtf8(c.name);
+  }
+  QzUnregisterResources(kAliasTable);
+  EXPECT_EQ(GetModuleHandleW(L"QzModuleAlias.dll"), nullptr);
+}
+
+TEST(ModuleFileName, FullPathWithTheTruncationRule) {
+  std::wstring path = ProgramPath();
+  ASSERT_GT(path.size(), 1u);
+  const DWORD length = static_cast<DWORD>(path.size());
+  struct Case {
+    DWORD size;
+    DWORD result;
+    DWORD error;
+    std::wstring text;
+  };
+  const Case cases[] = {
+      {length + 5, length, 0xDEAD, path},
+      {length + 1, length, 0xDEAD, path},
+      {length, length, ERROR_INSUFFICIENT_BUFFER, path.substr(0, length - 1)},
+      {2, 2, ERROR_INSUFFICIENT_BUFFER, path.substr(0, 1)},
+      {1, 1, ERROR_INSUFFICIENT_BUFFER, L""},
+      {0, 0, ERROR_INSUFFICIENT_BUFFER, std::wstring(length + 8, L'?')},
+  };
+  for (const Case& c : cases) {
+    std::wstring buffer(length + 8, L'?');
+    SetLastError(0xDEAD);
+    EXPECT_EQ(GetModuleFileNameW(nullptr, buffer.data(), c.size), c.result) << c.size;
+    EXPECT_EQ(GetLastError(), c.error) << c.size;
+    EXPECT_EQ(std::wstring(buffer.c_str()), c.text) << c.size;
+  }
+}
+
+TEST(ModuleFileName, ModulesByHandleAndHandlesThatAreNoModule) {
+  WCHAR buffer[MAX_PATH * 4];
+  HMODULE platform = GetModuleHandleW(L"qzplatform.dll");
+  DWORD length = GetModuleFileNameW(platform, buffer, MAX_PATH * 4);
+  ASSERT_GT(length, 0u);
+  std::wstring path(buffer, length);
+  EXPECT_EQ(path.front(), L'/');
+  EXPECT_TRUE(path.ends_with(L"/libqzplatform.so")) << qz::ToUtf8(path);
+  EXPECT_EQ(GetModuleFileNameW(GetModuleHandleW(nullptr), buffer, MAX_PATH * 4), ProgramPath().size());
+  SetLastError(0);
+  EXPECT_EQ(GetModuleFileNameW(reinterpret_cast<HMODULE>(0x1000), buffer, MAX_PATH), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+// Tests of resource lookup, loading and strings on tables filed the way generated tables file them.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "qzplatform.h"
+#include "windows.h"
+
+namespace {
+
+// Block 1 (strings 0-15) in US English and German, block 2 (16-31) in US English only.
+// US English: 1 "One", 3 "" (empty), 15 "Fifteen", 16 "x" with a character beyond the BMP.
+const BYTE kEnglishBlock1[] = {0, 0,                                                    // 0
+                               3, 0, 'O', 0, 'n', 0, 'e', 0,                            // 1
+                               0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,    // 2 to 10
+                               0, 0, 0, 0, 0, 0, 0, 0,                                  // 11 to 14
+                               7, 0, 'F', 0, 'i', 0, 'f', 0, 't', 0, 'e', 0, 'e', 0, 'n', 0};  // 15
+const BYTE kGermanBlock1[] = {0, 0,                                                     // 0
+                              4, 0, 'E', 0, 'i', 0, 'n', 0, 's', 0,                     // 1
+                              0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,     // 2 to 10
+                              0, 0, 0, 0, 0, 0, 0, 0, 0, 0};                            // 11 to 15
+const BYTE kEnglishBlock2[] = {3, 0, 'x', 0, 0x3D, 0xD8, 0x00, 0xDE, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                               0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+const QzResourceEntry kTable[] = {
+    {6, 1, 1031, sizeof(kGermanBlock1), kGermanBlock1},
+    {6, 1, 1033, sizeof(kEnglishBlock1), kEnglishBlock1},
+    {6, 2, 1033, sizeof(kEnglishBlock2), kEnglishBlock2},
+};
+
+// Files the test table under this program for the length of a test.
+class ResourceTable : public ::testing::Test {
+ protected:
+  void SetUp() override { QzRegisterResources(kTable, "QzResourceTest.dll", kTable, 3); }
+  void TearDown() override { QzUnregisterResources(kTable); }
+  HMODULE m_Module = GetModuleHandleW(nullptr);
+};
+
+TEST_F(ResourceTable, FindResourceExWFailsWithTheMostSpecificCode) {
+  struct Case {
+    const char* what;
+    HMODULE module;
+    LPCWSTR type;
+    LPCWSTR name;
+    WORD language;
+    const QzResourceEntry* expected;
+    DWORD error;
+  };
+  HMODULE platform = GetModuleHandleW(L"qzplatform.dll");
+  const Case cases[] = {
+      {"exact language", m_Module, RT_STRING, MAKEINTRESOURCEW(1), 1033, &kTable[1], 0},
+      {"second language", m_Module, RT_STRING, MAKEINTRESOURCEW(1), 1031, &kTable[0], 0},
+      {"program as NULL", nullptr, RT_STRING, MAKEINTRESOURCEW(2), 1033, &kTable[2], 0},
+      {"neutral takes the first language", m_Module, RT_STRING, MAKEINTRESOURCEW(1), 0, &kTable[0], 0},
+      {"neutral with one language", m_Module, RT_STRING, MAKEINTRESOURCEW(2), 0, &kTable[2], 0},
+      {"language missing", m_Module, RT_STRING, MAKEINTRESOURCEW(2), 1031, nullptr, ERROR_RESOURCE_LANG_NOT_FOUND},
+      {"block missing", m_Module, RT_STRING, MAKEINTRESOURCEW(3), 1033, nullptr, ERROR_RESOURCE_NAME_NOT_FOUND},
+      {"named resource", m_Module, RT_STRING, L"BLOCK", 1033, nullptr, ERROR_RESOURCE_NAME_NOT_FOUND},
+      {"other type", m_Module, MAKEINTRESOURCEW(5), MAKEINTRESOURCEW(1), 1033, nullptr, ERROR_RESOURCE_TYPE_NOT_FOUND},
+      {"named type", m_Module, L"STRING", MAKEINTRESOURCEW(1), 1033, nullptr, ERROR_RESOURCE_TYPE_NOT_FOUND},
+      {"module without resources", platform, RT_STRING, MAKEINTRESOURCEW(1), 1033, nullptr,
+       ERROR_RESOURCE_DATA_NOT_FOUND},
+  };
+  for (const Case& c : cases) {
+    SetLastError(0xDEAD);
+    HRSRC found = FindResourceExW(c.module, c.type, c.name, c.language);
+    EXPECT_EQ(reinterpret_cast<const QzResourceEntry*>(found), c.expected) << c.what;
+    EXPECT_EQ(GetLastError(), c.expected ? 0xDEADu : c.error) << c.what;
+  }
+}
+
+TEST_F(ResourceTable, LoadLockAndSizeGiveTheBlockBytes) {
+  HRSRC found = FindResourceExW(m_Module, RT_STRING, MAKEINTRESOURCEW(1), 1031);
+  ASSERT_NE(found, nullptr);
+  HGLOBAL loaded = LoadResource(m_Module, found);
+  ASSERT_NE(loaded, nullptr);
+  EXPECT_EQ(LockResource(loaded), static_cast<const void*>(kGermanBlock1));
+  EXPECT_EQ(SizeofResource(m_Module, found), sizeof(kGermanBlock1));
+  HRSRC bogus = reinterpret_cast<HRSRC>(const_cast<BYTE*>(kGermanBlock1));
+  for (HRSRC invalid : {HRSRC(nullptr), bogus}) {
+    SetLastError(0);
+    EXPECT_EQ(LoadResource(m_Module, invalid), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    SetLastError(0);
+    EXPECT_EQ(SizeofResource(m_Module, invalid), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  }
+}
+
+TEST_F(ResourceTable, LoadStringWCopiesTruncatesAndTerminates) {
+  ASSERT_TRUE(SetThreadLocale(1033));
+  struct Case {
+    UINT id;
+    int size;
+    int result;
+    std::wstring text;
+  };
+  const Case cases[] = {
+      {15, 64, 7, L"Fifteen"}, {15, 8, 7, L"Fifteen"}, {15, 7, 6, L"Fiftee"},  {15, 1, 0, L""},
+      {16, 8, 2, L"x\U0001F600"},                      // the surrogate pair is one wide character here
+      {3, 8, 0, L""},          {2, 8, 0, L""},          {99, 8, 0, L""},         {0x10001, 8, 0, L""},
+  };
+  for (const Case& c : cases) {
+    std::vector<WCHAR> buffer(72, L'?');
+    EXPECT_EQ(LoadStringW(m_Module, c.id, buffer.data(), c.size), c.result) << c.id << "/" << c.size;
+    EXPECT_EQ(std::wstring(buffer.data()), c.text) << c.id << "/" << c.size;
+    EXPECT_EQ(buffer[c.size], L'?') << c.id << "/" << c.size;
+  }
+  SetLastError(0);
+  EXPECT_EQ(LoadStringW(m_Module, 1, nullptr, 8), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST_F(ResourceTable, LoadStringWWithoutBufferGivesAReadOnlyPointer) {
+  ASSERT_TRUE(SetThreadLocale(1033));
+  const WCHAR* text = nullptr;
+  EXPECT_EQ(LoadStringW(m_Module, 15, reinterpret_cast<LPWSTR>(&text), 0), 7);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(std::wstring(text, 7), L"Fifteen");
+  // The pointer stays the same for every call: it points into the module's own copy.
+  const WCHAR* again = nullptr;
+  EXPECT_EQ(LoadStringW(m_Module, 15, reinterpret_cast<LPWSTR>(&again), 0), 7);
+  EXPECT_EQ(again, text);
+}
+
+TEST_F(ResourceTable, StringsFollowTheThreadLocaleThenUsEnglishThenTheFirstLanguage) {
+  struct Case {
+    LCID locale;
+    UINT id;
+    std::wstring text;
+  };
+  const Case cases[] = {
+      {1031, 1, L"Eins"},     // the thread's language
+      {2055, 1, L"One"},      // Swiss German: neither exact nor a neutral German table, so US English
+      {1036, 1, L"One"},      // no French table
+      {1031, 15, L""},        // German block found, and the string is not in it
+      {1031, 16, L"x\U0001F600"},  // no German block 2: US English
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(SetThreadLocale(c.locale));
+    WCHAR buffer[16] = L"?";
+    LoadStringW(m_Module, c.id, buffer, 16);
+    EXPECT_EQ(std::wstring(buffer), c.text) << c.locale << "/" << c.id;
+  }
+}
+
+TEST(ResourceTables, TablesAreGoneOnceTakenBack) {
+  QzRegisterResources(kTable, "QzResourceTest.dll", kTable, 3);
+  HRSRC found = FindResourceExW(nullptr, RT_STRING, MAKEINTRESOURCEW(1), 1033);
+  EXPECT_NE(found, nullptr);
+  QzUnregisterResources(kTable);
+  SetLastError(0);
+  EXPECT_EQ(FindResourceExW(nullptr, RT_STRING, MAKEINTRESOURCEW(1), 1033), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_DATA_NOT_FOUND));
+  EXPECT_EQ(SizeofResource(nullptr, found), 0u);
+  EXPECT_EQ(GetModuleHandleW(L"QzResourceTest.dll"), nullptr);
+}
+
+}  // namespace
