@@ -1,0 +1,579 @@
+// The MOF compiler: what it accepts and stores (types, qualifiers and their flavors, defaults,
+// namespaces, instances and aliases), what it refuses with which code and message, the static
+// instance store, and the module's own MOF with its 22 classes and provider registrations.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <string>
+
+#include "kernel32/text.h"
+#include "wbem/mof.h"
+#include "wbem/provider.h"
+#include "wbem/repository.h"
+
+namespace {
+
+using qz::wbem::ClassDef;
+using qz::wbem::CompileMof;
+using qz::wbem::FindQualifier;
+using qz::wbem::MofResult;
+using qz::wbem::PropertyDef;
+using qz::wbem::Qualifier;
+using qz::wbem::Repository;
+
+constexpr const wchar_t* kTestNamespace = L"root\\Test";
+
+const PropertyDef* Property(const ClassDef& cls, const wchar_t* name) {
+  const int index = cls.FindProperty(name);
+  return index < 0 ? nullptr : &cls.properties[static_cast<size_t>(index)];
+}
+
+std::wstring CimTypeText(const PropertyDef& property) {
+  const Qualifier* type = FindQualifier(property.qualifiers, L"CIMTYPE");
+  return type && type->value.vt == VT_BSTR ? type->value.bstrVal : L"";
+}
+
+std::vector<std::wstring> Strings(const VARIANT& value) {
+  std::vector<std::wstring> out;
+  if (value.vt != (VT_ARRAY | VT_BSTR)) return out;
+  LONG lower = 0, upper = -1;
+  SafeArrayGetLBound(value.parray, 1, &lower);
+  SafeArrayGetUBound(value.parray, 1, &upper);
+  for (LONG i = lower; i <= upper; ++i) {
+    BSTR text = nullptr;
+    SafeArrayGetElement(value.parray, &i, &text);
+    out.push_back(text ? text : L"");
+    SysFreeString(text);
+  }
+  return out;
+}
+
+std::wstring Text(IWbemClassObject* object, const wchar_t* property) {
+  CComVariant value;
+  if (FAILED(object->Get(property, 0, &value, nullptr, nullptr)) || value.vt != VT_BSTR) return L"<none>";
+  return value.bstrVal;
+}
+
+TEST(MofCompiler, PropertyDeclarationsGiveTheirCimTypes) {
+  Repository repository;
+  MofResult result;
+  const wchar_t* text =
+      L"class QZ_Other { [key] string Name; };\n"
+      L"class QZ_Types {\n"
+      L"  boolean A; uint8 B; sint8 C; uint16 D; sint16 E; uint32 F; sint32 G; uint64 H; sint64 I;\n"
+      L"  real32 J; real64 K; string L; datetime M; char16 N; object O;\n"
+      L"  uint8 P[]; string Q[]; uint16 R[4]; QZ_Other ref S; QZ_Missing REF T;\n"
+      L"};";
+  ASSERT_EQ(CompileMof(text, L"t.mof", kTestNamespace, &result, repository), WBEM_S_NO_ERROR) << result.message;
+  auto cls = repository.FindClass(kTestNamespace, L"QZ_Types");
+  ASSERT_TRUE(cls);
+  struct Case {
+    const wchar_t* property;
+    CIMTYPE type;
+    const wchar_t* cimType;
+  };
+  const Case cases[] = {
+      {L"A", CIM_BOOLEAN, L"boolean"}, {L"B", CIM_UINT8, L"uint8"},      {L"C", CIM_SINT8, L"sint8"},
+      {L"D", CIM_UINT16, L"uint16"},   {L"E", CIM_SINT16, L"sint16"},    {L"F", CIM_UINT32, L"uint32"},
+      {L"G", CIM_SINT32, L"sint32"},   {L"H", CIM_UINT64, L"uint64"},    {L"I", CIM_SINT64, L"sint64"},
+      {L"J", CIM_REAL32, L"real32"},   {L"K", CIM_REAL64, L"real64"},    {L"L", CIM_STRING, L"string"},
+      {L"M", CIM_DATETIME, L"datetime"}, {L"N", CIM_CHAR16, L"char16"},  {L"O", CIM_OBJECT, L"object"},
+      {L"P", CIM_UINT8 | CIM_FLAG_ARRAY, L"uint8"}, {L"Q", CIM_STRING | CIM_FLAG_ARRAY, L"string"},
+      {L"R", CIM_UINT16 | CIM_FLAG_ARRAY, L"uint16"}, {L"S", CIM_REFERENCE, L"ref:QZ_Other"},
+      {L"T", CIM_REFERENCE, L"ref:QZ_Missing"},
+  };
+  ASSERT_EQ(cls->properties.size(), std::size(cases));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.property);
+    const PropertyDef* property = Property(*cls, c.property);
+    ASSERT_NE(property, nullptr);
+    EXPECT_EQ(property->type, c.type);
+    EXPECT_EQ(CimTypeText(*property), c.cimType);
+    EXPECT_FALSE(property->IsKey());
+  }
+  EXPECT_EQ(result.classes, (std::vector<std::wstring>{L"root\\Test:QZ_Other", L"root\\Test:QZ_Types"}));
+}
+
+TEST(MofCompiler, QualifiersKeepTheirValuesAndFlavors) {
+  Repository repository;
+  MofResult result;
+  const wchar_t* text =
+      L"/* block\n comment */ [abstract, Description(\"base\")] class QZ_Base { [key] string Tag; };\n"
+      L"// line comment\n"
+      L"[dynamic: ToInstance, provider(\"CQZProv\") : DisableOverride Restricted,\n"
+      L" Description(\"one \" \"two\\\" \\\\ \\x41\\n\"), Weight(-2.5), Weights{1, 2.5}]\n"
+      L"class QZ_Derived : QZ_Base {\n"
+      L"  [read, MaxLen(64), ValueMap{\"1\", \"2\"}, Values{\"One\", \"Two\"} : Amended] uint16 Kind;\n"
+      L"};";
+  ASSERT_EQ(CompileMof(text, L"t.mof", kTestNamespace, &result, repository), WBEM_S_NO_ERROR) << result.message;
+  auto base = repository.FindClass(kTestNamespace, L"QZ_Base");
+  auto derived = repository.FindClass(kTestNamespace, L"QZ_Derived");
+  ASSERT_TRUE(base && derived);
+  EXPECT_EQ(derived->superclass, L"QZ_Base");
+  ASSERT_NE(FindQualifier(base->qualifiers, L"abstract"), nullptr);
+  EXPECT_EQ(FindQualifier(derived->qualifiers, L"abstract"), nullptr) << "abstract stays with its own class";
+
+  constexpr LONG kToSubclass = WBEM_FLAVOR_FLAG_PROPAGATE_TO_DERIVED_CLASS;
+  constexpr LONG kToInstance = WBEM_FLAVOR_FLAG_PROPAGATE_TO_INSTANCE;
+  struct Case {
+    const wchar_t* property;  // null: a class qualifier
+    const wchar_t* qualifier;
+    VARTYPE vt;
+    LONG flavor;
+    bool inherited;
+  };
+  const Case cases[] = {
+      {nullptr, L"dynamic", VT_BOOL, kToInstance | kToSubclass, false},
+      {nullptr, L"provider", VT_BSTR, WBEM_FLAVOR_NOT_OVERRIDABLE, false},
+      {nullptr, L"Description", VT_BSTR, kToSubclass, false},
+      {nullptr, L"Weight", VT_R8, kToSubclass, false},
+      {nullptr, L"Weights", VT_ARRAY | VT_R8, kToSubclass, false},
+      {L"Tag", L"key", VT_BOOL, qz::wbem::kKeyFlavor, true},
+      {L"Kind", L"read", VT_BOOL, kToSubclass, false},
+      {L"Kind", L"MaxLen", VT_I4, kToSubclass, false},
+      {L"Kind", L"ValueMap", VT_ARRAY | VT_BSTR, kToSubclass, false},
+      {L"Kind", L"Values", VT_ARRAY | VT_BSTR, kToSubclass | WBEM_FLAVOR_AMENDED, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.qualifier);
+    const Qualifier* qualifier = c.property ? FindQualifier(Property(*derived, c.property)->qualifiers, c.qualifier)
+                                            : FindQualifier(derived->qualifiers, c.qualifier);
+    ASSERT_NE(qualifier, nullptr);
+    EXPECT_EQ(qualifier->value.vt, c.vt);
+    EXPECT_EQ(qualifier->flavor, c.flavor);
+    EXPECT_EQ(qualifier->inherited, c.inherited);
+  }
+  EXPECT_STREQ(FindQualifier(derived->qualifiers, L"Description")->value.bstrVal, L"one two\" \\ A\n")
+      << "adjacent strings join and escapes are read";
+  EXPECT_EQ(FindQualifier(derived->qualifiers, L"Weight")->value.dblVal, -2.5);
+  const PropertyDef& kind = *Property(*derived, L"Kind");
+  EXPECT_EQ(FindQualifier(kind.qualifiers, L"MaxLen")->value.lVal, 64);
+  EXPECT_EQ(Strings(FindQualifier(kind.qualifiers, L"ValueMap")->value), (std::vector<std::wstring>{L"1", L"2"}));
+  EXPECT_TRUE(Property(*derived, L"Tag")->IsKey());
+}
+
+TEST(MofCompiler, DefaultsAreStoredInTheServiceRepresentation) {
+  Repository repository;
+  MofResult result;
+  const wchar_t* text =
+      L"class QZ_Defaults {\n"
+      L"  uint32 A = 4294967295; sint8 B = -128; uint64 C = 18446744073709551615; sint64 D = -9223372036854775808;\n"
+      L"  real64 E = -1.5e3; boolean F = TRUE; string G = \"x\" \"y\"; char16 H = 'A'; uint16 I[] = {1, 0x10};\n"
+      L"  uint8 J = 0xFF; string K = NULL; uint16 L = 65535; real32 M = 2;\n"
+      L"};";
+  ASSERT_EQ(CompileMof(text, L"t.mof", kTestNamespace, &result, repository), WBEM_S_NO_ERROR) << result.message;
+  auto cls = repository.FindClass(kTestNamespace, L"QZ_Defaults");
+  ASSERT_TRUE(cls);
+  CComPtr<IWbemClassObject> object;
+  ASSERT_EQ(qz::wbem::ClassObject::Create(cls, false, &object), WBEM_S_NO_ERROR);
+  struct Case {
+    const wchar_t* property;
+    VARTYPE vt;
+    long long integer;     // for integer variants
+    const wchar_t* text;   // for BSTR variants
+  };
+  const Case cases[] = {
+      {L"A", VT_I4, -1, nullptr},
+      {L"B", VT_I2, -128, nullptr},
+      {L"C", VT_BSTR, 0, L"18446744073709551615"},
+      {L"D", VT_BSTR, 0, L"-9223372036854775808"},
+      {L"E", VT_R8, 0, nullptr},
+      {L"F", VT_BOOL, VARIANT_TRUE, nullptr},
+      {L"G", VT_BSTR, 0, L"xy"},
+      {L"H", VT_I2, 65, nullptr},
+      {L"I", VT_ARRAY | VT_I4, 0, nullptr},
+      {L"J", VT_UI1, 255, nullptr},
+      {L"K", VT_NULL, 0, nullptr},
+      {L"L", VT_I4, 65535, nullptr},
+      {L"M", VT_R4, 0, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.property);
+    CComVariant value;
+    ASSERT_EQ(object->Get(c.property, 0, &value, nullptr, nullptr), WBEM_S_NO_ERROR);
+    ASSERT_EQ(value.vt, c.vt);
+    switch (c.vt) {
+      case VT_I4: EXPECT_EQ(value.lVal, c.integer); break;
+      case VT_I2: EXPECT_EQ(value.iVal, c.integer); break;
+      case VT_UI1: EXPECT_EQ(value.bVal, c.integer); break;
+      case VT_BOOL: EXPECT_EQ(value.boolVal, c.integer); break;
+      case VT_BSTR: EXPECT_STREQ(value.bstrVal, c.text); break;
+      default: break;
+    }
+  }
+  CComVariant real, list;
+  object->Get(L"E", 0, &real, nullptr, nullptr);
+  EXPECT_EQ(real.dblVal, -1500.0);
+  object->Get(L"I", 0, &list, nullptr, nullptr);
+  LONG index = 1;
+  int second = 0;
+  ASSERT_EQ(SafeArrayGetElement(list.parray, &index, &second), S_OK);
+  EXPECT_EQ(second, 16);
+}
+
+TEST(MofCompiler, NamespacePragmasAreAbsoluteOrRelativeToTheCurrentOne) {
+  Repository repository;
+  MofResult result;
+  const wchar_t* text =
+      L"#pragma classflags(\"forceupdate\", \"updateonly\")\n"
+      L"#pragma autorecover\n"
+      L"class QZ_InDefault { };\n"
+      L"#pragma namespace(\"\\\\\\\\.\\\\root\\\\Other\")\n"
+      L"class QZ_InOther { };\n"
+      L"#pragma namespace(\"Child\")\n"
+      L"class QZ_InChild { };\n"
+      L"#pragma namespace(\"ROOT/Third\")\n"
+      L"class QZ_InThird { };\n"
+      L"#pragma namespace(\"\\\\\\\\SERVER\\\\root\")\n"
+      L"instance of __NAMESPACE { Name = \"Made\"; };\n";
+  ASSERT_EQ(CompileMof(text, L"t.mof", kTestNamespace, &result, repository), WBEM_S_NO_ERROR) << result.message;
+  EXPECT_EQ(result.classes, (std::vector<std::wstring>{L"root\\Test:QZ_InDefault", L"root\\Other:QZ_InOther",
+                                                       L"root\\Other\\Child:QZ_InChild", L"ROOT\\Third:QZ_InThird"}));
+  EXPECT_TRUE(repository.FindClass(L"root\\Other\\Child", L"QZ_InChild"));
+  EXPECT_TRUE(repository.HasNamespace(L"root\\Made")) << "an instance of __NAMESPACE creates the namespace";
+  EXPECT_TRUE(repository.Instances(L"root", L"__NAMESPACE").empty());
+}
+
+TEST(MofCompiler, InstancesAreStoredWithTheirValuesAndAliasesNameTheirPaths) {
+  Repository repository;
+  MofResult result;
+  const wchar_t* text =
+      L"class QZ_Target { [key] string Name; uint16 Number; };\n"
+      L"class QZ_Link { [key] QZ_Target ref Target; string Extra[]; };\n"
+      L"instance of QZ_Target as $T { Name = \"a\\\"b\"; Number = 7; };\n"
+      L"instance of QZ_Link { Target = $t; Extra = {\"x\", \"y\"}; };\n"
+      L"instance of QZ_Target { Name = \"a\\\"b\"; Number = 8; };\n";
+  ASSERT_EQ(CompileMof(text, L"t.mof", kTestNamespace, &result, repository), WBEM_S_NO_ERROR) << result.message;
+  EXPECT_EQ(result.instances,
+            (std::vector<std::wstring>{L"root\\Test:QZ_Target.Name=\"a\\\"b\"",
+                                       L"root\\Test:QZ_Link.Target=\"QZ_Target.Name=\\\"a\\\\\\\"b\\\"\"",
+                                       L"root\\Test:QZ_Target.Name=\"a\\\"b\""}));
+  auto targets = repository.Instances(kTestNamespace, L"QZ_Target");
+  ASSERT_EQ(targets.size(), 1u) << "an instance with the same keys replaces the earlier one";
+  CComVariant number;
+  ASSERT_EQ(targets[0]->Get(L"Number", 0, &number, nullptr, nullptr), WBEM_S_NO_ERROR);
+  EXPECT_EQ(number.vt, VT_I4);
+  EXPECT_EQ(number.lVal, 8);
+  auto links = repository.Instances(kTestNamespace, L"QZ_Link");
+  ASSERT_EQ(links.size(), 1u);
+  EXPECT_EQ(Text(links[0], L"Target"), L"QZ_Target.Name=\"a\\\"b\"");
+}
+
+TEST(MofCompiler, RefusedTextsGiveTheirCodeAndPosition) {
+  struct Case {
+    const wchar_t* text;
+    HRESULT status;
+    const wchar_t* message;
+  };
+  const Case cases[] = {
+      {L"class A { uint16 a }", WBEM_E_INVALID_SYNTAX, L"t.mof:1:20: expected ';', found '}'"},
+      {L"class A {\n  int a;\n};", WBEM_E_INVALID_SYNTAX, L"t.mof:2:3: unknown type 'int'"},
+      {L"[Description(\"abc)] class A {};", WBEM_E_INVALID_SYNTAX, L"t.mof:1:14: unterminated string"},
+      {L"class A {}; /* open", WBEM_E_INVALID_SYNTAX, L"t.mof:1:13: unterminated comment"},
+      {L"[Description(\"a\\qb\")] class A {};", WBEM_E_INVALID_SYNTAX, L"t.mof:1:16: unknown escape sequence '\\q'"},
+      {L"#pragma include(\"x.mof\")", WBEM_E_INVALID_SYNTAX, L"t.mof:1:9: unknown pragma 'include'"},
+      {L"#pragma namespace(\"root\\\\a b\")", WBEM_E_INVALID_SYNTAX, L"t.mof:1:19: malformed namespace name 'root\\a b'"},
+      {L"#pragma namespace(1)", WBEM_E_INVALID_SYNTAX, L"t.mof:1:1: #pragma namespace takes one string"},
+      {L"class A { uint8 a = 0x; };", WBEM_E_INVALID_SYNTAX, L"t.mof:1:21: '0x' needs hexadecimal digits"},
+      {L"class A { uint64 a = 18446744073709551616; };", WBEM_E_INVALID_SYNTAX, L"t.mof:1:22: the number is too large"},
+      {L"class A { uint32 Go(); };", WBEM_E_INVALID_SYNTAX, L"t.mof:1:20: methods are not supported ('Go')"},
+      {L"[key, Key] class A {};", WBEM_E_INVALID_SYNTAX, L"t.mof:1:7: qualifier 'Key' is given twice"},
+      {L"[read : Sometimes] class A {};", WBEM_E_INVALID_SYNTAX, L"t.mof:1:9: unknown flavor 'Sometimes'"},
+      {L"class A { string r = $nobody; };", WBEM_E_INVALID_SYNTAX, L"t.mof:1:22: alias '$nobody' is not defined above"},
+      {L"class A {};\nqualifier Key : boolean;", WBEM_E_INVALID_SYNTAX,
+       L"t.mof:2:1: expected 'class', 'instance' or '#pragma', found 'qualifier'"},
+      {L"instance A {};", WBEM_E_INVALID_SYNTAX, L"t.mof:1:10: expected 'of', found 'A'"},
+      {L"class A { [key] string K; };\ninstance of A { K = \"1\"; K = \"2\"; };", WBEM_E_INVALID_SYNTAX,
+       L"t.mof:2:26: property 'K' is given twice"},
+      {L"class B : A { };", WBEM_E_INVALID_SUPERCLASS, L"t.mof:1:1: superclass 'A' of class 'B' is not defined"},
+      {L"instance of Nothing { };", WBEM_E_INVALID_CLASS, L"t.mof:1:1: class 'Nothing' is not defined"},
+      {L"class A { [key] string K; };\ninstance of A { K = \"1\"; Other = 1; };", WBEM_E_NOT_FOUND,
+       L"t.mof:2:26: class 'A' has no property 'Other'"},
+      {L"class A { uint8 a = 256; };", WBEM_E_TYPE_MISMATCH, L"t.mof:1:21: the default of property 'a' does not fit its type uint8"},
+      {L"class A { [key] string K; uint32 N; };\ninstance of A { K = \"1\"; N = -1; };", WBEM_E_TYPE_MISMATCH,
+       L"t.mof:2:30: the value of 'N' does not fit its type uint32"},
+      {L"class A { [key] string K; uint16 N[]; };\ninstance of A { K = \"1\"; N = {1, \"2\"}; };", WBEM_E_TYPE_MISMATCH,
+       L"t.mof:2:30: the value of 'N' does not fit its type uint16[]"},
+      {L"class A { [key] string K; string S; };\ninstance of A { K = \"1\"; S = 5; };", WBEM_E_TYPE_MISMATCH,
+       L"t.mof:2:30: the value of 'S' does not fit its type string"},
+      {L"class A { string a; uint16 a; };", WBEM_E_ALREADY_EXISTS, L"t.mof:1:28: property 'a' is declared twice"},
+      {L"class A { [key] string K; };\nclass B : A { [key(false)] string K; };", WBEM_E_OVERRIDE_NOT_ALLOWED,
+       L"t.mof:2:16: qualifier 'key' cannot be overridden"},
+      {L"class A { [key] string K; };\nclass B : A { uint16 K; };", WBEM_E_INVALID_PROPERTY_TYPE,
+       L"t.mof:2:22: property 'K' has another type than the property it overrides"},
+      {L"class A { [key] string K; string S; };\ninstance of A { S = \"x\"; };", WBEM_E_ILLEGAL_NULL,
+       L"t.mof:2:1: an instance of 'A' needs a value for every key"},
+      {L"[Flags{TRUE, 1}] class A {};", WBEM_E_INVALID_QUALIFIER_TYPE,
+       L"t.mof:1:7: qualifier 'Flags' has a value of no qualifier type"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    Repository repository;
+    MofResult result;
+    result.status = S_FALSE;
+    EXPECT_EQ(CompileMof(c.text, L"t.mof", kTestNamespace, &result, repository), c.status);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.message, c.message);
+  }
+}
+
+TEST(MofCompiler, SyntaxErrorsStoreNothingButRefusalsKeepWhatCameBefore) {
+  Repository repository;
+  MofResult result;
+  EXPECT_EQ(CompileMof(L"class QZ_First { };\nclass QZ_Second { uint16 };", L"t.mof", kTestNamespace, &result, repository),
+            WBEM_E_INVALID_SYNTAX);
+  EXPECT_FALSE(repository.FindClass(kTestNamespace, L"QZ_First"));
+  EXPECT_FALSE(repository.HasNamespace(kTestNamespace)) << "nothing at all is stored";
+  EXPECT_TRUE(result.classes.empty());
+
+  EXPECT_EQ(CompileMof(L"class QZ_First { };\ninstance of QZ_Nothing { };\nclass QZ_Third { };", L"t.mof", kTestNamespace,
+                       &result, repository),
+            WBEM_E_INVALID_CLASS);
+  EXPECT_TRUE(repository.FindClass(kTestNamespace, L"QZ_First"));
+  EXPECT_FALSE(repository.FindClass(kTestNamespace, L"QZ_Third"));
+  EXPECT_EQ(result.classes, (std::vector<std::wstring>{L"root\\Test:QZ_First"}));
+  EXPECT_EQ(result.line, 2u);
+  EXPECT_EQ(result.column, 1u);
+
+  EXPECT_EQ(CompileMof(L"", L"t.mof", L"root\\bad name", &result, repository), WBEM_E_INVALID_NAMESPACE);
+  EXPECT_EQ(result.message, L"t.mof:1:1: malformed namespace name 'root\\bad name'");
+  EXPECT_EQ(CompileMof(L"", L"t.mof", kTestNamespace, nullptr, repository), WBEM_E_INVALID_PARAMETER);
+}
+
+TEST(StaticInstances, PutChecksTheObjectAndDeleteClassDropsItsInstances) {
+  Repository repository;
+  MofResult result;
+  ASSERT_EQ(CompileMof(L"class QZ_A { [key] uint32 Id; string S; };\nclass QZ_B : QZ_A { };", L"t.mof", kTestNamespace,
+                       &result, repository),
+            WBEM_S_NO_ERROR);
+  CComPtr<IWbemClassObject> cls, instance, foreign;
+  ASSERT_EQ(repository.GetClass(kTestNamespace, L"QZ_B", &cls), WBEM_S_NO_ERROR);
+  ASSERT_EQ(cls->SpawnInstance(0, &instance), WBEM_S_NO_ERROR);
+  EXPECT_EQ(repository.PutStaticInstance(kTestNamespace, nullptr), WBEM_E_INVALID_PARAMETER);
+  EXPECT_EQ(repository.PutStaticInstance(kTestNamespace, cls), WBEM_E_INVALID_OBJECT);
+  EXPECT_EQ(repository.PutStaticInstance(kTestNamespace, instance), WBEM_E_ILLEGAL_NULL);
+  EXPECT_EQ(repository.PutStaticInstance(L"root\\Nowhere", instance), WBEM_E_INVALID_NAMESPACE);
+  EXPECT_EQ(repository.PutStaticInstance(L"root", instance), WBEM_E_INVALID_CLASS);
+  CComVariant id(3);
+  ASSERT_EQ(instance->Put(L"Id", 0, &id, 0), WBEM_S_NO_ERROR);
+  ASSERT_EQ(repository.PutStaticInstance(kTestNamespace, instance), WBEM_S_NO_ERROR);
+
+  // What is stored is a copy, and what is handed out is a copy too.
+  CComVariant text(L"changed");
+  ASSERT_EQ(instance->Put(L"S", 0, &text, 0), WBEM_S_NO_ERROR);
+  auto stored = repository.Instances(kTestNamespace, L"qz_b");
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(Text(stored[0], L"S"), L"<none>");
+  ASSERT_EQ(stored[0]->Put(L"S", 0, &text, 0), WBEM_S_NO_ERROR);
+  EXPECT_EQ(Text(repository.Instances(kTestNamespace, L"QZ_B")[0], L"S"), L"<none>");
+  EXPECT_EQ(Text(stored[0], L"__NAMESPACE"), L"root\\Test");
+  EXPECT_TRUE(repository.Instances(kTestNamespace, L"QZ_A").empty()) << "exactly the class, not its subclasses";
+
+  ASSERT_EQ(repository.DeleteClass(kTestNamespace, L"QZ_A"), WBEM_S_NO_ERROR);
+  ASSERT_EQ(CompileMof(L"class QZ_A { [key] uint32 Id; };\nclass QZ_B : QZ_A { };", L"t.mof", kTestNamespace, &result,
+                       repository),
+            WBEM_S_NO_ERROR);
+  EXPECT_TRUE(repository.Instances(kTestNamespace, L"QZ_B").empty()) << "instances go with their class";
+}
+
+TEST(StaticInstances, TheServiceEnumeratesAndGetsStaticInstances) {
+  MofResult result;
+  const wchar_t* text =
+      L"class QZ_Static { [key] string Name; uint16 Level; };\n"
+      L"instance of QZ_Static { Name = \"first\"; Level = 1; };\n"
+      L"instance of QZ_Static { Name = \"second\"; Level = 2; };\n";
+  ASSERT_EQ(CompileMof(text, L"t.mof", L"root\\StaticTest", &result), WBEM_S_NO_ERROR) << result.message;
+  qz::wbem::ObjectStream stream;
+  ASSERT_EQ(qz::wbem::EnumerateInstances(L"root\\StaticTest", L"QZ_Static", nullptr, true, &stream), WBEM_S_NO_ERROR);
+  ASSERT_EQ(stream.size(), 2u);
+  EXPECT_EQ(Text(stream[0].object, L"Name"), L"first");
+  EXPECT_EQ(Text(stream[1].object, L"Name"), L"second");
+  CComPtr<IWbemClassObject> found;
+  ASSERT_EQ(qz::wbem::GetInstance(L"root\\StaticTest", L"QZ_Static.Name=\"SECOND\"", nullptr, &found), WBEM_S_NO_ERROR);
+  CComVariant level;
+  ASSERT_EQ(found->Get(L"Level", 0, &level, nullptr, nullptr), WBEM_S_NO_ERROR);
+  EXPECT_EQ(level.lVal, 2);
+}
+
+// The module's MOF, compiled as the first use of a system root compiles it.
+class ModuleMof : public testing::Test {
+ protected:
+  static constexpr const wchar_t* kVxn = L"root\\VXN";
+
+  void SetUp() override {
+    std::ifstream file(QZ_SOURCE_DIR "/mof/QZWmiMemory.mof", std::ios::binary);
+    ASSERT_TRUE(file.good());
+    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(CompileMof(qz::FromUtf8(bytes), L"QZWmiMemory.mof", L"root\\default", &m_Result, m_Repository),
+              WBEM_S_NO_ERROR)
+        << qz::ToUtf8(m_Result.message);
+  }
+
+  std::map<std::wstring, std::wstring> ProvidersByClass() const {
+    std::map<std::wstring, std::wstring> providers;
+    for (const auto& cls : m_Repository.Classes(kVxn)) {
+      const Qualifier* provider = FindQualifier(cls->qualifiers, L"provider");
+      if (provider && !provider->inherited) providers[cls->name] = provider->value.bstrVal;
+    }
+    return providers;
+  }
+
+  Repository m_Repository;
+  MofResult m_Result;
+};
+
+TEST_F(ModuleMof, DefinesTheTwentyTwoDynamicClassesWithTheirKeys) {
+  struct Case {
+    const wchar_t* cls;
+    std::set<std::wstring> keys;
+    bool association;
+  };
+  const Case cases[] = {
+      {L"QZ_MemoryModule", {L"CreationClassName", L"Tag"}, false},
+      {L"QZ_MemoryBoard", {L"CreationClassName", L"Tag"}, false},
+      {L"QZ_MemoryModuleSlot", {L"CreationClassName", L"Tag"}, false},
+      {L"QZ_MemoryBoardSlot", {L"CreationClassName", L"Tag"}, false},
+      {L"QZ_MemoryRedundancySet", {L"InstanceID"}, false},
+      {L"QZ_MemoryCollection", {L"InstanceID"}, false},
+      {L"QZ_WinMemory", {L"CreationClassName", L"SystemCreationClassName", L"SystemName", L"DeviceID"}, false},
+      {L"QZ_MemoryModuleSlotLocation", {L"Name", L"PhysicalPosition"}, false},
+      {L"QZ_MemoryBoardSlotLocation", {L"Name", L"PhysicalPosition"}, false},
+      {L"QZ_MemoryModuleSlotElementLocation", {L"Element", L"PhysicalLocation"}, true},
+      {L"QZ_MemoryBoardSlotElementLocation", {L"Element", L"PhysicalLocation"}, true},
+      {L"QZ_WinSystemMemory", {L"GroupComponent", L"PartComponent"}, true},
+      {L"QZ_HostedMemoryCollection", {L"Antecedent", L"Dependent"}, true},
+      {L"QZ_MemberOfMemoryCollection", {L"Collection", L"Member"}, true},
+      {L"QZ_MemberOfMemoryRedundancySet", {L"Collection", L"Member"}, true},
+      {L"QZ_HostedMemoryRedundancySet", {L"OwningElement", L"OwnedElement"}, true},
+      {L"QZ_RealizesMemoryModule", {L"Antecedent", L"Dependent"}, true},
+      {L"QZ_MemoryModuleInSlot", {L"Antecedent", L"Dependent"}, true},
+      {L"QZ_MemoryBoardInSlot", {L"Antecedent", L"Dependent"}, true},
+      {L"QZ_MemoryModuleSlotOnBoard", {L"GroupComponent", L"PartComponent"}, true},
+      {L"QZ_SystemMemoryModuleSlot", {L"GroupComponent", L"PartComponent"}, true},
+      {L"QZ_SystemMemoryBoardSlot", {L"GroupComponent", L"PartComponent"}, true},
+  };
+  EXPECT_EQ(ProvidersByClass().size(), std::size(cases)) << "exactly the 22 classes name a provider";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cls);
+    auto cls = m_Repository.FindClass(kVxn, c.cls);
+    ASSERT_TRUE(cls);
+    std::set<std::wstring> keys;
+    for (const PropertyDef& property : cls->properties)
+      if (property.IsKey()) keys.insert(property.name);
+    EXPECT_EQ(keys, c.keys);
+    const Qualifier* dynamic = FindQualifier(cls->qualifiers, L"dynamic");
+    ASSERT_NE(dynamic, nullptr);
+    EXPECT_TRUE(dynamic->flavor & WBEM_FLAVOR_FLAG_PROPAGATE_TO_INSTANCE);
+    EXPECT_EQ(FindQualifier(cls->qualifiers, L"abstract"), nullptr);
+    EXPECT_EQ(FindQualifier(cls->qualifiers, L"Association") != nullptr, c.association);
+    if (c.association) {
+      for (const std::wstring& key : c.keys) EXPECT_EQ(Property(*cls, key.c_str())->type, CIM_REFERENCE) << key;
+    }
+  }
+}
+
+TEST_F(ModuleMof, PropertiesHaveTheTypesTheProvidersPut) {
+  struct Case {
+    const wchar_t* cls;
+    const wchar_t* property;
+    CIMTYPE type;
+    const wchar_t* cimType;
+  };
+  const Case cases[] = {
+      {L"QZ_MemoryModule", L"Capacity", CIM_UINT64, L"uint64"},
+      {L"QZ_MemoryModule", L"DataWidth", CIM_UINT16, L"uint16"},
+      {L"QZ_MemoryModule", L"InterleavePosition", CIM_UINT32, L"uint32"},
+      {L"QZ_MemoryModule", L"IsSpeedInMhz", CIM_BOOLEAN, L"boolean"},
+      {L"QZ_MemoryModule", L"Spd", CIM_UINT8 | CIM_FLAG_ARRAY, L"uint8"},
+      {L"QZ_MemoryModule", L"OperationalStatus", CIM_UINT16 | CIM_FLAG_ARRAY, L"uint16"},
+      {L"QZ_MemoryModule", L"StatusDescriptions", CIM_STRING | CIM_FLAG_ARRAY, L"string"},
+      {L"QZ_MemoryModule", L"Tag", CIM_STRING, L"string"},
+      {L"QZ_MemoryBoard", L"HostingBoard", CIM_BOOLEAN, L"boolean"},
+      {L"QZ_MemoryBoard", L"Locked", CIM_UINT16, L"uint16"},
+      {L"QZ_MemoryBoard", L"VendorCompatibilityStrings", CIM_STRING | CIM_FLAG_ARRAY, L"string"},
+      {L"QZ_MemoryModuleSlot", L"Number", CIM_UINT16, L"uint16"},
+      {L"QZ_MemoryBoardSlotLocation", L"LocationInfoDesc", CIM_UINT16 | CIM_FLAG_ARRAY, L"uint16"},
+      {L"QZ_MemoryBoardSlotLocation", L"ElementLocationTagDesc", CIM_UINT16, L"uint16"},
+      {L"QZ_MemoryRedundancySet", L"TypeOfSet", CIM_UINT16 | CIM_FLAG_ARRAY, L"uint16"},
+      {L"QZ_MemoryRedundancySet", L"OperatingSpeed", CIM_UINT32, L"uint32"},
+      {L"QZ_MemoryCollection", L"GroupOperationalStatus", CIM_UINT16 | CIM_FLAG_ARRAY, L"uint16"},
+      {L"QZ_WinMemory", L"EndingAddress", CIM_UINT64, L"uint64"},
+      {L"QZ_WinMemory", L"Primordial", CIM_BOOLEAN, L"boolean"},
+      {L"QZ_WinSystemMemory", L"GroupComponent", CIM_REFERENCE, L"ref:QZ_WinComputerSystem"},
+      {L"QZ_MemberOfMemoryCollection", L"Member", CIM_REFERENCE, L"ref:QZ_PhysicalElement"},
+      {L"QZ_SystemMemoryBoardSlot", L"GroupComponent", CIM_REFERENCE, L"ref:QZ_ComputerSystemChassis"},
+      {L"QZ_MemoryModuleSlotElementLocation", L"PhysicalLocation", CIM_REFERENCE, L"ref:QZ_MemoryModuleSlotLocation"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::wstring(c.cls) + L"." + c.property);
+    auto cls = m_Repository.FindClass(kVxn, c.cls);
+    ASSERT_TRUE(cls);
+    const PropertyDef* property = Property(*cls, c.property);
+    ASSERT_NE(property, nullptr);
+    EXPECT_EQ(property->type, c.type);
+    EXPECT_EQ(CimTypeText(*property), c.cimType);
+  }
+  // Location classes put no CreationClassName, and their instances would refuse one.
+  EXPECT_EQ(Property(*m_Repository.FindClass(kVxn, L"QZ_MemoryModuleSlotLocation"), L"CreationClassName"), nullptr);
+}
+
+TEST_F(ModuleMof, RegistersOneProviderPerClassWithItsClsid) {
+  const std::map<std::wstring, std::wstring> kClsids = {
+      {L"CQZWinMemoryProv", L"{2C21A4B6-C51A-4990-B440-B0841534F73A}"},
+      {L"CQZMemoryModuleProv", L"{D57B64F7-8728-4717-BD9C-A09719A06BA0}"},
+      {L"CQZMemoryBoardProv", L"{2D070527-5F3F-4A0C-B426-2E598F6D470D}"},
+      {L"CQZMemoryRedundancySetProv", L"{E15DD35F-55DC-4EF1-A484-F1748D2AB540}"},
+      {L"CQZMemoryCollectionProv", L"{1376FC15-A0AA-4120-9F27-112A0563B46B}"},
+      {L"CQZMemoryModuleSlotProv", L"{5F3D5012-F8A8-402F-97CF-927FE49BA9ED}"},
+      {L"CQZMemoryBoardSlotProv", L"{F02891C9-B0EC-431F-A4FF-5CD52E606442}"},
+      {L"CQZMemoryModuleSlotLocationProv", L"{77A35C3A-021B-431F-96F6-EBF160890D93}"},
+      {L"CQZMemoryBoardSlotLocationProv", L"{6625029A-F578-48ED-8D43-C942802AFAB2}"},
+      {L"CQZWinSystemMemoryProv", L"{4BFA8822-90AC-47A9-80A1-C69E323B0EF9}"},
+      {L"CQZHostedMemoryCollectionProv", L"{29AAF9B1-C8F1-40E4-849C-96C4E47BE022}"},
+      {L"CQZMemberOfMemoryCollectionProv", L"{B5755B6F-92B0-43D3-8B86-70CC7FC5FB8E}"},
+      {L"CQZMemberOfMemoryRedundancySetProv", L"{0463893E-FC6A-40E5-9405-DC3A332B333C}"},
+      {L"CQZHostedMemoryRedundancySetProv", L"{FC13609A-F52B-4617-9960-4D41EED966B0}"},
+      {L"CQZRealizesMemoryModuleProv", L"{30051697-96F2-4ACB-935E-320B435354C1}"},
+      {L"CQZMemoryModuleInSlotProv", L"{8AC606AD-9B6F-4B16-B3CE-E0B663141804}"},
+      {L"CQZMemoryBoardInSlotProv", L"{21EDAFA6-388B-4BC5-85A6-EEEFFA50595D}"},
+      {L"CQZMemoryModuleSlotOnBoardProv", L"{117BD4E6-C6D8-46A7-B009-9B6A03E6CC18}"},
+      {L"CQZSystemMemoryModuleSlotProv", L"{3AE35E33-3DF8-478A-B320-887F0D8FA442}"},
+      {L"CQZSystemMemoryBoardSlotProv", L"{9D24FBDC-47AF-4800-A55C-08B77B458238}"},
+      {L"CQZMemoryModuleSlotElementLocationProv", L"{C4298B58-ECB2-4E7E-A820-5AF37C9A6A91}"},
+      {L"CQZMemoryBoardSlotElementLocationProv", L"{3BA2B94A-BFA4-4C06-ACCD-3F2800446CF0}"},
+  };
+  std::map<std::wstring, std::wstring> registered;
+  for (auto& provider : m_Repository.Instances(kVxn, L"__Win32Provider")) {
+    EXPECT_EQ(Text(provider, L"HostingModel"), L"NetworkServiceHost");
+    registered[Text(provider, L"Name")] = Text(provider, L"CLSID");
+  }
+  EXPECT_EQ(registered, kClsids);
+
+  std::set<std::wstring> bound;
+  for (auto& registration : m_Repository.Instances(kVxn, L"__InstanceProviderRegistration")) {
+    const std::wstring path = Text(registration, L"Provider");
+    for (const auto& [flag, expected] :
+         std::map<std::wstring, bool>{{L"SupportsGet", true}, {L"SupportsEnumeration", true},
+                                      {L"SupportsPut", false}, {L"SupportsDelete", false}}) {
+      CComVariant value;
+      ASSERT_EQ(registration->Get(flag.c_str(), 0, &value, nullptr, nullptr), WBEM_S_NO_ERROR);
+      EXPECT_EQ(value.vt, VT_BOOL);
+      EXPECT_EQ(value.boolVal != VARIANT_FALSE, expected) << qz::ToUtf8(path + L" " + flag);
+    }
+    bound.insert(path);
+  }
+  EXPECT_EQ(bound.size(), kClsids.size());
+  // Every class's provider qualifier names a registered provider, each provider serves one class.
+  std::set<std::wstring> used;
+  for (const auto& [cls, provider] : ProvidersByClass()) {
+    EXPECT_EQ(kClsids.count(provider), 1u) << qz::ToUtf8(cls);
+    EXPECT_EQ(bound.count(L"__Win32Provider.Name=\"" + provider + L"\""), 1u) << qz::ToUtf8(cls);
+    used.insert(provider);
+  }
+  EXPECT_EQ(used.size(), kClsids.size());
+}
+
+}  // namespace
