@@ -1,0 +1,48 @@
+// Concurrency of the SMBIOS table cache: provider threads reading while the table is reloaded.
+#include "sources/SmbiosTable.h"
+
+#include <gtest/gtest.h>
+#include <qzplatform.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+TEST(SmbiosTableThreads, ReadersNeverSeeAHalfLoadedTable) {
+  char error[512] = "";
+  ASSERT_TRUE(QzLoadMachineText(
+      R"({"driver": {}, "smbios": {"version": "2.8", "devices": [
+            {"handle": 17, "deviceLocator": "DIMM 1", "size": 4096, "oemBoard": 1, "oemModule": 1},
+            {"handle": 18, "deviceLocator": "DIMM 2", "oemBoard": 1, "oemModule": 2}]}})",
+      "test", error, sizeof(error)))
+      << error;
+  std::atomic<int> wrong{0};
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 4; ++t) {
+    readers.emplace_back([&] {
+      while (!stop.load()) {
+        for (WORD index = 0; index < 3; ++index) {
+          BYTE buffer[kType17CopyLength];
+          BYTE length = sizeof(buffer);
+          SmbiosStrings strings;
+          bool found = g_SmbiosTable.FindStructure(kSmbiosTypeMemoryDevice, index, buffer, length, strings);
+          bool right = index < 2 ? found && length == kType17CopyLength && buffer[kType17Handle] == 17 + index &&
+                                       CSmbiosTable::GetString(buffer[kType17DeviceLocator], strings) ==
+                                           L"DIMM " + std::to_wstring(index + 1)
+                                 : !found;
+          if (!right) ++wrong;
+        }
+      }
+    });
+  }
+  for (int i = 0; i < 50; ++i) EXPECT_TRUE(g_SmbiosTable.LoadTable());
+  stop = true;
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+}  // namespace
