@@ -246,7 +246,8 @@ void LoadJournal(const std::vector<std::pair<int, std::vector<BYTE>>>& entries) 
   std::string json = R"({"name": "journal", "journal": [)";
   for (size_t i = 0; i < entries.size(); ++i) {
     if (i) json += ", ";
-    json += R"({"severity": )" + std::to_string(entries[i].first) + R"(, "rawData": ")" + Hex(entries[i].second) + "\"}";
+    json += R"({"severity": )" + std::to_string(entries[i].first) + R"(, "rawData": ")" + Hex(entries[i].second) +
+            "\"}";
   }
   json += "]}";
   char error[512] = "";
@@ -259,7 +260,8 @@ TEST(ReadJournalErrors, AddsTheModulesOfMemoryEntriesAboveSeverityThree) {
   for (size_t i = 29; i < longList.size(); ++i) longList[i] = static_cast<BYTE>(i);
   longList[28] = 255;
   JournalErrorSet longPairs;
-  for (size_t i = 0; 30 + 2 * i < 256; ++i) longPairs.emplace(static_cast<BYTE>(30 + 2 * i), static_cast<BYTE>(29 + 2 * i));
+  for (size_t i = 0; 30 + 2 * i < 256; ++i)
+    longPairs.emplace(static_cast<BYTE>(30 + 2 * i), static_cast<BYTE>(29 + 2 * i));
 
   struct Case {
     const char* what;

@@ -71,7 +71,8 @@ TEST_F(PlatformProbe, FlagsFollowTheDriverAndTheFirstMemoryDevice) {
        {false, true, false, false}, {true, false, false, true}},
       {"no amp information keeps processor boards", WithDriver(std::string(kDescribed) + R"(, "ampPresent": false)"),
        {false, true, true, false}, {true, false, true, true}},
-      {"1711 failing keeps both", WithDriver(std::string(kDescribed) + R"(, "faults": [{"command": 1711, "fail": true}])"),
+      {"1711 failing keeps both",
+       WithDriver(std::string(kDescribed) + R"(, "faults": [{"command": 1711, "fail": true}])"),
        {false, true, true, false}, {true, true, true, true}},
       {"short 1711 answer reads zeros", WithDriver(std::string(kDescribed) +
                                                    R"(, "rawAnswers": [{"command": 1711, "data": "01"}])"),
