@@ -4,6 +4,7 @@
 
 #include <oleauto.h>
 
+#include <cfloat>
 #include <cstdio>
 #include <cwctype>
 #include <map>
@@ -74,6 +75,7 @@ bool ScalarVariant(const Value& value, CIMTYPE element, const AliasTable& aliase
   switch (element) {
     case CIM_REAL32:
       if (value.kind != Value::Kind::Real && value.kind != Value::Kind::Integer) return false;
+      if (number > FLT_MAX || number < -FLT_MAX) return false;
       *out = static_cast<float>(number);
       return true;
     case CIM_REAL64:
