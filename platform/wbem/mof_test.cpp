@@ -523,6 +523,45 @@ TEST_F(ModuleMof, PropertiesHaveTheTypesTheProvidersPut) {
   EXPECT_EQ(Property(*m_Repository.FindClass(kVxn, L"QZ_MemoryModuleSlotLocation"), L"CreationClassName"), nullptr);
 }
 
+TEST_F(ModuleMof, EveryPropertyAProviderPutsIsDeclared) {
+  // What each class's FillInstance puts, in its put order; a missing one would fail every instance.
+  const std::map<std::wstring, std::vector<std::wstring>> kPuts = {
+      {L"QZ_MemoryModule",
+       {L"BankLabel", L"Capacity", L"Caption", L"CreationClassName", L"DataWidth", L"Description", L"ElementName",
+        L"FormFactor", L"HealthState", L"InterleavePosition", L"IsSpeedInMhz", L"MaxMemorySpeed", L"Manufacturer",
+        L"MemoryType", L"Name", L"OperationalStatus", L"PartNumber", L"PositionInRow", L"RemovalConditions",
+        L"SerialNumber", L"Spd", L"Speed", L"StatusDescriptions", L"Tag", L"TotalWidth"}},
+      {L"QZ_MemoryBoard",
+       {L"AvailableMemory", L"Caption", L"CreationClassName", L"Description", L"ElementName", L"HealthState",
+        L"HostingBoard", L"Locked", L"Name", L"NumberOfSockets", L"OperationalStatus", L"PackageType",
+        L"RemovalConditions", L"StatusDescriptions", L"Tag", L"TotalMemory", L"VendorCompatibilityStrings"}},
+      {L"QZ_MemoryModuleSlot",
+       {L"Caption", L"CreationClassName", L"ConnectorDescription", L"ConnectorLayout", L"Description", L"ElementName",
+        L"HealthState", L"Name", L"Number", L"OperationalStatus", L"StatusDescriptions", L"Tag"}},
+      {L"QZ_MemoryBoardSlotLocation",
+       {L"Caption", L"Description", L"ElementName", L"ElementLocationTag", L"ElementLocationTagDesc",
+        L"LocationInfoDesc", L"LocationInformation", L"Name", L"PhysicalPosition"}},
+      {L"QZ_MemoryRedundancySet",
+       {L"AvailableMemory", L"Caption", L"ConfigurationsAvailable", L"CurrentConfiguration", L"Description",
+        L"ElementName", L"InstanceID", L"OperatingSpeed", L"OtherTypeOfSet", L"RedundancyStatus",
+        L"TargetConfiguration", L"TotalMemory", L"TypeOfSet"}},
+      {L"QZ_MemoryCollection",
+       {L"Caption", L"Description", L"ElementName", L"GroupOperationalStatus", L"GroupStatusDescriptions",
+        L"InstanceID"}},
+      {L"QZ_WinMemory",
+       {L"Access", L"BlockSize", L"Caption", L"ConsumableBlocks", L"CreationClassName", L"Description", L"DeviceID",
+        L"ElementName", L"EndingAddress", L"HealthState", L"Name", L"NumberOfBlocks", L"OperationalStatus",
+        L"Primordial", L"Purpose", L"SequentialAccess", L"StartingAddress", L"StatusDescriptions",
+        L"SystemCreationClassName", L"SystemName", L"Volatile"}},
+  };
+  for (const auto& [name, puts] : kPuts) {
+    auto cls = m_Repository.FindClass(kVxn, name);
+    ASSERT_TRUE(cls) << qz::ToUtf8(name);
+    EXPECT_EQ(cls->properties.size(), puts.size()) << qz::ToUtf8(name) << ": nothing more than what is put";
+    for (const std::wstring& property : puts) EXPECT_NE(Property(*cls, property.c_str()), nullptr) << qz::ToUtf8(name + L"." + property);
+  }
+}
+
 TEST_F(ModuleMof, RegistersOneProviderPerClassWithItsClsid) {
   const std::map<std::wstring, std::wstring> kClsids = {
       {L"CQZWinMemoryProv", L"{2C21A4B6-C51A-4990-B440-B0841534F73A}"},
