@@ -1,0 +1,68 @@
+// Runs enum, get and query through the locator, as any WMI client does, and reads each object into
+// a record before anything is printed, so that a request that fails halfway prints nothing.
+#include "Commands.h"
+
+#include <wbemcli.h>
+
+#include <atlbase.h>
+
+namespace qzwmi {
+namespace {
+
+constexpr ULONG kBatch = 16;
+
+HRESULT Drain(IEnumWbemClassObject* enumerator, std::vector<ObjectRecord>* objects) {
+  for (;;) {
+    IWbemClassObject* batch[kBatch] = {};
+    ULONG returned = 0;
+    HRESULT hr = enumerator->Next(WBEM_INFINITE, kBatch, batch, &returned);
+    HRESULT read = WBEM_S_NO_ERROR;
+    for (ULONG i = 0; i < returned; ++i) {
+      ObjectRecord record;
+      if (SUCCEEDED(read)) read = ReadObject(batch[i], &record);
+      if (SUCCEEDED(read)) objects->push_back(std::move(record));
+      batch[i]->Release();
+    }
+    if (FAILED(hr)) return hr;
+    if (FAILED(read)) return read;
+    if (hr == WBEM_S_FALSE || returned == 0) return WBEM_S_NO_ERROR;
+  }
+}
+
+}  // namespace
+
+HRESULT RunRequest(const std::wstring& nameSpace, Request request, const std::wstring& argument,
+                   std::vector<ObjectRecord>* objects) {
+  CComPtr<IWbemLocator> locator;
+  HRESULT hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                                reinterpret_cast<void**>(&locator));
+  if (FAILED(hr)) return hr;
+  CComPtr<IWbemServices> services;
+  hr = locator->ConnectServer(CComBSTR(nameSpace.c_str()), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services);
+  if (FAILED(hr)) return hr;
+
+  const CComBSTR text(argument.c_str());
+  constexpr LONG kFlags = WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY;
+  if (request == Request::Get) {
+    CComPtr<IWbemClassObject> object;
+    hr = services->GetObject(text, 0, nullptr, &object, nullptr);
+    if (FAILED(hr)) return hr;
+    ObjectRecord record;
+    hr = ReadObject(object, &record);
+    if (FAILED(hr)) return hr;
+    objects->push_back(std::move(record));
+    return WBEM_S_NO_ERROR;
+  }
+  CComPtr<IEnumWbemClassObject> enumerator;
+  if (request == Request::Enumerate) {
+    hr = services->CreateInstanceEnum(text, WBEM_FLAG_DEEP | kFlags, nullptr, &enumerator);
+  } else {
+    hr = services->ExecQuery(CComBSTR(L"WQL"), text, kFlags, nullptr, &enumerator);
+  }
+  if (FAILED(hr)) return hr;
+  hr = Drain(enumerator, objects);
+  if (FAILED(hr)) objects->clear();
+  return hr;
+}
+
+}  // namespace qzwmi

@@ -1,0 +1,21 @@
+// The WMI requests of the command: enumerate a class, get an object by path, run a WQL query.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "Output.h"
+
+namespace qzwmi {
+
+enum class Request { Enumerate, Get, Query };
+
+// Connects to `nameSpace` and runs the request; `argument` is the class, the path or the query.
+// The objects come back in the order the service gave them. On failure returns the HRESULT of the
+// step that failed and leaves `objects` empty.
+HRESULT RunRequest(const std::wstring& nameSpace, Request request, const std::wstring& argument,
+                   std::vector<ObjectRecord>* objects);
+
+}  // namespace qzwmi

@@ -1,0 +1,32 @@
+// What the command does around its requests: keeping the providers' standard output apart from the
+// results, registering an in-process server module, and setting up a fresh system root.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace qzwmi {
+
+// Points standard output (fd 1) at <root>/drive_c/windows/system32/wbem/logs/provider-stdout.log,
+// appending, and returns a descriptor of the former standard output for the results; -1 when the
+// log cannot be opened (standard output then stays as it was).
+int SeparateStandardOutput();
+
+// Writes all of `text` to `fd`.
+void WriteAll(int fd, const std::string& text);
+
+// Loads the module at `path` as the system loads a library (its DllMain told of the load), calls
+// its DllRegisterServer (or DllUnregisterServer) and unloads it. CO_E_DLLNOTFOUND when the module
+// cannot be loaded, CO_E_ERRORINDLL when it lacks the entry point, else what the entry point returns.
+HRESULT RegisterModule(const std::string& path, bool unregister);
+
+// The module that `register` loads when none is named.
+const char* DefaultModulePath();
+
+// The first use of a fresh root: registers the default module when its class is not registered,
+// and compiles the bundled MOF (kept for later processes) when root\VXN lacks its classes. Whatever
+// fails here shows later, as the error of the request that needs it.
+void SetUpFirstUse();
+
+}  // namespace qzwmi

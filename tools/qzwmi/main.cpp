@@ -1,0 +1,150 @@
+// qzwmi: a WMI client that hosts the WMI service itself; enumerates, gets and queries objects,
+// registers server modules, compiles MOF files and reads and writes the registry.
+#include <objbase.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "ErrorNames.h"
+#include "Output.h"
+#include "RegCommand.h"
+#include "Setup.h"
+#include "qzplatform.h"
+
+namespace {
+
+constexpr char kExamples[] = R"HELP(Examples:
+  qzwmi enum QZ_MemoryModule
+  qzwmi --format json get "QZ_MemoryModule.Tag=\"Board 1 DIMM 1\""
+  qzwmi query "SELECT Tag, Capacity FROM QZ_MemoryModule WHERE Capacity > 8589934592"
+  qzwmi --namespace root\wmi enum DataStoreStatus
+  qzwmi --machine machines/smbios-only.json enum QZ_PhysicalMemory
+  qzwmi register                  (the built QZWmiMemory.so)
+  qzwmi mofcomp mof/QZWmiMemory.mof
+  qzwmi reg query HKLM\Software\Tarnwell\WBEM /s
+  qzwmi reg add HKLM\Software\Tarnwell\WBEM /v LogLevel /t REG_DWORD /d 3 /f
+  qzwmi reg delete HKLM\Software\Tarnwell\WBEM /v LogLevel /f
+
+Exit status: 0 on success; 1 when a request fails (one line on standard error naming the code,
+as "qzwmi: WBEM_E_NOT_FOUND (0x80041002)"); 2 for a bad command line or machine description.
+Output that a provider prints goes to <root>/drive_c/windows/system32/wbem/logs/provider-stdout.log.)HELP";
+
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+int Fail(HRESULT hr) {
+  std::fprintf(stderr, "qzwmi: %s\n", qzwmi::HresultText(hr).c_str());
+  return kFailed;
+}
+
+// The reg command asks before it overwrites or deletes; an answer that is not yes, or no answer
+// at all (standard input closed), declines.
+bool AskOnTerminal(const std::string& question) {
+  std::fputs(question.c_str(), stdout);
+  std::fflush(stdout);
+  std::string answer;
+  if (!std::getline(std::cin, answer)) {
+    std::fputs("\n", stdout);
+    return false;
+  }
+  return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+}
+
+int RunRegCommand(const std::vector<std::string>& args) {
+  std::string out, err;
+  const int status = qzwmi::RunReg(args, &out, &err, &AskOnTerminal);
+  std::fputs(out.c_str(), stdout);
+  std::fputs(err.c_str(), stderr);
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"qzwmi: a WMI client with the WMI service inside it, for the machine that the system root describes."};
+  app.name("qzwmi");
+  app.footer(kExamples);
+  app.require_subcommand(1);
+
+  std::string machine = QZ_DEFAULT_MACHINE_PATH;
+  std::string format = "list";
+  std::string nameSpace = "root\\VXN";
+  app.add_option("--machine", machine, "the machine description (JSON)")->capture_default_str();
+  app.add_option("--format", format, "list or json")->check(CLI::IsMember({"list", "json"}))->capture_default_str();
+  app.add_option("--namespace", nameSpace, "the WMI namespace of enum, get and query")->capture_default_str();
+
+  std::string argument;
+  CLI::App* enumerate = app.add_subcommand("enum", "every instance of a class and of the classes derived from it");
+  enumerate->add_option("CLASS", argument, "the class")->required();
+  CLI::App* get = app.add_subcommand("get", "one object by its path");
+  get->add_option("PATH", argument, "the object path, as Class.Key=\"value\"")->required();
+  CLI::App* query = app.add_subcommand("query", "the objects a WQL query selects");
+  query->add_option("WQL", argument, "the query")->required();
+  std::string module = qzwmi::DefaultModulePath();
+  CLI::App* registerModule = app.add_subcommand("register", "call DllRegisterServer of a server module");
+  registerModule->add_option("MODULE", module, "the module")->capture_default_str();
+  CLI::App* unregisterModule = app.add_subcommand("unregister", "call DllUnregisterServer of a server module");
+  unregisterModule->add_option("MODULE", module, "the module")->capture_default_str();
+  std::string mofFile;
+  CLI::App* mofcomp = app.add_subcommand("mofcomp", "compile a MOF file into the repository, kept for later runs");
+  mofcomp->add_option("FILE", mofFile, "the MOF file")->required();
+  CLI::App* reg = app.add_subcommand(
+      "reg", "reg query|add|delete KEY [/v NAME | /ve | /va] [/t TYPE] [/d DATA] [/s] [/f], as the registry tool");
+  reg->prefix_command();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error) == 0 ? 0 : kUsage;
+  }
+
+  if (reg->parsed()) return RunRegCommand(reg->remaining());
+
+  // The providers' own standard output must never mix with the results: from here on fd 1 is a log.
+  int results = qzwmi::SeparateStandardOutput();
+  if (results < 0) results = STDOUT_FILENO;
+
+  char error[512] = "";
+  if (!QzLoadMachine(machine.c_str(), error, sizeof error)) {
+    std::fprintf(stderr, "qzwmi: %s\n", error);
+    return kUsage;
+  }
+
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  std::string output;
+  HRESULT hr = S_OK;
+  if (registerModule->parsed() || unregisterModule->parsed()) {
+    const bool unregister = unregisterModule->parsed();
+    hr = qzwmi::RegisterModule(module, unregister);
+    if (SUCCEEDED(hr))
+      output = std::string(unregister ? "DllUnregisterServer" : "DllRegisterServer") + " in " + module + " succeeded.\n";
+  } else if (mofcomp->parsed()) {
+    hr = QzCompileMofFile(mofFile.c_str(), TRUE, error, sizeof error);
+    if (FAILED(hr) && *error) {
+      std::fprintf(stderr, "qzwmi: %s: %s\n", error, qzwmi::HresultText(hr).c_str());
+      return kFailed;
+    }
+    if (SUCCEEDED(hr)) output = "Compiled " + mofFile + ".\n";
+  } else {
+    qzwmi::SetUpFirstUse();
+    const qzwmi::Request request = enumerate->parsed() ? qzwmi::Request::Enumerate
+                                   : get->parsed()     ? qzwmi::Request::Get
+                                                       : qzwmi::Request::Query;
+    std::vector<qzwmi::ObjectRecord> objects;
+    hr = qzwmi::RunRequest(qzwmi::Wide(nameSpace), request, qzwmi::Wide(argument), &objects);
+    if (SUCCEEDED(hr)) output = format == "json" ? qzwmi::FormatJson(objects) : qzwmi::FormatList(objects);
+  }
+
+  // Every object is released by now; a module with no objects left unloads here.
+  CoFreeUnusedLibraries();
+  CoUninitialize();
+  if (FAILED(hr)) return Fail(hr);
+  qzwmi::WriteAll(results, output);
+  std::fflush(stdout);
+  return 0;
+}
