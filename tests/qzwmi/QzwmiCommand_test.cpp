@@ -1,0 +1,230 @@
+// The built qzwmi as a user runs it: its exit statuses and error lines, both formats of the
+// platform's own classes, the machine it is given, the separation of provider output from results,
+// registration of modules and MOF files kept for later processes.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <winreg.h>
+
+#include <filesystem>
+
+#include "tests/qzwmi/QzwmiRun.h"
+
+namespace {
+
+using qzwmitest::ReadWholeFile;
+using qzwmitest::RootFile;
+using qzwmitest::Outcome;
+using qzwmitest::RunQzwmi;
+using qzwmitest::WriteWholeFile;
+
+const std::string kLog = "drive_c/windows/system32/wbem/logs/provider-stdout.log";
+
+TEST(QzwmiCommand, HelpExitsZeroAndShowsExamples) {
+  Outcome run = RunQzwmi({"--help"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_NE(run.out.find("\nExamples:\n  qzwmi enum QZ_MemoryModule\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("  qzwmi reg query HKLM\\Software\\Tarnwell\\WBEM /s\n"), std::string::npos) << run.out;
+}
+
+TEST(QzwmiCommand, CommandLineErrorsExitTwoWithoutOutput) {
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{}, "A subcommand is required\nRun with --help for more information.\n"},
+      {{"--format", "xml", "enum", "X"}, "--format: xml not in {list,json}\nRun with --help for more information.\n"},
+      {{"enum"}, "CLASS is required\nRun with --help for more information.\n"},
+      {{"query"}, "WQL is required\nRun with --help for more information.\n"},
+  };
+  for (const auto& c : cases) {
+    Outcome run = RunQzwmi(c.args);
+    EXPECT_EQ(run.status, 2) << (c.args.empty() ? "" : c.args[0]);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, c.err);
+  }
+}
+
+TEST(QzwmiCommand, FailedRequestsNameTheirCodeOnOneLine) {
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"enum", "QZ_NoSuchClass"}, "qzwmi: WBEM_E_INVALID_CLASS (0x80041010)\n"},
+      {{"query", "SELECT * FROM QZ_NoSuchClass"}, "qzwmi: WBEM_E_INVALID_CLASS (0x80041010)\n"},
+      {{"get", "QZ_NoSuchClass.Tag=\"x\""}, "qzwmi: WBEM_E_INVALID_CLASS (0x80041010)\n"},
+      {{"get", "QZ_CommonLogEntry.RecordNumber=9"}, "qzwmi: WBEM_E_NOT_FOUND (0x80041002)\n"},
+      {{"get", "QZ_CommonLogEntry.RecordNumber=="}, "qzwmi: WBEM_E_INVALID_OBJECT_PATH (0x8004103A)\n"},
+      {{"query", "SELEC * FROM QZ_CommonLogEntry"}, "qzwmi: WBEM_E_INVALID_QUERY (0x80041017)\n"},
+      {{"--namespace", "root\\Nowhere", "enum", "DataStoreStatus"}, "qzwmi: WBEM_E_INVALID_NAMESPACE (0x8004100E)\n"},
+      // A class of another namespace is not found in this one.
+      {{"enum", "DataStoreStatus"}, "qzwmi: WBEM_E_INVALID_CLASS (0x80041010)\n"},
+  };
+  for (const auto& c : cases) {
+    Outcome run = RunQzwmi(c.args);
+    EXPECT_EQ(run.status, 1) << c.args[1];
+    EXPECT_EQ(run.out, "") << c.args[1];
+    EXPECT_EQ(run.err, c.err) << c.args[1];
+  }
+}
+
+TEST(QzwmiCommand, BrokenMachineDescriptionExitsTwoWithItsMessage) {
+  const std::string unknownField = RootFile("unknown-field.json");
+  const std::string cutShort = RootFile("cut-short.json");
+  WriteWholeFile(unknownField, "{ \"bogus\": 1 }\n");
+  WriteWholeFile(cutShort, "{\n");
+  const struct {
+    std::string file;
+    std::string err;
+  } cases[] = {
+      {unknownField, "qzwmi: " + unknownField + ": bogus: unknown field\n"},
+      {cutShort, "qzwmi: " + cutShort +
+                     ": line 2, column 1: syntax error while parsing object key - unexpected end of input; expected "
+                     "string literal\n"},
+      {RootFile("missing.json"), "qzwmi: " + RootFile("missing.json") + ": cannot be opened (No such file or directory)\n"},
+  };
+  for (const auto& c : cases) {
+    Outcome run = RunQzwmi({"--machine", c.file, "enum", "QZ_CommonLogEntry"});
+    EXPECT_EQ(run.status, 2) << c.file;
+    EXPECT_EQ(run.out, "") << c.file;
+    EXPECT_EQ(run.err, c.err) << c.file;
+  }
+}
+
+TEST(QzwmiCommand, PlatformClassesInBothFormats) {
+  const std::string journal =
+      "RecordNumber = 1\nSeverity = 2\nDescription = System power-on\nRawData = {0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0}\n"
+      "\n"
+      "RecordNumber = 2\nSeverity = 3\nDescription = Corrected memory error on board 2, socket 3\n"
+      "RawData = {0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3}\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string out;
+  } cases[] = {
+      {{"--namespace", "root\\wmi", "enum", "DataStoreStatus"},
+       "InstanceName = DataStore_0\nActive = TRUE\nDataAvailable = TRUE\n"},
+      {{"enum", "QZ_CommonLogEntry"}, journal},
+      {{"query", "SELECT * FROM QZ_CommonLogEntry WHERE Severity >= 2"}, journal},
+      {{"get", "QZ_CommonLogEntry.RecordNumber=2"},
+       "RecordNumber = 2\nSeverity = 3\nDescription = Corrected memory error on board 2, socket 3\n"
+       "RawData = {0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3}\n"},
+      {{"query", "SELECT Description FROM QZ_CommonLogEntry WHERE Severity = 3"},
+       "Description = Corrected memory error on board 2, socket 3\n"},
+      {{"query", "SELECT * FROM QZ_CommonLogEntry WHERE Severity > 3"}, ""},
+      {{"--namespace", "root\\wmi", "query", "SELECT Size FROM MSSmBios_RawSMBiosTables"}, "Size = 1566\n"},
+      {{"--format", "json", "--namespace", "root\\wmi", "enum", "DataStoreStatus"},
+       "[\n  {\n    \"__CLASS\": \"DataStoreStatus\",\n"
+       "    \"__PATH\": \"\\\\\\\\QZ-SERVER\\\\root\\\\wmi:DataStoreStatus.InstanceName=\\\"DataStore_0\\\"\",\n"
+       "    \"InstanceName\": \"DataStore_0\",\n    \"Active\": true,\n    \"DataAvailable\": true\n  }\n]\n"},
+      // A projection has no path.
+      {{"--format", "json", "--namespace", "root\\wmi", "query", "SELECT Size FROM MSSmBios_RawSMBiosTables"},
+       "[\n  {\n    \"__CLASS\": \"MSSmBios_RawSMBiosTables\",\n    \"__PATH\": null,\n    \"Size\": 1566\n  }\n]\n"},
+      {{"--format", "json", "query", "SELECT RecordNumber, RawData FROM QZ_CommonLogEntry WHERE RecordNumber = 1"},
+       "[\n  {\n    \"__CLASS\": \"QZ_CommonLogEntry\",\n"
+       "    \"__PATH\": \"\\\\\\\\QZ-SERVER\\\\root\\\\VXN:QZ_CommonLogEntry.RecordNumber=1\",\n"
+       "    \"RecordNumber\": 1,\n    \"RawData\": [\n      0,\n      0,\n      0,\n      0,\n      0,\n      0,\n"
+       "      0,\n      0,\n      1,\n      0,\n      1,\n      0\n    ]\n  }\n]\n"},
+      {{"--format", "json", "query", "SELECT * FROM QZ_CommonLogEntry WHERE Severity > 3"}, "[]\n"},
+  };
+  for (const auto& c : cases) {
+    Outcome run = RunQzwmi(c.args);
+    EXPECT_EQ(run.status, 0) << c.args.back();
+    EXPECT_EQ(run.err, "") << c.args.back();
+    EXPECT_EQ(run.out, c.out) << c.args.back();
+  }
+}
+
+TEST(QzwmiCommand, AnswersFromTheMachineItIsGiven) {
+  std::string text = ReadWholeFile(QZ_MACHINES_DIR "/default.json");
+  const std::string present = "\"dataStore\": {\"present\": true, \"dataAvailable\": true}";
+  const size_t at = text.find(present);
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, present.size(), "\"dataStore\": {\"present\": true, \"dataAvailable\": false}");
+  const std::string machine = RootFile("no-data.json");
+  WriteWholeFile(machine, text);
+
+  Outcome run = RunQzwmi({"--machine", machine, "--namespace", "root\\wmi", "enum", "DataStoreStatus"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "InstanceName = DataStore_0\nActive = TRUE\nDataAvailable = FALSE\n");
+  run = RunQzwmi({"--machine", QZ_MACHINES_DIR "/smbios-only.json", "--namespace", "root\\wmi", "query",
+                  "SELECT Size FROM MSSmBios_RawSMBiosTables"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "Size = 930\n");
+}
+
+TEST(QzwmiCommand, ProviderOutputGoesToTheLogAndNeverToTheResults) {
+  Outcome run = RunQzwmi({"register", QZWMI_PRINTING_SERVER});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, std::string("DllRegisterServer in ") + QZWMI_PRINTING_SERVER + " succeeded.\n");
+  EXPECT_EQ(ReadWholeFile(RootFile(kLog)),
+            "PrintingServer: DllMain 1\nPrintingServer: registering\nPrintingServer: DllMain 0\n");
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\QzwmiTests\\PrintingServer", 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+
+  // The log is appended to, run after run.
+  run = RunQzwmi({"unregister", QZWMI_PRINTING_SERVER});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, std::string("DllUnregisterServer in ") + QZWMI_PRINTING_SERVER + " succeeded.\n");
+  EXPECT_EQ(ReadWholeFile(RootFile(kLog)),
+            "PrintingServer: DllMain 1\nPrintingServer: registering\nPrintingServer: DllMain 0\n"
+            "PrintingServer: DllMain 1\nPrintingServer: unregistering\nPrintingServer: DllMain 0\n");
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\QzwmiTests\\PrintingServer", 0, KEY_READ, &key),
+            ERROR_FILE_NOT_FOUND);
+}
+
+TEST(QzwmiCommand, RegistrationFailuresNameTheirCode) {
+  const struct {
+    std::string module;
+    bool failRegistration;
+    std::string err;
+  } cases[] = {
+      {RootFile("missing.so"), false, "qzwmi: CO_E_DLLNOTFOUND (0x8004015F)\n"},
+      {QZ_PLATFORM_MODULE, false, "qzwmi: CO_E_ERRORINDLL (0x800401F9)\n"},    // no DllRegisterServer
+      {QZWMI_PRINTING_SERVER, true, "qzwmi: 0x80040201\n"},                   // its own error code
+  };
+  for (const auto& c : cases) {
+    if (c.failRegistration) setenv("QZWMI_TEST_REGISTER_FAILS", "1", 1);
+    Outcome run = RunQzwmi({"register", c.module});
+    unsetenv("QZWMI_TEST_REGISTER_FAILS");
+    EXPECT_EQ(run.status, 1) << c.module;
+    EXPECT_EQ(run.out, "") << c.module;
+    EXPECT_EQ(run.err, c.err) << c.module;
+  }
+}
+
+TEST(QzwmiCommand, CompiledMofIsKeptForLaterRuns) {
+  const std::string mof = RootFile("widget.mof");
+  WriteWholeFile(mof,
+                 "#pragma namespace(\"\\\\\\\\.\\\\root\\\\VXN\")\n"
+                 "class QZ_TestWidget\n{\n  [key] string Name;\n  uint32 Size;\n};\n");
+  Outcome run = RunQzwmi({"mofcomp", mof});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, "Compiled " + mof + ".\n");
+  // Another process sees the class, and a class has no values.
+  run = RunQzwmi({"get", "QZ_TestWidget"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, "Name =\nSize =\n");
+  run = RunQzwmi({"enum", "QZ_TestWidget"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+}
+
+TEST(QzwmiCommand, FreshRootCompilesTheBundledMofOnFirstUse) {
+  const std::string kept = RootFile("drive_c/windows/system32/wbem/AutoRecover/QZWmiMemory.mof");
+  ASSERT_FALSE(std::filesystem::exists(kept));
+  // reg never sets anything up.
+  EXPECT_EQ(RunQzwmi({"reg", "query", "HKLM\\Software"}).status, 0);
+  EXPECT_FALSE(std::filesystem::exists(kept));
+  Outcome run = RunQzwmi({"--namespace", "root\\wmi", "enum", "DataStoreStatus"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(std::filesystem::exists(kept));
+  run = RunQzwmi({"get", "QZ_MemoryModule"});
+  EXPECT_EQ(run.status, 0) << run.err;
+}
+
+}  // namespace

@@ -1,0 +1,184 @@
+// The command's formats and code names: every CIM type read as the service keeps it, the layout of
+// both formats, and the error line of named and unnamed codes.
+#include <gtest/gtest.h>
+#include <oleauto.h>
+#include <wbemcli.h>
+
+#include <functional>
+
+#include "ErrorNames.h"
+#include "Output.h"
+
+namespace {
+
+using qzwmi::ObjectRecord;
+
+VARIANT Scalar(VARTYPE vt, LONGLONG bits) {
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = vt;
+  value.llVal = bits;
+  return value;
+}
+
+VARIANT Text(const wchar_t* text) {
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_BSTR;
+  value.bstrVal = SysAllocString(text);
+  return value;
+}
+
+VARIANT Null() {
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_NULL;
+  return value;
+}
+
+template <class T>
+VARIANT Array(VARTYPE vt, const std::vector<T>& items) {
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_ARRAY | vt;
+  value.parray = SafeArrayCreateVector(vt, 0, static_cast<ULONG>(items.size()));
+  for (LONG i = 0; i < static_cast<LONG>(items.size()); ++i) {
+    if constexpr (std::is_same_v<T, const wchar_t*>) {
+      BSTR text = SysAllocString(items[i]);
+      SafeArrayPutElement(value.parray, &i, text);
+      SysFreeString(text);
+    } else {
+      T item = items[i];
+      SafeArrayPutElement(value.parray, &i, &item);
+    }
+  }
+  return value;
+}
+
+TEST(QzwmiValues, EachCimTypeReadsAsTheServiceKeepsIt) {
+  const struct {
+    const char* what;
+    CIMTYPE type;
+    std::function<VARIANT()> make;
+    std::string list;
+    std::string json;
+  } cases[] = {
+      // uint16 and uint32 travel in VT_I4; the top bit set must not make them negative.
+      {"uint32 max", CIM_UINT32, [] { return Scalar(VT_I4, static_cast<LONG>(-1)); }, "4294967295", "4294967295"},
+      {"uint16 max", CIM_UINT16, [] { return Scalar(VT_I4, 65535); }, "65535", "65535"},
+      {"sint32", CIM_SINT32, [] { return Scalar(VT_I4, static_cast<LONG>(-5) & 0xFFFFFFFF); }, "-5", "-5"},
+      {"uint8", CIM_UINT8, [] { return Scalar(VT_UI1, 255); }, "255", "255"},
+      {"sint8 in VT_I2", CIM_SINT8, [] { return Scalar(VT_I2, 0xFF80); }, "-128", "-128"},
+      {"sint16", CIM_SINT16, [] { return Scalar(VT_I2, 0x8000); }, "-32768", "-32768"},
+      // 64-bit integers travel as decimal text and become JSON numbers without losing a digit.
+      {"uint64 max", CIM_UINT64, [] { return Text(L"18446744073709551615"); }, "18446744073709551615",
+       "18446744073709551615"},
+      {"sint64 min", CIM_SINT64, [] { return Text(L"-9223372036854775808"); }, "-9223372036854775808",
+       "-9223372036854775808"},
+      {"uint64 not a number", CIM_UINT64, [] { return Text(L"12abc"); }, "12abc", "\"12abc\""},
+      {"uint64 negative", CIM_UINT64, [] { return Text(L"-1"); }, "-1", "\"-1\""},
+      {"true", CIM_BOOLEAN, [] { return Scalar(VT_BOOL, static_cast<SHORT>(VARIANT_TRUE) & 0xFFFF); }, "TRUE", "true"},
+      {"false", CIM_BOOLEAN, [] { return Scalar(VT_BOOL, VARIANT_FALSE); }, "FALSE", "false"},
+      {"string", CIM_STRING, [] { return Text(L"Board 1 DIMM \u00e9"); }, "Board 1 DIMM \xc3\xa9", "\"Board 1 DIMM \xc3\xa9\""},
+      {"datetime", CIM_DATETIME, [] { return Text(L"20240102030405.000000+000"); }, "20240102030405.000000+000",
+       "\"20240102030405.000000+000\""},
+      {"reference", CIM_REFERENCE, [] { return Text(L"QZ_Board.Tag=\"Board 1\""); }, "QZ_Board.Tag=\"Board 1\"",
+       "\"QZ_Board.Tag=\\\"Board 1\\\"\""},
+      {"null", CIM_STRING, [] { return Null(); }, "", "null"},
+      {"null uint64", CIM_UINT64, [] { return Null(); }, "", "null"},
+      {"real64", CIM_REAL64, [] { VARIANT v = Scalar(VT_R8, 0); v.dblVal = 0.1; return v; }, "0.1", "0.1"},
+      {"char16", CIM_CHAR16, [] { return Scalar(VT_I2, L'A'); }, "A", "\"A\""},
+      {"uint8 array", CIM_UINT8 | CIM_FLAG_ARRAY, [] { return Array<BYTE>(VT_UI1, {1, 2, 255}); }, "{1, 2, 255}",
+       "[1,2,255]"},
+      {"uint32 array", CIM_UINT32 | CIM_FLAG_ARRAY, [] { return Array<LONG>(VT_I4, {-1, 0}); }, "{4294967295, 0}",
+       "[4294967295,0]"},
+      {"string array", CIM_STRING | CIM_FLAG_ARRAY, [] { return Array<const wchar_t*>(VT_BSTR, {L"a", L"b c"}); },
+       "{a, b c}", "[\"a\",\"b c\"]"},
+      {"empty array", CIM_UINT16 | CIM_FLAG_ARRAY, [] { return Array<LONG>(VT_I4, {}); }, "{}", "[]"},
+      {"uint64 array", CIM_UINT64 | CIM_FLAG_ARRAY,
+       [] { return Array<const wchar_t*>(VT_BSTR, {L"17179869184", L"0"}); }, "{17179869184, 0}", "[17179869184,0]"},
+  };
+  for (const auto& c : cases) {
+    VARIANT value = c.make();
+    EXPECT_EQ(qzwmi::ListValue(c.type, value), c.list) << c.what;
+    EXPECT_EQ(qzwmi::JsonValue(c.type, value).dump(), c.json) << c.what;
+    VariantClear(&value);
+  }
+}
+
+std::vector<ObjectRecord> TwoModules() {
+  std::vector<ObjectRecord> objects(2);
+  const wchar_t* tags[] = {L"Board 1 DIMM 1", L"Board 1 DIMM 2"};
+  for (int i = 0; i < 2; ++i) {
+    objects[i].className = L"QZ_Module";
+    objects[i].path = std::wstring(L"\\\\QZ\\root\\VXN:QZ_Module.Tag=\"") + tags[i] + L"\"";
+    VARIANT tag = Text(tags[i]), capacity = Text(L"17179869184"), speed = Scalar(VT_I4, 2400), none = Null();
+    objects[i].Add(L"Tag", CIM_STRING, tag);
+    objects[i].Add(L"Capacity", CIM_UINT64, capacity);
+    objects[i].Add(L"Speed", CIM_UINT32, i == 0 ? speed : none);
+    objects[i].Add(L"Active", CIM_BOOLEAN, Scalar(VT_BOOL, i == 0 ? 0xFFFF : 0));
+    VariantClear(&tag);
+    VariantClear(&capacity);
+  }
+  return objects;
+}
+
+TEST(QzwmiFormats, ListSeparatesObjectsByOneBlankLineAndLeavesNoValueEmpty) {
+  EXPECT_EQ(qzwmi::FormatList(TwoModules()),
+            "Tag = Board 1 DIMM 1\nCapacity = 17179869184\nSpeed = 2400\nActive = TRUE\n"
+            "\n"
+            "Tag = Board 1 DIMM 2\nCapacity = 17179869184\nSpeed =\nActive = FALSE\n");
+  EXPECT_EQ(qzwmi::FormatList({}), "");
+}
+
+TEST(QzwmiFormats, JsonKeepsTheClassOrderWithClassAndPathFirst) {
+  EXPECT_EQ(qzwmi::FormatJson(TwoModules()),
+            "[\n"
+            "  {\n"
+            "    \"__CLASS\": \"QZ_Module\",\n"
+            "    \"__PATH\": \"\\\\\\\\QZ\\\\root\\\\VXN:QZ_Module.Tag=\\\"Board 1 DIMM 1\\\"\",\n"
+            "    \"Tag\": \"Board 1 DIMM 1\",\n"
+            "    \"Capacity\": 17179869184,\n"
+            "    \"Speed\": 2400,\n"
+            "    \"Active\": true\n"
+            "  },\n"
+            "  {\n"
+            "    \"__CLASS\": \"QZ_Module\",\n"
+            "    \"__PATH\": \"\\\\\\\\QZ\\\\root\\\\VXN:QZ_Module.Tag=\\\"Board 1 DIMM 2\\\"\",\n"
+            "    \"Tag\": \"Board 1 DIMM 2\",\n"
+            "    \"Capacity\": 17179869184,\n"
+            "    \"Speed\": null,\n"
+            "    \"Active\": false\n"
+            "  }\n"
+            "]\n");
+  EXPECT_EQ(qzwmi::FormatJson({}), "[]\n");
+}
+
+TEST(QzwmiErrorNames, NamesKnownCodesAndPrintsOthersInHex) {
+  const struct {
+    HRESULT code;
+    const char* text;
+  } cases[] = {
+      {WBEM_E_NOT_FOUND, "WBEM_E_NOT_FOUND (0x80041002)"},
+      {WBEM_E_INVALID_CLASS, "WBEM_E_INVALID_CLASS (0x80041010)"},
+      {WBEM_E_FAILED, "WBEM_E_FAILED (0x80041001)"},
+      {WBEM_E_PROPERTY_NAME_TOO_WIDE, "WBEM_E_PROPERTY_NAME_TOO_WIDE (0x8004108F)"},
+      {WBEM_S_NO_ERROR, "WBEM_S_NO_ERROR (0x00000000)"},
+      {WBEM_S_FALSE, "WBEM_S_FALSE (0x00000001)"},
+      {WBEM_S_NO_MORE_DATA, "WBEM_S_NO_MORE_DATA (0x00040005)"},
+      {WBEM_S_PARTIAL_RESULTS, "WBEM_S_PARTIAL_RESULTS (0x00040010)"},
+      {E_FAIL, "E_FAIL (0x80004005)"},
+      {E_INVALIDARG, "E_INVALIDARG (0x80070057)"},
+      {REGDB_E_CLASSNOTREG, "REGDB_E_CLASSNOTREG (0x80040154)"},
+      {CLASS_E_CLASSNOTAVAILABLE, "CLASS_E_CLASSNOTAVAILABLE (0x80040111)"},
+      {CO_E_DLLNOTFOUND, "CO_E_DLLNOTFOUND (0x8004015F)"},
+      {CO_E_ERRORINDLL, "CO_E_ERRORINDLL (0x800401F9)"},
+      // Gaps in the WBEM range and codes of other facilities have no name.
+      {static_cast<HRESULT>(0x80041057), "0x80041057"},
+      {static_cast<HRESULT>(0x8004100), "0x08004100"},
+      {HRESULT_FROM_WIN32(ERROR_DLL_INIT_FAILED), "0x8007045A"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(qzwmi::HresultText(c.code), c.text);
+}
+
+}  // namespace
