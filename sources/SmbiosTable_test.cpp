@@ -6,6 +6,7 @@
 #include <qzplatform.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -259,8 +260,11 @@ TEST(SmbiosTableWalk, LookupsStayFastOnAThousandDevices) {
   }
   auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
   EXPECT_EQ(found, 2560u);
+  std::printf("2,560 lookups: %lld µs\n", static_cast<long long>(elapsed.count()));
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // Sanitizers multiply the cost of every lock and copy; the bound holds for the plain build.
   EXPECT_LT(elapsed.count(), 10000) << "µs for 2,560 lookups";
-  RecordProperty("LookupMicroseconds", static_cast<int>(elapsed.count()));
+#endif
 }
 
 }  // namespace
