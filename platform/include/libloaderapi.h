@@ -39,7 +39,16 @@ WINBASEAPI DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
 // cchBufferMax 0, stores a read-only pointer to the string (not terminated) and returns its length.
 WINBASEAPI int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax);
 
+// Loads a module (a Linux path, or a Windows path mapped into the system root) and tells its
+// DllMain on the first load; the handle is its load address. NULL with ERROR_MOD_NOT_FOUND,
+// ERROR_BAD_EXE_FORMAT or ERROR_DLL_INIT_FAILED. FreeLibrary drops one reference; the last one tells
+// DllMain and unloads it. GetProcAddress: NULL with ERROR_PROC_NOT_FOUND.
+WINBASEAPI HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName);
+WINBASEAPI BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+WINBASEAPI FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+
 #define GetModuleHandle GetModuleHandleW
+#define LoadLibrary LoadLibraryW
 #define GetModuleFileName GetModuleFileNameW
 #define FindResourceEx FindResourceExW
 #define FindResource FindResourceW

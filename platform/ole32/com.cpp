@@ -1,6 +1,5 @@
 // COM activation: apartment bookkeeping, the platform's built-in classes, and in-process servers
 // found through HKEY_CLASSES_ROOT\CLSID\{...}\InprocServer32 and loaded with dlopen.
-#include <dlfcn.h>
 #include <objbase.h>
 #include <winreg.h>
 
@@ -10,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel32/library.h"
 #include "kernel32/path.h"
 #include "kernel32/text.h"
 
@@ -49,18 +49,11 @@ constexpr DWORD kModelMask = COINIT_APARTMENTTHREADED;
 
 // A server module loaded for a registered class; loaded once, kept until CoFreeUnusedLibraries
 // finds it unused.
-// A module's DllMain, told of its loading (reason 1) and unloading (reason 0) as Windows does.
-using DllMainFunction = BOOL (*)(HINSTANCE, DWORD, LPVOID);
-constexpr DWORD kProcessDetach = 0;
-constexpr DWORD kProcessAttach = 1;
-
 struct LoadedServer {
   std::string path;
-  void* handle = nullptr;
-  HINSTANCE instance = nullptr;  // the module's load address
+  HMODULE module = nullptr;  // loaded as LoadLibrary does, so its DllMain hears of it
   LPFNGETCLASSOBJECT getClassObject = nullptr;
   LPFNCANUNLOADNOW canUnloadNow = nullptr;
-  DllMainFunction dllMain = nullptr;
 };
 
 // Held while a module is loaded, asked for a class object or unloaded, so that no module is
@@ -133,25 +126,16 @@ HRESULT LoadServer(const std::wstring& module, LoadedServer** server) {
       return S_OK;
     }
   }
-  void* handle = dlopen(path->c_str(), RTLD_NOW);
-  if (!handle) return CO_E_DLLNOTFOUND;
+  HMODULE loadedModule = qz::LoadModule(*path);
+  if (!loadedModule) return GetLastError() == ERROR_DLL_INIT_FAILED ? HRESULT_FROM_WIN32(ERROR_DLL_INIT_FAILED) : CO_E_DLLNOTFOUND;
   LoadedServer loaded;
   loaded.path = *path;
-  loaded.handle = handle;
-  loaded.getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(dlsym(handle, "DllGetClassObject"));
-  loaded.canUnloadNow = reinterpret_cast<LPFNCANUNLOADNOW>(dlsym(handle, "DllCanUnloadNow"));
+  loaded.module = loadedModule;
+  loaded.getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(qz::ModuleSymbol(loadedModule, "DllGetClassObject"));
+  loaded.canUnloadNow = reinterpret_cast<LPFNCANUNLOADNOW>(qz::ModuleSymbol(loadedModule, "DllCanUnloadNow"));
   if (!loaded.getClassObject) {
-    dlclose(handle);
+    qz::FreeModule(loadedModule);
     return CO_E_ERRORINDLL;
-  }
-  loaded.dllMain = reinterpret_cast<DllMainFunction>(dlsym(handle, "DllMain"));
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(loaded.getClassObject), &info) && info.dli_fbase)
-    loaded.instance = static_cast<HINSTANCE>(info.dli_fbase);
-  // A module whose initialisation fails is not loaded, as LoadLibrary refuses it.
-  if (loaded.dllMain && !loaded.dllMain(loaded.instance, kProcessAttach, nullptr)) {
-    dlclose(handle);
-    return HRESULT_FROM_WIN32(ERROR_DLL_INIT_FAILED);
   }
   Servers().push_back(loaded);
   *server = &Servers().back();
@@ -181,10 +165,9 @@ void FreeUnusedInprocServers() {
       ++i;
       continue;
     }
-    void* handle = server.handle;
-    if (server.dllMain) server.dllMain(server.instance, kProcessDetach, nullptr);
+    HMODULE module = server.module;
     servers.erase(servers.begin() + static_cast<std::ptrdiff_t>(i));
-    dlclose(handle);
+    qz::FreeModule(module);
   }
 }
 
