@@ -47,4 +47,9 @@ void QzRegisterResources(const void* anchor, const char* moduleName, const QzRes
 // Takes back a table filed with QzRegisterResources, when the module that holds it is unloaded.
 void QzUnregisterResources(const QzResourceEntry* entries);
 
+// Compiles a MOF file into this process's WMI repository; with `keep`, every later process of this
+// system root compiles it again when its repository starts. On failure returns the WBEM error and,
+// when `error` is given, writes "file:line:column: message".
+HRESULT QzCompileMofFile(const char* path, BOOL keep, char* error, DWORD errorSize);
+
 }  // extern "C"

@@ -9,6 +9,7 @@
 #include "kernel32/text.h"
 #include "machine/machine.h"
 #include "machine/providers.h"
+#include "wbem/autorecover.h"
 #include "wbem/provider.h"
 
 namespace qz::wbem {
@@ -81,6 +82,10 @@ Repository& Repository::Instance() {
     machine::InstallMachineClasses(*created);
     return created;
   }();
+  // The kept MOF files are compiled once the repository exists, since compiling reaches it again;
+  // other threads wait until they are in.
+  static std::once_flag recovered;
+  if (!RecoveringKeptMofs()) std::call_once(recovered, [] { RecoverKeptMofs(); });
   return *repository;
 }
 
