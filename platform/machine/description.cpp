@@ -474,6 +474,11 @@ std::shared_ptr<Machine> ReadMachine(const json& document, const std::string& or
     c.Done();
     machine->chassis.push_back(std::move(chassis));
   });
+  if (const json* delays = f.Find("answerDelayMs")) {
+    if (!delays->is_object()) throw DescriptionError{"answerDelayMs", "expected an object of class names and milliseconds"};
+    for (auto it = delays->begin(); it != delays->end(); ++it)
+      machine->answerDelayMs[it.key()] = Fields::UnsignedValue<uint32_t>(it.value(), Join("answerDelayMs", it.key()));
+  }
   f.Done();
   return machine;
 }

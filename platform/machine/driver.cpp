@@ -207,7 +207,7 @@ bool BuildDriverAnswer(const HealthDriver& driver, uint16_t command, const uint8
       Put16(answer, 78, module->dataWidth);
       std::memcpy(&answer[90], module->partNumber.data(), std::min<size_t>(module->partNumber.size(), 32));
       Put32(answer, 122, module->spdValid ? 1 : 0);
-      std::memcpy(&answer[126], module->spd.data(), std::min<size_t>(module->spd.size(), 256));
+      if (!module->spd.empty()) std::memcpy(&answer[126], module->spd.data(), std::min<size_t>(module->spd.size(), 256));
       break;
     }
     case 1707:
