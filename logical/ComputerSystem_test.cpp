@@ -122,3 +122,29 @@ TEST(ComputerSystemReference, WithoutTheClassFailsEmpty) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ChassisReference, OnlyOneChassisIsReferenced) {
+  struct Case {
+    const char* chassis;
+    HRESULT result;
+    const WCHAR* reference;
+  } cases[] = {
+      {R"([{"tag": "Chassis 7"}])", WBEM_S_NO_ERROR,
+       L"\\\\MEM01\\root\\VXN:QZ_ComputerSystemChassis.CreationClassName=\"QZ_ComputerSystemChassis\","
+       L"Tag=\"Chassis 7\""},
+      {R"([])", WBEM_E_FAILED, L""},
+      {R"([{"tag": "Chassis 0"}, {"tag": "Chassis 1"}])", WBEM_E_FAILED, L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.chassis);
+    LoadMachine(R"({"names": {"netBios": "MEM01"}, "chassis": )" + std::string(c.chassis) + "}");
+    qz::wbem::Repository::Instance().SetServerName(L"MEM01");
+    std::wstring reference = L"poison";
+    EXPECT_EQ(GetChassisReference(reference), c.result);
+    EXPECT_EQ(reference, c.reference);
+  }
+}
+
+}  // namespace

@@ -497,4 +497,15 @@ TEST(MemoryModuleRecord, ResetClearsEveryFieldAndBit) {
   EXPECT_EQ(record.m_ObjectPath, L"");
 }
 
+// Compiles only while the holder needs no code at static initialisation.
+constinit CQZMemoryModuleListInstance g_OtherModuleList;
+
+TEST(MemoryModuleListInstance, OneListMadeAtItsFirstUse) {
+  CQZMemoryModuleList& list = g_MemoryModuleList.Get();
+  EXPECT_EQ(&list, &g_MemoryModuleList.Get());
+  EXPECT_NE(&list, &g_OtherModuleList.Get());
+  EXPECT_EQ(list.Generation(), 1u) << "not built before its first Update";
+  EXPECT_FALSE(list.WatchesEvents());
+}
+
 }  // namespace
