@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Builds the project and runs the main job. Until the qzwmi command exists, the main job is the
-# provider spine measured end to end: logging, CMutex and a cached enumeration through the
-# provider pattern, in a system root of its own.
+# Builds the project and runs the main job: qzwmi on the bundled default server. Without arguments
+# it lists every memory module (qzwmi enum QZ_MemoryModule); any arguments go to qzwmi instead:
+#   scripts/run.sh enum QZ_MemoryModule
+#   scripts/run.sh --format json get 'QZ_MemoryModule.CreationClassName="QZ_MemoryModule",Tag="VXN:QZ_MemoryModule:1-1"'
+#   scripts/run.sh --machine machines/smbios-only.json enum QZ_MemoryModule
+# The system root is $QZWMI_ROOT, else ~/.local/state/qzwmi; a fresh one sets itself up.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake -S . -B build -G Ninja > /dev/null
-ninja -C build -j "$(nproc)"
-root=$(mktemp -d /tmp/qzwmi-run-XXXXXX)
-trap 'rm -rf "$root"' EXIT
-QZWMI_ROOT="$root" build/bench/qzbench "$@"
+ninja -C build -j "$(nproc)" qzwmi QZWmiMemory
+if [ $# -eq 0 ]; then
+  set -- enum QZ_MemoryModule
+fi
+exec build/tools/qzwmi/qzwmi "$@"
