@@ -1,10 +1,12 @@
-// Fuzzes the SMBIOS structure walk: any bytes held as the table are indexed and read without a read
-// outside the table, every copy stays within the structure and the buffer, and every string number
-// gives a string or the empty one.
+// Fuzzes the SMBIOS structure walk and what reads it: any bytes held as the table are indexed and
+// read without a read outside the table, every copy stays within the structure and the buffer, every
+// string number gives a string or the empty one, the memory devices are collected and located, and
+// the location-token parser reads any text.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
+#include "sources/PlatformProbe.h"
 #include "sources/SmbiosTable.h"
 
 namespace {
@@ -48,5 +50,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ReadAll(kSmbiosTypeMemoryModuleLocation, kType202CopyLength);
   ReadAll(data[0], 255);
   ReadAll(data[0], 0);
+
+  MemoryDeviceList devices;
+  const bool found = CollectMemoryDevices(devices);
+  Check(found == !devices.empty());
+  for (const MemoryDeviceEntry& device : devices) {
+    Check(!device.strings.empty() && device.strings[0].empty());
+    BYTE board = 0xEE, module = 0xEE;
+    LocateMemoryDevice(device.data, device.strings, board, module);
+  }
+
+  // The same bytes as a locator text, read for each token.
+  std::wstring text(data, data + size);
+  for (const wchar_t* token : {L"SLOT", L"Cart", L"PROC", L"CPU", L"DIMM", L""}) {
+    DWORD number = 0xDEADBEEF;
+    if (ParseTokenNumber(text, token, number)) Check(number <= 999999999);
+  }
   return 0;
 }

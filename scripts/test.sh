@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds once and runs every test in parallel; then the whole suite again under AddressSanitizer
-# and UndefinedBehaviorSanitizer, and the concurrency tests under ThreadSanitizer.
+# and UndefinedBehaviorSanitizer, the concurrency tests under ThreadSanitizer, and each fuzz target
+# for a bounded time (QZ_FUZZ_SECONDS, 30 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -20,4 +21,28 @@ run_suite() {
 run_suite build "tests"
 run_suite build-asan "tests under AddressSanitizer and UndefinedBehaviorSanitizer" -DQZ_SANITIZE=address
 CTEST_ARGS="-L concurrency" run_suite build-tsan "concurrency tests under ThreadSanitizer" -DQZ_SANITIZE=thread
+# The fuzz targets, built with clang; each starts from the captured tables where they fit.
+fuzz_seconds=${QZ_FUZZ_SECONDS:-30}
+echo "=== fuzz targets, ${fuzz_seconds} s each ==="
+mkdir -p build-fuzz
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQZ_BUILD_FUZZ=ON \
+  -DQZ_BUILD_BENCH=OFF > build-fuzz/configure.log 2>&1 || { cat build-fuzz/configure.log; exit 1; }
+fuzz_targets=(path_fuzz smbios_fuzz)
+ninja -C build-fuzz -j "$jobs" "${fuzz_targets[@]}"
+for target in "${fuzz_targets[@]}"; do
+  work=$(mktemp -d /tmp/qzwmi-fuzz-XXXXXX)
+  mkdir -p "$work/corpus" "$work/root"
+  if [ "$target" = smbios_fuzz ]; then
+    cp ../shared/corpus/smbios/raw/*.DMI "$work/corpus/" 2>/dev/null || true
+  fi
+  echo "--- $target"
+  if ! QZWMI_ROOT="$work/root" "build-fuzz/fuzz/$target" -max_total_time="$fuzz_seconds" -timeout=10 \
+       -rss_limit_mb=4096 -artifact_prefix="$work/" "$work/corpus" > /dev/null 2> "$work/log"; then
+    tail -40 "$work/log"
+    echo "$target found a fault; the input is in $work"
+    exit 1
+  fi
+  grep -E "^Done [0-9]+ runs" "$work/log" || true
+  rm -rf "$work"
+done
 echo "All test runs passed."

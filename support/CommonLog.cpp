@@ -10,7 +10,14 @@
 
 #include "support/AutoHandle.h"
 
+// Constant-initialised, so it can be reached from any static constructor. clang 14 cannot evaluate
+// libstdc++'s std::wstring constructor at compile time (the fuzz builds use it): there the log is
+// initialised before any other static of its file, which is enough for a program without a module.
+#if defined(__clang__) && __clang_major__ < 15
+CCommonLog g_CommonLog;
+#else
 constinit CCommonLog g_CommonLog;
+#endif
 
 namespace {
 
