@@ -14,7 +14,8 @@ constexpr wchar_t kKey[] = L"Software\\QzwmiTests\\PrintingServer";
 
 QZ_EXPORT BOOL DllMain(HINSTANCE, DWORD reason, LPVOID) {
   std::printf("PrintingServer: DllMain %u\n", static_cast<unsigned>(reason));
-  return TRUE;
+  // The tests make the load itself fail.
+  return reason == 1 && std::getenv("QZWMI_TEST_DLLMAIN_FAILS") ? FALSE : TRUE;
 }
 
 QZ_EXPORT HRESULT DllRegisterServer() {

@@ -178,21 +178,25 @@ TEST(QzwmiCommand, ProviderOutputGoesToTheLogAndNeverToTheResults) {
 TEST(QzwmiCommand, RegistrationFailuresNameTheirCode) {
   const struct {
     std::string module;
-    bool failRegistration;
+    const char* failure;  // the variable that makes the printing server fail, if any
     std::string err;
   } cases[] = {
-      {RootFile("missing.so"), false, "qzwmi: CO_E_DLLNOTFOUND (0x8004015F)\n"},
-      {QZ_PLATFORM_MODULE, false, "qzwmi: CO_E_ERRORINDLL (0x800401F9)\n"},    // no DllRegisterServer
-      {QZWMI_PRINTING_SERVER, true, "qzwmi: 0x80040201\n"},                   // its own error code
+      {RootFile("missing.so"), nullptr, "qzwmi: CO_E_DLLNOTFOUND (0x8004015F)\n"},
+      {QZ_PLATFORM_MODULE, nullptr, "qzwmi: CO_E_ERRORINDLL (0x800401F9)\n"},  // no DllRegisterServer
+      {QZWMI_PRINTING_SERVER, "QZWMI_TEST_REGISTER_FAILS", "qzwmi: 0x80040201\n"},  // its own code
+      {QZWMI_PRINTING_SERVER, "QZWMI_TEST_DLLMAIN_FAILS", "qzwmi: 0x8007045A\n"},   // its DllMain refused
   };
   for (const auto& c : cases) {
-    if (c.failRegistration) setenv("QZWMI_TEST_REGISTER_FAILS", "1", 1);
+    if (c.failure) setenv(c.failure, "1", 1);
     Outcome run = RunQzwmi({"register", c.module});
-    unsetenv("QZWMI_TEST_REGISTER_FAILS");
+    if (c.failure) unsetenv(c.failure);
     EXPECT_EQ(run.status, 1) << c.module;
     EXPECT_EQ(run.out, "") << c.module;
     EXPECT_EQ(run.err, c.err) << c.module;
   }
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\QzwmiTests\\PrintingServer", 0, KEY_READ, &key),
+            ERROR_FILE_NOT_FOUND);
 }
 
 TEST(QzwmiCommand, CompiledMofIsKeptForLaterRuns) {

@@ -99,9 +99,9 @@ nlohmann::ordered_json ScalarJson(CIMTYPE type, const VARIANT& value) {
       const char* begin = text.c_str();
       char* end = nullptr;
       errno = 0;
-      if (IsUnsigned(type) && text[0] != '-') {
+      if (IsUnsigned(type)) {
         unsigned long long number = std::strtoull(begin, &end, 10);
-        if (errno == 0 && *end == 0) return static_cast<uint64_t>(number);
+        if (text[0] != '-' && errno == 0 && *end == 0) return static_cast<uint64_t>(number);
       } else {
         long long number = std::strtoll(begin, &end, 10);
         if (errno == 0 && *end == 0) return static_cast<int64_t>(number);

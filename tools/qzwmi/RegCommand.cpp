@@ -281,6 +281,21 @@ LONG ReadValues(HKEY key, std::vector<Value>* values) {
   return ERROR_SUCCESS;
 }
 
+// The value's name as the key stores it: names compare without case, and the output shows the
+// stored spelling, not the one typed.
+std::wstring StoredName(HKEY key, const std::wstring& name) {
+  std::vector<Value> values;
+  if (name.empty() || ReadValues(key, &values) != ERROR_SUCCESS) return name;
+  auto upper = [](std::wstring text) {
+    for (wchar_t& c : text)
+      if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+    return text;
+  };
+  for (const Value& value : values)
+    if (upper(value.name) == upper(name)) return value.name;
+  return name;
+}
+
 LONG ReadSubKeys(HKEY key, std::vector<std::wstring>* names) {
   for (DWORD i = 0;; ++i) {
     WCHAR name[256];
@@ -327,6 +342,7 @@ LONG QueryTree(HKEY key, const std::string& path, bool recurse, std::string* out
 LONG SearchValue(HKEY key, const std::string& path, const std::wstring& name, std::string* out, int* matches) {
   Value value;
   if (ReadValue(key, name, &value) == ERROR_SUCCESS) {
+    value.name = StoredName(key, name);
     *out += path + "\n" + ValueLine(value) + "\n";
     ++*matches;
   }
@@ -360,6 +376,7 @@ int Query(const KeyName& name, const Switches& switches, std::string* out, std::
     const std::wstring valueName = switches.Has("V") ? Wide(switches.Value("V")) : std::wstring();
     status = ReadValue(key, valueName, &value);
     if (status == ERROR_SUCCESS) {
+      value.name = StoredName(key, valueName);
       text += name.display + "\n" + ValueLine(value) + "\n";
     } else if (status == ERROR_FILE_NOT_FOUND && valueName.empty()) {
       // A key always answers for its default value, set or not.

@@ -1,7 +1,6 @@
 // Keeps provider output out of the results, registers server modules and sets up a fresh root.
 #include "Setup.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 #include <wbemcli.h>
@@ -10,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "Output.h"
 #include "qzplatform.h"
 
 namespace qzwmi {
@@ -19,10 +19,7 @@ constexpr wchar_t kProviderClassKey[] = L"CLSID\\{D57B64F7-8728-4717-BD9C-A09719
 constexpr wchar_t kProviderNamespace[] = L"root\\VXN";
 constexpr wchar_t kProviderClass[] = L"QZ_MemoryModule";
 
-using DllMainFunction = BOOL (*)(HINSTANCE, DWORD, LPVOID);
 using RegisterFunction = HRESULT (*)();
-constexpr DWORD kProcessDetach = 0;
-constexpr DWORD kProcessAttach = 1;
 
 bool ProviderClassRegistered() {
   HKEY key = nullptr;
@@ -77,25 +74,15 @@ void WriteAll(int fd, const std::string& text) {
 }
 
 HRESULT RegisterModule(const std::string& path, bool unregister) {
-  void* module = dlopen(path.c_str(), RTLD_NOW);
-  if (!module) return CO_E_DLLNOTFOUND;
-  auto entry = reinterpret_cast<RegisterFunction>(dlsym(module, unregister ? "DllUnregisterServer" : "DllRegisterServer"));
-  auto dllMain = reinterpret_cast<DllMainFunction>(dlsym(module, "DllMain"));
-  HINSTANCE instance = nullptr;
-  Dl_info info{};
-  if (entry && dladdr(reinterpret_cast<void*>(entry), &info) && info.dli_fbase)
-    instance = static_cast<HINSTANCE>(info.dli_fbase);
-  HRESULT hr = CO_E_ERRORINDLL;
-  if (entry) {
-    // A module whose initialisation fails is not loaded, as the system's loader refuses it.
-    if (dllMain && !dllMain(instance, kProcessAttach, nullptr)) {
-      dlclose(module);
-      return HRESULT_FROM_WIN32(ERROR_DLL_INIT_FAILED);
-    }
-    hr = entry();
-    if (dllMain) dllMain(instance, kProcessDetach, nullptr);
+  HMODULE module = LoadLibraryW(Wide(path).c_str());
+  if (!module) {
+    const DWORD error = GetLastError();
+    return error == ERROR_DLL_INIT_FAILED ? HRESULT_FROM_WIN32(error) : CO_E_DLLNOTFOUND;
   }
-  dlclose(module);
+  auto entry = reinterpret_cast<RegisterFunction>(
+      GetProcAddress(module, unregister ? "DllUnregisterServer" : "DllRegisterServer"));
+  const HRESULT hr = entry ? entry() : CO_E_ERRORINDLL;
+  FreeLibrary(module);
   return hr;
 }
 

@@ -16,9 +16,10 @@ int SeparateStandardOutput();
 // Writes all of `text` to `fd`.
 void WriteAll(int fd, const std::string& text);
 
-// Loads the module at `path` as the system loads a library (its DllMain told of the load), calls
-// its DllRegisterServer (or DllUnregisterServer) and unloads it. CO_E_DLLNOTFOUND when the module
-// cannot be loaded, CO_E_ERRORINDLL when it lacks the entry point, else what the entry point returns.
+// Loads the module at `path` with LoadLibraryW (its DllMain told of the load), calls its
+// DllRegisterServer (or DllUnregisterServer) and frees it. CO_E_DLLNOTFOUND when the module cannot
+// be loaded, HRESULT_FROM_WIN32(ERROR_DLL_INIT_FAILED) when its DllMain refuses, CO_E_ERRORINDLL
+// when it lacks the entry point, else what the entry point returns.
 HRESULT RegisterModule(const std::string& path, bool unregister);
 
 // The module that `register` loads when none is named.
