@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "Setup.h"
 #include "tests/qzwmi/QzwmiRun.h"
 
 namespace {
@@ -218,15 +219,33 @@ TEST(QzwmiCommand, CompiledMofIsKeptForLaterRuns) {
   EXPECT_EQ(run.out, "");
 }
 
-TEST(QzwmiCommand, FreshRootCompilesTheBundledMofOnFirstUse) {
+// The default value of the provider's InprocServer32 key, or an empty string when there is none.
+std::wstring RegisteredServer() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\{D57B64F7-8728-4717-BD9C-A09719A06BA0}\\InprocServer32", 0, KEY_READ,
+                    &key) != ERROR_SUCCESS)
+    return L"";
+  WCHAR path[1024] = L"";
+  DWORD size = sizeof path - sizeof(WCHAR);
+  RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size);
+  RegCloseKey(key);
+  return path;
+}
+
+TEST(QzwmiCommand, FreshRootSetsItselfUpOnFirstUse) {
   const std::string kept = RootFile("drive_c/windows/system32/wbem/AutoRecover/QZWmiMemory.mof");
   ASSERT_FALSE(std::filesystem::exists(kept));
   // reg never sets anything up.
   EXPECT_EQ(RunQzwmi({"reg", "query", "HKLM\\Software"}).status, 0);
   EXPECT_FALSE(std::filesystem::exists(kept));
+  EXPECT_EQ(RegisteredServer(), L"");
   Outcome run = RunQzwmi({"--namespace", "root\\wmi", "enum", "DataStoreStatus"});
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(std::filesystem::exists(kept));
+#ifdef QZWMI_HAS_MODULE
+  const std::string module = qzwmi::DefaultModulePath();
+  EXPECT_EQ(RegisteredServer(), std::wstring(module.begin(), module.end()));
+#endif
   run = RunQzwmi({"get", "QZ_MemoryModule"});
   EXPECT_EQ(run.status, 0) << run.err;
 }
