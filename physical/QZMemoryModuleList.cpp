@@ -237,6 +237,10 @@ bool CQZMemoryModuleList::BuildFromDriver(HANDLE device) {
   ULONGLONG lastBoard = firstBoard + configuration.boardCount - 1;
 
   CQZMemoryModule record;
+  // The SMBIOS devices that enrich each module. The table never changes once loaded, so the
+  // collection is made once, at the first module that needs it, and serves the whole rebuild.
+  MemoryDeviceList devices;
+  bool devicesCollected = false;
   for (ULONGLONG board = firstBoard; board <= lastBoard; ++board) {
     for (ULONGLONG socket = 1; socket <= configuration.socketsPerBoard; ++socket) {
       const DWORD b = static_cast<DWORD>(board);
@@ -270,8 +274,10 @@ bool CQZMemoryModuleList::BuildFromDriver(HANDLE device) {
       record.SetMaxMemorySpeed(info.speedMHz);
       SetMemoryModuleStatus(record, DriverModuleStatusRow(status.status));
 
-      MemoryDeviceList devices;
-      CollectMemoryDevices(devices);
+      if (!devicesCollected) {
+        CollectMemoryDevices(devices);
+        devicesCollected = true;
+      }
       for (const MemoryDeviceEntry& entry : devices) {
         if (entry.board != status.boardNumber || entry.module != status.socketNumber) continue;
         SetSmbiosTexts(record, entry);

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cwctype>
+#include <unordered_map>
 
 #include "sources/DataStore.h"
 #include "sources/PlatformProbe.h"
@@ -41,23 +42,52 @@ WORD ReadWord(const BYTE* bytes, size_t offset) {
   return static_cast<WORD>(bytes[offset] | (bytes[offset + 1] << 8));
 }
 
+// Every structure of one type, copied once, with the first one that names each device handle. The
+// collection below reads the type 20 and type 202 structures for every memory device; the table
+// never changes once loaded, so reading them once and looking them up by handle gives the same
+// first match as walking them again for each device.
+template <size_t Copy>
+struct StructuresByHandle {
+  struct Copied {
+    BYTE bytes[Copy] = {};
+    BYTE length = 0;
+  };
+  std::vector<Copied> structures;
+  std::unordered_map<WORD, size_t> firstByHandle;
+
+  StructuresByHandle(BYTE type, size_t handleOffset) {
+    for (WORD index = 0;; ++index) {
+      Copied copy;
+      copy.length = static_cast<BYTE>(Copy);
+      SmbiosStrings strings;
+      if (!g_SmbiosTable.FindStructure(type, index, copy.bytes, copy.length, strings)) break;
+      // A structure too short to name a device names none.
+      if (copy.length >= handleOffset + 2)
+        firstByHandle.emplace(ReadWord(copy.bytes, handleOffset), structures.size());
+      structures.push_back(copy);
+      if (index == 0xFFFF) break;
+    }
+  }
+  const Copied* Find(WORD handle) const {
+    auto it = firstByHandle.find(handle);
+    return it == firstByHandle.end() ? nullptr : &structures[it->second];
+  }
+};
+
+using MappedAddresses = StructuresByHandle<kType20CopyLength>;
+using LocationRecords = StructuresByHandle<kType202CopyLength>;
+
 // The type 20 structure that maps the device with this handle: its partition row and interleave
 // position, when there is one.
-void FindMappedAddress(WORD handle, MemoryDeviceEntry& entry) {
-  for (WORD index = 0;; ++index) {
-    BYTE mapped[kType20CopyLength] = {};
-    BYTE length = kType20CopyLength;
-    SmbiosStrings strings;
-    if (!g_SmbiosTable.FindStructure(kSmbiosTypeMemoryDeviceMappedAddress, index, mapped, length, strings)) return;
-    // A structure too short to name a device maps none.
-    if (length >= kType20DeviceHandle + 2 && ReadWord(mapped, kType20DeviceHandle) == handle) {
-      entry.partitionRow = mapped[kType20PartitionRow];
-      entry.interleavePosition = mapped[kType20InterleavePosition];
-      return;
-    }
-    if (index == 0xFFFF) return;
+void FindMappedAddress(WORD handle, const MappedAddresses& mapped, MemoryDeviceEntry& entry) {
+  if (const MappedAddresses::Copied* structure = mapped.Find(handle)) {
+    entry.partitionRow = structure->bytes[kType20PartitionRow];
+    entry.interleavePosition = structure->bytes[kType20InterleavePosition];
   }
 }
+
+bool Locate(const BYTE* type17, const SmbiosStrings& strings, const LocationRecords& records, BYTE& board,
+            BYTE& module);
 
 }  // namespace
 
@@ -88,27 +118,27 @@ bool ParseTokenNumber(const std::wstring& text, const std::wstring& token, DWORD
 }
 
 bool LocateMemoryDevice(const BYTE* type17, const SmbiosStrings& strings, BYTE& board, BYTE& module) {
+  const LocationRecords records(kSmbiosTypeMemoryModuleLocation, kType202DeviceHandle);
+  return Locate(type17, strings, records, board, module);
+}
+
+namespace {
+
+bool Locate(const BYTE* type17, const SmbiosStrings& strings, const LocationRecords& records, BYTE& board,
+            BYTE& module) {
   board = 0;
   module = 0;
-  const WORD handle = ReadWord(type17, kType17Handle);
-
-  for (WORD index = 0;; ++index) {
-    BYTE record[kType202CopyLength] = {};
-    BYTE length = kType202CopyLength;
-    SmbiosStrings recordStrings;
-    if (!g_SmbiosTable.FindStructure(kSmbiosTypeMemoryModuleLocation, index, record, length, recordStrings)) break;
-    if (length >= kType202DeviceHandle + 2 && ReadWord(record, kType202DeviceHandle) == handle) {
-      // On processor boards the board is the processor number, which only 9-byte records carry;
-      // whether there is a board at all is still told by the board byte.
-      const bool hasBoard = record[kType202Board] != 0xFF;
-      if (g_bProcessorBoardMemory && length >= kType202CopyLength)
-        board = hasBoard ? record[kType202Processor] : 0;
-      else
-        board = hasBoard ? record[kType202Board] : 0;
-      module = record[kType202Module] == 0xFF ? 0 : record[kType202Module];
-      return true;
-    }
-    if (index == 0xFFFF) break;
+  if (const LocationRecords::Copied* found = records.Find(ReadWord(type17, kType17Handle))) {
+    const BYTE* record = found->bytes;
+    // On processor boards the board is the processor number, which only 9-byte records carry;
+    // whether there is a board at all is still told by the board byte.
+    const bool hasBoard = record[kType202Board] != 0xFF;
+    if (g_bProcessorBoardMemory && found->length >= kType202CopyLength)
+      board = hasBoard ? record[kType202Processor] : 0;
+    else
+      board = hasBoard ? record[kType202Board] : 0;
+    module = record[kType202Module] == 0xFF ? 0 : record[kType202Module];
+    return true;
   }
 
   const BYTE locatorNumber = type17[kSmbiosLength] > kType17DeviceLocator ? type17[kType17DeviceLocator] : 0;
@@ -129,20 +159,24 @@ bool LocateMemoryDevice(const BYTE* type17, const SmbiosStrings& strings, BYTE& 
   return found;
 }
 
+}  // namespace
+
 bool CollectMemoryDevices(MemoryDeviceList& devices) {
   devices.clear();
   if (!g_SmbiosTable.IsLoaded() && !g_SmbiosTable.LoadTable()) return false;
+  const LocationRecords records(kSmbiosTypeMemoryModuleLocation, kType202DeviceHandle);
+  const MappedAddresses mapped(kSmbiosTypeMemoryDeviceMappedAddress, kType20DeviceHandle);
   for (WORD index = 0;; ++index) {
     MemoryDeviceEntry entry;
     BYTE length = kType17CopyLength;
     if (!g_SmbiosTable.FindStructure(kSmbiosTypeMemoryDevice, index, entry.data, length, entry.strings)) break;
     BYTE board = 0;
     BYTE module = 0;
-    if (LocateMemoryDevice(entry.data, entry.strings, board, module)) {
+    if (Locate(entry.data, entry.strings, records, board, module)) {
       entry.board = board;
       entry.module = module;
     }
-    FindMappedAddress(ReadWord(entry.data, kType17Handle), entry);
+    FindMappedAddress(ReadWord(entry.data, kType17Handle), mapped, entry);
     devices.push_back(std::move(entry));
     if (index == 0xFFFF) break;
   }
