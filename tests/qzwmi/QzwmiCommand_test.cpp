@@ -25,7 +25,7 @@ TEST(QzwmiCommand, HelpExitsZeroAndShowsExamples) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   EXPECT_NE(run.out.find("\nExamples:\n  qzwmi enum QZ_MemoryModule\n"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("  qzwmi reg query HKLM\\Software\\Tarnwell\\WBEM /s\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("  qzwmi reg query 'HKLM\\Software\\Tarnwell\\WBEM' /s\n"), std::string::npos) << run.out;
 }
 
 TEST(QzwmiCommand, CommandLineErrorsExitTwoWithoutOutput) {

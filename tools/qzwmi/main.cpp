@@ -20,15 +20,15 @@ namespace {
 
 constexpr char kExamples[] = R"HELP(Examples:
   qzwmi enum QZ_MemoryModule
-  qzwmi --format json get "QZ_MemoryModule.Tag=\"Board 1 DIMM 1\""
-  qzwmi query "SELECT Tag, Capacity FROM QZ_MemoryModule WHERE Capacity > 8589934592"
-  qzwmi --namespace root\wmi enum DataStoreStatus
-  qzwmi --machine machines/smbios-only.json enum QZ_PhysicalMemory
+  qzwmi --format json get 'QZ_MemoryModule.CreationClassName="QZ_MemoryModule",Tag="VXN:QZ_MemoryModule:1-1"'
+  qzwmi query "SELECT Tag, Capacity FROM QZ_MemoryModule WHERE Capacity >= 8589934592"
+  qzwmi --namespace 'root\wmi' enum DataStoreStatus
+  qzwmi --machine machines/smbios-only.json enum QZ_MemoryModule
   qzwmi register                  (the built QZWmiMemory.so)
   qzwmi mofcomp mof/QZWmiMemory.mof
-  qzwmi reg query HKLM\Software\Tarnwell\WBEM /s
-  qzwmi reg add HKLM\Software\Tarnwell\WBEM /v LogLevel /t REG_DWORD /d 3 /f
-  qzwmi reg delete HKLM\Software\Tarnwell\WBEM /v LogLevel /f
+  qzwmi reg query 'HKLM\Software\Tarnwell\WBEM' /s
+  qzwmi reg add 'HKLM\Software\Tarnwell\WBEM' /v LogLevel /t REG_DWORD /d 3 /f
+  qzwmi reg delete 'HKLM\Software\Tarnwell\WBEM' /v LogLevel /f
 
 Exit status: 0 on success; 1 when a request fails (one line on standard error naming the code,
 as "qzwmi: WBEM_E_NOT_FOUND (0x80041002)"); 2 for a bad command line or machine description.
