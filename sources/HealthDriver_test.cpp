@@ -97,51 +97,52 @@ TEST_F(HealthDriverCommand, AnswerFieldsSitAtTheirOffsets) {
   std::memset(&config, 0xCC, sizeof(config));
   WORD length = sizeof(config);
   ASSERT_EQ(DriverCommand(m_Device, kCommandMemoryConfiguration, &config, length), 0);
-  EXPECT_EQ(config.socketsPerBoard, 8u);
-  EXPECT_EQ(config.boardCount, 2u);
-  EXPECT_EQ(config.raidOffered, 0u);
-  EXPECT_EQ(config.advancedEccOffered, 1u);
-  EXPECT_EQ(config.advancedEccSelected, 1u);
-  EXPECT_EQ(config.lockstepOffered, 1u);
-  EXPECT_EQ(config.lockstepSelected, 0u);
+  EXPECT_EQ(+config.socketsPerBoard, 8u);
+  EXPECT_EQ(+config.boardCount, 2u);
+  EXPECT_EQ(+config.raidOffered, 0u);
+  EXPECT_EQ(+config.advancedEccOffered, 1u);
+  EXPECT_EQ(+config.advancedEccSelected, 1u);
+  EXPECT_EQ(+config.lockstepOffered, 1u);
+  EXPECT_EQ(+config.lockstepSelected, 0u);
 
   ProtectionStateAnswer protection;
   length = sizeof(protection);
   ASSERT_EQ(DriverCommand(m_Device, kCommandProtectionState, &protection, length), 0);
-  EXPECT_EQ(protection.protectionState, 4u);
-  EXPECT_EQ(protection.operatingSpeed, 1333u);
-  EXPECT_EQ(protection.totalMemory, 16384u);
+  EXPECT_EQ(+protection.protectionState, 4u);
+  EXPECT_EQ(+protection.operatingSpeed, 1333u);
+  EXPECT_EQ(+protection.totalMemory, 16384u);
 
   BoardNumberingAnswer numbering;
   length = sizeof(numbering);
   ASSERT_EQ(DriverCommand(m_Device, kCommandBoardNumbering, &numbering, length, {2}), 0);
-  EXPECT_EQ(numbering.boardNumber, 2u);
-  EXPECT_EQ(numbering.present, 1u);
-  EXPECT_EQ(numbering.hotPlug, 1u);
-  EXPECT_EQ(numbering.status, 3u);
+  EXPECT_EQ(+numbering.boardNumber, 2u);
+  EXPECT_EQ(+numbering.present, 1u);
+  EXPECT_EQ(+numbering.hotPlug, 1u);
+  EXPECT_EQ(+numbering.status, 3u);
 
   BoardInfoAnswer info;
   length = sizeof(info);
   ASSERT_EQ(DriverCommand(m_Device, kCommandBoardInfo, &info, length, {1}), 0);
-  EXPECT_EQ(info.boardNumber, 1u);
-  EXPECT_EQ(info.socketCount, 8u);
-  EXPECT_EQ(info.totalMemory, 4096u);
+  EXPECT_EQ(+info.boardNumber, 1u);
+  EXPECT_EQ(+info.socketCount, 8u);
+  EXPECT_EQ(+info.totalMemory, 4096u);
 
+  // Fields of the packed answer are read as values (+): most sit at offsets their type does not align.
   ModuleInfoAnswer module;
   length = sizeof(module);
   ASSERT_EQ(DriverCommand(m_Device, kCommandModuleInfo, &module, length, {1, 1}), 0);
-  EXPECT_EQ(module.present, 1u);
-  EXPECT_EQ(module.formFactor, 9u);
-  EXPECT_EQ(module.memoryType, 0x1Au);
-  EXPECT_EQ(module.sizeMiB, 4096u);
-  EXPECT_EQ(module.speedMHz, 1600u);
-  EXPECT_EQ(module.dataWidth, 64);
+  EXPECT_EQ(+module.present, 1u);
+  EXPECT_EQ(+module.formFactor, 9u);
+  EXPECT_EQ(+module.memoryType, 0x1Au);
+  EXPECT_EQ(+module.sizeMiB, 4096u);
+  EXPECT_EQ(+module.speedMHz, 1600u);
+  EXPECT_EQ(+module.dataWidth, 64);
   EXPECT_STREQ(module.partNumber, "P-1");
 
   AmpStatusAnswer amp;
   length = sizeof(amp);
   ASSERT_EQ(DriverCommand(m_Device, kCommandAmpStatus, &amp, length), 0);
-  EXPECT_EQ(amp.present, 1);
+  EXPECT_EQ(+amp.present, 1);
   EXPECT_EQ(amp.flags & kAmpFlagProcessorBoards, kAmpFlagProcessorBoards);
 }
 
@@ -161,9 +162,9 @@ TEST_F(HealthDriverCommand, ParameterBytesTravelAtOffsetsEightAndNine) {
     ModuleStatusAnswer status{};
     WORD length = sizeof(status);
     ASSERT_EQ(DriverCommand(m_Device, kCommandModuleStatus, &status, length, c.params), 0);
-    EXPECT_EQ(status.boardNumber, c.board);
-    EXPECT_EQ(status.socketNumber, c.socket);
-    EXPECT_EQ(status.status, c.status);
+    EXPECT_EQ(+status.boardNumber, c.board);
+    EXPECT_EQ(+status.socketNumber, c.socket);
+    EXPECT_EQ(+status.status, c.status);
   }
 }
 
