@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ clang pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev nlohmann-json3-dev libcli11-dev
-  dmidecode
+  dmidecode ccache
 )
 
 missing=()
