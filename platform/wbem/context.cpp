@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ole32/comobject.h"
 #include "wbem/classobject.h"
 
 namespace qz::wbem {
@@ -18,25 +19,8 @@ struct NamedValue {
   CComVariant value;
 };
 
-class WbemContext : public IWbemContext {
+class WbemContext : public ComObject<IWbemContext> {
  public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IWbemContext) {
-      *ppv = static_cast<IWbemContext*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_Refs; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG refs = --m_Refs;
-    if (refs == 0) delete this;
-    return refs;
-  }
-
   STDMETHODIMP Clone(IWbemContext** ppNewCopy) override {
     if (!ppNewCopy) return WBEM_E_INVALID_PARAMETER;
     *ppNewCopy = nullptr;
@@ -157,47 +141,14 @@ class WbemContext : public IWbemContext {
     return nullptr;
   }
 
-  std::atomic<ULONG> m_Refs{1};
   std::mutex m_Lock;
   std::vector<NamedValue> m_Values;
   bool m_Enumerating = false;
   size_t m_EnumPosition = 0;
 };
 
-// The class factory lives as long as the process.
-class WbemContextFactory : public IClassFactory {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) override {
-    if (!ppvObject) return E_POINTER;
-    *ppvObject = nullptr;
-    if (pUnkOuter) return CLASS_E_NOAGGREGATION;
-    auto* context = new (std::nothrow) WbemContext;
-    if (!context) return E_OUTOFMEMORY;
-    HRESULT hr = context->QueryInterface(riid, ppvObject);
-    context->Release();
-    return hr;
-  }
-  STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-};
-
-HRESULT WbemContextGetClassObject(REFIID riid, void** ppv) {
-  static WbemContextFactory factory;
-  return factory.QueryInterface(riid, ppv);
-}
-
 const bool g_Registered = [] {
-  CoRegisterBuiltinClass(CLSID_WbemContext, &WbemContextGetClassObject);
+  CoRegisterBuiltinClass(CLSID_WbemContext, &BuiltinClassFactory<&CreateComObject<WbemContext>>::GetClassObject);
   return true;
 }();
 

@@ -3,32 +3,17 @@
 #include <new>
 #include <thread>
 
+#include "ole32/comobject.h"
 #include "wbem/provider.h"
 
 namespace qz::wbem {
 namespace {
 
-class ObjectEnumerator : public IEnumWbemClassObject {
+class ObjectEnumerator : public ComObject<IEnumWbemClassObject> {
  public:
   ObjectEnumerator(std::shared_ptr<const ObjectStream> stream, size_t position, bool forwardOnly)
       : m_Stream(std::move(stream)), m_Position(position), m_ForwardOnly(forwardOnly) {}
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IEnumWbemClassObject) {
-      *ppv = static_cast<IEnumWbemClassObject*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_Refs; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG refs = --m_Refs;
-    if (refs == 0) delete this;
-    return refs;
-  }
 
   STDMETHODIMP Reset() override {
     if (m_ForwardOnly) return WBEM_E_INVALID_OPERATION;
@@ -103,7 +88,6 @@ class ObjectEnumerator : public IEnumWbemClassObject {
     return WBEM_S_NO_ERROR;
   }
 
-  std::atomic<ULONG> m_Refs{1};
   std::mutex m_Lock;
   std::shared_ptr<const ObjectStream> m_Stream;
   size_t m_Position;

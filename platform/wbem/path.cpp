@@ -1,5 +1,6 @@
 // The IWbemPath and IWbemPathKeyList objects behind CLSID_WbemDefPath, and their class factory,
 // which the platform registers as a built-in class.
+#include "ole32/comobject.h"
 #include "wbem/path.h"
 
 #include <objbase.h>
@@ -589,40 +590,14 @@ STDMETHODIMP CWbemPathKeyList::GetText(LONG lFlags, ULONG* puBuffLength, LPWSTR 
 
 namespace {
 
-// The factory lives as long as the process: its reference count is not kept.
-class CWbemDefPathFactory final : public IClassFactory {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (pUnkOuter) return CLASS_E_NOAGGREGATION;
-    return CreateWbemPath(riid, ppv);
-  }
-  STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-};
-
 // The parser is one of the platform's built-in classes, there as soon as the library is loaded.
 [[maybe_unused]] const bool g_Registered =
     SUCCEEDED(CoRegisterBuiltinClass(CLSID_WbemDefPath, &WbemDefPathGetClassObject));
 
 }  // namespace
 
-// A function-local object, so that a request made while the library's statics are still being
-// constructed finds it ready.
 HRESULT WbemDefPathGetClassObject(REFIID riid, void** ppv) {
-  static CWbemDefPathFactory factory;
-  return factory.QueryInterface(riid, ppv);
+  return BuiltinClassFactory<&CreateWbemPath>::GetClassObject(riid, ppv);
 }
 
 HRESULT CreateWbemPath(REFIID riid, void** ppv) {

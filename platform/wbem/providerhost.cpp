@@ -1,5 +1,6 @@
 // The provider host: COM providers found through the namespace's __Win32Provider registrations,
 // created and initialised once per namespace and provider, and asked through a waiting sink.
+#include "ole32/comobject.h"
 #include "wbem/providerhost.h"
 
 #include <objbase.h>
@@ -15,24 +16,8 @@ namespace qz::wbem {
 namespace {
 
 // Collects what a provider indicates and waits for its one final status.
-class CollectingSink : public IWbemObjectSink {
+class CollectingSink : public ComObject<IWbemObjectSink> {
  public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IWbemObjectSink) {
-      *ppv = static_cast<IWbemObjectSink*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_Refs; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG refs = --m_Refs;
-    if (refs == 0) delete this;
-    return refs;
-  }
   STDMETHODIMP Indicate(LONG count, IWbemClassObject** objects) override {
     if (count < 0 || (count > 0 && !objects)) return WBEM_E_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(m_Lock);
@@ -63,7 +48,6 @@ class CollectingSink : public IWbemObjectSink {
 
  private:
   virtual ~CollectingSink() = default;
-  std::atomic<ULONG> m_Refs{1};
   std::mutex m_Lock;
   std::condition_variable m_Finished;
   bool m_Done = false;
@@ -71,24 +55,8 @@ class CollectingSink : public IWbemObjectSink {
   std::vector<CComPtr<IWbemClassObject>> m_Objects;
 };
 
-class InitSink : public IWbemProviderInitSink {
+class InitSink : public ComObject<IWbemProviderInitSink> {
  public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IWbemProviderInitSink) {
-      *ppv = static_cast<IWbemProviderInitSink*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_Refs; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG refs = --m_Refs;
-    if (refs == 0) delete this;
-    return refs;
-  }
   STDMETHODIMP SetStatus(LONG status, LONG) override {
     std::lock_guard<std::mutex> guard(m_Lock);
     if (!m_Done) {
@@ -106,7 +74,6 @@ class InitSink : public IWbemProviderInitSink {
 
  private:
   virtual ~InitSink() = default;
-  std::atomic<ULONG> m_Refs{1};
   std::mutex m_Lock;
   std::condition_variable m_Finished;
   bool m_Done = false;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <new>
 
+#include "ole32/comobject.h"
 #include "wbem/path.h"
 #include "wbem/provider.h"
 #include "wbem/repository.h"
@@ -10,26 +11,10 @@
 namespace qz::wbem {
 namespace {
 
-class Services : public IWbemServices {
+class Services : public ComObject<IWbemServices> {
  public:
   explicit Services(std::wstring nameSpace) : m_Namespace(std::move(nameSpace)) {}
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IWbemServices) {
-      *ppv = static_cast<IWbemServices*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_Refs; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG refs = --m_Refs;
-    if (refs == 0) delete this;
-    return refs;
-  }
 
   STDMETHODIMP OpenNamespace(const BSTR strNamespace, LONG, IWbemContext*, IWbemServices** ppWorkingNamespace,
                              IWbemCallResult** ppResult) override {
@@ -219,7 +204,6 @@ class Services : public IWbemServices {
     return WBEM_E_NOT_SUPPORTED;
   }
 
-  std::atomic<ULONG> m_Refs{1};
   const std::wstring m_Namespace;
 };
 
