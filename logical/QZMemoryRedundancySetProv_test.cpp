@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <qzplatform.h>
 
+#include <optional>
 #include <string>
 
 #include "logical/EventCounters.h"
@@ -219,6 +220,44 @@ TEST_F(MemoryRedundancySetProvider, EnumeratesTheDefaultServersOneSet) {
   EXPECT_NE(log.find(L"CQZMemoryRedundancySetProv::FillInstance| Entering\r\n"), std::wstring::npos);
   EXPECT_NE(log.find(L"CQZMemoryRedundancySetProv::CreateInstanceEnumAsync| Returning 1 instances\r\n"),
             std::wstring::npos);
+}
+
+TEST_F(MemoryRedundancySetProvider, EnumeratesTheProtectionOfOtherBundledServers) {
+  struct Case {
+    const char* machine;
+    const WCHAR* property;
+    const WCHAR* value;
+  } cases[] = {
+      {"processor-boards.json", L"CurrentConfiguration", L"bstr:Lockstep"},
+      {"processor-boards.json", L"OtherTypeOfSet", L"bstr[Lockstep]"},
+      {"processor-boards.json", L"RedundancyStatus", L"i4:2"},
+      {"mirrored-fallback.json", L"ConfigurationsAvailable", L"bstr[Mirrored,RAID,Lockstep]"},
+      {"mirrored-fallback.json", L"TargetConfiguration", L"bstr:Mirrored"},
+      {"mirrored-fallback.json", L"CurrentConfiguration", L"bstr:Mirrored"},
+      {"mirrored-fallback.json", L"TypeOfSet", L"i4[3]"},
+      {"mirrored-fallback.json", L"OtherTypeOfSet", L"null"},
+      {"mirrored-fallback.json", L"RedundancyStatus", L"i4:3"},
+      {"mirrored-fallback.json", L"AvailableMemory", L"i4:8192"},
+      {"mirrored-fallback.json", L"TotalMemory", L"i4:16384"},
+  };
+  const char* loaded = nullptr;
+  std::optional<qztest::TestSink> sink;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.machine);
+    if (!loaded || std::string(loaded) != c.machine) {
+      sink.reset();
+      if (provider) provider->Release();
+      if (ns) ns->Release();
+      provider = nullptr;
+      ns = nullptr;
+      Start(c.machine);
+      loaded = c.machine;
+      sink.emplace();
+      EXPECT_EQ(provider->CreateInstanceEnumAsync(nullptr, 0, nullptr, &*sink), WBEM_S_NO_ERROR);
+    }
+    ASSERT_EQ(sink->objects.size(), 1u);
+    EXPECT_EQ(Describe(sink->objects[0], c.property), c.value);
+  }
 }
 
 TEST_F(MemoryRedundancySetProvider, WithoutDriverEnumeratesNothingSuccessfully) {
