@@ -6,6 +6,7 @@
 #include <iterator>
 #include <new>
 
+#include "logical/QZMemoryRedundancySetProv.h"
 #include "physical/QZMemoryModuleProv.h"
 
 namespace {
@@ -27,7 +28,7 @@ constexpr CoclassEntry kCoclasses[] = {
     {L"{2D070527-5F3F-4A0C-B426-2E598F6D470D}", L"CQZMemoryBoardProv", L"QZWmiMemory.QZMemoryBoardProv",
      L"QZMemoryBoardProv Class", nullptr},
     {L"{E15DD35F-55DC-4EF1-A484-F1748D2AB540}", L"CQZMemoryRedundancySetProv", L"QZWmiMemory.QZMemRedSetProv",
-     L"QZMemoryRedundancySetProv Class", nullptr},
+     L"QZMemoryRedundancySetProv Class", &Create<CQZMemoryRedundancySetProv>},
     {L"{1376FC15-A0AA-4120-9F27-112A0563B46B}", L"CQZMemoryCollectionProv", L"QZWmiMemory.QZMemCollectionProv",
      L"QZMemoryCollectionProv Class", nullptr},
     {L"{5F3D5012-F8A8-402F-97CF-927FE49BA9ED}", L"CQZMemoryModuleSlotProv", L"QZWmiMemory.QZMemModSlotProv",

@@ -1,0 +1,235 @@
+// The memory redundancy set list: the names of the protection modes, the module fold, what each
+// protection state and selection publishes, the first-choice device's offer, and the sources whose
+// failure leaves the list empty.
+#include "logical/QZMemoryRedundancySetList.h"
+
+#include <gtest/gtest.h>
+#include <qzplatform.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "logical/ComputerSystem.h"
+#include "sources/PlatformProbe.h"
+#include "support/CommonLog.h"
+#include "tests/support/SystemFixture.h"
+#include "wbem/repository.h"
+
+namespace {
+
+using Texts = std::vector<std::wstring>;
+
+TEST(ConfigurationText, NamesEveryModeAndUnknownForTheRest) {
+  struct Case {
+    WORD code;
+    WORD subCode;
+    const WCHAR* text;
+  } cases[] = {
+      {1, 1, L"Advanced ECC"}, {1, 2, L"Lockstep"}, {1, 0, L"Unknown"},  {1, 3, L"Unknown"},
+      {2, 0, L"RAID"},         {2, 2, L"RAID"},     {3, 1, L"Mirrored"}, {4, 0, L"Online Spare"},
+      {0, 1, L"Unknown"},      {5, 0, L"Unknown"},  {0xFFFF, 0xFFFF, L"Unknown"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ConfigurationText(c.code, c.subCode), c.text) << c.code << "/" << c.subCode;
+}
+
+TEST(ModuleStatusFold, MovesAsTheModulesFirstStatusesSay) {
+  struct Case {
+    WORD fold;
+    WORD status;
+    WORD next;
+  } cases[] = {
+      {2, 0, 0}, {2, 2, 2}, {2, 3, 3}, {2, 15, 15},  // from OK the module's value is taken
+      {0, 3, 3}, {0, 0, 0}, {0, 2, 0}, {0, 5, 0},    // from Unknown only Degraded moves on
+      {3, 0, 3}, {3, 2, 3},                          // Degraded stays
+      {15, 3, 0}, {5, 2, 0},                         // values the module list never gives fall to 0
+  };
+  for (const Case& c : cases) EXPECT_EQ(FoldModuleStatus(c.fold, c.status), c.next) << c.fold << "," << c.status;
+}
+
+class MemoryRedundancySetList : public qztest::SystemTest {
+ protected:
+  void SetUp() override { ResetSources(); }
+  void TearDown() override {
+    ResetSources();
+    qztest::SystemTest::TearDown();
+  }
+  // As at module load: nothing probed, no table held, the first-choice device not yet missed.
+  static void ResetSources() {
+    g_bHealthDriverPresent = g_bAmpStatusValid = g_bProcessorBoardMemory = g_bDriverMemoryData = false;
+    g_bPrimaryDriverDevice = true;
+    g_SmbiosTable.Unload();
+  }
+  void Load(const std::string& json) {
+    char error[512] = {};
+    ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error << "\n" << json;
+    // The modules' object paths take their server from the computer system class.
+    qz::wbem::Repository& repository = qz::wbem::Repository::Instance();
+    repository.CreateNamespace(L"root\\VXN");
+    const auto def = qz::wbem::ClassBuilder(kComputerSystemClass)
+                         .AddKey(L"CreationClassName", CIM_STRING)
+                         .AddKey(L"Name", CIM_STRING)
+                         .Build();
+    ASSERT_TRUE(def);
+    ASSERT_EQ(repository.PutClass(L"root\\VXN", *def), WBEM_S_NO_ERROR);
+  }
+  const CQZMemoryRedundancySet* Build() {
+    EXPECT_NE(list.Update(nullptr), 0u);
+    EXPECT_LE(list.GetCount(), 1u);
+    return list.GetAt(0);
+  }
+
+  CQZMemoryRedundancySetList list;
+};
+
+// A driver of one board of four sockets whose modules report the driver status codes `modules`
+// (2: first status OK, 9: Degraded, 0: Unknown).
+std::string Machine(bool primary, const std::string& modes, int state, const std::vector<int>& modules) {
+  std::string boards = "[{\"index\": 1, \"sockets\": 4, \"modules\": [";
+  for (size_t i = 0; i < modules.size(); ++i)
+    boards += (i ? ", " : "") + std::string("{\"sizeMiB\": 2048, \"status\": ") + std::to_string(modules[i]) + "}";
+  boards += "]}]";
+  return "{\"driver\": {\"primaryDevice\": " + std::string(primary ? "true" : "false") +
+         ", \"configuration\": {\"socketsPerBoard\": 4, \"boardCount\": 1" + (modes.empty() ? "" : ", " + modes) +
+         "}, \"protection\": {\"state\": " + std::to_string(state) +
+         ", \"operatingSpeed\": 1600, \"availableMemory\": 3072, \"totalMemory\": 6144}, \"boards\": " + boards + "}}";
+}
+
+constexpr const char* kAllOffered =
+    "\"raid\": {\"offered\": true}, \"onlineSpare\": {\"offered\": true}, \"mirroring1\": {\"offered\": true}, "
+    "\"advancedEcc\": {\"offered\": true}, \"mirroring2\": {\"offered\": true}, \"mirroring3\": {\"offered\": true}, "
+    "\"lockstep\": {\"offered\": true}";
+
+TEST_F(MemoryRedundancySetList, PublishesTheOfferedSelectedAndRunningProtection) {
+  struct Case {
+    const char* name;
+    bool primary;
+    std::string modes;
+    int state;
+    std::vector<int> modules;
+    Texts offered;
+    const WCHAR* target;
+    const WCHAR* current;
+    WORD typeOfSet;
+    std::optional<std::wstring> other;
+    std::optional<WORD> redundancy;
+  } cases[] = {
+      {"first-choice device offers RAID alone", true, kAllOffered, 1, {2}, {L"RAID"}, L"Unknown", L"Unknown", 0, {}, 2},
+      {"fallback device lists what is offered", false,
+       "\"raid\": {\"offered\": true}, \"mirroring3\": {\"offered\": true}, \"lockstep\": {\"offered\": true}", 1, {2},
+       {L"Mirrored", L"RAID", L"Lockstep"}, L"Unknown", L"Unknown", 0, {}, 2},
+      {"every mode offered, in publishing order", false, kAllOffered, 1, {2},
+       {L"Advanced ECC", L"Online Spare", L"Mirrored", L"RAID", L"Lockstep"}, L"Unknown", L"Unknown", 0, {}, 2},
+      {"Lockstep wins over Advanced ECC", false,
+       "\"advancedEcc\": {\"selected\": true}, \"lockstep\": {\"selected\": true}", 4, {2}, {}, L"Lockstep",
+       L"Lockstep", 1, L"Lockstep", 2},
+      {"state 9 runs RAID whatever is selected", false, "\"onlineSpare\": {\"selected\": true}", 9, {2}, {},
+       L"Online Spare", L"RAID", 2, {}, 2},
+      {"state past the table", false, "\"raid\": {\"selected\": true}", 15, {2}, {}, L"RAID", L"Unknown", 0, {}, {}},
+      {"state 0 runs the other mode, degraded", false, "\"advancedEcc\": {\"selected\": true}", 0, {2}, {},
+       L"Advanced ECC", L"Advanced ECC", 1, L"Advanced ECC", 3},
+      {"state 1 runs the selected mode", false, "\"mirroring2\": {\"selected\": true}", 1, {2}, {}, L"Mirrored",
+       L"Mirrored", 3, {}, 2},
+      {"state 3 runs the selected mode, degraded", false, "\"raid\": {\"selected\": true}", 3, {2}, {}, L"RAID",
+       L"RAID", 2, {}, 3},
+      {"state 5 runs mirroring, no module check", false, "", 5, {9}, {}, L"Unknown", L"Mirrored", 3, {}, 2},
+      {"state 6", false, "", 6, {2}, {}, L"Unknown", L"Mirrored", 3, {}, 3},
+      {"state 7", false, "", 7, {2}, {}, L"Unknown", L"Online Spare", 4, {}, 2},
+      {"state 8", false, "", 8, {2}, {}, L"Unknown", L"Online Spare", 4, {}, 3},
+      {"state 10", false, "", 10, {2}, {}, L"Unknown", L"RAID", 2, {}, 3},
+      {"state 12 with no other mode selected", false, "\"onlineSpare\": {\"selected\": true}", 12, {2}, {},
+       L"Online Spare", L"Unknown", 1, L"Unknown", 3},
+      {"online spare beats RAID", false, "\"raid\": {\"selected\": true}, \"onlineSpare\": {\"selected\": true}", 1,
+       {2}, {}, L"Online Spare", L"Online Spare", 4, {}, 2},
+      {"RAID beats mirroring", false, "\"raid\": {\"selected\": true}, \"mirroring1\": {\"selected\": true}", 1, {2},
+       {}, L"RAID", L"RAID", 2, {}, 2},
+      {"mirroring of the third kind", false, "\"mirroring3\": {\"selected\": true}", 2, {2}, {}, L"Mirrored",
+       L"Mirrored", 3, {}, 3},
+      {"state 4, modules OK, Unknown, Degraded", false, "", 4, {2, 0, 9}, {}, L"Unknown", L"Unknown", 1, L"Unknown", 3},
+      {"state 4, modules OK, OK", false, "", 4, {2, 2}, {}, L"Unknown", L"Unknown", 1, L"Unknown", 2},
+      {"state 4, modules Unknown, OK", false, "", 4, {0, 2}, {}, L"Unknown", L"Unknown", 1, L"Unknown", 2},
+      {"state 4, no modules", false, "", 4, {}, {}, L"Unknown", L"Unknown", 1, L"Unknown", 2},
+      {"state 11, a degraded module", false, "", 11, {9, 2}, {}, L"Unknown", L"Unknown", 1, L"Unknown", 3},
+      {"state 13, a degraded module", false, "", 13, {2, 9}, {}, L"Unknown", L"Unknown", 1, L"Unknown", 3},
+      {"state 14", false, "\"lockstep\": {\"selected\": true}", 14, {2}, {}, L"Lockstep", L"Lockstep", 1, L"Lockstep",
+       3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetSources();
+    Load(Machine(c.primary, c.modes, c.state, c.modules));
+    const CQZMemoryRedundancySet* r = Build();
+    ASSERT_NE(r, nullptr);
+    EXPECT_TRUE(list.WatchesEvents());
+    EXPECT_EQ(r->m_ConfigurationsAvailable, c.offered);
+    EXPECT_EQ(r->m_TargetConfiguration, c.target);
+    EXPECT_EQ(r->m_CurrentConfiguration, c.current);
+    EXPECT_EQ(r->m_TypeOfSet, std::vector<WORD>{c.typeOfSet});
+    EXPECT_EQ(r->Has(kRedundancyOtherTypeOfSet), c.other.has_value());
+    if (c.other) {
+      EXPECT_EQ(r->m_OtherTypeOfSet, Texts{*c.other});
+    }
+    EXPECT_EQ(r->Has(kRedundancyRedundancyStatus), c.redundancy.has_value());
+    if (c.redundancy) {
+      EXPECT_EQ(r->m_RedundancyStatus, *c.redundancy);
+    }
+  }
+}
+
+TEST_F(MemoryRedundancySetList, RecordCarriesTheNamesAndTheDriversNumbers) {
+  Load(Machine(false, "", 1, {2}));
+  const CQZMemoryRedundancySet* r = Build();
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->m_PresentMask, 0x1FFFu & ~static_cast<DWORD>(kRedundancyOtherTypeOfSet));
+  EXPECT_EQ(r->m_Caption, L"Memory Redundancy Set");
+  EXPECT_EQ(r->m_ElementName, L"Memory Redundancy Set");
+  EXPECT_EQ(r->m_Description, L"Memory Redundancy Set for Advanced Memory Protection");
+  EXPECT_EQ(r->GetInstanceId(), L"VXN:QZ_MemoryRedundancySet:001");
+  EXPECT_EQ(r->m_OperatingSpeed, 1600u);
+  EXPECT_EQ(r->m_AvailableMemory, 3072u);
+  EXPECT_EQ(r->m_TotalMemory, 6144u);
+  EXPECT_EQ(r->m_ConfigurationsAvailable, Texts{});  // nothing offered: an empty list, still put
+}
+
+TEST_F(MemoryRedundancySetList, FailingSourcesLeaveTheListEmptyWithValidData) {
+  struct Case {
+    const char* name;
+    std::string machine;
+    bool presetDriverData;  // the flags say driver data although the answer now says otherwise
+    bool watches;
+  } cases[] = {
+      {"no driver", "{}", false, false},
+      {"data store without data", R"({"dataStore": {"dataAvailable": false}})", false, true},
+      {"driver without memory data",
+       R"({"driver": {"configuration": {"socketsPerBoard": 4, "boardCount": 0}}})", false, false},
+      {"protection state fails",
+       Machine(false, "", 1, {2}).insert(12, R"("faults": [{"command": 1701, "fail": true}], )"), false, false},
+      {"configuration fails at the build", Machine(false, "", 1, {2}).insert(12, R"("faults": [{"command": 1700, "fail": true}], )"),
+       true, false},
+      {"configuration short at the build",
+       Machine(false, "", 1, {2}).insert(12, R"("faults": [{"command": 1700, "supplied": 4}], )"), true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetSources();
+    Load(c.machine);
+    if (c.presetDriverData) g_bHealthDriverPresent = g_bAmpStatusValid = g_bDriverMemoryData = true;
+    EXPECT_NE(list.Update(nullptr), 0u);
+    EXPECT_EQ(list.GetCount(), 0u);
+    EXPECT_EQ(list.WatchesEvents(), c.watches);
+  }
+}
+
+TEST_F(MemoryRedundancySetList, WithoutDriverLogsOnlyThatLine) {
+  qztest::SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
+  g_CommonLog.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  Load("{}");
+  EXPECT_EQ(Build(), nullptr);
+  const std::wstring log = qztest::ReadUtf16File(L"C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log");
+  EXPECT_NE(log.find(L"[Information] QZWmiMemory.DLL!CQZMemoryRedundancySetList::RebuildList| Health (or MQZ) "
+                     L"driver not found\r\n"),
+            std::wstring::npos)
+      << std::string(log.begin(), log.end());
+}
+
+}  // namespace
