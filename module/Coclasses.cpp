@@ -6,6 +6,7 @@
 #include <iterator>
 #include <new>
 
+#include "logical/QZMemoryCollectionProv.h"
 #include "logical/QZWinMemoryProv.h"
 #include "logical/QZWinSystemMemoryProv.h"
 #include "physical/QZMemoryModuleProv.h"
@@ -31,7 +32,7 @@ constexpr CoclassEntry kCoclasses[] = {
     {L"{E15DD35F-55DC-4EF1-A484-F1748D2AB540}", L"CQZMemoryRedundancySetProv", L"QZWmiMemory.QZMemRedSetProv",
      L"QZMemoryRedundancySetProv Class", nullptr},
     {L"{1376FC15-A0AA-4120-9F27-112A0563B46B}", L"CQZMemoryCollectionProv", L"QZWmiMemory.QZMemCollectionProv",
-     L"QZMemoryCollectionProv Class", nullptr},
+     L"QZMemoryCollectionProv Class", &Create<CQZMemoryCollectionProv>},
     {L"{5F3D5012-F8A8-402F-97CF-927FE49BA9ED}", L"CQZMemoryModuleSlotProv", L"QZWmiMemory.QZMemModSlotProv",
      L"QZMemoryModuleSlotProv Class", nullptr},
     {L"{F02891C9-B0EC-431F-A4FF-5CD52E606442}", L"CQZMemoryBoardSlotProv", L"QZWmiMemory.QZMemBrdSlotProv",
