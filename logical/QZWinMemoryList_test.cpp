@@ -50,23 +50,6 @@ TEST(SystemMemoryStatus, ModuleFoldSteps) {
   for (const Case& c : cases) EXPECT_EQ(NextModuleFold(c.fold, c.module), c.next) << c.fold << " " << c.module;
 }
 
-TEST(SystemMemoryStatus, FoldGivesStatusHealthAndText) {
-  struct Case {
-    WORD fold, status, health;
-    UINT text;
-  } cases[] = {
-      {2, 2, 5, IDS_SYSTEM_MEMORY_STATUS_OK},      {3, 3, 10, IDS_SYSTEM_MEMORY_STATUS_DEGRADED},
-      {0, 0, 0, IDS_SYSTEM_MEMORY_STATUS_UNKNOWN}, {6, 0, 0, IDS_SYSTEM_MEMORY_STATUS_UNKNOWN},
-      {5, 0, 0, IDS_SYSTEM_MEMORY_STATUS_UNKNOWN},
-  };
-  for (const Case& c : cases) {
-    const SystemMemoryStatusRow& row = SystemMemoryStatus(c.fold);
-    EXPECT_EQ(row.operationalStatus, c.status) << c.fold;
-    EXPECT_EQ(row.healthState, c.health) << c.fold;
-    EXPECT_EQ(row.text, c.text) << c.fold;
-  }
-}
-
 // A driver that describes one board whose modules report the given status codes.
 std::string DriverMachine(const std::vector<int>& moduleCodes, const std::string& extra = "",
                           const std::string& driverExtra = "") {
