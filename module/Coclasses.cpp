@@ -6,7 +6,10 @@
 #include <iterator>
 #include <new>
 
+#include "logical/QZMemoryCollectionProv.h"
 #include "logical/QZMemoryRedundancySetProv.h"
+#include "logical/QZWinMemoryProv.h"
+#include "logical/QZWinSystemMemoryProv.h"
 #include "physical/QZMemoryModuleProv.h"
 
 namespace {
@@ -22,7 +25,7 @@ HRESULT Create(REFIID riid, void** ppv) {
 
 constexpr CoclassEntry kCoclasses[] = {
     {L"{2C21A4B6-C51A-4990-B440-B0841534F73A}", L"CQZWinMemoryProv", L"QZWmiMemory.QZWinMemoryProv",
-     L"QZWinMemoryProv Class", nullptr},
+     L"QZWinMemoryProv Class", &Create<CQZWinMemoryProv>},
     {L"{D57B64F7-8728-4717-BD9C-A09719A06BA0}", L"CQZMemoryModuleProv", L"QZWmiMemory.QZMemoryModuleProv",
      L"QZMemoryModuleProv Class", &Create<CQZMemoryModuleProv>},
     {L"{2D070527-5F3F-4A0C-B426-2E598F6D470D}", L"CQZMemoryBoardProv", L"QZWmiMemory.QZMemoryBoardProv",
@@ -30,7 +33,7 @@ constexpr CoclassEntry kCoclasses[] = {
     {L"{E15DD35F-55DC-4EF1-A484-F1748D2AB540}", L"CQZMemoryRedundancySetProv", L"QZWmiMemory.QZMemRedSetProv",
      L"QZMemoryRedundancySetProv Class", &Create<CQZMemoryRedundancySetProv>},
     {L"{1376FC15-A0AA-4120-9F27-112A0563B46B}", L"CQZMemoryCollectionProv", L"QZWmiMemory.QZMemCollectionProv",
-     L"QZMemoryCollectionProv Class", nullptr},
+     L"QZMemoryCollectionProv Class", &Create<CQZMemoryCollectionProv>},
     {L"{5F3D5012-F8A8-402F-97CF-927FE49BA9ED}", L"CQZMemoryModuleSlotProv", L"QZWmiMemory.QZMemModSlotProv",
      L"QZMemoryModuleSlotProv Class", nullptr},
     {L"{F02891C9-B0EC-431F-A4FF-5CD52E606442}", L"CQZMemoryBoardSlotProv", L"QZWmiMemory.QZMemBrdSlotProv",
@@ -40,7 +43,7 @@ constexpr CoclassEntry kCoclasses[] = {
     {L"{6625029A-F578-48ED-8D43-C942802AFAB2}", L"CQZMemoryBoardSlotLocationProv",
      L"QZWmiMemory.QZMemoryBoardSlotLocProv", L"QZMemoryBoardSlotLocationProv Class", nullptr},
     {L"{4BFA8822-90AC-47A9-80A1-C69E323B0EF9}", L"CQZWinSystemMemoryProv", L"QZWmiMemory.QZWinSystemMemoryProv",
-     L"QZWinSystemMemoryProv Class", nullptr},
+     L"QZWinSystemMemoryProv Class", &Create<CQZWinSystemMemoryProv>},
     {L"{29AAF9B1-C8F1-40E4-849C-96C4E47BE022}", L"CQZHostedMemoryCollectionProv", L"QZWmiMemory.QZHstdMemColProv",
      L"QZHostedMemoryCollectionProv Class", nullptr},
     {L"{B5755B6F-92B0-43D3-8B86-70CC7FC5FB8E}", L"CQZMemberOfMemoryCollectionProv",

@@ -1,0 +1,68 @@
+// The memory collection list: the one collection of all the server's memory, with a group status
+// that sums up the health of the memory boards and the memory modules.
+#pragma once
+
+#include <windows.h>
+#include <wbemidl.h>
+
+#include <string>
+#include <vector>
+
+#include "framework/QZList.h"
+#include "support/ResourceIds.h"
+
+inline constexpr const WCHAR* kMemoryCollectionClass = L"QZ_MemoryCollection";
+inline constexpr const WCHAR* kMemoryCollectionInstanceId = L"VXN:QZ_MemoryCollection:001";
+
+// The group status and its text by status value; a value not in the table has no text row.
+struct CollectionStatusText {
+  WORD status;
+  UINT text;
+};
+inline constexpr CollectionStatusText kCollectionStatusTexts[] = {
+    {2, IDS_COLLECTION_STATUS_OK},
+    {3, IDS_COLLECTION_STATUS_DEGRADED},
+    {0, IDS_COLLECTION_STATUS_UNKNOWN},
+    {6, IDS_COLLECTION_STATUS_ERROR},
+};
+
+// The first OperationalStatus value of a memory board by the driver's board status code (OK 2,
+// Degraded 3, Error 6); codes past the table are Unknown (0).
+inline constexpr WORD kBoardFirstStatusByCode[14] = {2, 3, 3, 3, 6, 6, 2, 2, 2, 3, 2, 3, 2, 3};
+WORD BoardFirstStatus(DWORD code);
+
+// One step of the fold over the boards' first statuses, which starts at 2 (OK): the first board sets
+// it; from Unknown only Degraded or Error move it; from Degraded only Error; Error stays; anything
+// else is Unknown.
+WORD NextBoardFold(WORD fold, WORD boardStatus);
+
+// The group status from the board fold and the module fold: a degraded or failed board decides
+// alone; with boards OK or unknown, a degraded module makes the group degraded.
+WORD CollectionStatus(WORD boardFold, WORD moduleFold);
+
+// The first OperationalStatus value of every memory board, in board order, as the memory board list
+// gathers its boards from the health driver: nothing while the data store has no data, without the
+// driver or its memory data, or when a configuration, board 0 numbering or computer-name lookup
+// fails; a board whose numbering or information command fails, that is not fitted or whose number
+// is 0 is passed over.
+void ReadMemoryBoardStatuses(IWbemContext* pCtx, std::vector<WORD>& statuses);
+
+// The collection. Every field is always written.
+class CQZMemoryCollection {
+ public:
+  const std::wstring& GetInstanceId() const { return m_InstanceId; }
+
+  std::wstring m_InstanceId;
+  std::wstring m_ElementName;
+  std::wstring m_Caption;
+  std::wstring m_Description;
+  std::vector<WORD> m_GroupOperationalStatus;
+  std::vector<std::wstring> m_GroupStatusDescriptions;
+};
+
+class CQZMemoryCollectionList : public CQZRecordList<CQZMemoryCollection> {
+ protected:
+  // The collection, whenever the health driver is present; boards and modules without valid data
+  // leave their folds at OK. Always true.
+  bool RebuildList(IWbemContext* pCtx) override;
+};

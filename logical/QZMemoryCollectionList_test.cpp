@@ -1,0 +1,157 @@
+// The memory collection: the board status codes, both folds, the status decision, and the group
+// status of servers whose boards and modules report the given codes.
+#include "logical/QZMemoryCollectionList.h"
+
+#include <gtest/gtest.h>
+#include <qzplatform.h>
+
+#include <string>
+#include <vector>
+
+#include "logical/ComputerSystem.h"
+#include "logical/QZWinMemoryList.h"
+#include "sources/PlatformProbe.h"
+#include "tests/support/SystemFixture.h"
+#include "wbem/repository.h"
+
+namespace {
+
+TEST(MemoryCollectionStatus, BoardCodeGivesFirstStatus) {
+  const WORD expected[] = {2, 3, 3, 3, 6, 6, 2, 2, 2, 3, 2, 3, 2, 3, 0, 0};
+  for (DWORD code = 0; code < std::size(expected); ++code) EXPECT_EQ(BoardFirstStatus(code), expected[code]) << code;
+  EXPECT_EQ(BoardFirstStatus(200), 0);
+  EXPECT_EQ(BoardFirstStatus(0xFFFFFFFF), 0);
+}
+
+TEST(MemoryCollectionStatus, BoardFoldSteps) {
+  struct Case {
+    WORD fold, board, next;
+  } cases[] = {
+      {2, 0, 0}, {2, 2, 2}, {2, 3, 3}, {2, 6, 6}, {0, 3, 3}, {0, 6, 6}, {0, 2, 0}, {0, 0, 0},
+      {3, 6, 6}, {3, 2, 3}, {3, 0, 3}, {6, 2, 6}, {6, 3, 6}, {6, 0, 6}, {5, 6, 0}, {1, 3, 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(NextBoardFold(c.fold, c.board), c.next) << c.fold << " " << c.board;
+}
+
+TEST(MemoryCollectionStatus, Decision) {
+  struct Case {
+    WORD boardFold, moduleFold, status;
+  } cases[] = {
+      {2, 2, 2}, {2, 3, 3}, {2, 0, 0}, {2, 6, 0}, {0, 3, 3}, {0, 2, 0}, {0, 0, 0},
+      {3, 2, 3}, {3, 0, 3}, {6, 2, 6}, {6, 3, 6}, {5, 2, 0}, {1, 3, 0},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(CollectionStatus(c.boardFold, c.moduleFold), c.status) << c.boardFold << " " << c.moduleFold;
+}
+
+struct Board {
+  int code;  // the driver's board status code
+  bool present;
+  std::vector<int> modules;  // the driver's module status codes
+};
+
+std::string Machine(const std::vector<Board>& boards) {
+  std::string json = "{\"driver\": {\"configuration\": {\"socketsPerBoard\": 8}, \"boards\": [";
+  for (size_t b = 0; b < boards.size(); ++b) {
+    if (b) json += ",";
+    json += "{\"status\": " + std::to_string(boards[b].code) + ", \"present\": " +
+            (boards[b].present ? "true" : "false") + ", \"modules\": [";
+    for (size_t m = 0; m < boards[b].modules.size(); ++m)
+      json += (m ? "," : "") + std::string("{\"sizeMiB\": 4096, \"status\": ") + std::to_string(boards[b].modules[m]) + "}";
+    json += "]}";
+  }
+  return json + "]}}";
+}
+
+class MemoryCollectionList : public qztest::SystemTest {
+ protected:
+  void Load(const std::string& json) {
+    g_bHealthDriverPresent = g_bAmpStatusValid = g_bProcessorBoardMemory = g_bDriverMemoryData = false;
+    char error[512] = {};
+    ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
+    qz::wbem::Repository& repository = qz::wbem::Repository::Instance();
+    repository.CreateNamespace(L"root\\VXN");
+    const auto def = qz::wbem::ClassBuilder(kComputerSystemClass)
+                         .AddKey(L"CreationClassName", CIM_STRING)
+                         .AddKey(L"Name", CIM_STRING)
+                         .Build();
+    ASSERT_TRUE(def);
+    ASSERT_EQ(repository.PutClass(L"root\\VXN", *def), WBEM_S_NO_ERROR);
+    g_MemAmpChecker.ProbePlatform();
+  }
+};
+
+TEST_F(MemoryCollectionList, GroupStatusOfBoardsAndModules) {
+  // Board codes: 0 OK, 1 degraded, 4 error, 14 unknown. Module codes: 2 OK, 9 degraded, 6 unknown.
+  struct Case {
+    const char* what;
+    std::vector<Board> boards;
+    WORD status;
+    const WCHAR* text;
+  } cases[] = {
+      {"no boards, modules OK", {{0, false, {2, 2}}}, 2, L"Memory collection status: OK"},
+      {"no boards, one module degraded", {{0, false, {2, 9, 2}}}, 3, L"Memory collection status: Degraded"},
+      {"a board in error", {{0, true, {2}}, {4, true, {2, 9}}}, 6, L"Memory collection status: Error"},
+      {"a degraded board first", {{1, true, {6}}, {0, true, {2}}}, 3, L"Memory collection status: Degraded"},
+      {"boards OK, a module unknown", {{0, true, {2, 6}}}, 0, L"Memory collection status: Unknown"},
+      {"unknown board then degraded", {{14, true, {2}}, {1, true, {2}}}, 3, L"Memory collection status: Degraded"},
+      {"unknown board, degraded module", {{14, true, {9}}}, 3, L"Memory collection status: Degraded"},
+      {"unknown board, modules OK", {{14, true, {2}}}, 0, L"Memory collection status: Unknown"},
+      {"neither boards nor modules", {{0, false, {}}}, 2, L"Memory collection status: OK"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Load(Machine(c.boards));
+    CQZMemoryCollectionList list;
+    EXPECT_NE(list.Update(nullptr), 0u);
+    ASSERT_EQ(list.GetCount(), 1u);
+    const CQZMemoryCollection* record = list.GetAt(0);
+    EXPECT_EQ(record->m_GroupOperationalStatus, std::vector<WORD>{c.status});
+    EXPECT_EQ(record->m_GroupStatusDescriptions, std::vector<std::wstring>{c.text});
+    EXPECT_EQ(record->m_InstanceId, L"VXN:QZ_MemoryCollection:001");
+    EXPECT_EQ(record->m_Caption, L"Memory Collection");
+    EXPECT_EQ(record->m_ElementName, L"Memory Collection");
+    EXPECT_EQ(record->m_Description, L"Physical memory collection");
+    EXPECT_TRUE(list.WatchesEvents());
+  }
+}
+
+TEST_F(MemoryCollectionList, BoardsThatDoNotAnswerAreLeftOut) {
+  struct Case {
+    const char* what;
+    std::string machine;
+    std::vector<WORD> statuses;
+  } cases[] = {
+      {"every board", Machine({{1, true, {2}}, {4, true, {2}}, {14, true, {2}}}), {3, 6, 0}},
+      {"a board not fitted", Machine({{1, true, {2}}, {4, false, {2}}}), {3}},
+      {"no driver", "{}", {}},
+      {"configuration fails",
+       R"({"driver": {"faults": [{"command": 1700, "fail": true}], "boards": [{"status": 1, "modules": [{"sizeMiB": 1}]}]}})",
+       {}},
+      {"a board's information fails",
+       R"({"driver": {"faults": [{"command": 1702, "param0": 1, "fail": true}],
+           "boards": [{"status": 1, "modules": [{"sizeMiB": 1}]}, {"status": 4, "modules": [{"sizeMiB": 1}]}]}})",
+       {6}},
+      {"a board whose number is 0",
+       R"({"driver": {"boards": [{"index": 0, "number": 0, "status": 4, "modules": [{"sizeMiB": 1}]},
+                                 {"index": 1, "number": 1, "status": 1, "modules": [{"sizeMiB": 1}]}]}})",
+       {3}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Load(c.machine);
+    std::vector<WORD> statuses = {99};
+    ReadMemoryBoardStatuses(nullptr, statuses);
+    EXPECT_EQ(statuses, c.statuses);
+  }
+}
+
+TEST_F(MemoryCollectionList, WithoutDriverNoCollection) {
+  Load("{}");
+  CQZMemoryCollectionList list;
+  EXPECT_NE(list.Update(nullptr), 0u);
+  EXPECT_EQ(list.GetCount(), 0u);
+  EXPECT_FALSE(list.WatchesEvents());
+}
+
+}  // namespace

@@ -1,0 +1,206 @@
+// The system memory list: the SMBIOS size rules, the module fold and status table, both size
+// builds, and what a missing source or computer name leaves; and its association's one pair.
+#include "logical/QZWinMemoryList.h"
+
+#include <gtest/gtest.h>
+#include <qzplatform.h>
+
+#include <string>
+#include <vector>
+
+#include "logical/ComputerSystem.h"
+#include "logical/QZWinSystemMemoryList.h"
+#include "tests/support/SystemFixture.h"
+#include "wbem/repository.h"
+
+namespace {
+
+TEST(SystemMemorySize, EachDeviceAddsItsSize) {
+  struct Case {
+    WORD size;
+    DWORD extendedSize;
+    ULONGLONG bytes;
+  } cases[] = {
+      {0x2000, 0, 8589934592ull},              // 8192 MiB
+      {0x0000, 0, 0},                          // empty socket
+      {0x8000, 0, 0},                          // empty socket counted in KiB
+      {0x8400, 0, 1048576},                    // 1024 KiB
+      {0xFFFF, 0x00010000, 0},                 // unknown, whatever the extended size says
+      {0x7FFF, 0x00010000, 68719476736ull},    // 65536 MiB from the extended size
+      {0x7FFF, 0x80000001, 1048576}      ,  // bit 31 of the extended size is not part of it
+      {0x7FFE, 0, 34357641216ull},             // the largest plain MiB size
+      {0xFFFE, 0, 33552384},                   // the largest KiB size
+  };
+  for (const Case& c : cases) {
+    BYTE device[kType17CopyLength] = {};
+    device[kType17Size] = static_cast<BYTE>(c.size);
+    device[kType17Size + 1] = static_cast<BYTE>(c.size >> 8);
+    for (int i = 0; i < 4; ++i) device[kType17ExtendedSize + i] = static_cast<BYTE>(c.extendedSize >> (8 * i));
+    EXPECT_EQ(MemoryDeviceBytes(device), c.bytes) << std::hex << c.size << " " << c.extendedSize;
+  }
+}
+
+TEST(SystemMemoryStatus, ModuleFoldSteps) {
+  struct Case {
+    WORD fold, module, next;
+  } cases[] = {
+      {2, 0, 0}, {2, 2, 2}, {2, 3, 3}, {2, 6, 6}, {0, 3, 3}, {0, 2, 0}, {0, 6, 0},
+      {3, 0, 3}, {3, 2, 3}, {3, 6, 3}, {6, 3, 0}, {6, 2, 0}, {5, 3, 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(NextModuleFold(c.fold, c.module), c.next) << c.fold << " " << c.module;
+}
+
+// A driver that describes one board whose modules report the given status codes.
+std::string DriverMachine(const std::vector<int>& moduleCodes, const std::string& extra = "",
+                          const std::string& driverExtra = "") {
+  std::string modules;
+  for (int code : moduleCodes) {
+    if (!modules.empty()) modules += ",";
+    modules += "{\"sizeMiB\": 4096, \"status\": " + std::to_string(code) + "}";
+  }
+  return "{\"driver\": {" + driverExtra + "\"configuration\": {\"socketsPerBoard\": 8, \"boardCount\": 1}, \"protection\": "
+         "{\"totalMemory\": 16384}, \"boards\": [{\"modules\": [" + modules + "]}]}" + extra + "}";
+}
+
+class SystemMemoryList : public qztest::SystemTest {
+ protected:
+  void SetUp() override { ResetSources(); }
+  void TearDown() override {
+    ResetSources();
+    qztest::SystemTest::TearDown();
+  }
+  static void ResetSources() {
+    g_bHealthDriverPresent = g_bAmpStatusValid = g_bProcessorBoardMemory = g_bDriverMemoryData = false;
+    g_SmbiosTable.Unload();
+  }
+  void Load(const std::string& json) {
+    ResetSources();
+    char error[512] = {};
+    ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
+    qz::wbem::Repository& repository = qz::wbem::Repository::Instance();
+    repository.CreateNamespace(L"root\\VXN");
+    const auto def = qz::wbem::ClassBuilder(kComputerSystemClass)
+                         .AddKey(L"CreationClassName", CIM_STRING)
+                         .AddKey(L"Name", CIM_STRING)
+                         .Build();
+    ASSERT_TRUE(def);
+    ASSERT_EQ(repository.PutClass(L"root\\VXN", *def), WBEM_S_NO_ERROR);
+  }
+  const CQZWinMemory* Build() {
+    EXPECT_NE(list.Update(nullptr), 0u);
+    return list.GetCount() == 1 ? list.GetAt(0) : nullptr;
+  }
+
+  CQZWinMemoryList list;
+};
+
+TEST_F(SystemMemoryList, SmbiosSizeIsTheSumOfTheDevices) {
+  Load(R"({"driver": {"configuration": {"socketsPerBoard": 0, "boardCount": 0}, "ampPresent": false},
+           "smbios": {"devices": [{"size": 8192, "deviceLocator": "DIMM 1"}, {"size": 8192, "deviceLocator": "DIMM 2"},
+                                  {"size": 0, "deviceLocator": "DIMM 3"}]}})");
+  const CQZWinMemory* record = Build();
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->m_NumberOfBlocks, 17179869184ull);
+  EXPECT_EQ(record->m_ConsumableBlocks, 17179869184ull);
+  EXPECT_EQ(record->m_EndingAddress, 16777215ull);
+  EXPECT_EQ(record->m_StartingAddress, 0ull);
+  EXPECT_EQ(record->m_BlockSize, 1ull);
+  EXPECT_EQ(record->m_Access, 3);
+  EXPECT_EQ(record->m_PresentMask, 0x3FFFFu);
+  EXPECT_EQ(record->m_OperationalStatus, std::vector<WORD>{2});
+  EXPECT_EQ(record->m_HealthState, 5);
+  EXPECT_EQ(record->m_StatusDescriptions, std::vector<std::wstring>{L"System memory status: OK"});
+  EXPECT_EQ(record->m_Caption, L"System Memory");
+  EXPECT_EQ(record->m_Description, L"Logical system memory");
+  EXPECT_EQ(record->m_ObjectPath,
+            L"\\\\QZ-SERVER\\root\\VXN:QZ_WinMemory.CreationClassName=\"QZ_WinMemory\",DeviceID=\"VXN:QZ_WinMemory:001\","
+            L"SystemCreationClassName=\"QZ_WinComputerSystem\",SystemName=\"qz-server.example.net\"");
+  EXPECT_TRUE(list.WatchesEvents());
+}
+
+TEST_F(SystemMemoryList, WithoutAnyKnownSizeTheEndingAddressStaysOut) {
+  Load(R"({"driver": {"configuration": {"socketsPerBoard": 0, "boardCount": 0}, "ampPresent": false},
+           "smbios": {"devices": [{"size": 65535, "deviceLocator": "DIMM 1"}]}})");
+  const CQZWinMemory* record = Build();
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->m_NumberOfBlocks, 0ull);
+  EXPECT_FALSE(record->Has(kWinMemoryEndingAddress));
+  EXPECT_TRUE(record->Has(kWinMemoryStartingAddress));
+}
+
+TEST_F(SystemMemoryList, DriverSizeAndModuleFold) {
+  struct Case {
+    std::vector<int> moduleCodes;  // driver module status codes: 2 OK, 9 degraded, 6 unknown
+    WORD status, health;
+    const WCHAR* text;
+  } cases[] = {
+      {{2, 9}, 3, 10, L"System memory status: Degraded"},
+      {{2, 6}, 0, 0, L"System memory status: Unknown"},
+      {{}, 2, 5, L"System memory status: OK"},
+      {{6, 9, 2}, 3, 10, L"System memory status: Degraded"},
+      {{2, 2}, 2, 5, L"System memory status: OK"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.moduleCodes));
+    Load(DriverMachine(c.moduleCodes));
+    const CQZWinMemory* record = Build();
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->m_NumberOfBlocks, 17179869184ull);
+    EXPECT_EQ(record->m_EndingAddress, 16777215ull);
+    EXPECT_EQ(record->m_OperationalStatus, std::vector<WORD>{c.status});
+    EXPECT_EQ(record->m_HealthState, c.health);
+    EXPECT_EQ(record->m_StatusDescriptions, std::vector<std::wstring>{c.text});
+  }
+}
+
+TEST_F(SystemMemoryList, FailingSourcesLeaveNoRecord) {
+  struct Case {
+    const char* name;
+    std::string machine;
+    bool watches;
+  } cases[] = {
+      {"no driver", "{}", false},
+      {"no data in the store", DriverMachine({2}, ", \"dataStore\": {\"dataAvailable\": false}"), true},
+      {"protection state fails", DriverMachine({2}, "", "\"faults\": [{\"command\": 1701, \"fail\": true}], "), false},
+      {"no SMBIOS table", R"({"driver": {"configuration": {"socketsPerBoard": 0, "boardCount": 0}, "ampPresent": false}})", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Load(c.machine);
+    EXPECT_NE(list.Update(nullptr), 0u);
+    EXPECT_EQ(list.GetCount(), 0u);
+    EXPECT_EQ(list.WatchesEvents(), c.watches);
+  }
+}
+
+class SystemMemoryAssociation : public SystemMemoryList {};
+
+TEST_F(SystemMemoryAssociation, OnePairWheneverTheDriverIsThere) {
+  struct Case {
+    const char* name;
+    std::string machine;
+    DWORD count;
+  } cases[] = {
+      {"driver", DriverMachine({2}), 1},
+      {"no data in the store", DriverMachine({2}, ", \"dataStore\": {\"dataAvailable\": false}"), 1},
+      {"no driver", "{}", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Load(c.machine);
+    g_MemAmpChecker.ProbePlatform();
+    CQZWinSystemMemoryList pairs;
+    EXPECT_NE(pairs.Update(nullptr), 0u);
+    ASSERT_EQ(pairs.GetCount(), c.count);
+    EXPECT_EQ(pairs.WatchesEvents(), c.count == 1);
+    if (c.count == 0) continue;
+    EXPECT_EQ(pairs.GetAt(0)->GetGroupComponent(),
+              L"\\\\QZ-SERVER\\root\\VXN:QZ_WinComputerSystem.CreationClassName=\"QZ_WinComputerSystem\","
+              L"Name=\"qz-server.example.net\"");
+    EXPECT_EQ(pairs.GetAt(0)->GetPartComponent(),
+              L"\\\\QZ-SERVER\\root\\VXN:QZ_WinMemory.CreationClassName=\"QZ_WinMemory\",DeviceID=\"VXN:QZ_WinMemory:001\","
+              L"SystemCreationClassName=\"QZ_WinComputerSystem\",SystemName=\"qz-server.example.net\"");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,233 @@
+// The system memory provider and its association's provider through the module's class
+// definitions: the form and order of every property, enumeration, and lookup by path with its
+// four keys.
+#include "logical/QZWinMemoryProv.h"
+
+#include <gtest/gtest.h>
+#include <qzplatform.h>
+
+#include <string>
+
+#include "logical/ComputerSystem.h"
+#include "logical/QZWinSystemMemoryProv.h"
+#include "sources/SmbiosTable.h"
+#include "tests/support/SystemFixture.h"
+#include "tests/support/WbemDoubles.h"
+#include "wbem/repository.h"
+
+namespace {
+
+// A value as "type:text"; arrays as "type[a,b]".
+std::wstring Describe(IWbemClassObject* object, const WCHAR* name) {
+  VARIANT v;
+  VariantInit(&v);
+  if (FAILED(object->Get(name, 0, &v, nullptr, nullptr))) return L"<no such property>";
+  std::wstring text = L"vt " + std::to_wstring(v.vt);
+  if (v.vt == VT_NULL) text = L"null";
+  if (v.vt == VT_BSTR) text = L"bstr:" + std::wstring(v.bstrVal ? v.bstrVal : L"");
+  if (v.vt == VT_I4) text = L"i4:" + std::to_wstring(v.lVal);
+  if (v.vt == VT_BOOL) text = v.boolVal == VARIANT_TRUE ? L"bool:true" : v.boolVal == VARIANT_FALSE ? L"bool:false" : L"bool:other";
+  if (v.vt == (VT_ARRAY | VT_I4) || v.vt == (VT_ARRAY | VT_BSTR)) {
+    text = v.vt == (VT_ARRAY | VT_I4) ? L"i4[" : L"bstr[";
+    LONG lower = 0, upper = -1;
+    SafeArrayGetLBound(v.parray, 1, &lower);
+    SafeArrayGetUBound(v.parray, 1, &upper);
+    for (LONG i = lower; i <= upper; ++i) {
+      if (i > lower) text += L",";
+      if (v.vt == (VT_ARRAY | VT_I4)) {
+        LONG value = 0;
+        SafeArrayGetElement(v.parray, &i, &value);
+        text += std::to_wstring(value);
+      } else {
+        BSTR value = nullptr;
+        SafeArrayGetElement(v.parray, &i, &value);
+        text += value ? value : L"";
+        SysFreeString(value);
+      }
+    }
+    text += L"]";
+  }
+  VariantClear(&v);
+  return text;
+}
+
+constexpr const WCHAR* kExtentPath =
+    L"QZ_WinMemory.CreationClassName=\"QZ_WinMemory\",DeviceID=\"VXN:QZ_WinMemory:001\","
+    L"SystemCreationClassName=\"QZ_WinComputerSystem\",SystemName=\"qz-server.example.net\"";
+
+class SystemMemoryProviders : public qztest::SystemTest {
+ protected:
+  void SetUp() override {
+    g_bHealthDriverPresent = g_bAmpStatusValid = g_bProcessorBoardMemory = g_bDriverMemoryData = false;
+    g_SmbiosTable.Unload();
+    char error[512] = {};
+    ASSERT_EQ(QzCompileMofFile(QZ_SOURCE_DIR "/mof/QZWmiMemory.mof", FALSE, error, sizeof error), WBEM_S_NO_ERROR)
+        << error;
+  }
+  void TearDown() override {
+    if (provider) provider->Release();
+    if (ns) ns->Release();
+    g_SmbiosTable.Unload();
+    qztest::SystemTest::TearDown();
+  }
+  template <class Provider>
+  void Start(const char* machine) {
+    char error[512] = {};
+    ASSERT_TRUE(QzLoadMachine((std::string(QZ_MACHINES_DIR) + "/" + machine).c_str(), error, sizeof error)) << error;
+    g_MemAmpChecker.ProbePlatform();
+    ASSERT_EQ(qz::wbem::CreateServices(L"root\\VXN", &ns), WBEM_S_NO_ERROR);
+    provider = new Provider;
+    qztest::TestInitSink init;
+    ASSERT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, ns, nullptr, &init), WBEM_S_NO_ERROR);
+  }
+  void Enumerate(qztest::TestSink& sink) {
+    EXPECT_EQ(provider->CreateInstanceEnumAsync(nullptr, 0, nullptr, &sink), WBEM_S_NO_ERROR);
+    EXPECT_EQ(sink.statuses, 1);
+    EXPECT_EQ(sink.status, WBEM_S_NO_ERROR);
+  }
+
+  IWbemServices* ns = nullptr;
+  CQZInstanceProvider* provider = nullptr;
+};
+
+TEST_F(SystemMemoryProviders, ExtentPutsEveryPropertyInTheServicesForm) {
+  Start<CQZWinMemoryProv>("default.json");
+  qztest::TestSink sink;
+  Enumerate(sink);
+  ASSERT_EQ(sink.objects.size(), 1u);
+  struct Case {
+    const WCHAR* name;
+    std::wstring value;
+  } cases[] = {
+      {L"Access", L"i4:3"},
+      {L"BlockSize", L"bstr:1"},
+      {L"Caption", L"bstr:System Memory"},
+      {L"ConsumableBlocks", L"bstr:85899345920"},
+      {L"CreationClassName", L"bstr:QZ_WinMemory"},
+      {L"Description", L"bstr:Logical system memory"},
+      {L"DeviceID", L"bstr:VXN:QZ_WinMemory:001"},
+      {L"ElementName", L"bstr:System Memory"},
+      {L"EndingAddress", L"bstr:83886079"},
+      {L"HealthState", L"i4:10"},
+      {L"Name", L"bstr:System Memory"},
+      {L"NumberOfBlocks", L"bstr:85899345920"},
+      {L"OperationalStatus", L"i4[3]"},
+      {L"Primordial", L"bool:true"},
+      {L"Purpose", L"bstr:System Memory"},
+      {L"SequentialAccess", L"bool:false"},
+      {L"StartingAddress", L"bstr:0"},
+      {L"StatusDescriptions", L"bstr[System memory status: Degraded]"},
+      {L"SystemCreationClassName", L"bstr:QZ_WinComputerSystem"},
+      {L"SystemName", L"bstr:qz-server.example.net"},
+      {L"Volatile", L"bool:true"},
+      {L"__RELPATH", std::wstring(L"bstr:") + kExtentPath},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Describe(sink.objects[0], c.name), c.value) << c.name;
+}
+
+TEST_F(SystemMemoryProviders, ExtentPutsOnlyWhatTheRecordHoldsAndTheThreeKeysAlways) {
+  Start<CQZWinMemoryProv>("default.json");
+  IWbemClassObject* cls = nullptr;
+  ASSERT_EQ(qz::wbem::Repository::Instance().GetClass(L"root\\VXN", kWinMemoryClass, &cls), WBEM_S_NO_ERROR);
+  IWbemClassObject* instance = nullptr;
+  ASSERT_EQ(cls->SpawnInstance(0, &instance), WBEM_S_NO_ERROR);
+  cls->Release();
+  CQZWinMemory record;
+  record.SetDeviceId(L"d");
+  EXPECT_EQ(CQZWinMemoryProv::FillRecord(instance, record), WBEM_S_NO_ERROR);
+  EXPECT_EQ(Describe(instance, L"DeviceID"), L"bstr:d");
+  EXPECT_EQ(Describe(instance, L"CreationClassName"), L"bstr:QZ_WinMemory");
+  EXPECT_EQ(Describe(instance, L"SystemCreationClassName"), L"bstr:QZ_WinComputerSystem");
+  EXPECT_EQ(Describe(instance, L"SystemName"), L"bstr:qz-server.example.net");
+  for (const WCHAR* name : {L"Access", L"EndingAddress", L"OperationalStatus", L"Primordial", L"Volatile"})
+    EXPECT_EQ(Describe(instance, name), L"null") << name;
+  instance->Release();
+}
+
+TEST_F(SystemMemoryProviders, ExtentLookupByPath) {
+  Start<CQZWinMemoryProv>("default.json");
+  const std::wstring path = kExtentPath;
+  auto replace = [&](const std::wstring& from, const std::wstring& to) {
+    std::wstring changed = path;
+    changed.replace(changed.find(from), from.size(), to);
+    return changed;
+  };
+  struct Case {
+    std::wstring path;
+    HRESULT result;
+  } cases[] = {
+      {path, WBEM_S_NO_ERROR},
+      {replace(L"QZ_WinMemory.", L"qz_winmemory."), WBEM_S_NO_ERROR},
+      {replace(L"DeviceID=", L"deviceid="), WBEM_S_NO_ERROR},
+      {L"QZ_WinMemory.SystemName=\"qz-server.example.net\",DeviceID=\"VXN:QZ_WinMemory:001\","
+       L"SystemCreationClassName=\"QZ_WinComputerSystem\",CreationClassName=\"QZ_WinMemory\"",
+       WBEM_S_NO_ERROR},
+      {replace(L"=\"QZ_WinMemory\"", L"=\"qz_winmemory\""), WBEM_E_NOT_FOUND},
+      {replace(L"=\"QZ_WinComputerSystem\"", L"=\"QZ_ComputerSystem\""), WBEM_E_NOT_FOUND},
+      {replace(L"qz-server.example.net", L"qz-server"), WBEM_E_NOT_FOUND},
+      {replace(L"qz-server.example.net", L"QZ-SERVER.EXAMPLE.NET"), WBEM_E_NOT_FOUND},
+      {replace(L"VXN:QZ_WinMemory:001", L"VXN:QZ_WinMemory:002"), WBEM_E_NOT_FOUND},
+      {replace(L",SystemName=\"qz-server.example.net\"", L""), WBEM_E_NOT_FOUND},
+      {L"QZ_WinMemory", WBEM_E_INVALID_PARAMETER},
+      {L"QZ_MemoryCollection.InstanceID=\"VXN:QZ_MemoryCollection:001\"", WBEM_E_INVALID_PARAMETER},
+      {L"QZ_WinMemory.DeviceID=\"unterminated", WBEM_E_INVALID_PARAMETER},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
+    qztest::TestSink sink;
+    BSTR text = SysAllocString(c.path.c_str());
+    EXPECT_EQ(provider->GetObjectAsync(text, 0, nullptr, &sink), c.result);
+    SysFreeString(text);
+    EXPECT_EQ(sink.indicates, c.result == WBEM_S_NO_ERROR ? 1 : 0);
+    EXPECT_EQ(sink.statuses, c.result == WBEM_S_NO_ERROR ? 1 : 0);
+    if (c.result == WBEM_S_NO_ERROR) {
+      ASSERT_EQ(sink.objects.size(), 1u);
+      EXPECT_EQ(Describe(sink.objects[0], L"NumberOfBlocks"), L"bstr:85899345920");
+    }
+  }
+}
+
+TEST_F(SystemMemoryProviders, AssociationEnumeratesAndFindsItsPair) {
+  Start<CQZWinSystemMemoryProv>("default.json");
+  qztest::TestSink sink;
+  Enumerate(sink);
+  ASSERT_EQ(sink.objects.size(), 1u);
+  const std::wstring group = L"\\\\QZ-SERVER\\root\\VXN:QZ_WinComputerSystem.CreationClassName=\"QZ_WinComputerSystem\","
+                             L"Name=\"qz-server.example.net\"";
+  const std::wstring part = std::wstring(L"\\\\QZ-SERVER\\root\\VXN:") + kExtentPath;
+  EXPECT_EQ(Describe(sink.objects[0], L"GroupComponent"), L"bstr:" + group);
+  EXPECT_EQ(Describe(sink.objects[0], L"PartComponent"), L"bstr:" + part);
+
+  auto pathOf = [](const std::wstring& g, const std::wstring& p) {
+    auto escape = [](const std::wstring& text) {
+      std::wstring out;
+      for (WCHAR ch : text) {
+        if (ch == L'\\' || ch == L'"') out += L'\\';
+        out += ch;
+      }
+      return out;
+    };
+    return L"QZ_WinSystemMemory.GroupComponent=\"" + escape(g) + L"\",PartComponent=\"" + escape(p) + L"\"";
+  };
+  std::wstring otherServer = part;
+  otherServer.replace(2, 9, L"ELSEWHERE");
+  struct Case {
+    std::wstring path;
+    HRESULT result;
+  } cases[] = {
+      {pathOf(group, part), WBEM_S_NO_ERROR},
+      {pathOf(group, otherServer), WBEM_E_NOT_FOUND},
+      {pathOf(part, group), WBEM_E_NOT_FOUND},
+      {L"QZ_WinSystemMemory", WBEM_E_INVALID_PARAMETER},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
+    qztest::TestSink lookup;
+    BSTR text = SysAllocString(c.path.c_str());
+    EXPECT_EQ(provider->GetObjectAsync(text, 0, nullptr, &lookup), c.result);
+    SysFreeString(text);
+    EXPECT_EQ(lookup.indicates, c.result == WBEM_S_NO_ERROR ? 1 : 0);
+  }
+}
+
+}  // namespace
