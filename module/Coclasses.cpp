@@ -6,6 +6,7 @@
 #include <iterator>
 #include <new>
 
+#include "physical/QZMemoryBoardProv.h"
 #include "physical/QZMemoryModuleProv.h"
 
 namespace {
@@ -25,7 +26,7 @@ constexpr CoclassEntry kCoclasses[] = {
     {L"{D57B64F7-8728-4717-BD9C-A09719A06BA0}", L"CQZMemoryModuleProv", L"QZWmiMemory.QZMemoryModuleProv",
      L"QZMemoryModuleProv Class", &Create<CQZMemoryModuleProv>},
     {L"{2D070527-5F3F-4A0C-B426-2E598F6D470D}", L"CQZMemoryBoardProv", L"QZWmiMemory.QZMemoryBoardProv",
-     L"QZMemoryBoardProv Class", nullptr},
+     L"QZMemoryBoardProv Class", &Create<CQZMemoryBoardProv>},
     {L"{E15DD35F-55DC-4EF1-A484-F1748D2AB540}", L"CQZMemoryRedundancySetProv", L"QZWmiMemory.QZMemRedSetProv",
      L"QZMemoryRedundancySetProv Class", nullptr},
     {L"{1376FC15-A0AA-4120-9F27-112A0563B46B}", L"CQZMemoryCollectionProv", L"QZWmiMemory.QZMemCollectionProv",
