@@ -7,7 +7,9 @@
 #include <new>
 
 #include "physical/QZMemoryBoardProv.h"
+#include "physical/QZMemoryBoardSlotProv.h"
 #include "physical/QZMemoryModuleProv.h"
+#include "physical/QZMemoryModuleSlotProv.h"
 
 namespace {
 
@@ -32,9 +34,9 @@ constexpr CoclassEntry kCoclasses[] = {
     {L"{1376FC15-A0AA-4120-9F27-112A0563B46B}", L"CQZMemoryCollectionProv", L"QZWmiMemory.QZMemCollectionProv",
      L"QZMemoryCollectionProv Class", nullptr},
     {L"{5F3D5012-F8A8-402F-97CF-927FE49BA9ED}", L"CQZMemoryModuleSlotProv", L"QZWmiMemory.QZMemModSlotProv",
-     L"QZMemoryModuleSlotProv Class", nullptr},
+     L"QZMemoryModuleSlotProv Class", &Create<CQZMemoryModuleSlotProv>},
     {L"{F02891C9-B0EC-431F-A4FF-5CD52E606442}", L"CQZMemoryBoardSlotProv", L"QZWmiMemory.QZMemBrdSlotProv",
-     L"QZMemoryBoardSlotProv Class", nullptr},
+     L"QZMemoryBoardSlotProv Class", &Create<CQZMemoryBoardSlotProv>},
     {L"{77A35C3A-021B-431F-96F6-EBF160890D93}", L"CQZMemoryModuleSlotLocationProv",
      L"QZWmiMemory.QZMemoryModuleSlotLocProv", L"QZMemoryModuleSlotLocationProv Class", nullptr},
     {L"{6625029A-F578-48ED-8D43-C942802AFAB2}", L"CQZMemoryBoardSlotLocationProv",
