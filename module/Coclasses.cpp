@@ -10,7 +10,10 @@
 #include "logical/QZMemoryRedundancySetProv.h"
 #include "logical/QZWinMemoryProv.h"
 #include "logical/QZWinSystemMemoryProv.h"
+#include "physical/QZMemoryBoardProv.h"
+#include "physical/QZMemoryBoardSlotProv.h"
 #include "physical/QZMemoryModuleProv.h"
+#include "physical/QZMemoryModuleSlotProv.h"
 
 namespace {
 
@@ -29,15 +32,15 @@ constexpr CoclassEntry kCoclasses[] = {
     {L"{D57B64F7-8728-4717-BD9C-A09719A06BA0}", L"CQZMemoryModuleProv", L"QZWmiMemory.QZMemoryModuleProv",
      L"QZMemoryModuleProv Class", &Create<CQZMemoryModuleProv>},
     {L"{2D070527-5F3F-4A0C-B426-2E598F6D470D}", L"CQZMemoryBoardProv", L"QZWmiMemory.QZMemoryBoardProv",
-     L"QZMemoryBoardProv Class", nullptr},
+     L"QZMemoryBoardProv Class", &Create<CQZMemoryBoardProv>},
     {L"{E15DD35F-55DC-4EF1-A484-F1748D2AB540}", L"CQZMemoryRedundancySetProv", L"QZWmiMemory.QZMemRedSetProv",
      L"QZMemoryRedundancySetProv Class", &Create<CQZMemoryRedundancySetProv>},
     {L"{1376FC15-A0AA-4120-9F27-112A0563B46B}", L"CQZMemoryCollectionProv", L"QZWmiMemory.QZMemCollectionProv",
      L"QZMemoryCollectionProv Class", &Create<CQZMemoryCollectionProv>},
     {L"{5F3D5012-F8A8-402F-97CF-927FE49BA9ED}", L"CQZMemoryModuleSlotProv", L"QZWmiMemory.QZMemModSlotProv",
-     L"QZMemoryModuleSlotProv Class", nullptr},
+     L"QZMemoryModuleSlotProv Class", &Create<CQZMemoryModuleSlotProv>},
     {L"{F02891C9-B0EC-431F-A4FF-5CD52E606442}", L"CQZMemoryBoardSlotProv", L"QZWmiMemory.QZMemBrdSlotProv",
-     L"QZMemoryBoardSlotProv Class", nullptr},
+     L"QZMemoryBoardSlotProv Class", &Create<CQZMemoryBoardSlotProv>},
     {L"{77A35C3A-021B-431F-96F6-EBF160890D93}", L"CQZMemoryModuleSlotLocationProv",
      L"QZWmiMemory.QZMemoryModuleSlotLocProv", L"QZMemoryModuleSlotLocationProv Class", nullptr},
     {L"{6625029A-F578-48ED-8D43-C942802AFAB2}", L"CQZMemoryBoardSlotLocationProv",

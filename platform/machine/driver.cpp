@@ -12,6 +12,9 @@
 namespace qz::machine {
 namespace {
 
+// The module status a driver gives an empty socket: memory not present.
+constexpr uint32_t kEmptySocketStatus = 5;
+
 constexpr DWORD kRequestSize = 16;
 constexpr DWORD kAddressSize = 4;
 constexpr DWORD kFrameHeaderSize = 2;  // the 16-bit supplied length that leads the answer data
@@ -210,12 +213,17 @@ bool BuildDriverAnswer(const HealthDriver& driver, uint16_t command, const uint8
       if (!module->spd.empty()) std::memcpy(&answer[126], module->spd.data(), std::min<size_t>(module->spd.size(), 256));
       break;
     }
-    case 1707:
-      if (!module) break;
+    case 1707: {
+      // An empty socket of a fitted board still answers with its board and socket number, as a
+      // real driver does, and the status "not present"; a socket past the board's count answers zeros.
+      if (!board) break;
+      const uint32_t sockets = board->sockets ? board->sockets : config.socketsPerBoard;
+      if (!module && (params[1] == 0 || params[1] > sockets)) break;
       Put32(answer, 0, board->number);
-      Put32(answer, 4, module->socket);
-      Put32(answer, 12, module->status);
+      Put32(answer, 4, module ? module->socket : params[1]);
+      Put32(answer, 12, module ? module->status : kEmptySocketStatus);
       break;
+    }
     case 1711:
       answer[0] = driver.ampPresent ? 1 : 0;
       answer[5] = driver.processorBoards ? 2 : 0;

@@ -1,0 +1,295 @@
+// The memory board list: the board numbering, which board indexes give no board, the status,
+// lock and removal tables, processor-board names, and what a missing source leaves.
+#include "physical/QZMemoryBoardList.h"
+
+#include <gtest/gtest.h>
+#include <qzplatform.h>
+
+#include <string>
+#include <vector>
+
+#include "logical/ComputerSystem.h"
+#include "sources/PlatformProbe.h"
+#include "sources/SmbiosTable.h"
+#include "support/CommonLog.h"
+#include "tests/support/SystemFixture.h"
+#include "wbem/repository.h"
+
+namespace {
+
+const std::wstring kOk = L"Memory board status: OK";
+const std::wstring kUnknown = L"Memory board status: Unknown";
+const std::wstring kDegraded = L"Memory board status: Degraded";
+const std::wstring kPreFailure =
+    L"Memory board status: Correctable error threshold for pre-failure warranty has been exceeded";
+const std::wstring kConfigError = L"Memory board status: Configuration error";
+const std::wstring kError = L"Memory board status: Error";
+const std::wstring kBusOrPower = L"Memory board status: Bus or power error";
+
+class MemoryBoardList : public qztest::SystemTest {
+ protected:
+  void SetUp() override { ResetSources(); }
+  void TearDown() override {
+    ResetSources();
+    qztest::SystemTest::TearDown();
+  }
+  static void ResetSources() {
+    g_bHealthDriverPresent = g_bAmpStatusValid = g_bProcessorBoardMemory = g_bDriverMemoryData = false;
+    g_SmbiosTable.Unload();
+  }
+  void LoadText(const std::string& json) {
+    ResetSources();
+    char error[512] = {};
+    ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
+    DefineComputerSystemClass();
+  }
+  // A driver with these boards (and raw answers and faults), no SMBIOS.
+  void LoadDriver(const std::string& driver) {
+    LoadText(R"({"driver": {)" + driver + R"(}, "smbios": {"present": false}})");
+  }
+  void LoadFile(const char* name) {
+    ResetSources();
+    char error[512] = {};
+    ASSERT_TRUE(QzLoadMachine((std::string(QZ_MACHINES_DIR) + "/" + name).c_str(), error, sizeof error)) << error;
+    DefineComputerSystemClass();
+  }
+  static void DefineComputerSystemClass() {
+    qz::wbem::Repository& repository = qz::wbem::Repository::Instance();
+    repository.CreateNamespace(L"root\\VXN");
+    const auto def = qz::wbem::ClassBuilder(kComputerSystemClass)
+                         .AddKey(L"CreationClassName", CIM_STRING)
+                         .AddKey(L"Name", CIM_STRING)
+                         .Build();
+    ASSERT_TRUE(def);
+    ASSERT_EQ(repository.PutClass(L"root\\VXN", *def), WBEM_S_NO_ERROR);
+  }
+  std::vector<std::wstring> Build() {
+    EXPECT_NE(list.Update(nullptr), 0u);
+    std::vector<std::wstring> tags;
+    for (DWORD i = 0; i < list.GetCount(); ++i) tags.push_back(list.GetAt(i)->GetTag());
+    return tags;
+  }
+
+  CQZMemoryBoardList list;
+};
+
+std::vector<std::wstring> Tags(std::initializer_list<int> boards) {
+  std::vector<std::wstring> tags;
+  for (int board : boards) tags.push_back(L"VXN:QZ_MemoryBoard:" + std::to_wstring(board));
+  return tags;
+}
+
+TEST_F(MemoryBoardList, TheDefaultServerHasTwoBoards) {
+  LoadFile("default.json");
+  ASSERT_EQ(Build(), Tags({1, 2}));
+  EXPECT_TRUE(list.WatchesEvents());
+  const CQZMemoryBoard& board = *list.GetAt(1);
+  EXPECT_EQ(board.m_Caption, L"Physical Memory Board 2");
+  EXPECT_EQ(board.m_Description, L"Physical Memory Board 2");
+  EXPECT_EQ(board.m_ElementName, L"Physical Memory Board 2");
+  EXPECT_EQ(board.m_Name, L"Physical Memory Board 2");
+  EXPECT_EQ(board.m_VendorCompatibilityStrings, std::vector<std::wstring>{L"VXN:QZ_MemoryBoard"});
+  EXPECT_EQ(board.m_PackageType, 9);
+  EXPECT_FALSE(board.m_HostingBoard);
+  EXPECT_EQ(board.m_NumberOfSockets, 8u);
+  EXPECT_EQ(board.m_TotalMemory, 40960u);
+  EXPECT_EQ(board.m_AvailableMemory, 40960u);
+  EXPECT_EQ(board.m_RemovalConditions, 4);
+  EXPECT_EQ(board.m_Locked, 3);
+  EXPECT_EQ(board.m_OperationalStatus, (std::vector<WORD>{3, 5}));
+  EXPECT_EQ(board.m_PresentMask, 0xFFFFu);
+  EXPECT_EQ(board.m_ObjectPath,
+            L"\\\\QZ-SERVER\\root\\VXN:QZ_MemoryBoard.CreationClassName=\"QZ_MemoryBoard\",Tag=\"VXN:QZ_MemoryBoard:2\"");
+}
+
+TEST_F(MemoryBoardList, NumberingAndTheIndexesThatGiveNoBoard) {
+  // Three boards counted; indexes 0 to 4 described, each numbered by its index unless told.
+  const std::string boards = R"("configuration": {"socketsPerBoard": 4, "boardCount": 3}, "boards": [
+      {"index": 0, "number": NUMBER0, "present": PRESENT0}, {"index": 1}, {"index": 2, "present": PRESENT2},
+      {"index": 3}, {"index": 4}], "rawAnswers": [RAW], "faults": [FAULTS])";
+  struct Case {
+    const char* what;
+    const char* number0;
+    const char* present0;
+    const char* present2;
+    const char* raw;
+    const char* faults;
+    std::vector<std::wstring> tags;
+  } cases[] = {
+      // Index 0 answers 1702 with number 0 as well: no board there, but the walk starts at 0.
+      {"board 0 present: indexes 0 to 2", "0", "true", "true", "", "", Tags({1, 2})},
+      {"board 0 fitted with a number of its own", "0", "true", "true",
+       R"({"command": 1702, "param0": 0, "data": "09000000"})", "", Tags({9, 1, 2})},
+      {"index 0 not present: indexes 1 to 3", "0", "false", "true", "", "", Tags({1, 2, 3})},
+      {"index 0 numbered 7: indexes 1 to 3", "7", "true", "true", "", "", Tags({1, 2, 3})},
+      {"a board not present leaves a gap", "5", "false", "false", "", "", Tags({1, 3})},
+      {"1702 number 0 leaves a gap", "5", "false", "true", R"({"command": 1702, "param0": 2, "data": "00000000"})",
+       "", Tags({1, 3})},
+      {"1705 failing skips its index", "5", "false", "true", "", R"({"command": 1705, "param0": 2, "fail": true})",
+       Tags({1, 3})},
+      {"1702 failing skips its index", "5", "false", "true", "", R"({"command": 1702, "param0": 1, "fail": true})",
+       Tags({2, 3})},
+      {"1705 failing for index 0 ends it", "5", "false", "true", "", R"({"command": 1705, "param0": 0, "fail": true})",
+       Tags({})},
+      {"1700 failing ends it", "5", "false", "true", "", R"({"command": 1700, "fail": true})", Tags({})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string driver = boards;
+    for (auto [key, value] : {std::pair{"NUMBER0", c.number0}, {"PRESENT0", c.present0}, {"PRESENT2", c.present2},
+                              {"RAW", c.raw}, {"FAULTS", c.faults}})
+      driver.replace(driver.find(key), std::string(key).size(), value);
+    LoadDriver(driver);
+    g_MemAmpChecker.ProbePlatform();
+    g_bDriverMemoryData = true;  // what the probe decides is not the subject here
+    EXPECT_EQ(Build(), c.tags);
+    EXPECT_EQ(list.WatchesEvents(), !c.tags.empty());
+  }
+}
+
+TEST_F(MemoryBoardList, ConfigurationWithoutSocketsOrBoardsGivesNoBoards) {
+  for (const char* configuration : {R"({"socketsPerBoard": 0, "boardCount": 2})", R"({"socketsPerBoard": 8, "boardCount": 0})"}) {
+    SCOPED_TRACE(configuration);
+    LoadDriver(std::string(R"("configuration": )") + configuration + R"(, "boards": [{}, {}])");
+    g_MemAmpChecker.ProbePlatform();
+    g_bDriverMemoryData = true;
+    EXPECT_EQ(Build(), Tags({}));
+    EXPECT_FALSE(list.WatchesEvents());
+  }
+}
+
+TEST_F(MemoryBoardList, StatusCodesByTheTable) {
+  struct Row {
+    DWORD code;
+    std::vector<WORD> status;
+    std::vector<std::wstring> texts;
+    WORD health;
+  } rows[] = {
+      {0, {2}, {kOk}, 5},           {1, {3, 5}, {kDegraded, kPreFailure}, 10},
+      {2, {3, 3}, {kDegraded, kConfigError}, 10}, {3, {3, 3}, {kDegraded, kConfigError}, 10},
+      {4, {6, 6}, {kError, kBusOrPower}, 20},     {5, {6, 6}, {kError, kBusOrPower}, 20},
+      {6, {2}, {kOk}, 5},           {7, {2}, {kOk}, 5},
+      {8, {2}, {kOk}, 5},           {9, {3, 5}, {kDegraded, kPreFailure}, 10},
+      {10, {2}, {kOk}, 5},          {11, {3, 5}, {kDegraded, kPreFailure}, 10},
+      {12, {2}, {kOk}, 5},          {13, {3, 5}, {kDegraded, kPreFailure}, 10},
+      {14, {0}, {kUnknown}, 0},     {200, {0}, {kUnknown}, 0},
+      {0xFFFFFFFF, {0}, {kUnknown}, 0},
+  };
+  std::string boards;
+  for (const Row& row : rows) boards += (boards.empty() ? "{" : ",{") + std::string(R"("status": )") + std::to_string(row.code) + "}";
+  LoadDriver(R"("configuration": {"socketsPerBoard": 1, "boardCount": 17}, "boards": [)" + boards + "]");
+  ASSERT_EQ(Build().size(), std::size(rows));
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].code);
+    const CQZMemoryBoard& board = *list.GetAt(static_cast<DWORD>(i));
+    EXPECT_EQ(board.m_OperationalStatus, rows[i].status);
+    EXPECT_EQ(board.m_StatusDescriptions, rows[i].texts);
+    EXPECT_EQ(board.m_HealthState, rows[i].health);
+  }
+}
+
+TEST_F(MemoryBoardList, LockHotPlugAndMemoryAsTheDriverGivesThem) {
+  struct Case {
+    const char* board;
+    WORD locked;
+    WORD removal;
+    DWORD sockets;
+    DWORD available;
+    DWORD total;
+  } cases[] = {
+      {R"({"lockState": 1, "hotPlug": true, "sockets": 6, "availableMemory": 100, "totalMemory": 200})", 2, 4, 6, 100, 200},
+      {R"({"lockState": 0, "sockets": 0, "availableMemory": 0, "totalMemory": 4294967295})", 3, 3, 0, 0, 0xFFFFFFFF},
+      {R"({"lockState": 5, "hotPlug": true})", 1, 4, 0, 0, 0},
+      {R"({"lockState": 2})", 1, 3, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.board);
+    // Without modules nor sockets the configuration must be given.
+    LoadDriver(std::string(R"("configuration": {"socketsPerBoard": 8, "boardCount": 1}, "boards": [)") + c.board + "]");
+    ASSERT_EQ(Build(), Tags({1}));
+    const CQZMemoryBoard& board = *list.GetAt(0);
+    EXPECT_EQ(board.m_Locked, c.locked);
+    EXPECT_EQ(board.m_RemovalConditions, c.removal);
+    EXPECT_EQ(board.m_NumberOfSockets, c.sockets == 0 ? 8u : c.sockets) << "the driver's default socket count";
+    EXPECT_EQ(board.m_AvailableMemory, c.available);
+    EXPECT_EQ(board.m_TotalMemory, c.total);
+  }
+}
+
+TEST_F(MemoryBoardList, ProcessorBoardsAreNamedAsSuchButKeepTheirTag) {
+  LoadFile("processor-boards.json");
+  ASSERT_EQ(Build(), Tags({1, 2}));
+  EXPECT_EQ(list.GetAt(1)->m_Caption, L"Physical Memory for Processor Board 2");
+  EXPECT_EQ(list.GetAt(1)->m_Name, L"Physical Memory for Processor Board 2");
+}
+
+TEST_F(MemoryBoardList, SourcesThatGiveNoBoards) {
+  qztest::SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
+  g_CommonLog.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  struct Case {
+    const char* machine;
+    bool watch;  // retried at every request when clear
+  } cases[] = {
+      {"no-driver.json", false},
+      {"smbios-only.json", true},  // the driver has no memory data
+      {"real-dump.json", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.machine);
+    LoadFile(c.machine);
+    EXPECT_EQ(Build(), Tags({}));
+    EXPECT_EQ(list.WatchesEvents(), c.watch);
+  }
+  const std::wstring log = qztest::ReadUtf16File(L"C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log");
+  EXPECT_NE(log.find(L"[Information] QZWmiMemory.DLL!CQZMemoryBoardList::RebuildList| Health (or MQZ) driver not found\r\n"),
+            std::wstring::npos);
+}
+
+TEST_F(MemoryBoardList, DataStoreWithoutDataLeavesTheListEmptyAndWatching) {
+  LoadFile("default.json");
+  ASSERT_EQ(Build().size(), 2u);
+  LoadText(R"({"driver": {"boards": [{}]}, "dataStore": {"dataAvailable": false}})");
+  EXPECT_EQ(Build(), Tags({}));
+  EXPECT_TRUE(list.WatchesEvents());
+}
+
+TEST(MemoryBoardTables, StatusAndLockEdges) {
+  struct Case {
+    DWORD value;
+    const BoardStatusRow* status;
+    WORD locked;
+  } cases[] = {
+      {0, &kBoardStatusOk, 3},          {1, &kBoardStatusPreFailure, 2}, {2, &kBoardStatusConfigError, 1},
+      {13, &kBoardStatusPreFailure, 1}, {14, &kBoardStatusUnknown, 1},   {0xFFFFFFFF, &kBoardStatusUnknown, 1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(&BoardStatus(c.value), c.status) << c.value;
+    EXPECT_EQ(MapBoardLocked(c.value), c.locked) << c.value;
+  }
+}
+
+TEST(MemoryBoardRecord, ResetClearsEveryFieldAndBit) {
+  CQZMemoryBoard record;
+  SetMemoryBoardNames(record, 3);
+  record.SetHostingBoard(true);
+  record.SetObjectPath(L"p");
+  record.Reset();
+  EXPECT_EQ(record.m_PresentMask, 0u);
+  EXPECT_FALSE(record.m_HostingBoard);
+  EXPECT_TRUE(record.m_VendorCompatibilityStrings.empty());
+  EXPECT_EQ(record.m_Tag, L"");
+  EXPECT_EQ(record.m_ObjectPath, L"");
+}
+
+// Compiles only while the holder needs no code at static initialisation.
+constinit CQZStaticList<CQZMemoryBoardList> g_OtherBoardList;
+
+TEST(MemoryBoardListInstance, OneListMadeAtItsFirstUse) {
+  CQZMemoryBoardList& list = g_MemoryBoardList.Get();
+  EXPECT_EQ(&list, &g_MemoryBoardList.Get());
+  EXPECT_NE(&list, &g_OtherBoardList.Get());
+  EXPECT_EQ(list.Generation(), 1u);
+  EXPECT_FALSE(list.WatchesEvents());
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+// The memory board slot list: one slot per board index that command 1702 numbers, fitted or
+// empty, and nothing without the driver's memory data.
+#include "physical/QZMemoryBoardSlotList.h"
+
+#include <gtest/gtest.h>
+#include <qzplatform.h>
+
+#include <string>
+#include <vector>
+
+#include "logical/ComputerSystem.h"
+#include "sources/PlatformProbe.h"
+#include "sources/SmbiosTable.h"
+#include "support/CommonLog.h"
+#include "tests/support/SystemFixture.h"
+#include "wbem/repository.h"
+
+namespace {
+
+class MemoryBoardSlotList : public qztest::SystemTest {
+ protected:
+  void SetUp() override { ResetSources(); }
+  void TearDown() override {
+    ResetSources();
+    qztest::SystemTest::TearDown();
+  }
+  static void ResetSources() {
+    g_bHealthDriverPresent = g_bAmpStatusValid = g_bProcessorBoardMemory = g_bDriverMemoryData = false;
+    g_SmbiosTable.Unload();
+  }
+  void LoadText(const std::string& json) {
+    ResetSources();
+    char error[512] = {};
+    ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
+    qz::wbem::Repository& repository = qz::wbem::Repository::Instance();
+    repository.CreateNamespace(L"root\\VXN");
+    const auto def = qz::wbem::ClassBuilder(kComputerSystemClass)
+                         .AddKey(L"CreationClassName", CIM_STRING)
+                         .AddKey(L"Name", CIM_STRING)
+                         .Build();
+    ASSERT_TRUE(def);
+    ASSERT_EQ(repository.PutClass(L"root\\VXN", *def), WBEM_S_NO_ERROR);
+  }
+  std::vector<std::wstring> Build() {
+    EXPECT_NE(list.Update(nullptr), 0u);
+    std::vector<std::wstring> tags;
+    for (DWORD i = 0; i < list.GetCount(); ++i) tags.push_back(list.GetAt(i)->GetTag());
+    return tags;
+  }
+
+  CQZMemoryBoardSlotList list;
+};
+
+std::vector<std::wstring> Tags(std::initializer_list<int> boards) {
+  std::vector<std::wstring> tags;
+  for (int board : boards) tags.push_back(L"VXN:QZ_MemoryBoardSlot:" + std::to_wstring(board));
+  return tags;
+}
+
+TEST_F(MemoryBoardSlotList, SlotsByTheDriversBoardNumbers) {
+  // Three boards counted; indexes 0 to 3 described, numbered by their index unless told.
+  const std::string machine = R"({"driver": {"configuration": {"socketsPerBoard": 4, "boardCount": 3}, "boards": [
+      {"index": 0, "number": NUMBER0}, {"index": 1, "present": false}, {"index": 2, "number": 70000}, {"index": 3}],
+      "rawAnswers": [RAW], "faults": [FAULTS]}, "smbios": {"present": false}})";
+  const auto Load = [&](const char* number0, const char* raw, const char* faults) {
+    std::string text = machine;
+    for (auto [key, value] : {std::pair{"NUMBER0", number0}, {"RAW", raw}, {"FAULTS", faults}})
+      text.replace(text.find(key), std::string(key).size(), value);
+    LoadText(text);
+    g_MemAmpChecker.ProbePlatform();
+    g_bDriverMemoryData = true;  // what the probe decides is not the subject here
+  };
+  struct Case {
+    const char* what;
+    const char* number0;
+    const char* raw;
+    const char* faults;
+    std::vector<std::wstring> tags;
+  } cases[] = {
+      // An empty slot (index 1) is still a slot; 1702 number 0 at index 0 is none.
+      {"from 0", "0", "", "", Tags({1, 70000})},
+      {"from 1", "5", "", "", Tags({1, 70000, 3})},
+      {"1702 naming board 0 present at index 0", "0", R"({"command": 1702, "param0": 0, "data": "08000000"})", "",
+       Tags({8, 1, 70000})},
+      {"1702 failing skips one index", "5", "", R"({"command": 1702, "param0": 2, "fail": true})", Tags({1, 3})},
+      {"1705 failing for a later index does not matter", "5", "", R"({"command": 1705, "param0": 2, "fail": true})",
+       Tags({1, 70000, 3})},
+      {"1705 failing for index 0 ends it", "5", "", R"({"command": 1705, "param0": 0, "fail": true})", Tags({})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Load(c.number0, c.raw, c.faults);
+    EXPECT_EQ(Build(), c.tags);
+    EXPECT_EQ(list.WatchesEvents(), !c.tags.empty());
+  }
+  // Number keeps the low 16 bits of the board number; the name and tag the whole of it.
+  Load("5", "", "");
+  ASSERT_EQ(Build().size(), 3u);
+  const CQZMemoryBoardSlot& slot = *list.GetAt(1);
+  EXPECT_EQ(slot.m_Number, 70000 - 65536);
+  EXPECT_EQ(slot.m_Name, L"Memory Board Slot 70000");
+  EXPECT_EQ(slot.m_ConnectorDescription, L"Memory Board Slot 70000");
+  EXPECT_EQ(slot.m_StatusDescriptions, std::vector<std::wstring>{L"Memory board slot status: OK"});
+  EXPECT_EQ(slot.m_OperationalStatus, std::vector<WORD>{2});
+  EXPECT_EQ(slot.m_PresentMask, 0x7FFu);
+  EXPECT_EQ(slot.m_ObjectPath, L"\\\\QZ-SERVER\\root\\VXN:QZ_MemoryBoardSlot.CreationClassName=\"QZ_MemoryBoardSlot\","
+                               L"Tag=\"VXN:QZ_MemoryBoardSlot:70000\"");
+}
+
+TEST_F(MemoryBoardSlotList, ProcessorBoardSlotsAreNamedAsSuch) {
+  LoadText(R"({"driver": {"processorBoards": true, "configuration": {"socketsPerBoard": 4, "boardCount": 2},
+               "boards": [{"modules": [{"sizeMiB": 1024}]}, {}]}})");
+  ASSERT_EQ(Build(), Tags({1, 2}));
+  EXPECT_EQ(list.GetAt(1)->m_Caption, L"Memory on Processor Board Slot 2");
+}
+
+TEST_F(MemoryBoardSlotList, SourcesThatGiveNoSlots) {
+  qztest::SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
+  g_CommonLog.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  struct Case {
+    const char* machine;
+    bool watch;
+  } cases[] = {
+      {R"({"smbios": {"devices": [{"size": 1024}]}})", false},
+      // The driver has no memory data: unlike the board list this one is retried at every request.
+      {R"({"driver": {"configuration": {"socketsPerBoard": 0, "boardCount": 0}}, "smbios": {"devices": [{"size": 1024}]}})",
+       false},
+      {R"({"driver": {"boards": [{}]}, "dataStore": {"dataAvailable": false}})", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.machine);
+    LoadText(c.machine);
+    EXPECT_EQ(Build(), Tags({}));
+    EXPECT_EQ(list.WatchesEvents(), c.watch);
+  }
+  const std::wstring log = qztest::ReadUtf16File(L"C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log");
+  EXPECT_NE(log.find(L"[Information] QZWmiMemory.DLL!CQZMemoryBoardSlotList::RebuildList| Health (or MQZ) driver not found\r\n"),
+            std::wstring::npos);
+}
+
+}  // namespace
