@@ -1,7 +1,10 @@
-// The command on every bundled machine: what `qzwmi enum QZ_MemoryModule` and `qzwmi get` print,
-// byte for byte, against the golden outputs in tests/golden. QZ_UPDATE_GOLDEN=1 writes them anew
-// (then read the differences before committing them).
+// The command on every bundled machine: for each class the module serves, what `qzwmi enum` prints,
+// and what `qzwmi get` prints for the first instance's path, byte for byte against the golden file
+// tests/golden/<machine>.txt. QZ_UPDATE_GOLDEN=1 writes them anew (then read the differences before
+// committing them).
 #include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
 
 #include <cstdlib>
 #include <string>
@@ -10,18 +13,12 @@
 
 namespace {
 
-struct GoldenCase {
-  const char* machine;
-  const char* tag;  // the module that `get` asks for
-};
+const char* const kMachines[] = {"default",     "processor-boards", "smbios-only",      "no-driver",
+                                 "real-dump",   "board-states",     "mirrored-fallback"};
 
-const GoldenCase kCases[] = {
-    {"default", "VXN:QZ_MemoryModule:2-3"},            // the module with a predictive failure
-    {"processor-boards", "VXN:QZ_MemoryModule:2-1"},
-    {"smbios-only", "VXN:QZ_MemoryModule:1-2"},
-    {"no-driver", "VXN:QZ_MemoryModule:1-1"},          // no driver: no modules, so not found
-    {"real-dump", "VXN:QZ_MemoryModule:0-0"},          // tags repeat on this server: the first one
-};
+const char* const kClasses[] = {"QZ_MemoryModule",        "QZ_MemoryBoard",      "QZ_MemoryModuleSlot",
+                                "QZ_MemoryBoardSlot",     "QZ_MemoryRedundancySet", "QZ_MemoryCollection",
+                                "QZ_WinMemory",           "QZ_WinSystemMemory"};
 
 // What a run printed, as it is compared: standard output, then the status and standard error.
 std::string Transcript(const qzwmitest::Outcome& outcome) {
@@ -34,30 +31,35 @@ void ExpectGolden(const std::string& name, const std::string& actual) {
   EXPECT_EQ(actual, qzwmitest::ReadWholeFile(path)) << "golden output " << path;
 }
 
-class GoldenOutput : public testing::TestWithParam<GoldenCase> {};
+class GoldenOutput : public testing::TestWithParam<const char*> {};
 
-TEST_P(GoldenOutput, EnumerationAndLookupByPath) {
-  const GoldenCase& c = GetParam();
-  const std::string machine = std::string(QZ_MACHINES_DIR) + "/" + c.machine + ".json";
-  ExpectGolden(std::string(c.machine) + ".enum", Transcript(qzwmitest::RunQzwmi({"--machine", machine, "enum", "QZ_MemoryModule"})));
-  const std::string path =
-      std::string("QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\",Tag=\"") + c.tag + "\"";
-  ExpectGolden(std::string(c.machine) + ".get", Transcript(qzwmitest::RunQzwmi({"--machine", machine, "get", path})));
+TEST_P(GoldenOutput, EveryClassEnumeratedAndItsFirstInstanceByPath) {
+  const std::string machine = std::string(QZ_MACHINES_DIR) + "/" + GetParam() + ".json";
+  std::string transcript;
+  for (const char* cls : kClasses) {
+    transcript += std::string("=== enum ") + cls + "\n" + Transcript(qzwmitest::RunQzwmi({"--machine", machine, "enum", cls}));
+    const qzwmitest::Outcome json = qzwmitest::RunQzwmi({"--machine", machine, "--format", "json", "enum", cls});
+    const nlohmann::json instances = nlohmann::json::parse(json.out, nullptr, false);
+    if (!instances.is_array() || instances.empty() || !instances[0]["__PATH"].is_string()) continue;
+    const std::string path = instances[0]["__PATH"].get<std::string>();
+    transcript += "=== get " + path + "\n" + Transcript(qzwmitest::RunQzwmi({"--machine", machine, "get", path}));
+  }
+  ExpectGolden(GetParam(), transcript);
 }
 
-INSTANTIATE_TEST_SUITE_P(BundledMachines, GoldenOutput, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<GoldenCase>& info) {
-                           std::string name = info.param.machine;
+INSTANTIATE_TEST_SUITE_P(BundledMachines, GoldenOutput, testing::ValuesIn(kMachines),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                           std::string name = info.param;
                            for (char& ch : name) if (ch == '-') ch = '_';
                            return name;
                          });
 
-TEST(GoldenOutput, JsonOfTheDefaultServer) {
+TEST(GoldenOutput, JsonOfOneModule) {
   const std::string machine = std::string(QZ_MACHINES_DIR) + "/default.json";
   ExpectGolden("default.json",
                Transcript(qzwmitest::RunQzwmi({"--machine", machine, "--format", "json", "get",
                                                "QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\","
-                                               "Tag=\"VXN:QZ_MemoryModule:1-1\""})));
+                                               "Tag=\"VXN:QZ_MemoryModule:2-3\""})));
 }
 
 }  // namespace
