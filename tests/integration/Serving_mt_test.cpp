@@ -1,7 +1,8 @@
-// Two processes serve one system root at once, each from 8 threads that enumerate the memory
-// modules and look single modules up by path, through the locator, the WMI service, COM and the
-// loaded module. Every enumeration must return the whole set and every lookup its module, and
-// nothing may hang. QZ_SERVING_SECONDS sets how long (30 by default).
+// Two processes serve one system root at once, each from 8 threads that enumerate every class the
+// module serves and look single modules up by path, through the locator, the WMI service, COM and
+// the loaded module: the providers' mutexes and the shared lists are taken in every order that
+// requests can give them. Every enumeration must return the whole set and every lookup its
+// module, and nothing may hang. QZ_SERVING_SECONDS sets how long (30 by default).
 #include <gtest/gtest.h>
 #include <objbase.h>
 #include <qzplatform.h>
@@ -11,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,7 +22,16 @@
 namespace {
 
 constexpr int kThreads = 8;
-constexpr ULONG kModules = 12;  // the default server's
+
+// The classes and how many instances the default server has of each.
+constexpr struct {
+  const wchar_t* name;
+  ULONG count;
+} kClasses[] = {
+    {L"QZ_MemoryModule", 12},       {L"QZ_MemoryBoard", 2},      {L"QZ_MemoryModuleSlot", 16},
+    {L"QZ_MemoryBoardSlot", 2},     {L"QZ_MemoryRedundancySet", 1}, {L"QZ_MemoryCollection", 1},
+    {L"QZ_WinMemory", 1},           {L"QZ_WinSystemMemory", 1},
+};
 
 int ServingSeconds() {
   const char* text = std::getenv("QZ_SERVING_SECONDS");
@@ -40,8 +51,8 @@ int Serve(int thread, std::chrono::steady_clock::time_point deadline, std::atomi
   for (int round = 0; std::chrono::steady_clock::now() < deadline; ++round) {
     CComPtr<IEnumWbemClassObject> enumerator;
     ULONG total = 0;
-    const HRESULT enumerated =
-        services->CreateInstanceEnum(CComBSTR(L"QZ_MemoryModule"), WBEM_FLAG_FORWARD_ONLY, nullptr, &enumerator);
+    const auto& cls = kClasses[static_cast<size_t>(thread + round) % std::size(kClasses)];
+    const HRESULT enumerated = services->CreateInstanceEnum(CComBSTR(cls.name), WBEM_FLAG_FORWARD_ONLY, nullptr, &enumerator);
     if (SUCCEEDED(enumerated)) {
       for (;;) {
         IWbemClassObject* batch[5] = {};
@@ -52,7 +63,9 @@ int Serve(int thread, std::chrono::steady_clock::time_point deadline, std::atomi
         if (hr != WBEM_S_NO_ERROR) break;
       }
     }
-    if (total != kModules && ++faults <= 3) std::printf("enumeration: 0x%08x, %u modules\n", static_cast<unsigned>(enumerated), static_cast<unsigned>(total));
+    if (total != cls.count && ++faults <= 3)
+      std::printf("enumeration of %ls: 0x%08x, %u instances\n", cls.name, static_cast<unsigned>(enumerated),
+                  static_cast<unsigned>(total));
     // The default server fills sockets 1-6 of both boards.
     const int board = (thread + round) % 2 + 1;
     const int socket = round % 6 + 1;
@@ -78,7 +91,7 @@ QZ_CHILD_MAIN(ServeModules) {
   return faults == 0 && requests > 0 ? 0 : 1;
 }
 
-TEST(ServingOneRoot, TwoProcessesOfEightThreadsAlwaysGetTheWholeSet) {
+TEST(ServingOneRoot, TwoProcessesOfEightThreadsAlwaysGetEveryWholeSet) {
   // The root is set up once, as the first qzwmi of a fresh root does: the module registered, the
   // module's classes kept.
   HMODULE module = LoadLibraryW(std::wstring(QZ_MODULE_FILE, QZ_MODULE_FILE + sizeof(QZ_MODULE_FILE) - 1).c_str());
