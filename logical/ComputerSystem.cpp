@@ -17,13 +17,6 @@ namespace {
 constexpr COMPUTER_NAME_FORMAT kNameFormats[] = {ComputerNameDnsFullyQualified, ComputerNameDnsHostname,
                                                  ComputerNameNetBIOS};
 
-std::wstring Format(const WCHAR* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::wstring text = FormatMessageText(format, args);
-  va_end(args);
-  return text;
-}
 
 // One format: a buffer of the usual size, then one of the size the system asks for.
 DWORD TryComputerName(COMPUTER_NAME_FORMAT format, std::wstring& name) {
@@ -43,7 +36,7 @@ DWORD TryComputerName(COMPUTER_NAME_FORMAT format, std::wstring& name) {
 }
 
 HRESULT QueryComputerSystemClass(WmiObjectList& classes) {
-  return ExecWmiQuery(kComputerSystemNamespace, Format(kComputerSystemClassQuery, kComputerSystemClass), classes);
+  return ExecWmiQuery(kComputerSystemNamespace, FormatText(kComputerSystemClassQuery, kComputerSystemClass), classes);
 }
 
 }  // namespace
@@ -71,14 +64,14 @@ HRESULT GetComputerSystemReference(std::wstring& reference) {
   if (FAILED(GetString(classes[0], L"__PATH", classPath))) return hr;
   std::wstring computerName;
   if (GetLocalComputerName(computerName) != ERROR_SUCCESS) return WBEM_E_FAILED;
-  reference = Format(kComputerSystemReferenceFormat, classPath.c_str(), kComputerSystemClass, computerName.c_str());
+  reference = FormatText(kComputerSystemReferenceFormat, classPath.c_str(), kComputerSystemClass, computerName.c_str());
   return hr;
 }
 
 HRESULT GetChassisReference(std::wstring& reference) {
   reference.clear();
   WmiObjectList chassis;
-  HRESULT hr = ExecWmiQuery(kComputerSystemNamespace, Format(kChassisQuery, kChassisClass), chassis);
+  HRESULT hr = ExecWmiQuery(kComputerSystemNamespace, FormatText(kChassisQuery, kChassisClass), chassis);
   if (FAILED(hr)) return hr;
   if (chassis.size() != 1) return WBEM_E_FAILED;
   std::wstring path;
@@ -92,5 +85,5 @@ void MakeFullPath(const WCHAR* nameSpace, const WCHAR* relativePath, std::wstrin
   std::wstring server;
   WmiObjectList classes;
   if (SUCCEEDED(QueryComputerSystemClass(classes)) && !classes.empty()) GetString(classes[0], L"__SERVER", server);
-  fullPath = Format(kFullPathFormat, server.c_str(), nameSpace ? nameSpace : L"", relativePath ? relativePath : L"");
+  fullPath = FormatText(kFullPathFormat, server.c_str(), nameSpace ? nameSpace : L"", relativePath ? relativePath : L"");
 }

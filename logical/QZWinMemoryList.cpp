@@ -15,13 +15,6 @@ constinit CQZWinMemoryListInstance g_WinMemoryList;
 
 namespace {
 
-std::wstring Format(const WCHAR* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::wstring text = FormatMessageText(format, args);
-  va_end(args);
-  return text;
-}
 
 WORD ReadWord(const BYTE* bytes, size_t offset) {
   return static_cast<WORD>(bytes[offset] | (bytes[offset + 1] << 8));
@@ -155,7 +148,7 @@ bool CQZWinMemoryList::AddExtent(IWbemContext* pCtx, ULONGLONG totalBytes) {
     m_bWatchEvents = FALSE;
     return true;
   }
-  const std::wstring relative = Format(kWinMemoryPathFormat, kWinMemoryDeviceIdText, kComputerSystemClass, computerName.c_str());
+  const std::wstring relative = FormatText(kWinMemoryPathFormat, kWinMemoryDeviceIdText, kComputerSystemClass, computerName.c_str());
   std::wstring path;
   MakeFullPath(kWinMemoryNamespace, relative.c_str(), path);
   record.SetObjectPath(path);

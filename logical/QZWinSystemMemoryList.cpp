@@ -8,18 +8,6 @@
 #include "sources/PlatformProbe.h"
 #include "support/CommonLog.h"
 
-namespace {
-
-std::wstring Format(const WCHAR* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::wstring text = FormatMessageText(format, args);
-  va_end(args);
-  return text;
-}
-
-}  // namespace
-
 CQZWinSystemMemoryList::CQZWinSystemMemoryList() { m_Mutex.SetName(kWinSystemMemoryListMutexName); }
 
 bool CQZWinSystemMemoryList::RebuildList(IWbemContext*) {
@@ -39,7 +27,7 @@ bool CQZWinSystemMemoryList::RebuildList(IWbemContext*) {
   GetComputerSystemReference(record.m_GroupComponent);
   std::wstring computerName;
   GetLocalComputerName(computerName);
-  const std::wstring relative = Format(kWinSystemMemoryPartFormat, kComputerSystemClass, computerName.c_str());
+  const std::wstring relative = FormatText(kWinSystemMemoryPartFormat, kComputerSystemClass, computerName.c_str());
   MakeFullPath(kWinMemoryNamespace, relative.c_str(), record.m_PartComponent);
   m_bWatchEvents = TRUE;
   return true;

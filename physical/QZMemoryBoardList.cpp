@@ -14,18 +14,6 @@
 
 constinit CQZStaticList<CQZMemoryBoardList> g_MemoryBoardList;
 
-namespace {
-
-std::wstring Format(const WCHAR* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::wstring text = FormatMessageText(format, args);
-  va_end(args);
-  return text;
-}
-
-}  // namespace
-
 const BoardStatusRow& BoardStatus(DWORD code) {
   return code < std::size(kBoardStatusByCode) ? *kBoardStatusByCode[code] : kBoardStatusUnknown;
 }
@@ -85,7 +73,7 @@ bool MakeElementPath(const WCHAR* relativeFormat, const std::wstring& tag, std::
   path.clear();
   std::wstring computerName;
   if (GetLocalComputerName(computerName) != ERROR_SUCCESS) return false;
-  const std::wstring relative = Format(relativeFormat, tag.c_str());
+  const std::wstring relative = FormatText(relativeFormat, tag.c_str());
   MakeFullPath(kElementNamespace, relative.c_str(), path);
   return !path.empty();
 }
@@ -96,7 +84,7 @@ void SetMemoryBoardNames(CQZMemoryBoard& record, int board) {
   record.SetDescription(caption);
   record.SetElementName(caption);
   record.SetName(caption);
-  record.SetTag(Format(kMemoryBoardTagFormat, board));
+  record.SetTag(FormatText(kMemoryBoardTagFormat, board));
   record.SetVendorCompatibilityStrings({kMemoryBoardVendorString});
   record.SetPackageType(kBoardPackageModuleCard);
   record.SetHostingBoard(false);

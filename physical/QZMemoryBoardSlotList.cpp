@@ -9,18 +9,6 @@
 
 constinit CQZStaticList<CQZMemoryBoardSlotList> g_MemoryBoardSlotList;
 
-namespace {
-
-std::wstring Format(const WCHAR* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::wstring text = FormatMessageText(format, args);
-  va_end(args);
-  return text;
-}
-
-}  // namespace
-
 bool SplitBoardSlotTag(const std::wstring& tag, int& board) {
   board = 0;
   if (tag.size() < 4) return false;
@@ -56,7 +44,7 @@ void CQZMemoryBoardSlotList::BuildFromDriver(HANDLE device) {
 
     const int board = static_cast<int>(info.boardNumber);
     record.Reset();
-    SetSlotFields(record, kBoardSlotClass, static_cast<WORD>(board), Format(kBoardSlotTagFormat, board), board);
+    SetSlotFields(record, kBoardSlotClass, static_cast<WORD>(board), FormatText(kBoardSlotTagFormat, board), board);
     if (!SetSlotPath(record, kBoardSlotClass)) {
       ClearRecords();
       m_bWatchEvents = FALSE;

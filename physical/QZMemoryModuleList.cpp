@@ -20,13 +20,6 @@ namespace {
 // A module in the records always sits in a socket: its removal conditions are "removable when off".
 constexpr WORD kRemovalConditionsWhenOff = 3;
 
-std::wstring Format(const WCHAR* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::wstring text = FormatMessageText(format, args);
-  va_end(args);
-  return text;
-}
 
 std::wstring Cut(std::wstring text) {
   if (text.size() > kMemoryModuleTextLimit) text.resize(kMemoryModuleTextLimit);
@@ -113,10 +106,10 @@ const ModuleStatusRow& DriverModuleStatusRow(DWORD code) {
 std::wstring MemoryModuleCaption(int board, int module) {
   const UINT text = g_bProcessorBoardMemory ? IDS_MODULE_CAPTION_PROCESSOR : IDS_MODULE_CAPTION_BOARD;
   const std::wstring format = LoadResourceString(kModuleFileName, text);
-  return Cut(Format(format.c_str(), module, board));
+  return Cut(FormatText(format.c_str(), module, board));
 }
 
-std::wstring MemoryModuleTag(int board, int module) { return Cut(Format(kMemoryModuleTagFormat, board, module)); }
+std::wstring MemoryModuleTag(int board, int module) { return Cut(FormatText(kMemoryModuleTagFormat, board, module)); }
 
 void SetMemoryModuleNames(CQZMemoryModule& record, int board, int module) {
   const std::wstring caption = MemoryModuleCaption(board, module);
@@ -140,7 +133,7 @@ bool MakeMemoryModulePath(const std::wstring& tag, std::wstring& path) {
   path.clear();
   std::wstring computerName;
   if (GetLocalComputerName(computerName) != ERROR_SUCCESS) return false;
-  const std::wstring relative = Format(kMemoryModulePathFormat, tag.c_str());
+  const std::wstring relative = FormatText(kMemoryModulePathFormat, tag.c_str());
   MakeFullPath(kMemoryModuleNamespace, relative.c_str(), path);
   return !path.empty();
 }

@@ -13,18 +13,6 @@
 
 constinit CQZStaticList<CQZMemoryModuleSlotList> g_MemoryModuleSlotList;
 
-namespace {
-
-std::wstring Format(const WCHAR* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::wstring text = FormatMessageText(format, args);
-  va_end(args);
-  return text;
-}
-
-}  // namespace
-
 void SetSlotFields(CQZSlotRecord& record, const SlotClassDescription& slotClass, WORD number, const std::wstring& tag,
                    int first, int second) {
   const std::wstring name = FormatElementText(slotClass.nameText, slotClass.processorNameText, first, second);
@@ -84,7 +72,7 @@ bool CQZMemoryModuleSlotList::RebuildList(IWbemContext* pCtx) {
 
 bool CQZMemoryModuleSlotList::AppendSocket(int board, int socket) {
   CQZMemoryModuleSlot record;
-  SetSlotFields(record, kModuleSlotClass, static_cast<WORD>(socket), Format(kModuleSlotTagFormat, board, socket),
+  SetSlotFields(record, kModuleSlotClass, static_cast<WORD>(socket), FormatText(kModuleSlotTagFormat, board, socket),
                 socket, board);
   if (!SetSlotPath(record, kModuleSlotClass)) {
     ClearRecords();

@@ -308,3 +308,11 @@ DWORD CCommonLog::CheckRotation(HANDLE* file) {
   if (*file == INVALID_HANDLE_VALUE) return GetLastError();
   return ERROR_SUCCESS;
 }
+
+std::wstring FormatText(const WCHAR* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::wstring text = FormatMessageText(format, args);
+  va_end(args);
+  return text;
+}

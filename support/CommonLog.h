@@ -84,3 +84,4 @@ std::wstring ToUpperName(const std::wstring& text);
 
 // Formats a printf-style wide message of any length.
 std::wstring FormatMessageText(const WCHAR* format, va_list args);
+std::wstring FormatText(const WCHAR* format, ...);
