@@ -289,8 +289,8 @@ ObjectFile* MapFile(int fd) {
 }
 
 // The rights that the caller gets: its request, checked against what the object grants it.
-bool CheckAccess(ACCESS_MASK granted, const NamedObjectSpec& spec, ACCESS_MASK* access) {
-  ACCESS_MASK desired = MapGenericMask(spec.desiredAccess, *spec.mapping);
+bool CheckAccess(ACCESS_MASK granted, const NamedObjectRequest& request, ACCESS_MASK* access) {
+  ACCESS_MASK desired = MapGenericMask(request.desiredAccess, *request.mapping);
   if (desired & kMaximumAllowed) {
     if (granted == 0) return false;
     *access = granted;
@@ -315,7 +315,7 @@ void* NamedObject::Payload() const { return m_File->payload; }
 
 struct NamedObjectStore {
   // Maps an existing file. Sets *stale when the file does not hold a live object.
-  static DWORD OpenExisting(int fd, const ParsedName& parsed, const NamedObjectSpec& spec, NamedObject* object,
+  static DWORD OpenExisting(int fd, const ParsedName& parsed, const NamedObjectRequest& request, NamedObject* object,
                             bool* stale) {
     struct stat st;
     if (fstat(fd, &st) != 0) return ErrorFromErrno(errno);
@@ -332,12 +332,12 @@ struct NamedObjectStore {
     }
     DWORD error = ERROR_SUCCESS;
     // The creator's uid keeps every right, whatever the descriptor says; others get what it grants.
-    ACCESS_MASK granted = file->ownerUid == geteuid() ? spec.mapping->all : file->granted[CurrentCallerKind()];
+    ACCESS_MASK granted = file->ownerUid == geteuid() ? request.mapping->all : file->granted[CurrentCallerKind()];
     ACCESS_MASK access = 0;
-    if (file->type != static_cast<uint32_t>(spec.type) || file->nameBytes != parsed.name.size() ||
+    if (file->type != static_cast<uint32_t>(request.type) || file->nameBytes != parsed.name.size() ||
         memcmp(file->name, parsed.name.data(), parsed.name.size()) != 0) {
       error = ERROR_INVALID_HANDLE;
-    } else if (!CheckAccess(granted, spec, &access)) {
+    } else if (!CheckAccess(granted, request, &access)) {
       error = ERROR_ACCESS_DENIED;
     } else if (!AddHolder(file)) {
       error = ERROR_NOT_ENOUGH_MEMORY;
@@ -353,10 +353,10 @@ struct NamedObjectStore {
     return ERROR_SUCCESS;
   }
 
-  static DWORD CreateNew(const std::string& path, const ParsedName& parsed, const NamedObjectSpec& spec,
+  static DWORD CreateNew(const std::string& path, const ParsedName& parsed, const NamedObjectRequest& request,
                          NamedObject* object) {
     ACCESS_MASK grants[kCallerKinds];
-    if (!GrantedAccessByKind(spec.securityDescriptor, *spec.mapping, grants)) return ERROR_INVALID_SECURITY_DESCR;
+    if (!GrantedAccessByKind(request.securityDescriptor, *request.mapping, grants)) return ERROR_INVALID_SECURITY_DESCR;
     // Other users reach the file only when the descriptor lets them in; root always can.
     mode_t mode = (grants[kCallerUser] | grants[kCallerGuest]) ? 0666 : 0600;
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
@@ -372,22 +372,22 @@ struct NamedObjectStore {
     }
     close(fd);
     file->magic = kObjectMagic;
-    file->type = static_cast<uint32_t>(spec.type);
+    file->type = static_cast<uint32_t>(request.type);
     file->ownerUid = geteuid();
     for (int kind = 0; kind < kCallerKinds; ++kind) file->granted[kind] = grants[kind];
     file->nameBytes = static_cast<uint32_t>(parsed.name.size());
     memcpy(file->name, parsed.name.data(), parsed.name.size());
     file->holders[0] = Holder{getpid(), 1, OwnStartTime()};
-    spec.initialise(file->payload, spec.context);
+    request.initialise(file->payload, request.context);
     file->ready = 1;
     object->m_File = file;
     object->m_Device = st.st_dev;
     object->m_Inode = st.st_ino;
-    object->m_Granted = spec.mapping->all;
+    object->m_Granted = request.mapping->all;
     return ERROR_SUCCESS;
   }
 
-  static bool Open(const WCHAR* name, const NamedObjectSpec& spec, NamedObjectHandle* out) {
+  static bool Open(const WCHAR* name, const NamedObjectRequest& request, NamedObjectHandle* out) {
     ParsedName parsed;
     DWORD error = ParseName(name, &parsed);
     if (error != ERROR_SUCCESS) {
@@ -403,11 +403,11 @@ struct NamedObjectStore {
     if (existing) {
       // The process holds the object already: it is alive, and the process's rights are known.
       ACCESS_MASK access = 0;
-      if (existing->m_Type != spec.type) {
+      if (existing->m_Type != request.type) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
       }
-      if (!CheckAccess(existing->m_Granted, spec, &access)) {
+      if (!CheckAccess(existing->m_Granted, request, &access)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
       }
@@ -424,8 +424,8 @@ struct NamedObjectStore {
     }
     object->m_Key = key;
     object->m_Path = NamedObjectDir() + "/" + EncodeParsed(parsed);
-    object->m_Type = spec.type;
-    object->m_MayUnmap = spec.mayUnmap;
+    object->m_Type = request.type;
+    object->m_MayUnmap = request.mayUnmap;
     bool created = false;
     {
       StoreLock lock;
@@ -440,7 +440,7 @@ struct NamedObjectStore {
       }
       if (fd >= 0) {
         bool stale = false;
-        error = OpenExisting(fd, parsed, spec, object.get(), &stale);
+        error = OpenExisting(fd, parsed, request, object.get(), &stale);
         close(fd);
         if (error != ERROR_SUCCESS) {
           SetLastError(error);
@@ -453,11 +453,11 @@ struct NamedObjectStore {
         }
       }
       if (!object->m_File) {
-        if (!spec.create) {
+        if (!request.create) {
           SetLastError(ERROR_FILE_NOT_FOUND);
           return false;
         }
-        error = CreateNew(object->m_Path, parsed, spec, object.get());
+        error = CreateNew(object->m_Path, parsed, request, object.get());
         if (error != ERROR_SUCCESS) {
           SetLastError(error);
           return false;
@@ -471,7 +471,7 @@ struct NamedObjectStore {
     out->created = created;
     if (!created) {
       ACCESS_MASK access = 0;
-      CheckAccess(out->access, spec, &access);
+      CheckAccess(out->access, request, &access);
       out->access = access;
     }
     return true;
@@ -502,8 +502,8 @@ NamedObject::~NamedObject() {
   if (m_File) NamedObjectStore::Close(this);
 }
 
-bool OpenNamedObject(const WCHAR* name, const NamedObjectSpec& spec, NamedObjectHandle* out) {
-  return NamedObjectStore::Open(name, spec, out);
+bool OpenNamedObject(const WCHAR* name, const NamedObjectRequest& request, NamedObjectHandle* out) {
+  return NamedObjectStore::Open(name, request, out);
 }
 
 }  // namespace qz

@@ -46,7 +46,7 @@ class NamedObject {
 };
 
 // What opening or creating a named object needs from its kind.
-struct NamedObjectSpec {
+struct NamedObjectRequest {
   ObjectType type;
   const GenericMapping* mapping;
   ACCESS_MASK desiredAccess;  // may hold generic rights and MAXIMUM_ALLOWED
@@ -68,10 +68,10 @@ struct NamedObjectHandle {
 };
 
 // Opens the object called name ("Global\" and "Local\" prefixes name the namespaces; no prefix is
-// Local), or creates it when spec.create allows. A name whose holders have all died counts as no
+// Local), or creates it when request.create allows. A name whose holders have all died counts as no
 // object. Fails with the Win32 error set: ERROR_INVALID_HANDLE for another kind of object of that
 // name, ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND, ERROR_INVALID_NAME, ERROR_FILENAME_EXCED_RANGE.
-bool OpenNamedObject(const WCHAR* name, const NamedObjectSpec& spec, NamedObjectHandle* out);
+bool OpenNamedObject(const WCHAR* name, const NamedObjectRequest& request, NamedObjectHandle* out);
 
 // The file name under which a namespace-qualified name is stored (exposed for tests).
 std::string EncodeObjectFileName(const std::wstring& name);

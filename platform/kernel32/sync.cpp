@@ -302,12 +302,12 @@ HANDLE HandleFor(std::shared_ptr<KernelObject> object) {
 }
 
 template <class Object>
-HANDLE OpenNamed(LPCWSTR name, const NamedObjectSpec& spec) {
+HANDLE OpenNamed(LPCWSTR name, const NamedObjectRequest& request) {
   NamedObjectHandle opened;
-  if (!OpenNamedObject(name, spec, &opened)) return nullptr;
+  if (!OpenNamedObject(name, request, &opened)) return nullptr;
   void* payload = opened.object->Payload();
   HANDLE handle = HandleFor(std::make_shared<Object>(std::move(opened.object), payload, opened.access));
-  if (handle && spec.create) SetLastError(opened.created ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS);
+  if (handle && request.create) SetLastError(opened.created ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS);
   return handle;
 }
 
@@ -341,9 +341,9 @@ extern "C" HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, B
     if (handle) SetLastError(ERROR_SUCCESS);
     return handle;
   }
-  NamedObjectSpec spec{ObjectType::Mutex, &kMutexMapping, MUTEX_ALL_ACCESS, true, DescriptorOf(lpMutexAttributes),
+  NamedObjectRequest request{ObjectType::Mutex, &kMutexMapping, MUTEX_ALL_ACCESS, true, DescriptorOf(lpMutexAttributes),
                        InitialiseMutex, &init, MayReleaseMutexMemory};
-  return OpenNamed<MutexObject>(lpName, spec);
+  return OpenNamed<MutexObject>(lpName, request);
 }
 
 extern "C" HANDLE WINAPI OpenMutexW(DWORD dwDesiredAccess, BOOL, LPCWSTR lpName) {
@@ -351,9 +351,9 @@ extern "C" HANDLE WINAPI OpenMutexW(DWORD dwDesiredAccess, BOOL, LPCWSTR lpName)
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  NamedObjectSpec spec{ObjectType::Mutex, &kMutexMapping, dwDesiredAccess, false, nullptr,
+  NamedObjectRequest request{ObjectType::Mutex, &kMutexMapping, dwDesiredAccess, false, nullptr,
                        InitialiseMutex, nullptr, MayReleaseMutexMemory};
-  return OpenNamed<MutexObject>(lpName, spec);
+  return OpenNamed<MutexObject>(lpName, request);
 }
 
 extern "C" BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
@@ -381,9 +381,9 @@ extern "C" HANDLE WINAPI CreateSemaphoreW(LPSECURITY_ATTRIBUTES lpSemaphoreAttri
     if (handle) SetLastError(ERROR_SUCCESS);
     return handle;
   }
-  NamedObjectSpec spec{ObjectType::Semaphore, &kSemaphoreMapping, SEMAPHORE_ALL_ACCESS, true,
+  NamedObjectRequest request{ObjectType::Semaphore, &kSemaphoreMapping, SEMAPHORE_ALL_ACCESS, true,
                        DescriptorOf(lpSemaphoreAttributes), InitialiseSemaphore, &init, nullptr};
-  return OpenNamed<SemaphoreObject>(lpName, spec);
+  return OpenNamed<SemaphoreObject>(lpName, request);
 }
 
 extern "C" HANDLE WINAPI OpenSemaphoreW(DWORD dwDesiredAccess, BOOL, LPCWSTR lpName) {
@@ -391,9 +391,9 @@ extern "C" HANDLE WINAPI OpenSemaphoreW(DWORD dwDesiredAccess, BOOL, LPCWSTR lpN
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  NamedObjectSpec spec{ObjectType::Semaphore, &kSemaphoreMapping, dwDesiredAccess, false, nullptr,
+  NamedObjectRequest request{ObjectType::Semaphore, &kSemaphoreMapping, dwDesiredAccess, false, nullptr,
                        InitialiseSemaphore, nullptr, nullptr};
-  return OpenNamed<SemaphoreObject>(lpName, spec);
+  return OpenNamed<SemaphoreObject>(lpName, request);
 }
 
 extern "C" BOOL WINAPI ReleaseSemaphore(HANDLE hSemaphore, LONG lReleaseCount, LPLONG lpPreviousCount) {
