@@ -6,47 +6,14 @@
 
 #include "logical/ComputerSystem.h"
 #include "logical/QZWinMemoryList.h"
+#include "physical/QZMemoryBoardList.h"
 #include "sources/DataStore.h"
 #include "sources/HealthDriver.h"
 #include "sources/PlatformProbe.h"
 #include "support/CommonLog.h"
 #include "support/ResourceString.h"
 
-namespace {
 
-// Board indexes run from the first to the last; only their low byte reaches the driver.
-void ReadBoards(HANDLE device, std::vector<WORD>& statuses) {
-  MemoryConfigurationAnswer configuration = {};
-  WORD length = sizeof(configuration);
-  if (DriverCommand(device, kCommandMemoryConfiguration, &configuration, length) != 0) return;
-  if (configuration.socketsPerBoard == 0 || configuration.boardCount == 0) return;
-
-  BoardNumberingAnswer numbering = {};
-  length = sizeof(numbering);
-  if (DriverCommand(device, kCommandBoardNumbering, &numbering, length, {0}) != 0) return;
-  const DWORD first = (numbering.present != 0 && numbering.boardNumber == 0) ? 0 : 1;
-  const DWORD last = first + configuration.boardCount - 1;
-
-  for (DWORD index = first;; ++index) {
-    numbering = {};
-    BoardInfoAnswer info = {};
-    WORD numberingLength = sizeof(numbering);
-    WORD infoLength = sizeof(info);
-    const bool answered = DriverCommand(device, kCommandBoardNumbering, &numbering, numberingLength, {index}) == 0 &&
-                          DriverCommand(device, kCommandBoardInfo, &info, infoLength, {index}) == 0;
-    if (answered && numbering.present != 0 && info.boardNumber != 0) statuses.push_back(BoardFirstStatus(numbering.status));
-    if (index == last) break;
-  }
-
-  std::wstring computerName;
-  if (GetLocalComputerName(computerName) != ERROR_SUCCESS) statuses.clear();
-}
-
-}  // namespace
-
-WORD BoardFirstStatus(DWORD code) {
-  return code < std::size(kBoardFirstStatusByCode) ? kBoardFirstStatusByCode[code] : 0;
-}
 
 WORD NextBoardFold(WORD fold, WORD boardStatus) {
   switch (fold) {
@@ -79,13 +46,16 @@ WORD CollectionStatus(WORD boardFold, WORD moduleFold) {
 
 void ReadMemoryBoardStatuses(IWbemContext* pCtx, std::vector<WORD>& statuses) {
   statuses.clear();
-  if (!IsDataStoreReady(pCtx)) return;
-  if (!g_bAmpStatusValid) g_MemAmpChecker.ProbePlatform();
-  if (!g_bHealthDriverPresent) return;
-  HANDLE device = INVALID_HANDLE_VALUE;
-  if (!OpenHealthDriver(device)) return;
-  if (g_bDriverMemoryData) ReadBoards(device, statuses);
-  CloseHealthDriver(device);
+  CQZMemoryBoardList& boards = g_MemoryBoardList.Get();
+  boards.Lock();
+  if (boards.Update(pCtx) != 0) {
+    for (DWORD i = 0; i < boards.GetCount(); ++i) {
+      const std::vector<WORD>& status = boards.GetAt(i)->GetOperationalStatus();
+      // Every board carries a status; one without would count as Unknown.
+      statuses.push_back(status.empty() ? 0 : status[0]);
+    }
+  }
+  boards.Unlock();
 }
 
 bool CQZMemoryCollectionList::RebuildList(IWbemContext* pCtx) {

@@ -26,11 +26,6 @@ inline constexpr CollectionStatusText kCollectionStatusTexts[] = {
     {6, IDS_COLLECTION_STATUS_ERROR},
 };
 
-// The first OperationalStatus value of a memory board by the driver's board status code (OK 2,
-// Degraded 3, Error 6); codes past the table are Unknown (0).
-inline constexpr WORD kBoardFirstStatusByCode[14] = {2, 3, 3, 3, 6, 6, 2, 2, 2, 3, 2, 3, 2, 3};
-WORD BoardFirstStatus(DWORD code);
-
 // One step of the fold over the boards' first statuses, which starts at 2 (OK): the first board sets
 // it; from Unknown only Degraded or Error move it; from Degraded only Error; Error stays; anything
 // else is Unknown.
@@ -40,11 +35,8 @@ WORD NextBoardFold(WORD fold, WORD boardStatus);
 // alone; with boards OK or unknown, a degraded module makes the group degraded.
 WORD CollectionStatus(WORD boardFold, WORD moduleFold);
 
-// The first OperationalStatus value of every memory board, in board order, as the memory board list
-// gathers its boards from the health driver: nothing while the data store has no data, without the
-// driver or its memory data, or when a configuration, board 0 numbering or computer-name lookup
-// fails; a board whose numbering or information command fails, that is not fitted or whose number
-// is 0 is passed over.
+// The first OperationalStatus value of every board of the memory board list, in list order, read
+// under the list's lock after its Update; nothing when the Update gives no build.
 void ReadMemoryBoardStatuses(IWbemContext* pCtx, std::vector<WORD>& statuses);
 
 // The collection. Every field is always written.

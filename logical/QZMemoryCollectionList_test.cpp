@@ -16,13 +16,6 @@
 
 namespace {
 
-TEST(MemoryCollectionStatus, BoardCodeGivesFirstStatus) {
-  const WORD expected[] = {2, 3, 3, 3, 6, 6, 2, 2, 2, 3, 2, 3, 2, 3, 0, 0};
-  for (DWORD code = 0; code < std::size(expected); ++code) EXPECT_EQ(BoardFirstStatus(code), expected[code]) << code;
-  EXPECT_EQ(BoardFirstStatus(200), 0);
-  EXPECT_EQ(BoardFirstStatus(0xFFFFFFFF), 0);
-}
-
 TEST(MemoryCollectionStatus, BoardFoldSteps) {
   struct Case {
     WORD fold, board, next;
