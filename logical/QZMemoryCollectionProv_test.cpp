@@ -15,37 +15,7 @@
 
 namespace {
 
-// A value as "type:text"; arrays as "type[a,b]".
-std::wstring Describe(IWbemClassObject* object, const WCHAR* name) {
-  VARIANT v;
-  VariantInit(&v);
-  if (FAILED(object->Get(name, 0, &v, nullptr, nullptr))) return L"<no such property>";
-  std::wstring text = L"vt " + std::to_wstring(v.vt);
-  if (v.vt == VT_NULL) text = L"null";
-  if (v.vt == VT_BSTR) text = L"bstr:" + std::wstring(v.bstrVal ? v.bstrVal : L"");
-  if (v.vt == (VT_ARRAY | VT_I4) || v.vt == (VT_ARRAY | VT_BSTR)) {
-    text = v.vt == (VT_ARRAY | VT_I4) ? L"i4[" : L"bstr[";
-    LONG lower = 0, upper = -1;
-    SafeArrayGetLBound(v.parray, 1, &lower);
-    SafeArrayGetUBound(v.parray, 1, &upper);
-    for (LONG i = lower; i <= upper; ++i) {
-      if (i > lower) text += L",";
-      if (v.vt == (VT_ARRAY | VT_I4)) {
-        LONG value = 0;
-        SafeArrayGetElement(v.parray, &i, &value);
-        text += std::to_wstring(value);
-      } else {
-        BSTR value = nullptr;
-        SafeArrayGetElement(v.parray, &i, &value);
-        text += value ? value : L"";
-        SysFreeString(value);
-      }
-    }
-    text += L"]";
-  }
-  VariantClear(&v);
-  return text;
-}
+using qztest::Describe;
 
 class MemoryCollectionProvider : public qztest::SystemTest {
  protected:

@@ -70,57 +70,7 @@ IWbemClassObject* SpawnInstance() {
   return instance;
 }
 
-// A value as "type:text", so that the form and the value are compared together.
-std::wstring Describe(IWbemClassObject* object, const WCHAR* name) {
-  VARIANT v;
-  VariantInit(&v);
-  if (FAILED(object->Get(name, 0, &v, nullptr, nullptr))) return L"<no such property>";
-  std::wstring text;
-  switch (v.vt) {
-    case VT_NULL:
-      text = L"null";
-      break;
-    case VT_BSTR:
-      text = L"bstr:" + std::wstring(v.bstrVal ? v.bstrVal : L"");
-      break;
-    case VT_I4:
-      text = L"i4:" + std::to_wstring(v.lVal);
-      break;
-    case VT_BOOL:
-      text = v.boolVal == VARIANT_TRUE ? L"bool:true" : L"bool:other";
-      break;
-    default:
-      if (v.vt & VT_ARRAY) {
-        const VARTYPE element = v.vt & ~VT_ARRAY;
-        text = element == VT_I4 ? L"i4[" : element == VT_UI1 ? L"ui1[" : element == VT_BSTR ? L"bstr[" : L"?[";
-        LONG lower = 0, upper = -1;
-        SafeArrayGetLBound(v.parray, 1, &lower);
-        SafeArrayGetUBound(v.parray, 1, &upper);
-        for (LONG i = lower; i <= upper; ++i) {
-          if (i > lower) text += L",";
-          if (element == VT_I4) {
-            LONG value = 0;
-            SafeArrayGetElement(v.parray, &i, &value);
-            text += std::to_wstring(value);
-          } else if (element == VT_UI1) {
-            BYTE value = 0;
-            SafeArrayGetElement(v.parray, &i, &value);
-            text += std::to_wstring(value);
-          } else if (element == VT_BSTR) {
-            BSTR value = nullptr;
-            SafeArrayGetElement(v.parray, &i, &value);
-            text += value ? value : L"";
-            SysFreeString(value);
-          }
-        }
-        text += L"]";
-      } else {
-        text = L"vt " + std::to_wstring(v.vt);
-      }
-  }
-  VariantClear(&v);
-  return text;
-}
+using qztest::Describe;
 
 CQZMemoryModule FullRecord() {
   CQZMemoryModule r;

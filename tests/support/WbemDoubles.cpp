@@ -173,4 +173,46 @@ class TestNamespace : public IWbemServices {
 IWbemServices* MakeTestNamespace() { return new TestNamespace(true); }
 IWbemServices* MakeEmptyNamespace() { return new TestNamespace(false); }
 
+std::wstring Describe(IWbemClassObject* object, const WCHAR* name) {
+  CComVariant v;
+  if (FAILED(object->Get(name, 0, &v, nullptr, nullptr))) return L"<no such property>";
+  switch (v.vt) {
+    case VT_NULL:
+      return L"null";
+    case VT_BSTR:
+      return L"bstr:" + std::wstring(v.bstrVal ? v.bstrVal : L"");
+    case VT_I4:
+      return L"i4:" + std::to_wstring(v.lVal);
+    case VT_BOOL:
+      return v.boolVal == VARIANT_TRUE ? L"bool:true" : v.boolVal == VARIANT_FALSE ? L"bool:false" : L"bool:other";
+    default:
+      break;
+  }
+  const VARTYPE element = v.vt & ~VT_ARRAY;
+  if (!(v.vt & VT_ARRAY) || (element != VT_I4 && element != VT_UI1 && element != VT_BSTR))
+    return L"vt " + std::to_wstring(v.vt);
+  std::wstring text = element == VT_I4 ? L"i4[" : element == VT_UI1 ? L"ui1[" : L"bstr[";
+  LONG lower = 0, upper = -1;
+  SafeArrayGetLBound(v.parray, 1, &lower);
+  SafeArrayGetUBound(v.parray, 1, &upper);
+  for (LONG i = lower; i <= upper; ++i) {
+    if (i > lower) text += L",";
+    if (element == VT_I4) {
+      LONG value = 0;
+      SafeArrayGetElement(v.parray, &i, &value);
+      text += std::to_wstring(value);
+    } else if (element == VT_UI1) {
+      BYTE value = 0;
+      SafeArrayGetElement(v.parray, &i, &value);
+      text += std::to_wstring(value);
+    } else {
+      BSTR value = nullptr;
+      SafeArrayGetElement(v.parray, &i, &value);
+      text += value ? value : L"";
+      SysFreeString(value);
+    }
+  }
+  return text + L"]";
+}
+
 }  // namespace qztest

@@ -53,4 +53,9 @@ HRESULT PutString(IWbemClassObject* object, const WCHAR* name, const std::wstrin
 HRESULT PutI4(IWbemClassObject* object, const WCHAR* name, LONG value);
 std::wstring GetString(IWbemClassObject* object, const WCHAR* name);
 
+// A property's value with its form, so that both are compared at once: "bstr:text", "i4:72",
+// "bool:true", "bool:false", "null", "i4[2,5]", "bstr[a,b]", "ui1[1,2]", "vt N" for other forms, and
+// "<no such property>".
+std::wstring Describe(IWbemClassObject* object, const WCHAR* name);
+
 }  // namespace qztest
