@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds once and runs every test in parallel; then the whole suite again under AddressSanitizer
 # and UndefinedBehaviorSanitizer, the concurrency tests under ThreadSanitizer, and each fuzz target
-# for a bounded time (QZ_FUZZ_SECONDS, 30 by default).
+# for a bounded time (QZ_FUZZ_SECONDS, 20 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -22,7 +22,7 @@ run_suite build "tests"
 run_suite build-asan "tests under AddressSanitizer and UndefinedBehaviorSanitizer" -DQZ_SANITIZE=address
 CTEST_ARGS="-L concurrency" run_suite build-tsan "concurrency tests under ThreadSanitizer" -DQZ_SANITIZE=thread
 # The fuzz targets, built with clang; each starts from the captured tables where they fit.
-fuzz_seconds=${QZ_FUZZ_SECONDS:-30}
+fuzz_seconds=${QZ_FUZZ_SECONDS:-20}
 echo "=== fuzz targets, ${fuzz_seconds} s each ==="
 mkdir -p build-fuzz
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQZ_BUILD_FUZZ=ON \
