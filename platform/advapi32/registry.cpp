@@ -195,6 +195,17 @@ bool IsRootRow(RegistryStore& store, const RegKeyRef& key) {
   return !key.volatileKey && (key.id == kRegMachineRootId || key.id == store.ClassesRootId());
 }
 
+// Begins a write under `call` and finds the existing key at `parts` below the call's key.
+LONG FindKeyForWrite(RegCall& call, const std::vector<std::wstring>& parts, RegKeyRef* key) {
+  LONG error = call.BeginWrite();
+  if (error != ERROR_SUCCESS) return error;
+  size_t depth = 0;
+  error = Walk(call.Store(), call.Key().ref, parts, key, &depth);
+  if (error != ERROR_SUCCESS) return error;
+  if (depth < parts.size()) return call.NotFound(ERROR_FILE_NOT_FOUND);
+  return call.Store().KeyExists(*key);
+}
+
 }  // namespace
 }  // namespace qz
 
@@ -305,14 +316,8 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
   RegCall call(hKey, 0);
   if (call.Error() != ERROR_SUCCESS) return call.Error();
   RegistryStore& store = call.Store();
-  error = call.BeginWrite();
-  if (error != ERROR_SUCCESS) return error;
   RegKeyRef key;
-  size_t depth = 0;
-  error = Walk(store, call.Key().ref, parts, &key, &depth);
-  if (error != ERROR_SUCCESS) return error;
-  if (depth < parts.size()) return call.NotFound(ERROR_FILE_NOT_FOUND);
-  error = store.KeyExists(key);
+  error = FindKeyForWrite(call, parts, &key);
   if (error != ERROR_SUCCESS) return error;
   if (IsRootRow(store, key)) return ERROR_ACCESS_DENIED;
   bool hasChildren = false;
@@ -331,14 +336,8 @@ LSTATUS WINAPI RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey) {
   RegCall call(hKey, 0);
   if (call.Error() != ERROR_SUCCESS) return call.Error();
   RegistryStore& store = call.Store();
-  error = call.BeginWrite();
-  if (error != ERROR_SUCCESS) return error;
   RegKeyRef key;
-  size_t depth = 0;
-  error = Walk(store, call.Key().ref, parts, &key, &depth);
-  if (error != ERROR_SUCCESS) return error;
-  if (depth < parts.size()) return call.NotFound(ERROR_FILE_NOT_FOUND);
-  error = store.KeyExists(key);
+  error = FindKeyForWrite(call, parts, &key);
   if (error != ERROR_SUCCESS) return error;
   // With a subkey the key itself goes too; without one only what it holds.
   const bool deleteKey = lpSubKey != nullptr;
