@@ -12,8 +12,7 @@
 #include "sources/PlatformProbe.h"
 #include "sources/SmbiosTable.h"
 #include "support/CommonLog.h"
-#include "tests/support/SystemFixture.h"
-#include "wbem/repository.h"
+#include "tests/support/SourcesFixture.h"
 
 namespace {
 
@@ -26,42 +25,11 @@ const std::wstring kConfigError = L"Memory board status: Configuration error";
 const std::wstring kError = L"Memory board status: Error";
 const std::wstring kBusOrPower = L"Memory board status: Bus or power error";
 
-class MemoryBoardList : public qztest::SystemTest {
+class MemoryBoardList : public qztest::SourcesTest {
  protected:
-  void SetUp() override { ResetSources(); }
-  void TearDown() override {
-    ResetSources();
-    qztest::SystemTest::TearDown();
-  }
-  static void ResetSources() {
-    g_bHealthDriverPresent = g_bAmpStatusValid = g_bProcessorBoardMemory = g_bDriverMemoryData = false;
-    g_SmbiosTable.Unload();
-  }
-  void LoadText(const std::string& json) {
-    ResetSources();
-    char error[512] = {};
-    ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
-    DefineComputerSystemClass();
-  }
   // A driver with these boards (and raw answers and faults), no SMBIOS.
   void LoadDriver(const std::string& driver) {
     LoadText(R"({"driver": {)" + driver + R"(}, "smbios": {"present": false}})");
-  }
-  void LoadFile(const char* name) {
-    ResetSources();
-    char error[512] = {};
-    ASSERT_TRUE(QzLoadMachine((std::string(QZ_MACHINES_DIR) + "/" + name).c_str(), error, sizeof error)) << error;
-    DefineComputerSystemClass();
-  }
-  static void DefineComputerSystemClass() {
-    qz::wbem::Repository& repository = qz::wbem::Repository::Instance();
-    repository.CreateNamespace(L"root\\VXN");
-    const auto def = qz::wbem::ClassBuilder(kComputerSystemClass)
-                         .AddKey(L"CreationClassName", CIM_STRING)
-                         .AddKey(L"Name", CIM_STRING)
-                         .Build();
-    ASSERT_TRUE(def);
-    ASSERT_EQ(repository.PutClass(L"root\\VXN", *def), WBEM_S_NO_ERROR);
   }
   std::vector<std::wstring> Build() {
     EXPECT_NE(list.Update(nullptr), 0u);

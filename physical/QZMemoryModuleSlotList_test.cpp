@@ -15,35 +15,12 @@
 #include "sources/PlatformProbe.h"
 #include "sources/SmbiosTable.h"
 #include "support/CommonLog.h"
-#include "tests/support/SystemFixture.h"
-#include "wbem/repository.h"
+#include "tests/support/SourcesFixture.h"
 
 namespace {
 
-class MemoryModuleSlotList : public qztest::SystemTest {
+class MemoryModuleSlotList : public qztest::SourcesTest {
  protected:
-  void SetUp() override { ResetSources(); }
-  void TearDown() override {
-    ResetSources();
-    qztest::SystemTest::TearDown();
-  }
-  static void ResetSources() {
-    g_bHealthDriverPresent = g_bAmpStatusValid = g_bProcessorBoardMemory = g_bDriverMemoryData = false;
-    g_SmbiosTable.Unload();
-  }
-  void LoadText(const std::string& json) {
-    ResetSources();
-    char error[512] = {};
-    ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
-    qz::wbem::Repository& repository = qz::wbem::Repository::Instance();
-    repository.CreateNamespace(L"root\\VXN");
-    const auto def = qz::wbem::ClassBuilder(kComputerSystemClass)
-                         .AddKey(L"CreationClassName", CIM_STRING)
-                         .AddKey(L"Name", CIM_STRING)
-                         .Build();
-    ASSERT_TRUE(def);
-    ASSERT_EQ(repository.PutClass(L"root\\VXN", *def), WBEM_S_NO_ERROR);
-  }
   std::vector<std::wstring> Build() {
     EXPECT_NE(list.Update(nullptr), 0u);
     std::vector<std::wstring> tags;

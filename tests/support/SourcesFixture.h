@@ -1,0 +1,40 @@
+// A test of the system's lists with a fresh view of the hardware: the platform flags cleared and no
+// SMBIOS table held before and after each test, and machines loaded from text or bundled files.
+// Header-only: it reaches the system's globals, which only the system's own tests link.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <qzplatform.h>
+
+#include <string>
+
+#include "sources/PlatformProbe.h"
+#include "sources/SmbiosTable.h"
+#include "tests/support/SystemFixture.h"
+
+namespace qztest {
+
+class SourcesTest : public SystemTest {
+ protected:
+  void SetUp() override { ResetSources(); }
+  void TearDown() override {
+    ResetSources();
+    SystemTest::TearDown();
+  }
+  static void ResetSources() {
+    g_bHealthDriverPresent = g_bAmpStatusValid = g_bProcessorBoardMemory = g_bDriverMemoryData = false;
+    g_SmbiosTable.Unload();
+  }
+  void LoadText(const std::string& json) {
+    ResetSources();
+    char error[512] = {};
+    ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
+  }
+  void LoadFile(const char* name) {
+    ResetSources();
+    char error[512] = {};
+    ASSERT_TRUE(QzLoadMachine((std::string(QZ_MACHINES_DIR) + "/" + name).c_str(), error, sizeof error)) << error;
+  }
+};
+
+}  // namespace qztest
