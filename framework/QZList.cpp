@@ -8,21 +8,23 @@ DWORD CQZList::NextGeneration(DWORD generation) {
   return generation + 1;
 }
 
+bool CQZList::EventsDemandRebuild() {
+  if (!m_bWatchEvents) return true;
+  DWORD count = 0;
+  if (!ReadMemoryEventCounter(&count) || count == 0) return true;
+  if (count == m_LastEventCount) return false;
+  m_LastEventCount = count;
+  return true;
+}
+
+DWORD CQZList::Rebuild(IWbemContext* pCtx) {
+  m_Generation = NextGeneration(m_Generation);
+  if (!RebuildList(pCtx)) m_Generation = 0;
+  return m_Generation;
+}
+
 DWORD CQZList::Update(IWbemContext* pCtx) {
-  bool rebuild = true;
-  if (m_bWatchEvents) {
-    DWORD count = 0;
-    if (ReadMemoryEventCounter(&count) && count != 0) {
-      if (count == m_LastEventCount)
-        rebuild = false;
-      else
-        m_LastEventCount = count;
-    }
-  }
-  if (rebuild) {
-    m_Generation = NextGeneration(m_Generation);
-    if (!RebuildList(pCtx)) m_Generation = 0;
-  }
+  if (EventsDemandRebuild()) Rebuild(pCtx);
   return m_Generation;
 }
 

@@ -17,8 +17,9 @@ class CQZList {
   CQZList& operator=(const CQZList&) = delete;
 
   // Rebuilds the list unless it watches memory events and the counter has not moved since its
-  // last rebuild; returns the generation, 0 when the list holds no valid data.
-  DWORD Update(IWbemContext* pCtx);
+  // last rebuild; returns the generation, 0 when the list holds no valid data. Lists that are
+  // built once, or that depend on other lists, override it with their own rule.
+  virtual DWORD Update(IWbemContext* pCtx);
 
   // Update, then whether the generation differs from the stamp (which then takes it).
   bool HasChanged(IWbemContext* pCtx, DWORD& stamp);
@@ -39,6 +40,13 @@ class CQZList {
  protected:
   // Gathers the records from the sources; false when the list has no valid data.
   virtual bool RebuildList(IWbemContext* pCtx) = 0;
+
+  // The memory-event half of Update: true when the list must be rebuilt now (it does not watch
+  // events, or the counter moved, in which case the new count is kept).
+  bool EventsDemandRebuild();
+
+  // Advances the generation and runs RebuildList; the generation becomes 0 when it fails.
+  DWORD Rebuild(IWbemContext* pCtx);
 
   DWORD m_Generation = 1;
   BYTE m_bWatchEvents = FALSE;
