@@ -14,6 +14,8 @@
 #include "physical/QZMemoryBoardSlotProv.h"
 #include "physical/QZMemoryModuleProv.h"
 #include "physical/QZMemoryModuleSlotProv.h"
+#include "physical/QZSlotElementLocationProv.h"
+#include "physical/QZSlotLocationProv.h"
 
 namespace {
 
@@ -42,9 +44,11 @@ constexpr CoclassEntry kCoclasses[] = {
     {L"{F02891C9-B0EC-431F-A4FF-5CD52E606442}", L"CQZMemoryBoardSlotProv", L"QZWmiMemory.QZMemBrdSlotProv",
      L"QZMemoryBoardSlotProv Class", &Create<CQZMemoryBoardSlotProv>},
     {L"{77A35C3A-021B-431F-96F6-EBF160890D93}", L"CQZMemoryModuleSlotLocationProv",
-     L"QZWmiMemory.QZMemoryModuleSlotLocProv", L"QZMemoryModuleSlotLocationProv Class", nullptr},
+     L"QZWmiMemory.QZMemoryModuleSlotLocProv", L"QZMemoryModuleSlotLocationProv Class",
+     &Create<CQZMemoryModuleSlotLocationProv>},
     {L"{6625029A-F578-48ED-8D43-C942802AFAB2}", L"CQZMemoryBoardSlotLocationProv",
-     L"QZWmiMemory.QZMemoryBoardSlotLocProv", L"QZMemoryBoardSlotLocationProv Class", nullptr},
+     L"QZWmiMemory.QZMemoryBoardSlotLocProv", L"QZMemoryBoardSlotLocationProv Class",
+     &Create<CQZMemoryBoardSlotLocationProv>},
     {L"{4BFA8822-90AC-47A9-80A1-C69E323B0EF9}", L"CQZWinSystemMemoryProv", L"QZWmiMemory.QZWinSystemMemoryProv",
      L"QZWinSystemMemoryProv Class", &Create<CQZWinSystemMemoryProv>},
     {L"{29AAF9B1-C8F1-40E4-849C-96C4E47BE022}", L"CQZHostedMemoryCollectionProv", L"QZWmiMemory.QZHstdMemColProv",
@@ -68,9 +72,11 @@ constexpr CoclassEntry kCoclasses[] = {
     {L"{9D24FBDC-47AF-4800-A55C-08B77B458238}", L"CQZSystemMemoryBoardSlotProv", L"QZWmiMemory.QZSysMemBrdSlotProv",
      L"QZSystemMemoryBoardSlotProv Class", nullptr},
     {L"{C4298B58-ECB2-4E7E-A820-5AF37C9A6A91}", L"CQZMemoryModuleSlotElementLocationProv",
-     L"QZWmiMemory.QZMemModSlotElmntLocProv", L"QZMemoryModuleSlotElementLocationProv Class", nullptr},
+     L"QZWmiMemory.QZMemModSlotElmntLocProv", L"QZMemoryModuleSlotElementLocationProv Class",
+     &Create<CQZMemoryModuleSlotElementLocationProv>},
     {L"{3BA2B94A-BFA4-4C06-ACCD-3F2800446CF0}", L"CQZMemoryBoardSlotElementLocationProv",
-     L"QZWmiMemory.QZMemBrdSlotElmntLocProv", L"QZMemoryBoardSlotElementLocationProv Class", nullptr},
+     L"QZWmiMemory.QZMemBrdSlotElmntLocProv", L"QZMemoryBoardSlotElementLocationProv Class",
+     &Create<CQZMemoryBoardSlotElementLocationProv>},
 };
 
 static_assert(std::size(kCoclasses) == kCoclassCount);

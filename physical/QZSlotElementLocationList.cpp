@@ -1,0 +1,40 @@
+// The element-location association lists: the slot's own path and its location's composed path.
+#include "physical/QZSlotElementLocationList.h"
+
+#include "logical/ComputerSystem.h"
+#include "sources/PlatformProbe.h"
+
+CQZSlotElementLocationList::CQZSlotElementLocationList(const SlotElementLocationClassDescription& associationClass)
+    : m_Class(associationClass) {
+  m_Generation = 0;
+  m_Mutex.SetName(m_Class.listMutexName);
+}
+
+DWORD CQZSlotElementLocationList::Update(IWbemContext* pCtx) {
+  return UpdateFromSlots(pCtx, m_Class.location.source, false);
+}
+
+bool CQZSlotElementLocationList::RebuildList(IWbemContext*) {
+  ClearRecords();
+  if (!g_bHealthDriverPresent) {
+    LogDriverNotFound(m_Class.rebuildFunction);
+    return true;
+  }
+
+  const SlotSource& source = m_Class.location.source;
+  const CQZList& slots = source.list();
+  for (DWORD i = 0; i < slots.GetCount(); ++i) {
+    const CQZSlotRecord* slot = source.record(i);
+    if (!slot) continue;
+    int board = 0;
+    int socket = 0;
+    source.splitTag(slot->GetTag(), board, socket);
+    CQZElementLocation& pair = AddRecord();
+    pair.m_Element = slot->GetObjectPath();
+    // No check of the computer's name or of an empty path here: the slot list has made its own
+    // path already, and a location path without a server still names the location.
+    const std::wstring relative = MakeSlotLocationRelativePath(m_Class.location, board, socket);
+    MakeFullPath(kElementNamespace, relative.c_str(), pair.m_PhysicalLocation);
+  }
+  return true;
+}

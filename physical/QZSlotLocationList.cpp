@@ -1,0 +1,105 @@
+// The slot location lists: each slot's tag turned back into its numbers, and those numbers into the
+// location's names, codes and full object path.
+#include "physical/QZSlotLocationList.h"
+
+#include "logical/ComputerSystem.h"
+#include "sources/PlatformProbe.h"
+#include "support/CommonLog.h"
+
+constinit CQZStaticList<CQZMemoryModuleSlotLocationList> g_MemoryModuleSlotLocationList;
+constinit CQZStaticList<CQZMemoryBoardSlotLocationList> g_MemoryBoardSlotLocationList;
+
+CQZList& ModuleSlotSourceList() { return g_MemoryModuleSlotList.Get(); }
+const CQZSlotRecord* ModuleSlotSourceRecord(DWORD index) { return g_MemoryModuleSlotList.Get().GetAt(index); }
+CQZList& BoardSlotSourceList() { return g_MemoryBoardSlotList.Get(); }
+const CQZSlotRecord* BoardSlotSourceRecord(DWORD index) { return g_MemoryBoardSlotList.Get().GetAt(index); }
+
+// A tag without the expected colon reads as zeros, which is what the splitters leave behind.
+void SplitModuleSlotTag(const std::wstring& tag, int& board, int& socket) { SplitSlotTag(tag, board, socket); }
+
+void SplitBoardSlotTagNoSocket(const std::wstring& tag, int& board, int& socket) {
+  socket = 0;
+  SplitBoardSlotTag(tag, board);
+}
+
+namespace {
+
+std::wstring FormatLimited(const WCHAR* format, int first, int second) {
+  std::wstring text = FormatText(format, first, second);
+  if (text.size() > kElementTextLimit) text.resize(kElementTextLimit);
+  return text;
+}
+
+}  // namespace
+
+void MakeSlotLocationKeys(const SlotLocationClassDescription& locationClass, int board, int socket, std::wstring& name,
+                          std::wstring& position) {
+  // A board slot's formats take the board alone; the socket that follows it is not read.
+  name = FormatLimited(locationClass.nameFormat, board, socket);
+  position = FormatLimited(locationClass.positionFormat, board, socket);
+}
+
+std::wstring MakeSlotLocationRelativePath(const SlotLocationClassDescription& locationClass, int board, int socket) {
+  std::wstring name;
+  std::wstring position;
+  MakeSlotLocationKeys(locationClass, board, socket, name, position);
+  return FormatText(locationClass.pathFormat, name.c_str(), position.c_str());
+}
+
+void LogDriverNotFound(const WCHAR* functionName) {
+  g_CommonLog.Lock();
+  g_CommonLog.SetFunctionName(functionName);
+  g_CommonLog.LogInformation(L"Health (or MQZ) driver not found");
+  g_CommonLog.Unlock();
+}
+
+DWORD CQZSlotLocationList::Update(IWbemContext* pCtx) {
+  // The watch flag marks a list that has been filled; it is never rebuilt after that.
+  return UpdateFromSlots(pCtx, m_Class.source, true);
+}
+
+bool CQZSlotLocationList::RebuildList(IWbemContext*) {
+  ClearRecords();
+  m_bWatchEvents = FALSE;
+  if (!g_bHealthDriverPresent) {
+    LogDriverNotFound(m_Class.rebuildFunction);
+    return true;
+  }
+
+  const WORD boardInfo = g_bProcessorBoardMemory ? kLocationInfoProcessorBoardNumber : kLocationInfoMemoryBoardNumber;
+  const CQZList& slots = m_Class.source.list();
+  for (DWORD i = 0; i < slots.GetCount(); ++i) {
+    const CQZSlotRecord* slot = m_Class.source.record(i);
+    if (!slot) continue;
+    int board = 0;
+    int socket = 0;
+    m_Class.source.splitTag(slot->GetTag(), board, socket);
+
+    CQZSlotLocation location;
+    location.m_Caption = m_Class.hasSocket
+                             ? FormatElementText(m_Class.captionText, m_Class.processorCaptionText, socket, board)
+                             : FormatElementText(m_Class.captionText, m_Class.processorCaptionText, board);
+    location.m_Description = location.m_Caption;
+    location.m_ElementName = location.m_Caption;
+    MakeSlotLocationKeys(m_Class, board, socket, location.m_Name, location.m_PhysicalPosition);
+    location.m_ElementLocationTag = location.m_PhysicalPosition;
+    location.m_ElementLocationTagDesc = g_bProcessorBoardMemory ? m_Class.processorTagDesc : m_Class.tagDesc;
+    if (m_Class.hasSocket) {
+      location.m_LocationInformation.push_back(std::to_wstring(socket));
+      location.m_LocationInfoDesc.push_back(kLocationInfoSocketNumber);
+    }
+    location.m_LocationInformation.push_back(std::to_wstring(board));
+    location.m_LocationInfoDesc.push_back(boardInfo);
+
+    const std::wstring relative = MakeSlotLocationRelativePath(m_Class, board, socket);
+    MakeFullPath(kElementNamespace, relative.c_str(), location.m_ObjectPath);
+    if (location.m_ObjectPath.empty()) {
+      ClearRecords();
+      m_bWatchEvents = FALSE;
+      return true;
+    }
+    AddRecord() = std::move(location);
+    m_bWatchEvents = TRUE;
+  }
+  return true;
+}

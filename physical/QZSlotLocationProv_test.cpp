@@ -1,0 +1,271 @@
+// The slot locations and the element-location associations through the module's class
+// definitions: every property of each kind of location, the lookups that miss, the location list
+// that keeps its first fill while the associations follow the slots, and the association cache
+// that is built again at every enumeration.
+#include "physical/QZSlotLocationProv.h"
+
+#include <gtest/gtest.h>
+#include <qzplatform.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "logical/EventCounters.h"
+#include "physical/QZSlotElementLocationProv.h"
+#include "sources/PlatformProbe.h"
+#include "support/CommonLog.h"
+#include "tests/support/SourcesFixture.h"
+#include "tests/support/WbemDoubles.h"
+#include "wbem/repository.h"
+
+namespace {
+
+using qztest::Describe;
+
+constexpr const WCHAR* kServer = L"\\\\QZ-SERVER\\root\\VXN:";
+constexpr const WCHAR* kLogFile = L"C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log";
+
+// Socket 5 of board 2 on the default server, as its slot and its location are named.
+const std::wstring kSlot25 = std::wstring(kServer) +
+                             L"QZ_MemoryModuleSlot.CreationClassName=\"QZ_MemoryModuleSlot\","
+                             L"Tag=\"VXN:QZ_MemoryModuleSlot:2-5\"";
+const std::wstring kLocation25 = std::wstring(kServer) +
+                                 L"QZ_MemoryModuleSlotLocation.Name=\"VXN:QZ_MemoryModuleSlotLocation:2-5\","
+                                 L"PhysicalPosition=\"2-5\"";
+
+// Three processor boards with one socket each, which the driver numbers 1, 3 and 7.
+constexpr const char* kProcessorBoards137 = R"({"driver": {"processorBoards": true,
+    "configuration": {"socketsPerBoard": 1, "boardCount": 3},
+    "boards": [{"index": 1, "modules": [{"socket": 1}]}, {"index": 2, "number": 3, "modules": [{"socket": 1}]},
+               {"index": 3, "number": 7, "modules": [{"socket": 1}]}]},
+    "names": {"dnsFullyQualified": "qz-server.example.net", "dnsHostname": "qz-server", "netBios": "QZ-SERVER"}})";
+
+// A path key value with its backslashes and quotes escaped.
+std::wstring Quoted(const std::wstring& text) {
+  std::wstring out = L"\"";
+  for (WCHAR ch : text) {
+    if (ch == L'\\' || ch == L'"') out += L'\\';
+    out += ch;
+  }
+  return out + L"\"";
+}
+
+class SlotLocations : public qztest::SourcesTest {
+ protected:
+  void SetUp() override {
+    qztest::SourcesTest::SetUp();
+    qztest::SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
+    g_CommonLog.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+    char error[512] = {};
+    ASSERT_EQ(QzCompileMofFile(QZ_SOURCE_DIR "/mof/QZWmiMemory.mof", FALSE, error, sizeof error), WBEM_S_NO_ERROR)
+        << error;
+  }
+  void TearDown() override {
+    for (CQZInstanceProvider* provider : providers) provider->Release();
+    if (ns) ns->Release();
+    qztest::SourcesTest::TearDown();
+  }
+  // The machine, probed, with the memory-event counter moved so that the slot lists read it afresh.
+  void Machine(const std::string& jsonOrFile) {
+    if (jsonOrFile.front() == '{') {
+      LoadText(jsonOrFile);
+    } else {
+      LoadFile(jsonOrFile.c_str());
+    }
+    g_MemAmpChecker.ProbePlatform();
+    AdvanceEventCounters();
+    if (!ns) {
+      ASSERT_EQ(qz::wbem::CreateServices(L"root\\VXN", &ns), WBEM_S_NO_ERROR);
+    }
+  }
+  template <class Provider, class... Args>
+  Provider* Start(Args&&... args) {
+    Provider* provider = new Provider(std::forward<Args>(args)...);
+    providers.push_back(provider);
+    qztest::TestInitSink init;
+    EXPECT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, ns, nullptr, &init), WBEM_S_NO_ERROR);
+    return provider;
+  }
+  // A location provider over a list of its own, so that every case starts with an unfilled list.
+  CQZInstanceProvider* StartLocations(const ProviderDescription& description,
+                                      const SlotLocationClassDescription& locationClass) {
+    lists.push_back(std::make_unique<CQZSlotLocationList>(locationClass));
+    return Start<CQZSlotLocationProv>(description, *lists.back());
+  }
+  static HRESULT Get(CQZInstanceProvider* provider, const std::wstring& path, qztest::TestSink& sink) {
+    BSTR text = SysAllocString(path.c_str());
+    const HRESULT hr = provider->GetObjectAsync(text, 0, nullptr, &sink);
+    SysFreeString(text);
+    return hr;
+  }
+  static void Enumerate(CQZInstanceProvider* provider, qztest::TestSink& sink) {
+    EXPECT_EQ(provider->CreateInstanceEnumAsync(nullptr, 0, nullptr, &sink), WBEM_S_NO_ERROR);
+    EXPECT_EQ(sink.statuses, 1);
+    EXPECT_EQ(sink.status, WBEM_S_NO_ERROR);
+  }
+  static bool Logged(const std::wstring& line) {
+    return qztest::ReadUtf16File(kLogFile).find(line + L"\r\n") != std::wstring::npos;
+  }
+
+  IWbemServices* ns = nullptr;
+  std::vector<CQZInstanceProvider*> providers;
+  std::vector<std::unique_ptr<CQZSlotLocationList>> lists;
+};
+
+TEST_F(SlotLocations, EveryPropertyOfEachKindOfLocation) {
+  struct Case {
+    const char* machine;
+    bool module;
+    const WCHAR* name;
+    const WCHAR* position;
+    const WCHAR* caption;
+    const WCHAR* tagDesc;
+    const WCHAR* infoDesc;
+    const WCHAR* info;
+  } cases[] = {
+      {"default.json", true, L"VXN:QZ_MemoryModuleSlotLocation:2-5", L"2-5",
+       L"Memory Module Socket Location 5 on Memory Board 2 ", L"i4:8", L"i4[4,5]", L"bstr[5,2]"},
+      {"processor-boards.json", true, L"VXN:QZ_MemoryModuleSlotLocation:2-5", L"2-5",
+       L"Memory Module Socket Location 5 on Processor Board 2 ", L"i4:8", L"i4[4,15]", L"bstr[5,2]"},
+      {"default.json", false, L"VXN:QZ_MemoryBoardSlotLocation:2", L"2", L"Memory Board Slot Location 2", L"i4:9",
+       L"i4[5]", L"bstr[2]"},
+      {kProcessorBoards137, false, L"VXN:QZ_MemoryBoardSlotLocation:3", L"3",
+       L"Memory on Processor Board Slot Location 3", L"i4:13", L"i4[15]", L"bstr[3]"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::wstring(c.name) + L" on " + std::wstring(c.machine, c.machine + strlen(c.machine)).substr(0, 20));
+    Machine(c.machine);
+    const std::wstring className = c.module ? L"QZ_MemoryModuleSlotLocation" : L"QZ_MemoryBoardSlotLocation";
+    CQZInstanceProvider* provider =
+        c.module ? StartLocations(kMemoryModuleSlotLocationProviderDescription, kModuleSlotLocationClass)
+                 : StartLocations(kMemoryBoardSlotLocationProviderDescription, kBoardSlotLocationClass);
+    qztest::TestSink sink;
+    ASSERT_EQ(Get(provider, className + L".Name=" + Quoted(c.name) + L",PhysicalPosition=" + Quoted(c.position), sink),
+              WBEM_S_NO_ERROR);
+    ASSERT_EQ(sink.objects.size(), 1u);
+    IWbemClassObject* location = sink.objects[0];
+    const std::wstring caption = std::wstring(L"bstr:") + c.caption;
+    EXPECT_EQ(Describe(location, L"Caption"), caption);
+    EXPECT_EQ(Describe(location, L"Description"), caption);
+    EXPECT_EQ(Describe(location, L"ElementName"), caption);
+    EXPECT_EQ(Describe(location, L"ElementLocationTag"), std::wstring(L"bstr:") + c.position);
+    EXPECT_EQ(Describe(location, L"ElementLocationTagDesc"), c.tagDesc);
+    EXPECT_EQ(Describe(location, L"LocationInfoDesc"), c.infoDesc);
+    EXPECT_EQ(Describe(location, L"LocationInformation"), c.info);
+    EXPECT_EQ(Describe(location, L"Name"), std::wstring(L"bstr:") + c.name);
+    EXPECT_EQ(Describe(location, L"PhysicalPosition"), std::wstring(L"bstr:") + c.position);
+  }
+  EXPECT_TRUE(Logged(L"CQZMemoryModuleSlotLocationProv::GetInstanceByPath| Returning instance by path"));
+  EXPECT_TRUE(Logged(L"CQZMemoryBoardSlotLocationProv::FillInstance| Entering"));
+}
+
+TEST_F(SlotLocations, LookupNeedsBothKeys) {
+  Machine("default.json");
+  CQZInstanceProvider* locations =
+      StartLocations(kMemoryModuleSlotLocationProviderDescription, kModuleSlotLocationClass);
+  CQZInstanceProvider* pairs = Start<CQZMemoryModuleSlotElementLocationProv>();
+  const std::wstring otherLocation = std::wstring(kServer) +
+                                     L"QZ_MemoryModuleSlotLocation.Name=\"VXN:QZ_MemoryModuleSlotLocation:2-5\","
+                                     L"PhysicalPosition=\"2-6\"";
+  struct Case {
+    CQZInstanceProvider* provider;
+    std::wstring path;
+    HRESULT result;
+    const WCHAR* log;
+  } cases[] = {
+      {locations, L"QZ_MemoryModuleSlotLocation.Name=\"VXN:QZ_MemoryModuleSlotLocation:2-5\",PhysicalPosition=\"2-6\"",
+       WBEM_E_NOT_FOUND, L"CQZMemoryModuleSlotLocationProv::GetInstanceByPath| Cannot return instance by path"},
+      {pairs, L"QZ_MemoryModuleSlotElementLocation.Element=" + Quoted(kSlot25) + L",PhysicalLocation=" +
+                  Quoted(otherLocation),
+       WBEM_E_NOT_FOUND, L"CQZMemoryModuleSlotElementLocationProv::GetInstanceByPath| Cannot return instance by path"},
+      {pairs, L"QZ_MemoryModuleSlotElementLocation.Element=" + Quoted(kSlot25) + L",PhysicalLocation=" +
+                  Quoted(kLocation25),
+       WBEM_S_NO_ERROR, L"CQZMemoryModuleSlotElementLocationProv::GetInstanceByPath| Returning instance by path"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
+    qztest::TestSink sink;
+    EXPECT_EQ(Get(c.provider, c.path, sink), c.result);
+    EXPECT_EQ(sink.indicates, c.result == WBEM_S_NO_ERROR ? 1 : 0);
+    EXPECT_EQ(sink.statuses, c.result == WBEM_S_NO_ERROR ? 1 : 0);
+    EXPECT_TRUE(Logged(c.log));
+  }
+}
+
+TEST_F(SlotLocations, LocationsKeepTheirFirstFillWhileTheAssociationsFollowTheSlots) {
+  CQZMemoryModuleSlotLocationList locations;
+  CQZMemoryModuleSlotElementLocationList pairs;
+  auto lastPair = [&] { return pairs.GetAt(pairs.GetCount() - 1)->GetPhysicalLocation(); };
+
+  // Without the driver neither has anything, and the location list tries again at the next request.
+  Machine("no-driver.json");
+  EXPECT_EQ(locations.Update(nullptr), 2u);
+  EXPECT_EQ(locations.GetCount(), 0u);
+  EXPECT_EQ(pairs.Update(nullptr), 2u);
+  EXPECT_EQ(pairs.GetCount(), 0u);
+  EXPECT_TRUE(Logged(L"CQZMemoryModuleSlotLocationList::RebuildList| Health (or MQZ) driver not found"));
+  EXPECT_TRUE(Logged(L"CQZMemoryModuleSlotElementLocationList::RebuildList| Health (or MQZ) driver not found"));
+
+  Machine("default.json");
+  EXPECT_EQ(locations.Update(nullptr), 3u);
+  ASSERT_EQ(locations.GetCount(), 16u);
+  EXPECT_EQ(pairs.Update(nullptr), 3u);
+  ASSERT_EQ(pairs.GetCount(), 16u);
+  EXPECT_EQ(pairs.GetAt(12)->GetElement(), kSlot25);
+  EXPECT_EQ(pairs.GetAt(12)->GetPhysicalLocation(), kLocation25);
+  EXPECT_EQ(locations.GetAt(12)->GetObjectPath(), kLocation25);
+
+  // Another server behind a memory event: 8 sockets on boards 0 and 1. The locations stay those of
+  // the first fill; the associations name the new sockets' locations, which the location list lacks.
+  Machine("board-states.json");
+  EXPECT_EQ(locations.Update(nullptr), 3u);
+  EXPECT_EQ(locations.GetCount(), 16u);
+  EXPECT_EQ(locations.GetAt(15)->GetName(), L"VXN:QZ_MemoryModuleSlotLocation:2-8");
+  EXPECT_EQ(pairs.Update(nullptr), 4u);
+  ASSERT_EQ(pairs.GetCount(), 8u);
+  EXPECT_EQ(lastPair(), std::wstring(kServer) +
+                            L"QZ_MemoryModuleSlotLocation.Name=\"VXN:QZ_MemoryModuleSlotLocation:1-4\","
+                            L"PhysicalPosition=\"1-4\"");
+}
+
+TEST_F(SlotLocations, AssociationsOfEachKindAreBuiltAgainAtEveryEnumeration) {
+  struct Case {
+    const char* machine;
+    bool module;
+    size_t count;
+    size_t index;
+    std::wstring element;
+    std::wstring location;
+  } cases[] = {
+      {"default.json", true, 16, 12, kSlot25, kLocation25},
+      {kProcessorBoards137, false, 3, 2,
+       std::wstring(kServer) +
+           L"QZ_MemoryBoardSlot.CreationClassName=\"QZ_MemoryBoardSlot\",Tag=\"VXN:QZ_MemoryBoardSlot:7\"",
+       std::wstring(kServer) +
+           L"QZ_MemoryBoardSlotLocation.Name=\"VXN:QZ_MemoryBoardSlotLocation:7\",PhysicalPosition=\"7\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.count);
+    Machine(c.machine);
+    CQZInstanceProvider* provider = nullptr;
+    if (c.module) {
+      provider = Start<CQZMemoryModuleSlotElementLocationProv>();
+    } else {
+      provider = Start<CQZMemoryBoardSlotElementLocationProv>();
+    }
+    qztest::TestSink first;
+    Enumerate(provider, first);
+    const DWORD firstStamp = provider->Stamp();
+    qztest::TestSink second;
+    Enumerate(provider, second);
+    ASSERT_EQ(first.objects.size(), c.count);
+    ASSERT_EQ(second.objects.size(), c.count);
+    EXPECT_EQ(Describe(second.objects[c.index], L"Element"), L"bstr:" + c.element);
+    EXPECT_EQ(Describe(second.objects[c.index], L"PhysicalLocation"), L"bstr:" + c.location);
+    EXPECT_NE(provider->Stamp(), firstStamp);
+    EXPECT_NE(first.objects[c.index], second.objects[c.index]);
+  }
+}
+
+}  // namespace
