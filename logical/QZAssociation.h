@@ -97,8 +97,6 @@ class CQZAssociationProv : public CQZInstanceProvider {
  public:
   explicit CQZAssociationProv(const ProviderDescription& description) : CQZInstanceProvider(description) {}
 
-  TList& GetList() { return m_List; }
-
  protected:
   CQZList& List() override { return m_List; }
 
