@@ -88,6 +88,21 @@ LONG RegErrorFromSqlite(int rc) {
   }
 }
 
+// Runs a setup script, again while another process holds the database: the switch to WAL and the
+// creation of a fresh hive can meet a busy database before the busy handler applies (two processes
+// opening a new root at once). A failed attempt is rolled back before the next.
+int ExecRetrying(sqlite3* db, const char* sql) {
+  int rc = SQLITE_BUSY;
+  for (int attempt = 0; attempt < kBeginAttempts; ++attempt) {
+    rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) break;
+    if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if ((rc & 0xFF) != SQLITE_BUSY && (rc & 0xFF) != SQLITE_LOCKED) break;
+    usleep(1000 * (attempt + 1));
+  }
+  return rc;
+}
+
 int64_t RegNow() {
   constexpr int64_t kUnixEpochIn1601 = 116444736000000000LL;
   timespec now;
@@ -137,7 +152,7 @@ LONG RegistryStore::Open() {
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
   sqlite3_busy_timeout(m_Db, kBusyTimeoutMs);
-  rc = sqlite3_exec(m_Db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
+  rc = ExecRetrying(m_Db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
   if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
 
   char schema[1024];
@@ -150,11 +165,8 @@ LONG RegistryStore::Open() {
                             "INSERT OR IGNORE INTO main.keys(parent, name, uname, mtime)"
                             " SELECT id, 'Classes', 'CLASSES', 0 FROM main.keys WHERE parent=1 AND uname='SOFTWARE';"
                             "COMMIT;";
-  rc = sqlite3_exec(m_Db, setup.c_str(), nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) {
-    sqlite3_exec(m_Db, "ROLLBACK", nullptr, nullptr, nullptr);
-    return RegErrorFromSqlite(rc);
-  }
+  rc = ExecRetrying(m_Db, setup.c_str());
+  if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
   LONG error = AttachVolatile();
   if (error != ERROR_SUCCESS) return error;
 
@@ -187,11 +199,8 @@ LONG RegistryStore::AttachVolatile() {
   char schema[1024];
   snprintf(schema, sizeof schema, kSchema, "v", "v");
   const std::string setup = std::string("PRAGMA v.journal_mode=WAL; BEGIN IMMEDIATE;") + schema + "COMMIT;";
-  rc = sqlite3_exec(m_Db, setup.c_str(), nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) {
-    sqlite3_exec(m_Db, "ROLLBACK", nullptr, nullptr, nullptr);
-    return RegErrorFromSqlite(rc);
-  }
+  rc = ExecRetrying(m_Db, setup.c_str());
+  if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
   m_VolatileInode = InodeOf(m_VolatilePath);
   MapGeneration();
   return ERROR_SUCCESS;
