@@ -3,6 +3,7 @@
 
 #include <objbase.h>
 
+#include <algorithm>
 #include <iterator>
 #include <new>
 
@@ -81,6 +82,8 @@ constexpr CoclassEntry kCoclasses[] = {
 };
 
 static_assert(std::size(kCoclasses) == kCoclassCount);
+static_assert(std::ranges::all_of(kCoclasses, [](const CoclassEntry& entry) { return entry.create != nullptr; }),
+              "every coclass of the module creates its provider");
 
 }  // namespace
 

@@ -13,7 +13,7 @@ struct CoclassEntry {
   const WCHAR* providerClass;   // "CQZMemoryModuleProv"; the friendly name adds " Object"
   const WCHAR* progId;          // version-independent; the versioned one adds ".1"
   const WCHAR* typeLibHelp;     // the coclass's help text in the type library
-  CreateProviderFunction create;  // null while the class's provider is not part of the module
+  CreateProviderFunction create;
 };
 
 // The type library and the AppID share one identifier.

@@ -91,7 +91,7 @@ QZ_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   const CoclassEntry* entry = FindCoclass(rclsid);
-  if (!entry || !entry->create) return CLASS_E_CLASSNOTAVAILABLE;
+  if (!entry) return CLASS_E_CLASSNOTAVAILABLE;
   return g_Factories[static_cast<size_t>(entry - Coclasses().data())].QueryInterface(riid, ppv);
 }
 

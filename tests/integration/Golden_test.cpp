@@ -14,10 +14,12 @@
 namespace {
 
 const char* const kMachines[] = {"default",     "processor-boards", "smbios-only",      "no-driver",
-                                 "real-dump",   "board-states",     "mirrored-fallback"};
+                                 "real-dump",   "board-states",     "mirrored-fallback", "store-not-ready"};
 
 const char* const kClasses[] = {"QZ_MemoryModule",        "QZ_MemoryBoard",      "QZ_MemoryModuleSlot",
                                 "QZ_MemoryBoardSlot",     "QZ_MemoryRedundancySet", "QZ_MemoryCollection",
+                                "QZ_MemoryModuleSlotLocation", "QZ_MemoryBoardSlotLocation",
+                                "QZ_MemoryModuleSlotElementLocation", "QZ_MemoryBoardSlotElementLocation",
                                 "QZ_WinMemory",           "QZ_WinSystemMemory",
                                 "QZ_HostedMemoryCollection", "QZ_MemberOfMemoryCollection",
                                 "QZ_MemberOfMemoryRedundancySet", "QZ_HostedMemoryRedundancySet",

@@ -31,6 +31,8 @@ constexpr struct {
     {L"QZ_MemoryModule", 12},       {L"QZ_MemoryBoard", 2},      {L"QZ_MemoryModuleSlot", 16},
     {L"QZ_MemoryBoardSlot", 2},     {L"QZ_MemoryRedundancySet", 1}, {L"QZ_MemoryCollection", 1},
     {L"QZ_WinMemory", 1},           {L"QZ_WinSystemMemory", 1},
+    {L"QZ_MemoryModuleSlotLocation", 16},   {L"QZ_MemoryBoardSlotLocation", 2},
+    {L"QZ_MemoryModuleSlotElementLocation", 16}, {L"QZ_MemoryBoardSlotElementLocation", 2},
     {L"QZ_HostedMemoryCollection", 1},      {L"QZ_MemberOfMemoryCollection", 14},
     {L"QZ_MemberOfMemoryRedundancySet", 2}, {L"QZ_HostedMemoryRedundancySet", 1},
     {L"QZ_RealizesMemoryModule", 12},       {L"QZ_MemoryModuleInSlot", 12},
