@@ -2,21 +2,13 @@
 #include <gtest/gtest.h>
 #include <oleauto.h>
 
-#include <atomic>
 #include <cstring>
+
+#include "tests/support/PlatformTest.h"
 
 namespace {
 
-class CountedUnknown : public IUnknown {
- public:
-  STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-  STDMETHODIMP_(ULONG) Release() override { return --refs; }
-  std::atomic<ULONG> refs{1};
-};
+using CountedUnknown = qztest::Counted<>;
 
 TEST(SafeArrayCreate, RecordsElementTypeSizeAndFeatures) {
   struct Case {
@@ -195,8 +187,7 @@ TEST(SafeArrayOwnership, VariantElementsAreDeepCopiesAndOutputIsNotCleared) {
   LONG index = 0;
   ASSERT_EQ(SafeArrayPutElement(psa, &index, &in), S_OK);
   VariantClear(&in);
-  VARIANT out;
-  std::memset(&out, 0xCC, sizeof(out));  // garbage that must not be freed
+  VARIANT out = qztest::Poisoned();  // garbage that must not be freed
   ASSERT_EQ(SafeArrayGetElement(psa, &index, &out), S_OK);
   EXPECT_EQ(out.vt, VT_BSTR);
   EXPECT_STREQ(out.bstrVal, L"x");

@@ -2,36 +2,17 @@
 // spawning, cloning, comparison and text, and the refusals of each.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "tests/support/PlatformTest.h"
 #include "wbem/classobject.h"
 
 namespace {
 
 using qz::wbem::ClassBuilder;
 
-VARIANT Poison() {
-  VARIANT v;
-  std::memset(&v, 0xCC, sizeof(v));
-  return v;
-}
-
-std::vector<std::wstring> Names(SAFEARRAY* array) {
-  std::vector<std::wstring> names;
-  LONG lower = 0;
-  LONG upper = -1;
-  SafeArrayGetLBound(array, 1, &lower);
-  SafeArrayGetUBound(array, 1, &upper);
-  for (LONG i = lower; i <= upper; ++i) {
-    BSTR name = nullptr;
-    SafeArrayGetElement(array, &i, &name);
-    names.emplace_back(name ? name : L"");
-    SysFreeString(name);
-  }
-  return names;
-}
+using qztest::Poisoned;
 
 // CIM_ManagedElement <- QZ_Element <- QZ_MemoryModule, in root\VXN on HOST.
 class ClassObjectTest : public testing::Test {
@@ -83,7 +64,7 @@ TEST_F(ClassObjectTest, SystemPropertiesDescribeGenusAndDerivation) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    VARIANT value = Poison();
+    VARIANT value = Poisoned();
     CIMTYPE type = -1;
     LONG flavor = -1;
     ASSERT_EQ(c.object->Get(c.name, 0, &value, &type, &flavor), WBEM_S_NO_ERROR);
@@ -103,15 +84,15 @@ TEST_F(ClassObjectTest, SystemPropertiesDescribeGenusAndDerivation) {
   ASSERT_EQ(m_Instance->Get(L"__DERIVATION", 0, &derivation, &type, nullptr), WBEM_S_NO_ERROR);
   EXPECT_EQ(type, CIM_STRING | CIM_FLAG_ARRAY);
   ASSERT_EQ(derivation.vt, VT_ARRAY | VT_BSTR);
-  EXPECT_EQ(Names(derivation.parray), (std::vector<std::wstring>{L"QZ_Element", L"CIM_ManagedElement"}));
+  EXPECT_EQ(qztest::BstrArray(derivation.parray), (std::vector<std::wstring>{L"QZ_Element", L"CIM_ManagedElement"}));
   derivation.Clear();
   ASSERT_EQ(m_Base->Get(L"__DERIVATION", 0, &derivation, nullptr, nullptr), WBEM_S_NO_ERROR);
   ASSERT_EQ(derivation.vt, VT_ARRAY | VT_BSTR);
-  EXPECT_TRUE(Names(derivation.parray).empty());
+  EXPECT_TRUE(qztest::BstrArray(derivation.parray).empty());
 }
 
 TEST_F(ClassObjectTest, RefusedGetsAndPutsLeaveOutputsAlone) {
-  VARIANT value = Poison();
+  VARIANT value = Poisoned();
   CIMTYPE type = 0x5A5A;
   LONG flavor = 0x5A5A;
   EXPECT_EQ(m_Instance->Get(L"Missing", 0, &value, &type, &flavor), WBEM_E_NOT_FOUND);
@@ -161,13 +142,13 @@ TEST_F(ClassObjectTest, GetNamesSelectsByFlagsAndQualifiers) {
     SCOPED_TRACE(c.flags);
     SAFEARRAY* names = nullptr;
     ASSERT_EQ(m_Class->GetNames(c.qualifier, c.flags, nullptr, &names), WBEM_S_NO_ERROR);
-    EXPECT_EQ(Names(names), c.names);
+    EXPECT_EQ(qztest::BstrArray(names), c.names);
     SafeArrayDestroy(names);
   }
   CComVariant sixtyFour(64);
   SAFEARRAY* names = nullptr;
   ASSERT_EQ(m_Class->GetNames(L"MaxLen", WBEM_FLAG_ONLY_IF_IDENTICAL, &sixtyFour, &names), WBEM_S_NO_ERROR);
-  EXPECT_EQ(Names(names), std::vector<std::wstring>{L"Caption"});
+  EXPECT_EQ(qztest::BstrArray(names), std::vector<std::wstring>{L"Caption"});
   SafeArrayDestroy(names);
 
   names = reinterpret_cast<SAFEARRAY*>(0x1);
@@ -188,7 +169,7 @@ TEST_F(ClassObjectTest, EnumerationWalksTheSelectedPropertiesThenReportsNoMoreDa
   std::vector<std::wstring> seen;
   for (;;) {
     name = nullptr;
-    VARIANT value = Poison();
+    VARIANT value = Poisoned();
     CIMTYPE type = -1;
     LONG flavor = -1;
     HRESULT hr = m_Instance->Next(0, &name, &value, &type, &flavor);
@@ -230,13 +211,13 @@ TEST_F(ClassObjectTest, PropertyQualifiersGiveKeyAndCimTypeOnClassesAndInstances
       SCOPED_TRACE(c.property);
       CComPtr<IWbemQualifierSet> qualifiers;
       ASSERT_EQ(object->GetPropertyQualifierSet(c.property, &qualifiers), WBEM_S_NO_ERROR);
-      VARIANT value = Poison();
+      VARIANT value = Poisoned();
       LONG flavor = 0;
       ASSERT_EQ(qualifiers->Get(L"CIMTYPE", 0, &value, &flavor), WBEM_S_NO_ERROR);
       ASSERT_EQ(value.vt, VT_BSTR);
       EXPECT_STREQ(value.bstrVal, c.cimType);
       VariantClear(&value);
-      value = Poison();
+      value = Poisoned();
       if (!c.key) {
         EXPECT_EQ(qualifiers->Get(L"key", 0, &value, &flavor), WBEM_E_NOT_FOUND);
         EXPECT_EQ(value.vt, 0xCCCC);
@@ -290,7 +271,7 @@ TEST_F(ClassObjectTest, QualifierPutsStayWithTheObjectTheyWereMadeOn) {
   ASSERT_EQ(m_Class->GetQualifierSet(&classSet), WBEM_S_NO_ERROR);
   SAFEARRAY* names = nullptr;
   ASSERT_EQ(classSet->GetNames(WBEM_FLAG_LOCAL_ONLY, &names), WBEM_S_NO_ERROR);
-  EXPECT_EQ(Names(names), std::vector<std::wstring>{L"dynamic"}) << "abstract is inherited";
+  EXPECT_EQ(qztest::BstrArray(names), std::vector<std::wstring>{L"dynamic"}) << "abstract is inherited";
   SafeArrayDestroy(names);
   EXPECT_EQ(classSet->Delete(L"abstract"), WBEM_E_PROPAGATED_QUALIFIER);
   EXPECT_EQ(classSet->Delete(L"dynamic"), WBEM_S_NO_ERROR);
