@@ -1,5 +1,5 @@
-// The computer's names come from the managed machine, with Windows' buffer rules and the machine's
-// injected failure.
+// The computer's names come from the managed machine, with Windows' buffer rules (the machine's
+// injected failure is exercised where the system falls back from it).
 #include <gtest/gtest.h>
 #include <qzplatform.h>
 #include <windows.h>
@@ -56,21 +56,6 @@ TEST(ComputerName, ShortBufferAsksForTheSizeWithTheTerminator) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   EXPECT_FALSE(GetComputerNameExW(ComputerNameNetBIOS, buffer, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-}
-
-TEST(ComputerName, FailsOnlyOnTheConfiguredCall) {
-  Load(R"({"dnsFullyQualified": "a.b", "dnsHostname": "a", "netBios": "A", "failOnCall": 2})");
-  wchar_t buffer[16];
-  std::vector<bool> results;
-  for (int call = 1; call <= 4; ++call) {
-    DWORD size = 16;
-    results.push_back(GetComputerNameExW(ComputerNameDnsHostname, buffer, &size));
-  }
-  EXPECT_EQ(results, (std::vector<bool>{true, false, true, true}));
-  Load(R"({"dnsFullyQualified": "a.b", "dnsHostname": "a", "netBios": "A", "failOnCall": 1})");
-  DWORD size = 16;
-  EXPECT_FALSE(GetComputerNameExW(ComputerNameNetBIOS, buffer, &size)) << "a new machine counts afresh";
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
 }
 
 }  // namespace
