@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "tests/support/PlatformTest.h"
+
 namespace {
 
 void Load(const char* names) {
@@ -40,22 +42,17 @@ TEST(ComputerName, ShortBufferAsksForTheSizeWithTheTerminator) {
   wchar_t buffer[21];
   DWORD size = 21;  // one short: 21 characters and the terminator need 22
   wmemset(buffer, L'x', 21);
-  SetLastError(0);
-  EXPECT_FALSE(GetComputerNameExW(ComputerNameDnsFullyQualified, buffer, &size));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+  QZ_EXPECT_LAST_ERROR(GetComputerNameExW(ComputerNameDnsFullyQualified, buffer, &size), FALSE, ERROR_MORE_DATA);
   EXPECT_EQ(size, 22u);
   EXPECT_EQ(buffer[0], L'x') << "nothing written";
   size = 0;
   EXPECT_FALSE(GetComputerNameExW(ComputerNameNetBIOS, nullptr, &size));
   EXPECT_EQ(size, 6u);
   size = 3;
-  EXPECT_FALSE(GetComputerNameW(buffer, &size));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUFFER_OVERFLOW));
+  QZ_EXPECT_LAST_ERROR(GetComputerNameW(buffer, &size), FALSE, ERROR_BUFFER_OVERFLOW);
   EXPECT_EQ(size, 6u);
-  EXPECT_FALSE(GetComputerNameExW(ComputerNameMax, buffer, &size));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  EXPECT_FALSE(GetComputerNameExW(ComputerNameNetBIOS, buffer, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  QZ_EXPECT_LAST_ERROR(GetComputerNameExW(ComputerNameMax, buffer, &size), FALSE, ERROR_INVALID_PARAMETER);
+  QZ_EXPECT_LAST_ERROR(GetComputerNameExW(ComputerNameNetBIOS, buffer, nullptr), FALSE, ERROR_INVALID_PARAMETER);
 }
 
 }  // namespace

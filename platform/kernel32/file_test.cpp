@@ -14,6 +14,7 @@
 #include "kernel32/sysroot.h"
 #include "kernel32/text.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/PlatformTest.h"
 
 namespace {
 
@@ -78,9 +79,7 @@ TEST(WindowsPaths, RefuseRelativeParentUncAndDevicePaths) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(std::wstring(c.path)));
-    SetLastError(0);
-    EXPECT_FALSE(qz::MapWindowsPath(c.path).has_value());
-    EXPECT_EQ(GetLastError(), c.error);
+    QZ_EXPECT_LAST_ERROR(qz::MapWindowsPath(c.path).has_value(), FALSE, c.error);
   }
 }
 
@@ -160,13 +159,10 @@ TEST(CreateFileDispositions, MissingFolderDirectoryAndBadArguments) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(std::wstring(c.path)));
-    SetLastError(0);
-    EXPECT_EQ(CreateFileW(c.path, c.access, 0, nullptr, c.disposition, 0, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), c.error);
+    QZ_EXPECT_LAST_ERROR(CreateFileW(c.path, c.access, 0, nullptr, c.disposition, 0, nullptr),
+                         INVALID_HANDLE_VALUE, c.error);
   }
-  SetLastError(0);
-  EXPECT_FALSE(DeleteFileW(L"C:\\Windows\\Folder"));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  QZ_EXPECT_LAST_ERROR(DeleteFileW(L"C:\\Windows\\Folder"), FALSE, ERROR_ACCESS_DENIED);
 }
 
 struct ShareCase {
@@ -253,16 +249,11 @@ TEST(ShareModes, DeleteAndRenameNeedShareDelete) {
   const wchar_t* name = L"C:\\Windows\\Held.txt";
   HANDLE file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  SetLastError(0);
-  EXPECT_FALSE(DeleteFileW(name));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  EXPECT_FALSE(MoveFileW(name, L"C:\\Windows\\Held2.txt"));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  QZ_EXPECT_LAST_ERROR(DeleteFileW(name), FALSE, ERROR_SHARING_VIOLATION);
+  QZ_EXPECT_LAST_ERROR(MoveFileW(name, L"C:\\Windows\\Held2.txt"), FALSE, ERROR_SHARING_VIOLATION);
   CloseHandle(file);
   EXPECT_TRUE(DeleteFileW(name));
-  SetLastError(0);
-  EXPECT_FALSE(DeleteFileW(name));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  QZ_EXPECT_LAST_ERROR(DeleteFileW(name), FALSE, ERROR_FILE_NOT_FOUND);
 }
 
 TEST(FileMoves, MoveOntoExistingFailsUnlessReplacingAndOpenHandleFollowsTheFile) {
@@ -272,21 +263,16 @@ TEST(FileMoves, MoveOntoExistingFailsUnlessReplacingAndOpenHandleFollowsTheFile)
   HANDLE file = CreateFileW(from, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  SetLastError(0);
-  EXPECT_FALSE(MoveFileW(from, to));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  QZ_EXPECT_LAST_ERROR(MoveFileW(from, to), FALSE, ERROR_ALREADY_EXISTS);
   EXPECT_TRUE(MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING));
-  EXPECT_EQ(GetFileAttributesW(from), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  QZ_EXPECT_LAST_ERROR(GetFileAttributesW(from), INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND);
   DWORD written = 0;
   EXPECT_TRUE(WriteFile(file, "renamed", 7, &written, nullptr));
   EXPECT_EQ(written, 7u);
   CloseHandle(file);
   std::ifstream in(*qz::MapWindowsPath(to));
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "renamed");
-  SetLastError(0);
-  EXPECT_FALSE(MoveFileW(L"C:\\Windows\\NoSuch.log", L"C:\\Windows\\Other.log"));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  QZ_EXPECT_LAST_ERROR(MoveFileW(L"C:\\Windows\\NoSuch.log", L"C:\\Windows\\Other.log"), FALSE, ERROR_FILE_NOT_FOUND);
 }
 
 TEST(FilePointer, SeeksSizesAndTruncation) {
@@ -317,8 +303,7 @@ TEST(FilePointer, SeeksSizesAndTruncation) {
     }
   }
   distance.QuadPart = 0;
-  EXPECT_FALSE(SetFilePointerEx(file, distance, nullptr, 3));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  QZ_EXPECT_LAST_ERROR(SetFilePointerEx(file, distance, nullptr, 3), FALSE, ERROR_INVALID_PARAMETER);
   EXPECT_EQ(SetFilePointer(file, 4, nullptr, FILE_BEGIN), 4u);
   EXPECT_TRUE(SetEndOfFile(file));
   DWORD high = 99;
@@ -338,17 +323,13 @@ TEST(FileAccess, HandleRightsAreChecked) {
                             nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   DWORD written = 5;
-  SetLastError(0);
-  EXPECT_FALSE(WriteFile(file, "x", 1, &written, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  QZ_EXPECT_LAST_ERROR(WriteFile(file, "x", 1, &written, nullptr), FALSE, ERROR_ACCESS_DENIED);
   EXPECT_EQ(written, 0u);
-  EXPECT_FALSE(SetEndOfFile(file));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  QZ_EXPECT_LAST_ERROR(SetEndOfFile(file), FALSE, ERROR_ACCESS_DENIED);
   CloseHandle(file);
   char byte;
   DWORD read = 5;
-  EXPECT_FALSE(ReadFile(file, &byte, 1, &read, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  QZ_EXPECT_LAST_ERROR(ReadFile(file, &byte, 1, &read, nullptr), FALSE, ERROR_INVALID_HANDLE);
 }
 
 TEST(Directories, CreateAndRemoveReportWindowsErrors) {
@@ -370,9 +351,7 @@ TEST(Directories, CreateAndRemoveReportWindowsErrors) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(std::wstring(c.path)));
-    SetLastError(0);
-    EXPECT_EQ(c.create ? CreateDirectoryW(c.path, nullptr) : RemoveDirectoryW(c.path), c.result);
-    EXPECT_EQ(GetLastError(), c.error);
+    QZ_EXPECT_LAST_ERROR(c.create ? CreateDirectoryW(c.path, nullptr) : RemoveDirectoryW(c.path), c.result, c.error);
   }
 }
 
@@ -411,12 +390,11 @@ HANDLE OpenTestDevice(std::wstring_view name, DWORD, DWORD, DWORD) {
 
 TEST(Devices, RegisteredNamesOpenThroughTheirOpener) {
   qz::RegisterDevice(L"QZTEST", &OpenTestDevice);
-  SetLastError(0);
-  EXPECT_EQ(CreateFileW(L"\\\\.\\qzTest", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_READY));
+  QZ_EXPECT_LAST_ERROR(CreateFileW(L"\\\\.\\qzTest", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+                       INVALID_HANDLE_VALUE, ERROR_NOT_READY);
   qz::RegisterDevice(L"QZTEST", nullptr);
-  EXPECT_EQ(CreateFileW(L"\\\\.\\qzTest", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  QZ_EXPECT_LAST_ERROR(CreateFileW(L"\\\\.\\qzTest", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+                       INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/PlatformTest.h"
 
 namespace {
 
@@ -70,9 +71,7 @@ TEST(ThreadLocale, BelongsToTheThreadAndAcceptsDefaults) {
   EXPECT_EQ(other, GetSystemDefaultLCID());
   EXPECT_TRUE(SetThreadLocale(LOCALE_SYSTEM_DEFAULT));
   EXPECT_EQ(GetThreadLocale(), GetSystemDefaultLCID());
-  SetLastError(0);
-  EXPECT_FALSE(SetThreadLocale(0x12345));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  QZ_EXPECT_LAST_ERROR(SetThreadLocale(0x12345), FALSE, ERROR_INVALID_PARAMETER);
   EXPECT_TRUE(SetThreadLocale(initial));
   EXPECT_EQ(GetACP(), 1252u);
   EXPECT_EQ(GetOEMCP(), 437u);

@@ -6,6 +6,7 @@
 
 #include "qzplatform.h"
 #include "windows.h"
+#include "tests/support/PlatformTest.h"
 
 namespace {
 
@@ -78,12 +79,8 @@ TEST_F(ResourceTable, LoadLockAndSizeGiveTheBlockBytes) {
   EXPECT_EQ(SizeofResource(m_Module, found), sizeof(kGermanBlock1));
   HRSRC bogus = reinterpret_cast<HRSRC>(const_cast<BYTE*>(kGermanBlock1));
   for (HRSRC invalid : {HRSRC(nullptr), bogus}) {
-    SetLastError(0);
-    EXPECT_EQ(LoadResource(m_Module, invalid), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    SetLastError(0);
-    EXPECT_EQ(SizeofResource(m_Module, invalid), 0u);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    QZ_EXPECT_LAST_ERROR(LoadResource(m_Module, invalid), nullptr, ERROR_INVALID_HANDLE);
+    QZ_EXPECT_LAST_ERROR(SizeofResource(m_Module, invalid), 0u, ERROR_INVALID_HANDLE);
   }
 }
 
@@ -106,9 +103,7 @@ TEST_F(ResourceTable, LoadStringWCopiesTruncatesAndTerminates) {
     EXPECT_EQ(std::wstring(buffer.data()), c.text) << c.id << "/" << c.size;
     EXPECT_EQ(buffer[c.size], L'?') << c.id << "/" << c.size;
   }
-  SetLastError(0);
-  EXPECT_EQ(LoadStringW(m_Module, 1, nullptr, 8), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  QZ_EXPECT_LAST_ERROR(LoadStringW(m_Module, 1, nullptr, 8), 0, ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(ResourceTable, LoadStringWWithoutBufferGivesAReadOnlyPointer) {
@@ -149,9 +144,8 @@ TEST(ResourceTables, TablesAreGoneOnceTakenBack) {
   HRSRC found = FindResourceExW(nullptr, RT_STRING, MAKEINTRESOURCEW(1), 1033);
   EXPECT_NE(found, nullptr);
   QzUnregisterResources(kTable);
-  SetLastError(0);
-  EXPECT_EQ(FindResourceExW(nullptr, RT_STRING, MAKEINTRESOURCEW(1), 1033), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_DATA_NOT_FOUND));
+  QZ_EXPECT_LAST_ERROR(FindResourceExW(nullptr, RT_STRING, MAKEINTRESOURCEW(1), 1033),
+                       nullptr, ERROR_RESOURCE_DATA_NOT_FOUND);
   EXPECT_EQ(SizeofResource(nullptr, found), 0u);
   EXPECT_EQ(GetModuleHandleW(L"QzResourceTest.dll"), nullptr);
 }

@@ -14,6 +14,7 @@
 
 #include "qzplatform.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/PlatformTest.h"
 
 namespace {
 
@@ -57,8 +58,7 @@ TEST(MutexThreads, ThreadThatEndsHoldingAMutexAbandonsIt) {
     }).join();
     EXPECT_EQ(WaitForSingleObject(mutex, 1000), WAIT_ABANDONED);
     EXPECT_TRUE(ReleaseMutex(mutex));  // the new owner holds it once
-    EXPECT_FALSE(ReleaseMutex(mutex));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
+    QZ_EXPECT_LAST_ERROR(ReleaseMutex(mutex), FALSE, ERROR_NOT_OWNER);
     EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);  // consistent again
     ReleaseMutex(mutex);
     CloseHandle(mutex);
@@ -74,9 +74,7 @@ TEST(MutexThreads, OwnerClosingTheLastHandleEndsTheObject) {
       EXPECT_NE(mutex, nullptr);
       CloseHandle(mutex);
       if (name) {
-        SetLastError(0);
-        EXPECT_EQ(OpenMutexW(SYNCHRONIZE, FALSE, name), nullptr);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+        QZ_EXPECT_LAST_ERROR(OpenMutexW(SYNCHRONIZE, FALSE, name), nullptr, ERROR_FILE_NOT_FOUND);
       }
     }).join();
   }

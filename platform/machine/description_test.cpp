@@ -12,6 +12,7 @@
 
 #include "machine/machine.h"
 #include "qzplatform.h"
+#include "tests/support/PlatformTest.h"
 
 namespace {
 
@@ -259,9 +260,8 @@ TEST(CurrentMachine, AFailedLoadKeepsTheCurrentOne) {
   std::shared_ptr<const Machine> before = qz::machine::Current();
   char error[16];
   std::fill(std::begin(error), std::end(error), 'x');
-  SetLastError(0);
-  EXPECT_FALSE(QzLoadMachineText(R"({"driver": {"bords": []}})", "t.json", error, sizeof error));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+  QZ_EXPECT_LAST_ERROR(QzLoadMachineText(R"({"driver": {"bords": []}})", "t.json", error, sizeof error),
+                       FALSE, ERROR_INVALID_DATA);
   EXPECT_STREQ(error, "t.json: driver.");  // cut to the buffer, terminated
   EXPECT_FALSE(QzLoadMachine(QZ_MACHINES_DIR "/does-not-exist.json", nullptr, 0));
   EXPECT_EQ(qz::machine::Current(), before);

@@ -1,13 +1,23 @@
-// Small helpers shared by the platform's own tests: a poisoned VARIANT that shows whether a call
-// wrote to it, the strings of a BSTR array, and a COM object that only counts its references.
+// Small helpers shared by the platform's own tests: a check of a call's result and last error, a
+// poisoned VARIANT that shows whether a call wrote to it, the strings of a BSTR array, and a COM
+// object that only counts its references.
 #pragma once
 
+#include <errhandlingapi.h>
 #include <oleauto.h>
 
 #include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
+
+// Expects `call` to give `result` and to leave `error` as the thread's last error, cleared before.
+#define QZ_EXPECT_LAST_ERROR(call, result, error)                 \
+  do {                                                            \
+    SetLastError(0);                                              \
+    EXPECT_EQ((call), (result)) << #call;                         \
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(error)) << #call; \
+  } while (0)
 
 namespace qztest {
 
