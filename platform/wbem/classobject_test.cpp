@@ -322,35 +322,6 @@ TEST_F(ClassObjectTest, InheritsFromNamesOnlyAncestors) {
   EXPECT_EQ(m_Class->InheritsFrom(L"QZ_Element"), WBEM_S_NO_ERROR);
   EXPECT_EQ(m_Class->InheritsFrom(L"QZ_MemoryModule"), WBEM_S_FALSE);
   EXPECT_EQ(m_Base->InheritsFrom(L"QZ_Element"), WBEM_S_FALSE);
-  BSTR origin = nullptr;
-  ASSERT_EQ(m_Instance->GetPropertyOrigin(L"Caption", &origin), WBEM_S_NO_ERROR);
-  EXPECT_STREQ(origin, L"CIM_ManagedElement");
-  SysFreeString(origin);
-}
-
-TEST_F(ClassObjectTest, DerivedClassGetsItsNameThroughClassPut) {
-  CComPtr<IWbemClassObject> derived;
-  ASSERT_EQ(m_Class->SpawnDerivedClass(0, &derived), WBEM_S_NO_ERROR);
-  CComPtr<IWbemClassObject> instance;
-  EXPECT_EQ(derived->SpawnInstance(0, &instance), WBEM_E_INCOMPLETE_CLASS);
-  CComVariant name(L"QZ_SpecialModule");
-  ASSERT_EQ(derived->Put(L"__CLASS", 0, &name, 0), WBEM_S_NO_ERROR);
-  CComVariant speed(static_cast<int>(3200));
-  ASSERT_EQ(derived->Put(L"Speed", 0, &speed, CIM_UINT32), WBEM_S_NO_ERROR);
-  CComVariant value;
-  CIMTYPE type = 0;
-  ASSERT_EQ(derived->Get(L"__SUPERCLASS", 0, &value, nullptr, nullptr), WBEM_S_NO_ERROR);
-  EXPECT_STREQ(value.bstrVal, L"QZ_MemoryModule");
-  value.Clear();
-  ASSERT_EQ(derived->Get(L"Speed", 0, &value, &type, nullptr), WBEM_S_NO_ERROR);
-  EXPECT_EQ(type, CIM_UINT32);
-  EXPECT_EQ(value.lVal, 3200);
-  EXPECT_EQ(derived->Delete(L"Tag"), WBEM_E_PROPAGATED_PROPERTY);
-  EXPECT_EQ(derived->SpawnInstance(0, &instance), WBEM_S_NO_ERROR);
-  EXPECT_EQ(m_Class->Get(L"Speed", 0, nullptr, nullptr, nullptr), WBEM_E_NOT_FOUND) << "the parent is unchanged";
-  CComPtr<IWbemClassObject> fromInstance;
-  EXPECT_EQ(m_Instance->SpawnDerivedClass(0, &fromInstance), WBEM_E_INVALID_OPERATION);
-  EXPECT_EQ(fromInstance.p, nullptr);
 }
 
 TEST_F(ClassObjectTest, ObjectTextIsMof) {
