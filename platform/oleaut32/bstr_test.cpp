@@ -1,4 +1,4 @@
-// BSTR lengths, the length prefix, termination and reallocation.
+// BSTR lengths, the length prefix and termination.
 #include <gtest/gtest.h>
 #include <oleauto.h>
 
@@ -58,20 +58,6 @@ TEST(BstrLength, EachAllocatorGivesItsLengthAndTerminatesTheData) {
   SysFreeString(nullptr);
   EXPECT_EQ(SysAllocStringLen(nullptr, 0x40000000u), nullptr) << "beyond 32-bit byte lengths";
   EXPECT_EQ(SysAllocStringByteLen(nullptr, 0xFFFFFFFFu), nullptr);
-}
-
-TEST(BstrRealloc, ReplacesTheStringAndAcceptsItsOwnCharacters) {
-  BSTR bstr = SysAllocString(L"DIMM A1");
-  ASSERT_TRUE(SysReAllocString(&bstr, bstr + 5));
-  EXPECT_STREQ(bstr, L"A1");
-  EXPECT_EQ(SysStringLen(bstr), 2u);
-  ASSERT_TRUE(SysReAllocString(&bstr, nullptr));
-  ASSERT_NE(bstr, nullptr);
-  EXPECT_EQ(SysStringLen(bstr), 0u);
-  ASSERT_TRUE(SysReAllocStringLen(&bstr, L"Board 2", 5));
-  EXPECT_STREQ(bstr, L"Board");
-  SysFreeString(bstr);
-  EXPECT_FALSE(SysReAllocString(nullptr, L"x"));
 }
 
 }  // namespace
