@@ -199,16 +199,4 @@ TEST(DescriptorEvaluation, MalformedDescriptorsAreRejected) {
   }
 }
 
-TEST(LocalMemory, ZeroInitialisedBlocksAndFlags) {
-  BYTE* block = static_cast<BYTE*>(LocalAlloc(LPTR, 64));
-  ASSERT_NE(block, nullptr);
-  for (int i = 0; i < 64; ++i) ASSERT_EQ(block[i], 0) << i;
-  EXPECT_EQ(LocalFree(block), nullptr);
-  void* empty = LocalAlloc(LMEM_FIXED, 0);
-  EXPECT_NE(empty, nullptr);
-  LocalFree(empty);
-  EXPECT_EQ(LocalFree(nullptr), nullptr);
-  QZ_EXPECT_LAST_ERROR(LocalAlloc(0x8000, 8), nullptr, ERROR_INVALID_PARAMETER);
-}
-
 }  // namespace
