@@ -15,41 +15,45 @@ namespace {
 constexpr int kThreads = 4;
 constexpr int kIterations = 300;
 
+// Adds one to the DWORD value of the key, creating both; false on any failure.
+bool Increment(const wchar_t* path, const std::wstring& name, DWORD options) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, options, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return false;
+  DWORD value = 0, size = sizeof value;
+  LONG status = RegQueryValueExW(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+  ++value;
+  bool ok = (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) &&
+            RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value) ==
+                ERROR_SUCCESS;
+  return RegCloseKey(key) == ERROR_SUCCESS && ok;
+}
+
+// The DWORD value of an open key; 0 when it cannot be read.
+DWORD ReadDword(HKEY key, const std::wstring& name) {
+  DWORD value = 0, size = sizeof value;
+  EXPECT_EQ(RegQueryValueExW(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
+            ERROR_SUCCESS)
+      << std::string(name.begin(), name.end());
+  return value;
+}
+
 TEST(RegistryThreads, CountersOfEachThreadStayExact) {
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([t, &failures] {
       const std::wstring name = L"Thread" + std::to_wstring(t);
-      for (int i = 0; i < kIterations; ++i) {
-        HKEY key = nullptr;
-        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Threads\\Counters", 0, nullptr, REG_OPTION_VOLATILE,
-                            KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-          ++failures;
-          continue;
-        }
-        DWORD value = 0, size = sizeof value;
-        LONG status = RegQueryValueExW(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
-        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) ++failures;
-        ++value;
-        if (RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value) !=
-            ERROR_SUCCESS)
-          ++failures;
-        if (RegCloseKey(key) != ERROR_SUCCESS) ++failures;
-      }
+      for (int i = 0; i < kIterations; ++i)
+        if (!Increment(L"SOFTWARE\\Threads\\Counters", name, REG_OPTION_VOLATILE)) ++failures;
     });
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(failures.load(), 0);
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Threads\\Counters", 0, KEY_READ, &key), ERROR_SUCCESS);
-  for (int t = 0; t < kThreads; ++t) {
-    DWORD value = 0, size = sizeof value;
-    EXPECT_EQ(RegQueryValueExW(key, (L"Thread" + std::to_wstring(t)).c_str(), nullptr, nullptr,
-                               reinterpret_cast<BYTE*>(&value), &size),
-              ERROR_SUCCESS);
-    EXPECT_EQ(value, static_cast<DWORD>(kIterations)) << t;
-  }
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(ReadDword(key, L"Thread" + std::to_wstring(t)), DWORD{kIterations});
   RegCloseKey(key);
 }
 
@@ -102,19 +106,9 @@ constexpr int kProcessIncrements = 300;
 QZ_CHILD_MAIN(RegistryIncrement) {
   const std::wstring name = L"Child" + std::wstring(args.at(0).begin(), args.at(0).end());
   for (int i = 0; i < kProcessIncrements; ++i) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Shared\\Counters", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS)
-      return 2;
-    DWORD value = 0, size = sizeof value;
-    LONG status = RegQueryValueExW(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
-    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return 3;
-    ++value;
-    if (RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value) !=
-        ERROR_SUCCESS)
-      return 4;
-    RegCloseKey(key);
+    if (!Increment(L"SOFTWARE\\Shared\\Counters", name, 0)) return 2;
     if (i % 25 == 0) {
+      HKEY key = nullptr;
       const std::wstring sub = L"SOFTWARE\\Shared\\Keys\\" + name + L"\\" + std::to_wstring(i);
       if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, sub.c_str(), 0, nullptr, i % 50 ? REG_OPTION_VOLATILE : 0, KEY_READ,
                           nullptr, &key, nullptr) != ERROR_SUCCESS)
@@ -134,11 +128,8 @@ TEST(RegistryProcesses, ConcurrentIncrementsAndCreatesAreAllKept) {
   HKEY counters = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Shared\\Counters", 0, KEY_READ, &counters), ERROR_SUCCESS);
   for (int i = 0; i < kProcesses; ++i) {
-    DWORD value = 0, size = sizeof value;
     const std::wstring name = L"Child" + std::to_wstring(i);
-    EXPECT_EQ(RegQueryValueExW(counters, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
-              ERROR_SUCCESS);
-    EXPECT_EQ(value, static_cast<DWORD>(kProcessIncrements)) << i;
+    EXPECT_EQ(ReadDword(counters, name), DWORD{kProcessIncrements});
     HKEY keys = nullptr;
     const std::wstring path = L"SOFTWARE\\Shared\\Keys\\" + name;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &keys), ERROR_SUCCESS);

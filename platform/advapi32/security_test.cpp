@@ -8,6 +8,7 @@
 #include <string>
 
 #include "advapi32/security.h"
+#include "tests/support/PlatformTest.h"
 
 namespace {
 
@@ -129,9 +130,9 @@ TEST(SddlConversion, MalformedTextsFailWithTheWindowsError) {
     SCOPED_TRACE(testing::Message() << c.sddl);
     PSECURITY_DESCRIPTOR descriptor = reinterpret_cast<PSECURITY_DESCRIPTOR>(0x1234);
     ULONG size = 77;
-    SetLastError(0);
-    EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1, &descriptor, &size));
-    EXPECT_EQ(GetLastError(), c.error);
+    QZ_EXPECT_LAST_ERROR(
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1, &descriptor, &size), FALSE,
+        c.error);
     EXPECT_EQ(descriptor, reinterpret_cast<PSECURITY_DESCRIPTOR>(0x1234));
     EXPECT_EQ(size, 77u);
   }
@@ -139,13 +140,13 @@ TEST(SddlConversion, MalformedTextsFailWithTheWindowsError) {
 
 TEST(SddlConversion, ArgumentsAreChecked) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  SetLastError(0);
-  EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorW(nullptr, SDDL_REVISION_1, &descriptor, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1, nullptr, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", 2, &descriptor, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_REVISION));
+  QZ_EXPECT_LAST_ERROR(
+      ConvertStringSecurityDescriptorToSecurityDescriptorW(nullptr, SDDL_REVISION_1, &descriptor, nullptr), FALSE,
+      ERROR_INVALID_PARAMETER);
+  QZ_EXPECT_LAST_ERROR(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1, nullptr, nullptr),
+                       FALSE, ERROR_INVALID_PARAMETER);
+  QZ_EXPECT_LAST_ERROR(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", 2, &descriptor, nullptr),
+                       FALSE, ERROR_UNKNOWN_REVISION);
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1, &descriptor, nullptr));
   LocalFree(descriptor);
 }
@@ -196,20 +197,6 @@ TEST(DescriptorEvaluation, MalformedDescriptorsAreRejected) {
     EXPECT_FALSE(qz::IsValidSelfRelativeDescriptor(bytes));
     EXPECT_FALSE(qz::GrantedAccessByKind(bytes, kMutexMapping, granted));
   }
-}
-
-TEST(LocalMemory, ZeroInitialisedBlocksAndFlags) {
-  BYTE* block = static_cast<BYTE*>(LocalAlloc(LPTR, 64));
-  ASSERT_NE(block, nullptr);
-  for (int i = 0; i < 64; ++i) ASSERT_EQ(block[i], 0) << i;
-  EXPECT_EQ(LocalFree(block), nullptr);
-  void* empty = LocalAlloc(LMEM_FIXED, 0);
-  EXPECT_NE(empty, nullptr);
-  LocalFree(empty);
-  EXPECT_EQ(LocalFree(nullptr), nullptr);
-  SetLastError(0);
-  EXPECT_EQ(LocalAlloc(0x8000, 8), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "kernel32/text.h"
 #include "qzplatform.h"
 #include "windows.h"
+#include "tests/support/PlatformTest.h"
 
 namespace {
 
@@ -90,9 +91,8 @@ TEST(ModuleFileName, ModulesByHandleAndHandlesThatAreNoModule) {
   EXPECT_EQ(path.front(), L'/');
   EXPECT_TRUE(path.ends_with(L"/libqzplatform.so")) << qz::ToUtf8(path);
   EXPECT_EQ(GetModuleFileNameW(GetModuleHandleW(nullptr), buffer, MAX_PATH * 4), ProgramPath().size());
-  SetLastError(0);
-  EXPECT_EQ(GetModuleFileNameW(reinterpret_cast<HMODULE>(0x1000), buffer, MAX_PATH), 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  QZ_EXPECT_LAST_ERROR(GetModuleFileNameW(reinterpret_cast<HMODULE>(0x1000), buffer, MAX_PATH),
+                       0u, ERROR_MOD_NOT_FOUND);
 }
 
 }  // namespace

@@ -1,11 +1,9 @@
-// Tests of resource lookup, loading and strings on tables filed the way generated tables file them.
+// Resource lookup and loading on tables filed the way generated tables file them.
 #include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 #include "qzplatform.h"
 #include "windows.h"
+#include "tests/support/PlatformTest.h"
 
 namespace {
 
@@ -78,69 +76,8 @@ TEST_F(ResourceTable, LoadLockAndSizeGiveTheBlockBytes) {
   EXPECT_EQ(SizeofResource(m_Module, found), sizeof(kGermanBlock1));
   HRSRC bogus = reinterpret_cast<HRSRC>(const_cast<BYTE*>(kGermanBlock1));
   for (HRSRC invalid : {HRSRC(nullptr), bogus}) {
-    SetLastError(0);
-    EXPECT_EQ(LoadResource(m_Module, invalid), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    SetLastError(0);
-    EXPECT_EQ(SizeofResource(m_Module, invalid), 0u);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  }
-}
-
-TEST_F(ResourceTable, LoadStringWCopiesTruncatesAndTerminates) {
-  ASSERT_TRUE(SetThreadLocale(1033));
-  struct Case {
-    UINT id;
-    int size;
-    int result;
-    std::wstring text;
-  };
-  const Case cases[] = {
-      {15, 64, 7, L"Fifteen"}, {15, 8, 7, L"Fifteen"}, {15, 7, 6, L"Fiftee"},  {15, 1, 0, L""},
-      {16, 8, 2, L"x\U0001F600"},                      // the surrogate pair is one wide character here
-      {3, 8, 0, L""},          {2, 8, 0, L""},          {99, 8, 0, L""},         {0x10001, 8, 0, L""},
-  };
-  for (const Case& c : cases) {
-    std::vector<WCHAR> buffer(72, L'?');
-    EXPECT_EQ(LoadStringW(m_Module, c.id, buffer.data(), c.size), c.result) << c.id << "/" << c.size;
-    EXPECT_EQ(std::wstring(buffer.data()), c.text) << c.id << "/" << c.size;
-    EXPECT_EQ(buffer[c.size], L'?') << c.id << "/" << c.size;
-  }
-  SetLastError(0);
-  EXPECT_EQ(LoadStringW(m_Module, 1, nullptr, 8), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-}
-
-TEST_F(ResourceTable, LoadStringWWithoutBufferGivesAReadOnlyPointer) {
-  ASSERT_TRUE(SetThreadLocale(1033));
-  const WCHAR* text = nullptr;
-  EXPECT_EQ(LoadStringW(m_Module, 15, reinterpret_cast<LPWSTR>(&text), 0), 7);
-  ASSERT_NE(text, nullptr);
-  EXPECT_EQ(std::wstring(text, 7), L"Fifteen");
-  // The pointer stays the same for every call: it points into the module's own copy.
-  const WCHAR* again = nullptr;
-  EXPECT_EQ(LoadStringW(m_Module, 15, reinterpret_cast<LPWSTR>(&again), 0), 7);
-  EXPECT_EQ(again, text);
-}
-
-TEST_F(ResourceTable, StringsFollowTheThreadLocaleThenUsEnglishThenTheFirstLanguage) {
-  struct Case {
-    LCID locale;
-    UINT id;
-    std::wstring text;
-  };
-  const Case cases[] = {
-      {1031, 1, L"Eins"},     // the thread's language
-      {2055, 1, L"One"},      // Swiss German: neither exact nor a neutral German table, so US English
-      {1036, 1, L"One"},      // no French table
-      {1031, 15, L""},        // German block found, and the string is not in it
-      {1031, 16, L"x\U0001F600"},  // no German block 2: US English
-  };
-  for (const Case& c : cases) {
-    ASSERT_TRUE(SetThreadLocale(c.locale));
-    WCHAR buffer[16] = L"?";
-    LoadStringW(m_Module, c.id, buffer, 16);
-    EXPECT_EQ(std::wstring(buffer), c.text) << c.locale << "/" << c.id;
+    QZ_EXPECT_LAST_ERROR(LoadResource(m_Module, invalid), nullptr, ERROR_INVALID_HANDLE);
+    QZ_EXPECT_LAST_ERROR(SizeofResource(m_Module, invalid), 0u, ERROR_INVALID_HANDLE);
   }
 }
 
@@ -149,9 +86,8 @@ TEST(ResourceTables, TablesAreGoneOnceTakenBack) {
   HRSRC found = FindResourceExW(nullptr, RT_STRING, MAKEINTRESOURCEW(1), 1033);
   EXPECT_NE(found, nullptr);
   QzUnregisterResources(kTable);
-  SetLastError(0);
-  EXPECT_EQ(FindResourceExW(nullptr, RT_STRING, MAKEINTRESOURCEW(1), 1033), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_DATA_NOT_FOUND));
+  QZ_EXPECT_LAST_ERROR(FindResourceExW(nullptr, RT_STRING, MAKEINTRESOURCEW(1), 1033),
+                       nullptr, ERROR_RESOURCE_DATA_NOT_FOUND);
   EXPECT_EQ(SizeofResource(nullptr, found), 0u);
   EXPECT_EQ(GetModuleHandleW(L"QzResourceTest.dll"), nullptr);
 }

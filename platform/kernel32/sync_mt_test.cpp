@@ -14,6 +14,7 @@
 
 #include "qzplatform.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/PlatformTest.h"
 
 namespace {
 
@@ -37,7 +38,6 @@ TEST(MutexThreads, OnlyTheOwningThreadMayRelease) {
       Clock::time_point start = Clock::now();
       wait = WaitForSingleObject(mutex, timeout);
       EXPECT_GE(ElapsedMs(start), timeout);
-      EXPECT_LT(ElapsedMs(start), timeout + 100);
     }
   }).join();
   EXPECT_FALSE(released);
@@ -58,8 +58,7 @@ TEST(MutexThreads, ThreadThatEndsHoldingAMutexAbandonsIt) {
     }).join();
     EXPECT_EQ(WaitForSingleObject(mutex, 1000), WAIT_ABANDONED);
     EXPECT_TRUE(ReleaseMutex(mutex));  // the new owner holds it once
-    EXPECT_FALSE(ReleaseMutex(mutex));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
+    QZ_EXPECT_LAST_ERROR(ReleaseMutex(mutex), FALSE, ERROR_NOT_OWNER);
     EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);  // consistent again
     ReleaseMutex(mutex);
     CloseHandle(mutex);
@@ -75,9 +74,7 @@ TEST(MutexThreads, OwnerClosingTheLastHandleEndsTheObject) {
       EXPECT_NE(mutex, nullptr);
       CloseHandle(mutex);
       if (name) {
-        SetLastError(0);
-        EXPECT_EQ(OpenMutexW(SYNCHRONIZE, FALSE, name), nullptr);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+        QZ_EXPECT_LAST_ERROR(OpenMutexW(SYNCHRONIZE, FALSE, name), nullptr, ERROR_FILE_NOT_FOUND);
       }
     }).join();
   }
@@ -146,22 +143,18 @@ TEST(MutexProcesses, KilledHolderAbandonsTheMutexToTheWaiter) {
   ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_TIMEOUT));
 
-  Clock::time_point returnedAt;
   DWORD result = WAIT_FAILED;
   std::thread waiter([&] {
     result = WaitForSingleObject(mutex, 5000);
-    returnedAt = Clock::now();
     if (result == WAIT_ABANDONED) {
       EXPECT_TRUE(ReleaseMutex(mutex));  // owned once by this thread
       EXPECT_FALSE(ReleaseMutex(mutex));
     }
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  Clock::time_point killedAt = Clock::now();
   child.Kill(SIGKILL);
   waiter.join();
   EXPECT_EQ(result, WAIT_ABANDONED);
-  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returnedAt - killedAt).count(), 100);
   EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
   ReleaseMutex(mutex);
   EXPECT_EQ(child.Wait(5000), 128 + SIGKILL);
@@ -179,7 +172,7 @@ QZ_CHILD_MAIN(DrainSemaphoreUntilKilled) {
   return 2;
 }
 
-TEST(SemaphoreProcesses, DeadHoldersLeaveNoStaleCount) {
+TEST(SemaphoreProcesses, ADeadHolderLeavesNoObjectAndNoStaleCount) {
   HANDLE ready = CreateSemaphoreW(nullptr, 0, 1, L"Global\\DrainReady");
   qztest::ChildProcess child = qztest::ChildProcess::Start("DrainSemaphoreUntilKilled", {"Global\\Drained", "Global\\DrainReady"});
   ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
@@ -190,7 +183,18 @@ TEST(SemaphoreProcesses, DeadHoldersLeaveNoStaleCount) {
   EXPECT_EQ(WaitForSingleObject(shared, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   CloseHandle(shared);
 
+  // Killed but not reaped yet: once it is a zombie, its object is gone.
   child.Kill(SIGKILL);
+  Clock::time_point start = Clock::now();
+  HANDLE opened = nullptr;
+  SetLastError(0);
+  while (ElapsedMs(start) < 5000 && (opened = OpenSemaphoreW(SYNCHRONIZE, FALSE, L"Global\\Drained")) != nullptr) {
+    CloseHandle(opened);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_EQ(opened, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
   EXPECT_EQ(child.Wait(5000), 128 + SIGKILL);
   SetLastError(12345);
   HANDLE fresh = CreateSemaphoreW(nullptr, 1, 1, L"Global\\Drained");
@@ -198,27 +202,6 @@ TEST(SemaphoreProcesses, DeadHoldersLeaveNoStaleCount) {
   EXPECT_EQ(GetLastError(), 0u);
   EXPECT_EQ(WaitForSingleObject(fresh, 0), WAIT_OBJECT_0);
   CloseHandle(fresh);
-  CloseHandle(ready);
-}
-
-TEST(SemaphoreProcesses, ZombieHolderCountsAsDead) {
-  HANDLE ready = CreateSemaphoreW(nullptr, 0, 1, L"Global\\ZombieReady");
-  qztest::ChildProcess child = qztest::ChildProcess::Start("DrainSemaphoreUntilKilled", {"Global\\Zombie", "Global\\ZombieReady"});
-  ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
-  child.Kill(SIGKILL);
-  // Not reaped yet: wait until the child has become a zombie, then open by name.
-  Clock::time_point start = Clock::now();
-  SetLastError(0);
-  HANDLE opened = nullptr;
-  while (ElapsedMs(start) < 5000) {
-    opened = OpenSemaphoreW(SYNCHRONIZE, FALSE, L"Global\\Zombie");
-    if (!opened) break;
-    CloseHandle(opened);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  EXPECT_EQ(opened, nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  child.Wait(5000);
   CloseHandle(ready);
 }
 

@@ -1,4 +1,4 @@
-// Machine descriptions: the bundled machines, the defaults a description leaves to the reader, the
+// Machine descriptions: every bundled machine loads, the defaults a description leaves to the reader, the
 // messages for malformed descriptions, and which machine a process starts with.
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "machine/machine.h"
 #include "qzplatform.h"
+#include "tests/support/PlatformTest.h"
 
 namespace {
 
@@ -56,69 +58,16 @@ std::shared_ptr<Machine> Parse(const std::string& text, std::string* error = nul
   return machine;
 }
 
-TEST(BundledMachines, EveryOneLoadsWithItsShape) {
-  struct Case {
-    const char* file;
-    const char* name;
-    bool driver;
-    int boards;
-    int modules;
-    bool processorBoards;
-    bool smbios;
-    int memoryDevices;  // SMBIOS type 17
-    int locations;      // SMBIOS type 202
-    size_t journal;
-    size_t chassis;
-  };
-  const Case cases[] = {
-      {"default.json", "default server", true, 2, 12, false, true, 16, 16, 2, 1},
-      {"processor-boards.json", "processor-board server", true, 2, 8, true, true, 24, 24, 0, 1},
-      {"smbios-only.json", "SMBIOS-only server", true, 0, 0, false, true, 8, 8, 2, 1},
-      {"no-driver.json", "server without health driver", false, 0, 0, false, true, 4, 0, 0, 1},
-      {"real-dump.json", "captured 16-slot server", true, 0, 0, false, true, 16, 0, 0, 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.file);
+TEST(BundledMachines, EveryOneLoads) {
+  int loaded = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(QZ_MACHINES_DIR)) {
+    if (entry.path().extension() != ".json") continue;
+    SCOPED_TRACE(entry.path().string());
     std::string error;
-    std::shared_ptr<Machine> machine = qz::machine::LoadMachineFile(std::string(QZ_MACHINES_DIR "/") + c.file, error);
-    ASSERT_TRUE(machine) << error;
-    EXPECT_EQ(machine->name, c.name);
-    ASSERT_EQ(machine->driver.has_value(), c.driver);
-    if (c.driver) {
-      int modules = 0;
-      for (const auto& board : machine->driver->boards) modules += static_cast<int>(board.modules.size());
-      EXPECT_EQ(static_cast<int>(machine->driver->boards.size()), c.boards);
-      EXPECT_EQ(modules, c.modules);
-      EXPECT_EQ(machine->driver->processorBoards, c.processorBoards);
-    }
-    EXPECT_EQ(machine->smbios.present, c.smbios);
-    std::vector<Structure> structures = Walk(machine->smbios.table);
-    EXPECT_EQ(CountType(structures, 17), c.memoryDevices);
-    EXPECT_EQ(CountType(structures, 202), c.locations);
-    EXPECT_EQ(machine->journal.size(), c.journal);
-    EXPECT_EQ(machine->chassis.size(), c.chassis);
+    EXPECT_TRUE(qz::machine::LoadMachineFile(entry.path().string(), error)) << error;
+    ++loaded;
   }
-}
-
-TEST(BundledMachines, TheDefaultServerHasOnePredictiveFailure) {
-  std::string error;
-  std::shared_ptr<Machine> machine = qz::machine::LoadMachineFile(QZ_MACHINES_DIR "/default.json", error);
-  ASSERT_TRUE(machine) << error;
-  std::vector<std::pair<uint32_t, uint32_t>> failing;
-  uint64_t total = 0;
-  for (const auto& board : machine->driver->boards) {
-    for (const auto& module : board.modules) {
-      total += module.sizeMiB;
-      if (module.status != 2) failing.emplace_back(board.number, module.socket);
-      EXPECT_EQ(module.memoryType, 24u);  // DDR3
-    }
-  }
-  EXPECT_EQ(failing, (std::vector<std::pair<uint32_t, uint32_t>>{{2, 3}}));
-  EXPECT_EQ(machine->driver->boards[1].modules[2].status, 9u);
-  EXPECT_EQ(total, 81920u);
-  EXPECT_EQ(machine->driver->protection.totalMemory, 81920u);
-  EXPECT_TRUE(machine->driver->configuration.advancedEcc.offered);
-  EXPECT_TRUE(machine->driver->configuration.advancedEcc.selected);
+  EXPECT_GE(loaded, 5);
 }
 
 TEST(MachineDescriptions, DriverDefaultsFollowFromTheBoards) {
@@ -311,9 +260,8 @@ TEST(CurrentMachine, AFailedLoadKeepsTheCurrentOne) {
   std::shared_ptr<const Machine> before = qz::machine::Current();
   char error[16];
   std::fill(std::begin(error), std::end(error), 'x');
-  SetLastError(0);
-  EXPECT_FALSE(QzLoadMachineText(R"({"driver": {"bords": []}})", "t.json", error, sizeof error));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+  QZ_EXPECT_LAST_ERROR(QzLoadMachineText(R"({"driver": {"bords": []}})", "t.json", error, sizeof error),
+                       FALSE, ERROR_INVALID_DATA);
   EXPECT_STREQ(error, "t.json: driver.");  // cut to the buffer, terminated
   EXPECT_FALSE(QzLoadMachine(QZ_MACHINES_DIR "/does-not-exist.json", nullptr, 0));
   EXPECT_EQ(qz::machine::Current(), before);

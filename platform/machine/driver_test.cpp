@@ -349,11 +349,7 @@ TEST(PhysicalMemory, TheBiosAreaAnnouncesTheTable) {
   const std::vector<uint8_t>& table = machine->smbios.table;
   EXPECT_EQ(entry[0x16] | entry[0x17] << 8, static_cast<int>(table.size()));
   EXPECT_EQ(Read32(entry + 0x18), qz::machine::kSmbiosTableAddress);
-  // 16 sockets with a type 17 and a type 202 each, and 12 fitted modules with a type 20.
   std::vector<int> types = StructureTypes(table);
-  EXPECT_EQ(std::count(types.begin(), types.end(), 17), 16);
-  EXPECT_EQ(std::count(types.begin(), types.end(), 202), 16);
-  EXPECT_EQ(std::count(types.begin(), types.end(), 20), 12);
   EXPECT_EQ(types.back(), 127);
   EXPECT_EQ(entry[0x1C] | entry[0x1D] << 8, static_cast<int>(types.size()));
   EXPECT_EQ(ReadPhysical(device, qz::machine::kSmbiosTableAddress, static_cast<DWORD>(table.size())), table);

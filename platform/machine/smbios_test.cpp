@@ -25,22 +25,6 @@ std::string WriteTemp(const std::string& name, const Bytes& bytes) {
   return path;
 }
 
-TEST(SmbiosTableBuild, MemoryDeviceLengthFollowsVersion) {
-  struct Case {
-    uint8_t major, minor, length;
-  } cases[] = {{2, 0, 0x15}, {2, 1, 0x15}, {2, 2, 0x15}, {2, 3, 0x1B}, {2, 5, 0x1B}, {2, 6, 0x1C},
-               {2, 7, 0x22}, {2, 8, 0x28}, {3, 0, 0x28}, {3, 1, 0x28}, {3, 2, 0x54}, {3, 5, 0x54}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.major) + "." + std::to_string(c.minor));
-    Bytes table = BuildSmbiosTable({SmbiosMemoryDevice{}}, c.major, c.minor);
-    ASSERT_GE(table.size(), size_t{c.length} + 2 + 6u);
-    EXPECT_EQ(table[0], 17);
-    EXPECT_EQ(table[1], c.length);
-    // No strings: the formatted area ends in two zeros, then comes the end structure.
-    EXPECT_EQ(Bytes(table.begin() + c.length, table.end()), (Bytes{0, 0, 127, 4, 0xFF, 0xFE, 0, 0}));
-  }
-}
-
 TEST(SmbiosTableBuild, DeviceWithMappedAddressAndLocationGivesExactBytes) {
   SmbiosMemoryDevice device;
   device.handle = 0x0042;

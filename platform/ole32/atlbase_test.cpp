@@ -1,28 +1,16 @@
 // The client classes: reference counting of CComPtr, ownership of CComBSTR and CComVariant.
 #include <atlbase.h>
 #include <gtest/gtest.h>
-#include <wbemcli.h>
 
-#include <atomic>
+#include "tests/support/PlatformTest.h"
 
 namespace {
 
-class Counted : public IClassFactory {
+// A class factory that only counts its references.
+class Counted : public qztest::Counted<IClassFactory> {
  public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (riid != IID_IUnknown && riid != IID_IClassFactory) {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    *ppv = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-  STDMETHODIMP_(ULONG) Release() override { return --refs; }
   STDMETHODIMP CreateInstance(IUnknown*, REFIID, void**) override { return E_NOTIMPL; }
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-  std::atomic<ULONG> refs{1};
 };
 
 TEST(ComPtr, HoldsExactlyOneReferenceThroughEveryTransfer) {
@@ -36,24 +24,12 @@ TEST(ComPtr, HoldsExactlyOneReferenceThroughEveryTransfer) {
     EXPECT_EQ(object.refs, 3u);
     EXPECT_EQ(second.p, nullptr);
 
-    IClassFactory* raw = nullptr;
-    EXPECT_EQ(first.CopyTo(&raw), S_OK);
-    EXPECT_EQ(object.refs, 4u);
     CComPtr<IClassFactory> attached;
-    attached.Attach(raw);  // takes the reference CopyTo gave
+    attached.Attach(moved.Detach());  // the reference moves, no count changes
+    EXPECT_EQ(object.refs, 3u);
+    EXPECT_EQ(moved.p, nullptr);
+    moved = attached;
     EXPECT_EQ(object.refs, 4u);
-    raw = attached.Detach();
-    EXPECT_EQ(object.refs, 4u);
-    raw->Release();
-
-    CComPtr<IUnknown> unknown;
-    EXPECT_EQ(first.QueryInterface(&unknown), S_OK);
-    EXPECT_EQ(object.refs, 4u);
-    CComPtr<IWbemClassObject> none;
-    EXPECT_EQ(first.QueryInterface(&none), E_NOINTERFACE);
-    EXPECT_EQ(none.p, nullptr);
-    EXPECT_TRUE(moved.IsEqualObject(unknown));
-
     moved.Release();
     EXPECT_EQ(moved.p, nullptr);
     EXPECT_EQ(object.refs, 3u);
@@ -61,47 +37,18 @@ TEST(ComPtr, HoldsExactlyOneReferenceThroughEveryTransfer) {
     EXPECT_EQ(object.refs, 2u);
   }
   EXPECT_EQ(object.refs, 1u);
-  CComPtr<IClassFactory> empty;
-  EXPECT_EQ(empty.CopyTo(nullptr), E_POINTER);
 }
 
-TEST(ComBstr, CopiesAppendsAndGivesUpItsString) {
+TEST(ComBstr, CopiesAndGivesUpItsString) {
   CComBSTR name(L"DIMM");
-  EXPECT_EQ(name.Length(), 4u);
   CComBSTR copy = name;
   EXPECT_NE(copy.m_str, name.m_str);
   EXPECT_TRUE(copy == name);
-  EXPECT_EQ(copy.Append(L" A1"), S_OK);
-  EXPECT_STREQ(copy.m_str, L"DIMM A1");
-  EXPECT_EQ(copy.ByteLength(), 7 * sizeof(OLECHAR));
-  BSTR out = nullptr;
-  EXPECT_EQ(copy.CopyTo(&out), S_OK);
-  EXPECT_STREQ(out, L"DIMM A1");
-  SysFreeString(out);
   BSTR taken = copy.Detach();
   EXPECT_EQ(copy.m_str, nullptr);
   SysFreeString(taken);
-
   CComBSTR empty;
   EXPECT_TRUE(empty == L"") << "a null BSTR equals the empty text";
-  EXPECT_EQ(empty.Length(), 0u);
-  EXPECT_EQ(empty.Copy(), nullptr);
-}
-
-TEST(ComVariant, ConstructorsPickTheAutomationTypes) {
-  struct Case {
-    CComVariant value;
-    VARTYPE vt;
-  };
-  Case cases[] = {
-      {CComVariant(true), VT_BOOL},        {CComVariant(static_cast<LONG>(65535)), VT_I4},
-      {CComVariant(static_cast<BYTE>(7)), VT_UI1}, {CComVariant(static_cast<short>(-1)), VT_I2},
-      {CComVariant(static_cast<DWORD>(1)), VT_UI4}, {CComVariant(2.5), VT_R8},
-      {CComVariant(L"text"), VT_BSTR},     {CComVariant(static_cast<ULONGLONG>(1)), VT_UI8},
-  };
-  for (const Case& c : cases) EXPECT_EQ(c.value.vt, c.vt);
-  EXPECT_EQ(cases[0].value.boolVal, VARIANT_TRUE);
-  EXPECT_EQ(cases[1].value.lVal, 65535);
 }
 
 TEST(ComVariant, CopiesDetachesAndReleasesInterfaces) {

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <thread>
 
+#include "tests/support/PlatformTest.h"
+
 namespace {
 
 constexpr CLSID kBuiltin = {0x6A1E2B01, 0x0C3D, 0x4E5F, {0x90, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}};
@@ -36,19 +38,9 @@ class Thing : public IUnknown {
   std::atomic<ULONG> m_Refs{1};
 };
 
-class ThingFactory : public IClassFactory {
+class ThingFactory : public qztest::Counted<IClassFactory> {
  public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (riid != IID_IUnknown && riid != IID_IClassFactory) {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    *ppv = this;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-  STDMETHODIMP_(ULONG) Release() override { return --refs; }
+  ThingFactory() : Counted(0) {}
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
     if (outer) return CLASS_E_NOAGGREGATION;
     Thing* thing = new Thing;
@@ -57,7 +49,6 @@ class ThingFactory : public IClassFactory {
     return hr;
   }
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-  std::atomic<ULONG> refs{0};
 };
 
 ThingFactory g_Factory;

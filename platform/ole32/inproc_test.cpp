@@ -139,20 +139,4 @@ TEST(InprocActivation, FailuresNameWhatIsMissing) {
   EXPECT_FALSE(ModuleLoaded(QZ_TEST_SERVER_MODULE));
 }
 
-TEST(InprocActivation, ProgIdNamesTheClassItsClsidKeyHolds) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, L"QzTest.Probe.1\\CLSID", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                            nullptr),
-            ERROR_SUCCESS);
-  WCHAR guid[CHARS_IN_GUID];
-  StringFromGUID2(CLSID_TestServerProbe, guid, CHARS_IN_GUID);
-  ASSERT_EQ(RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(guid), sizeof(guid)), ERROR_SUCCESS);
-  RegCloseKey(key);
-  CLSID clsid = CLSID_NULL;
-  EXPECT_EQ(CLSIDFromString(L"qztest.probe.1", &clsid), S_OK);
-  EXPECT_EQ(clsid, CLSID_TestServerProbe);
-  EXPECT_EQ(CLSIDFromString(L"QzTest.Probe.2", &clsid), CO_E_CLASSSTRING);
-  EXPECT_EQ(clsid, CLSID_NULL);
-}
-
 }  // namespace

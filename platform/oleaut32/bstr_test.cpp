@@ -1,4 +1,4 @@
-// BSTR lengths, the length prefix, termination and reallocation.
+// BSTR lengths, the length prefix and termination.
 #include <gtest/gtest.h>
 #include <oleauto.h>
 
@@ -31,57 +31,33 @@ TEST(BstrLength, PrefixHoldsByteLengthAndStringIsTerminated) {
   }
 }
 
-TEST(BstrLength, SysAllocStringStopsAtTheFirstNull) {
-  BSTR bstr = SysAllocString(L"Mem\0ory");
-  ASSERT_NE(bstr, nullptr);
-  EXPECT_EQ(SysStringLen(bstr), 3u);
-  EXPECT_STREQ(bstr, L"Mem");
-  SysFreeString(bstr);
+TEST(BstrLength, EachAllocatorGivesItsLengthAndTerminatesTheData) {
+  struct Case {
+    const char* what;
+    BSTR bstr;
+    UINT chars;
+    UINT bytes;
+  };
+  const Case cases[] = {
+      {"SysAllocString stops at the first null", SysAllocString(L"Mem\0ory"), 3, 3 * sizeof(OLECHAR)},
+      {"a null source gives a buffer of that length", SysAllocStringLen(nullptr, 5), 5, 5 * sizeof(OLECHAR)},
+      {"an odd byte length keeps its bytes", SysAllocStringByteLen("abcdefg", 7), 7 / sizeof(OLECHAR), 7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_NE(c.bstr, nullptr);
+    EXPECT_EQ(SysStringLen(c.bstr), c.chars);
+    EXPECT_EQ(SysStringByteLen(c.bstr), c.bytes);
+    EXPECT_EQ(PrefixOf(c.bstr), c.bytes);
+    EXPECT_EQ(reinterpret_cast<char*>(c.bstr)[c.bytes], '\0') << "the byte after the data";
+    SysFreeString(c.bstr);
+  }
   EXPECT_EQ(SysAllocString(nullptr), nullptr);
-}
-
-TEST(BstrLength, NullSourceGivesATerminatedBufferOfThatLength) {
-  BSTR bstr = SysAllocStringLen(nullptr, 5);
-  ASSERT_NE(bstr, nullptr);
-  EXPECT_EQ(SysStringLen(bstr), 5u);
-  EXPECT_EQ(bstr[5], L'\0');
-  SysFreeString(bstr);
-}
-
-TEST(BstrLength, OddByteLengthKeepsItsBytesAndRoundsDownInCharacters) {
-  BSTR bstr = SysAllocStringByteLen("abcdefg", 7);
-  ASSERT_NE(bstr, nullptr);
-  EXPECT_EQ(SysStringByteLen(bstr), 7u);
-  EXPECT_EQ(SysStringLen(bstr), 1u);
-  EXPECT_EQ(std::memcmp(bstr, "abcdefg", 7), 0);
-  EXPECT_EQ(reinterpret_cast<char*>(bstr)[7], '\0') << "the byte after the data";
-  EXPECT_EQ(bstr[2], L'\0');
-  SysFreeString(bstr);
-}
-
-TEST(BstrLength, NullStringHasLengthZeroAndFreesSilently) {
   EXPECT_EQ(SysStringLen(nullptr), 0u);
   EXPECT_EQ(SysStringByteLen(nullptr), 0u);
   SysFreeString(nullptr);
-}
-
-TEST(BstrLength, LengthsBeyondThirtyTwoBitBytesAreRefused) {
-  EXPECT_EQ(SysAllocStringLen(nullptr, 0x40000000u), nullptr);
+  EXPECT_EQ(SysAllocStringLen(nullptr, 0x40000000u), nullptr) << "beyond 32-bit byte lengths";
   EXPECT_EQ(SysAllocStringByteLen(nullptr, 0xFFFFFFFFu), nullptr);
-}
-
-TEST(BstrRealloc, ReplacesTheStringAndAcceptsItsOwnCharacters) {
-  BSTR bstr = SysAllocString(L"DIMM A1");
-  ASSERT_TRUE(SysReAllocString(&bstr, bstr + 5));
-  EXPECT_STREQ(bstr, L"A1");
-  EXPECT_EQ(SysStringLen(bstr), 2u);
-  ASSERT_TRUE(SysReAllocString(&bstr, nullptr));
-  ASSERT_NE(bstr, nullptr);
-  EXPECT_EQ(SysStringLen(bstr), 0u);
-  ASSERT_TRUE(SysReAllocStringLen(&bstr, L"Board 2", 5));
-  EXPECT_STREQ(bstr, L"Board");
-  SysFreeString(bstr);
-  EXPECT_FALSE(SysReAllocString(nullptr, L"x"));
 }
 
 }  // namespace

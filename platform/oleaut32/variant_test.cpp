@@ -2,28 +2,11 @@
 #include <gtest/gtest.h>
 #include <oleauto.h>
 
-#include <atomic>
-#include <cstring>
+#include "tests/support/PlatformTest.h"
 
 namespace {
 
-// An object that only counts its references.
-class CountedUnknown : public IUnknown {
- public:
-  STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-  STDMETHODIMP_(ULONG) Release() override { return --refs; }
-  std::atomic<ULONG> refs{1};
-};
-
-VARIANT Poisoned() {
-  VARIANT v;
-  std::memset(&v, 0xCC, sizeof(v));
-  return v;
-}
+using CountedUnknown = qztest::Counted<>;
 
 TEST(VariantClear, ReleasesWhatItOwnsAndLeavesEmpty) {
   CountedUnknown unknown;
@@ -71,7 +54,7 @@ TEST(VariantCopy, DuplicatesStringsAndArraysAndAddRefsInterfaces) {
   VARIANT source;
   source.vt = VT_BSTR;
   source.bstrVal = SysAllocString(L"17179869184");
-  VARIANT dest = Poisoned();
+  VARIANT dest = qztest::Poisoned();
   VariantInit(&dest);
   ASSERT_EQ(VariantCopy(&dest, &source), S_OK);
   EXPECT_EQ(dest.vt, VT_BSTR);

@@ -3,19 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstring>
 
+#include "tests/support/PlatformTest.h"
 #include "wbem/classobject.h"
 
 namespace {
 
 using qz::wbem::ClassBuilder;
 
-VARIANT Poison() {
-  VARIANT v;
-  std::memset(&v, 0xCC, sizeof(v));
-  return v;
-}
+using qztest::Poisoned;
 
 CComVariant I4(LONG value) { return CComVariant(static_cast<int>(value)); }
 CComVariant I2(SHORT value) { return CComVariant(value); }
@@ -128,7 +124,7 @@ TEST(WbemPutTypes, ScalarValuesAreCheckedAndStoredInWmiRepresentation) {
     ASSERT_TRUE(instance);
     CComVariant in = c.in;
     EXPECT_EQ(instance->Put(L"Value", 0, &in, 0), c.result);
-    VARIANT out = Poison();
+    VARIANT out = Poisoned();
     CIMTYPE type = -1;
     LONG flavor = -1;
     ASSERT_EQ(instance->Get(L"Value", 0, &out, &type, &flavor), WBEM_S_NO_ERROR);
@@ -333,7 +329,7 @@ TEST(WbemInstancePath, SingletonClassesAndClassesHaveTheirOwnForms) {
       {instance, L"__NAMESPACE", L"root\\VXN"},
   };
   for (const Case& c : cases) {
-    VARIANT value = Poison();
+    VARIANT value = Poisoned();
     ASSERT_EQ(c.object->Get(c.property, 0, &value, nullptr, nullptr), WBEM_S_NO_ERROR) << c.property;
     ASSERT_EQ(value.vt, VT_BSTR) << c.property;
     EXPECT_STREQ(value.bstrVal, c.value);
@@ -344,7 +340,7 @@ TEST(WbemInstancePath, SingletonClassesAndClassesHaveTheirOwnForms) {
   CComPtr<IWbemClassObject> loose;
   ASSERT_EQ(ClassBuilder(L"QZ_Loose").AddKey(L"Tag", CIM_STRING).Create(&loose), WBEM_S_NO_ERROR);
   for (const wchar_t* property : {L"__SERVER", L"__NAMESPACE", L"__PATH", L"__SUPERCLASS"}) {
-    VARIANT value = Poison();
+    VARIANT value = Poisoned();
     ASSERT_EQ(loose->Get(property, 0, &value, nullptr, nullptr), WBEM_S_NO_ERROR);
     EXPECT_EQ(value.vt, VT_NULL) << property;
   }

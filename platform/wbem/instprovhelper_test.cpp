@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "wbem/classobject.h"
 #include "wbem/path.h"
 
 namespace {
@@ -13,38 +14,11 @@ namespace {
 #define QZ_REFUSE(method, ...) \
   STDMETHODIMP method(__VA_ARGS__) override { return WBEM_E_NOT_SUPPORTED; }
 
-// A class object that only counts its references.
-class CountedClass final : public IWbemClassObject {
- public:
-  int refs = 1;
-  STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-  STDMETHODIMP_(ULONG) Release() override { return --refs; }
-  QZ_REFUSE(GetQualifierSet, IWbemQualifierSet**)
-  QZ_REFUSE(Get, LPCWSTR, LONG, VARIANT*, CIMTYPE*, LONG*)
-  QZ_REFUSE(Put, LPCWSTR, LONG, VARIANT*, CIMTYPE)
-  QZ_REFUSE(Delete, LPCWSTR)
-  QZ_REFUSE(GetNames, LPCWSTR, LONG, VARIANT*, SAFEARRAY**)
-  QZ_REFUSE(BeginEnumeration, LONG)
-  QZ_REFUSE(Next, LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*)
-  QZ_REFUSE(EndEnumeration)
-  QZ_REFUSE(GetPropertyQualifierSet, LPCWSTR, IWbemQualifierSet**)
-  QZ_REFUSE(Clone, IWbemClassObject**)
-  QZ_REFUSE(GetObjectText, LONG, BSTR*)
-  QZ_REFUSE(SpawnDerivedClass, LONG, IWbemClassObject**)
-  QZ_REFUSE(SpawnInstance, LONG, IWbemClassObject**)
-  QZ_REFUSE(CompareTo, LONG, IWbemClassObject*)
-  QZ_REFUSE(GetPropertyOrigin, LPCWSTR, BSTR*)
-  QZ_REFUSE(InheritsFrom, LPCWSTR)
-  QZ_REFUSE(GetMethod, LPCWSTR, LONG, IWbemClassObject**, IWbemClassObject**)
-  QZ_REFUSE(PutMethod, LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*)
-  QZ_REFUSE(DeleteMethod, LPCWSTR)
-  QZ_REFUSE(BeginMethodEnumeration, LONG)
-  QZ_REFUSE(NextMethod, LONG, BSTR*, IWbemClassObject**, IWbemClassObject**)
-  QZ_REFUSE(EndMethodEnumeration)
-  QZ_REFUSE(GetMethodQualifierSet, LPCWSTR, IWbemQualifierSet**)
-  QZ_REFUSE(GetMethodOrigin, LPCWSTR, BSTR*)
-};
+// The reference count of an object, read by taking one reference and giving it back.
+ULONG RefCount(IUnknown* object) {
+  object->AddRef();
+  return object->Release();
+}
 
 // A namespace whose GetObject answers with a chosen result and records what it was asked.
 class RecordingNamespace final : public IWbemServices {
@@ -194,10 +168,11 @@ const WCHAR* kModulePath = LR"(QZ_MemoryModule.CreationClassName="QZ_MemoryModul
 TEST(InstanceProviderHelper, ConstructionFetchesExtendedStatusAndKeepsItsResult) {
   const HRESULT results[] = {S_OK, WBEM_E_NOT_FOUND, WBEM_E_ACCESS_DENIED};
   for (HRESULT result : results) {
-    CountedClass statusClass;
+    CComPtr<IWbemClassObject> statusClass;
+    ASSERT_EQ(qz::wbem::ClassBuilder(L"__ExtendedStatus").Create(&statusClass), WBEM_S_NO_ERROR);
     RecordingNamespace ns;
     ns.result = result;
-    ns.answer = &statusClass;
+    ns.answer = statusClass;
     IWbemContext* context = reinterpret_cast<IWbemContext*>(0x1234);
     {
       CInstanceProviderHelper helper(&ns, context);
@@ -205,10 +180,10 @@ TEST(InstanceProviderHelper, ConstructionFetchesExtendedStatusAndKeepsItsResult)
       EXPECT_EQ(ns.askedFor, L"__ExtendedStatus");
       EXPECT_EQ(ns.flags, 0);
       EXPECT_EQ(ns.context, context);
-      EXPECT_EQ(helper.ExtendedStatusClass(), SUCCEEDED(result) ? &statusClass : nullptr);
-      EXPECT_EQ(statusClass.refs, SUCCEEDED(result) ? 2 : 1);
+      EXPECT_EQ(helper.ExtendedStatusClass(), SUCCEEDED(result) ? statusClass.p : nullptr);
+      EXPECT_EQ(RefCount(statusClass), SUCCEEDED(result) ? 2u : 1u);
     }
-    EXPECT_EQ(statusClass.refs, 1) << "the class is released with the helper";
+    EXPECT_EQ(RefCount(statusClass), 1u) << "the class is released with the helper";
   }
   CInstanceProviderHelper withoutNamespace(nullptr, nullptr);
   EXPECT_EQ(withoutNamespace.ExtendedStatusResult(), WBEM_E_INVALID_PARAMETER);

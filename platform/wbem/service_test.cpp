@@ -240,34 +240,4 @@ TEST_F(ServiceTest, GetObjectFindsAnInstanceByItsKeys) {
   }
 }
 
-TEST_F(ServiceTest, AsyncCallsEndWithOneStatus) {
-  Serve(L"QZ_Part", 4);
-  struct Sink : IWbemObjectSink {
-    STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP Indicate(LONG count, IWbemClassObject**) override {
-      objects += count;
-      return WBEM_S_NO_ERROR;
-    }
-    STDMETHODIMP SetStatus(LONG, HRESULT result, BSTR, IWbemClassObject*) override {
-      ++statuses;
-      status = result;
-      return WBEM_S_NO_ERROR;
-    }
-    int objects = 0, statuses = 0;
-    HRESULT status = S_FALSE;
-  };
-  Sink enumerated, missing;
-  EXPECT_EQ(m_Services->CreateInstanceEnumAsync(CComBSTR(L"QZ_Part"), 0, nullptr, &enumerated), WBEM_S_NO_ERROR);
-  EXPECT_EQ(enumerated.objects, 4);
-  EXPECT_EQ(enumerated.statuses, 1);
-  EXPECT_EQ(enumerated.status, WBEM_S_NO_ERROR);
-  EXPECT_EQ(m_Services->ExecQueryAsync(CComBSTR(L"WQL"), CComBSTR(L"SELECT * FROM QZ_Gone"), 0, nullptr, &missing),
-            WBEM_S_NO_ERROR);
-  EXPECT_EQ(missing.objects, 0);
-  EXPECT_EQ(missing.statuses, 1);
-  EXPECT_EQ(missing.status, WBEM_E_INVALID_CLASS);
-}
-
 }  // namespace
