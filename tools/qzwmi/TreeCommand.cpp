@@ -247,20 +247,25 @@ class TreeBuilder {
     return node;
   }
 
+  // "8 GiB DDR3 1333 MHz, OK": what the module publishes of its size, type, speed and health.
   std::string Module(IWbemClassObject* module) {
-    std::string text;
+    std::vector<std::string> parts;
     const std::string capacity = Text(module, L"Capacity");
     if (!capacity.empty()) {
       const unsigned long long bytes = std::strtoull(capacity.c_str(), nullptr, 10);
       constexpr unsigned long long kMiB = 1ull << 20, kGiB = 1ull << 30;
-      text = bytes && bytes % kGiB == 0   ? std::to_string(bytes / kGiB) + " GiB"
-             : bytes && bytes % kMiB == 0 ? std::to_string(bytes / kMiB) + " MiB"
-                                          : capacity + " bytes";
+      parts.push_back(bytes && bytes % kGiB == 0   ? std::to_string(bytes / kGiB) + " GiB"
+                      : bytes && bytes % kMiB == 0 ? std::to_string(bytes / kMiB) + " MiB"
+                                                   : capacity + " bytes");
     }
+    // An unknown type (0) says nothing worth a place on the line.
     const long type = Number(module, L"MemoryType");
-    if (type >= 0) text += (text.empty() ? "" : " ") + std::string(type < static_cast<long>(std::size(kMemoryTypes)) ? kMemoryTypes[type] : "type " + std::to_string(type));
+    if (type > 0 && type < static_cast<long>(std::size(kMemoryTypes))) parts.push_back(kMemoryTypes[type]);
+    if (type >= static_cast<long>(std::size(kMemoryTypes))) parts.push_back("type " + std::to_string(type));
     const long speed = Number(module, L"Speed");
-    if (speed > 0) text += (text.empty() ? "" : " ") + std::to_string(speed) + " MHz";
+    if (speed > 0) parts.push_back(std::to_string(speed) + " MHz");
+    std::string text;
+    for (const std::string& part : parts) text += (text.empty() ? "" : " ") + part;
     return text + (text.empty() ? "" : ", ") + Health(module);
   }
 
