@@ -43,10 +43,14 @@ bool SameScope(const ObjectPath& a, const ObjectPath& b, std::wstring_view nameS
 bool SameKeyValue(const PathKeyValue& a, const PathKeyValue& b) {
   if (a.kind != b.kind) return false;
   switch (a.kind) {
-    case PathKeyValue::Kind::String: return a.text == b.text;
-    case PathKeyValue::Kind::Integer: return a.integer == b.integer;
-    case PathKeyValue::Kind::Unsigned: return a.unsignedValue == b.unsignedValue;
-    case PathKeyValue::Kind::Boolean: return a.boolean == b.boolean;
+    case PathKeyValue::Kind::String:
+      return a.text == b.text;
+    case PathKeyValue::Kind::Integer:
+      return a.integer == b.integer;
+    case PathKeyValue::Kind::Unsigned:
+      return a.unsignedValue == b.unsignedValue;
+    case PathKeyValue::Kind::Boolean:
+      return a.boolean == b.boolean;
   }
   return false;
 }
@@ -68,8 +72,7 @@ bool SameKeys(const ObjectPath& a, const ObjectPath& b) {
 
 bool NamesSameObject(const ObjectPath& reference, const ObjectPath& source, std::wstring_view nameSpace) {
   return reference.hasClass && EqualNamesNoCase(reference.className, source.className) &&
-         SameScope(reference, source, nameSpace) &&
-         SameKeys(reference, source);
+         SameScope(reference, source, nameSpace) && SameKeys(reference, source);
 }
 
 std::wstring ReferenceText(IWbemClassObject* object, const PropertyDef& property) {
@@ -128,6 +131,7 @@ HRESULT ExecuteAssociationQuery(std::wstring_view nameSpace, const WqlQuery& que
   HRESULT hr = GetInstance(NamespaceOf(source, nameSpace), want.source, context, &sourceObject);
   if (FAILED(hr)) return hr;
 
+  // A class the query names must exist, as a misspelt name would otherwise pass for "none there".
   Repository& repository = Repository::Instance();
   for (const std::wstring* name : {&want.resultClass, &want.assocClass}) {
     if (!name->empty() && !repository.FindClass(nameSpace, *name)) return WBEM_E_INVALID_CLASS;

@@ -18,7 +18,8 @@ constexpr const wchar_t* kNamespace = L"root\\AssocTest";
 // Two boards and three modules. M1 hangs off B1 through two different associations, M2 through a
 // reference written as a full path; a link to a module that is gone, one to B1 of another
 // namespace and one to "b1" must not surface for B1; M2 also leads to B2.
-constexpr const wchar_t* kMof = LR"MOF(
+constexpr const wchar_t* kMof =
+    LR"MOF(
 class QZ_Element { [key] string Tag; };
 class QZ_Board : QZ_Element { };
 [Fitted] class QZ_Module : QZ_Element { uint64 Capacity; };
@@ -54,8 +55,8 @@ class AssociationQuery : public testing::Test {
   HRESULT Run(const std::wstring& query, std::vector<std::wstring>* names) {
     names->clear();
     CComPtr<IEnumWbemClassObject> enumerator;
-    HRESULT hr = m_Services->ExecQuery(CComBSTR(L"WQL"), CComBSTR(query.c_str()), WBEM_FLAG_FORWARD_ONLY, nullptr,
-                                       &enumerator);
+    HRESULT hr =
+        m_Services->ExecQuery(CComBSTR(L"WQL"), CComBSTR(query.c_str()), WBEM_FLAG_FORWARD_ONLY, nullptr, &enumerator);
     if (FAILED(hr)) return hr;
     for (;;) {
       CComPtr<IWbemClassObject> object;

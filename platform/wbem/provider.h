@@ -57,9 +57,9 @@ HRESULT EnumerateInstances(std::wstring_view nameSpace, std::wstring_view classN
 HRESULT GetInstance(std::wstring_view nameSpace, std::wstring_view path, IWbemContext* context,
                     IWbemClassObject** ppObject);
 
-// Runs a WQL query (SELECT, ASSOCIATORS OF, REFERENCES OF): WBEM_E_INVALID_QUERY_TYPE for another language, WBEM_E_INVALID_QUERY for text
-// outside the subset or a property the class does not have, WBEM_E_INVALID_CLASS for an unknown
-// class. meta_class queries answer class objects.
+// Runs a WQL query (SELECT, ASSOCIATORS OF, REFERENCES OF): WBEM_E_INVALID_QUERY_TYPE for another
+// language, WBEM_E_INVALID_QUERY for text outside the subset or a property the class does not have,
+// WBEM_E_INVALID_CLASS for an unknown class. meta_class queries answer class objects.
 HRESULT ExecuteQuery(std::wstring_view nameSpace, std::wstring_view language, std::wstring_view query,
                      IWbemContext* context, ObjectStream* out);
 

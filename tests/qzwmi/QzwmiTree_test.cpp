@@ -13,7 +13,9 @@ namespace {
 
 using qzwmitest::RunQzwmi;
 
-std::string WithoutColors(const std::string& text) { return std::regex_replace(text, std::regex("\x1b\\[[0-9;]*m"), ""); }
+std::string WithoutColors(const std::string& text) {
+  return std::regex_replace(text, std::regex("\x1b\\[[0-9;]*m"), "");
+}
 
 // A server whose module-in-socket, redundancy-set and chassis-socket associations are not
 // published: board 2 is in no slot, socket 2 on no board, and no module is known to be in a socket.
@@ -46,16 +48,20 @@ instance of QZ_MemoryBoard { Tag = "B2"; ElementName = "Board 2"; HealthState = 
 instance of QZ_MemoryModuleSlot { Tag = "K1"; ElementName = "Socket 1 of board 1"; Number = 1; };
 instance of QZ_MemoryModuleSlot { Tag = "K2"; ElementName = "Loose socket"; Number = 2; };
 instance of QZ_MemoryModule { Tag = "M1"; ElementName = "Module 1"; Capacity = 8589934592; MemoryType = 0; Speed = 0; };
-instance of QZ_HostedMemoryCollection { Antecedent = "QZ_WinComputerSystem.CreationClassName=\"QZ_WinComputerSystem\",Name=\"mem01\"";
+instance of QZ_HostedMemoryCollection {
+  Antecedent = "QZ_WinComputerSystem.CreationClassName=\"QZ_WinComputerSystem\",Name=\"mem01\"";
   Dependent = "QZ_MemoryCollection.InstanceID=\"C\""; };
 instance of QZ_SystemMemoryBoardSlot {
-  GroupComponent = "\\\\.\\root\\TreeTest:QZ_ComputerSystemChassis.CreationClassName=\"QZ_ComputerSystemChassis\",Tag=\"Chassis 0\"";
+  GroupComponent = "\\\\.\\root\\TreeTest:QZ_ComputerSystemChassis.CreationClassName=\"QZ_ComputerSystemChassis\","
+                   "Tag=\"Chassis 0\"";
   PartComponent = "QZ_MemoryBoardSlot.Tag=\"S1\""; };
 instance of QZ_SystemMemoryBoardSlot {
   GroupComponent = "QZ_ComputerSystemChassis.CreationClassName=\"QZ_ComputerSystemChassis\",Tag=\"Chassis 0\"";
   PartComponent = "QZ_MemoryBoardSlot.Tag=\"S2\""; };
-instance of QZ_MemoryBoardInSlot { Antecedent = "QZ_MemoryBoardSlot.Tag=\"S1\""; Dependent = "QZ_MemoryBoard.Tag=\"B1\""; };
-instance of QZ_MemoryModuleSlotOnBoard { GroupComponent = "QZ_MemoryBoard.Tag=\"B1\""; PartComponent = "QZ_MemoryModuleSlot.Tag=\"K1\""; };
+instance of QZ_MemoryBoardInSlot {
+  Antecedent = "QZ_MemoryBoardSlot.Tag=\"S1\""; Dependent = "QZ_MemoryBoard.Tag=\"B1\""; };
+instance of QZ_MemoryModuleSlotOnBoard { GroupComponent = "QZ_MemoryBoard.Tag=\"B1\"";
+  PartComponent = "QZ_MemoryModuleSlot.Tag=\"K1\""; };
 )MOF";
 
 TEST(QzwmiTree, MissingAssociationsLeaveAUsefulTreeAndAreNamed) {
@@ -131,8 +137,9 @@ TEST(QzwmiTree, DefaultMachineIsDrawnFromItsAssociations) {
   EXPECT_EQ(WithoutColors(always.out), expected);
 
   qzwmitest::Outcome query = RunQzwmi(
-      {"query", "ASSOCIATORS OF {QZ_MemoryBoardSlot.CreationClassName=\"QZ_MemoryBoardSlot\",Tag=\"VXN:QZ_MemoryBoardSlot:2\"}"
-                " WHERE AssocClass = QZ_MemoryBoardInSlot"});
+      {"query",
+       "ASSOCIATORS OF {QZ_MemoryBoardSlot.CreationClassName=\"QZ_MemoryBoardSlot\",Tag=\"VXN:QZ_MemoryBoardSlot:2\"}"
+       " WHERE AssocClass = QZ_MemoryBoardInSlot"});
   EXPECT_EQ(query.status, 0) << query.err;
   EXPECT_NE(query.out.find("\nTag = VXN:QZ_MemoryBoard:2\n"), std::string::npos) << query.out;
 }

@@ -23,21 +23,27 @@ using Objects = std::vector<CComPtr<IWbemClassObject>>;
 
 // CIM memory types by code.
 constexpr const char* kMemoryTypes[] = {
-    "Unknown", "Other", "DRAM",  "Synchronous DRAM", "Cache DRAM", "EDO",  "EDRAM", "VRAM",  "SRAM",
-    "RAM",     "ROM",   "Flash", "EEPROM",           "FEPROM",     "EPROM", "CDRAM", "3DRAM", "SDRAM",
-    "SGRAM",   "RDRAM", "DDR",   "DDR2",             "BRAM",       "FB-DIMM", "DDR3", "FBD2", "DDR4"};
+    "Unknown", "Other", "DRAM",   "Synchronous DRAM", "Cache DRAM", "EDO",   "EDRAM", "VRAM",  "SRAM",  "RAM",
+    "ROM",     "Flash", "EEPROM", "FEPROM",           "EPROM",      "CDRAM", "3DRAM", "SDRAM", "SGRAM", "RDRAM",
+    "DDR",     "DDR2",  "BRAM",   "FB-DIMM",          "DDR3",       "FBD2",  "DDR4"};
 
 // How intact the protection of the redundancy set is, by RedundancyStatus.
-constexpr const char* kRedundancyStatus[] = {"unknown redundancy", "redundancy status 1", "fully redundant",
-                                             "degraded redundancy", "redundancy lost", "overall failure"};
+constexpr const char* kRedundancyStatus[] = {"unknown redundancy",  "redundancy status 1", "fully redundant",
+                                             "degraded redundancy", "redundancy lost",     "overall failure"};
 
 enum class Tone { Plain, Name, Good, Warning, Bad, Faint };
 
 // HealthState and the operational statuses read the same way: OK is good, degraded a warning,
 // anything worse bad.
-Tone HealthTone(long health) { return health == 5 ? Tone::Good : health == 0 ? Tone::Plain : health <= 15 ? Tone::Warning : Tone::Bad; }
-Tone StatusTone(long status) { return status == 2 ? Tone::Good : status == 3 || status == 5 ? Tone::Warning : status == 0 ? Tone::Plain : Tone::Bad; }
-Tone RedundancyTone(long status) { return status == 2 ? Tone::Good : status == 3 ? Tone::Warning : status >= 4 ? Tone::Bad : Tone::Plain; }
+Tone HealthTone(long health) {
+  return health == 5 ? Tone::Good : health == 0 ? Tone::Plain : health <= 15 ? Tone::Warning : Tone::Bad;
+}
+Tone StatusTone(long status) {
+  return status == 2 ? Tone::Good : status == 3 || status == 5 ? Tone::Warning : status == 0 ? Tone::Plain : Tone::Bad;
+}
+Tone RedundancyTone(long status) {
+  return status == 2 ? Tone::Good : status == 3 ? Tone::Warning : status >= 4 ? Tone::Bad : Tone::Plain;
+}
 
 struct Node {
   std::string text;
@@ -58,11 +64,13 @@ class TreeBuilder {
               {}};
     if (!systems.empty()) {
       AddLinked(systems[0], L"QZ_HostedMemoryCollection", &root, [this](IWbemClassObject* c) { return Collection(c); });
-      AddLinked(systems[0], L"QZ_HostedMemoryRedundancySet", &root, [this](IWbemClassObject* r) { return RedundancySet(r); });
+      AddLinked(systems[0], L"QZ_HostedMemoryRedundancySet", &root,
+                [this](IWbemClassObject* r) { return RedundancySet(r); });
     }
     for (IWbemClassObject* each : chassis) root.children.push_back(Chassis(each));
     AddUnplaced(L"QZ_MemoryBoard", "Boards in no slot", &root, [this](IWbemClassObject* b) { return Board(b); });
-    AddUnplaced(L"QZ_MemoryModuleSlot", "Sockets on no board", &root, [this](IWbemClassObject* s) { return Socket(s, false); });
+    AddUnplaced(L"QZ_MemoryModuleSlot", "Sockets on no board", &root,
+                [this](IWbemClassObject* s) { return Socket(s, false); });
     AddUnplaced(L"QZ_MemoryModule", "Modules in no socket", &root, [this](IWbemClassObject* m) {
       return Node{Paint(Text(m, L"ElementName"), Tone::Name) + ": " + Module(m), {}};
     });
@@ -93,7 +101,8 @@ class TreeBuilder {
     if (FAILED(object->Get(property, 0, &value, nullptr, nullptr))) return -1;
     if (value.vt == (VT_ARRAY | VT_I4)) {
       LONG index = 0, first = -1;
-      if (value.parray->rgsabound[0].cElements == 0 || FAILED(SafeArrayGetElement(value.parray, &index, &first))) return -1;
+      if (value.parray->rgsabound[0].cElements == 0 || FAILED(SafeArrayGetElement(value.parray, &index, &first)))
+        return -1;
       return first;
     }
     if (value.vt == VT_BSTR) return value.bstrVal ? std::wcstol(value.bstrVal, nullptr, 10) : -1;
@@ -109,8 +118,9 @@ class TreeBuilder {
     CComVariant map, names;
     if ((cls || SUCCEEDED(m_Services->GetObject(CComBSTR(Wide(className).c_str()), 0, nullptr, &cls, nullptr))) &&
         SUCCEEDED(cls->GetPropertyQualifierSet(property, &qualifiers)) &&
-        SUCCEEDED(qualifiers->Get(L"ValueMap", 0, &map, nullptr)) && SUCCEEDED(qualifiers->Get(L"Values", 0, &names, nullptr)) &&
-        map.vt == (VT_ARRAY | VT_BSTR) && names.vt == (VT_ARRAY | VT_BSTR)) {
+        SUCCEEDED(qualifiers->Get(L"ValueMap", 0, &map, nullptr)) &&
+        SUCCEEDED(qualifiers->Get(L"Values", 0, &names, nullptr)) && map.vt == (VT_ARRAY | VT_BSTR) &&
+        names.vt == (VT_ARRAY | VT_BSTR)) {
       for (LONG i = 0; i < static_cast<LONG>(map.parray->rgsabound[0].cElements); ++i) {
         CComBSTR key, name;
         if (SUCCEEDED(SafeArrayGetElement(map.parray, &i, &key)) && key && std::wcstol(key, nullptr, 10) == number &&
@@ -152,10 +162,11 @@ class TreeBuilder {
   // association could not be read.
   Objects Linked(IWbemClassObject* object, const wchar_t* association, bool* known = nullptr) {
     Objects objects;
-    const std::wstring query = L"ASSOCIATORS OF {" + Wide(Text(object, L"__PATH")) + L"} WHERE AssocClass = " + association;
+    const std::wstring query =
+        L"ASSOCIATORS OF {" + Wide(Text(object, L"__PATH")) + L"} WHERE AssocClass = " + association;
     CComPtr<IEnumWbemClassObject> enumerator;
-    HRESULT hr = m_Services->ExecQuery(CComBSTR(L"WQL"), CComBSTR(query.c_str()), WBEM_FLAG_FORWARD_ONLY, nullptr,
-                                       &enumerator);
+    HRESULT hr =
+        m_Services->ExecQuery(CComBSTR(L"WQL"), CComBSTR(query.c_str()), WBEM_FLAG_FORWARD_ONLY, nullptr, &enumerator);
     if (SUCCEEDED(hr)) hr = Collect(enumerator, &objects);
     if (FAILED(hr)) {
       Note(association, hr);
@@ -199,8 +210,9 @@ class TreeBuilder {
 
   Node Collection(IWbemClassObject* collection) {
     const long status = Number(collection, L"GroupOperationalStatus");
-    const std::string text = status < 0 ? Paint("status unknown", Tone::Faint)
-                                        : Paint(ValueName(collection, L"GroupOperationalStatus", status), StatusTone(status));
+    const std::string text = status < 0
+                                 ? Paint("status unknown", Tone::Faint)
+                                 : Paint(ValueName(collection, L"GroupOperationalStatus", status), StatusTone(status));
     return {Paint("Memory collection", Tone::Name) + ": " + text, {}};
   }
 
@@ -218,25 +230,29 @@ class TreeBuilder {
     Node node{Paint(Text(chassis, L"Tag"), Tone::Name), {}};
     AddLinked(chassis, L"QZ_SystemMemoryBoardSlot", &node, [this](IWbemClassObject* slot) {
       Node slotNode{Paint(Text(slot, L"ElementName"), Tone::Name), {}};
-      const bool known = AddLinked(slot, L"QZ_MemoryBoardInSlot", &slotNode, [this](IWbemClassObject* board) { return Board(board); });
+      const bool known =
+          AddLinked(slot, L"QZ_MemoryBoardInSlot", &slotNode, [this](IWbemClassObject* board) { return Board(board); });
       if (slotNode.children.empty()) slotNode.text += ": " + Paint(known ? "empty" : "board unknown", Tone::Faint);
       return slotNode;
     });
     // The chassis holds every socket; those on a board were drawn with it, the others go here.
-    AddLinked(chassis, L"QZ_SystemMemoryModuleSlot", &node, [this](IWbemClassObject* socket) { return Socket(socket, false); });
+    AddLinked(chassis, L"QZ_SystemMemoryModuleSlot", &node,
+              [this](IWbemClassObject* socket) { return Socket(socket, false); });
     return node;
   }
 
   Node Board(IWbemClassObject* board) {
     Node node{Paint(Text(board, L"ElementName"), Tone::Name) + ": " + Health(board), {}};
-    AddLinked(board, L"QZ_MemoryModuleSlotOnBoard", &node, [this](IWbemClassObject* socket) { return Socket(socket, true); });
+    AddLinked(board, L"QZ_MemoryModuleSlotOnBoard", &node,
+              [this](IWbemClassObject* socket) { return Socket(socket, true); });
     return node;
   }
 
   // Under its board a socket goes by its number; elsewhere by its full name.
   Node Socket(IWbemClassObject* socket, bool onBoard) {
     const long number = onBoard ? Number(socket, L"Number") : -1;
-    Node node{Paint(number >= 0 ? "Socket " + std::to_string(number) : Text(socket, L"ElementName"), Tone::Name) + ": ", {}};
+    Node node{Paint(number >= 0 ? "Socket " + std::to_string(number) : Text(socket, L"ElementName"), Tone::Name) + ": ",
+              {}};
     bool known = false;
     Objects modules = Linked(socket, L"QZ_MemoryModuleInSlot", &known);
     if (modules.empty()) node.text += Paint(known ? "empty" : "module unknown", Tone::Faint);
