@@ -6,6 +6,7 @@
 #include <wbemidl.h>
 
 #include <string>
+#include <utility>
 
 #include "framework/InstanceProvider.h"
 #include "framework/QZList.h"
@@ -63,6 +64,17 @@ class CQZAssociationList : public CQZRecordList<CQZAssociation> {
 
   void AddPair(const std::wstring& first, const std::wstring& second);
 
+  // One pair for each record of `elements`, in list order, as `makePair` makes it from the record;
+  // the watch flag is set with each pair.
+  template <class TList, class MakePair>
+  void AddPairs(const TList& elements, MakePair makePair) {
+    for (DWORD i = 0; i < elements.GetCount(); ++i) {
+      const std::pair<std::wstring, std::wstring> pair = makePair(*elements.GetAt(i));
+      AddPair(pair.first, pair.second);
+      m_bWatchEvents = TRUE;
+    }
+  }
+
  private:
   DWORD UpdateFollowingElements(IWbemContext* pCtx);
   DWORD UpdateOnce(IWbemContext* pCtx);
@@ -84,8 +96,6 @@ template <class TList>
 class CQZAssociationProv : public CQZInstanceProvider {
  public:
   explicit CQZAssociationProv(const ProviderDescription& description) : CQZInstanceProvider(description) {}
-
-  TList& GetList() { return m_List; }
 
  protected:
   CQZList& List() override { return m_List; }

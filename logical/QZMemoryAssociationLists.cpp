@@ -3,6 +3,7 @@
 #include "logical/QZMemoryAssociationLists.h"
 
 #include <string>
+#include <utility>
 
 #include "logical/ComputerSystem.h"
 #include "physical/QZMemoryBoardList.h"
@@ -20,10 +21,12 @@ CQZList& BoardList() { return g_MemoryBoardList.Get(); }
 CQZList& ModuleSlotList() { return g_MemoryModuleSlotList.Get(); }
 CQZList& BoardSlotList() { return g_MemoryBoardSlotList.Get(); }
 
-}  // namespace
-
 constexpr AssociationUpdate kEvents = AssociationUpdate::FollowsEvents;
 constexpr AssociationUpdate kOnce = AssociationUpdate::BuildOnce;
+
+using Pair = std::pair<std::wstring, std::wstring>;
+
+}  // namespace
 
 const AssociationListDescription kHostedMemoryCollectionListDescription = {
     L"CQZHostedMemoryCollectionList", true, kOnce, {}};
@@ -62,16 +65,9 @@ bool CQZHostedMemoryCollectionList::RebuildList(IWbemContext*) {
 bool CQZMemberOfMemoryCollectionList::RebuildList(IWbemContext*) {
   if (!BeginRebuild()) return true;
   const std::wstring collection = AssociationFullPath(kMemoryCollectionPath);
-  const CQZMemoryModuleList& modules = g_MemoryModuleList.Get();
-  for (DWORD i = 0; i < modules.GetCount(); ++i) {
-    AddPair(collection, modules.GetAt(i)->GetObjectPath());
-    m_bWatchEvents = TRUE;
-  }
-  const CQZMemoryBoardList& boards = g_MemoryBoardList.Get();
-  for (DWORD i = 0; i < boards.GetCount(); ++i) {
-    AddPair(collection, boards.GetAt(i)->GetObjectPath());
-    m_bWatchEvents = TRUE;
-  }
+  const auto member = [&](const auto& element) { return Pair(collection, element.GetObjectPath()); };
+  AddPairs(g_MemoryModuleList.Get(), member);
+  AddPairs(g_MemoryBoardList.Get(), member);
   return true;
 }
 
@@ -79,11 +75,7 @@ bool CQZMemberOfMemoryRedundancySetList::RebuildList(IWbemContext*) {
   if (!BeginRebuild()) return true;
   if (!g_bDriverMemoryData) return true;
   const std::wstring set = AssociationFullPath(kMemoryRedundancySetPath);
-  const CQZMemoryBoardList& boards = g_MemoryBoardList.Get();
-  for (DWORD i = 0; i < boards.GetCount(); ++i) {
-    AddPair(set, boards.GetAt(i)->GetObjectPath());
-    m_bWatchEvents = TRUE;
-  }
+  AddPairs(g_MemoryBoardList.Get(), [&](const CQZMemoryBoard& board) { return Pair(set, board.GetObjectPath()); });
   return true;
 }
 
@@ -103,11 +95,8 @@ bool CQZHostedMemoryRedundancySetList::RebuildList(IWbemContext* pCtx) {
 bool CQZRealizesMemoryModuleList::RebuildList(IWbemContext*) {
   if (!BeginRebuild()) return true;
   const std::wstring systemMemory = SystemMemoryReference();
-  const CQZMemoryModuleList& modules = g_MemoryModuleList.Get();
-  for (DWORD i = 0; i < modules.GetCount(); ++i) {
-    AddPair(modules.GetAt(i)->GetObjectPath(), systemMemory);
-    m_bWatchEvents = TRUE;
-  }
+  AddPairs(g_MemoryModuleList.Get(),
+           [&](const CQZMemoryModule& module) { return Pair(module.GetObjectPath(), systemMemory); });
   return true;
 }
 
@@ -115,27 +104,23 @@ bool CQZRealizesMemoryModuleList::RebuildList(IWbemContext*) {
 // pair is published as the numbers say rather than dropped.
 bool CQZMemoryModuleInSlotList::RebuildList(IWbemContext*) {
   if (!BeginRebuild()) return true;
-  const CQZMemoryModuleList& modules = g_MemoryModuleList.Get();
-  for (DWORD i = 0; i < modules.GetCount(); ++i) {
-    const CQZMemoryModule* module = modules.GetAt(i);
+  AddPairs(g_MemoryModuleList.Get(), [](const CQZMemoryModule& module) {
     int board = 0;
     int socket = 0;
-    SplitSlotTag(module->GetTag(), board, socket);
-    AddPair(AssociationFullPath(FormatText(kModuleSlotPathFormat, board, socket)), module->GetObjectPath());
-    m_bWatchEvents = TRUE;
-  }
+    SplitSlotTag(module.GetTag(), board, socket);
+    return Pair(AssociationFullPath(FormatText(kModuleSlotPathFormat, board, socket)), module.GetObjectPath());
+  });
   return true;
 }
 
 bool CQZMemoryBoardInSlotList::RebuildList(IWbemContext*) {
   if (!BeginRebuild()) return true;
-  const CQZMemoryBoardList& boards = g_MemoryBoardList.Get();
-  for (DWORD i = 0; i < boards.GetCount(); ++i) {
-    const CQZMemoryBoard* record = boards.GetAt(i);
+  AddPairs(g_MemoryBoardList.Get(), [](const CQZMemoryBoard& record) {
     int board = 0;
-    SplitBoardSlotTag(record->GetTag(), board);
-    AddPair(AssociationFullPath(FormatText(kBoardSlotPathFormat, board)), record->GetObjectPath());
-  }
+    SplitBoardSlotTag(record.GetTag(), board);
+    return Pair(AssociationFullPath(FormatText(kBoardSlotPathFormat, board)), record.GetObjectPath());
+  });
+  // Set also without boards: the list has read a valid board list.
   m_bWatchEvents = TRUE;
   return true;
 }
@@ -173,10 +158,7 @@ bool CQZSystemMemoryModuleSlotList::RebuildList(IWbemContext* pCtx) {
   slots.Lock();
   if (slots.Update(pCtx) != 0) {
     const std::wstring chassis = ChassisReference();
-    for (DWORD i = 0; i < slots.GetCount(); ++i) {
-      AddPair(chassis, slots.GetAt(i)->GetObjectPath());
-      m_bWatchEvents = TRUE;
-    }
+    AddPairs(slots, [&](const CQZMemoryModuleSlot& slot) { return Pair(chassis, slot.GetObjectPath()); });
   }
   slots.Unlock();
   return true;
@@ -185,10 +167,7 @@ bool CQZSystemMemoryModuleSlotList::RebuildList(IWbemContext* pCtx) {
 bool CQZSystemMemoryBoardSlotList::RebuildList(IWbemContext*) {
   if (!BeginRebuild()) return true;
   const std::wstring chassis = ChassisReference();
-  const CQZMemoryBoardSlotList& slots = g_MemoryBoardSlotList.Get();
-  for (DWORD i = 0; i < slots.GetCount(); ++i) {
-    AddPair(chassis, slots.GetAt(i)->GetObjectPath());
-    m_bWatchEvents = TRUE;
-  }
+  AddPairs(g_MemoryBoardSlotList.Get(),
+           [&](const CQZMemoryBoardSlot& slot) { return Pair(chassis, slot.GetObjectPath()); });
   return true;
 }

@@ -29,20 +29,14 @@ const std::wstring kSystemMemory = kServer +
                                    L"QZ_WinMemory.CreationClassName=\"QZ_WinMemory\",DeviceID=\"VXN:QZ_WinMemory:001\","
                                    L"SystemCreationClassName=\"QZ_WinComputerSystem\",SystemName=\"qz-server.example.net\"";
 
-std::wstring Module(const std::wstring& tag) {
-  return kServer + L"QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\",Tag=\"VXN:QZ_MemoryModule:" + tag + L"\"";
+// The full path of an element of `cls` with the tag's numbers.
+std::wstring Element(const std::wstring& cls, const std::wstring& numbers) {
+  return kServer + cls + L".CreationClassName=\"" + cls + L"\",Tag=\"VXN:" + cls + L":" + numbers + L"\"";
 }
-std::wstring Board(const std::wstring& tag) {
-  return kServer + L"QZ_MemoryBoard.CreationClassName=\"QZ_MemoryBoard\",Tag=\"VXN:QZ_MemoryBoard:" + tag + L"\"";
-}
-std::wstring ModuleSlot(const std::wstring& tag) {
-  return kServer + L"QZ_MemoryModuleSlot.CreationClassName=\"QZ_MemoryModuleSlot\",Tag=\"VXN:QZ_MemoryModuleSlot:" +
-         tag + L"\"";
-}
-std::wstring BoardSlot(const std::wstring& tag) {
-  return kServer + L"QZ_MemoryBoardSlot.CreationClassName=\"QZ_MemoryBoardSlot\",Tag=\"VXN:QZ_MemoryBoardSlot:" + tag +
-         L"\"";
-}
+std::wstring Module(const std::wstring& numbers) { return Element(L"QZ_MemoryModule", numbers); }
+std::wstring Board(const std::wstring& numbers) { return Element(L"QZ_MemoryBoard", numbers); }
+std::wstring ModuleSlot(const std::wstring& numbers) { return Element(L"QZ_MemoryModuleSlot", numbers); }
+std::wstring BoardSlot(const std::wstring& numbers) { return Element(L"QZ_MemoryBoardSlot", numbers); }
 
 // An instance path naming both references, quoted the way the path parser reads them back.
 std::wstring PairPath(const ProviderDescription& d, const std::wstring& first, const std::wstring& second) {
@@ -148,8 +142,8 @@ class MemoryAssociationLists : public qztest::SourcesTest {
     LoadFile(machine);
     g_MemAmpChecker.ProbePlatform();
   }
-  void StartText(const std::string& machine) {
-    LoadText(machine);
+  void StartText(const std::string& json) {
+    LoadText(json);
     g_MemAmpChecker.ProbePlatform();
   }
   static std::vector<std::wstring> Pairs(CQZAssociationList& list) {
