@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "sources/HealthDriver.h"
 #include "sources/PlatformProbe.h"
 #include "sources/SmbiosTable.h"
 #include "tests/support/SystemFixture.h"
@@ -23,6 +24,7 @@ class SourcesTest : public SystemTest {
   }
   static void ResetSources() {
     g_bHealthDriverPresent = g_bAmpStatusValid = g_bProcessorBoardMemory = g_bDriverMemoryData = false;
+    g_bPrimaryDriverDevice = true;
     g_SmbiosTable.Unload();
   }
   void LoadText(const std::string& json) {
