@@ -10,11 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "logical/ComputerSystem.h"
 #include "sources/PlatformProbe.h"
 #include "support/CommonLog.h"
-#include "tests/support/SystemFixture.h"
-#include "wbem/repository.h"
+#include "tests/support/SourcesFixture.h"
 
 namespace {
 
@@ -47,32 +45,9 @@ TEST(ModuleStatusFold, MovesAsTheModulesFirstStatusesSay) {
   for (const Case& c : cases) EXPECT_EQ(FoldModuleStatus(c.fold, c.status), c.next) << c.fold << "," << c.status;
 }
 
-class MemoryRedundancySetList : public qztest::SystemTest {
+class MemoryRedundancySetList : public qztest::SourcesTest {
  protected:
-  void SetUp() override { ResetSources(); }
-  void TearDown() override {
-    ResetSources();
-    qztest::SystemTest::TearDown();
-  }
-  // As at module load: nothing probed, no table held, the first-choice device not yet missed.
-  static void ResetSources() {
-    g_bHealthDriverPresent = g_bAmpStatusValid = g_bProcessorBoardMemory = g_bDriverMemoryData = false;
-    g_bPrimaryDriverDevice = true;
-    g_SmbiosTable.Unload();
-  }
-  void Load(const std::string& json) {
-    char error[512] = {};
-    ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error << "\n" << json;
-    // The modules' object paths take their server from the computer system class.
-    qz::wbem::Repository& repository = qz::wbem::Repository::Instance();
-    repository.CreateNamespace(L"root\\VXN");
-    const auto def = qz::wbem::ClassBuilder(kComputerSystemClass)
-                         .AddKey(L"CreationClassName", CIM_STRING)
-                         .AddKey(L"Name", CIM_STRING)
-                         .Build();
-    ASSERT_TRUE(def);
-    ASSERT_EQ(repository.PutClass(L"root\\VXN", *def), WBEM_S_NO_ERROR);
-  }
+  void Load(const std::string& json) { LoadText(json); }
   const CQZMemoryRedundancySet* Build() {
     EXPECT_NE(list.Update(nullptr), 0u);
     EXPECT_LE(list.GetCount(), 1u);
@@ -156,7 +131,6 @@ TEST_F(MemoryRedundancySetList, PublishesTheOfferedSelectedAndRunningProtection)
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ResetSources();
     Load(Machine(c.primary, c.modes, c.state, c.modules));
     const CQZMemoryRedundancySet* r = Build();
     ASSERT_NE(r, nullptr);
@@ -211,7 +185,6 @@ TEST_F(MemoryRedundancySetList, FailingSourcesLeaveTheListEmptyWithValidData) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ResetSources();
     Load(c.machine);
     if (c.presetDriverData) g_bHealthDriverPresent = g_bAmpStatusValid = g_bDriverMemoryData = true;
     EXPECT_NE(list.Update(nullptr), 0u);

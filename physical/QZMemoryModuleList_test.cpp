@@ -10,11 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "logical/ComputerSystem.h"
 #include "sources/HealthDriver.h"
 #include "support/CommonLog.h"
-#include "tests/support/SystemFixture.h"
-#include "wbem/repository.h"
+#include "tests/support/SourcesFixture.h"
 
 namespace {
 
@@ -29,45 +27,8 @@ const std::wstring kNotPresent = L"Memory module status: Memory not present";
 
 constexpr ULONGLONG kGiB = 1ull << 30;
 
-class MemoryModuleList : public qztest::SystemTest {
+class MemoryModuleList : public qztest::SourcesTest {
  protected:
-  void SetUp() override { ResetSources(); }
-  void TearDown() override {
-    ResetSources();
-    qztest::SystemTest::TearDown();
-  }
-  // Every machine starts as the module does at load: nothing probed, no table held.
-  static void ResetSources() {
-    g_bHealthDriverPresent = false;
-    g_bAmpStatusValid = false;
-    g_bProcessorBoardMemory = false;
-    g_bDriverMemoryData = false;
-    g_SmbiosTable.Unload();
-  }
-  void LoadText(const std::string& json) {
-    ResetSources();
-    char error[512] = {};
-    ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
-    DefineComputerSystemClass();
-  }
-  void LoadFile(const char* name) {
-    ResetSources();
-    char error[512] = {};
-    ASSERT_TRUE(QzLoadMachine((std::string(QZ_MACHINES_DIR) + "/" + name).c_str(), error, sizeof error)) << error;
-    DefineComputerSystemClass();
-  }
-  // The class carries the server of the machine that is current when it is put, and the lists'
-  // paths take their server from it.
-  static void DefineComputerSystemClass() {
-    qz::wbem::Repository& repository = qz::wbem::Repository::Instance();
-    repository.CreateNamespace(L"root\\VXN");
-    const auto def = qz::wbem::ClassBuilder(kComputerSystemClass)
-                         .AddKey(L"CreationClassName", CIM_STRING)
-                         .AddKey(L"Name", CIM_STRING)
-                         .Build();
-    ASSERT_TRUE(def);
-    ASSERT_EQ(repository.PutClass(L"root\\VXN", *def), WBEM_S_NO_ERROR);
-  }
   // Rebuilds the list and returns its tags in order.
   std::vector<std::wstring> Build() {
     EXPECT_NE(list.Update(nullptr), 0u);
