@@ -69,12 +69,6 @@ TEST(LocalComputerName, AsksTheSystemAtEveryCall) {
   EXPECT_EQ(name, L"b.example.net");
 }
 
-TEST(ComputerSystemClassName, IsTheClassOfTheComputerSystem) {
-  std::wstring name = L"poison";
-  GetComputerSystemClassName(name);
-  EXPECT_EQ(name, L"QZ_WinComputerSystem");
-}
-
 TEST(FullPath, CarriesTheServerOfTheComputerSystemClass) {
   LoadMachine(Names("mem01.lab.example.net", 0));
   qz::wbem::Repository::Instance().SetServerName(L"HOST");
@@ -120,10 +114,6 @@ TEST(ComputerSystemReference, WithoutTheClassFailsEmpty) {
   EXPECT_EQ(GetComputerSystemReference(reference), WBEM_E_FAILED);
   EXPECT_EQ(reference, L"");
 }
-
-}  // namespace
-
-namespace {
 
 TEST(ChassisReference, OnlyOneChassisIsReferenced) {
   struct Case {
