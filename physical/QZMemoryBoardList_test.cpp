@@ -8,9 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "logical/ComputerSystem.h"
-#include "sources/PlatformProbe.h"
-#include "sources/SmbiosTable.h"
 #include "support/CommonLog.h"
 #include "tests/support/SourcesFixture.h"
 
@@ -25,20 +22,12 @@ const std::wstring kConfigError = L"Memory board status: Configuration error";
 const std::wstring kError = L"Memory board status: Error";
 const std::wstring kBusOrPower = L"Memory board status: Bus or power error";
 
-class MemoryBoardList : public qztest::SourcesTest {
+class MemoryBoardList : public qztest::ListTest<CQZMemoryBoardList> {
  protected:
   // A driver with these boards (and raw answers and faults), no SMBIOS.
   void LoadDriver(const std::string& driver) {
     LoadText(R"({"driver": {)" + driver + R"(}, "smbios": {"present": false}})");
   }
-  std::vector<std::wstring> Build() {
-    EXPECT_NE(list.Update(nullptr), 0u);
-    std::vector<std::wstring> tags;
-    for (DWORD i = 0; i < list.GetCount(); ++i) tags.push_back(list.GetAt(i)->GetTag());
-    return tags;
-  }
-
-  CQZMemoryBoardList list;
 };
 
 std::vector<std::wstring> Tags(std::initializer_list<int> boards) {

@@ -8,25 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "logical/ComputerSystem.h"
-#include "sources/PlatformProbe.h"
-#include "sources/SmbiosTable.h"
 #include "support/CommonLog.h"
 #include "tests/support/SourcesFixture.h"
 
 namespace {
 
-class MemoryBoardSlotList : public qztest::SourcesTest {
- protected:
-  std::vector<std::wstring> Build() {
-    EXPECT_NE(list.Update(nullptr), 0u);
-    std::vector<std::wstring> tags;
-    for (DWORD i = 0; i < list.GetCount(); ++i) tags.push_back(list.GetAt(i)->GetTag());
-    return tags;
-  }
-
-  CQZMemoryBoardSlotList list;
-};
+using MemoryBoardSlotList = qztest::ListTest<CQZMemoryBoardSlotList>;
 
 std::vector<std::wstring> Tags(std::initializer_list<int> boards) {
   std::vector<std::wstring> tags;

@@ -27,22 +27,13 @@ const std::wstring kNotPresent = L"Memory module status: Memory not present";
 
 constexpr ULONGLONG kGiB = 1ull << 30;
 
-class MemoryModuleList : public qztest::SourcesTest {
+class MemoryModuleList : public qztest::ListTest<CQZMemoryModuleList> {
  protected:
-  // Rebuilds the list and returns its tags in order.
-  std::vector<std::wstring> Build() {
-    EXPECT_NE(list.Update(nullptr), 0u);
-    std::vector<std::wstring> tags;
-    for (DWORD i = 0; i < list.GetCount(); ++i) tags.push_back(list.GetAt(i)->GetTag());
-    return tags;
-  }
   const CQZMemoryModule* Find(const std::wstring& tag) {
     for (DWORD i = 0; i < list.GetCount(); ++i)
       if (list.GetAt(i)->GetTag() == tag) return list.GetAt(i);
     return nullptr;
   }
-
-  CQZMemoryModuleList list;
 };
 
 // One module as the list should hold it.

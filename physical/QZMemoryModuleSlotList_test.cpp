@@ -10,26 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "logical/ComputerSystem.h"
 #include "physical/QZMemoryBoardSlotList.h"
-#include "sources/PlatformProbe.h"
-#include "sources/SmbiosTable.h"
 #include "support/CommonLog.h"
 #include "tests/support/SourcesFixture.h"
 
 namespace {
 
-class MemoryModuleSlotList : public qztest::SourcesTest {
- protected:
-  std::vector<std::wstring> Build() {
-    EXPECT_NE(list.Update(nullptr), 0u);
-    std::vector<std::wstring> tags;
-    for (DWORD i = 0; i < list.GetCount(); ++i) tags.push_back(list.GetAt(i)->GetTag());
-    return tags;
-  }
-
-  CQZMemoryModuleSlotList list;
-};
+using MemoryModuleSlotList = qztest::ListTest<CQZMemoryModuleSlotList>;
 
 // A board of `sockets` sockets reported by the driver, fitted where `fitted` says so.
 std::string Board(int index, int sockets, std::initializer_list<int> fitted, const char* extra = "") {

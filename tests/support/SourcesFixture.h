@@ -7,6 +7,7 @@
 #include <qzplatform.h>
 
 #include <string>
+#include <vector>
 
 #include "sources/HealthDriver.h"
 #include "sources/PlatformProbe.h"
@@ -37,6 +38,21 @@ class SourcesTest : public SystemTest {
     char error[512] = {};
     ASSERT_TRUE(QzLoadMachine((std::string(QZ_MACHINES_DIR) + "/" + name).c_str(), error, sizeof error)) << error;
   }
+};
+
+// A SourcesTest of one record list whose records carry a tag.
+template <class List>
+class ListTest : public SourcesTest {
+ protected:
+  // Rebuilds the list and returns its tags in order.
+  std::vector<std::wstring> Build() {
+    EXPECT_NE(list.Update(nullptr), 0u);
+    std::vector<std::wstring> tags;
+    for (DWORD i = 0; i < list.GetCount(); ++i) tags.push_back(list.GetAt(i)->GetTag());
+    return tags;
+  }
+
+  List list;
 };
 
 }  // namespace qztest
