@@ -122,19 +122,18 @@ TEST_F(MemoryBoardList, StatusCodesByTheTable) {
     std::vector<std::wstring> texts;
     WORD health;
   } rows[] = {
-      {0, {2}, {kOk}, 5},           {1, {3, 5}, {kDegraded, kPreFailure}, 10},
-      {2, {3, 3}, {kDegraded, kConfigError}, 10}, {3, {3, 3}, {kDegraded, kConfigError}, 10},
-      {4, {6, 6}, {kError, kBusOrPower}, 20},     {5, {6, 6}, {kError, kBusOrPower}, 20},
-      {6, {2}, {kOk}, 5},           {7, {2}, {kOk}, 5},
-      {8, {2}, {kOk}, 5},           {9, {3, 5}, {kDegraded, kPreFailure}, 10},
-      {10, {2}, {kOk}, 5},          {11, {3, 5}, {kDegraded, kPreFailure}, 10},
-      {12, {2}, {kOk}, 5},          {13, {3, 5}, {kDegraded, kPreFailure}, 10},
-      {14, {0}, {kUnknown}, 0},     {200, {0}, {kUnknown}, 0},
+      // One row per outcome, the last row of the table and the codes past it.
+      {0, {2}, {kOk}, 5},
+      {1, {3, 5}, {kDegraded, kPreFailure}, 10},
+      {2, {3, 3}, {kDegraded, kConfigError}, 10},
+      {4, {6, 6}, {kError, kBusOrPower}, 20},
+      {13, {3, 5}, {kDegraded, kPreFailure}, 10},
+      {14, {0}, {kUnknown}, 0},
       {0xFFFFFFFF, {0}, {kUnknown}, 0},
   };
   std::string boards;
   for (const Row& row : rows) boards += (boards.empty() ? "{" : ",{") + std::string(R"("status": )") + std::to_string(row.code) + "}";
-  LoadDriver(R"("configuration": {"socketsPerBoard": 1, "boardCount": 17}, "boards": [)" + boards + "]");
+  LoadDriver(R"("configuration": {"socketsPerBoard": 1, "boardCount": 7}, "boards": [)" + boards + "]");
   ASSERT_EQ(Build().size(), std::size(rows));
   for (size_t i = 0; i < std::size(rows); ++i) {
     SCOPED_TRACE(rows[i].code);
@@ -208,21 +207,6 @@ TEST_F(MemoryBoardList, DataStoreWithoutDataLeavesTheListEmptyAndWatching) {
   LoadText(R"({"driver": {"boards": [{}]}, "dataStore": {"dataAvailable": false}})");
   EXPECT_EQ(Build(), Tags({}));
   EXPECT_TRUE(list.WatchesEvents());
-}
-
-TEST(MemoryBoardTables, StatusAndLockEdges) {
-  struct Case {
-    DWORD value;
-    const BoardStatusRow* status;
-    WORD locked;
-  } cases[] = {
-      {0, &kBoardStatusOk, 3},          {1, &kBoardStatusPreFailure, 2}, {2, &kBoardStatusConfigError, 1},
-      {13, &kBoardStatusPreFailure, 1}, {14, &kBoardStatusUnknown, 1},   {0xFFFFFFFF, &kBoardStatusUnknown, 1},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(&BoardStatus(c.value), c.status) << c.value;
-    EXPECT_EQ(MapBoardLocked(c.value), c.locked) << c.value;
-  }
 }
 
 TEST(MemoryBoardRecord, ResetClearsEveryFieldAndBit) {
