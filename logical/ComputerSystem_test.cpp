@@ -7,14 +7,12 @@
 
 #include <string>
 
+#include "tests/support/SourcesFixture.h"
 #include "wbem/repository.h"
 
 namespace {
 
-void LoadMachine(const std::string& json) {
-  char error[512] = {};
-  ASSERT_TRUE(QzLoadMachineText(json.c_str(), "names.json", error, sizeof error)) << error;
-}
+using qztest::LoadMachine;
 
 std::string Names(const std::string& fullyQualified, int failOnCall) {
   return R"({"name": "names", "names": {"dnsFullyQualified": ")" + fullyQualified +

@@ -8,12 +8,11 @@
 #include <cstring>
 #include <string>
 
+#include "tests/support/SourcesFixture.h"
+
 namespace {
 
-void LoadMachine(const std::string& json) {
-  char error[512] = "";
-  ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test", error, sizeof(error))) << error;
-}
+using qztest::LoadMachine;
 
 // Two boards, board 2 with a module in socket 5; answers given raw where a test needs exact bytes.
 constexpr const char* kMachine = R"({

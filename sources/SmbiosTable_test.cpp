@@ -8,14 +8,13 @@
 #include <cstring>
 #include <string>
 
+#include "tests/support/SourcesFixture.h"
+
 namespace {
 
-using Bytes = std::vector<BYTE>;
+using qztest::LoadMachine;
 
-void LoadMachine(const std::string& json) {
-  char error[512] = "";
-  ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test", error, sizeof(error))) << error;
-}
+using Bytes = std::vector<BYTE>;
 
 // A structure: formatted area of `length` bytes (type, length, handle, then zeros), then `tail`.
 Bytes Structure(BYTE type, BYTE length, WORD handle, const Bytes& tail = {0, 0}) {

@@ -16,6 +16,12 @@
 
 namespace qztest {
 
+// Makes the machine described by `json` the current one.
+inline void LoadMachine(const std::string& json) {
+  char error[512] = {};
+  ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
+}
+
 class SourcesTest : public SystemTest {
  protected:
   void SetUp() override { ResetSources(); }
@@ -30,8 +36,7 @@ class SourcesTest : public SystemTest {
   }
   void LoadText(const std::string& json) {
     ResetSources();
-    char error[512] = {};
-    ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
+    LoadMachine(json);
   }
   void LoadFile(const char* name) {
     ResetSources();
