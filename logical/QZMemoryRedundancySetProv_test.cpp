@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
 
 #include "tests/support/ProviderFixture.h"
@@ -78,52 +77,30 @@ TEST_F(MemoryRedundancySetProvider, FirstFailingPutStopsTheFill) {
   }
 }
 
-TEST_F(MemoryRedundancySetProvider, EnumeratesTheProtectionOfTheBundledServers) {
+// The protection rules are the list's and are tested there; this pins the path from the default
+// server to the instance.
+TEST_F(MemoryRedundancySetProvider, EnumeratesTheBundledServers) {
   struct Case {
     const char* machine;
-    const WCHAR* property;
-    const WCHAR* value;
-  } cases[] = {
-      {"default.json", L"__RELPATH", L"bstr:QZ_MemoryRedundancySet.InstanceID=\"VXN:QZ_MemoryRedundancySet:001\""},
-      {"default.json", L"ConfigurationsAvailable", L"bstr[RAID]"},  // the first-choice device
-      {"default.json", L"TypeOfSet", L"i4[1]"},
-      {"default.json", L"OtherTypeOfSet", L"bstr[Advanced ECC]"},
-      {"default.json", L"RedundancyStatus", L"i4:3"},  // module 2-3 is degraded
-      {"processor-boards.json", L"CurrentConfiguration", L"bstr:Lockstep"},
-      {"processor-boards.json", L"OtherTypeOfSet", L"bstr[Lockstep]"},
-      {"processor-boards.json", L"RedundancyStatus", L"i4:2"},
-      {"mirrored-fallback.json", L"ConfigurationsAvailable", L"bstr[Mirrored,RAID,Lockstep]"},
-      {"mirrored-fallback.json", L"TargetConfiguration", L"bstr:Mirrored"},
-      {"mirrored-fallback.json", L"CurrentConfiguration", L"bstr:Mirrored"},
-      {"mirrored-fallback.json", L"TypeOfSet", L"i4[3]"},
-      {"mirrored-fallback.json", L"OtherTypeOfSet", L"null"},
-      {"mirrored-fallback.json", L"RedundancyStatus", L"i4:3"},
-      {"mirrored-fallback.json", L"AvailableMemory", L"i4:8192"},
-      {"mirrored-fallback.json", L"TotalMemory", L"i4:16384"},
-  };
-  const char* loaded = nullptr;
-  std::optional<qztest::TestSink> sink;
+    size_t count;
+  } cases[] = {{"default.json", 1}, {"no-driver.json", 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.machine);
-    if (!loaded || std::string(loaded) != c.machine) {
-      sink.reset();
-      Start<CQZMemoryRedundancySetProv>(c.machine);
-      loaded = c.machine;
-      sink.emplace();
-      Enumerate(*sink);
-    }
-    ASSERT_EQ(sink->objects.size(), 1u);
-    EXPECT_EQ(Describe(sink->objects[0], c.property), c.value);
+    Start<CQZMemoryRedundancySetProv>(c.machine);
+    qztest::TestSink sink;
+    Enumerate(sink);
+    ASSERT_EQ(sink.objects.size(), c.count);
+    EXPECT_TRUE(Logged(L"CQZMemoryRedundancySetProv::CreateInstanceEnumAsync| Returning " + std::to_wstring(c.count) +
+                       L" instances\r\n"));
+    if (!c.count) continue;
+    qztest::ExpectProperties(sink.objects[0], {
+        {L"__RELPATH", L"bstr:QZ_MemoryRedundancySet.InstanceID=\"VXN:QZ_MemoryRedundancySet:001\""},
+        {L"ConfigurationsAvailable", L"bstr[RAID]"},  // the first-choice device
+        {L"OtherTypeOfSet", L"bstr[Advanced ECC]"},
+        {L"RedundancyStatus", L"i4:3"},  // module 2-3 is degraded
+    });
+    EXPECT_TRUE(Logged(L"CQZMemoryRedundancySetProv::FillInstance| Entering\r\n"));
   }
-  EXPECT_TRUE(Logged(L"CQZMemoryRedundancySetProv::FillInstance| Entering\r\n"));
-  EXPECT_TRUE(Logged(L"CQZMemoryRedundancySetProv::CreateInstanceEnumAsync| Returning 1 instances\r\n"));
-}
-
-TEST_F(MemoryRedundancySetProvider, WithoutDriverEnumeratesNothingSuccessfully) {
-  Start<CQZMemoryRedundancySetProv>("no-driver.json");
-  qztest::TestSink sink;
-  Enumerate(sink);
-  EXPECT_EQ(sink.indicates, 0);
 }
 
 TEST_F(MemoryRedundancySetProvider, LookupByPath) {

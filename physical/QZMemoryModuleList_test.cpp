@@ -27,14 +27,7 @@ const std::wstring kNotPresent = L"Memory module status: Memory not present";
 
 constexpr ULONGLONG kGiB = 1ull << 30;
 
-class MemoryModuleList : public qztest::ListTest<CQZMemoryModuleList> {
- protected:
-  const CQZMemoryModule* Find(const std::wstring& tag) {
-    for (DWORD i = 0; i < list.GetCount(); ++i)
-      if (list.GetAt(i)->GetTag() == tag) return list.GetAt(i);
-    return nullptr;
-  }
-};
+using MemoryModuleList = qztest::ListTest<CQZMemoryModuleList>;
 
 // One module as the list should hold it.
 struct Expected {
@@ -135,18 +128,6 @@ TEST_F(MemoryModuleList, SmbiosPathTakesHealthFromTheJournal) {
   EXPECT_EQ(list.GetAt(5)->m_ObjectPath,
             L"\\\\QZ-SMBIOS\\root\\VXN:QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\","
             L"Tag=\"VXN:QZ_MemoryModule:2-3\"");
-}
-
-TEST_F(MemoryModuleList, ProcessorBoardsNameModuleFirstInTheCaptionAndBoardFirstInTheTag) {
-  LoadFile("processor-boards.json");
-  Build();
-  ASSERT_EQ(list.GetCount(), 8u);
-  const CQZMemoryModule* module = Find(L"VXN:QZ_MemoryModule:2-3");
-  ASSERT_NE(module, nullptr);
-  EXPECT_EQ(module->m_Caption, L"Physical Memory Module 3 on Processor Board 2");
-  EXPECT_EQ(module->m_Capacity, 16 * kGiB);
-  EXPECT_EQ(module->m_Spd.size(), 256u);
-  EXPECT_EQ(module->m_BankLabel, L"Processor 2");
 }
 
 std::string SmbiosMachine(const std::string& devices, const std::string& journal = "[]") {
