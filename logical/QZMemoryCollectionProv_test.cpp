@@ -13,29 +13,30 @@ namespace {
 using qztest::Describe;
 using MemoryCollectionProvider = qztest::ProviderTest;
 
-TEST_F(MemoryCollectionProvider, EnumeratesTheDefaultServer) {
-  Start<CQZMemoryCollectionProv>("default.json");
-  qztest::TestSink sink;
-  Enumerate(sink);
-  ASSERT_EQ(sink.objects.size(), 1u);
-  qztest::ExpectProperties(sink.objects[0], {
-      {L"Caption", L"bstr:Memory Collection"},
-      {L"Description", L"bstr:Physical memory collection"},
-      {L"ElementName", L"bstr:Memory Collection"},
-      {L"GroupOperationalStatus", L"i4[3]"},
-      {L"GroupStatusDescriptions", L"bstr[Memory collection status: Degraded]"},
-      {L"InstanceID", L"bstr:VXN:QZ_MemoryCollection:001"},
-      {L"__RELPATH", L"bstr:QZ_MemoryCollection.InstanceID=\"VXN:QZ_MemoryCollection:001\""},
-  });
-}
-
-TEST_F(MemoryCollectionProvider, WithoutDriverEnumeratesNothingSuccessfully) {
-  Start<CQZMemoryCollectionProv>("no-driver.json");
-  qztest::TestSink sink;
-  Enumerate(sink);
-  EXPECT_EQ(sink.indicates, 0);
-  EXPECT_TRUE(Logged(L"CQZMemoryCollectionList::RebuildList| Health (or MQZ) driver not found\r\n"));
-  EXPECT_TRUE(Logged(L"CQZMemoryCollectionProv::CreateInstanceEnumAsync| Returning 0 instances\r\n"));
+TEST_F(MemoryCollectionProvider, EnumeratesTheBundledServers) {
+  struct Case {
+    const char* machine;
+    size_t count;
+  } cases[] = {{"default.json", 1}, {"no-driver.json", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.machine);
+    Start<CQZMemoryCollectionProv>(c.machine);
+    qztest::TestSink sink;
+    EnumerateCounting(sink, c.count, L"CQZMemoryCollectionProv");
+    if (!c.count) {
+      EXPECT_TRUE(Logged(L"CQZMemoryCollectionList::RebuildList| Health (or MQZ) driver not found\r\n"));
+      continue;
+    }
+    qztest::ExpectProperties(sink.objects[0], {
+        {L"Caption", L"bstr:Memory Collection"},
+        {L"Description", L"bstr:Physical memory collection"},
+        {L"ElementName", L"bstr:Memory Collection"},
+        {L"GroupOperationalStatus", L"i4[3]"},
+        {L"GroupStatusDescriptions", L"bstr[Memory collection status: Degraded]"},
+        {L"InstanceID", L"bstr:VXN:QZ_MemoryCollection:001"},
+        {L"__RELPATH", L"bstr:QZ_MemoryCollection.InstanceID=\"VXN:QZ_MemoryCollection:001\""},
+    });
+  }
 }
 
 // The path grammar is the framework's; these rows pin this class's one key.

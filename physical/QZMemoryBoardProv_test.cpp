@@ -94,17 +94,13 @@ TEST_F(MemoryBoardProvider, EnumeratesTheBundledServers) {
     SCOPED_TRACE(c.machine);
     Start<CQZMemoryBoardProv>(c.machine);
     qztest::TestSink sink;
-    Enumerate(sink);
-    ASSERT_EQ(sink.objects.size(), c.count);
-    EXPECT_EQ(sink.indicates, c.count ? 1 : 0);
+    EnumerateCounting(sink, c.count, L"CQZMemoryBoardProv");
     if (!c.count) continue;
     qztest::ExpectProperties(sink.objects[1], {
         {L"__RELPATH", L"bstr:QZ_MemoryBoard.CreationClassName=\"QZ_MemoryBoard\",Tag=\"VXN:QZ_MemoryBoard:2\""},
         {L"StatusDescriptions", L"bstr[Memory board status: Degraded,Memory board status: Correctable error "
                                 L"threshold for pre-failure warranty has been exceeded]"},
     });
-    EXPECT_TRUE(Logged(L"CQZMemoryBoardProv::FillInstance| Entering\r\n"));
-    EXPECT_TRUE(Logged(L"CQZMemoryBoardProv::CreateInstanceEnumAsync| Returning 2 instances\r\n"));
   }
 }
 
