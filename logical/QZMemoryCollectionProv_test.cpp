@@ -14,29 +14,20 @@ using qztest::Describe;
 using MemoryCollectionProvider = qztest::ProviderTest;
 
 TEST_F(MemoryCollectionProvider, EnumeratesTheBundledServers) {
-  struct Case {
-    const char* machine;
-    size_t count;
-  } cases[] = {{"default.json", 1}, {"no-driver.json", 0}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.machine);
-    Start<CQZMemoryCollectionProv>(c.machine);
-    qztest::TestSink sink;
-    EnumerateCounting(sink, c.count, L"CQZMemoryCollectionProv");
-    if (!c.count) {
-      EXPECT_TRUE(Logged(L"CQZMemoryCollectionList::RebuildList| Health (or MQZ) driver not found\r\n"));
-      continue;
-    }
-    qztest::ExpectProperties(sink.objects[0], {
-        {L"Caption", L"bstr:Memory Collection"},
-        {L"Description", L"bstr:Physical memory collection"},
-        {L"ElementName", L"bstr:Memory Collection"},
-        {L"GroupOperationalStatus", L"i4[3]"},
-        {L"GroupStatusDescriptions", L"bstr[Memory collection status: Degraded]"},
-        {L"InstanceID", L"bstr:VXN:QZ_MemoryCollection:001"},
-        {L"__RELPATH", L"bstr:QZ_MemoryCollection.InstanceID=\"VXN:QZ_MemoryCollection:001\""},
-    });
-  }
+  qztest::TestSink none;
+  ASSERT_NO_FATAL_FAILURE(EnumerateOn<CQZMemoryCollectionProv>("no-driver.json", 0, none, L"CQZMemoryCollectionProv"));
+  EXPECT_TRUE(Logged(L"CQZMemoryCollectionList::RebuildList| Health (or MQZ) driver not found\r\n"));
+  qztest::TestSink sink;
+  ASSERT_NO_FATAL_FAILURE(EnumerateOn<CQZMemoryCollectionProv>("default.json", 1, sink, L"CQZMemoryCollectionProv"));
+  qztest::ExpectProperties(sink.objects[0], {
+      {L"Caption", L"bstr:Memory Collection"},
+      {L"Description", L"bstr:Physical memory collection"},
+      {L"ElementName", L"bstr:Memory Collection"},
+      {L"GroupOperationalStatus", L"i4[3]"},
+      {L"GroupStatusDescriptions", L"bstr[Memory collection status: Degraded]"},
+      {L"InstanceID", L"bstr:VXN:QZ_MemoryCollection:001"},
+      {L"__RELPATH", L"bstr:QZ_MemoryCollection.InstanceID=\"VXN:QZ_MemoryCollection:001\""},
+  });
 }
 
 // The path grammar is the framework's; these rows pin this class's one key.

@@ -80,23 +80,16 @@ TEST_F(MemoryRedundancySetProvider, FirstFailingPutStopsTheFill) {
 // The protection rules are the list's and are tested there; this pins the path from the default
 // server to the instance.
 TEST_F(MemoryRedundancySetProvider, EnumeratesTheBundledServers) {
-  struct Case {
-    const char* machine;
-    size_t count;
-  } cases[] = {{"default.json", 1}, {"no-driver.json", 0}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.machine);
-    Start<CQZMemoryRedundancySetProv>(c.machine);
-    qztest::TestSink sink;
-    EnumerateCounting(sink, c.count, L"CQZMemoryRedundancySetProv");
-    if (!c.count) continue;
-    qztest::ExpectProperties(sink.objects[0], {
-        {L"__RELPATH", L"bstr:QZ_MemoryRedundancySet.InstanceID=\"VXN:QZ_MemoryRedundancySet:001\""},
-        {L"ConfigurationsAvailable", L"bstr[RAID]"},  // the first-choice device
-        {L"OtherTypeOfSet", L"bstr[Advanced ECC]"},
-        {L"RedundancyStatus", L"i4:3"},  // module 2-3 is degraded
-    });
-  }
+  qztest::TestSink none;
+  ASSERT_NO_FATAL_FAILURE(EnumerateOn<CQZMemoryRedundancySetProv>("no-driver.json", 0, none, L"CQZMemoryRedundancySetProv"));
+  qztest::TestSink sink;
+  ASSERT_NO_FATAL_FAILURE(EnumerateOn<CQZMemoryRedundancySetProv>("default.json", 1, sink, L"CQZMemoryRedundancySetProv"));
+  qztest::ExpectProperties(sink.objects[0], {
+      {L"__RELPATH", L"bstr:QZ_MemoryRedundancySet.InstanceID=\"VXN:QZ_MemoryRedundancySet:001\""},
+      {L"ConfigurationsAvailable", L"bstr[RAID]"},  // the first-choice device
+      {L"OtherTypeOfSet", L"bstr[Advanced ECC]"},
+      {L"RedundancyStatus", L"i4:3"},  // module 2-3 is degraded
+  });
 }
 
 TEST_F(MemoryRedundancySetProvider, LookupByPath) {

@@ -86,22 +86,15 @@ TEST_F(MemoryBoardProvider, FillPutsOnlyWhatTheRecordHoldsAndStopsAtTheFirstFail
 }
 
 TEST_F(MemoryBoardProvider, EnumeratesTheBundledServers) {
-  struct Case {
-    const char* machine;
-    size_t count;
-  } cases[] = {{"default.json", 2}, {"smbios-only.json", 0}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.machine);
-    Start<CQZMemoryBoardProv>(c.machine);
-    qztest::TestSink sink;
-    EnumerateCounting(sink, c.count, L"CQZMemoryBoardProv");
-    if (!c.count) continue;
-    qztest::ExpectProperties(sink.objects[1], {
-        {L"__RELPATH", L"bstr:QZ_MemoryBoard.CreationClassName=\"QZ_MemoryBoard\",Tag=\"VXN:QZ_MemoryBoard:2\""},
-        {L"StatusDescriptions", L"bstr[Memory board status: Degraded,Memory board status: Correctable error "
-                                L"threshold for pre-failure warranty has been exceeded]"},
-    });
-  }
+  qztest::TestSink none;
+  ASSERT_NO_FATAL_FAILURE(EnumerateOn<CQZMemoryBoardProv>("smbios-only.json", 0, none, L"CQZMemoryBoardProv"));
+  qztest::TestSink sink;
+  ASSERT_NO_FATAL_FAILURE(EnumerateOn<CQZMemoryBoardProv>("default.json", 2, sink, L"CQZMemoryBoardProv"));
+  qztest::ExpectProperties(sink.objects[1], {
+      {L"__RELPATH", L"bstr:QZ_MemoryBoard.CreationClassName=\"QZ_MemoryBoard\",Tag=\"VXN:QZ_MemoryBoard:2\""},
+      {L"StatusDescriptions", L"bstr[Memory board status: Degraded,Memory board status: Correctable error "
+                              L"threshold for pre-failure warranty has been exceeded]"},
+  });
 }
 
 // The path grammar is the framework's; these rows pin this class's keys.

@@ -57,26 +57,24 @@ TEST_F(SlotProviders, FillPutsEveryPropertyInTheServicesFormForBothClasses) {
 
 TEST_F(SlotProviders, EnumerateAndLookUpOnTheBoardStatesServer) {
   struct Case {
-    void (SlotProviders::*start)(const char*);
+    void (SlotProviders::*enumerate)(const char*, size_t, qztest::TestSink&, const std::wstring&);
     const WCHAR* name;
     size_t count;
     const WCHAR* relativePath;  // of the second instance, which the lookup finds
     const WCHAR* number;
     const WCHAR* absent;  // a well-formed path of the class that names no instance
   } cases[] = {
-      {&SlotProviders::Start<CQZMemoryModuleSlotProv>, L"CQZMemoryModuleSlotProv", 8,
+      {&SlotProviders::EnumerateOn<CQZMemoryModuleSlotProv>, L"CQZMemoryModuleSlotProv", 8,
        L"QZ_MemoryModuleSlot.CreationClassName=\"QZ_MemoryModuleSlot\",Tag=\"VXN:QZ_MemoryModuleSlot:0-2\"", L"i4:2",
        // board 2 is not fitted
        L"QZ_MemoryModuleSlot.CreationClassName=\"QZ_MemoryModuleSlot\",Tag=\"VXN:QZ_MemoryModuleSlot:2-1\""},
-      {&SlotProviders::Start<CQZMemoryBoardSlotProv>, L"CQZMemoryBoardSlotProv", 2,
+      {&SlotProviders::EnumerateOn<CQZMemoryBoardSlotProv>, L"CQZMemoryBoardSlotProv", 2,
        L"QZ_MemoryBoardSlot.CreationClassName=\"QZ_MemoryBoardSlot\",Tag=\"VXN:QZ_MemoryBoardSlot:2\"", L"i4:2",
        L"QZ_MemoryBoardSlot.CreationClassName=\"qz_memoryboardslot\",Tag=\"VXN:QZ_MemoryBoardSlot:2\""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    (this->*c.start)("board-states.json");
     qztest::TestSink sink;
-    EnumerateCounting(sink, c.count, c.name);
+    ASSERT_NO_FATAL_FAILURE((this->*c.enumerate)("board-states.json", c.count, sink, c.name));
     EXPECT_EQ(Describe(sink.objects[1], L"__RELPATH"), std::wstring(L"bstr:") + c.relativePath);
     qztest::TestSink found;
     ASSERT_EQ(Get(c.relativePath, found), WBEM_S_NO_ERROR);

@@ -62,9 +62,12 @@ class ProviderTest : public SourcesTest {
     EXPECT_EQ(sink.status, WBEM_S_NO_ERROR);
   }
 
-  // Enumerates into `sink` and checks the count of instances, their single indicate and the count
-  // the provider logs under its class name (e.g. CQZMemoryModuleProv).
-  void EnumerateCounting(TestSink& sink, size_t count, const std::wstring& providerName) {
+  // Starts a Provider on `machine`, enumerates into `sink`, and checks the count of instances, their
+  // single indicate and the lines the provider logs under its class name (e.g. CQZMemoryModuleProv).
+  template <class Provider>
+  void EnumerateOn(const char* machine, size_t count, TestSink& sink, const std::wstring& providerName) {
+    SCOPED_TRACE(machine);
+    Start<Provider>(machine);
     Enumerate(sink);
     ASSERT_EQ(sink.objects.size(), count);
     EXPECT_EQ(sink.indicates, count ? 1 : 0);
