@@ -108,10 +108,7 @@ TEST_F(MemoryRedundancySetList, PublishesTheOfferedSelectedAndRunningProtection)
       {"state 3 runs the selected mode, degraded", false, "\"raid\": {\"selected\": true}", 3, {2}, {}, L"RAID",
        L"RAID", 2, {}, 3},
       {"state 5 runs mirroring, no module check", false, "", 5, {9}, {}, L"Unknown", L"Mirrored", 3, {}, 2},
-      {"state 6", false, "", 6, {2}, {}, L"Unknown", L"Mirrored", 3, {}, 3},
-      {"state 7", false, "", 7, {2}, {}, L"Unknown", L"Online Spare", 4, {}, 2},
       {"state 8", false, "", 8, {2}, {}, L"Unknown", L"Online Spare", 4, {}, 3},
-      {"state 10", false, "", 10, {2}, {}, L"Unknown", L"RAID", 2, {}, 3},
       {"state 12 with no other mode selected", false, "\"onlineSpare\": {\"selected\": true}", 12, {2}, {},
        L"Online Spare", L"Unknown", 1, L"Unknown", 3},
       {"online spare beats RAID", false, "\"raid\": {\"selected\": true}, \"onlineSpare\": {\"selected\": true}", 1,
@@ -125,7 +122,6 @@ TEST_F(MemoryRedundancySetList, PublishesTheOfferedSelectedAndRunningProtection)
       {"state 4, modules Unknown, OK", false, "", 4, {0, 2}, {}, L"Unknown", L"Unknown", 1, L"Unknown", 2},
       {"state 4, no modules", false, "", 4, {}, {}, L"Unknown", L"Unknown", 1, L"Unknown", 2},
       {"state 11, a degraded module", false, "", 11, {9, 2}, {}, L"Unknown", L"Unknown", 1, L"Unknown", 3},
-      {"state 13, a degraded module", false, "", 13, {2, 9}, {}, L"Unknown", L"Unknown", 1, L"Unknown", 3},
       {"state 14", false, "\"lockstep\": {\"selected\": true}", 14, {2}, {}, L"Lockstep", L"Lockstep", 1, L"Lockstep",
        3},
   };
