@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "sources/PlatformProbe.h"
-#include "support/CommonLog.h"
 #include "tests/support/SourcesFixture.h"
 
 namespace {
@@ -190,15 +189,11 @@ TEST_F(MemoryRedundancySetList, FailingSourcesLeaveTheListEmptyWithValidData) {
 }
 
 TEST_F(MemoryRedundancySetList, WithoutDriverLogsOnlyThatLine) {
-  qztest::SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
-  g_CommonLog.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  StartLog();
   Load("{}");
   EXPECT_EQ(Build(), nullptr);
-  const std::wstring log = qztest::ReadUtf16File(L"C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log");
-  EXPECT_NE(log.find(L"[Information] QZWmiMemory.DLL!CQZMemoryRedundancySetList::RebuildList| Health (or MQZ) "
-                     L"driver not found\r\n"),
-            std::wstring::npos)
-      << std::string(log.begin(), log.end());
+  EXPECT_TRUE(Logged(L"[Information] QZWmiMemory.DLL!CQZMemoryRedundancySetList::RebuildList| Health (or MQZ) "
+                     L"driver not found\r\n"));
 }
 
 }  // namespace

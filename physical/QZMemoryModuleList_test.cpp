@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "sources/HealthDriver.h"
-#include "support/CommonLog.h"
 #include "tests/support/SourcesFixture.h"
 
 namespace {
@@ -358,16 +357,13 @@ TEST_F(MemoryModuleList, DriverCommandsThatLeaveTheListEmpty) {
 }
 
 TEST_F(MemoryModuleList, WithoutDriverTheListIsEmptyAndLogsIt) {
-  qztest::SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
-  g_CommonLog.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  StartLog();
   LoadFile("no-driver.json");
   EXPECT_EQ(Build(), std::vector<std::wstring>{});
   EXPECT_FALSE(list.WatchesEvents());
   EXPECT_NE(list.Generation(), 0u);
-  const std::wstring log = qztest::ReadUtf16File(L"C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log");
-  EXPECT_NE(log.find(L"[Information] QZWmiMemory.DLL!CQZMemoryModuleList::RebuildList| Health (or MQZ) driver not found\r\n"),
-            std::wstring::npos)
-      << std::string(log.begin(), log.end());
+  EXPECT_TRUE(
+      Logged(L"[Information] QZWmiMemory.DLL!CQZMemoryModuleList::RebuildList| Health (or MQZ) driver not found\r\n"));
 }
 
 TEST_F(MemoryModuleList, DataStoreWithoutDataLeavesTheListEmptyAndWatching) {
@@ -410,24 +406,6 @@ TEST(MemoryModuleNames, CaptionAndTagAreCutAt127Characters) {
             static_cast<DWORD>(kModuleCaption | kModuleDescription | kModuleElementName | kModuleName | kModuleTag));
   EXPECT_EQ(record.m_Name, L"Physical Memory Module 11 on Memory Board 7");
   EXPECT_EQ(record.m_Tag, L"VXN:QZ_MemoryModule:7-11");
-}
-
-TEST(MemoryModuleRecord, ResetClearsEveryFieldAndBit) {
-  CQZMemoryModule record;
-  record.SetFormFactor(8);
-  record.SetSpd({1, 2});
-  record.SetStatusDescriptions({L"x"});
-  record.SetIsSpeedInMhz(true);
-  record.SetObjectPath(L"p");
-  EXPECT_EQ(record.m_PresentMask, static_cast<DWORD>(kModuleFormFactor | kModuleSpd | kModuleStatusDescriptions |
-                                                     kModuleIsSpeedInMhz));
-  record.Reset();
-  EXPECT_EQ(record.m_PresentMask, 0u);
-  EXPECT_EQ(record.m_FormFactor, 1);
-  EXPECT_TRUE(record.m_Spd.empty());
-  EXPECT_TRUE(record.m_StatusDescriptions.empty());
-  EXPECT_FALSE(record.m_IsSpeedInMhz);
-  EXPECT_EQ(record.m_ObjectPath, L"");
 }
 
 // Compiles only while the holder needs no code at static initialisation.

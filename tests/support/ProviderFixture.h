@@ -11,7 +11,6 @@
 
 #include "framework/InstanceProvider.h"
 #include "logical/EventCounters.h"
-#include "support/CommonLog.h"
 #include "tests/support/SourcesFixture.h"
 #include "tests/support/WbemDoubles.h"
 #include "wbem/repository.h"
@@ -22,8 +21,7 @@ class ProviderTest : public SourcesTest {
  protected:
   void SetUp() override {
     SourcesTest::SetUp();
-    SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
-    g_CommonLog.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+    StartLog();
     char error[512] = {};
     ASSERT_EQ(QzCompileMofFile(QZ_SOURCE_DIR "/mof/QZWmiMemory.mof", FALSE, error, sizeof error), WBEM_S_NO_ERROR)
         << error;
@@ -122,9 +120,6 @@ class ProviderTest : public SourcesTest {
     cls->Release();
     return instance;
   }
-
-  static std::wstring Log() { return ReadUtf16File(L"C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log"); }
-  static bool Logged(const std::wstring& line) { return Log().find(line) != std::wstring::npos; }
 
   IWbemServices* ns = nullptr;
   CQZInstanceProvider* provider = nullptr;

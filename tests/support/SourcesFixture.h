@@ -12,6 +12,7 @@
 #include "sources/HealthDriver.h"
 #include "sources/PlatformProbe.h"
 #include "sources/SmbiosTable.h"
+#include "support/CommonLog.h"
 #include "tests/support/SystemFixture.h"
 
 namespace qztest {
@@ -38,6 +39,13 @@ class SourcesTest : public SystemTest {
     ResetSources();
     LoadMachine(json);
   }
+  // Turns the server log on at the verbose level, as the module does when so configured.
+  static void StartLog() {
+    SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
+    g_CommonLog.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  }
+  static std::wstring Log() { return ReadUtf16File(L"C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log"); }
+  static bool Logged(const std::wstring& line) { return Log().find(line) != std::wstring::npos; }
   void LoadFile(const char* name) {
     ResetSources();
     char error[512] = {};
