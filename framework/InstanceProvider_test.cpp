@@ -97,24 +97,19 @@ class ProviderTest : public qztest::SystemTest {
   TestProvider* provider = nullptr;
 };
 
-TEST_F(ProviderTest, InitializeReportsToItsSinkOnce) {
+TEST_F(ProviderTest, InitializeReportsToItsSinkOnceOrRefuses) {
   TestInitSink init;
+  EXPECT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, nullptr, nullptr, &init), WBEM_E_INVALID_PARAMETER);
+  EXPECT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, ns, nullptr, nullptr), WBEM_E_INVALID_PARAMETER);
+  IWbemServices* empty = qztest::MakeEmptyNamespace();
+  EXPECT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, empty, nullptr, &init), WBEM_E_FAILED);
+  empty->Release();
+  EXPECT_EQ(init.calls, 0);
+
   EXPECT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, ns, nullptr, &init), WBEM_S_NO_ERROR);
   EXPECT_EQ(init.calls, 1);
   EXPECT_EQ(init.status, WBEM_S_INITIALIZED);
   EXPECT_NE(Log().find(L"[Verbose] QZWmiMemory.DLL!CQZTestProv::Initialize| Entering\r\n"), std::wstring::npos);
-}
-
-TEST_F(ProviderTest, InitializeRefusals) {
-  TestInitSink init;
-  EXPECT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, nullptr, nullptr, &init), WBEM_E_INVALID_PARAMETER);
-  EXPECT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, ns, nullptr, nullptr), WBEM_E_INVALID_PARAMETER);
-  EXPECT_EQ(init.calls, 0);
-
-  IWbemServices* empty = qztest::MakeEmptyNamespace();
-  EXPECT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, empty, nullptr, &init), WBEM_E_FAILED);
-  EXPECT_EQ(init.calls, 0);
-  empty->Release();
 }
 
 TEST_F(ProviderTest, WritesAndQueriesAreRefusedWithoutTouchingTheSink) {
@@ -142,26 +137,25 @@ TEST_F(ProviderTest, WritesAndQueriesAreRefusedWithoutTouchingTheSink) {
 
 TEST_F(ProviderTest, EnumerationIndicatesAllInstancesOnceAndLogsTheCount) {
   Initialize();
-  TestSink sink;
-  EXPECT_EQ(Enumerate(&sink), WBEM_S_NO_ERROR);
-  EXPECT_EQ(sink.indicates, 1);
-  ASSERT_EQ(sink.objects.size(), 2u);
-  EXPECT_EQ(qztest::GetString(sink.objects[1], L"Tag"), L"VXN:Test:0-2");
-  EXPECT_EQ(sink.statuses, 1);
-  EXPECT_EQ(sink.status, WBEM_S_NO_ERROR);
-  EXPECT_NE(Log().find(L"[Information] QZWmiMemory.DLL!CQZTestProv::CreateInstanceEnumAsync| Returning 2 instances\r\n"),
-            std::wstring::npos);
-}
-
-TEST_F(ProviderTest, EmptyListWithValidDataIndicatesNothing) {
-  Initialize();
-  provider->list.tags.clear();
-  TestSink sink;
-  EXPECT_EQ(Enumerate(&sink), WBEM_S_NO_ERROR);
-  EXPECT_EQ(sink.indicates, 0);
-  EXPECT_EQ(sink.statuses, 1);
-  EXPECT_EQ(sink.status, WBEM_S_NO_ERROR);
-  EXPECT_NE(Log().find(L"Returning 0 instances"), std::wstring::npos);
+  struct Case {
+    std::vector<std::wstring> tags;
+    int indicates;
+  } cases[] = {{{L"VXN:Test:0-1", L"VXN:Test:0-2"}, 1}, {{}, 0}};
+  for (const Case& c : cases) {
+    provider->list.tags = c.tags;
+    TestSink sink;
+    EXPECT_EQ(Enumerate(&sink), WBEM_S_NO_ERROR);
+    EXPECT_EQ(sink.indicates, c.indicates);
+    ASSERT_EQ(sink.objects.size(), c.tags.size());
+    EXPECT_EQ(sink.statuses, 1);
+    EXPECT_EQ(sink.status, WBEM_S_NO_ERROR);
+    EXPECT_NE(Log().find(L"[Information] QZWmiMemory.DLL!CQZTestProv::CreateInstanceEnumAsync| Returning " +
+                         std::to_wstring(c.tags.size()) + L" instances\r\n"),
+              std::wstring::npos);
+    if (!c.tags.empty()) {
+      EXPECT_EQ(qztest::GetString(sink.objects[1], L"Tag"), L"VXN:Test:0-2");
+    }
+  }
 }
 
 TEST_F(ProviderTest, FailedRebuildFailsTheRequestAndTheNextOneTriesAgain) {

@@ -7,14 +7,12 @@
 
 #include <string>
 
+#include "tests/support/SourcesFixture.h"
 #include "wbem/repository.h"
 
 namespace {
 
-void LoadMachine(const std::string& json) {
-  char error[512] = {};
-  ASSERT_TRUE(QzLoadMachineText(json.c_str(), "names.json", error, sizeof error)) << error;
-}
+using qztest::LoadMachine;
 
 std::string Names(const std::string& fullyQualified, int failOnCall) {
   return R"({"name": "names", "names": {"dnsFullyQualified": ")" + fullyQualified +
@@ -69,12 +67,6 @@ TEST(LocalComputerName, AsksTheSystemAtEveryCall) {
   EXPECT_EQ(name, L"b.example.net");
 }
 
-TEST(ComputerSystemClassName, IsTheClassOfTheComputerSystem) {
-  std::wstring name = L"poison";
-  GetComputerSystemClassName(name);
-  EXPECT_EQ(name, L"QZ_WinComputerSystem");
-}
-
 TEST(FullPath, CarriesTheServerOfTheComputerSystemClass) {
   LoadMachine(Names("mem01.lab.example.net", 0));
   qz::wbem::Repository::Instance().SetServerName(L"HOST");
@@ -120,10 +112,6 @@ TEST(ComputerSystemReference, WithoutTheClassFailsEmpty) {
   EXPECT_EQ(GetComputerSystemReference(reference), WBEM_E_FAILED);
   EXPECT_EQ(reference, L"");
 }
-
-}  // namespace
-
-namespace {
 
 TEST(ChassisReference, OnlyOneChassisIsReferenced) {
   struct Case {

@@ -8,11 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "logical/ComputerSystem.h"
 #include "logical/QZWinMemoryList.h"
 #include "sources/PlatformProbe.h"
-#include "tests/support/SystemFixture.h"
-#include "wbem/repository.h"
+#include "tests/support/SourcesFixture.h"
 
 namespace {
 
@@ -56,20 +54,10 @@ std::string Machine(const std::vector<Board>& boards) {
   return json + "]}}";
 }
 
-class MemoryCollectionList : public qztest::SystemTest {
+class MemoryCollectionList : public qztest::SourcesTest {
  protected:
   void Load(const std::string& json) {
-    g_bHealthDriverPresent = g_bAmpStatusValid = g_bProcessorBoardMemory = g_bDriverMemoryData = false;
-    char error[512] = {};
-    ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
-    qz::wbem::Repository& repository = qz::wbem::Repository::Instance();
-    repository.CreateNamespace(L"root\\VXN");
-    const auto def = qz::wbem::ClassBuilder(kComputerSystemClass)
-                         .AddKey(L"CreationClassName", CIM_STRING)
-                         .AddKey(L"Name", CIM_STRING)
-                         .Build();
-    ASSERT_TRUE(def);
-    ASSERT_EQ(repository.PutClass(L"root\\VXN", *def), WBEM_S_NO_ERROR);
+    LoadText(json);
     g_MemAmpChecker.ProbePlatform();
   }
 };

@@ -10,8 +10,7 @@
 
 #include "logical/ComputerSystem.h"
 #include "logical/QZWinSystemMemoryList.h"
-#include "tests/support/SystemFixture.h"
-#include "wbem/repository.h"
+#include "tests/support/SourcesFixture.h"
 
 namespace {
 
@@ -62,30 +61,9 @@ std::string DriverMachine(const std::vector<int>& moduleCodes, const std::string
          "{\"totalMemory\": 16384}, \"boards\": [{\"modules\": [" + modules + "]}]}" + extra + "}";
 }
 
-class SystemMemoryList : public qztest::SystemTest {
+class SystemMemoryList : public qztest::SourcesTest {
  protected:
-  void SetUp() override { ResetSources(); }
-  void TearDown() override {
-    ResetSources();
-    qztest::SystemTest::TearDown();
-  }
-  static void ResetSources() {
-    g_bHealthDriverPresent = g_bAmpStatusValid = g_bProcessorBoardMemory = g_bDriverMemoryData = false;
-    g_SmbiosTable.Unload();
-  }
-  void Load(const std::string& json) {
-    ResetSources();
-    char error[512] = {};
-    ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
-    qz::wbem::Repository& repository = qz::wbem::Repository::Instance();
-    repository.CreateNamespace(L"root\\VXN");
-    const auto def = qz::wbem::ClassBuilder(kComputerSystemClass)
-                         .AddKey(L"CreationClassName", CIM_STRING)
-                         .AddKey(L"Name", CIM_STRING)
-                         .Build();
-    ASSERT_TRUE(def);
-    ASSERT_EQ(repository.PutClass(L"root\\VXN", *def), WBEM_S_NO_ERROR);
-  }
+  void Load(const std::string& json) { LoadText(json); }
   const CQZWinMemory* Build() {
     EXPECT_NE(list.Update(nullptr), 0u);
     return list.GetCount() == 1 ? list.GetAt(0) : nullptr;

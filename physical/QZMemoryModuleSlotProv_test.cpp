@@ -3,70 +3,17 @@
 #include "physical/QZMemoryModuleSlotProv.h"
 
 #include <gtest/gtest.h>
-#include <qzplatform.h>
 
 #include <string>
-#include <vector>
 
-#include "logical/ComputerSystem.h"
 #include "physical/QZMemoryBoardSlotProv.h"
-#include "sources/PlatformProbe.h"
-#include "sources/SmbiosTable.h"
-#include "support/CommonLog.h"
-#include "tests/support/SystemFixture.h"
-#include "tests/support/WbemDoubles.h"
-#include "wbem/repository.h"
+#include "tests/support/ProviderFixture.h"
 
 namespace {
 
 using qztest::Describe;
 
-class SlotProviders : public qztest::SystemTest {
- protected:
-  void SetUp() override {
-    g_bHealthDriverPresent = g_bAmpStatusValid = g_bProcessorBoardMemory = g_bDriverMemoryData = false;
-    g_SmbiosTable.Unload();
-    qztest::SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
-    g_CommonLog.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
-    char error[512] = {};
-    ASSERT_EQ(QzCompileMofFile(QZ_SOURCE_DIR "/mof/QZWmiMemory.mof", FALSE, error, sizeof error), WBEM_S_NO_ERROR)
-        << error;
-    const auto system = qz::wbem::ClassBuilder(kComputerSystemClass)
-                            .AddKey(L"CreationClassName", CIM_STRING)
-                            .AddKey(L"Name", CIM_STRING)
-                            .Build();
-    ASSERT_TRUE(system);
-    ASSERT_EQ(qz::wbem::Repository::Instance().PutClass(L"root\\VXN", *system), WBEM_S_NO_ERROR);
-    char machineError[512] = {};
-    ASSERT_TRUE(QzLoadMachine(QZ_MACHINES_DIR "/board-states.json", machineError, sizeof machineError)) << machineError;
-    ASSERT_EQ(qz::wbem::CreateServices(L"root\\VXN", &ns), WBEM_S_NO_ERROR);
-  }
-  void TearDown() override {
-    if (ns) ns->Release();
-    g_SmbiosTable.Unload();
-    qztest::SystemTest::TearDown();
-  }
-  // A provider of either class, initialised.
-  template <class Provider>
-  Provider* Start() {
-    Provider* provider = new Provider;
-    qztest::TestInitSink init;
-    EXPECT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, ns, nullptr, &init), WBEM_S_NO_ERROR);
-    return provider;
-  }
-  static IWbemClassObject* Spawn(const WCHAR* className) {
-    IWbemClassObject* cls = nullptr;
-    EXPECT_EQ(qz::wbem::Repository::Instance().GetClass(L"root\\VXN", className, &cls), WBEM_S_NO_ERROR);
-    IWbemClassObject* instance = nullptr;
-    if (cls) {
-      EXPECT_EQ(cls->SpawnInstance(0, &instance), WBEM_S_NO_ERROR);
-      cls->Release();
-    }
-    return instance;
-  }
-
-  IWbemServices* ns = nullptr;
-};
+using SlotProviders = qztest::ProviderTest;
 
 TEST_F(SlotProviders, FillPutsEveryPropertyInTheServicesFormForBothClasses) {
   CQZSlotRecord record;
@@ -108,85 +55,33 @@ TEST_F(SlotProviders, FillPutsEveryPropertyInTheServicesFormForBothClasses) {
   board->Release();
 }
 
-TEST_F(SlotProviders, EnumerateTheBoardStatesServer) {
+TEST_F(SlotProviders, EnumerateAndLookUpOnTheBoardStatesServer) {
   struct Case {
-    CQZInstanceProvider* provider;
+    void (SlotProviders::*enumerate)(const char*, size_t, qztest::TestSink&, const std::wstring&);
+    const WCHAR* name;
     size_t count;
-    size_t index;
-    const WCHAR* relativePath;
-    const WCHAR* log;
+    const WCHAR* relativePath;  // of the second instance, which the lookup finds
+    const WCHAR* number;
+    const WCHAR* absent;  // a well-formed path of the class that names no instance
   } cases[] = {
-      {Start<CQZMemoryModuleSlotProv>(), 8, 1,
-       L"bstr:QZ_MemoryModuleSlot.CreationClassName=\"QZ_MemoryModuleSlot\",Tag=\"VXN:QZ_MemoryModuleSlot:0-2\"",
-       L"CQZMemoryModuleSlotProv::CreateInstanceEnumAsync| Returning 8 instances\r\n"},
-      {Start<CQZMemoryBoardSlotProv>(), 2, 1,
-       L"bstr:QZ_MemoryBoardSlot.CreationClassName=\"QZ_MemoryBoardSlot\",Tag=\"VXN:QZ_MemoryBoardSlot:2\"",
-       L"CQZMemoryBoardSlotProv::CreateInstanceEnumAsync| Returning 2 instances\r\n"},
+      {&SlotProviders::EnumerateOn<CQZMemoryModuleSlotProv>, L"CQZMemoryModuleSlotProv", 8,
+       L"QZ_MemoryModuleSlot.CreationClassName=\"QZ_MemoryModuleSlot\",Tag=\"VXN:QZ_MemoryModuleSlot:0-2\"", L"i4:2",
+       // board 2 is not fitted
+       L"QZ_MemoryModuleSlot.CreationClassName=\"QZ_MemoryModuleSlot\",Tag=\"VXN:QZ_MemoryModuleSlot:2-1\""},
+      {&SlotProviders::EnumerateOn<CQZMemoryBoardSlotProv>, L"CQZMemoryBoardSlotProv", 2,
+       L"QZ_MemoryBoardSlot.CreationClassName=\"QZ_MemoryBoardSlot\",Tag=\"VXN:QZ_MemoryBoardSlot:2\"", L"i4:2",
+       L"QZ_MemoryBoardSlot.CreationClassName=\"qz_memoryboardslot\",Tag=\"VXN:QZ_MemoryBoardSlot:2\""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.count);
     qztest::TestSink sink;
-    EXPECT_EQ(c.provider->CreateInstanceEnumAsync(nullptr, 0, nullptr, &sink), WBEM_S_NO_ERROR);
-    EXPECT_EQ(sink.statuses, 1);
-    EXPECT_EQ(sink.status, WBEM_S_NO_ERROR);
-    ASSERT_EQ(sink.objects.size(), c.count);
-    EXPECT_EQ(Describe(sink.objects[c.index], L"__RELPATH"), c.relativePath);
-    c.provider->Release();
-    const std::wstring log = qztest::ReadUtf16File(L"C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log");
-    EXPECT_NE(log.find(c.log), std::wstring::npos);
+    ASSERT_NO_FATAL_FAILURE((this->*c.enumerate)("board-states.json", c.count, sink, c.name));
+    EXPECT_EQ(Describe(sink.objects[1], L"__RELPATH"), std::wstring(L"bstr:") + c.relativePath);
+    qztest::TestSink found;
+    ASSERT_EQ(Get(c.relativePath, found), WBEM_S_NO_ERROR);
+    EXPECT_EQ(Describe(found.objects[0], L"Number"), c.number);
+    qztest::TestSink missing;
+    EXPECT_EQ(Get(c.absent, missing), WBEM_E_NOT_FOUND);
   }
-  const std::wstring log = qztest::ReadUtf16File(L"C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log");
-  EXPECT_NE(log.find(L"CQZMemoryModuleSlotProv::FillInstance| Entering\r\n"), std::wstring::npos);
-  EXPECT_NE(log.find(L"CQZMemoryBoardSlotProv::FillInstance| Entering\r\n"), std::wstring::npos);
-}
-
-TEST_F(SlotProviders, LookupByPath) {
-  CQZInstanceProvider* module = Start<CQZMemoryModuleSlotProv>();
-  CQZInstanceProvider* board = Start<CQZMemoryBoardSlotProv>();
-  struct Case {
-    CQZInstanceProvider* provider;
-    const WCHAR* path;
-    HRESULT result;
-  } cases[] = {
-      {module, L"QZ_MemoryModuleSlot.CreationClassName=\"QZ_MemoryModuleSlot\",Tag=\"VXN:QZ_MemoryModuleSlot:1-4\"",
-       WBEM_S_NO_ERROR},
-      {module, L"qz_memorymoduleslot.TAG=\"VXN:QZ_MemoryModuleSlot:1-4\",creationClassName=\"QZ_MemoryModuleSlot\"",
-       WBEM_S_NO_ERROR},
-      {module, L"QZ_MemoryModuleSlot.CreationClassName=\"QZ_MemoryBoardSlot\",Tag=\"VXN:QZ_MemoryModuleSlot:1-4\"",
-       WBEM_E_NOT_FOUND},
-      {module, L"QZ_MemoryModuleSlot.CreationClassName=\"QZ_MemoryModuleSlot\",Tag=\"VXN:QZ_MemoryModuleSlot:2-1\"",
-       WBEM_E_NOT_FOUND},  // board 2 is not fitted
-      {module, L"QZ_MemoryModuleSlot.CreationClassName=\"QZ_MemoryModuleSlot\",Tag=\"vxn:qz_memorymoduleslot:1-4\"",
-       WBEM_E_NOT_FOUND},
-      {module, L"QZ_MemoryModuleSlot.CreationClassName=\"QZ_MemoryModuleSlot\"", WBEM_E_NOT_FOUND},
-      {module, L"QZ_MemoryBoardSlot.CreationClassName=\"QZ_MemoryBoardSlot\",Tag=\"VXN:QZ_MemoryBoardSlot:2\"",
-       WBEM_E_INVALID_PARAMETER},
-      {module, L"QZ_MemoryModuleSlot", WBEM_E_INVALID_PARAMETER},
-      {board, L"QZ_MemoryBoardSlot.CreationClassName=\"QZ_MemoryBoardSlot\",Tag=\"VXN:QZ_MemoryBoardSlot:2\"",
-       WBEM_S_NO_ERROR},
-      {board, L"QZ_MemoryBoardSlot.CreationClassName=\"QZ_MemoryBoardSlot\",Tag=\"VXN:QZ_MemoryBoardSlot:0\"",
-       WBEM_E_NOT_FOUND},
-      {board, L"QZ_MemoryBoardSlot.CreationClassName=\"qz_memoryboardslot\",Tag=\"VXN:QZ_MemoryBoardSlot:2\"",
-       WBEM_E_NOT_FOUND},
-      {board, L"QZ_MemoryModuleSlot.CreationClassName=\"QZ_MemoryModuleSlot\",Tag=\"VXN:QZ_MemoryModuleSlot:1-4\"",
-       WBEM_E_INVALID_PARAMETER},
-      {board, L"QZ_MemoryBoardSlot.Tag=", WBEM_E_INVALID_PARAMETER},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.path, c.path + wcslen(c.path)));
-    qztest::TestSink sink;
-    BSTR path = SysAllocString(c.path);
-    EXPECT_EQ(c.provider->GetObjectAsync(path, 0, nullptr, &sink), c.result);
-    SysFreeString(path);
-    EXPECT_EQ(sink.indicates, c.result == WBEM_S_NO_ERROR ? 1 : 0);
-    EXPECT_EQ(sink.statuses, c.result == WBEM_S_NO_ERROR ? 1 : 0);
-    if (c.result == WBEM_S_NO_ERROR) {
-      ASSERT_EQ(sink.objects.size(), 1u);
-      EXPECT_EQ(Describe(sink.objects[0], L"Number"), c.provider == module ? L"i4:4" : L"i4:2");
-    }
-  }
-  module->Release();
-  board->Release();
 }
 
 }  // namespace

@@ -9,13 +9,11 @@
 
 #include "logical/EventCounters.h"
 #include "support/WmiProperty.h"
+#include "tests/support/SourcesFixture.h"
 
 namespace {
 
-void LoadMachine(const std::string& json) {
-  char error[512] = {};
-  ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
-}
+using qztest::LoadMachine;
 
 // The value of a counter, or -1 when it cannot be read.
 long long Counter(size_t entry) {

@@ -8,12 +8,11 @@
 #include <cstring>
 #include <string>
 
+#include "tests/support/SourcesFixture.h"
+
 namespace {
 
-void LoadMachine(const std::string& json) {
-  char error[512] = "";
-  ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test", error, sizeof(error))) << error;
-}
+using qztest::LoadMachine;
 
 // Two boards, board 2 with a module in socket 5; answers given raw where a test needs exact bytes.
 constexpr const char* kMachine = R"({
@@ -47,11 +46,13 @@ TEST(HealthDriverOpen, FallsBackToSecondaryDeviceAndClearsPrimaryFlag) {
       {"true", "false", true, true},
       {"false", "true", true, false},
       {"false", "false", false, false},
+      {nullptr, nullptr, false, false},  // no driver on the machine
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.primary) + "/" + c.secondary);
-    LoadMachine(std::string(R"({"driver": {"primaryDevice": )") + c.primary + R"(, "secondaryDevice": )" +
-                c.secondary + "}}");
+    SCOPED_TRACE(c.primary ? std::string(c.primary) + "/" + c.secondary : "no driver");
+    LoadMachine(c.primary ? std::string(R"({"driver": {"primaryDevice": )") + c.primary + R"(, "secondaryDevice": )" +
+                                c.secondary + "}}"
+                          : R"({"name": "no driver"})");
     g_bPrimaryDriverDevice = true;
     HANDLE device = nullptr;
     EXPECT_EQ(OpenHealthDriver(device), c.opens);
@@ -71,15 +72,6 @@ TEST(HealthDriverOpen, PrimaryFlagNeverComesBack) {
   ASSERT_TRUE(OpenHealthDriver(device));
   CloseHealthDriver(device);
   EXPECT_FALSE(g_bPrimaryDriverDevice);
-}
-
-TEST(HealthDriverOpen, NoDriverOnTheMachine) {
-  LoadMachine(R"({"name": "no driver"})");
-  HANDLE device = nullptr;
-  EXPECT_FALSE(OpenHealthDriver(device));
-  EXPECT_EQ(device, INVALID_HANDLE_VALUE);
-  std::array<BYTE, 16> buffer{};
-  EXPECT_FALSE(ReadPhysicalMemory(0xF0000, 16, buffer.data()));
 }
 
 class HealthDriverCommand : public ::testing::Test {
@@ -221,10 +213,12 @@ TEST(HealthDriverPhysicalMemory, ReadsTheBiosAreaThroughTheSecondaryDeviceOnly) 
       {R"({"primaryDevice": false})", TRUE},
       {R"({"secondaryDevice": false})", FALSE},
       {R"({"physicalReadFails": true})", FALSE},
+      {nullptr, FALSE},  // no driver
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.driver);
-    LoadMachine(std::string(R"({"driver": )") + c.driver + R"(, "smbios": {"devices": [{"size": 1024}]}})");
+    SCOPED_TRACE(c.driver ? c.driver : "no driver");
+    LoadMachine(c.driver ? std::string(R"({"driver": )") + c.driver + R"(, "smbios": {"devices": [{"size": 1024}]}})"
+                         : R"({"name": "no driver"})");
     std::array<BYTE, 0x10000> area;
     area.fill(0xAB);
     EXPECT_EQ(ReadPhysicalMemory(0xF0000, sizeof(area), area.data()), c.ok);

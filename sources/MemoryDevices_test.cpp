@@ -12,6 +12,7 @@
 #include "machine/machine.h"
 #include "sources/PlatformProbe.h"
 #include "sources/SmbiosTable.h"
+#include "tests/support/SourcesFixture.h"
 
 namespace {
 
@@ -249,9 +250,7 @@ void LoadJournal(const std::vector<std::pair<int, std::vector<BYTE>>>& entries) 
     json += R"({"severity": )" + std::to_string(entries[i].first) + R"(, "rawData": ")" + Hex(entries[i].second) +
             "\"}";
   }
-  json += "]}";
-  char error[512] = "";
-  ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test", error, sizeof(error))) << error;
+  qztest::LoadMachine(json + "]}");
 }
 
 TEST(ReadJournalErrors, AddsTheModulesOfMemoryEntriesAboveSeverityThree) {

@@ -11,15 +11,14 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/SourcesFixture.h"
+
 namespace {
 
 // A probe waits while anyone, in any process, holds Global\wmi_QZMemAmpChecker.
 TEST(PlatformProbeMutex, ProbeWaitsForTheSystemWideMutex) {
   EXPECT_EQ(g_MemAmpChecker.Mutex().Name(), L"Global\\wmi_QZMemAmpChecker");
-  char error[512] = "";
-  ASSERT_TRUE(QzLoadMachineText(R"({"driver": {"configuration": {"socketsPerBoard": 8, "boardCount": 2}}})", "test",
-                                error, sizeof(error)))
-      << error;
+  qztest::LoadMachine(R"({"driver": {"configuration": {"socketsPerBoard": 8, "boardCount": 2}}})");
   HANDLE held = CreateMutexW(nullptr, TRUE, L"Global\\wmi_QZMemAmpChecker");
   ASSERT_NE(held, nullptr);
   std::atomic<bool> done{false};
@@ -38,11 +37,8 @@ TEST(PlatformProbeMutex, ProbeWaitsForTheSystemWideMutex) {
 
 // Probes on several threads write the flags one at a time (the thread sanitizer sees any overlap).
 TEST(PlatformProbeMutex, ConcurrentProbesAgree) {
-  char error[512] = "";
-  ASSERT_TRUE(QzLoadMachineText(R"({"driver": {"configuration": {"socketsPerBoard": 8, "boardCount": 2},
-                                             "processorBoards": true}})",
-                                "test", error, sizeof(error)))
-      << error;
+  qztest::LoadMachine(R"({"driver": {"configuration": {"socketsPerBoard": 8, "boardCount": 2},
+                                   "processorBoards": true}})");
   std::vector<std::thread> probers;
   for (int t = 0; t < 4; ++t) {
     probers.emplace_back([] {

@@ -7,12 +7,11 @@
 
 #include <string>
 
+#include "tests/support/SourcesFixture.h"
+
 namespace {
 
-void LoadMachine(const std::string& json) {
-  char error[512] = "";
-  ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test", error, sizeof(error))) << error;
-}
+using qztest::LoadMachine;
 
 struct Flags {
   bool present, amp, processor, driverData;
@@ -42,13 +41,7 @@ std::string Locators(const char* first, const char* second = nullptr) {
 constexpr const char* kDescribed = R"("configuration": {"socketsPerBoard": 8, "boardCount": 2})";
 constexpr const char* kNoBoards = R"("configuration": {"socketsPerBoard": 8, "boardCount": 0})";
 
-class PlatformProbe : public testing::Test {
- protected:
-  void TearDown() override {
-    SetFlags({false, false, false, false});
-    g_SmbiosTable.Unload();
-  }
-};
+using PlatformProbe = qztest::SourcesTest;
 
 TEST_F(PlatformProbe, FlagsFollowTheDriverAndTheFirstMemoryDevice) {
   struct Case {

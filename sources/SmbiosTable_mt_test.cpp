@@ -9,16 +9,14 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/SourcesFixture.h"
+
 namespace {
 
 TEST(SmbiosTableThreads, ReadersNeverSeeAHalfLoadedTable) {
-  char error[512] = "";
-  ASSERT_TRUE(QzLoadMachineText(
-      R"({"driver": {}, "smbios": {"version": "2.8", "devices": [
+  qztest::LoadMachine(R"({"driver": {}, "smbios": {"version": "2.8", "devices": [
             {"handle": 17, "deviceLocator": "DIMM 1", "size": 4096, "oemBoard": 1, "oemModule": 1},
-            {"handle": 18, "deviceLocator": "DIMM 2", "oemBoard": 1, "oemModule": 2}]}})",
-      "test", error, sizeof(error)))
-      << error;
+            {"handle": 18, "deviceLocator": "DIMM 2", "oemBoard": 1, "oemModule": 2}]}})");
   std::atomic<int> wrong{0};
   std::atomic<bool> stop{false};
   std::vector<std::thread> readers;

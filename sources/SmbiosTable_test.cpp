@@ -5,19 +5,16 @@
 #include <gtest/gtest.h>
 #include <qzplatform.h>
 
-#include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "tests/support/SourcesFixture.h"
+
 namespace {
 
-using Bytes = std::vector<BYTE>;
+using qztest::LoadMachine;
 
-void LoadMachine(const std::string& json) {
-  char error[512] = "";
-  ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test", error, sizeof(error))) << error;
-}
+using Bytes = std::vector<BYTE>;
 
 // A structure: formatted area of `length` bytes (type, length, handle, then zeros), then `tail`.
 Bytes Structure(BYTE type, BYTE length, WORD handle, const Bytes& tail = {0, 0}) {
@@ -185,7 +182,7 @@ constexpr const char* kTwoDevices =
     R"("smbios": {"version": "2.3", "devices": [{"handle": 17, "deviceLocator": "DIMM 1", "size": 4096},
                                                {"handle": 18, "deviceLocator": "DIMM 2"}]})";
 
-TEST(SmbiosTableLoad, FromPhysicalMemoryThroughTheHealthDriver) {
+TEST(SmbiosTableLoad, FromPhysicalMemoryThroughTheHealthDriverElseFromWmi) {
   struct Case {
     const char* name;
     std::string machine;
@@ -197,6 +194,11 @@ TEST(SmbiosTableLoad, FromPhysicalMemoryThroughTheHealthDriver) {
       {"version 2.0", R"({"driver": {}, "smbios": {"version": "2.0", "devices": [{"handle": 17}]}})", false},
       {"no SMBIOS", R"({"driver": {}, "smbios": {"present": false}})", false},
       {"physical read failing", std::string(R"({"driver": {"physicalReadFails": true}, )") + kTwoDevices + "}", false},
+      {"no driver: from WMI", std::string("{") + kTwoDevices + "}", true},
+      // The physical-memory source needs \\.\VrlHlth; \\.\MQZ alone does not provide it.
+      {"primary device only: from WMI", std::string(R"({"driver": {"secondaryDevice": false}, )") + kTwoDevices + "}",
+       true},
+      {"no driver and no SMBIOS", R"({"smbios": {"present": false}})", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -237,57 +239,6 @@ TEST(SmbiosTableLoad, UnloadDropsTheTableAndTheMutexComesBackOnUse) {
   EXPECT_EQ(Type17Handles(), std::vector<WORD>{7});
 }
 
-TEST(SmbiosTableWalk, LookupsStayFastOnAThousandDevices) {
-  // 1,024 devices with 1,024 type 202 and 512 type 20 records (what fits a 16-bit table length):
-  // every lookup must take constant time, so the sweep stays well under the 10 ms a list rebuild
-  // may spend here.
-  Bytes table;
-  auto append = [&table](const Bytes& s) { table.insert(table.end(), s.begin(), s.end()); };
-  for (WORD i = 0; i < 1024; ++i) append(Structure(17, 0x22, i, {'D', 0, 0}));
-  for (WORD i = 0; i < 512; ++i) append(Structure(20, 0x13, static_cast<WORD>(0x4000 + i)));
-  for (WORD i = 0; i < 1024; ++i) append(Structure(202, 8, static_cast<WORD>(0xC000 + i)));
-  ASSERT_TRUE(g_SmbiosTable.SetTableForTesting(table));
-  auto start = std::chrono::steady_clock::now();
-  size_t found = 0;
-  for (BYTE type : {BYTE{17}, BYTE{20}, BYTE{202}}) {
-    for (WORD index = 0;; ++index) {
-      BYTE buffer[kType17CopyLength];
-      BYTE length = sizeof(buffer);
-      SmbiosStrings strings;
-      if (!g_SmbiosTable.FindStructure(type, index, buffer, length, strings)) break;
-      ++found;
-    }
-  }
-  auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-  EXPECT_EQ(found, 2560u);
-  std::printf("2,560 lookups: %lld µs\n", static_cast<long long>(elapsed.count()));
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-  // Sanitizers multiply the cost of every lock and copy; the bound holds for the plain build.
-  EXPECT_LT(elapsed.count(), 10000) << "µs for 2,560 lookups";
-#endif
-}
-
-}  // namespace
-
-TEST(SmbiosTableLoad, FromWmiWhenTheHealthDriverIsAbsent) {
-  struct Case {
-    const char* name;
-    std::string machine;
-    bool loads;
-  } cases[] = {
-      {"no driver", std::string("{") + kTwoDevices + "}", true},
-      // The physical-memory source needs \\.\VrlHlth; \\.\MQZ alone does not provide it.
-      {"primary device only", std::string(R"({"driver": {"secondaryDevice": false}, )") + kTwoDevices + "}", true},
-      {"no driver and no SMBIOS", R"({"smbios": {"present": false}})", false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    LoadMachine(c.machine);
-    EXPECT_EQ(g_SmbiosTable.LoadTable(), c.loads);
-    EXPECT_EQ(Type17Handles(), (c.loads ? std::vector<WORD>{17, 18} : std::vector<WORD>{}));
-  }
-}
-
 TEST(SmbiosTableLoad, WmiTableLongerThanASixteenBitLengthIsWalkedOnlyThatFar) {
   // 2,000 devices of 0x28 + 2 bytes, then the end structure: 84,006 bytes. The length is kept in
   // 16 bits, so 84,006 - 65,536 = 18,470 bytes are walked: 439 whole devices.
@@ -299,3 +250,5 @@ TEST(SmbiosTableLoad, WmiTableLongerThanASixteenBitLengthIsWalkedOnlyThatFar) {
   ASSERT_EQ(handles.size(), 439u);
   EXPECT_EQ(handles.back(), 439);
 }
+
+}  // namespace

@@ -11,11 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "wbem/classobject.h"
 
 namespace {
 
-using qz::wbem::ClassBuilder;
 
 // An object whose Get answers a scripted value or code, and whose Put records what it was given.
 class ScriptedObject : public IWbemClassObject {
@@ -210,95 +208,6 @@ TEST(WmiPropertyWriters, ReturnWhatPutAnswers) {
   EXPECT_EQ(PutStringList(&object, L"P", {L"x"}), WBEM_E_ACCESS_DENIED);
   EXPECT_EQ(PutBool(nullptr, L"P", true), WBEM_E_INVALID_PARAMETER);
   EXPECT_EQ(PutByteList(nullptr, L"P", {1}), WBEM_E_INVALID_PARAMETER);
-}
-
-// A class of the service with one property of each kind the writers serve.
-class WmiPropertyInstance : public testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(ClassBuilder(L"QZ_PropertyTest")
-                  .Namespace(L"root\\VXN", L"HOST")
-                  .AddKey(L"Tag", CIM_STRING)
-                  .AddProperty(L"Flag", CIM_BOOLEAN)
-                  .AddProperty(L"Width", CIM_UINT16)
-                  .AddProperty(L"Speed", CIM_UINT32)
-                  .AddProperty(L"Offset", CIM_SINT32)
-                  .AddProperty(L"Capacity", CIM_UINT64)
-                  .AddProperty(L"Names", CIM_STRING | CIM_FLAG_ARRAY)
-                  .AddProperty(L"Codes", CIM_UINT16 | CIM_FLAG_ARRAY)
-                  .AddProperty(L"RawData", CIM_UINT8 | CIM_FLAG_ARRAY)
-                  .Create(&m_Class),
-              WBEM_S_NO_ERROR);
-    ASSERT_EQ(m_Class->SpawnInstance(0, &m_Instance), WBEM_S_NO_ERROR);
-  }
-
-  CComVariant Stored(const wchar_t* name) {
-    CComVariant value;
-    EXPECT_EQ(m_Instance->Get(name, 0, &value, nullptr, nullptr), WBEM_S_NO_ERROR);
-    return value;
-  }
-
-  CComPtr<IWbemClassObject> m_Class, m_Instance;
-};
-
-// What the writers put is accepted by the service and read back unchanged by the readers.
-TEST_F(WmiPropertyInstance, WrittenValuesReadBack) {
-  ASSERT_EQ(PutBool(m_Instance, L"Flag", true), WBEM_S_NO_ERROR);
-  ASSERT_EQ(PutUint16(m_Instance, L"Width", 0xFFFF), WBEM_S_NO_ERROR);
-  ASSERT_EQ(PutUint32(m_Instance, L"Speed", 0xFFFFFFFFu), WBEM_S_NO_ERROR);
-  ASSERT_EQ(PutInt32(m_Instance, L"Offset", -2), WBEM_S_NO_ERROR);
-  ASSERT_EQ(PutUint64(m_Instance, L"Capacity", 16ULL << 30), WBEM_S_NO_ERROR);
-  ASSERT_EQ(PutString(m_Instance, L"Tag", L"Memory Module 0"), WBEM_S_NO_ERROR);
-  ASSERT_EQ(PutStringList(m_Instance, L"Names", {}), WBEM_S_NO_ERROR);
-  ASSERT_EQ(PutUint16List(m_Instance, L"Codes", {2, 0xFFFF}), WBEM_S_NO_ERROR);
-  ASSERT_EQ(PutByteList(m_Instance, L"RawData", {1, 0xFE}), WBEM_S_NO_ERROR);
-
-  EXPECT_EQ(Stored(L"Width").vt, VT_I4);
-  EXPECT_EQ(Stored(L"Width").lVal, 65535);
-  const CComVariant capacity = Stored(L"Capacity");
-  ASSERT_EQ(capacity.vt, VT_BSTR);
-  EXPECT_STREQ(capacity.bstrVal, L"17179869184");
-  const CComVariant names = Stored(L"Names");
-  ASSERT_EQ(names.vt, VT_ARRAY | VT_BSTR);
-  EXPECT_EQ(ShapeOf(names).upper, -1);
-
-  bool flag = false;
-  DWORD speed = 0;
-  WORD width = 0;
-  BYTE low = 0;
-  std::wstring tag;
-  EXPECT_EQ(GetBool(m_Instance, L"Flag", flag), WBEM_S_NO_ERROR);
-  EXPECT_TRUE(flag);
-  EXPECT_EQ(GetUint32(m_Instance, L"Speed", speed), WBEM_S_NO_ERROR);
-  EXPECT_EQ(speed, 0xFFFFFFFFu);
-  EXPECT_EQ(GetUint16(m_Instance, L"Width", width), WBEM_S_NO_ERROR);
-  EXPECT_EQ(width, 0xFFFF);
-  EXPECT_EQ(GetUint8(m_Instance, L"Offset", low), WBEM_S_NO_ERROR);
-  EXPECT_EQ(low, 0xFE);
-  EXPECT_EQ(GetString(m_Instance, L"Tag", tag), WBEM_S_NO_ERROR);
-  EXPECT_EQ(tag, L"Memory Module 0");
-
-  BYTE bytes[4] = {0xCC, 0xCC, 0xCC, 0xCC};
-  DWORD count = sizeof(bytes);
-  EXPECT_EQ(GetBytes(m_Instance, L"RawData", bytes, count), WBEM_S_NO_ERROR);
-  EXPECT_EQ(count, 2u);
-  EXPECT_EQ(bytes[0], 1);
-  EXPECT_EQ(bytes[1], 0xFE);
-  EXPECT_EQ(bytes[2], 0xCC);
-  count = sizeof(bytes);
-  EXPECT_EQ(GetBytes(m_Instance, L"Codes", bytes, count), WBEM_S_NO_ERROR);
-  EXPECT_EQ(count, 2u);
-  EXPECT_EQ(bytes[0], 2);
-  EXPECT_EQ(bytes[1], 0xFF);
-}
-
-// A refused Put leaves the instance without the value and its code reaches the caller.
-TEST_F(WmiPropertyInstance, RefusedValuesLeaveThePropertyUnset) {
-  EXPECT_EQ(PutUint32(m_Instance, L"NoSuchProperty", 1), WBEM_E_NOT_FOUND);
-  EXPECT_EQ(PutString(m_Instance, L"Speed", L"fast"), WBEM_E_TYPE_MISMATCH);
-  EXPECT_EQ(Stored(L"Speed").vt, VT_NULL);
-  EXPECT_EQ(PutStringList(m_Instance, L"Codes", {L"x"}), WBEM_E_TYPE_MISMATCH);
-  EXPECT_EQ(Stored(L"Codes").vt, VT_NULL);
 }
 
 // Each reader over every VARIANT type it may meet; the out value must stay poisoned on failure.

@@ -105,18 +105,9 @@ TEST(QzwmiCommand, PlatformClassesInBothFormats) {
       {{"--namespace", "root\\wmi", "enum", "DataStoreStatus"},
        "InstanceName = DataStore_0\nActive = TRUE\nDataAvailable = TRUE\n"},
       {{"enum", "QZ_CommonLogEntry"}, journal},
-      {{"query", "SELECT * FROM QZ_CommonLogEntry WHERE Severity >= 2"}, journal},
       {{"get", "QZ_CommonLogEntry.RecordNumber=2"},
        "RecordNumber = 2\nSeverity = 3\nDescription = Corrected memory error on board 2, socket 3\n"
        "RawData = {0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3}\n"},
-      {{"query", "SELECT Description FROM QZ_CommonLogEntry WHERE Severity = 3"},
-       "Description = Corrected memory error on board 2, socket 3\n"},
-      {{"query", "SELECT * FROM QZ_CommonLogEntry WHERE Severity > 3"}, ""},
-      {{"--namespace", "root\\wmi", "query", "SELECT Size FROM MSSmBios_RawSMBiosTables"}, "Size = 1566\n"},
-      {{"--format", "json", "--namespace", "root\\wmi", "enum", "DataStoreStatus"},
-       "[\n  {\n    \"__CLASS\": \"DataStoreStatus\",\n"
-       "    \"__PATH\": \"\\\\\\\\QZ-SERVER\\\\root\\\\wmi:DataStoreStatus.InstanceName=\\\"DataStore_0\\\"\",\n"
-       "    \"InstanceName\": \"DataStore_0\",\n    \"Active\": true,\n    \"DataAvailable\": true\n  }\n]\n"},
       // A projection has no path.
       {{"--format", "json", "--namespace", "root\\wmi", "query", "SELECT Size FROM MSSmBios_RawSMBiosTables"},
        "[\n  {\n    \"__CLASS\": \"MSSmBios_RawSMBiosTables\",\n    \"__PATH\": null,\n    \"Size\": 1566\n  }\n]\n"},

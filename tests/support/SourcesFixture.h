@@ -7,12 +7,21 @@
 #include <qzplatform.h>
 
 #include <string>
+#include <vector>
 
+#include "sources/HealthDriver.h"
 #include "sources/PlatformProbe.h"
 #include "sources/SmbiosTable.h"
+#include "support/CommonLog.h"
 #include "tests/support/SystemFixture.h"
 
 namespace qztest {
+
+// Makes the machine described by `json` the current one.
+inline void LoadMachine(const std::string& json) {
+  char error[512] = {};
+  ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
+}
 
 class SourcesTest : public SystemTest {
  protected:
@@ -23,18 +32,40 @@ class SourcesTest : public SystemTest {
   }
   static void ResetSources() {
     g_bHealthDriverPresent = g_bAmpStatusValid = g_bProcessorBoardMemory = g_bDriverMemoryData = false;
+    g_bPrimaryDriverDevice = true;
     g_SmbiosTable.Unload();
   }
   void LoadText(const std::string& json) {
     ResetSources();
-    char error[512] = {};
-    ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
+    LoadMachine(json);
   }
+  // Turns the server log on at the verbose level, as the module does when so configured.
+  static void StartLog() {
+    SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
+    g_CommonLog.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  }
+  static std::wstring Log() { return ReadUtf16File(L"C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log"); }
+  static bool Logged(const std::wstring& line) { return Log().find(line) != std::wstring::npos; }
   void LoadFile(const char* name) {
     ResetSources();
     char error[512] = {};
     ASSERT_TRUE(QzLoadMachine((std::string(QZ_MACHINES_DIR) + "/" + name).c_str(), error, sizeof error)) << error;
   }
+};
+
+// A SourcesTest of one record list whose records carry a tag.
+template <class List>
+class ListTest : public SourcesTest {
+ protected:
+  // Rebuilds the list and returns its tags in order.
+  std::vector<std::wstring> Build() {
+    EXPECT_NE(list.Update(nullptr), 0u);
+    std::vector<std::wstring> tags;
+    for (DWORD i = 0; i < list.GetCount(); ++i) tags.push_back(list.GetAt(i)->GetTag());
+    return tags;
+  }
+
+  List list;
 };
 
 }  // namespace qztest

@@ -1,0 +1,139 @@
+// A test of one provider as the services drive it: the module's classes compiled into root\VXN,
+// the server log on, a machine loaded and the provider initialised, and helpers that enumerate,
+// look up by path and spawn instances while checking the one status every request owes.
+// Header-only, like SourcesFixture.h: it reaches the system's globals.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <qzplatform.h>
+
+#include <string>
+
+#include "framework/InstanceProvider.h"
+#include "logical/EventCounters.h"
+#include "tests/support/SourcesFixture.h"
+#include "tests/support/WbemDoubles.h"
+#include "wbem/repository.h"
+
+namespace qztest {
+
+class ProviderTest : public SourcesTest {
+ protected:
+  void SetUp() override {
+    SourcesTest::SetUp();
+    StartLog();
+    char error[512] = {};
+    ASSERT_EQ(QzCompileMofFile(QZ_SOURCE_DIR "/mof/QZWmiMemory.mof", FALSE, error, sizeof error), WBEM_S_NO_ERROR)
+        << error;
+  }
+  void TearDown() override {
+    Stop();
+    SourcesTest::TearDown();
+  }
+
+  // Loads a bundled machine, probes it as the module does at load, and initialises a new provider
+  // on it. The lists are static and, once built, wait for a memory event: one is raised so that a
+  // second machine in the same test counts.
+  template <class Provider>
+  void Start(const char* machine) {
+    Stop();
+    LoadFile(machine);
+    g_MemAmpChecker.ProbePlatform();
+    AdvanceEventCounters();
+    ASSERT_EQ(qz::wbem::CreateServices(L"root\\VXN", &ns), WBEM_S_NO_ERROR);
+    provider = new Provider;
+    TestInitSink init;
+    ASSERT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, ns, nullptr, &init), WBEM_S_NO_ERROR);
+    ASSERT_EQ(init.calls, 1);
+  }
+  void Stop() {
+    if (provider) provider->Release();
+    if (ns) ns->Release();
+    provider = nullptr;
+    ns = nullptr;
+  }
+
+  // Enumerates into `sink`; the request succeeds with one status.
+  void Enumerate(TestSink& sink) {
+    EXPECT_EQ(provider->CreateInstanceEnumAsync(nullptr, 0, nullptr, &sink), WBEM_S_NO_ERROR);
+    EXPECT_EQ(sink.statuses, 1);
+    EXPECT_EQ(sink.status, WBEM_S_NO_ERROR);
+  }
+
+  // Starts a Provider on `machine`, enumerates into `sink`, and checks the count of instances, their
+  // single indicate and the lines the provider logs under its class name (e.g. CQZMemoryModuleProv).
+  template <class Provider>
+  void EnumerateOn(const char* machine, size_t count, TestSink& sink, const std::wstring& providerName) {
+    SCOPED_TRACE(machine);
+    Start<Provider>(machine);
+    Enumerate(sink);
+    ASSERT_EQ(sink.objects.size(), count);
+    EXPECT_EQ(sink.indicates, count ? 1 : 0);
+    const std::wstring prefix = L"QZWmiMemory.DLL!" + providerName;
+    EXPECT_TRUE(Logged(L"[Information] " + prefix + L"::CreateInstanceEnumAsync| Returning " + std::to_wstring(count) +
+                       L" instances\r\n"));
+    if (count) {
+      EXPECT_TRUE(Logged(L"[Verbose] " + prefix + L"::FillInstance| Entering\r\n"));
+    }
+  }
+
+  // Looks up `path` into `sink`: a hit indicates one object with one status, anything else leaves
+  // the sink alone.
+  HRESULT Get(const std::wstring& path, TestSink& sink) {
+    BSTR text = SysAllocString(path.c_str());
+    const HRESULT result = provider->GetObjectAsync(text, 0, nullptr, &sink);
+    SysFreeString(text);
+    const size_t owed = result == WBEM_S_NO_ERROR ? 1 : 0;
+    EXPECT_EQ(sink.objects.size(), owed);
+    EXPECT_EQ(static_cast<size_t>(sink.statuses), owed);
+    return result;
+  }
+
+  // A fresh instance of a class of root\VXN or, with `without`, of a copy of it that lacks that
+  // property (to make one put fail).
+  static IWbemClassObject* Spawn(const WCHAR* className, const std::wstring& without = L"") {
+    qz::wbem::Repository& repository = qz::wbem::Repository::Instance();
+    IWbemClassObject* cls = nullptr;
+    EXPECT_EQ(repository.GetClass(L"root\\VXN", className, &cls), WBEM_S_NO_ERROR);
+    if (!cls) return nullptr;
+    if (!without.empty()) {
+      const std::wstring copyName = std::wstring(className) + L"_Without";
+      qz::wbem::ClassBuilder builder(copyName.c_str());
+      BSTR name = nullptr;
+      CIMTYPE type = 0;
+      cls->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY);
+      while (cls->Next(0, &name, nullptr, &type, nullptr) == WBEM_S_NO_ERROR) {
+        if (without != name) builder.AddProperty(name, type);
+        SysFreeString(name);
+      }
+      cls->Release();
+      cls = nullptr;
+      const auto def = builder.Build();
+      EXPECT_TRUE(def);
+      if (!def) return nullptr;
+      EXPECT_EQ(repository.PutClass(L"root\\VXN", *def), WBEM_S_NO_ERROR);
+      EXPECT_EQ(repository.GetClass(L"root\\VXN", copyName.c_str(), &cls), WBEM_S_NO_ERROR);
+      if (!cls) return nullptr;
+    }
+    IWbemClassObject* instance = nullptr;
+    EXPECT_EQ(cls->SpawnInstance(0, &instance), WBEM_S_NO_ERROR);
+    cls->Release();
+    return instance;
+  }
+
+  IWbemServices* ns = nullptr;
+  CQZInstanceProvider* provider = nullptr;
+};
+
+// A property and its expected form as Describe gives it, for the tables of the provider tests.
+struct PropertyCase {
+  const WCHAR* name;
+  std::wstring value;
+};
+
+// Checks every row of a property table against one instance.
+inline void ExpectProperties(IWbemClassObject* object, std::initializer_list<PropertyCase> cases) {
+  for (const PropertyCase& c : cases) EXPECT_EQ(Describe(object, c.name), c.value) << c.name;
+}
+
+}  // namespace qztest
