@@ -203,16 +203,6 @@ TEST_F(ServiceTest, QueriesFilterAndProjectAcrossSubclasses) {
   }
 }
 
-TEST_F(ServiceTest, MetaClassQueriesAnswerClasses) {
-  CComPtr<IEnumWbemClassObject> classes;
-  ASSERT_EQ(Query(L"SELECT * FROM meta_class WHERE __CLASS = 'qz_stick' OR __CLASS LIKE 'QZ_Pa%'", &classes),
-            WBEM_S_NO_ERROR);
-  EXPECT_EQ(Drain(classes, L"__CLASS"), (std::vector<std::wstring>{L"QZ_Part", L"QZ_Stick"}));
-  CComPtr<IEnumWbemClassObject> derived;
-  ASSERT_EQ(Query(L"SELECT * FROM meta_class WHERE __THIS ISA 'QZ_Part'", &derived), WBEM_S_NO_ERROR);
-  EXPECT_EQ(Drain(derived, L"__CLASS"), (std::vector<std::wstring>{L"QZ_Part", L"QZ_Stick"}));
-}
-
 TEST_F(ServiceTest, GetObjectFindsAnInstanceByItsKeys) {
   Serve(L"QZ_Part", 3);
   struct Case {
@@ -221,10 +211,8 @@ TEST_F(ServiceTest, GetObjectFindsAnInstanceByItsKeys) {
   } cases[] = {
       {L"QZ_Part.Tag=\"Board 1 DIMM 2\"", WBEM_S_NO_ERROR},
       {L"QZ_Part.Tag=\"board 1 dimm 2\"", WBEM_S_NO_ERROR},
-      {L"QZ_Part=\"Board 1 DIMM 3\"", WBEM_S_NO_ERROR},
       {L"\\\\.\\root\\VXN:QZ_Part.Tag=\"Board 1 DIMM 1\"", WBEM_S_NO_ERROR},
       {L"QZ_Part.Tag=\"Board 1 DIMM 4\"", WBEM_E_NOT_FOUND},
-      {L"QZ_Part.Number=2", WBEM_E_NOT_FOUND},
       {L"QZ_Nothing.Tag=\"x\"", WBEM_E_INVALID_CLASS},
       {L"QZ_Part.Tag=", WBEM_E_INVALID_OBJECT_PATH},
   };
