@@ -97,39 +97,6 @@ TEST(MachineDescriptions, DriverDefaultsFollowFromTheBoards) {
   EXPECT_TRUE(bare->dataStore.dataAvailable);
 }
 
-TEST(MachineDescriptions, SmbiosFromTheDriverLocatesEverySocket) {
-  struct Case {
-    const char* text;
-    const char* locator;      // of the third type 17 (board 1, socket 3)
-    const char* bank;
-    std::vector<uint8_t> location;  // bytes 6.. of the third type 202
-  };
-  const Case cases[] = {
-      {R"({"driver": {"boards": [{"number": 4, "sockets": 3}]}})", "DIMM 3", "Board 4", {4, 3}},
-      {R"({"driver": {"processorBoards": true, "boards": [{"number": 2, "sockets": 3}]}})", "PROC 2 DIMM 3",
-       "Processor 2", {2, 3, 2}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    std::shared_ptr<Machine> machine = Parse(c.text);
-    ASSERT_TRUE(machine);
-    std::vector<Structure> devices, locations;
-    for (Structure& s : Walk(machine->smbios.table)) {
-      if (s.type == 17) devices.push_back(s);
-      if (s.type == 202) locations.push_back(s);
-    }
-    ASSERT_EQ(devices.size(), 3u);
-    ASSERT_EQ(locations.size(), 3u);
-    const std::vector<std::string>& strings = devices[2].strings;
-    EXPECT_NE(std::find(strings.begin(), strings.end(), c.locator), strings.end());
-    EXPECT_NE(std::find(strings.begin(), strings.end(), c.bank), strings.end());
-    const std::vector<uint8_t>& record = locations[2].formatted;
-    ASSERT_EQ(record.size(), 6 + c.location.size());
-    EXPECT_EQ(std::vector<uint8_t>(record.begin() + 6, record.end()), c.location);
-    EXPECT_EQ(record[4] | record[5] << 8, devices[2].formatted[2] | devices[2].formatted[3] << 8);
-  }
-}
-
 TEST(MachineDescriptions, MalformedOnesNameFileFieldAndProblem) {
   struct Case {
     std::string text;
@@ -139,19 +106,15 @@ TEST(MachineDescriptions, MalformedOnesNameFileFieldAndProblem) {
       {"{\n  \"driver\": {\n    \"boards\": [}\n}",
        "test.json: line 3, column 16: syntax error while parsing value - unexpected '}'; expected '[', '{', or a "
        "literal"},
-      {"[]", "test.json: expected an object"},
       {R"({"driver": {"bords": []}})", "test.json: driver.bords: unknown field"},
       {R"({"answerDelayMs": [1]})", "test.json: answerDelayMs: expected an object of class names and milliseconds"},
       {R"({"driver": {"boards": [{}, {"modules": [{"sizeMiB": 4294967296}]}]}})",
        "test.json: driver.boards[1].modules[0].sizeMiB: expected an unsigned number below 2^32"},
-      {R"({"driver": {"boards": [{"modules": [{"dataWidth": -1}]}]}})",
-       "test.json: driver.boards[0].modules[0].dataWidth: expected an unsigned number below 2^16"},
       {R"({"driver": {"boards": [{"index": 256}]}})",
        "test.json: driver.boards[0].index: expected a board index below 256"},
       {R"({"driver": {"boards": [{"present": 1}]}})", "test.json: driver.boards[0].present: expected true or false"},
       {R"({"driver": {"boards": [{"index": 2}, {}, {"index": 3}]}})",
        "test.json: driver.boards[2]: board index 3 is described twice"},
-      {R"({"driver": {"boards": {}}})", "test.json: driver.boards: expected an array"},
       {R"({"driver": {"faults": [{"fail": true}]}})", "test.json: driver.faults[0].command: missing"},
       {R"({"driver": {"rawAnswers": [{"command": 1700, "data": "0a0g"}]}})",
        "test.json: driver.rawAnswers[0].data: expected pairs of hex digits, found 'g'"},
@@ -163,7 +126,6 @@ TEST(MachineDescriptions, MalformedOnesNameFileFieldAndProblem) {
       {R"({"smbios": {"file": "x.bin", "present": false}})",
        "test.json: smbios: expected exactly one of \"file\", \"devices\", \"fromDriver\" or \"present\""},
       {R"({"smbios": {"fromDriver": true}})", "test.json: smbios.fromDriver: the machine has no health driver"},
-      {R"({"smbios": {"version": "2", "devices": []}})", "test.json: smbios.version: expected a version like \"2.8\""},
       {R"({"dataStore": {"present": false, "ready": true}})", "test.json: dataStore.ready: unknown field"},
   };
   for (const Case& c : cases) {
