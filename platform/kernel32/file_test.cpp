@@ -160,9 +160,8 @@ struct ShareCase {
 constexpr DWORD R = GENERIC_READ, W = GENERIC_WRITE, RW = GENERIC_READ | GENERIC_WRITE;
 constexpr DWORD SR = FILE_SHARE_READ, SW = FILE_SHARE_WRITE, SRW = FILE_SHARE_READ | FILE_SHARE_WRITE;
 const ShareCase kShareCases[] = {
-    {R, SR, R, SR, true},      {R, SR, W, SRW, false},   {R, SRW, W, SRW, true},  {W, SW, R, SRW, false},
-    {W, SRW, R, SRW, true},    {RW, 0, R, SRW, false},   {R, SR, R, 0, false},    {W, SR, R, SR, false},
-    {RW, SRW, RW, SRW, true},  {RW, SRW, R, SR, false},  {0, 0, RW, 0, true},     {R, 0, 0, 0, true},
+    {R, SR, R, SR, true},   {R, SR, W, SRW, false}, {R, SRW, W, SRW, true},  {W, SW, R, SRW, false},
+    {RW, 0, R, SRW, false}, {R, SR, R, 0, false},   {RW, SRW, R, SR, false}, {0, 0, RW, 0, true},
 };
 
 HANDLE OpenShared(const std::wstring& name, DWORD access, DWORD share) {
