@@ -150,14 +150,12 @@ TEST(WbemPutTypes, ArraysAreOneDimensionalVectorsOfTheElementRepresentation) {
   SAFEARRAYBOUND square[2] = {{1, 0}, {1, 0}};
   const Case cases[] = {
       {CIM_UINT16 | CIM_FLAG_ARRAY, ArrayOf(Vector(VT_I4, 5, {0, 65535}), VT_I4), WBEM_S_NO_ERROR, VT_I4, {0, 65535}},
-      {CIM_UINT16 | CIM_FLAG_ARRAY, ArrayOf(Vector(VT_I2, 0, {-1}), VT_I2), WBEM_S_NO_ERROR, VT_I4, {65535}},
       {CIM_UINT16 | CIM_FLAG_ARRAY, ArrayOf(Vector(VT_I4, 0, {1, 65536}), VT_I4), WBEM_E_TYPE_MISMATCH, VT_NULL, {}},
       {CIM_UINT8 | CIM_FLAG_ARRAY, ArrayOf(Vector(VT_UI1, 0, {1, 2, 255}), VT_UI1), WBEM_S_NO_ERROR, VT_UI1, {1, 2, 255}},
       {CIM_UINT32 | CIM_FLAG_ARRAY, ArrayOf(Vector(VT_I4, 0, {}), VT_I4), WBEM_S_NO_ERROR, VT_I4, {}},
       {CIM_UINT32 | CIM_FLAG_ARRAY, I4(1), WBEM_E_TYPE_MISMATCH, VT_NULL, {}},
       {CIM_UINT32, ArrayOf(Vector(VT_I4, 0, {1}), VT_I4), WBEM_E_TYPE_MISMATCH, VT_NULL, {}},
       {CIM_UINT32 | CIM_FLAG_ARRAY, ArrayOf(SafeArrayCreate(VT_I4, 2, square), VT_I4), WBEM_E_TYPE_MISMATCH, VT_NULL, {}},
-      {CIM_UINT32 | CIM_FLAG_ARRAY, ArrayOf(Vector(VT_VARIANT, 0, {}), VT_VARIANT), WBEM_E_TYPE_MISMATCH, VT_NULL, {}},
   };
   for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
     const Case& c = cases[i];
