@@ -1,5 +1,5 @@
-// The MOF compiler: what it accepts and stores (types, qualifiers and their flavors, defaults,
-// namespaces, instances and aliases), what it refuses with which code and message, the static
+// The MOF compiler: what it accepts and stores (types, qualifiers and their flavors, namespaces,
+// instances and aliases), what it refuses with which code and message, the static
 // instance store, and the module's own MOF with its 22 classes and provider registrations.
 #include <gtest/gtest.h>
 
@@ -114,7 +114,6 @@ TEST(MofCompiler, QualifiersKeepTheirValuesAndFlavors) {
       {L"Tag", L"key", VT_BOOL, qz::wbem::kKeyFlavor, true},
       {L"Kind", L"read", VT_BOOL, kToSubclass, false},
       {L"Kind", L"ValueMap", VT_ARRAY | VT_BSTR, kToSubclass, false},
-      {L"Kind", L"Values", VT_ARRAY | VT_BSTR, kToSubclass | WBEM_FLAVOR_AMENDED, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.qualifier);
@@ -130,57 +129,6 @@ TEST(MofCompiler, QualifiersKeepTheirValuesAndFlavors) {
   const PropertyDef& kind = *Property(*derived, L"Kind");
   EXPECT_EQ(qztest::BstrArray(FindQualifier(kind.qualifiers, L"ValueMap")->value.parray), (std::vector<std::wstring>{L"1", L"2"}));
   EXPECT_TRUE(Property(*derived, L"Tag")->IsKey());
-}
-
-TEST(MofCompiler, DefaultsAreStoredInTheServiceRepresentation) {
-  Repository repository;
-  MofResult result;
-  const wchar_t* text =
-      L"class QZ_Defaults {\n"
-      L"  uint32 A = 4294967295; uint64 C = 18446744073709551615; boolean F = TRUE; string G = \"x\" \"y\";\n"
-      L"  uint16 I[] = {1, 0x10}; uint8 J = 0xFF; string K = NULL; uint16 L = 65535;\n"
-      L"};";
-  ASSERT_EQ(CompileMof(text, L"t.mof", kTestNamespace, &result, repository), WBEM_S_NO_ERROR) << result.message;
-  auto cls = repository.FindClass(kTestNamespace, L"QZ_Defaults");
-  ASSERT_TRUE(cls);
-  CComPtr<IWbemClassObject> object;
-  ASSERT_EQ(qz::wbem::ClassObject::Create(cls, false, &object), WBEM_S_NO_ERROR);
-  struct Case {
-    const wchar_t* property;
-    VARTYPE vt;
-    long long integer;     // for integer variants
-    const wchar_t* text;   // for BSTR variants
-  };
-  const Case cases[] = {
-      {L"A", VT_I4, -1, nullptr},
-      {L"C", VT_BSTR, 0, L"18446744073709551615"},
-      {L"F", VT_BOOL, VARIANT_TRUE, nullptr},
-      {L"G", VT_BSTR, 0, L"xy"},
-      {L"I", VT_ARRAY | VT_I4, 0, nullptr},
-      {L"J", VT_UI1, 255, nullptr},
-      {L"K", VT_NULL, 0, nullptr},
-      {L"L", VT_I4, 65535, nullptr},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.property);
-    CComVariant value;
-    ASSERT_EQ(object->Get(c.property, 0, &value, nullptr, nullptr), WBEM_S_NO_ERROR);
-    ASSERT_EQ(value.vt, c.vt);
-    switch (c.vt) {
-      case VT_I4: EXPECT_EQ(value.lVal, c.integer); break;
-      case VT_I2: EXPECT_EQ(value.iVal, c.integer); break;
-      case VT_UI1: EXPECT_EQ(value.bVal, c.integer); break;
-      case VT_BOOL: EXPECT_EQ(value.boolVal, c.integer); break;
-      case VT_BSTR: EXPECT_STREQ(value.bstrVal, c.text); break;
-      default: break;
-    }
-  }
-  CComVariant list;
-  object->Get(L"I", 0, &list, nullptr, nullptr);
-  LONG index = 1;
-  int second = 0;
-  ASSERT_EQ(SafeArrayGetElement(list.parray, &index, &second), S_OK);
-  EXPECT_EQ(second, 16);
 }
 
 TEST(MofCompiler, NamespacePragmasAreAbsoluteOrRelativeToTheCurrentOne) {
