@@ -1,5 +1,6 @@
-// Activation of in-process servers registered in HKEY_CLASSES_ROOT: loading the module once,
-// the failures of a missing or broken module, and unloading once the module says it is unused.
+// Activation of in-process servers registered in HKEY_CLASSES_ROOT: the failures of a missing or
+// broken module. Loading, DllMain and unloading once the module is unused are run on the system's
+// own module by its tests.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <objbase.h>
@@ -7,7 +8,6 @@
 
 #include <string>
 
-#include "ole32/testserver/TestServer.h"
 
 namespace {
 
@@ -33,60 +33,6 @@ bool ModuleLoaded(const char* path) {
   void* handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
   if (handle) dlclose(handle);
   return handle != nullptr;
-}
-
-TEST(InprocActivation, RegisteredServerIsLoadedOnceAndUnloadedWhenUnused) {
-  RegisterServer(CLSID_TestServerProbe, Wide(QZ_TEST_SERVER_MODULE));
-  ASSERT_FALSE(ModuleLoaded(QZ_TEST_SERVER_MODULE));
-  ITestServerProbe* probe = nullptr;
-  ASSERT_EQ(CoCreateInstance(CLSID_TestServerProbe, nullptr, CLSCTX_INPROC_SERVER, IID_ITestServerProbe,
-                             reinterpret_cast<void**>(&probe)),
-            S_OK);
-  EXPECT_EQ(probe->Magic(), kTestServerMagic);
-  EXPECT_TRUE(ModuleLoaded(QZ_TEST_SERVER_MODULE));
-
-  ITestServerProbe* second = nullptr;
-  ASSERT_EQ(CoCreateInstance(CLSID_TestServerProbe, nullptr, CLSCTX_ALL, IID_ITestServerProbe,
-                             reinterpret_cast<void**>(&second)),
-            S_OK);
-  second->Release();
-
-  CoFreeUnusedLibraries();
-  EXPECT_TRUE(ModuleLoaded(QZ_TEST_SERVER_MODULE)) << "an object of the module still lives";
-  probe->Release();
-  CoFreeUnusedLibraries();
-  EXPECT_FALSE(ModuleLoaded(QZ_TEST_SERVER_MODULE));
-
-  // Loaded again on the next activation.
-  IClassFactory* factory = nullptr;
-  ASSERT_EQ(CoGetClassObject(CLSID_TestServerProbe, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                             reinterpret_cast<void**>(&factory)),
-            S_OK);
-  CoFreeUnusedLibraries();
-  EXPECT_TRUE(ModuleLoaded(QZ_TEST_SERVER_MODULE)) << "a held class factory keeps the module";
-  factory->Release();
-  CoFreeUnusedLibraries();
-  EXPECT_FALSE(ModuleLoaded(QZ_TEST_SERVER_MODULE));
-}
-
-TEST(InprocActivation, DllMainHearsLoadAndUnloadAndCanRefuseTheLoad) {
-  RegisterServer(CLSID_TestServerProbe, Wide(QZ_TEST_SERVER_MODULE));
-  unsetenv("QZ_TEST_SERVER_EVENTS");
-  setenv("QZ_TEST_SERVER_REFUSE", "1", 1);
-  IClassFactory* factory = nullptr;
-  EXPECT_EQ(CoGetClassObject(CLSID_TestServerProbe, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                             reinterpret_cast<void**>(&factory)),
-            HRESULT_FROM_WIN32(ERROR_DLL_INIT_FAILED));
-  EXPECT_EQ(factory, nullptr);
-  EXPECT_FALSE(ModuleLoaded(QZ_TEST_SERVER_MODULE));
-  unsetenv("QZ_TEST_SERVER_REFUSE");
-  ASSERT_EQ(CoGetClassObject(CLSID_TestServerProbe, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                             reinterpret_cast<void**>(&factory)),
-            S_OK);
-  factory->Release();
-  CoFreeUnusedLibraries();
-  const char* events = getenv("QZ_TEST_SERVER_EVENTS");
-  EXPECT_STREQ(events, "attach,attach,detach") << "no detach for the load that was refused";
 }
 
 TEST(InprocActivation, FailuresNameWhatIsMissing) {
