@@ -1,4 +1,4 @@
-// Class objects and instances: system properties, spawning and cloning, and the refusals of each
+// Class objects and instances: defaults, spawning and cloning, and the refusals of gets and puts
 // (the walk over properties is pinned by the golden outputs, which print every property in order).
 #include <gtest/gtest.h>
 
@@ -42,41 +42,6 @@ class ClassObjectTest : public testing::Test {
 
   CComPtr<IWbemClassObject> m_Base, m_Middle, m_Class, m_Instance;
 };
-
-TEST_F(ClassObjectTest, SystemPropertiesDescribeGenusAndClass) {
-  struct Case {
-    IWbemClassObject* object;
-    const wchar_t* name;
-    VARTYPE vt;
-    const wchar_t* text;  // for VT_BSTR
-    LONG number;          // for VT_I4
-  };
-  const Case cases[] = {
-      {m_Class, L"__GENUS", VT_I4, nullptr, 1},
-      {m_Instance, L"__GENUS", VT_I4, nullptr, 2},
-      {m_Instance, L"__CLASS", VT_BSTR, L"QZ_MemoryModule", 0},
-      {m_Instance, L"__SUPERCLASS", VT_BSTR, L"QZ_Element", 0},
-      {m_Base, L"__SUPERCLASS", VT_NULL, nullptr, 0},
-      {m_Instance, L"__relpath", VT_NULL, nullptr, 0},  // names are case-insensitive; no keys set yet
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    VARIANT value = Poisoned();
-    CIMTYPE type = -1;
-    LONG flavor = -1;
-    ASSERT_EQ(c.object->Get(c.name, 0, &value, &type, &flavor), WBEM_S_NO_ERROR);
-    EXPECT_EQ(flavor, WBEM_FLAVOR_ORIGIN_SYSTEM);
-    ASSERT_EQ(value.vt, c.vt);
-    if (c.vt == VT_BSTR) {
-      EXPECT_STREQ(value.bstrVal, c.text);
-    }
-    if (c.vt == VT_I4) {
-      EXPECT_EQ(value.lVal, c.number);
-      EXPECT_EQ(type, CIM_SINT32);
-    }
-    VariantClear(&value);
-  }
-}
 
 TEST_F(ClassObjectTest, RefusedGetsAndPutsLeaveOutputsAlone) {
   VARIANT value = Poisoned();
