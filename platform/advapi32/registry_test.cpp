@@ -1,5 +1,6 @@
-// The registry: paths, value sizes and error codes, deleted keys,
-// enumeration order, HKCR, volatile keys, a damaged hive, and changes made by another process.
+// The registry: value sizes and error codes, deleted keys, volatile keys in the key order, a damaged
+// hive, and changes made by another process. Creating, listing and deleting keys and values of every
+// type is run through the registry tool's tests, HKCR through the module's registration tests.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <windows.h>
@@ -29,21 +30,6 @@ LONG Open(HKEY root, const wchar_t* path, HKEY* key, REGSAM access = KEY_ALL_ACC
 void SetDword(HKEY key, const wchar_t* name, DWORD value) {
   ASSERT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
             ERROR_SUCCESS);
-}
-
-TEST(RegistryKeys, CreateOpensExistingAndMakesIntermediateKeys) {
-  DWORD disposition = 0;
-  HKEY key = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Test\\A\\B", 0, KEY_ALL_ACCESS, &disposition);
-  EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
-  HKEY again = Create(HKEY_LOCAL_MACHINE, L"software\\TEST\\a\\b\\", 0, KEY_ALL_ACCESS, &disposition);
-  EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
-  HKEY middle = nullptr;
-  EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, L"Software\\Test\\A", &middle), ERROR_SUCCESS);
-  HKEY missing = nullptr;
-  EXPECT_EQ(Open(middle, L"C", &missing), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(missing, nullptr);
-  for (HKEY k : {key, again, middle}) EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
-  EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
 }
 
 TEST(RegistryValues, QueryReportsSizesAndErrors) {
@@ -164,25 +150,6 @@ TEST(RegistryEnum, VolatileKeysTakeTheirPlaceInTheOrderAndNamesAskForTheirSizes)
   EXPECT_EQ(maxName, 5u);
   EXPECT_EQ(maxData, 4u);
   RegCloseKey(top);
-}
-
-TEST(RegistryClassesRoot, IsMachineSoftwareClasses) {
-  HKEY clsid = Create(HKEY_CLASSES_ROOT, L"CLSID\\{Test}\\InprocServer32");
-  const wchar_t path[] = L"/x.so";
-  ASSERT_EQ(RegSetValueExW(clsid, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path), sizeof path),
-            ERROR_SUCCESS);
-  HKEY machine = nullptr;
-  ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\clsid\\{TEST}\\InprocServer32", &machine, KEY_READ),
-            ERROR_SUCCESS);
-  DWORD size = 0;
-  EXPECT_EQ(RegQueryValueExW(machine, nullptr, nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
-  EXPECT_EQ(size, sizeof path);
-  EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\CLSID"), ERROR_SUCCESS);
-  HKEY gone = nullptr;
-  EXPECT_EQ(Open(HKEY_CLASSES_ROOT, L"CLSID", &gone), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes"), ERROR_ACCESS_DENIED);
-  RegCloseKey(clsid);
-  RegCloseKey(machine);
 }
 
 TEST(RegistryVolatileKeys, ChildOfVolatileKeyMustBeVolatile) {
