@@ -1,4 +1,4 @@
-// The thread locale from the environment, the Windows-1252 and UTF-8 conversions, and comparison.
+// The thread locale from the environment, and the Windows-1252 and UTF-8 conversions.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <windows.h>
@@ -130,31 +130,6 @@ TEST(TextConversion, SizesTerminatorsAndShortBuffers) {
     EXPECT_EQ(failures[i].result, 0) << i;
     EXPECT_EQ(failures[i].error, expected[i]) << i;
   }
-}
-
-TEST(CompareStrings, IgnoreCaseFoldsAsciiAndLatin1) {
-  struct Case {
-    const wchar_t* a;
-    const wchar_t* b;
-    DWORD flags;
-    int expected;
-  };
-  const Case cases[] = {
-      {L"Memory", L"MEMORY", NORM_IGNORECASE, CSTR_EQUAL},
-      {L"\x00C9t\x00E9", L"\x00E9T\x00C9", NORM_IGNORECASE, CSTR_EQUAL},
-      {L"a", L"B", NORM_IGNORECASE, CSTR_LESS_THAN},
-      {L"a", L"B", 0, CSTR_LESS_THAN},
-      {L"abc", L"ab", NORM_IGNORECASE, CSTR_GREATER_THAN},
-      {L"a", L"A", 0, CSTR_LESS_THAN},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(CompareStringW(LOCALE_USER_DEFAULT, c.flags, c.a, -1, c.b, -1), c.expected)
-        << ::testing::PrintToString(std::wstring(c.a)) << " vs " << ::testing::PrintToString(std::wstring(c.b));
-  }
-  EXPECT_EQ(CompareStringW(LOCALE_USER_DEFAULT, 0, L"abcX", 3, L"abcY", 3), CSTR_EQUAL);
-  EXPECT_EQ(lstrcmpiW(L"DIMM_A1", L"dimm_a1"), 0);
-  EXPECT_LT(lstrcmpiW(L"dimm_a1", L"DIMM_B1"), 0);
-  EXPECT_GT(lstrcmpiW(L"x", nullptr), 0);
 }
 
 }  // namespace
