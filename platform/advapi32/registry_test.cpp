@@ -56,18 +56,6 @@ TEST(RegistryValues, QueryReportsSizesAndErrors) {
 
   size = 77;
   EXPECT_EQ(RegQueryValueExW(key, L"Missing", nullptr, &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(RegQueryValueExW(key, L"Text", nullptr, &type, small, nullptr), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(RegSetValueExW(key, L"Null", 0, REG_BINARY, nullptr, 4), ERROR_NOACCESS);
-
-  // The default value answers to both the NULL and the empty name.
-  SetDword(key, nullptr, 7);
-  DWORD value = 0;
-  size = sizeof value;
-  EXPECT_EQ(RegQueryValueExW(key, L"", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
-  EXPECT_EQ(value, 7u);
-  EXPECT_EQ(RegDeleteValueW(key, L""), ERROR_SUCCESS);
-  EXPECT_EQ(RegQueryValueExW(key, nullptr, nullptr, &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(RegDeleteValueW(key, nullptr), ERROR_FILE_NOT_FOUND);
   RegCloseKey(key);
 }
 
