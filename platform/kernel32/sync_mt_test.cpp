@@ -1,6 +1,6 @@
-// Mutexes and semaphores between threads and processes: ownership, abandonment by a thread or a
-// killed process, fresh objects after their holders died, and mutual exclusion under load.
-#include <fcntl.h>
+// Mutexes and semaphores between threads and processes: abandonment by a thread or a killed
+// process, fresh objects after their holders died, and semaphore counts under load. Mutual
+// exclusion across processes is counted through the system's own mutex tests.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -25,27 +25,6 @@ long long ElapsedMs(Clock::time_point since) {
 }
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-TEST(MutexThreads, OnlyTheOwningThreadMayRelease) {
-  HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Global\\Owner");
-  ASSERT_NE(mutex, nullptr);
-  DWORD wait = 0, error = 0;
-  BOOL released = TRUE;
-  std::thread([&] {
-    released = ReleaseMutex(mutex);
-    error = GetLastError();
-    for (DWORD timeout : {0u, 50u}) {
-      Clock::time_point start = Clock::now();
-      wait = WaitForSingleObject(mutex, timeout);
-      EXPECT_GE(ElapsedMs(start), timeout);
-    }
-  }).join();
-  EXPECT_FALSE(released);
-  EXPECT_EQ(error, static_cast<DWORD>(ERROR_NOT_OWNER));
-  EXPECT_EQ(wait, static_cast<DWORD>(WAIT_TIMEOUT));
-  EXPECT_TRUE(ReleaseMutex(mutex));
-  CloseHandle(mutex);
-}
 
 TEST(MutexThreads, ThreadThatEndsHoldingAMutexAbandonsIt) {
   for (const wchar_t* name : {static_cast<const wchar_t*>(nullptr), L"Global\\Abandoned"}) {
@@ -83,24 +62,6 @@ TEST(MutexThreads, OwnerClosingTheLastHandleEndsTheObject) {
   EXPECT_EQ(WaitForSingleObject(fresh, 0), WAIT_OBJECT_0);
   EXPECT_TRUE(ReleaseMutex(fresh));
   CloseHandle(fresh);
-}
-
-TEST(SemaphoreThreads, ReleaseFromAnyThreadWakesAWaiter) {
-  HANDLE semaphore = CreateSemaphoreW(nullptr, 0, 1, L"Global\\Handoff");
-  std::atomic<int> woken{0};
-  std::vector<std::thread> waiters;
-  for (int i = 0; i < 3; ++i)
-    waiters.emplace_back([&] {
-      if (WaitForSingleObject(semaphore, 5000) == WAIT_OBJECT_0) woken.fetch_add(1);
-    });
-  for (int i = 0; i < 3; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    std::thread([&] { EXPECT_TRUE(ReleaseSemaphore(semaphore, 1, nullptr)); }).join();
-  }
-  for (std::thread& waiter : waiters) waiter.join();
-  EXPECT_EQ(woken.load(), 3);
-  EXPECT_EQ(WaitForSingleObject(semaphore, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  CloseHandle(semaphore);
 }
 
 TEST(SemaphoreThreads, CountIsNeverExceededUnderContention) {
@@ -203,39 +164,6 @@ TEST(SemaphoreProcesses, ADeadHolderLeavesNoObjectAndNoStaleCount) {
   EXPECT_EQ(WaitForSingleObject(fresh, 0), WAIT_OBJECT_0);
   CloseHandle(fresh);
   CloseHandle(ready);
-}
-
-// Adds to the counter file under the named mutex.
-QZ_CHILD_MAIN(IncrementCounter) {
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Global\\CounterLock");
-  int fd = open(args[0].c_str(), O_RDWR);
-  if (!mutex || fd < 0) return 1;
-  int rounds = std::stoi(args[1]);
-  for (int i = 0; i < rounds; ++i) {
-    if (WaitForSingleObject(mutex, INFINITE) != WAIT_OBJECT_0) return 3;
-    long long value = 0;
-    if (pread(fd, &value, sizeof value, 0) != sizeof value) return 4;
-    ++value;
-    if (pwrite(fd, &value, sizeof value, 0) != sizeof value) return 5;
-    if (!ReleaseMutex(mutex)) return 6;
-  }
-  close(fd);
-  CloseHandle(mutex);
-  return 0;
-}
-
-TEST(MutexProcesses, FourProcessesCountExactlyUnderOneMutex) {
-  std::string path = std::string(QzGetRuntimeDir()) + "/counter";
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-  long long zero = 0;
-  ASSERT_EQ(pwrite(fd, &zero, sizeof zero, 0), static_cast<ssize_t>(sizeof zero));
-  std::vector<qztest::ChildProcess> children;
-  for (int i = 0; i < 4; ++i) children.push_back(qztest::ChildProcess::Start("IncrementCounter", {path, "10000"}));
-  for (qztest::ChildProcess& child : children) EXPECT_EQ(child.Wait(120000), 0);
-  long long value = -1;
-  ASSERT_EQ(pread(fd, &value, sizeof value, 0), static_cast<ssize_t>(sizeof value));
-  EXPECT_EQ(value, 40000);
-  close(fd);
 }
 
 }  // namespace

