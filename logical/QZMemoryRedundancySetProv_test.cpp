@@ -1,5 +1,5 @@
-// The memory redundancy set provider: the form of every property against the module's MOF, what a
-// failing put stops, and enumeration and lookup by path over the bundled servers.
+// The memory redundancy set provider: the form of every property against the module's MOF, and what
+// a failing put stops.
 #include "logical/QZMemoryRedundancySetProv.h"
 
 #include <gtest/gtest.h>
@@ -74,48 +74,6 @@ TEST_F(MemoryRedundancySetProvider, FirstFailingPutStopsTheFill) {
     }
     EXPECT_EQ(Describe(instance, c.firstSkipped), L"null");
     instance->Release();
-  }
-}
-
-// The protection rules are the list's and are tested there; this pins the path from the default
-// server to the instance.
-TEST_F(MemoryRedundancySetProvider, EnumeratesTheBundledServers) {
-  qztest::TestSink none;
-  ASSERT_NO_FATAL_FAILURE(EnumerateOn<CQZMemoryRedundancySetProv>("no-driver.json", 0, none, L"CQZMemoryRedundancySetProv"));
-  qztest::TestSink sink;
-  ASSERT_NO_FATAL_FAILURE(EnumerateOn<CQZMemoryRedundancySetProv>("default.json", 1, sink, L"CQZMemoryRedundancySetProv"));
-  qztest::ExpectProperties(sink.objects[0], {
-      {L"__RELPATH", L"bstr:QZ_MemoryRedundancySet.InstanceID=\"VXN:QZ_MemoryRedundancySet:001\""},
-      {L"ConfigurationsAvailable", L"bstr[RAID]"},  // the first-choice device
-      {L"OtherTypeOfSet", L"bstr[Advanced ECC]"},
-      {L"RedundancyStatus", L"i4:3"},  // module 2-3 is degraded
-  });
-}
-
-TEST_F(MemoryRedundancySetProvider, LookupByPath) {
-  struct Case {
-    const char* machine;
-    const WCHAR* path;
-    HRESULT result;
-  } cases[] = {
-      {"default.json", L"QZ_MemoryRedundancySet.InstanceID=\"VXN:QZ_MemoryRedundancySet:001\"", WBEM_S_NO_ERROR},
-      {"default.json", L"QZ_MemoryRedundancySet.InstanceID=\"VXN:QZ_MemoryRedundancySet:002\"", WBEM_E_NOT_FOUND},
-      {"default.json", L"QZ_MemoryRedundancySet.Caption=\"Memory Redundancy Set\"", WBEM_E_NOT_FOUND},
-      {"default.json", L"QZ_MemoryCollection.InstanceID=\"VXN:QZ_MemoryRedundancySet:001\"", WBEM_E_INVALID_PARAMETER},
-      {"no-driver.json", L"QZ_MemoryRedundancySet.InstanceID=\"VXN:QZ_MemoryRedundancySet:001\"", WBEM_E_NOT_FOUND},
-  };
-  const char* loaded = nullptr;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    if (!loaded || std::string(loaded) != c.machine) {
-      Start<CQZMemoryRedundancySetProv>(c.machine);
-      loaded = c.machine;
-    }
-    qztest::TestSink sink;
-    ASSERT_EQ(Get(c.path, sink), c.result);
-    if (c.result == WBEM_S_NO_ERROR) {
-      EXPECT_EQ(Describe(sink.objects[0], L"CurrentConfiguration"), L"bstr:Advanced ECC");
-    }
   }
 }
 

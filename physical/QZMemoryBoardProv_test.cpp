@@ -1,5 +1,5 @@
 // The memory board provider: the form and order of the properties it puts against the module's
-// class definition, what a failing put stops, and enumeration and lookup by path.
+// class definition, and what a failing put stops.
 #include "physical/QZMemoryBoardProv.h"
 
 #include <gtest/gtest.h>
@@ -82,40 +82,6 @@ TEST_F(MemoryBoardProvider, FillPutsOnlyWhatTheRecordHoldsAndStopsAtTheFirstFail
     EXPECT_EQ(Describe(instance, L"Tag"), c.tag);
     EXPECT_EQ(Describe(instance, L"Description"), L"null");
     instance->Release();
-  }
-}
-
-TEST_F(MemoryBoardProvider, EnumeratesTheBundledServers) {
-  qztest::TestSink none;
-  ASSERT_NO_FATAL_FAILURE(EnumerateOn<CQZMemoryBoardProv>("smbios-only.json", 0, none, L"CQZMemoryBoardProv"));
-  qztest::TestSink sink;
-  ASSERT_NO_FATAL_FAILURE(EnumerateOn<CQZMemoryBoardProv>("default.json", 2, sink, L"CQZMemoryBoardProv"));
-  qztest::ExpectProperties(sink.objects[1], {
-      {L"__RELPATH", L"bstr:QZ_MemoryBoard.CreationClassName=\"QZ_MemoryBoard\",Tag=\"VXN:QZ_MemoryBoard:2\""},
-      {L"StatusDescriptions", L"bstr[Memory board status: Degraded,Memory board status: Correctable error "
-                              L"threshold for pre-failure warranty has been exceeded]"},
-  });
-}
-
-// The path grammar is the framework's; these rows pin this class's keys.
-TEST_F(MemoryBoardProvider, LookupByPath) {
-  Start<CQZMemoryBoardProv>("default.json");
-  struct Case {
-    const WCHAR* path;
-    HRESULT result;
-  } cases[] = {
-      {L"QZ_MemoryBoard.CreationClassName=\"QZ_MemoryBoard\",Tag=\"VXN:QZ_MemoryBoard:2\"", WBEM_S_NO_ERROR},
-      {L"QZ_MemoryBoard.CreationClassName=\"QZ_MemoryModule\",Tag=\"VXN:QZ_MemoryBoard:2\"", WBEM_E_NOT_FOUND},
-      {L"QZ_MemoryBoard.CreationClassName=\"QZ_MemoryBoard\",Tag=\"VXN:QZ_MemoryBoard:3\"", WBEM_E_NOT_FOUND},
-      {L"QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\",Tag=\"VXN:QZ_MemoryBoard:2\"", WBEM_E_INVALID_PARAMETER},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    qztest::TestSink sink;
-    ASSERT_EQ(Get(c.path, sink), c.result);
-    if (c.result == WBEM_S_NO_ERROR) {
-      EXPECT_EQ(Describe(sink.objects[0], L"HealthState"), L"i4:10");
-    }
   }
 }
 

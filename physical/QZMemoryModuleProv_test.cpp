@@ -1,5 +1,5 @@
-// The memory module provider: the form and order of every property it puts, what a failing put
-// stops, and enumeration and lookup by path over the bundled servers.
+// The memory module provider: the form and order of every property it puts, and what a failing
+// put stops.
 #include "physical/QZMemoryModuleProv.h"
 
 #include <gtest/gtest.h>
@@ -116,41 +116,6 @@ TEST_F(MemoryModuleProvider, FirstFailingPutStopsTheFill) {
     EXPECT_NE(Describe(instance, c.lastPut), L"null");
     EXPECT_EQ(Describe(instance, c.firstSkipped), L"null");
     instance->Release();
-  }
-}
-
-TEST_F(MemoryModuleProvider, EnumeratesTheBundledServers) {
-  qztest::TestSink none;
-  ASSERT_NO_FATAL_FAILURE(EnumerateOn<CQZMemoryModuleProv>("no-driver.json", 0, none, L"CQZMemoryModuleProv"));
-  qztest::TestSink sink;
-  ASSERT_NO_FATAL_FAILURE(EnumerateOn<CQZMemoryModuleProv>("default.json", 12, sink, L"CQZMemoryModuleProv"));
-  qztest::ExpectProperties(sink.objects[8], {
-      {L"Tag", L"bstr:VXN:QZ_MemoryModule:2-3"},
-      {L"OperationalStatus", L"i4[3,5]"},
-      {L"Capacity", L"bstr:8589934592"},
-      {L"__RELPATH", L"bstr:QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\",Tag=\"VXN:QZ_MemoryModule:2-3\""},
-  });
-}
-
-// The path grammar is the framework's; these rows pin this class's keys.
-TEST_F(MemoryModuleProvider, LookupByPath) {
-  Start<CQZMemoryModuleProv>("default.json");
-  struct Case {
-    const WCHAR* path;
-    HRESULT result;
-  } cases[] = {
-      {L"QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\",Tag=\"VXN:QZ_MemoryModule:2-3\"", WBEM_S_NO_ERROR},
-      {L"QZ_MemoryModule.CreationClassName=\"QZ_MemoryBoard\",Tag=\"VXN:QZ_MemoryModule:2-3\"", WBEM_E_NOT_FOUND},
-      {L"QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\",Tag=\"VXN:QZ_MemoryModule:2-7\"", WBEM_E_NOT_FOUND},
-      {L"QZ_MemoryBoard.CreationClassName=\"QZ_MemoryBoard\",Tag=\"VXN:QZ_MemoryBoard:1\"", WBEM_E_INVALID_PARAMETER},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    qztest::TestSink sink;
-    ASSERT_EQ(Get(c.path, sink), c.result);
-    if (c.result == WBEM_S_NO_ERROR) {
-      EXPECT_EQ(Describe(sink.objects[0], L"SerialNumber"), L"bstr:3A02C003");
-    }
   }
 }
 

@@ -1,5 +1,5 @@
 // The two slot providers: the form and order of the properties they put against the module's
-// class definitions, and enumeration and lookup by path on the board-states server.
+// class definitions, and what a failing put stops.
 #include "physical/QZMemoryModuleSlotProv.h"
 
 #include <gtest/gtest.h>
@@ -53,35 +53,6 @@ TEST_F(SlotProviders, FillPutsEveryPropertyInTheServicesFormForBothClasses) {
   EXPECT_EQ(Describe(board, L"Description"), L"null");
   EXPECT_EQ(Describe(board, L"Tag"), L"null");
   board->Release();
-}
-
-TEST_F(SlotProviders, EnumerateAndLookUpOnTheBoardStatesServer) {
-  struct Case {
-    void (SlotProviders::*enumerate)(const char*, size_t, qztest::TestSink&, const std::wstring&);
-    const WCHAR* name;
-    size_t count;
-    const WCHAR* relativePath;  // of the second instance, which the lookup finds
-    const WCHAR* number;
-    const WCHAR* absent;  // a well-formed path of the class that names no instance
-  } cases[] = {
-      {&SlotProviders::EnumerateOn<CQZMemoryModuleSlotProv>, L"CQZMemoryModuleSlotProv", 8,
-       L"QZ_MemoryModuleSlot.CreationClassName=\"QZ_MemoryModuleSlot\",Tag=\"VXN:QZ_MemoryModuleSlot:0-2\"", L"i4:2",
-       // board 2 is not fitted
-       L"QZ_MemoryModuleSlot.CreationClassName=\"QZ_MemoryModuleSlot\",Tag=\"VXN:QZ_MemoryModuleSlot:2-1\""},
-      {&SlotProviders::EnumerateOn<CQZMemoryBoardSlotProv>, L"CQZMemoryBoardSlotProv", 2,
-       L"QZ_MemoryBoardSlot.CreationClassName=\"QZ_MemoryBoardSlot\",Tag=\"VXN:QZ_MemoryBoardSlot:2\"", L"i4:2",
-       L"QZ_MemoryBoardSlot.CreationClassName=\"qz_memoryboardslot\",Tag=\"VXN:QZ_MemoryBoardSlot:2\""},
-  };
-  for (const Case& c : cases) {
-    qztest::TestSink sink;
-    ASSERT_NO_FATAL_FAILURE((this->*c.enumerate)("board-states.json", c.count, sink, c.name));
-    EXPECT_EQ(Describe(sink.objects[1], L"__RELPATH"), std::wstring(L"bstr:") + c.relativePath);
-    qztest::TestSink found;
-    ASSERT_EQ(Get(c.relativePath, found), WBEM_S_NO_ERROR);
-    EXPECT_EQ(Describe(found.objects[0], L"Number"), c.number);
-    qztest::TestSink missing;
-    EXPECT_EQ(Get(c.absent, missing), WBEM_E_NOT_FOUND);
-  }
 }
 
 }  // namespace

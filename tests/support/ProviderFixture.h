@@ -60,23 +60,6 @@ class ProviderTest : public SourcesTest {
     EXPECT_EQ(sink.status, WBEM_S_NO_ERROR);
   }
 
-  // Starts a Provider on `machine`, enumerates into `sink`, and checks the count of instances, their
-  // single indicate and the lines the provider logs under its class name (e.g. CQZMemoryModuleProv).
-  template <class Provider>
-  void EnumerateOn(const char* machine, size_t count, TestSink& sink, const std::wstring& providerName) {
-    SCOPED_TRACE(machine);
-    Start<Provider>(machine);
-    Enumerate(sink);
-    ASSERT_EQ(sink.objects.size(), count);
-    EXPECT_EQ(sink.indicates, count ? 1 : 0);
-    const std::wstring prefix = L"QZWmiMemory.DLL!" + providerName;
-    EXPECT_TRUE(Logged(L"[Information] " + prefix + L"::CreateInstanceEnumAsync| Returning " + std::to_wstring(count) +
-                       L" instances\r\n"));
-    if (count) {
-      EXPECT_TRUE(Logged(L"[Verbose] " + prefix + L"::FillInstance| Entering\r\n"));
-    }
-  }
-
   // Looks up `path` into `sink`: a hit indicates one object with one status, anything else leaves
   // the sink alone.
   HRESULT Get(const std::wstring& path, TestSink& sink) {
