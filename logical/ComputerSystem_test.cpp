@@ -1,4 +1,5 @@
-// The computer's name with its fallbacks, the computer-system reference and the full object paths.
+// The computer's name with its fallbacks, and the references and paths made without the computer
+// system class or with other chassis counts.
 #include "logical/ComputerSystem.h"
 
 #include <gtest/gtest.h>
@@ -17,18 +18,6 @@ using qztest::LoadMachine;
 std::string Names(const std::string& fullyQualified, int failOnCall) {
   return R"({"name": "names", "names": {"dnsFullyQualified": ")" + fullyQualified +
          R"(", "dnsHostname": "mem01", "netBios": "MEM01", "failOnCall": )" + std::to_string(failOnCall) + "}}";
-}
-
-// The computer system class as its provider's registration would define it.
-void DefineComputerSystemClass() {
-  qz::wbem::Repository& repository = qz::wbem::Repository::Instance();
-  ASSERT_TRUE(SUCCEEDED(repository.CreateNamespace(L"root\\VXN")));
-  const auto def = qz::wbem::ClassBuilder(kComputerSystemClass)
-                       .AddKey(L"CreationClassName", CIM_STRING)
-                       .AddKey(L"Name", CIM_STRING)
-                       .Build();
-  ASSERT_TRUE(def);
-  ASSERT_EQ(repository.PutClass(L"root\\VXN", *def), WBEM_S_NO_ERROR);
 }
 
 void RemoveComputerSystemClass() { qz::wbem::Repository::Instance().DeleteClass(L"root\\VXN", kComputerSystemClass); }
@@ -67,43 +56,11 @@ TEST(LocalComputerName, AsksTheSystemAtEveryCall) {
   EXPECT_EQ(name, L"b.example.net");
 }
 
-TEST(FullPath, CarriesTheServerOfTheComputerSystemClass) {
-  LoadMachine(Names("mem01.lab.example.net", 0));
-  qz::wbem::Repository::Instance().SetServerName(L"HOST");
-  DefineComputerSystemClass();
-  struct Case {
-    const WCHAR* nameSpace;
-    const WCHAR* relative;
-    const WCHAR* expected;
-  } cases[] = {
-      {L"root\\VXN", L"X", L"\\\\HOST\\root\\VXN:X"},
-      {L"root\\VXN", L"QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\",Tag=\"VXN:QZ_MemoryModule:0-3\"",
-       L"\\\\HOST\\root\\VXN:QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\",Tag=\"VXN:QZ_MemoryModule:0-3\""},
-      {L"root\\wmi", L"", L"\\\\HOST\\root\\wmi:"},
-  };
-  for (const Case& c : cases) {
-    std::wstring path = L"poison";
-    MakeFullPath(c.nameSpace, c.relative, path);
-    EXPECT_EQ(path, c.expected);
-  }
-}
-
 TEST(FullPath, WithoutTheComputerSystemClassTheServerIsEmpty) {
   RemoveComputerSystemClass();
   std::wstring path = L"poison";
   MakeFullPath(L"root\\VXN", L"X", path);
   EXPECT_EQ(path, L"\\\\\\root\\VXN:X");
-}
-
-TEST(ComputerSystemReference, NamesTheClassPathAndTheComputer) {
-  LoadMachine(Names("mem01.lab.example.net", 0));
-  qz::wbem::Repository::Instance().SetServerName(L"HOST");
-  DefineComputerSystemClass();
-  std::wstring reference = L"poison";
-  EXPECT_EQ(GetComputerSystemReference(reference), WBEM_S_NO_ERROR);
-  EXPECT_EQ(reference,
-            L"\\\\HOST\\root\\VXN:QZ_WinComputerSystem.CreationClassName=\"QZ_WinComputerSystem\","
-            L"Name=\"mem01.lab.example.net\"");
 }
 
 TEST(ComputerSystemReference, WithoutTheClassFailsEmpty) {

@@ -1,5 +1,5 @@
 // The memory board list: the board numbering, which board indexes give no board, the status,
-// lock and removal tables, processor-board names, and what a missing source leaves.
+// lock and removal tables, and what a missing source leaves.
 #include "physical/QZMemoryBoardList.h"
 
 #include <gtest/gtest.h>
@@ -33,29 +33,6 @@ std::vector<std::wstring> Tags(std::initializer_list<int> boards) {
   std::vector<std::wstring> tags;
   for (int board : boards) tags.push_back(L"VXN:QZ_MemoryBoard:" + std::to_wstring(board));
   return tags;
-}
-
-TEST_F(MemoryBoardList, TheDefaultServerHasTwoBoards) {
-  LoadFile("default.json");
-  ASSERT_EQ(Build(), Tags({1, 2}));
-  EXPECT_TRUE(list.WatchesEvents());
-  const CQZMemoryBoard& board = *list.GetAt(1);
-  EXPECT_EQ(board.m_Caption, L"Physical Memory Board 2");
-  EXPECT_EQ(board.m_Description, L"Physical Memory Board 2");
-  EXPECT_EQ(board.m_ElementName, L"Physical Memory Board 2");
-  EXPECT_EQ(board.m_Name, L"Physical Memory Board 2");
-  EXPECT_EQ(board.m_VendorCompatibilityStrings, std::vector<std::wstring>{L"VXN:QZ_MemoryBoard"});
-  EXPECT_EQ(board.m_PackageType, 9);
-  EXPECT_FALSE(board.m_HostingBoard);
-  EXPECT_EQ(board.m_NumberOfSockets, 8u);
-  EXPECT_EQ(board.m_TotalMemory, 40960u);
-  EXPECT_EQ(board.m_AvailableMemory, 40960u);
-  EXPECT_EQ(board.m_RemovalConditions, 4);
-  EXPECT_EQ(board.m_Locked, 3);
-  EXPECT_EQ(board.m_OperationalStatus, (std::vector<WORD>{3, 5}));
-  EXPECT_EQ(board.m_PresentMask, 0xFFFFu);
-  EXPECT_EQ(board.m_ObjectPath,
-            L"\\\\QZ-SERVER\\root\\VXN:QZ_MemoryBoard.CreationClassName=\"QZ_MemoryBoard\",Tag=\"VXN:QZ_MemoryBoard:2\"");
 }
 
 TEST_F(MemoryBoardList, NumberingAndTheIndexesThatGiveNoBoard) {
@@ -171,13 +148,6 @@ TEST_F(MemoryBoardList, LockHotPlugAndMemoryAsTheDriverGivesThem) {
   }
 }
 
-TEST_F(MemoryBoardList, ProcessorBoardsAreNamedAsSuchButKeepTheirTag) {
-  LoadFile("processor-boards.json");
-  ASSERT_EQ(Build(), Tags({1, 2}));
-  EXPECT_EQ(list.GetAt(1)->m_Caption, L"Physical Memory for Processor Board 2");
-  EXPECT_EQ(list.GetAt(1)->m_Name, L"Physical Memory for Processor Board 2");
-}
-
 TEST_F(MemoryBoardList, SourcesThatGiveNoBoards) {
   StartLog();
   struct Case {
@@ -204,17 +174,6 @@ TEST_F(MemoryBoardList, DataStoreWithoutDataLeavesTheListEmptyAndWatching) {
   LoadText(R"({"driver": {"boards": [{}]}, "dataStore": {"dataAvailable": false}})");
   EXPECT_EQ(Build(), Tags({}));
   EXPECT_TRUE(list.WatchesEvents());
-}
-
-// Compiles only while the holder needs no code at static initialisation.
-constinit CQZStaticList<CQZMemoryBoardList> g_OtherBoardList;
-
-TEST(MemoryBoardListInstance, OneListMadeAtItsFirstUse) {
-  CQZMemoryBoardList& list = g_MemoryBoardList.Get();
-  EXPECT_EQ(&list, &g_MemoryBoardList.Get());
-  EXPECT_NE(&list, &g_OtherBoardList.Get());
-  EXPECT_EQ(list.Generation(), 1u);
-  EXPECT_FALSE(list.WatchesEvents());
 }
 
 }  // namespace

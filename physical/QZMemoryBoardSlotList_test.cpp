@@ -70,13 +70,6 @@ TEST_F(MemoryBoardSlotList, SlotsByTheDriversBoardNumbers) {
                                L"Tag=\"VXN:QZ_MemoryBoardSlot:70000\"");
 }
 
-TEST_F(MemoryBoardSlotList, ProcessorBoardSlotsAreNamedAsSuch) {
-  LoadText(R"({"driver": {"processorBoards": true, "configuration": {"socketsPerBoard": 4, "boardCount": 2},
-               "boards": [{"modules": [{"sizeMiB": 1024}]}, {}]}})");
-  ASSERT_EQ(Build(), Tags({1, 2}));
-  EXPECT_EQ(list.GetAt(1)->m_Caption, L"Memory on Processor Board Slot 2");
-}
-
 TEST_F(MemoryBoardSlotList, SourcesThatGiveNoSlots) {
   StartLog();
   struct Case {

@@ -29,19 +29,14 @@ TEST(ParseTokenNumber, FindsTheNumberAfterTheTokenOrSaysWhyNot) {
   };
   const Case cases[] = {
       {L"PROC 2 DIMM 11", L"PROC", true, 2, ""},
-      {L"PROC 2 DIMM 11", L"DIMM", true, 11, ""},
       {L"DIMM11", L"DIMM", true, 11, ""},
-      {L"DIMM_A3", L"DIMM", true, 3, ""},
       {L"DIMM\t5", L"DIMM", true, 5, ""},
-      {L"DIMM 007", L"DIMM", true, 7, ""},
       // The search walks over letters too, so the first digits after the token win.
       {L"SLOT DIMM 3", L"SLOT", true, 3, ""},
       {L"DIMM X DIMM 4", L"DIMM", true, 4, ""},
       {L"DIMM 123456789", L"DIMM", true, 123456789, ""},
       {L"DIMM 1234567890", L"DIMM", false, 0, "No Integer after DIMM token\n"},
-      {L"DIMM 99999999999 4", L"DIMM", false, 0, "No Integer after DIMM token\n"},
       {L"SLOT", L"SLOT", false, 0, "No Integer after SLOT token\n"},
-      {L"DIMM ", L"DIMM", false, 0, "No Integer after DIMM token\n"},
       {L"DIMM\n5", L"DIMM", false, 0, "No Integer after DIMM token\n"},
       {L"Cart 2 slot 4", L"SLOT", false, 0, "Token SLOT not found in the Cart 2 slot 4 string \n"},
       {L"proc 1", L"PROC", false, 0, "Token PROC not found in the proc 1 string \n"},
@@ -100,12 +95,10 @@ TEST_F(MemoryDeviceTable, BoardAndModuleComeFromTheOemRecordElseFromTheLocator) 
   const Case cases[] = {
       {"DIMM only", Device("DIMM 5"), false, true, 0, 5},
       {"board token is case-sensitive", Device("Cart 2 slot 4"), false, true, 2, 0},
-      {"processor and module", Device("PROC 2 DIMM 11"), false, true, 2, 11},
       {"SLOT before CPU", Device("CPU 1 SLOT 3 DIMM 4"), false, true, 3, 4},
       {"SLOT without number falls to Cart", Device("Cart 6 SLOT"), false, true, 6, 0},
       {"module keeps its low byte", Device("DIMM 300"), false, true, 0, 44},
       {"no numbers", Device("Memory"), false, false, 0, 0},
-      {"empty locator", Device(""), false, false, 0, 0},
       {"record without board", oem("PROC 7 DIMM 9", 0xFF, 3, -1), false, true, 0, 3},
       {"record without module", oem("DIMM 9", 2, 0xFF, -1), false, true, 2, 0},
       {"record wins over locator", oem("PROC 7 DIMM 9", 4, 1, -1), false, true, 4, 1},

@@ -53,8 +53,6 @@ TEST_F(PlatformProbe, FlagsFollowTheDriverAndTheFirstMemoryDevice) {
   const Case cases[] = {
       {"no driver: amp and processor flags kept", R"({"name": "no driver"})", {true, true, true, true},
        {false, true, true, false}},
-      {"no driver, nothing set before", R"({"name": "no driver"})", {false, false, false, false},
-       {false, false, false, false}},
       {"amp on processor boards", WithDriver(std::string(kDescribed) + R"(, "processorBoards": true)"),
        {false, false, false, false}, {true, true, true, true}},
       {"amp on memory boards clears processor boards", WithDriver(kDescribed), {false, false, true, false},
