@@ -1,5 +1,4 @@
-// The memory association lists: the pairings that tags decide, what a missing driver leaves, and the
-// two update rules.
+// The memory association lists: the pairings that tags decide and the two update rules.
 #include "logical/QZMemoryAssociationProvs.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +8,6 @@
 #include <memory>
 #include <string>
 
-#include "support/CommonLog.h"
 #include "tests/support/SourcesFixture.h"
 #include "tests/support/WbemDoubles.h"
 
@@ -77,40 +75,6 @@ TEST_F(MemoryAssociationLists, ModuleSitsInTheSocketOfItsTagInOrder) {
   CQZMemoryModuleInSlotList list;
   ASSERT_NE(list.Update(nullptr), 0u);
   EXPECT_EQ(Pairs(list), (std::vector<std::wstring>{ModuleSlot(L"2-11") + L" | " + Module(L"2-11")}));
-}
-
-TEST_F(MemoryAssociationLists, WithoutDriverEveryListIsEmptyAndSaysSo) {
-  const struct {
-    const char* name;
-    ListFactory make;
-  } lists[] = {
-      {"CQZHostedMemoryCollectionList", List<CQZHostedMemoryCollectionList>()},
-      {"CQZMemberOfMemoryRedundancySetList", List<CQZMemberOfMemoryRedundancySetList>()},
-      {"CQZHostedMemoryRedundancySetList", List<CQZHostedMemoryRedundancySetList>()},
-      {"CQZMemberOfMemoryCollectionList", List<CQZMemberOfMemoryCollectionList>()},
-      {"CQZRealizesMemoryModuleList", List<CQZRealizesMemoryModuleList>()},
-      {"CQZMemoryModuleInSlotList", List<CQZMemoryModuleInSlotList>()},
-      {"CQZMemoryBoardInSlotList", List<CQZMemoryBoardInSlotList>()},
-      {"CQZMemoryModuleSlotOnBoardList", List<CQZMemoryModuleSlotOnBoardList>()},
-      {"CQZSystemMemoryModuleSlotList", List<CQZSystemMemoryModuleSlotList>()},
-      {"CQZSystemMemoryBoardSlotList", List<CQZSystemMemoryBoardSlotList>()},
-  };
-  qztest::SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
-  g_CommonLog.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
-  Start("no-driver.json");
-  for (const auto& l : lists) {
-    SCOPED_TRACE(l.name);
-    auto list = l.make();
-    EXPECT_NE(list->Update(nullptr), 0u);
-    EXPECT_EQ(list->GetCount(), 0u);
-    EXPECT_FALSE(list->WatchesEvents());
-  }
-  const std::wstring log = qztest::ReadUtf16File(L"C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log");
-  for (const auto& l : lists) {
-    const std::wstring line = L"[Information] QZWmiMemory.DLL!" + std::wstring(l.name, l.name + strlen(l.name)) +
-                              L"::RebuildList| Health (or MQZ) driver not found\r\n";
-    EXPECT_NE(log.find(line), std::wstring::npos) << l.name;
-  }
 }
 
 TEST_F(MemoryAssociationLists, HostedListsAreBuiltOnce) {

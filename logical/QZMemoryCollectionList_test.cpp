@@ -119,12 +119,4 @@ TEST_F(MemoryCollectionList, BoardsThatDoNotAnswerAreLeftOut) {
   }
 }
 
-TEST_F(MemoryCollectionList, WithoutDriverNoCollection) {
-  Load("{}");
-  CQZMemoryCollectionList list;
-  EXPECT_NE(list.Update(nullptr), 0u);
-  EXPECT_EQ(list.GetCount(), 0u);
-  EXPECT_FALSE(list.WatchesEvents());
-}
-
 }  // namespace

@@ -249,26 +249,6 @@ TEST_F(MemoryModuleList, DriverCommandsThatLeaveTheListEmpty) {
   }
 }
 
-TEST_F(MemoryModuleList, WithoutDriverTheListIsEmptyAndLogsIt) {
-  StartLog();
-  LoadFile("no-driver.json");
-  EXPECT_EQ(Build(), std::vector<std::wstring>{});
-  EXPECT_FALSE(list.WatchesEvents());
-  EXPECT_NE(list.Generation(), 0u);
-  EXPECT_TRUE(
-      Logged(L"[Information] QZWmiMemory.DLL!CQZMemoryModuleList::RebuildList| Health (or MQZ) driver not found\r\n"));
-}
-
-TEST_F(MemoryModuleList, DataStoreWithoutDataLeavesTheListEmptyAndWatching) {
-  LoadFile("default.json");
-  const std::vector<std::wstring> full = Build();
-  ASSERT_EQ(full.size(), 12u);
-  LoadText(R"({"driver": {"boards": [{"modules": [{"sizeMiB": 1024}]}]}, "dataStore": {"dataAvailable": false}})");
-  // The counter is unreadable before the store moves it, so this Update rebuilds.
-  EXPECT_EQ(Build(), std::vector<std::wstring>{});
-  EXPECT_TRUE(list.WatchesEvents());
-}
-
 TEST(MemoryModuleTables, FormFactorAndMemoryTypeEdges) {
   struct Case {
     DWORD code;

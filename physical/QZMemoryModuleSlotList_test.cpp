@@ -86,24 +86,10 @@ TEST_F(MemoryModuleSlotList, SmbiosGivesOneSocketPerMemoryDeviceEvenTwiceTheSame
   EXPECT_EQ(list.GetAt(3)->m_Number, 0);
 }
 
-TEST_F(MemoryModuleSlotList, SourcesThatGiveNoSockets) {
-  StartLog();
-  struct Case {
-    const char* machine;
-    bool watch;
-  } cases[] = {
-      {R"({"smbios": {"devices": [{"size": 1024}]}})", false},  // no driver: retried at every request
-      {R"({"driver": {"configuration": {"socketsPerBoard": 0, "boardCount": 0}}, "smbios": {"present": false}})", false},
-      {R"({"driver": {"boards": [{}]}, "dataStore": {"dataAvailable": false}})", true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.machine);
-    LoadText(c.machine);
-    EXPECT_EQ(Build(), Tags({}));
-    EXPECT_EQ(list.WatchesEvents(), c.watch);
-  }
-  EXPECT_TRUE(
-      Logged(L"[Information] QZWmiMemory.DLL!CQZMemoryModuleSlotList::RebuildList| Health (or MQZ) driver not found\r\n"));
+TEST_F(MemoryModuleSlotList, DriverWithoutSocketsOrSmbiosGivesNoSocketsAndStopsWatching) {
+  LoadText(R"({"driver": {"configuration": {"socketsPerBoard": 0, "boardCount": 0}}, "smbios": {"present": false}})");
+  EXPECT_EQ(Build(), Tags({}));
+  EXPECT_FALSE(list.WatchesEvents());
 }
 
 TEST(SlotTags, SplitIntoTheirNumbers) {
