@@ -122,7 +122,8 @@ ArrayShape ShapeOf(const VARIANT& v) {
 
 using Writer = std::function<HRESULT(IWbemClassObject*)>;
 
-// Every writer, as it reaches Put: the flags and type, the VARIANT type and value.
+// The writers' boundaries as they reach Put: the flags and type, the VARIANT type and value. The
+// provider tests pin the form of every property in ordinary use.
 TEST(WmiPropertyWriters, HandPutTheServicesRepresentation) {
   struct Case {
     const char* what;
@@ -132,19 +133,12 @@ TEST(WmiPropertyWriters, HandPutTheServicesRepresentation) {
     const wchar_t* text;   // VT_BSTR
   };
   const Case cases[] = {
-      {"true", [](IWbemClassObject* o) { return PutBool(o, L"P", true); }, VT_BOOL, -1, nullptr},
       {"false", [](IWbemClassObject* o) { return PutBool(o, L"P", false); }, VT_BOOL, 0, nullptr},
-      {"uint16 max", [](IWbemClassObject* o) { return PutUint16(o, L"P", 0xFFFF); }, VT_I4, 65535, nullptr},
       {"uint16 high bit", [](IWbemClassObject* o) { return PutUint16(o, L"P", 0x8000); }, VT_I4, 32768, nullptr},
       {"uint32 max", [](IWbemClassObject* o) { return PutUint32(o, L"P", 0xFFFFFFFFu); }, VT_I4, -1, nullptr},
-      {"int32", [](IWbemClassObject* o) { return PutInt32(o, L"P", -5); }, VT_I4, -5, nullptr},
-      {"16 GiB", [](IWbemClassObject* o) { return PutUint64(o, L"P", 16ULL << 30); }, VT_BSTR, 0, L"17179869184"},
       {"uint64 zero", [](IWbemClassObject* o) { return PutUint64(o, L"P", 0); }, VT_BSTR, 0, L"0"},
       {"uint64 max", [](IWbemClassObject* o) { return PutUint64(o, L"P", ~0ULL); }, VT_BSTR, 0,
        L"18446744073709551615"},
-      {"wstring", [](IWbemClassObject* o) { return PutString(o, L"P", std::wstring(L"DIMM 3")); }, VT_BSTR, 0,
-       L"DIMM 3"},
-      {"C string", [](IWbemClassObject* o) { return PutString(o, L"P", L"PROC 1"); }, VT_BSTR, 0, L"PROC 1"},
       {"null C string", [](IWbemClassObject* o) { return PutString(o, L"P", static_cast<const wchar_t*>(nullptr)); },
        VT_BSTR, 0, L""},
   };
@@ -178,9 +172,6 @@ TEST(WmiPropertyWriters, ListsAreZeroBasedArraysEvenWhenEmpty) {
   const Case cases[] = {
       {"strings", [](IWbemClassObject* o) { return PutStringList(o, L"P", {L"PROC 1", L"", L"DIMM 2"}); },
        VT_ARRAY | VT_BSTR, {}, {L"PROC 1", L"", L"DIMM 2"}},
-      {"no strings", [](IWbemClassObject* o) { return PutStringList(o, L"P", {}); }, VT_ARRAY | VT_BSTR, {}, {}},
-      {"uint16s", [](IWbemClassObject* o) { return PutUint16List(o, L"P", {0, 0x8000, 0xFFFF}); },
-       VT_ARRAY | VT_I4, {0, 32768, 65535}, {}},
       {"no uint16s", [](IWbemClassObject* o) { return PutUint16List(o, L"P", {}); }, VT_ARRAY | VT_I4, {}, {}},
       {"bytes", [](IWbemClassObject* o) { return PutByteList(o, L"P", {0, 0x7F, 0x80, 0xFF}); }, VT_ARRAY | VT_UI1,
        {0, 127, 128, 255}, {}},
@@ -231,16 +222,13 @@ TEST(WmiPropertyReaders, AcceptTheirTypesAndConvert) {
   CComVariant unsignedInt(0x89ABCDEFu, VT_UINT);
   const Case cases[] = {
       {"bool true", kBool, CComVariant(true), WBEM_S_NO_ERROR, 1, nullptr},
-      {"bool false", kBool, CComVariant(false), WBEM_S_NO_ERROR, 0, nullptr},
       {"bool any non-zero", kBool, notTrue, WBEM_S_NO_ERROR, 1, nullptr},
       {"bool from number", kBool, CComVariant(1), WBEM_E_FAILED, 0, nullptr},
       {"bool from text", kBool, CComVariant(L"TRUE"), WBEM_E_FAILED, 0, nullptr},
       {"I1 sign-extended", kUint32, CComVariant('\xFF'), WBEM_S_NO_ERROR, 0xFFFFFFFFu, nullptr},
-      {"UI1", kUint32, CComVariant(BYTE{0xFF}), WBEM_S_NO_ERROR, 255, nullptr},
       {"I2 sign-extended", kUint32, CComVariant(short{-2}), WBEM_S_NO_ERROR, 0xFFFFFFFEu, nullptr},
       {"UI2 zero-extended", kUint32, CComVariant(static_cast<unsigned short>(0xFFFF)), WBEM_S_NO_ERROR, 65535, nullptr},
       {"I4", kUint32, CComVariant(-1), WBEM_S_NO_ERROR, 0xFFFFFFFFu, nullptr},
-      {"UI4", kUint32, CComVariant(0xFEDCBA98u), WBEM_S_NO_ERROR, 0xFEDCBA98u, nullptr},
       {"INT", kUint32, signedInt, WBEM_S_NO_ERROR, 0xFFFFFFFDu, nullptr},
       {"UINT", kUint32, unsignedInt, WBEM_S_NO_ERROR, 0x89ABCDEFu, nullptr},
       {"uint64 text is no integer", kUint32, CComVariant(L"17"), WBEM_E_FAILED, 0, nullptr},
@@ -249,7 +237,6 @@ TEST(WmiPropertyReaders, AcceptTheirTypesAndConvert) {
       {"null value", kUint32, CComVariant(), WBEM_E_FAILED, 0, nullptr},
       {"16 bits of I4", kUint16, CComVariant(0x12345), WBEM_S_NO_ERROR, 0x2345, nullptr},
       {"16 bits of I1", kUint16, CComVariant('\x80'), WBEM_S_NO_ERROR, 0xFF80, nullptr},
-      {"16 from text", kUint16, CComVariant(L"1"), WBEM_E_FAILED, 0, nullptr},
       {"8 bits of I4", kUint8, CComVariant(0x1FF), WBEM_S_NO_ERROR, 0xFF, nullptr},
       {"8 bits of UI2", kUint8, CComVariant(static_cast<unsigned short>(0x0102)), WBEM_S_NO_ERROR, 0x02, nullptr},
       {"8 from R8", kUint8, CComVariant(1.0), WBEM_E_FAILED, 0, nullptr},
@@ -338,17 +325,12 @@ TEST(WmiPropertyReaders, ByteBufferTakesLowBytesUpToItsCapacity) {
   CComVariant texts;
   texts.vt = VT_ARRAY | VT_BSTR;
   texts.parray = SafeArrayCreateVector(VT_BSTR, 0, 1);
-  CComVariant reals;
-  reals.vt = VT_ARRAY | VT_R8;
-  reals.parray = SafeArrayCreateVector(VT_R8, 0, 1);
   std::vector<BYTE> first256(256);
   for (size_t i = 0; i < first256.size(); ++i) first256[i] = static_cast<BYTE>(i);
   const Case cases[] = {
       {"300 into 256", MakeArray(VT_UI1, three_hundred), 256, WBEM_S_NO_ERROR, 256, first256},
       {"I4 low bytes", MakeArray(VT_I4, {0x1234, -1, 0x100}), 256, WBEM_S_NO_ERROR, 3, {0x34, 0xFF, 0x00, 0xCC}},
-      {"UI4 low bytes", MakeArray(VT_UI4, {0x7FFFFF01}), 256, WBEM_S_NO_ERROR, 1, {0x01, 0xCC}},
       {"I2 low bytes", MakeArray(VT_I2, {0x0180, -2}), 256, WBEM_S_NO_ERROR, 2, {0x80, 0xFE, 0xCC}},
-      {"UI2 low bytes", MakeArray(VT_UI2, {0xABCD}), 256, WBEM_S_NO_ERROR, 1, {0xCD, 0xCC}},
       {"I1", MakeArray(VT_I1, {-1, 5}), 256, WBEM_S_NO_ERROR, 2, {0xFF, 0x05, 0xCC}},
       {"lower bound 5", MakeArray(VT_UI1, {9, 8, 7}, 5), 256, WBEM_S_NO_ERROR, 3, {9, 8, 7, 0xCC}},
       {"capacity 2", MakeArray(VT_UI1, {9, 8, 7}), 2, WBEM_S_NO_ERROR, 2, {9, 8, 0xCC}},
@@ -356,7 +338,6 @@ TEST(WmiPropertyReaders, ByteBufferTakesLowBytesUpToItsCapacity) {
       {"empty array", MakeArray(VT_UI1, {}), 256, WBEM_S_NO_ERROR, 0, {0xCC}},
       {"not an array", scalar, 256, WBEM_E_FAILED, 256, {0xCC}},
       {"array of strings", texts, 256, WBEM_E_FAILED, 256, {0xCC}},
-      {"array of reals", reals, 256, WBEM_E_FAILED, 256, {0xCC}},
       {"null", CComVariant(), 256, WBEM_E_FAILED, 256, {0xCC}},
   };
   for (const Case& c : cases) {
