@@ -1,4 +1,5 @@
-// Tests of the health driver access: which device opens, the command frame and physical reads.
+// Tests of the health driver access: which device opens, the command frame, what a short or failing
+// answer leaves, and physical reads.
 #include "sources/HealthDriver.h"
 
 #include <gtest/gtest.h>
@@ -15,19 +16,15 @@ namespace {
 using qztest::LoadMachine;
 
 // Two boards, board 2 with a module in socket 5; answers given raw where a test needs exact bytes.
+// Where each answer's fields sit is pinned end to end by the golden outputs.
 constexpr const char* kMachine = R"({
   "driver": {
-    "configuration": {"socketsPerBoard": 8, "boardCount": 2,
-                      "advancedEcc": {"offered": true, "selected": true}, "lockstep": {"offered": true}},
-    "protection": {"state": 4, "operatingSpeed": 1333, "totalMemory": 16384},
+    "configuration": {"socketsPerBoard": 8, "boardCount": 2},
     "boards": [
-      {"index": 1, "number": 1, "sockets": 8, "totalMemory": 4096,
-       "modules": [{"socket": 1, "sizeMiB": 4096, "speedMHz": 1600, "dataWidth": 64, "partNumber": "P-1"}]},
-      {"index": 2, "number": 2, "hotPlug": true, "status": 3,
-       "modules": [{"socket": 5, "status": 9, "sizeMiB": 8192}]}
+      {"index": 1, "number": 1, "modules": [{"socket": 1, "sizeMiB": 4096}]},
+      {"index": 2, "number": 2, "modules": [{"socket": 5, "status": 9, "sizeMiB": 8192}]}
     ],
     "rawAnswers": [
-      {"command": 1711, "data": "01 00 00 00 00 02"},
       {"command": 1705, "param0": 7, "data": "11 22 33 44"},
       {"command": 1705, "param0": 8, "data": "01 02 03 04 05 06 07 08", "supplied": 2000}
     ],
@@ -83,60 +80,6 @@ class HealthDriverCommand : public ::testing::Test {
   void TearDown() override { CloseHealthDriver(m_Device); }
   HANDLE m_Device = INVALID_HANDLE_VALUE;
 };
-
-TEST_F(HealthDriverCommand, AnswerFieldsSitAtTheirOffsets) {
-  MemoryConfigurationAnswer config;
-  std::memset(&config, 0xCC, sizeof(config));
-  WORD length = sizeof(config);
-  ASSERT_EQ(DriverCommand(m_Device, kCommandMemoryConfiguration, &config, length), 0);
-  EXPECT_EQ(+config.socketsPerBoard, 8u);
-  EXPECT_EQ(+config.boardCount, 2u);
-  EXPECT_EQ(+config.raidOffered, 0u);
-  EXPECT_EQ(+config.advancedEccOffered, 1u);
-  EXPECT_EQ(+config.advancedEccSelected, 1u);
-  EXPECT_EQ(+config.lockstepOffered, 1u);
-  EXPECT_EQ(+config.lockstepSelected, 0u);
-
-  ProtectionStateAnswer protection;
-  length = sizeof(protection);
-  ASSERT_EQ(DriverCommand(m_Device, kCommandProtectionState, &protection, length), 0);
-  EXPECT_EQ(+protection.protectionState, 4u);
-  EXPECT_EQ(+protection.operatingSpeed, 1333u);
-  EXPECT_EQ(+protection.totalMemory, 16384u);
-
-  BoardNumberingAnswer numbering;
-  length = sizeof(numbering);
-  ASSERT_EQ(DriverCommand(m_Device, kCommandBoardNumbering, &numbering, length, {2}), 0);
-  EXPECT_EQ(+numbering.boardNumber, 2u);
-  EXPECT_EQ(+numbering.present, 1u);
-  EXPECT_EQ(+numbering.hotPlug, 1u);
-  EXPECT_EQ(+numbering.status, 3u);
-
-  BoardInfoAnswer info;
-  length = sizeof(info);
-  ASSERT_EQ(DriverCommand(m_Device, kCommandBoardInfo, &info, length, {1}), 0);
-  EXPECT_EQ(+info.boardNumber, 1u);
-  EXPECT_EQ(+info.socketCount, 8u);
-  EXPECT_EQ(+info.totalMemory, 4096u);
-
-  // Fields of the packed answer are read as values (+): most sit at offsets their type does not align.
-  ModuleInfoAnswer module;
-  length = sizeof(module);
-  ASSERT_EQ(DriverCommand(m_Device, kCommandModuleInfo, &module, length, {1, 1}), 0);
-  EXPECT_EQ(+module.present, 1u);
-  EXPECT_EQ(+module.formFactor, 9u);
-  EXPECT_EQ(+module.memoryType, 0x1Au);
-  EXPECT_EQ(+module.sizeMiB, 4096u);
-  EXPECT_EQ(+module.speedMHz, 1600u);
-  EXPECT_EQ(+module.dataWidth, 64);
-  EXPECT_STREQ(module.partNumber, "P-1");
-
-  AmpStatusAnswer amp;
-  length = sizeof(amp);
-  ASSERT_EQ(DriverCommand(m_Device, kCommandAmpStatus, &amp, length), 0);
-  EXPECT_EQ(+amp.present, 1);
-  EXPECT_EQ(amp.flags & kAmpFlagProcessorBoards, kAmpFlagProcessorBoards);
-}
 
 TEST_F(HealthDriverCommand, ParameterBytesTravelAtOffsetsEightAndNine) {
   // Command 1707 for board 2, socket 5 reaches that module's status; the low byte of each parameter
