@@ -346,7 +346,7 @@ TEST(ListGeneration, NextGenerationSkipsZeroAndOne) {
   struct {
     DWORD from;
     DWORD to;
-  } cases[] = {{0, 2}, {1, 2}, {2, 3}, {41, 42}, {0xFFFFFFFE, 0xFFFFFFFF}, {0xFFFFFFFF, 2}};
+  } cases[] = {{0, 2}, {1, 2}, {2, 3}, {0xFFFFFFFE, 0xFFFFFFFF}, {0xFFFFFFFF, 2}};
   for (const auto& c : cases) EXPECT_EQ(CQZList::NextGeneration(c.from), c.to) << c.from;
 }
 

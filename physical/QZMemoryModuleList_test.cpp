@@ -255,8 +255,8 @@ TEST(MemoryModuleTables, FormFactorAndMemoryTypeEdges) {
     WORD formFactor;
     WORD memoryType;
   } cases[] = {
-      {0, 1, 0}, {1, 0, 1}, {2, 1, 0}, {3, 2, 2}, {9, 8, 11}, {12, 11, 14}, {13, 12, 15}, {15, 8, 17},
-      {16, 1, 18}, {20, 1, 23}, {21, 1, 0}, {24, 1, 24}, {25, 1, 25}, {26, 1, 0}, {0xFFFFFFFF, 1, 0},
+      {0, 1, 0},   {1, 0, 1},   {3, 2, 2},   {13, 12, 15}, {16, 1, 18},
+      {20, 1, 23}, {21, 1, 0},  {25, 1, 25}, {26, 1, 0},   {0xFFFFFFFF, 1, 0},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(MapFormFactor(c.code), c.formFactor) << c.code;
