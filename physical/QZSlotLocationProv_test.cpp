@@ -1,5 +1,5 @@
 // The slot locations and the element-location associations through the module's class
-// definitions: the properties of locations on processor boards, the lookups that miss, the location list
+// definitions: the location of a board numbered apart from its index, the lookups that miss, the location list
 // that keeps its first fill while the associations follow the slots, and the association cache
 // that is built again at every enumeration.
 #include "physical/QZSlotLocationProv.h"
@@ -16,6 +16,7 @@
 #include "sources/PlatformProbe.h"
 #include "support/CommonLog.h"
 #include "tests/support/SourcesFixture.h"
+#include "tests/support/ProviderFixture.h"
 #include "tests/support/WbemDoubles.h"
 #include "wbem/repository.h"
 
@@ -113,46 +114,28 @@ class SlotLocations : public qztest::SourcesTest {
   std::vector<std::unique_ptr<CQZSlotLocationList>> lists;
 };
 
-TEST_F(SlotLocations, EveryPropertyOfEachKindOfLocation) {
-  struct Case {
-    const char* machine;
-    bool module;
-    const WCHAR* name;
-    const WCHAR* position;
-    const WCHAR* caption;
-    const WCHAR* tagDesc;
-    const WCHAR* infoDesc;
-    const WCHAR* info;
-  } cases[] = {
-      // Module sockets on processor boards, and a board the driver numbers apart from its index.
-      {"processor-boards.json", true, L"VXN:QZ_MemoryModuleSlotLocation:2-5", L"2-5",
-       L"Memory Module Socket Location 5 on Processor Board 2 ", L"i4:8", L"i4[4,15]", L"bstr[5,2]"},
-      {kProcessorBoards137, false, L"VXN:QZ_MemoryBoardSlotLocation:3", L"3",
-       L"Memory on Processor Board Slot Location 3", L"i4:13", L"i4[15]", L"bstr[3]"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::wstring(c.name) + L" on " + std::wstring(c.machine, c.machine + strlen(c.machine)).substr(0, 20));
-    Machine(c.machine);
-    const std::wstring className = c.module ? L"QZ_MemoryModuleSlotLocation" : L"QZ_MemoryBoardSlotLocation";
-    CQZInstanceProvider* provider =
-        c.module ? StartLocations(kMemoryModuleSlotLocationProviderDescription, kModuleSlotLocationClass)
-                 : StartLocations(kMemoryBoardSlotLocationProviderDescription, kBoardSlotLocationClass);
-    qztest::TestSink sink;
-    ASSERT_EQ(Get(provider, className + L".Name=" + Quoted(c.name) + L",PhysicalPosition=" + Quoted(c.position), sink),
-              WBEM_S_NO_ERROR);
-    ASSERT_EQ(sink.objects.size(), 1u);
-    IWbemClassObject* location = sink.objects[0];
-    const std::wstring caption = std::wstring(L"bstr:") + c.caption;
-    EXPECT_EQ(Describe(location, L"Caption"), caption);
-    EXPECT_EQ(Describe(location, L"Description"), caption);
-    EXPECT_EQ(Describe(location, L"ElementName"), caption);
-    EXPECT_EQ(Describe(location, L"ElementLocationTag"), std::wstring(L"bstr:") + c.position);
-    EXPECT_EQ(Describe(location, L"ElementLocationTagDesc"), c.tagDesc);
-    EXPECT_EQ(Describe(location, L"LocationInfoDesc"), c.infoDesc);
-    EXPECT_EQ(Describe(location, L"LocationInformation"), c.info);
-    EXPECT_EQ(Describe(location, L"Name"), std::wstring(L"bstr:") + c.name);
-    EXPECT_EQ(Describe(location, L"PhysicalPosition"), std::wstring(L"bstr:") + c.position);
-  }
+// A board the driver numbers apart from its index is located by its number; the bundled servers
+// pin the ordinary locations.
+TEST_F(SlotLocations, BoardSlotLocationTakesTheDriversBoardNumber) {
+  Machine(kProcessorBoards137);
+  CQZInstanceProvider* provider =
+      StartLocations(kMemoryBoardSlotLocationProviderDescription, kBoardSlotLocationClass);
+  qztest::TestSink sink;
+  ASSERT_EQ(Get(provider, L"QZ_MemoryBoardSlotLocation.Name=\"VXN:QZ_MemoryBoardSlotLocation:3\",PhysicalPosition=\"3\"",
+                sink),
+            WBEM_S_NO_ERROR);
+  ASSERT_EQ(sink.objects.size(), 1u);
+  qztest::ExpectProperties(sink.objects[0], {
+      {L"Caption", L"bstr:Memory on Processor Board Slot Location 3"},
+      {L"Description", L"bstr:Memory on Processor Board Slot Location 3"},
+      {L"ElementName", L"bstr:Memory on Processor Board Slot Location 3"},
+      {L"ElementLocationTag", L"bstr:3"},
+      {L"ElementLocationTagDesc", L"i4:13"},
+      {L"LocationInfoDesc", L"i4[15]"},
+      {L"LocationInformation", L"bstr[3]"},
+      {L"Name", L"bstr:VXN:QZ_MemoryBoardSlotLocation:3"},
+      {L"PhysicalPosition", L"bstr:3"},
+  });
   EXPECT_TRUE(Logged(L"CQZMemoryBoardSlotLocationProv::FillInstance| Entering"));
 }
 
@@ -225,42 +208,25 @@ TEST_F(SlotLocations, LocationsKeepTheirFirstFillWhileTheAssociationsFollowTheSl
                             L"PhysicalPosition=\"1-4\"");
 }
 
-TEST_F(SlotLocations, AssociationsOfEachKindAreBuiltAgainAtEveryEnumeration) {
-  struct Case {
-    const char* machine;
-    bool module;
-    size_t count;
-    size_t index;
-    std::wstring element;
-    std::wstring location;
-  } cases[] = {
-      {kProcessorBoards137, false, 3, 2,
-       std::wstring(kServer) +
-           L"QZ_MemoryBoardSlot.CreationClassName=\"QZ_MemoryBoardSlot\",Tag=\"VXN:QZ_MemoryBoardSlot:7\"",
-       std::wstring(kServer) +
-           L"QZ_MemoryBoardSlotLocation.Name=\"VXN:QZ_MemoryBoardSlotLocation:7\",PhysicalPosition=\"7\""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.count);
-    Machine(c.machine);
-    CQZInstanceProvider* provider = nullptr;
-    if (c.module) {
-      provider = Start<CQZMemoryModuleSlotElementLocationProv>();
-    } else {
-      provider = Start<CQZMemoryBoardSlotElementLocationProv>();
-    }
-    qztest::TestSink first;
-    Enumerate(provider, first);
-    const DWORD firstStamp = provider->Stamp();
-    qztest::TestSink second;
-    Enumerate(provider, second);
-    ASSERT_EQ(first.objects.size(), c.count);
-    ASSERT_EQ(second.objects.size(), c.count);
-    EXPECT_EQ(Describe(second.objects[c.index], L"Element"), L"bstr:" + c.element);
-    EXPECT_EQ(Describe(second.objects[c.index], L"PhysicalLocation"), L"bstr:" + c.location);
-    EXPECT_NE(provider->Stamp(), firstStamp);
-    EXPECT_NE(first.objects[c.index], second.objects[c.index]);
-  }
+// The pairs are built again at every enumeration; the last names board 7 by the driver's number.
+TEST_F(SlotLocations, AssociationsAreBuiltAgainAtEveryEnumeration) {
+  Machine(kProcessorBoards137);
+  CQZInstanceProvider* provider = Start<CQZMemoryBoardSlotElementLocationProv>();
+  qztest::TestSink first;
+  Enumerate(provider, first);
+  const DWORD firstStamp = provider->Stamp();
+  qztest::TestSink second;
+  Enumerate(provider, second);
+  ASSERT_EQ(first.objects.size(), 3u);
+  ASSERT_EQ(second.objects.size(), 3u);
+  EXPECT_EQ(Describe(second.objects[2], L"Element"),
+            L"bstr:" + std::wstring(kServer) +
+                L"QZ_MemoryBoardSlot.CreationClassName=\"QZ_MemoryBoardSlot\",Tag=\"VXN:QZ_MemoryBoardSlot:7\"");
+  EXPECT_EQ(Describe(second.objects[2], L"PhysicalLocation"),
+            L"bstr:" + std::wstring(kServer) +
+                L"QZ_MemoryBoardSlotLocation.Name=\"VXN:QZ_MemoryBoardSlotLocation:7\",PhysicalPosition=\"7\"");
+  EXPECT_NE(provider->Stamp(), firstStamp);
+  EXPECT_NE(first.objects[2], second.objects[2]);
 }
 
 }  // namespace

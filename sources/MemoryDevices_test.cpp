@@ -143,54 +143,6 @@ TEST_F(MemoryDeviceTable, EveryMissingTokenIsReported) {
             "Token CPU not found in the DIMM 5 string \n");
 }
 
-TEST_F(MemoryDeviceTable, DevicesCarryTheirBytesStringsPlaceAndMapping) {
-  SmbiosMemoryDevice first = Device("PROC 1 DIMM 2");
-  first.manufacturer = "Maker";
-  SmbiosMemoryDevice second = Device("DIMM 4");
-  second.oemBoard = 3;
-  second.oemModule = 8;
-  second.partitionRow = 1;
-  second.interleavePosition = 2;
-  SmbiosMemoryDevice third = Device("DIMM 6");
-  third.partitionRow = 0;
-  third.interleavePosition = 0xFF;
-  Hold({first, second, third});
-
-  MemoryDeviceList devices(5);  // whatever the list held is dropped
-  testing::internal::CaptureStdout();
-  ASSERT_TRUE(CollectMemoryDevices(devices));
-  testing::internal::GetCapturedStdout();
-  ASSERT_EQ(devices.size(), 3u);
-
-  struct Expected {
-    const wchar_t* locator;
-    BYTE board, module, row, interleave;
-  };
-  const Expected expected[] = {
-      {L"PROC 1 DIMM 2", 1, 2, 0, 0},
-      {L"DIMM 4", 3, 8, 1, 2},
-      {L"DIMM 6", 0, 6, 0, 0xFF},
-  };
-  WORD previousHandle = 0;
-  for (size_t i = 0; i < devices.size(); ++i) {
-    SCOPED_TRACE(i);
-    const MemoryDeviceEntry& entry = devices[i];
-    EXPECT_EQ(entry.data[kSmbiosType], kSmbiosTypeMemoryDevice);
-    const WORD handle = static_cast<WORD>(entry.data[kType17Handle] | entry.data[kType17Handle + 1] << 8);
-    if (i > 0) {
-      EXPECT_NE(handle, previousHandle);
-    }
-    previousHandle = handle;
-    EXPECT_EQ(CSmbiosTable::GetString(entry.data[kType17DeviceLocator], entry.strings), expected[i].locator);
-    EXPECT_EQ(entry.board, expected[i].board);
-    EXPECT_EQ(entry.module, expected[i].module);
-    EXPECT_EQ(entry.partitionRow, expected[i].row);
-    EXPECT_EQ(entry.interleavePosition, expected[i].interleave);
-  }
-  EXPECT_EQ(CSmbiosTable::GetString(devices[0].data[kType17Manufacturer], devices[0].strings), L"Maker");
-  EXPECT_TRUE(devices[0].strings[0].empty());
-}
-
 // Bytes past a short structure's own length are zero in the entry, never the next structure's.
 TEST_F(MemoryDeviceTable, ShortStructureLeavesTheRestZero) {
   SmbiosMemoryDevice device = Device("DIMM 1");
