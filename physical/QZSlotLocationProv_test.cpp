@@ -1,7 +1,7 @@
 // The slot locations and the element-location associations through the module's class
-// definitions: the location of a board numbered apart from its index, the lookups that miss, the location list
-// that keeps its first fill while the associations follow the slots, and the association cache
-// that is built again at every enumeration.
+// definitions: the location of a board numbered apart from its index, the lookups that miss, the
+// location list that keeps its first fill while the associations follow the slots, and the
+// association cache that is built again at every enumeration.
 #include "physical/QZSlotLocationProv.h"
 
 #include <gtest/gtest.h>
@@ -14,18 +14,13 @@
 #include "logical/EventCounters.h"
 #include "physical/QZSlotElementLocationProv.h"
 #include "sources/PlatformProbe.h"
-#include "support/CommonLog.h"
-#include "tests/support/SourcesFixture.h"
 #include "tests/support/ProviderFixture.h"
-#include "tests/support/WbemDoubles.h"
-#include "wbem/repository.h"
 
 namespace {
 
 using qztest::Describe;
 
 constexpr const WCHAR* kServer = L"\\\\QZ-SERVER\\root\\VXN:";
-constexpr const WCHAR* kLogFile = L"C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log";
 
 // Socket 5 of board 2 on the default server, as its slot and its location are named.
 const std::wstring kSlot25 = std::wstring(kServer) +
@@ -52,20 +47,12 @@ std::wstring Quoted(const std::wstring& text) {
   return out + L"\"";
 }
 
-class SlotLocations : public qztest::SourcesTest {
+// Several providers at once on one namespace, each over lists of its own.
+class SlotLocations : public qztest::ProviderTest {
  protected:
-  void SetUp() override {
-    qztest::SourcesTest::SetUp();
-    qztest::SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
-    g_CommonLog.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
-    char error[512] = {};
-    ASSERT_EQ(QzCompileMofFile(QZ_SOURCE_DIR "/mof/QZWmiMemory.mof", FALSE, error, sizeof error), WBEM_S_NO_ERROR)
-        << error;
-  }
   void TearDown() override {
-    for (CQZInstanceProvider* provider : providers) provider->Release();
-    if (ns) ns->Release();
-    qztest::SourcesTest::TearDown();
+    for (CQZInstanceProvider* started : providers) started->Release();
+    qztest::ProviderTest::TearDown();
   }
   // The machine, probed, with the memory-event counter moved so that the slot lists read it afresh.
   void Machine(const std::string& jsonOrFile) {
@@ -105,11 +92,6 @@ class SlotLocations : public qztest::SourcesTest {
     EXPECT_EQ(sink.statuses, 1);
     EXPECT_EQ(sink.status, WBEM_S_NO_ERROR);
   }
-  static bool Logged(const std::wstring& line) {
-    return qztest::ReadUtf16File(kLogFile).find(line + L"\r\n") != std::wstring::npos;
-  }
-
-  IWbemServices* ns = nullptr;
   std::vector<CQZInstanceProvider*> providers;
   std::vector<std::unique_ptr<CQZSlotLocationList>> lists;
 };
