@@ -175,17 +175,6 @@ TEST_F(ProviderTest, FailedRebuildFailsTheRequestAndTheNextOneTriesAgain) {
   EXPECT_EQ(provider->list.Generation(), 2u);
 }
 
-TEST_F(ProviderTest, WithoutTheWatchEveryEnumerationRebuilds) {
-  Initialize();
-  TestSink first, second;
-  Enumerate(&first);
-  Enumerate(&second);
-  EXPECT_EQ(provider->list.rebuilds, 2);
-  EXPECT_EQ(provider->list.Generation(), 3u);
-  ASSERT_EQ(second.objects.size(), 2u);
-  EXPECT_NE(first.objects[0], second.objects[0]);
-}
-
 TEST_F(ProviderTest, WatchedListKeepsItsInstancesWhileTheCounterStands) {
   Initialize();
   provider->list.watch = true;
@@ -207,26 +196,32 @@ TEST_F(ProviderTest, WatchedListKeepsItsInstancesWhileTheCounterStands) {
   EXPECT_NE(fourth.objects[0], third.objects[0]);
 }
 
-TEST_F(ProviderTest, UnreadableCounterRebuildsEveryTime) {
+// Without the watch, or with a counter that cannot be read, every enumeration rebuilds and hands
+// out new instances.
+TEST_F(ProviderTest, UnwatchedListOrUnreadableCounterRebuildsEveryTime) {
   Initialize();
-  provider->list.watch = true;
   const WCHAR* key = L"SOFTWARE\\Tarnwell\\WBEM\\Server\\QZ_MemoryIndication";
   struct {
     const char* name;
     void (*set)(const WCHAR*);
+    bool watch;
   } cases[] = {
-      {"missing", [](const WCHAR*) {}},
-      {"zero", [](const WCHAR* k) { qztest::SetRegDword(k, L"QZ_MemoryEvent", 0); }},
-      {"string", [](const WCHAR* k) { qztest::SetRegString(k, L"QZ_MemoryEvent", L"5"); }},
-      {"short", [](const WCHAR* k) { qztest::SetRegBinary(k, L"QZ_MemoryEvent", REG_DWORD, {5, 0}); }},
+      {"missing", [](const WCHAR*) {}, true},
+      {"zero", [](const WCHAR* k) { qztest::SetRegDword(k, L"QZ_MemoryEvent", 0); }, true},
+      {"string", [](const WCHAR* k) { qztest::SetRegString(k, L"QZ_MemoryEvent", L"5"); }, true},
+      {"short", [](const WCHAR* k) { qztest::SetRegBinary(k, L"QZ_MemoryEvent", REG_DWORD, {5, 0}); }, true},
+      {"not watching, counter readable", [](const WCHAR* k) { qztest::SetRegDword(k, L"QZ_MemoryEvent", 5); }, false},
   };
   for (const auto& c : cases) {
+    provider->list.watch = c.watch;
     c.set(key);
     int before = provider->list.rebuilds;
     TestSink a, b;
     Enumerate(&a);
     Enumerate(&b);
     EXPECT_EQ(provider->list.rebuilds, before + 2) << c.name;
+    ASSERT_EQ(b.objects.size(), 2u);
+    EXPECT_NE(a.objects[0], b.objects[0]) << c.name;
   }
 }
 
