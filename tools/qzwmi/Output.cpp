@@ -189,12 +189,19 @@ std::string ListValue(CIMTYPE type, const VARIANT& value) {
   if (!(value.vt & VT_ARRAY)) return ScalarText(type & ~CIM_FLAG_ARRAY, value);
   std::string text = "{";
   bool first = true;
-  ForEachElement(value, [&](const VARIANT& element) {
-    if (!first) text += ", ";
+  for (const std::string& element : ElementTexts(type, value)) {
+    text += (first ? "" : ", ") + element;
     first = false;
-    text += ScalarText(type & ~CIM_FLAG_ARRAY, element);
-  });
+  }
   return text + "}";
+}
+
+std::vector<std::string> ElementTexts(CIMTYPE type, const VARIANT& value) {
+  if (value.vt == VT_EMPTY || value.vt == VT_NULL) return {};
+  if (!(value.vt & VT_ARRAY)) return {ScalarText(type & ~CIM_FLAG_ARRAY, value)};
+  std::vector<std::string> texts;
+  ForEachElement(value, [&](const VARIANT& element) { texts.push_back(ScalarText(type & ~CIM_FLAG_ARRAY, element)); });
+  return texts;
 }
 
 nlohmann::ordered_json JsonValue(CIMTYPE type, const VARIANT& value) {

@@ -44,6 +44,10 @@ HRESULT ReadObject(IWbemClassObject* object, ObjectRecord* record);
 // a value.
 std::string ListValue(CIMTYPE type, const VARIANT& value);
 
+// Each element of an array value as the list format prints it; a scalar gives one text, a
+// property without a value none.
+std::vector<std::string> ElementTexts(CIMTYPE type, const VARIANT& value);
+
 // The value as JSON: numbers as numbers (64-bit ones too), booleans, strings, arrays, null.
 nlohmann::ordered_json JsonValue(CIMTYPE type, const VARIANT& value);
 
