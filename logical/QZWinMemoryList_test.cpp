@@ -194,10 +194,10 @@ TEST_F(SystemMemoryAssociation, OnePairWheneverTheDriverIsThere) {
     ASSERT_EQ(pairs.GetCount(), c.count);
     EXPECT_EQ(pairs.WatchesEvents(), c.count == 1);
     if (c.count == 0) continue;
-    EXPECT_EQ(pairs.GetAt(0)->GetGroupComponent(),
+    EXPECT_EQ(pairs.GetAt(0)->GetFirst(),
               L"\\\\QZ-SERVER\\root\\VXN:QZ_WinComputerSystem.CreationClassName=\"QZ_WinComputerSystem\","
               L"Name=\"qz-server.example.net\"");
-    EXPECT_EQ(pairs.GetAt(0)->GetPartComponent(),
+    EXPECT_EQ(pairs.GetAt(0)->GetSecond(),
               L"\\\\QZ-SERVER\\root\\VXN:QZ_WinMemory.CreationClassName=\"QZ_WinMemory\",DeviceID=\"VXN:QZ_WinMemory:001\","
               L"SystemCreationClassName=\"QZ_WinComputerSystem\",SystemName=\"qz-server.example.net\"");
   }

@@ -5,30 +5,17 @@
 #include <windows.h>
 #include <wbemidl.h>
 
-#include <string>
-
-#include "framework/QZList.h"
+#include "logical/QZAssociation.h"
 
 inline constexpr const WCHAR* kWinSystemMemoryClass = L"QZ_WinSystemMemory";
-// The extent's relative path with its fixed device ID; system creation class name, computer name.
-inline constexpr const WCHAR* kWinSystemMemoryPartFormat =
-    L"QZ_WinMemory.CreationClassName=\"QZ_WinMemory\",DeviceID=\"VXN:QZ_WinMemory:001\",SystemCreationClassName=\"%ls\",SystemName=\"%ls\"";
-// The list's mutex, behind "Global\wmi_".
-inline constexpr const WCHAR* kWinSystemMemoryListMutexName = L"CQZWinSystemMemoryList";
 
-// The pair: both are full object paths and both are keys.
-class CQZWinSystemMemory {
+// Follows memory events, reads no element list; its mutex is named after the list.
+extern const AssociationListDescription kWinSystemMemoryListDescription;
+
+// The pair: first the computer system (GroupComponent), then the extent (PartComponent).
+class CQZWinSystemMemoryList : public CQZAssociationList {
  public:
-  const std::wstring& GetGroupComponent() const { return m_GroupComponent; }
-  const std::wstring& GetPartComponent() const { return m_PartComponent; }
-
-  std::wstring m_GroupComponent;  // the computer system
-  std::wstring m_PartComponent;   // the system memory extent
-};
-
-class CQZWinSystemMemoryList : public CQZRecordList<CQZWinSystemMemory> {
- public:
-  CQZWinSystemMemoryList();
+  CQZWinSystemMemoryList() : CQZAssociationList(kWinSystemMemoryListDescription) {}
 
  protected:
   // The pair, whenever the health driver is present. It names the extent by its fixed device ID,

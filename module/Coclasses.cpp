@@ -6,6 +6,7 @@
 #include <iterator>
 #include <new>
 
+#include "logical/QZMemoryAssociationProvs.h"
 #include "logical/QZMemoryCollectionProv.h"
 #include "logical/QZMemoryRedundancySetProv.h"
 #include "logical/QZWinMemoryProv.h"
@@ -48,25 +49,25 @@ constexpr CoclassEntry kCoclasses[] = {
     {L"{4BFA8822-90AC-47A9-80A1-C69E323B0EF9}", L"CQZWinSystemMemoryProv", L"QZWmiMemory.QZWinSystemMemoryProv",
      L"QZWinSystemMemoryProv Class", &Create<CQZWinSystemMemoryProv>},
     {L"{29AAF9B1-C8F1-40E4-849C-96C4E47BE022}", L"CQZHostedMemoryCollectionProv", L"QZWmiMemory.QZHstdMemColProv",
-     L"QZHostedMemoryCollectionProv Class", nullptr},
+     L"QZHostedMemoryCollectionProv Class", &Create<CQZHostedMemoryCollectionProv>},
     {L"{B5755B6F-92B0-43D3-8B86-70CC7FC5FB8E}", L"CQZMemberOfMemoryCollectionProv",
-     L"QZWmiMemory.QZMemberOfMemColProv", L"QZMemberOfMemoryCollectionProv Class", nullptr},
+     L"QZWmiMemory.QZMemberOfMemColProv", L"QZMemberOfMemoryCollectionProv Class", &Create<CQZMemberOfMemoryCollectionProv>},
     {L"{0463893E-FC6A-40E5-9405-DC3A332B333C}", L"CQZMemberOfMemoryRedundancySetProv",
-     L"QZWmiMemory.QZMemberOfMemRedSetProv", L"QZMemberOfMemoryRedundancySetProv Class", nullptr},
+     L"QZWmiMemory.QZMemberOfMemRedSetProv", L"QZMemberOfMemoryRedundancySetProv Class", &Create<CQZMemberOfMemoryRedundancySetProv>},
     {L"{FC13609A-F52B-4617-9960-4D41EED966B0}", L"CQZHostedMemoryRedundancySetProv",
-     L"QZWmiMemory.QZHstdMemRedSetProv", L"QZHostedMemoryRedundancySetProv Class", nullptr},
+     L"QZWmiMemory.QZHstdMemRedSetProv", L"QZHostedMemoryRedundancySetProv Class", &Create<CQZHostedMemoryRedundancySetProv>},
     {L"{30051697-96F2-4ACB-935E-320B435354C1}", L"CQZRealizesMemoryModuleProv", L"QZWmiMemory.QZRealizesMemModProv",
-     L"QZRealizesMemoryModuleProv Class", nullptr},
+     L"QZRealizesMemoryModuleProv Class", &Create<CQZRealizesMemoryModuleProv>},
     {L"{8AC606AD-9B6F-4B16-B3CE-E0B663141804}", L"CQZMemoryModuleInSlotProv", L"QZWmiMemory.QZMemModInSlotProv",
-     L"QZMemoryModuleInSlotProv Class", nullptr},
+     L"QZMemoryModuleInSlotProv Class", &Create<CQZMemoryModuleInSlotProv>},
     {L"{21EDAFA6-388B-4BC5-85A6-EEEFFA50595D}", L"CQZMemoryBoardInSlotProv", L"QZWmiMemory.QZMemBrdInSlotProv",
-     L"QZMemoryBoardInSlotProv Class", nullptr},
+     L"QZMemoryBoardInSlotProv Class", &Create<CQZMemoryBoardInSlotProv>},
     {L"{117BD4E6-C6D8-46A7-B009-9B6A03E6CC18}", L"CQZMemoryModuleSlotOnBoardProv",
-     L"QZWmiMemory.QZMemModSlotOnBrdProv", L"QZMemoryModuleSlotOnBoardProv Class", nullptr},
+     L"QZWmiMemory.QZMemModSlotOnBrdProv", L"QZMemoryModuleSlotOnBoardProv Class", &Create<CQZMemoryModuleSlotOnBoardProv>},
     {L"{3AE35E33-3DF8-478A-B320-887F0D8FA442}", L"CQZSystemMemoryModuleSlotProv", L"QZWmiMemory.QZSysMemModSlotProv",
-     L"QZSystemMemoryModuleSlotProv Class", nullptr},
+     L"QZSystemMemoryModuleSlotProv Class", &Create<CQZSystemMemoryModuleSlotProv>},
     {L"{9D24FBDC-47AF-4800-A55C-08B77B458238}", L"CQZSystemMemoryBoardSlotProv", L"QZWmiMemory.QZSysMemBrdSlotProv",
-     L"QZSystemMemoryBoardSlotProv Class", nullptr},
+     L"QZSystemMemoryBoardSlotProv Class", &Create<CQZSystemMemoryBoardSlotProv>},
     {L"{C4298B58-ECB2-4E7E-A820-5AF37C9A6A91}", L"CQZMemoryModuleSlotElementLocationProv",
      L"QZWmiMemory.QZMemModSlotElmntLocProv", L"QZMemoryModuleSlotElementLocationProv Class", nullptr},
     {L"{3BA2B94A-BFA4-4C06-ACCD-3F2800446CF0}", L"CQZMemoryBoardSlotElementLocationProv",

@@ -101,8 +101,8 @@ TEST_F(ModuleTest, ProvidersKeepTheModuleLoadedAndItsLogSaysWhenItComesAndGoes) 
 
   CLSID memoryModule, notBuilt, foreign;
   ASSERT_EQ(CLSIDFromString(L"{D57B64F7-8728-4717-BD9C-A09719A06BA0}", &memoryModule), S_OK);
-  // A class whose provider is not built yet (QZ_HostedMemoryCollection).
-  ASSERT_EQ(CLSIDFromString(L"{29AAF9B1-C8F1-40E4-849C-96C4E47BE022}", &notBuilt), S_OK);
+  // A class whose provider is not built yet (QZ_MemoryModuleSlotLocation).
+  ASSERT_EQ(CLSIDFromString(L"{77A35C3A-021B-431F-96F6-EBF160890D93}", &notBuilt), S_OK);
   ASSERT_EQ(CLSIDFromString(L"{00000000-0000-0000-0000-0000000000AB}", &foreign), S_OK);
   IWbemProviderInit* provider = nullptr;
   ASSERT_EQ(CoCreateInstance(memoryModule, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemProviderInit,

@@ -117,6 +117,7 @@ HRESULT ExecuteQuery(std::wstring_view nameSpace, std::wstring_view language, st
   if (FAILED(hr)) return hr;
   Repository& repository = Repository::Instance();
   if (!repository.HasNamespace(nameSpace)) return WBEM_E_INVALID_NAMESPACE;
+  if (parsed.statement != WqlQuery::Statement::Select) return ExecuteAssociationQuery(nameSpace, parsed, context, out);
 
   ObjectStream found;
   if (parsed.metaClass) {

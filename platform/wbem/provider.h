@@ -14,6 +14,8 @@
 
 namespace qz::wbem {
 
+struct WqlQuery;
+
 using Clock = std::chrono::steady_clock;
 
 // An object and the moment it reaches the client (a slow provider delivers later).
@@ -55,11 +57,21 @@ HRESULT EnumerateInstances(std::wstring_view nameSpace, std::wstring_view classN
 HRESULT GetInstance(std::wstring_view nameSpace, std::wstring_view path, IWbemContext* context,
                     IWbemClassObject** ppObject);
 
-// Runs a WQL query: WBEM_E_INVALID_QUERY_TYPE for another language, WBEM_E_INVALID_QUERY for text
-// outside the subset or a property the class does not have, WBEM_E_INVALID_CLASS for an unknown
-// class. meta_class queries answer class objects.
+// Runs a WQL query (SELECT, ASSOCIATORS OF, REFERENCES OF): WBEM_E_INVALID_QUERY_TYPE for another
+// language, WBEM_E_INVALID_QUERY for text outside the subset or a property the class does not have,
+// WBEM_E_INVALID_CLASS for an unknown class. meta_class queries answer class objects.
 HRESULT ExecuteQuery(std::wstring_view nameSpace, std::wstring_view language, std::wstring_view query,
                      IWbemContext* context, ObjectStream* out);
+
+// Answers a parsed ASSOCIATORS OF or REFERENCES OF from the instances of the namespace's
+// association classes (those with the Association qualifier). The source must exist:
+// WBEM_E_INVALID_OBJECT_PATH when its path does not parse, WBEM_E_INVALID_CLASS for an unknown
+// class, WBEM_E_NOT_FOUND for a missing instance; WBEM_E_NOT_SUPPORTED for a class as source,
+// KeysOnly and SchemaOnly; WBEM_E_INVALID_CLASS for an unknown ResultClass or AssocClass.
+// ASSOCIATORS answers the objects at the other ends (an end that no longer resolves is left out),
+// REFERENCES the association instances; each object once, in the order the classes were defined.
+HRESULT ExecuteAssociationQuery(std::wstring_view nameSpace, const WqlQuery& query, IWbemContext* context,
+                                ObjectStream* out);
 
 // An IEnumWbemClassObject over the stream. A forward-only enumerator refuses Reset and Clone.
 HRESULT CreateObjectEnumerator(ObjectStream stream, bool forwardOnly, IEnumWbemClassObject** ppEnum);

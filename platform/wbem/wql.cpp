@@ -27,6 +27,8 @@ class Parser {
   explicit Parser(std::wstring_view text) : m_Text(text) {}
 
   HRESULT Parse(WqlQuery* query, std::wstring* error) {
+    const std::wstring_view first = WordAt(SkipSpace(0));
+    if (EqualNames(first, L"ASSOCIATORS") || EqualNames(first, L"REFERENCES")) return ParseAssociation(query, error);
     if (!Tokenize()) return Fail(error);
     if (!Keyword(L"SELECT")) return Fail(error, L"SELECT expected");
     if (Symbol(L"*")) {
@@ -51,6 +53,107 @@ class Parser {
   }
 
  private:
+  size_t SkipSpace(size_t i) const {
+    while (i < m_Text.size() && std::iswspace(m_Text[i])) ++i;
+    return i;
+  }
+
+  std::wstring_view WordAt(size_t i) const {
+    size_t end = i;
+    while (end < m_Text.size() && IsWordChar(m_Text[end])) ++end;
+    return m_Text.substr(i, end - i);
+  }
+
+  // The '}' that closes the path opened before `i`; a quoted key value may hold braces.
+  size_t ClosingBrace(size_t i) const {
+    wchar_t quote = 0;
+    for (; i < m_Text.size(); ++i) {
+      const wchar_t c = m_Text[i];
+      if (quote) {
+        if (c == L'\\') ++i;
+        else if (c == quote) quote = 0;
+      } else if (c == L'"' || c == L'\'') {
+        quote = c;
+      } else if (c == L'}') {
+        return i;
+      }
+    }
+    return std::wstring_view::npos;
+  }
+
+  HRESULT FailAt(size_t position, const wchar_t* message, std::wstring* error) {
+    m_Error = message;
+    m_ErrorPosition = position;
+    return Fail(error);
+  }
+
+  // ASSOCIATORS OF {path} / REFERENCES OF {path}, then WHERE and its words, each alone or as
+  // Word = Name, separated by blanks. The path is cut out before the rest is tokenized: it holds
+  // characters that no other part of the language uses.
+  HRESULT ParseAssociation(WqlQuery* query, std::wstring* error) {
+    size_t i = SkipSpace(0);
+    const bool associators = EqualNames(WordAt(i), L"ASSOCIATORS");
+    query->statement = associators ? WqlQuery::Statement::Associators : WqlQuery::Statement::References;
+    i = SkipSpace(i + WordAt(i).size());
+    if (!EqualNames(WordAt(i), L"OF")) return FailAt(i, L"OF expected", error);
+    i = SkipSpace(i + 2);
+    if (i >= m_Text.size() || m_Text[i] != L'{') return FailAt(i, L"{ expected", error);
+    const size_t close = ClosingBrace(i + 1);
+    if (close == std::wstring_view::npos) return FailAt(i, L"} expected", error);
+    std::wstring_view source = m_Text.substr(i + 1, close - i - 1);
+    while (!source.empty() && std::iswspace(source.front())) source.remove_prefix(1);
+    while (!source.empty() && std::iswspace(source.back())) source.remove_suffix(1);
+    if (source.empty()) return FailAt(i + 1, L"object path expected", error);
+    query->association.source = source;
+    if (!Tokenize(close + 1)) return Fail(error);
+    if (Keyword(L"WHERE")) {
+      if (Peek().kind == Token::Kind::End) return Fail(error, L"condition expected");
+      while (Peek().kind != Token::Kind::End) {
+        if (!ParseAssociationWord(associators, &query->association)) return Fail(error);
+      }
+    }
+    if (Peek().kind != Token::Kind::End) return Fail(error, L"WHERE expected");
+    return WBEM_S_NO_ERROR;
+  }
+
+  bool ParseAssociationWord(bool associators, WqlAssociation* association) {
+    struct Word {
+      const wchar_t* name;
+      bool forReferences;                     // REFERENCES OF takes it too
+      std::wstring WqlAssociation::*text;     // Word = Name
+      bool WqlAssociation::*flag;             // the word alone
+    };
+    static constexpr Word kWords[] = {
+        {L"ResultClass", true, &WqlAssociation::resultClass, nullptr},
+        {L"AssocClass", false, &WqlAssociation::assocClass, nullptr},
+        {L"Role", true, &WqlAssociation::role, nullptr},
+        {L"ResultRole", false, &WqlAssociation::resultRole, nullptr},
+        {L"RequiredQualifier", true, &WqlAssociation::requiredQualifier, nullptr},
+        {L"RequiredAssocQualifier", false, &WqlAssociation::requiredAssocQualifier, nullptr},
+        {L"ClassDefsOnly", true, nullptr, &WqlAssociation::classDefsOnly},
+        {L"KeysOnly", true, nullptr, &WqlAssociation::keysOnly},
+        {L"SchemaOnly", true, nullptr, &WqlAssociation::schemaOnly},
+    };
+    const Token& token = Peek();
+    const Word* word = nullptr;
+    for (const Word& each : kWords) {
+      if (token.kind == Token::Kind::Word && EqualNames(token.text, each.name)) word = &each;
+    }
+    if (!word || (!associators && !word->forReferences)) return Refuse(L"unknown condition");
+    Next();
+    if (word->flag) {
+      if (association->*word->flag) return Refuse(L"condition given twice");
+      association->*word->flag = true;
+      return true;
+    }
+    if (!(association->*word->text).empty()) return Refuse(L"condition given twice");
+    if (!Symbol(L"=")) return Refuse(L"= expected");
+    if ((Peek().kind != Token::Kind::Word && Peek().kind != Token::Kind::String) || Peek().text.empty())
+      return Refuse(L"name expected");
+    association->*word->text = Next().text;
+    return true;
+  }
+
   static bool IsReserved(std::wstring_view word) {
     for (const wchar_t* reserved : {L"SELECT", L"FROM", L"WHERE", L"AND", L"OR", L"NOT", L"IS", L"ISA", L"LIKE",
                                     L"NULL", L"TRUE", L"FALSE"}) {
@@ -59,8 +162,7 @@ class Parser {
     return false;
   }
 
-  bool Tokenize() {
-    size_t i = 0;
+  bool Tokenize(size_t i = 0) {
     while (i < m_Text.size()) {
       wchar_t c = m_Text[i];
       if (std::iswspace(c)) {
@@ -156,6 +258,11 @@ class Parser {
       m_ErrorPosition = Peek().position;
     }
     return nullptr;
+  }
+
+  bool Refuse(const wchar_t* message) {
+    Fault(message);
+    return false;
   }
 
   HRESULT Fail(std::wstring* error, const wchar_t* message = nullptr) {
@@ -507,14 +614,6 @@ bool LikeAt(std::wstring_view text, size_t t, std::wstring_view pattern, size_t 
   return t == text.size();
 }
 
-bool IsA(IWbemClassObject* object, std::wstring_view className) {
-  CComVariant cls;
-  if (SUCCEEDED(object->Get(L"__CLASS", 0, &cls, nullptr, nullptr)) && cls.vt == VT_BSTR &&
-      EqualNames(cls.bstrVal, className))
-    return true;
-  return object->InheritsFrom(std::wstring(className).c_str()) == WBEM_S_NO_ERROR;
-}
-
 }  // namespace
 
 HRESULT ParseWql(std::wstring_view text, WqlQuery* query, std::wstring* error) {
@@ -537,6 +636,14 @@ void WhereProperties(const WqlExpr& expr, std::vector<std::wstring>* names) {
 
 bool WqlLike(std::wstring_view text, std::wstring_view pattern) { return LikeAt(text, 0, pattern, 0); }
 
+bool ObjectIsA(IWbemClassObject* object, std::wstring_view className) {
+  CComVariant cls;
+  if (SUCCEEDED(object->Get(L"__CLASS", 0, &cls, nullptr, nullptr)) && cls.vt == VT_BSTR &&
+      EqualNames(cls.bstrVal, className))
+    return true;
+  return object->InheritsFrom(std::wstring(className).c_str()) == WBEM_S_NO_ERROR;
+}
+
 bool EvaluateWql(const WqlExpr& expr, IWbemClassObject* object) {
   switch (expr.kind) {
     case WqlExpr::Kind::And:
@@ -553,7 +660,7 @@ bool EvaluateWql(const WqlExpr& expr, IWbemClassObject* object) {
       return (expr.kind == WqlExpr::Kind::IsNull) == null;
     }
     case WqlExpr::Kind::Isa:
-      return IsA(object, expr.right.text);
+      return ObjectIsA(object, expr.right.text);
     case WqlExpr::Kind::Compare:
       break;
   }

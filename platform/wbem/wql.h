@@ -1,5 +1,6 @@
 // The WQL that the service answers: SELECT * or a property list FROM a class (or meta_class),
-// with an optional WHERE of comparisons joined by AND, OR, NOT and parentheses.
+// with an optional WHERE of comparisons joined by AND, OR, NOT and parentheses; and the
+// ASSOCIATORS OF / REFERENCES OF statements that walk associations from one object.
 #pragma once
 
 #include <wbemcli.h>
@@ -32,7 +33,24 @@ struct WqlExpr {
   std::unique_ptr<WqlExpr> first, second;   // And/Or (both), Not (first)
 };
 
+// What ASSOCIATORS OF {path} / REFERENCES OF {path} asked for. An empty name: no condition.
+struct WqlAssociation {
+  std::wstring source;                  // the path between the braces, as written
+  std::wstring resultClass;             // ASSOCIATORS: the far end's class; REFERENCES: the association's
+  std::wstring assocClass;              // ASSOCIATORS only
+  std::wstring role;                    // the property of the association that names the source
+  std::wstring resultRole;              // ASSOCIATORS only: the property that names the far end
+  std::wstring requiredQualifier;       // a qualifier of the results' class
+  std::wstring requiredAssocQualifier;  // ASSOCIATORS only: a qualifier of the association class
+  bool classDefsOnly = false;
+  bool keysOnly = false;
+  bool schemaOnly = false;
+};
+
 struct WqlQuery {
+  enum class Statement { Select, Associators, References };
+  Statement statement = Statement::Select;
+  WqlAssociation association;             // ASSOCIATORS OF / REFERENCES OF
   bool allProperties = true;              // SELECT *
   std::vector<std::wstring> properties;   // SELECT a, b (in the order given)
   std::wstring className;                 // FROM
@@ -40,7 +58,8 @@ struct WqlQuery {
   std::unique_ptr<WqlExpr> where;         // null: every object
 };
 
-// Parses a query; WBEM_E_INVALID_QUERY for anything outside the subset (with the position of the
+// Parses a query; WBEM_E_INVALID_QUERY for anything outside the subset (for ASSOCIATORS OF and
+// REFERENCES OF also an unknown or repeated WHERE word, or one the statement does not take) (with the position of the
 // problem in `error` when given).
 HRESULT ParseWql(std::wstring_view text, WqlQuery* query, std::wstring* error = nullptr);
 
@@ -51,6 +70,9 @@ void WhereProperties(const WqlExpr& expr, std::vector<std::wstring>* names);
 // value whatever their stored form (uint64 is text), a property without a value satisfies only IS
 // NULL; ISA compares the class and its ancestors with the literal.
 bool EvaluateWql(const WqlExpr& expr, IWbemClassObject* object);
+
+// Whether the object is of the class or of a class derived from it (ISA).
+bool ObjectIsA(IWbemClassObject* object, std::wstring_view className);
 
 // LIKE with % (any run), _ (one character), [abc] / [a-z] / [^...] sets, without regard to case.
 bool WqlLike(std::wstring_view text, std::wstring_view pattern);

@@ -28,6 +28,29 @@ TEST(WqlParse, SelectListClassAndWhere) {
   EXPECT_EQ(query.where->right.text, L"QZ_MemoryModule");
 }
 
+TEST(WqlParse, AssociationStatementsTakeThePathAndTheirWords) {
+  WqlQuery query;
+  ASSERT_EQ(ParseWql(L" associators  of{ QZ_Slot.Tag=\"a}b\" }where resultclass = QZ_Module AssocClass=QZ_In "
+                     L"Role = Antecedent ResultRole='Dependent' ClassDefsOnly RequiredQualifier = Fitted "
+                     L"RequiredAssocQualifier = Special",
+                     &query),
+            WBEM_S_NO_ERROR);
+  EXPECT_EQ(query.statement, WqlQuery::Statement::Associators);
+  const qz::wbem::WqlAssociation& a = query.association;
+  EXPECT_EQ(a.source, L"QZ_Slot.Tag=\"a}b\"");
+  EXPECT_EQ((std::vector<std::wstring>{a.resultClass, a.assocClass, a.role, a.resultRole, a.requiredQualifier,
+                                       a.requiredAssocQualifier}),
+            (std::vector<std::wstring>{L"QZ_Module", L"QZ_In", L"Antecedent", L"Dependent", L"Fitted", L"Special"}));
+  EXPECT_TRUE(a.classDefsOnly);
+  EXPECT_FALSE(a.keysOnly);
+
+  ASSERT_EQ(ParseWql(L"REFERENCES OF {QZ_Slot=\"x\"} WHERE KeysOnly Role = Dependent", &query), WBEM_S_NO_ERROR);
+  EXPECT_EQ(query.statement, WqlQuery::Statement::References);
+  EXPECT_EQ(query.association.role, L"Dependent");
+  EXPECT_TRUE(query.association.keysOnly);
+  EXPECT_TRUE(query.association.resultClass.empty());
+}
+
 TEST(WqlParse, RefusesWhatIsOutsideTheSubset) {
   const wchar_t* refused[] = {
       L"",
@@ -49,6 +72,20 @@ TEST(WqlParse, RefusesWhatIsOutsideTheSubset) {
       L"SELECT * FROM X WHERE Name ~ 'a'",
       L"DELETE FROM X",
       L"SELECT * FROM WHERE",
+      L"ASSOCIATORS {X.K=1}",
+      L"ASSOCIATORS OF X.K=1",
+      L"ASSOCIATORS OF {X.K=\"}\"",
+      L"ASSOCIATORS OF {  }",
+      L"ASSOCIATORS OF {X.K=1} ResultClass = Y",
+      L"ASSOCIATORS OF {X.K=1} WHERE",
+      L"ASSOCIATORS OF {X.K=1} WHERE ResultClass",
+      L"ASSOCIATORS OF {X.K=1} WHERE ResultClass =",
+      L"ASSOCIATORS OF {X.K=1} WHERE ResultClass = Y AND Role = Z",
+      L"ASSOCIATORS OF {X.K=1} WHERE Colour = Red",
+      L"ASSOCIATORS OF {X.K=1} WHERE ClassDefsOnly = TRUE",
+      L"ASSOCIATORS OF {X.K=1} WHERE KeysOnly KeysOnly",
+      L"REFERENCES OF {X.K=1} WHERE AssocClass = Y",
+      L"REFERENCES OF {X.K=1} WHERE ResultRole = Y",
   };
   for (const wchar_t* text : refused) {
     WqlQuery query;

@@ -18,7 +18,11 @@ const char* const kMachines[] = {"default",     "processor-boards", "smbios-only
 
 const char* const kClasses[] = {"QZ_MemoryModule",        "QZ_MemoryBoard",      "QZ_MemoryModuleSlot",
                                 "QZ_MemoryBoardSlot",     "QZ_MemoryRedundancySet", "QZ_MemoryCollection",
-                                "QZ_WinMemory",           "QZ_WinSystemMemory"};
+                                "QZ_WinMemory",           "QZ_WinSystemMemory",
+                                "QZ_HostedMemoryCollection", "QZ_MemberOfMemoryCollection",
+                                "QZ_MemberOfMemoryRedundancySet", "QZ_HostedMemoryRedundancySet",
+                                "QZ_RealizesMemoryModule", "QZ_MemoryModuleInSlot", "QZ_MemoryBoardInSlot",
+                                "QZ_MemoryModuleSlotOnBoard", "QZ_SystemMemoryModuleSlot", "QZ_SystemMemoryBoardSlot"};
 
 // What a run printed, as it is compared: standard output, then the status and standard error.
 std::string Transcript(const qzwmitest::Outcome& outcome) {

@@ -31,6 +31,11 @@ constexpr struct {
     {L"QZ_MemoryModule", 12},       {L"QZ_MemoryBoard", 2},      {L"QZ_MemoryModuleSlot", 16},
     {L"QZ_MemoryBoardSlot", 2},     {L"QZ_MemoryRedundancySet", 1}, {L"QZ_MemoryCollection", 1},
     {L"QZ_WinMemory", 1},           {L"QZ_WinSystemMemory", 1},
+    {L"QZ_HostedMemoryCollection", 1},      {L"QZ_MemberOfMemoryCollection", 14},
+    {L"QZ_MemberOfMemoryRedundancySet", 2}, {L"QZ_HostedMemoryRedundancySet", 1},
+    {L"QZ_RealizesMemoryModule", 12},       {L"QZ_MemoryModuleInSlot", 12},
+    {L"QZ_MemoryBoardInSlot", 2},           {L"QZ_MemoryModuleSlotOnBoard", 16},
+    {L"QZ_SystemMemoryModuleSlot", 16},     {L"QZ_SystemMemoryBoardSlot", 2},
 };
 
 int ServingSeconds() {

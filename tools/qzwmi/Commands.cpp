@@ -38,14 +38,18 @@ HRESULT ForEachObject(IEnumWbemClassObject* enumerator, const std::function<HRES
   }
 }
 
-HRESULT RunRequest(const std::wstring& nameSpace, Request request, const std::wstring& argument,
-                   std::vector<ObjectRecord>* objects) {
+HRESULT Connect(const std::wstring& nameSpace, IWbemServices** services) {
   CComPtr<IWbemLocator> locator;
   HRESULT hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                                 reinterpret_cast<void**>(&locator));
   if (FAILED(hr)) return hr;
+  return locator->ConnectServer(CComBSTR(nameSpace.c_str()), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services);
+}
+
+HRESULT RunRequest(const std::wstring& nameSpace, Request request, const std::wstring& argument,
+                   std::vector<ObjectRecord>* objects) {
   CComPtr<IWbemServices> services;
-  hr = locator->ConnectServer(CComBSTR(nameSpace.c_str()), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services);
+  HRESULT hr = Connect(nameSpace, &services);
   if (FAILED(hr)) return hr;
 
   const CComBSTR text(argument.c_str());

@@ -1,6 +1,7 @@
 // The WMI requests of the command: enumerate a class, get an object by path, run a WQL query.
 #pragma once
 
+#include <wbemcli.h>
 #include <windows.h>
 
 #include <functional>
@@ -10,6 +11,9 @@
 #include "Output.h"
 
 namespace qzwmi {
+
+// Connects to `nameSpace` through the locator, as any WMI client does.
+HRESULT Connect(const std::wstring& nameSpace, IWbemServices** services);
 
 enum class Request { Enumerate, Get, Query };
 

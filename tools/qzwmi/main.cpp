@@ -15,6 +15,7 @@
 #include "Output.h"
 #include "RegCommand.h"
 #include "Setup.h"
+#include "TreeCommand.h"
 #include "qzplatform.h"
 #include "serve/CimServer.h"
 #include "serve/Users.h"
@@ -25,6 +26,8 @@ constexpr char kExamples[] = R"HELP(Examples:
   qzwmi enum QZ_MemoryModule
   qzwmi --format json get 'QZ_MemoryModule.CreationClassName="QZ_MemoryModule",Tag="VXN:QZ_MemoryModule:1-1"'
   qzwmi query "SELECT Tag, Capacity FROM QZ_MemoryModule WHERE Capacity >= 8589934592"
+  qzwmi query 'ASSOCIATORS OF {QZ_MemoryBoard.CreationClassName="QZ_MemoryBoard",Tag="VXN:QZ_MemoryBoard:1"}'
+  qzwmi tree --color never
   qzwmi --namespace 'root\wmi' enum DataStoreStatus
   qzwmi --machine machines/smbios-only.json enum QZ_MemoryModule
   qzwmi register                  (the built QZWmiMemory.so)
@@ -111,6 +114,12 @@ int main(int argc, char** argv) {
   CLI::App* query = app.add_subcommand("query", "the objects a WQL query selects");
   query->add_option("WQL", argument, "the query")->required();
   std::string module = qzwmi::DefaultModulePath();
+  std::string color = "auto";
+  CLI::App* tree = app.add_subcommand("tree", "a picture of the server's memory, from its instances and associations");
+  tree->add_option("--color", color, "auto, always or never")->check(CLI::IsMember({"auto", "always", "never"}))
+      ->capture_default_str();
+  // `qzwmi tree --machine M` reads as well as `qzwmi --machine M tree`.
+  tree->fallthrough();
   CLI::App* registerModule = app.add_subcommand("register", "call DllRegisterServer of a server module");
   registerModule->add_option("MODULE", module, "the module")->capture_default_str();
   CLI::App* unregisterModule = app.add_subcommand("unregister", "call DllUnregisterServer of a server module");
@@ -193,6 +202,9 @@ int main(int argc, char** argv) {
       return kFailed;
     }
     if (SUCCEEDED(hr)) output = "Compiled " + mofFile + ".\n";
+  } else if (tree->parsed()) {
+    qzwmi::SetUpFirstUse();
+    hr = qzwmi::RunTree(qzwmi::Wide(nameSpace), qzwmi::WantColor(color, results), &output);
   } else {
     qzwmi::SetUpFirstUse();
     const qzwmi::Request request = enumerate->parsed() ? qzwmi::Request::Enumerate
