@@ -145,6 +145,69 @@ TEST_F(Serve, PropertyListAndClassesAnswerWhatWasAskedFor) {
     EXPECT_NE(std::find(names.begin(), names.end(), expected), names.end()) << expected;
 }
 
+// The class of each object of an answer, in order: the classes of `wbemcli ai|ain|ri|rin` lines,
+// or of `qzwmi query` objects.
+std::vector<std::string> ClassesOf(const std::vector<Printed>& printed) {
+  std::vector<std::string> classes;
+  for (const Printed& line : printed) {
+    const size_t colon = line.path.find(':', line.path.find('/'));
+    classes.push_back(line.path.substr(colon + 1, line.path.find('.', colon) - colon - 1));
+  }
+  std::sort(classes.begin(), classes.end());
+  return classes;
+}
+
+std::vector<std::string> ClassesOf(const nlohmann::ordered_json& objects) {
+  std::vector<std::string> classes;
+  for (const auto& object : objects) classes.push_back(object["__CLASS"].get<std::string>());
+  std::sort(classes.begin(), classes.end());
+  return classes;
+}
+
+// ai, ain, ri and rin from a module and from a board, with each filter, find what the service's
+// own ASSOCIATORS OF and REFERENCES OF queries find; every instance path they print reads back.
+TEST_F(Serve, AssociationRequestsAgreeWithTheServicesQueries) {
+  const std::string module = "QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\",Tag=\"VXN:QZ_MemoryModule:1-1\"";
+  const std::string board = "QZ_MemoryBoard.CreationClassName=\"QZ_MemoryBoard\",Tag=\"VXN:QZ_MemoryBoard:1\"";
+  const struct {
+    const char* command;
+    std::string object;
+    std::vector<std::string> filters;
+    std::string where;
+  } cases[] = {
+      {"ain", module, {}, ""},
+      {"ai", module, {}, ""},
+      {"rin", module, {}, ""},
+      {"ri", module, {}, ""},
+      {"ain", board, {}, ""},
+      {"ri", board, {}, ""},
+      {"ain", board, {"-ac", "QZ_MemoryModuleSlotOnBoard"}, " WHERE AssocClass = QZ_MemoryModuleSlotOnBoard"},
+      {"ai", board, {"-arc", "QZ_MemoryBoardSlot"}, " WHERE ResultClass = QZ_MemoryBoardSlot"},
+      {"ain", board, {"-ar", "Dependent", "-arr", "Antecedent"}, " WHERE Role = Dependent ResultRole = Antecedent"},
+      {"rin", board, {"-ar", "Member"}, " WHERE Role = Member"},
+      {"ri", module, {"-arc", "QZ_MemoryModuleInSlot"}, " WHERE ResultClass = QZ_MemoryModuleInSlot"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {c.command};
+    args.insert(args.end(), c.filters.begin(), c.filters.end());
+    args.push_back(m_Server.Url() + ":" + c.object);
+    Outcome answer = Wbemcli(args);
+    ASSERT_EQ(answer.status, 0) << c.command << " " << c.where << answer.err;
+    const std::vector<Printed> printed = ParsePrinted(answer.out);
+    const bool references = c.command[0] == 'r';
+    Outcome query = RunQzwmi({"--format", "json", "query",
+                              std::string(references ? "REFERENCES OF {" : "ASSOCIATORS OF {") + c.object + "}" + c.where});
+    ASSERT_EQ(query.status, 0) << query.err;
+    const nlohmann::ordered_json objects = nlohmann::ordered_json::parse(query.out);
+    EXPECT_FALSE(objects.empty()) << c.command << c.where;
+    EXPECT_EQ(ClassesOf(printed), ClassesOf(objects)) << c.command << c.where;
+    for (const Printed& line : printed) {
+      const std::string path = line.path.substr(0, line.path.find(' '));
+      EXPECT_EQ(Wbemcli({"gi", "http://" + path}).status, 0) << path;
+    }
+  }
+}
+
 TEST_F(Serve, FailuresReachTheClientAsCimErrors) {
   const std::string module = ":QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\",Tag=\"VXN:QZ_MemoryModule:1-1\"";
   const std::string port = std::to_string(m_Server.Port());
@@ -178,7 +241,8 @@ TEST_F(Serve, ExecQueryAnswersObjectsWithTheirPaths) {
                                            "Tag = &quot;VXN:QZ_MemoryModule:1-2&quot;</VALUE></IPARAMVALUE>"));
   EXPECT_EQ(reply.status, 200);
   EXPECT_EQ(HeaderValue(reply.headers, "CIMOperation"), "MethodResponse");
-  EXPECT_EQ(Count(reply.body, "<VALUE.OBJECTWITHPATH><INSTANCEPATH><NAMESPACEPATH><HOST>127.0.0.1</HOST>"), 1u) << reply.body;
+  const std::string host = "<HOST>127.0.0.1:" + std::to_string(m_Server.Port()) + "</HOST>";
+  EXPECT_EQ(Count(reply.body, "<VALUE.OBJECTWITHPATH><INSTANCEPATH><NAMESPACEPATH>" + host), 1u) << reply.body;
   EXPECT_NE(reply.body.find("<KEYVALUE VALUETYPE=\"string\">VXN:QZ_MemoryModule:1-2</KEYVALUE>"), std::string::npos);
 
   const struct {

@@ -564,13 +564,8 @@ HRESULT CimOperations::Connect(const std::vector<std::string>& nameSpace, CComPt
     services = found->second;
     return S_OK;
   }
-  HRESULT hr = S_OK;
-  if (!m_Locator)
-    hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                          reinterpret_cast<void**>(&m_Locator));
-  if (FAILED(hr)) return hr;
   CComPtr<IWbemServices> connected;
-  hr = m_Locator->ConnectServer(CComBSTR(text.c_str()), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &connected);
+  HRESULT hr = qzwmi::Connect(text, &connected);
   if (FAILED(hr)) return hr;
   m_Services[key] = connected;
   services = connected;
@@ -580,7 +575,6 @@ HRESULT CimOperations::Connect(const std::vector<std::string>& nameSpace, CComPt
 void CimOperations::Release() {
   std::lock_guard<std::mutex> hold(m_Lock);
   m_Services.clear();
-  m_Locator.Release();
 }
 
 std::string CimOperations::Execute(const CimRequest& request, const std::string& host) {

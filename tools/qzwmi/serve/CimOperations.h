@@ -32,7 +32,6 @@ class CimOperations {
   HRESULT Connect(const std::vector<std::string>& nameSpace, CComPtr<IWbemServices>& services);
 
   std::mutex m_Lock;
-  CComPtr<IWbemLocator> m_Locator;
   std::map<std::wstring, CComPtr<IWbemServices>> m_Services;
 };
 

@@ -99,11 +99,10 @@ class BoundedPool : public httplib::TaskQueue {
   std::vector<std::thread> m_Threads;
 };
 
-// The host the client addressed, without the port, for the instance paths of the answers.
+// The host and port the client addressed, for the instance paths of the answers: a path that a
+// client prints can then be given back to it as it is.
 std::string HostOf(const httplib::Request& request) {
-  std::string host = request.get_header_value("Host");
-  const size_t colon = host.rfind(':');
-  if (colon != std::string::npos && host.find(']', colon) == std::string::npos) host.resize(colon);
+  const std::string host = request.get_header_value("Host");
   return host.empty() ? "localhost" : host;
 }
 
