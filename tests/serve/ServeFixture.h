@@ -7,6 +7,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -33,12 +34,13 @@ class Server {
     if (m_Pid > 0 && Stop() < 0) ADD_FAILURE() << "the server did not stop on SIGTERM";
   }
 
-  // Starts `qzwmi serve --listen 127.0.0.1:0 args...` and waits until it listens. False when it
+  // Starts `qzwmi serve --listen 127.0.0.1:0 args...` (the address of args when they have one) and waits until it listens. False when it
   // exited instead (its status then in ExitStatus(), its log in Log()).
   bool Start(const std::vector<std::string>& args) {
     static int counter = 0;
     m_Log = RootFile("serve" + std::to_string(++counter) + ".log");
-    std::vector<std::string> text = {QZWMI_PATH, "serve", "--listen", "127.0.0.1:0"};
+    std::vector<std::string> text = {QZWMI_PATH, "serve"};
+    if (std::find(args.begin(), args.end(), "--listen") == args.end()) text.insert(text.end(), {"--listen", "127.0.0.1:0"});
     text.insert(text.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& arg : text) argv.push_back(arg.data());
