@@ -27,7 +27,7 @@ echo "=== fuzz targets, ${fuzz_seconds} s each ==="
 mkdir -p build-fuzz
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQZ_BUILD_FUZZ=ON \
   -DQZ_BUILD_BENCH=OFF > build-fuzz/configure.log 2>&1 || { cat build-fuzz/configure.log; exit 1; }
-fuzz_targets=(path_fuzz smbios_fuzz lookup_fuzz)
+fuzz_targets=(path_fuzz smbios_fuzz lookup_fuzz serve_fuzz)
 ninja -C build-fuzz -j "$jobs" "${fuzz_targets[@]}"
 for target in "${fuzz_targets[@]}"; do
   work=$(mktemp -d /tmp/qzwmi-fuzz-XXXXXX)
@@ -36,6 +36,8 @@ for target in "${fuzz_targets[@]}"; do
     cp ../shared/corpus/smbios/raw/*.DMI "$work/corpus/" 2>/dev/null || true
   elif [ "$target" = lookup_fuzz ]; then
     printf '%s' 'QZ_MemoryModule.CreationClassName="QZ_MemoryModule",Tag="VXN:QZ_MemoryModule:2-3"' > "$work/corpus/path"
+  elif [ "$target" = serve_fuzz ]; then
+    cp fuzz/serve_corpus/* "$work/corpus/"
   fi
   echo "--- $target"
   if ! QZWMI_ROOT="$work/root" "build-fuzz/fuzz/$target" -max_total_time="$fuzz_seconds" -timeout=10 \
