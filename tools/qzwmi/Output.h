@@ -36,7 +36,11 @@ class ObjectRecord {
   std::vector<PropertyValue> properties;
 };
 
-// Reads __CLASS, __PATH and every non-system property of `object`.
+// The names of the non-system properties of `object`, in the class's order.
+HRESULT PropertyNames(IWbemClassObject* object, std::vector<std::wstring>* names);
+
+// Reads __CLASS, __PATH and every non-system property of `object`. Safe on an object that other
+// threads read at the same time.
 HRESULT ReadObject(IWbemClassObject* object, ObjectRecord* record);
 
 // The value as the list format prints it: strings as they are, TRUE/FALSE, numbers in decimal

@@ -61,16 +61,15 @@ std::string StringOf(IWbemClassObject* object, const wchar_t* name) {
 HRESULT ReadClass(IWbemClassObject* object, ClassInfo* info) {
   info->name = StringOf(object, L"__CLASS");
   info->superclass = StringOf(object, L"__SUPERCLASS");
-  HRESULT hr = object->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY);
+  std::vector<std::wstring> names;
+  HRESULT hr = PropertyNames(object, &names);
   if (FAILED(hr)) return hr;
-  for (;;) {
-    CComBSTR name;
+  for (const std::wstring& name : names) {
     CIMTYPE type = CIM_EMPTY;
-    hr = object->Next(0, &name, nullptr, &type, nullptr);
-    if (hr != WBEM_S_NO_ERROR) break;
-    PropertyInfo property{Utf8(name.m_str ? name.m_str : L""), type, false, {}};
+    if (FAILED(object->Get(name.c_str(), 0, nullptr, &type, nullptr))) continue;
+    PropertyInfo property{Utf8(name), type, false, {}};
     CComPtr<IWbemQualifierSet> qualifiers;
-    if (SUCCEEDED(object->GetPropertyQualifierSet(name, &qualifiers))) {
+    if (SUCCEEDED(object->GetPropertyQualifierSet(name.c_str(), &qualifiers))) {
       CComVariant key, cimType;
       property.key = SUCCEEDED(qualifiers->Get(L"key", 0, &key, nullptr)) && key.vt == VT_BOOL && key.boolVal;
       if (type == CIM_REFERENCE && SUCCEEDED(qualifiers->Get(L"CIMTYPE", 0, &cimType, nullptr)) && cimType.vt == VT_BSTR) {
@@ -80,8 +79,7 @@ HRESULT ReadClass(IWbemClassObject* object, ClassInfo* info) {
     }
     info->properties.push_back(std::move(property));
   }
-  object->EndEnumeration();
-  return hr == WBEM_S_NO_MORE_DATA ? WBEM_S_NO_ERROR : hr;
+  return WBEM_S_NO_ERROR;
 }
 
 // Reads a WMI object path (`\\server\ns:Class.k="v"`) into an instance name with its namespace.
