@@ -268,39 +268,47 @@ std::string KeyValueType(CIMTYPE type) {
   }
 }
 
+// One property: PROPERTY, PROPERTY.ARRAY or PROPERTY.REFERENCE, with its qualifiers and value
+// (`reference` is the VALUE.REFERENCE of a reference, written as it is). No value, no VALUE element.
+std::string PropertyXml(const std::string& name, CIMTYPE type, const std::string& referenceClass,
+                        const std::string& qualifiers, const VARIANT& value, const std::string& reference) {
+  const std::string escaped = XmlEscape(name);
+  if (type == CIM_REFERENCE)
+    return "<PROPERTY.REFERENCE NAME=\"" + escaped + "\"" +
+           (referenceClass.empty() ? "" : " REFERENCECLASS=\"" + XmlEscape(referenceClass) + "\"") + ">" + qualifiers +
+           reference + "</PROPERTY.REFERENCE>";
+  const bool hasValue = value.vt != VT_EMPTY && value.vt != VT_NULL;
+  const std::vector<std::string> texts = hasValue ? ElementTexts(type, value) : std::vector<std::string>();
+  std::string out;
+  if (type & CIM_FLAG_ARRAY) {
+    out = "<PROPERTY.ARRAY NAME=\"" + escaped + "\" TYPE=\"" + TypeName(type) + "\">" + qualifiers;
+    if (hasValue) {
+      out += "<VALUE.ARRAY>";
+      for (const std::string& text : texts) out += "<VALUE>" + XmlEscape(text) + "</VALUE>";
+      out += "</VALUE.ARRAY>";
+    }
+    return out + "</PROPERTY.ARRAY>";
+  }
+  out = "<PROPERTY NAME=\"" + escaped + "\" TYPE=\"" + TypeName(type) + "\">" + qualifiers;
+  if (!texts.empty()) out += "<VALUE>" + XmlEscape(texts[0]) + "</VALUE>";
+  return out + "</PROPERTY>";
+}
+
 std::string Call::PropertiesXml(const ObjectRecord& record, const ClassInfo& info) {
   std::string out;
   for (const PropertyValue& property : record.properties) {
     const std::string name = Utf8(property.name);
     if (!Wanted(m_Request.propertyList, name)) continue;
-    const std::string escaped = XmlEscape(name);
+    std::string referenceClass, reference;
     if (property.type == CIM_REFERENCE) {
       auto declared = std::find_if(info.properties.begin(), info.properties.end(),
                                    [&](const PropertyInfo& p) { return p.name == name; });
-      std::string refClass = declared != info.properties.end() ? declared->referenceClass : std::string();
-      out += "<PROPERTY.REFERENCE NAME=\"" + escaped + "\"" +
-             (refClass.empty() ? "" : " REFERENCECLASS=\"" + XmlEscape(refClass) + "\"") + ">";
+      if (declared != info.properties.end()) referenceClass = declared->referenceClass;
       CimInstanceName target;
       if (property.value.vt == VT_BSTR && property.value.bstrVal && ParseWmiPath(property.value.bstrVal, &target))
-        out += "<VALUE.REFERENCE>" + LocalInstancePathXml(target, m_Request.nameSpace) + "</VALUE.REFERENCE>";
-      out += "</PROPERTY.REFERENCE>";
-      continue;
+        reference = "<VALUE.REFERENCE>" + LocalInstancePathXml(target, m_Request.nameSpace) + "</VALUE.REFERENCE>";
     }
-    const std::vector<std::string> texts = ElementTexts(property.type, property.value);
-    const bool isNull = property.value.vt == VT_EMPTY || property.value.vt == VT_NULL;
-    if (property.type & CIM_FLAG_ARRAY) {
-      out += "<PROPERTY.ARRAY NAME=\"" + escaped + "\" TYPE=\"" + TypeName(property.type) + "\">";
-      if (!isNull) {
-        out += "<VALUE.ARRAY>";
-        for (const std::string& text : texts) out += "<VALUE>" + XmlEscape(text) + "</VALUE>";
-        out += "</VALUE.ARRAY>";
-      }
-      out += "</PROPERTY.ARRAY>";
-    } else {
-      out += "<PROPERTY NAME=\"" + escaped + "\" TYPE=\"" + TypeName(property.type) + "\">";
-      if (!isNull && !texts.empty()) out += "<VALUE>" + XmlEscape(texts[0]) + "</VALUE>";
-      out += "</PROPERTY>";
-    }
+    out += PropertyXml(name, property.type, referenceClass, "", property.value, reference);
   }
   return out;
 }
@@ -338,29 +346,9 @@ std::string Call::ClassXml(const ClassInfo& info, IWbemClassObject* object) {
   const std::string keyQualifier = "<QUALIFIER NAME=\"Key\" TYPE=\"boolean\"><VALUE>TRUE</VALUE></QUALIFIER>";
   for (const PropertyInfo& property : info.properties) {
     if (!Wanted(m_Request.propertyList, property.name)) continue;
-    const std::string name = XmlEscape(property.name);
-    const std::string qualifiers = property.key ? keyQualifier : "";
-    CComVariant value;
+    CComVariant value;  // the class's default, if it has one
     if (object) object->Get(Wide(property.name).c_str(), 0, &value, nullptr, nullptr);
-    const std::vector<std::string> texts = ElementTexts(property.type, value);
-    const bool hasValue = value.vt != VT_EMPTY && value.vt != VT_NULL;
-    if (property.type == CIM_REFERENCE) {
-      out += "<PROPERTY.REFERENCE NAME=\"" + name + "\"" +
-             (property.referenceClass.empty() ? "" : " REFERENCECLASS=\"" + XmlEscape(property.referenceClass) + "\"") +
-             ">" + qualifiers + "</PROPERTY.REFERENCE>";
-    } else if (property.type & CIM_FLAG_ARRAY) {
-      out += "<PROPERTY.ARRAY NAME=\"" + name + "\" TYPE=\"" + TypeName(property.type) + "\">" + qualifiers;
-      if (hasValue) {
-        out += "<VALUE.ARRAY>";
-        for (const std::string& text : texts) out += "<VALUE>" + XmlEscape(text) + "</VALUE>";
-        out += "</VALUE.ARRAY>";
-      }
-      out += "</PROPERTY.ARRAY>";
-    } else {
-      out += "<PROPERTY NAME=\"" + name + "\" TYPE=\"" + TypeName(property.type) + "\">" + qualifiers;
-      if (hasValue && !texts.empty()) out += "<VALUE>" + XmlEscape(texts[0]) + "</VALUE>";
-      out += "</PROPERTY>";
-    }
+    out += PropertyXml(property.name, property.type, property.referenceClass, property.key ? keyQualifier : "", value, "");
   }
   return out + "</CLASS>";
 }
