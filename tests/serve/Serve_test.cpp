@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -304,7 +305,23 @@ TEST_F(Serve, MalformedRequestsAreRefusedWithCimErrorAndTheServerGoesOn) {
 // records.
 TEST_F(Serve, StopsOnSigtermAndUnloadsTheModule) {
   ASSERT_EQ(Wbemcli({"ein", m_Server.Url() + ":QZ_MemoryBoard"}).status, 0);
+  // A client that keeps its connection open after an answer does not hold the stop back.
+  const int idle = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(m_Server.Port()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(idle, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::string body = CallBody("EnumerateClassNames", "");
+  const std::string request = "POST /cimom HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/xml\r\n"
+                              "CIMOperation: MethodCall\r\nCIMMethod: EnumerateClassNames\r\nCIMObject: root%2FVXN\r\n"
+                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  ASSERT_EQ(send(idle, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+  char answer[64] = {};
+  ASSERT_GT(recv(idle, answer, sizeof answer - 1, 0), 0);
+  EXPECT_EQ(std::string(answer).substr(0, 15), "HTTP/1.1 200 OK");
   EXPECT_EQ(m_Server.Stop(), 0) << m_Server.Log();
+  close(idle);
   const std::string log = ReadWholeFile(RootFile("drive_c/windows/system32/wbem/logs/QZWBEMServer.log"));
   auto utf16 = [](const std::string& text) {
     std::string wide;

@@ -353,6 +353,9 @@ std::string Call::ClassXml(const ClassInfo& info, IWbemClassObject* object) {
   return out + "</CLASS>";
 }
 
+// DeepInheritance, LocalOnly, IncludeQualifiers and IncludeClassOrigin are read but change nothing
+// here: an instance carries every property its class has, as the service gives it, and no
+// qualifiers.
 std::string Call::Instances(bool names) {
   if (!m_Request.className) return Fail({kCimInvalidParameter, "ClassName is required"});
   const ClassInfo* requested = nullptr;

@@ -4,9 +4,12 @@
 #include "serve/CimServer.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
 #include <objbase.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <httplib.h>
 
@@ -128,6 +131,28 @@ bool ParseListen(const std::string& listen, bool tls, std::string* address, int*
   } catch (...) {
     return false;
   }
+}
+
+// Ends the wait of every connection to `port` that sits idle between two requests: their reading
+// side is shut, so the wait ends at once and the connection closes, while an answer being written
+// still goes out. cpp-httplib would otherwise keep each one until its idle time runs out.
+void EndIdleConnections(int port) {
+  DIR* fds = opendir("/proc/self/fd");
+  if (!fds) return;
+  while (dirent* entry = readdir(fds)) {
+    const int fd = std::atoi(entry->d_name);
+    if (fd <= 2 || fd == dirfd(fds)) continue;
+    sockaddr_storage local{}, peer{};
+    socklen_t localSize = sizeof local, peerSize = sizeof peer;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0 ||
+        getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0)
+      continue;
+    const int localPort = local.ss_family == AF_INET    ? ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port)
+                          : local.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&local)->sin6_port)
+                                                        : -1;
+    if (localPort == port) shutdown(fd, SHUT_RD);
+  }
+  closedir(fds);
 }
 
 }  // namespace
@@ -275,6 +300,7 @@ int Serve(const ServeOptions& options) {
     signalled = true;
     Log("stopping on signal %d", signal);
     server->stop();
+    EndIdleConnections(port);
   });
   server->listen_after_bind();
   // A listen that ended by itself: wake the waiting thread so that it can be joined.
