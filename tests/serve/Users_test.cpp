@@ -28,3 +28,20 @@ TEST(BasicCredentials, DecodesNameAndPasswordOrRefuses) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CredentialCache, HoldsOnlyTheExactNameAndPasswordUntilTheyExpire) {
+  qzwmi::serve::CredentialCache cache(60);
+  cache.Add("alice", "secret");
+  EXPECT_TRUE(cache.Holds("alice", "secret"));
+  // The name and the password are kept apart: moving characters across them is another credential.
+  for (auto [user, password] : {std::pair{"alice", "secreT"}, std::pair{"alic", "esecret"}, std::pair{"alice", ""},
+                                std::pair{"bob", "secret"}})
+    EXPECT_FALSE(cache.Holds(user, password)) << user << ":" << password;
+  qzwmi::serve::CredentialCache expired(0);
+  expired.Add("alice", "secret");
+  EXPECT_FALSE(expired.Holds("alice", "secret"));
+}
+
+}  // namespace

@@ -210,6 +210,7 @@ int Serve(const ServeOptions& options) {
   signal(SIGPIPE, SIG_IGN);
 
   CimOperations operations;
+  CredentialCache recent;
   const int threads = std::max(1, options.threads);
   server->new_task_queue = [&] { return new BoundedPool(threads, std::max(threads, options.maxConnections)); };
   server->set_keep_alive_timeout(options.idleSeconds);
@@ -238,9 +239,12 @@ int Serve(const ServeOptions& options) {
     }
     if (!options.noAuth) {
       const auto credentials = BasicCredentials(request.get_header_value("Authorization"));
-      const bool good = credentials && (options.pamService.empty() ? users.Check(credentials->first, credentials->second)
-                                                                   : PamCheck(options.pamService, credentials->first,
-                                                                              credentials->second));
+      bool good = credentials && recent.Holds(credentials->first, credentials->second);
+      if (credentials && !good) {
+        good = options.pamService.empty() ? users.Check(credentials->first, credentials->second)
+                                          : PamCheck(options.pamService, credentials->first, credentials->second);
+        if (good) recent.Add(credentials->first, credentials->second);
+      }
       if (!good) {
         if (request.has_header("Authorization")) {
           Log("failed login of '%s' from %s", credentials ? credentials->first.c_str() : "(malformed)",

@@ -5,6 +5,9 @@
 #include <fcntl.h>
 #include <security/pam_appl.h>
 #include <sys/stat.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+#include <openssl/rand.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -159,6 +162,39 @@ bool UserFile::Check(const std::string& user, const std::string& password) const
   crypt_data data{};
   const char* computed = crypt_r(password.c_str(), hash.c_str(), &data);
   return found != m_Hashes.end() && computed && computed[0] == '$' && SameText(computed, hash);
+}
+
+// Without a random key the cache stays empty: every request is checked in full.
+CredentialCache::CredentialCache(int seconds) : m_Seconds(RAND_bytes(m_Key, sizeof m_Key) == 1 ? seconds : 0) {}
+
+std::string CredentialCache::Digest(const std::string& user, const std::string& password) const {
+  const std::string text = user + '\0' + password;
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (!HMAC(EVP_sha256(), m_Key, sizeof m_Key, reinterpret_cast<const unsigned char*>(text.data()), text.size(), digest,
+            &size))
+    return {};
+  return std::string(reinterpret_cast<char*>(digest), size);
+}
+
+bool CredentialCache::Holds(const std::string& user, const std::string& password) {
+  const std::string digest = Digest(user, password);
+  std::lock_guard<std::mutex> hold(m_Lock);
+  auto found = m_Until.find(digest);
+  if (found == m_Until.end()) return false;
+  if (found->second > std::chrono::steady_clock::now()) return true;
+  m_Until.erase(found);
+  return false;
+}
+
+void CredentialCache::Add(const std::string& user, const std::string& password) {
+  const std::string digest = Digest(user, password);
+  if (digest.empty() || m_Seconds <= 0) return;
+  const auto now = std::chrono::steady_clock::now();
+  std::lock_guard<std::mutex> hold(m_Lock);
+  // Expired entries go whenever one is added, so the map stays as small as the set of recent users.
+  for (auto entry = m_Until.begin(); entry != m_Until.end();) entry = entry->second <= now ? m_Until.erase(entry) : std::next(entry);
+  m_Until[digest] = now + std::chrono::seconds(m_Seconds);
 }
 
 bool PamCheck(const std::string& service, const std::string& user, const std::string& password) {

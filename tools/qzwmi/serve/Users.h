@@ -2,7 +2,9 @@
 // password hashes (one "name:hash" line per user, hashes from crypt(3)) or through PAM.
 #pragma once
 
+#include <chrono>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +33,24 @@ class UserFile {
 
  private:
   std::map<std::string, std::string> m_Hashes;
+};
+
+// Credentials that passed a check lately, so that a client sending many requests pays for the
+// password hash once a minute rather than on every request. Only a keyed digest of name and
+// password is kept (HMAC-SHA-256 under a key made at start), never the password. Thread-safe.
+class CredentialCache {
+ public:
+  explicit CredentialCache(int seconds = 60);
+  bool Holds(const std::string& user, const std::string& password);
+  void Add(const std::string& user, const std::string& password);
+
+ private:
+  std::string Digest(const std::string& user, const std::string& password) const;
+
+  const int m_Seconds;
+  unsigned char m_Key[32] = {};
+  std::mutex m_Lock;
+  std::map<std::string, std::chrono::steady_clock::time_point> m_Until;
 };
 
 // Checks a user's password with PAM under `service`.
