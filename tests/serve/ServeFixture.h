@@ -3,8 +3,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -162,6 +165,28 @@ inline std::string HeaderValue(const std::string& headers, const std::string& na
   if (at == std::string::npos) return "";
   const size_t begin = at + name.size() + 3;
   return headers.substr(begin, headers.find_first_of("\r\n", begin) - begin);
+}
+
+// Sends `text` on a new connection and returns what comes back until the end of the response's
+// headers, the connection's end, or 5 s of silence.
+inline std::string ExchangeRaw(int port, const std::string& text) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  timeval wait{5, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size())) {
+    char buffer[4096];
+    ssize_t got = 0;
+    while (answer.find("\r\n\r\n") == std::string::npos && (got = recv(fd, buffer, sizeof buffer, 0)) > 0)
+      answer.append(buffer, static_cast<size_t>(got));
+  }
+  close(fd);
+  return answer;
 }
 
 // Counts the occurrences of `needle` in `text`.

@@ -83,7 +83,9 @@ TEST(ServeLoad, SixteenClientsGetEveryAnswerWholeWhileTheListsRebuild) {
   EXPECT_EQ(failed.load(), 0) << firstFailure;
   EXPECT_GT(answered.load(), kClients);
   // Flat: what the process holds after warming up does not keep growing with the requests.
-  if (baseline > 0) EXPECT_LT(peak - baseline, 32 * 1024) << "KiB at 2 s: " << baseline << ", peak: " << peak;
+  if (baseline > 0) {
+    EXPECT_LT(peak - baseline, 32 * 1024) << "KiB at 2 s: " << baseline << ", peak: " << peak;
+  }
   EXPECT_EQ(server.Stop(), 0) << server.Log();
   std::printf("%ld answers in %lld s, %.0f per second; resident %ld KiB at 2 s, peak %ld KiB\n", answered.load(),
               static_cast<long long>(length.count()), answered.load() / static_cast<double>(length.count()), baseline,

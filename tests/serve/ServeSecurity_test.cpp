@@ -48,6 +48,10 @@ TEST(ServeSecurity, OnlyUsersOfTheUsersFileGetIn) {
   EXPECT_EQ(refused.status, 401);
   EXPECT_EQ(HeaderValue(refused.headers, "WWW-Authenticate"), "Basic realm=\"qzwmi\"");
   EXPECT_EQ(refused.body, "");
+  // The answer comes before the body: a client that announces one and sends nothing still hears it.
+  const std::string announced = "POST /cimom HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/xml\r\n"
+                                "CIMOperation: MethodCall\r\nContent-Length: 1000000\r\n\r\n";
+  EXPECT_EQ(ExchangeRaw(server.Port(), announced).substr(0, 25), "HTTP/1.1 401 Unauthorized");
   const std::string log = server.Log();
   EXPECT_EQ(Count(log, "failed login of 'alice' from 127.0.0.1"), 1u) << log;
   EXPECT_EQ(Count(log, "failed login of 'mallory' from 127.0.0.1"), 1u) << log;

@@ -112,7 +112,8 @@ std::string HostOf(const httplib::Request& request) {
 void Refuse(httplib::Response& response, int status, const char* cimError) {
   response.status = status;
   if (cimError) response.set_header("CIMError", cimError);
-  // The body was not read: the connection cannot carry another request.
+  // The body was not read, so the connection cannot carry another request: the client is told to
+  // close it (what it sends on regardless is read as a new request, and refused).
   response.set_header("Connection", "close");
 }
 
