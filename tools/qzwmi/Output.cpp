@@ -188,13 +188,15 @@ HRESULT ReadObject(IWbemClassObject* object, ObjectRecord* record) {
   std::vector<std::wstring> names;
   HRESULT hr = PropertyNames(object, &names);
   if (FAILED(hr)) return hr;
+  record->properties.reserve(names.size());
   for (const std::wstring& name : names) {
-    VARIANT value;
-    VariantInit(&value);
-    CIMTYPE type = CIM_EMPTY;
-    // A property that went away since its name was read is passed over.
-    if (SUCCEEDED(object->Get(name.c_str(), 0, &value, &type, nullptr))) record->Add(name, type, value);
-    VariantClear(&value);
+    PropertyValue property;
+    property.name = name;
+    VariantInit(&property.value);
+    // The record takes the value that Get made; a property that went away since its name was read
+    // is passed over.
+    if (SUCCEEDED(object->Get(name.c_str(), 0, &property.value, &property.type, nullptr)))
+      record->properties.push_back(std::move(property));
   }
   return WBEM_S_NO_ERROR;
 }

@@ -284,7 +284,11 @@ std::string PropertyXml(const std::string& name, CIMTYPE type, const std::string
     out = "<PROPERTY.ARRAY NAME=\"" + escaped + "\" TYPE=\"" + TypeName(type) + "\">" + qualifiers;
     if (hasValue) {
       out += "<VALUE.ARRAY>";
-      for (const std::string& text : texts) out += "<VALUE>" + XmlEscape(text) + "</VALUE>";
+      for (const std::string& text : texts) {
+        out += "<VALUE>";
+        out += XmlEscape(text);
+        out += "</VALUE>";
+      }
       out += "</VALUE.ARRAY>";
     }
     return out + "</PROPERTY.ARRAY>";
@@ -377,7 +381,15 @@ std::string Call::Instances(bool names) {
     const ClassInfo* info = requested;
     if (Utf8(record.className) != requested->name && FAILED(Class(Utf8(record.className), &info))) info = requested;
     const std::string name = InstanceNameXml(NameOf(record, *info));
-    out += names ? name + "\n" : "<VALUE.NAMEDINSTANCE>" + name + InstanceXml(record, *info) + "</VALUE.NAMEDINSTANCE>\n";
+    if (names) {
+      out += name;
+      out += "\n";
+    } else {
+      out += "<VALUE.NAMEDINSTANCE>";
+      out += name;
+      out += InstanceXml(record, *info);
+      out += "</VALUE.NAMEDINSTANCE>\n";
+    }
   }
   return Answer(out);
 }

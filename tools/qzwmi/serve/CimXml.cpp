@@ -1,9 +1,15 @@
 // Builds the text of CIM-XML responses piece by piece; every value goes through XmlEscape.
 #include "serve/CimXml.h"
 
+#include <algorithm>
+
 namespace qzwmi::serve {
 
 std::string XmlEscape(std::string_view text) {
+  // Most values (numbers, names) need nothing escaped.
+  if (text.find_first_of("&<>\"'") == std::string_view::npos &&
+      std::none_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+    return std::string(text);
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
