@@ -92,6 +92,32 @@ TEST(ServeSecurity, ServesHttpsWithASelfSignedCertificate) {
   EXPECT_EQ(Post(server.Port(), "EnumerateInstanceNames", CallBody("EnumerateInstanceNames", "")).status, 0);
 }
 
+// A connection that stays silent is closed once the idle time has passed, in the middle of a
+// request as well as between two.
+TEST(ServeSecurity, SilentConnectionsAreClosed) {
+  Server server;
+  ASSERT_TRUE(server.Start({"--no-auth", "--idle-timeout", "1"})) << server.Log();
+  for (const std::string& start : {std::string(), std::string("POST /cimom HTTP/1.1\r\nHost: 127.0.0.1\r\n")}) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    timeval wait{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(server.Port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    if (!start.empty()) {
+      ASSERT_EQ(send(fd, start.data(), start.size(), 0), static_cast<ssize_t>(start.size()));
+    }
+    char buffer[512];
+    ssize_t got = 0;
+    while ((got = recv(fd, buffer, sizeof buffer, 0)) > 0) {
+    }
+    EXPECT_EQ(got, 0) << "the connection was not closed: " << (start.empty() ? "silent" : "half a request");
+    close(fd);
+  }
+}
+
 // With one thread and room for one connection, a client that connects and says nothing holds the
 // thread; the next is answered 503 at once, and served again once the first has gone.
 TEST(ServeSecurity, ConnectionsBeyondTheLimitAreRefused) {
