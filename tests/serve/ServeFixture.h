@@ -167,19 +167,27 @@ inline std::string HeaderValue(const std::string& headers, const std::string& na
   return headers.substr(begin, headers.find_first_of("\r\n", begin) - begin);
 }
 
-// Sends `text` on a new connection and returns what comes back until the end of the response's
-// headers, the connection's end, or 5 s of silence.
-inline std::string ExchangeRaw(int port, const std::string& text) {
+// A new TCP connection to the loopback `port` whose reads give up after `seconds`; -1 when it
+// cannot connect.
+inline int Connect(int port, int seconds = 5) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  timeval wait{5, 0};
+  timeval wait{seconds, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  close(fd);
+  return -1;
+}
+
+// Sends `text` on a new connection and returns what comes back until the end of the response's
+// headers, the connection's end, or 5 s of silence.
+inline std::string ExchangeRaw(int port, const std::string& text) {
+  const int fd = Connect(port);
   std::string answer;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size())) {
+  if (fd >= 0 && send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size())) {
     char buffer[4096];
     ssize_t got = 0;
     while (answer.find("\r\n\r\n") == std::string::npos && (got = recv(fd, buffer, sizeof buffer, 0)) > 0)

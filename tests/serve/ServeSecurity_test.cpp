@@ -98,14 +98,8 @@ TEST(ServeSecurity, SilentConnectionsAreClosed) {
   Server server;
   ASSERT_TRUE(server.Start({"--no-auth", "--idle-timeout", "1"})) << server.Log();
   for (const std::string& start : {std::string(), std::string("POST /cimom HTTP/1.1\r\nHost: 127.0.0.1\r\n")}) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    timeval wait{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(server.Port()));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int fd = Connect(server.Port(), 10);
+    ASSERT_GE(fd, 0);
     if (!start.empty()) {
       ASSERT_EQ(send(fd, start.data(), start.size(), 0), static_cast<ssize_t>(start.size()));
     }
@@ -123,12 +117,8 @@ TEST(ServeSecurity, SilentConnectionsAreClosed) {
 TEST(ServeSecurity, ConnectionsBeyondTheLimitAreRefused) {
   Server server;
   ASSERT_TRUE(server.Start({"--no-auth", "--threads", "1", "--max-connections", "1"})) << server.Log();
-  const int idle = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(server.Port()));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(idle, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const int idle = Connect(server.Port());
+  ASSERT_GE(idle, 0);
   const std::string body = CallBody("EnumerateInstanceNames",
                                     "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"QZ_MemoryBoard\"/></IPARAMVALUE>");
   Reply refused = Post(server.Port(), "EnumerateInstanceNames", body);

@@ -306,12 +306,8 @@ TEST_F(Serve, MalformedRequestsAreRefusedWithCimErrorAndTheServerGoesOn) {
 TEST_F(Serve, StopsOnSigtermAndUnloadsTheModule) {
   ASSERT_EQ(Wbemcli({"ein", m_Server.Url() + ":QZ_MemoryBoard"}).status, 0);
   // A client that keeps its connection open after an answer does not hold the stop back.
-  const int idle = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(m_Server.Port()));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(idle, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const int idle = Connect(m_Server.Port());
+  ASSERT_GE(idle, 0);
   const std::string body = CallBody("EnumerateClassNames", "");
   const std::string request = "POST /cimom HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/xml\r\n"
                               "CIMOperation: MethodCall\r\nCIMMethod: EnumerateClassNames\r\nCIMObject: root%2FVXN\r\n"

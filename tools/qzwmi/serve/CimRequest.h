@@ -64,6 +64,9 @@ constexpr int kMaxXmlDepth = 64;
 // five named ones, at most kMaxXmlDepth levels) and checks that the headers agree with it.
 CimParse ParseCimRequest(const HeaderLookup& header, std::string_view body);
 
+// ASCII letters compared without regard to case, as CIM names are.
+bool EqualNoCase(std::string_view a, std::string_view b);
+
 // Decodes %XX escapes (a '+' stays a '+'); malformed escapes are kept as they are.
 std::string UrlDecode(std::string_view text);
 
