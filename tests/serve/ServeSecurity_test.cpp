@@ -52,7 +52,10 @@ TEST(ServeSecurity, OnlyUsersOfTheUsersFileGetIn) {
   const std::string announced = "POST /cimom HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/xml\r\n"
                                 "CIMOperation: MethodCall\r\nContent-Length: 1000000\r\n\r\n";
   EXPECT_EQ(ExchangeRaw(server.Port(), announced).substr(0, 25), "HTTP/1.1 401 Unauthorized");
+  // A name that tries to start a line of its own in the log stays on its line.
+  EXPECT_EQ(Post(server.Port(), "EnumerateInstanceNames", "", {}, {"-u", "eve\nqzwmi serve stopped:pw"}).status, 401);
   const std::string log = server.Log();
+  EXPECT_EQ(Count(log, "failed login of 'eve?qzwmi serve stopped' from 127.0.0.1"), 1u) << log;
   EXPECT_EQ(Count(log, "failed login of 'alice' from 127.0.0.1"), 1u) << log;
   EXPECT_EQ(Count(log, "failed login of 'mallory' from 127.0.0.1"), 1u) << log;
 }

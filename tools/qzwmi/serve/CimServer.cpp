@@ -31,12 +31,16 @@ namespace {
 
 std::mutex g_LogLock;
 
+// One line on standard error; what clients sent (names, attributes) may appear in it, so control
+// characters are written as '?' and a line cannot pass for two.
 template <class... Args>
 void Log(const char* format, Args... args) {
+  char line[1024];
+  std::snprintf(line, sizeof line, format, args...);
+  for (char* c = line; *c; ++c)
+    if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F) *c = '?';
   std::lock_guard<std::mutex> hold(g_LogLock);
-  std::fprintf(stderr, "qzwmi serve: ");
-  std::fprintf(stderr, format, args...);
-  std::fputc('\n', stderr);
+  std::fprintf(stderr, "qzwmi serve: %s\n", line);
   std::fflush(stderr);
 }
 
@@ -285,6 +289,7 @@ int Serve(const ServeOptions& options) {
     if (response.status == 413 && !response.has_header("CIMError")) response.set_header("CIMError", "request-not-valid");
   });
 
+  const int requestedPort = port;
   if (port == 0) {
     port = server->bind_to_any_port(address);
     if (port < 0) port = 0;
@@ -292,7 +297,7 @@ int Serve(const ServeOptions& options) {
     port = 0;
   }
   if (port == 0) {
-    Log("cannot listen on %s", options.listen.c_str());
+    Log("cannot listen on %s:%d", address.c_str(), requestedPort);
     return 2;
   }
   Log("listening on %s:%d (%s, %s)", address.c_str(), port, tls ? "HTTPS" : "HTTP",
