@@ -60,6 +60,17 @@ TEST(ServeSecurity, OnlyUsersOfTheUsersFileGetIn) {
   EXPECT_EQ(Count(log, "failed login of 'mallory' from 127.0.0.1"), 1u) << log;
 }
 
+// With PAM the system's accounts decide; an account the system does not have is refused (the
+// service name is unknown, so PAM's default rules apply).
+TEST(ServeSecurity, PamRefusesAnUnknownAccount) {
+  Server server;
+  ASSERT_TRUE(server.Start({"--pam", "qzwmi-test"})) << server.Log();
+  Outcome run = Wbemcli({"ein", server.Url("qzwmi-nobody:secret") + kBoards});
+  EXPECT_EQ(run.status, 16);
+  EXPECT_NE(run.err.find("Invalid username/password"), std::string::npos) << run.err;
+  EXPECT_EQ(Count(server.Log(), "failed login of 'qzwmi-nobody' from 127.0.0.1"), 1u) << server.Log();
+}
+
 TEST(ServeSecurity, RefusesToStartWithoutAWayToAuthenticate) {
   const struct {
     std::vector<std::string> args;
