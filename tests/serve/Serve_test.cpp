@@ -223,6 +223,7 @@ TEST_F(Serve, FailuresReachTheClientAsCimErrors) {
       {{"gi", m_Server.Url() + ":QZ_MemoryModule.Tag=\"VXN:QZ_MemoryModule:1-1\""}, "(4) CIM_ERR_INVALID_PARAMETER"},
       {{"gi", m_Server.Url() + module + ",Extra=\"x\""}, "(4) CIM_ERR_INVALID_PARAMETER"},
       {{"ei", "http://127.0.0.1:" + port + "/root/Nowhere:QZ_MemoryModule"}, "(3) CIM_ERR_INVALID_NAMESPACE"},
+      {{"ain", "-ar", "Dependent OR 1=1", m_Server.Url() + module}, "(4) CIM_ERR_INVALID_PARAMETER"},
       {{"di", m_Server.Url() + module}, "(7) CIM_ERR_NOT_SUPPORTED"},
       {{"mi", m_Server.Url() + module, "Capacity=1"}, "(7) CIM_ERR_NOT_SUPPORTED"},
       {{"ci", m_Server.Url() + ":QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\",Tag=\"new\"", "Tag=\"new\""},

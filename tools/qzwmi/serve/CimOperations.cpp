@@ -109,7 +109,8 @@ bool ParseWmiPath(const std::wstring& text, CimInstanceName* name) {
       key.value = Utf8(value.bstrVal ? value.bstrVal : L"");
     } else {
       key.valueType = "numeric";
-      key.value = ElementTexts(CIM_SINT64, value).empty() ? "" : ElementTexts(CIM_SINT64, value)[0];
+      const std::vector<std::string> texts = ElementTexts(CIM_SINT64, value);
+      key.value = texts.empty() ? "" : texts[0];
     }
     name->keys.push_back(std::move(key));
   }
@@ -491,6 +492,13 @@ std::string Call::Associated(bool references, bool names) {
   if (name.keys.empty()) return Fail({kCimNotSupported, "association requests on a class are not supported"});
   std::wstring query = std::wstring(references ? L"REFERENCES OF {" : L"ASSOCIATORS OF {") +
                        WmiPath(name, m_Request.nameSpace, Server()) + L"}";
+  // Class and role names go into the query as they are, so they must be names and nothing more.
+  for (const auto* value : {&m_Request.assocClass, &m_Request.resultClass, &m_Request.role, &m_Request.resultRole}) {
+    if (*value && !std::all_of((*value)->begin(), (*value)->end(), [](char c) {
+          return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+        }))
+      return Fail({kCimInvalidParameter, "not a name: " + **value});
+  }
   std::wstring where;
   auto add = [&](const wchar_t* keyword, const std::optional<std::string>& value) {
     if (value && !value->empty()) where += std::wstring(L" ") + keyword + L" = " + Wide(*value);
