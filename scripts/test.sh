@@ -27,7 +27,7 @@ echo "=== fuzz targets, ${fuzz_seconds} s each ==="
 mkdir -p build-fuzz
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQZ_BUILD_FUZZ=ON \
   -DQZ_BUILD_BENCH=OFF > build-fuzz/configure.log 2>&1 || { cat build-fuzz/configure.log; exit 1; }
-fuzz_targets=(path_fuzz smbios_fuzz lookup_fuzz wql_fuzz)
+fuzz_targets=(path_fuzz smbios_fuzz lookup_fuzz wql_fuzz serve_fuzz)
 ninja -C build-fuzz -j "$jobs" "${fuzz_targets[@]}"
 for target in "${fuzz_targets[@]}"; do
   work=$(mktemp -d /tmp/qzwmi-fuzz-XXXXXX)
@@ -39,6 +39,8 @@ for target in "${fuzz_targets[@]}"; do
   elif [ "$target" = wql_fuzz ]; then
     printf '%s' 'SELECT Tag, Capacity FROM QZ_MemoryModule WHERE HealthState > 5 AND NOT Tag LIKE "%[1-3]_%"' > "$work/corpus/select"
     printf '%s' 'ASSOCIATORS OF {QZ_MemoryBoard.CreationClassName="QZ_MemoryBoard",Tag="VXN:QZ_MemoryBoard:2"} WHERE AssocClass = QZ_MemoryModuleSlotOnBoard ResultRole = PartComponent ClassDefsOnly' > "$work/corpus/associators"
+  elif [ "$target" = serve_fuzz ]; then
+    cp fuzz/serve_corpus/* "$work/corpus/"
   fi
   echo "--- $target"
   if ! QZWMI_ROOT="$work/root" "build-fuzz/fuzz/$target" -max_total_time="$fuzz_seconds" -timeout=10 \

@@ -1,5 +1,5 @@
-// Runs the built qzwmi as a child process, in the test's own system root, and collects what it
-// printed on each stream and its exit status.
+// Runs the built qzwmi (or any program) as a child process, in the test's own system root, and
+// collects what it printed on each stream and its exit status.
 #pragma once
 
 #include <fcntl.h>
@@ -42,9 +42,9 @@ inline void WriteWholeFile(const std::string& path, const std::string& text) {
 // A file name in the test's system root (which the test main removes afterwards).
 inline std::string RootFile(const std::string& name) { return std::string(QzGetSystemRoot()) + "/" + name; }
 
-// Runs `qzwmi args...` with `input` on its standard input; gives up after `timeout`.
-inline Outcome RunQzwmi(const std::vector<std::string>& args, const std::string& input = "",
-                    std::chrono::seconds timeout = std::chrono::seconds(30)) {
+// Runs `program args...` with `input` on its standard input; gives up after `timeout`.
+inline Outcome RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& input = "",
+                          std::chrono::seconds timeout = std::chrono::seconds(30)) {
   static int counter = 0;
   const std::string base = RootFile("run" + std::to_string(++counter));
   const std::string in = base + ".in", out = base + ".out", err = base + ".err";
@@ -54,14 +54,14 @@ inline Outcome RunQzwmi(const std::vector<std::string>& args, const std::string&
   posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<std::string> argv_text = {QZWMI_PATH};
+  std::vector<std::string> argv_text = {program};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& arg : argv_text) argv.push_back(arg.data());
   argv.push_back(nullptr);
   Outcome run;
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, QZWMI_PATH, &actions, nullptr, argv.data(), environ);
+  const int spawned = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return run;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -83,5 +83,13 @@ inline Outcome RunQzwmi(const std::vector<std::string>& args, const std::string&
   run.err = ReadWholeFile(err);
   return run;
 }
+
+#ifdef QZWMI_PATH
+// Runs the built `qzwmi args...`.
+inline Outcome RunQzwmi(const std::vector<std::string>& args, const std::string& input = "",
+                        std::chrono::seconds timeout = std::chrono::seconds(30)) {
+  return RunProgram(QZWMI_PATH, args, input, timeout);
+}
+#endif
 
 }  // namespace qzwmitest

@@ -12,15 +12,24 @@ namespace {
 constexpr ULONG kBatch = 16;
 
 HRESULT Drain(IEnumWbemClassObject* enumerator, std::vector<ObjectRecord>* objects) {
+  return ForEachObject(enumerator, [&](IWbemClassObject* object) {
+    ObjectRecord record;
+    HRESULT hr = ReadObject(object, &record);
+    if (SUCCEEDED(hr)) objects->push_back(std::move(record));
+    return hr;
+  });
+}
+
+}  // namespace
+
+HRESULT ForEachObject(IEnumWbemClassObject* enumerator, const std::function<HRESULT(IWbemClassObject*)>& each) {
   for (;;) {
     IWbemClassObject* batch[kBatch] = {};
     ULONG returned = 0;
     HRESULT hr = enumerator->Next(WBEM_INFINITE, kBatch, batch, &returned);
     HRESULT read = WBEM_S_NO_ERROR;
     for (ULONG i = 0; i < returned; ++i) {
-      ObjectRecord record;
-      if (SUCCEEDED(read)) read = ReadObject(batch[i], &record);
-      if (SUCCEEDED(read)) objects->push_back(std::move(record));
+      if (SUCCEEDED(read)) read = each(batch[i]);
       batch[i]->Release();
     }
     if (FAILED(hr)) return hr;
@@ -28,8 +37,6 @@ HRESULT Drain(IEnumWbemClassObject* enumerator, std::vector<ObjectRecord>* objec
     if (hr == WBEM_S_FALSE || returned == 0) return WBEM_S_NO_ERROR;
   }
 }
-
-}  // namespace
 
 HRESULT Connect(const std::wstring& nameSpace, IWbemServices** services) {
   CComPtr<IWbemLocator> locator;

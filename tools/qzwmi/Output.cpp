@@ -159,6 +159,24 @@ void ObjectRecord::Add(const std::wstring& name, CIMTYPE type, const VARIANT& va
   properties.push_back(property);
 }
 
+HRESULT PropertyNames(IWbemClassObject* object, std::vector<std::wstring>* names) {
+  // GetNames keeps no state in the object, unlike BeginEnumeration and Next: the service may hand
+  // one cached instance to several requests at once.
+  SAFEARRAY* array = nullptr;
+  HRESULT hr = object->GetNames(nullptr, WBEM_FLAG_ALWAYS | WBEM_FLAG_NONSYSTEM_ONLY, nullptr, &array);
+  if (FAILED(hr)) return hr;
+  LONG lower = 0, upper = -1;
+  SafeArrayGetLBound(array, 1, &lower);
+  SafeArrayGetUBound(array, 1, &upper);
+  for (LONG i = lower; i <= upper; ++i) {
+    BSTR name = nullptr;
+    if (SUCCEEDED(SafeArrayGetElement(array, &i, &name)) && name) names->emplace_back(name, SysStringLen(name));
+    SysFreeString(name);
+  }
+  SafeArrayDestroy(array);
+  return WBEM_S_NO_ERROR;
+}
+
 HRESULT ReadObject(IWbemClassObject* object, ObjectRecord* record) {
   for (auto [name, field] : {std::pair{L"__CLASS", &record->className}, std::pair{L"__PATH", &record->path}}) {
     VARIANT value;
@@ -167,21 +185,20 @@ HRESULT ReadObject(IWbemClassObject* object, ObjectRecord* record) {
       *field = value.bstrVal;
     VariantClear(&value);
   }
-  HRESULT hr = object->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY);
+  std::vector<std::wstring> names;
+  HRESULT hr = PropertyNames(object, &names);
   if (FAILED(hr)) return hr;
-  for (;;) {
-    BSTR name = nullptr;
-    VARIANT value;
-    VariantInit(&value);
-    CIMTYPE type = CIM_EMPTY;
-    hr = object->Next(0, &name, &value, &type, nullptr);
-    if (hr != WBEM_S_NO_ERROR) break;
-    record->Add(name ? name : L"", type, value);
-    SysFreeString(name);
-    VariantClear(&value);
+  record->properties.reserve(names.size());
+  for (const std::wstring& name : names) {
+    PropertyValue property;
+    property.name = name;
+    VariantInit(&property.value);
+    // The record takes the value that Get made; a property that went away since its name was read
+    // is passed over.
+    if (SUCCEEDED(object->Get(name.c_str(), 0, &property.value, &property.type, nullptr)))
+      record->properties.push_back(std::move(property));
   }
-  object->EndEnumeration();
-  return hr == WBEM_S_NO_MORE_DATA ? WBEM_S_NO_ERROR : hr;
+  return WBEM_S_NO_ERROR;
 }
 
 std::string ListValue(CIMTYPE type, const VARIANT& value) {
@@ -189,12 +206,19 @@ std::string ListValue(CIMTYPE type, const VARIANT& value) {
   if (!(value.vt & VT_ARRAY)) return ScalarText(type & ~CIM_FLAG_ARRAY, value);
   std::string text = "{";
   bool first = true;
-  ForEachElement(value, [&](const VARIANT& element) {
-    if (!first) text += ", ";
+  for (const std::string& element : ElementTexts(type, value)) {
+    text += (first ? "" : ", ") + element;
     first = false;
-    text += ScalarText(type & ~CIM_FLAG_ARRAY, element);
-  });
+  }
   return text + "}";
+}
+
+std::vector<std::string> ElementTexts(CIMTYPE type, const VARIANT& value) {
+  if (value.vt == VT_EMPTY || value.vt == VT_NULL) return {};
+  if (!(value.vt & VT_ARRAY)) return {ScalarText(type & ~CIM_FLAG_ARRAY, value)};
+  std::vector<std::string> texts;
+  ForEachElement(value, [&](const VARIANT& element) { texts.push_back(ScalarText(type & ~CIM_FLAG_ARRAY, element)); });
+  return texts;
 }
 
 nlohmann::ordered_json JsonValue(CIMTYPE type, const VARIANT& value) {

@@ -36,13 +36,21 @@ class ObjectRecord {
   std::vector<PropertyValue> properties;
 };
 
-// Reads __CLASS, __PATH and every non-system property of `object`.
+// The names of the non-system properties of `object`, in the class's order.
+HRESULT PropertyNames(IWbemClassObject* object, std::vector<std::wstring>* names);
+
+// Reads __CLASS, __PATH and every non-system property of `object`. Safe on an object that other
+// threads read at the same time.
 HRESULT ReadObject(IWbemClassObject* object, ObjectRecord* record);
 
 // The value as the list format prints it: strings as they are, TRUE/FALSE, numbers in decimal
 // (unsigned CIM types never negative), arrays as `{a, b}`, nothing at all for a property without
 // a value.
 std::string ListValue(CIMTYPE type, const VARIANT& value);
+
+// Each element of an array value as the list format prints it; a scalar gives one text, a
+// property without a value none.
+std::vector<std::string> ElementTexts(CIMTYPE type, const VARIANT& value);
 
 // The value as JSON: numbers as numbers (64-bit ones too), booleans, strings, arrays, null.
 nlohmann::ordered_json JsonValue(CIMTYPE type, const VARIANT& value);

@@ -1,6 +1,7 @@
 // qzwmi: a WMI client that hosts the WMI service itself; enumerates, gets and queries objects,
 // registers server modules, compiles MOF files and reads and writes the registry.
 #include <objbase.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -16,6 +17,8 @@
 #include "Setup.h"
 #include "TreeCommand.h"
 #include "qzplatform.h"
+#include "serve/CimServer.h"
+#include "serve/Users.h"
 
 namespace {
 
@@ -32,6 +35,9 @@ constexpr char kExamples[] = R"HELP(Examples:
   qzwmi reg query 'HKLM\Software\Tarnwell\WBEM' /s
   qzwmi reg add 'HKLM\Software\Tarnwell\WBEM' /v LogLevel /t REG_DWORD /d 3 /f
   qzwmi reg delete 'HKLM\Software\Tarnwell\WBEM' /v LogLevel /f
+  qzwmi passwd admin --users /etc/qzwmi/users
+  qzwmi serve --users /etc/qzwmi/users                    (CIM-XML on 127.0.0.1:5988, path /cimom)
+  qzwmi serve --listen 0.0.0.0:5989 --tls-cert cert.pem --tls-key key.pem --users /etc/qzwmi/users
 
 Exit status: 0 on success; 1 when a request fails (one line on standard error naming the code,
 as "qzwmi: WBEM_E_NOT_FOUND (0x80041002)"); 2 for a bad command line or machine description.
@@ -56,6 +62,25 @@ bool AskOnTerminal(const std::string& question) {
     return false;
   }
   return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+}
+
+// Reads a password: twice without echo on a terminal, else one line of standard input.
+bool ReadPassword(std::string* password) {
+  if (!isatty(STDIN_FILENO)) return static_cast<bool>(std::getline(std::cin, *password));
+  termios saved{};
+  tcgetattr(STDIN_FILENO, &saved);
+  termios quiet = saved;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+  std::string again;
+  std::fputs("New password: ", stderr);
+  const bool read = static_cast<bool>(std::getline(std::cin, *password));
+  std::fputs("\nRetype new password: ", stderr);
+  const bool reread = read && std::getline(std::cin, again);
+  std::fputs("\n", stderr);
+  tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  if (reread && again != *password) std::fputs("qzwmi: the passwords differ\n", stderr);
+  return reread && again == *password;
 }
 
 int RunRegCommand(const std::vector<std::string>& args) {
@@ -102,6 +127,29 @@ int main(int argc, char** argv) {
   std::string mofFile;
   CLI::App* mofcomp = app.add_subcommand("mofcomp", "compile a MOF file into the repository, kept for later runs");
   mofcomp->add_option("FILE", mofFile, "the MOF file")->required();
+  qzwmi::serve::ServeOptions serve;
+  serve.usersFile = std::string(QzGetSystemRoot()) + "/qzwmi.users";
+  CLI::App* serveCommand =
+      app.add_subcommand("serve", "answer CIM-XML requests over HTTP(S) until SIGTERM, logging to standard error");
+  serveCommand->add_option("--listen", serve.listen, "ADDR:PORT (127.0.0.1:5988; 5989 with TLS; port 0 picks a free one)");
+  serveCommand->add_option("--tls-cert", serve.tlsCert, "the certificate (PEM) for HTTPS");
+  serveCommand->add_option("--tls-key", serve.tlsKey, "its private key (PEM)");
+  serveCommand->add_option("--users", serve.usersFile, "the users file that `qzwmi passwd` writes")->capture_default_str();
+  serveCommand->add_option("--pam", serve.pamService, "check passwords with PAM under this service instead");
+  serveCommand->add_flag("--no-auth", serve.noAuth, "no authentication (loopback addresses only)");
+  serveCommand->add_option("--threads", serve.threads, "connections served at once")
+      ->check(CLI::Range(1, 1024))
+      ->capture_default_str();
+  serveCommand->add_option("--max-connections", serve.maxConnections, "connections served or waiting; more get 503")
+      ->check(CLI::Range(1, 65536))
+      ->capture_default_str();
+  serveCommand->add_option("--idle-timeout", serve.idleSeconds, "seconds a connection may stay silent")
+      ->check(CLI::Range(1, 3600))
+      ->capture_default_str();
+  std::string passwdUser;
+  CLI::App* passwd = app.add_subcommand("passwd", "set a user's password in the users file of serve (read from standard input)");
+  passwd->add_option("USER", passwdUser, "the user")->required();
+  passwd->add_option("--users", serve.usersFile, "the users file")->capture_default_str();
   CLI::App* reg = app.add_subcommand(
       "reg", "reg query|add|delete KEY [/v NAME | /ve | /va] [/t TYPE] [/d DATA] [/s] [/f], as the registry tool");
   reg->prefix_command();
@@ -113,6 +161,15 @@ int main(int argc, char** argv) {
   }
 
   if (reg->parsed()) return RunRegCommand(reg->remaining());
+  if (passwd->parsed()) {
+    std::string password, failure;
+    if (!ReadPassword(&password)) return kFailed;
+    if (!qzwmi::serve::SetPassword(serve.usersFile, passwdUser, password, &failure)) {
+      std::fprintf(stderr, "qzwmi: %s\n", failure.c_str());
+      return kFailed;
+    }
+    return 0;
+  }
 
   // The providers' own standard output must never mix with the results: from here on fd 1 is a log.
   int results = qzwmi::SeparateStandardOutput();
@@ -125,6 +182,15 @@ int main(int argc, char** argv) {
   }
 
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (serveCommand->parsed()) {
+    // The service keeps the module loaded while it runs, so its lists and caches live across
+    // requests; released at the stop, the module unloads here.
+    qzwmi::SetUpFirstUse();
+    const int status = qzwmi::serve::Serve(serve);
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+    return status;
+  }
   std::string output;
   HRESULT hr = S_OK;
   if (registerModule->parsed() || unregisterModule->parsed()) {

@@ -1,0 +1,146 @@
+// Who gets in and how much they may send: the users file of `qzwmi passwd`, --no-auth only on
+// loopback, HTTPS with a certificate made here, and connections beyond the limit refused.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/serve/ServeFixture.h"
+
+namespace {
+
+using namespace servetest;
+
+const std::string kBoards = ":QZ_MemoryBoard";
+
+TEST(ServeSecurity, OnlyUsersOfTheUsersFileGetIn) {
+  const std::string users = RootFile("users");
+  ASSERT_EQ(RunQzwmi({"passwd", "alice", "--users", users}, "first\n").status, 0);
+  ASSERT_EQ(RunQzwmi({"passwd", "bob", "--users", users}, "builder\n").status, 0);
+  ASSERT_EQ(RunQzwmi({"passwd", "alice", "--users", users}, "s3cret:with colon\n").status, 0);
+  struct stat info {};
+  ASSERT_EQ(stat(users.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(Count(ReadWholeFile(users), "alice:$"), 1u);
+
+  Server server;
+  ASSERT_TRUE(server.Start({"--users", users})) << server.Log();
+  const struct {
+    std::string credentials;
+    int status;
+    const char* error;
+  } cases[] = {
+      {"alice:s3cret:with colon", 0, ""},
+      {"bob:builder", 0, ""},
+      {"alice:first", 16, "Invalid username/password"},
+      {"mallory:builder", 16, "Invalid username/password"},
+      {"", 16, "Username/password required"},
+  };
+  for (const auto& c : cases) {
+    Outcome run = Wbemcli({"ein", server.Url(c.credentials) + kBoards});
+    EXPECT_EQ(run.status, c.status) << c.credentials << run.err;
+    EXPECT_NE(run.err.find(c.error), std::string::npos) << c.credentials << run.err;
+  }
+  // Refused before the body is read, with the challenge and nothing else.
+  Reply refused = Post(server.Port(), "EnumerateInstanceNames", CallBody("EnumerateInstanceNames", ""));
+  EXPECT_EQ(refused.status, 401);
+  EXPECT_EQ(HeaderValue(refused.headers, "WWW-Authenticate"), "Basic realm=\"qzwmi\"");
+  EXPECT_EQ(refused.body, "");
+  // The answer comes before the body: a client that announces one and sends nothing still hears it.
+  const std::string announced = "POST /cimom HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/xml\r\n"
+                                "CIMOperation: MethodCall\r\nContent-Length: 1000000\r\n\r\n";
+  EXPECT_EQ(ExchangeRaw(server.Port(), announced).substr(0, 25), "HTTP/1.1 401 Unauthorized");
+  // A name that tries to start a line of its own in the log stays on its line.
+  EXPECT_EQ(Post(server.Port(), "EnumerateInstanceNames", "", {}, {"-u", "eve\nqzwmi serve stopped:pw"}).status, 401);
+  const std::string log = server.Log();
+  EXPECT_EQ(Count(log, "failed login of 'eve?qzwmi serve stopped' from 127.0.0.1"), 1u) << log;
+  EXPECT_EQ(Count(log, "failed login of 'alice' from 127.0.0.1"), 1u) << log;
+  EXPECT_EQ(Count(log, "failed login of 'mallory' from 127.0.0.1"), 1u) << log;
+}
+
+// With PAM the system's accounts decide; an account the system does not have is refused (the
+// service name is unknown, so PAM's default rules apply).
+TEST(ServeSecurity, PamRefusesAnUnknownAccount) {
+  Server server;
+  ASSERT_TRUE(server.Start({"--pam", "qzwmi-test"})) << server.Log();
+  Outcome run = Wbemcli({"ein", server.Url("qzwmi-nobody:secret") + kBoards});
+  EXPECT_EQ(run.status, 16);
+  EXPECT_NE(run.err.find("Invalid username/password"), std::string::npos) << run.err;
+  EXPECT_EQ(Count(server.Log(), "failed login of 'qzwmi-nobody' from 127.0.0.1"), 1u) << server.Log();
+}
+
+TEST(ServeSecurity, RefusesToStartWithoutAWayToAuthenticate) {
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"--no-auth", "--listen", "0.0.0.0:0"}, "--no-auth is allowed only on a loopback address, not 0.0.0.0"},
+      {{"--users", RootFile("missing")}, "cannot read the users file"},
+      {{"--no-auth", "--tls-cert", RootFile("missing.pem")}, "HTTPS needs both --tls-cert and --tls-key"},
+      {{"--no-auth", "--tls-cert", RootFile("missing.pem"), "--tls-key", RootFile("missing.key")},
+       "cannot load the certificate"},
+  };
+  for (const auto& c : cases) {
+    Server server;
+    EXPECT_FALSE(server.Start(c.args));
+    EXPECT_EQ(server.ExitStatus(), 2) << c.message;
+    EXPECT_NE(server.Log().find(c.message), std::string::npos) << server.Log();
+  }
+}
+
+TEST(ServeSecurity, ServesHttpsWithASelfSignedCertificate) {
+  const std::string cert = RootFile("cert.pem"), key = RootFile("key.pem");
+  Outcome made = RunProgram("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                                        "-days", "1", "-subj", "/CN=127.0.0.1"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  Server server;
+  ASSERT_TRUE(server.Start({"--no-auth", "--tls-cert", cert, "--tls-key", key})) << server.Log();
+  Outcome names = Wbemcli({"-noverify", "ein", server.Url("", "https") + kBoards});
+  EXPECT_EQ(names.status, 0) << names.err;
+  EXPECT_EQ(Count(names.out, "QZ_MemoryBoard.CreationClassName=\"QZ_MemoryBoard\""), 2u) << names.out;
+  Outcome trusted = Wbemcli({"-cacert", cert, "ein", server.Url("", "https") + kBoards});
+  EXPECT_EQ(trusted.status, 0) << trusted.err;
+  // Plain HTTP on the HTTPS port gets no answer.
+  EXPECT_EQ(Post(server.Port(), "EnumerateInstanceNames", CallBody("EnumerateInstanceNames", "")).status, 0);
+}
+
+// A connection that stays silent is closed once the idle time has passed, in the middle of a
+// request as well as between two.
+TEST(ServeSecurity, SilentConnectionsAreClosed) {
+  Server server;
+  ASSERT_TRUE(server.Start({"--no-auth", "--idle-timeout", "1"})) << server.Log();
+  for (const std::string& start : {std::string(), std::string("POST /cimom HTTP/1.1\r\nHost: 127.0.0.1\r\n")}) {
+    const int fd = Connect(server.Port(), 10);
+    ASSERT_GE(fd, 0);
+    if (!start.empty()) {
+      ASSERT_EQ(send(fd, start.data(), start.size(), 0), static_cast<ssize_t>(start.size()));
+    }
+    char buffer[512];
+    ssize_t got = 0;
+    while ((got = recv(fd, buffer, sizeof buffer, 0)) > 0) {
+    }
+    EXPECT_EQ(got, 0) << "the connection was not closed: " << (start.empty() ? "silent" : "half a request");
+    close(fd);
+  }
+}
+
+// With one thread and room for one connection, a client that connects and says nothing holds the
+// thread; the next is answered 503 at once, and served again once the first has gone.
+TEST(ServeSecurity, ConnectionsBeyondTheLimitAreRefused) {
+  Server server;
+  ASSERT_TRUE(server.Start({"--no-auth", "--threads", "1", "--max-connections", "1"})) << server.Log();
+  const int idle = Connect(server.Port());
+  ASSERT_GE(idle, 0);
+  const std::string body = CallBody("EnumerateInstanceNames",
+                                    "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"QZ_MemoryBoard\"/></IPARAMVALUE>");
+  Reply refused = Post(server.Port(), "EnumerateInstanceNames", body);
+  EXPECT_EQ(refused.status, 503);
+  EXPECT_EQ(HeaderValue(refused.headers, "Retry-After"), "1");
+  close(idle);
+  Reply served = Post(server.Port(), "EnumerateInstanceNames", body);
+  EXPECT_EQ(served.status, 200);
+}
+
+}  // namespace

@@ -1,0 +1,335 @@
+// `qzwmi serve` driven by the standard clients over loopback: every served class through wbemcli,
+// agreeing with `qzwmi enum` property for property; each CIM error; curl for queries and for
+// malformed requests; the users file; HTTPS; the limits; the stop on SIGTERM.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/serve/ServeFixture.h"
+
+namespace {
+
+using namespace servetest;
+
+// One instance as `wbemcli ei -nl` prints it: its path, then "-Name=value" lines.
+struct Printed {
+  std::string path;
+  std::vector<std::pair<std::string, std::string>> properties;
+};
+
+std::vector<Printed> ParsePrinted(const std::string& text) {
+  std::vector<Printed> instances;
+  size_t begin = 0;
+  while (begin < text.size()) {
+    size_t end = text.find('\n', begin);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(begin, end - begin);
+    begin = end + 1;
+    if (line.empty()) continue;
+    if (line[0] != '-') {
+      instances.push_back({line, {}});
+    } else if (!instances.empty()) {
+      const size_t equals = line.find('=');
+      instances.back().properties.emplace_back(line.substr(1, equals - 1), line.substr(equals + 1));
+    }
+  }
+  return instances;
+}
+
+// A value of `qzwmi --format json` as wbemcli prints it: strings quoted, references as the local
+// path namespace:Class.keys, array elements joined by commas, nothing for no value.
+std::string AsPrinted(const nlohmann::ordered_json& value) {
+  if (value.is_null()) return "";
+  if (value.is_boolean()) return value.get<bool>() ? "TRUE" : "FALSE";
+  if (value.is_array()) {
+    std::string joined;
+    for (const auto& element : value) joined += (joined.empty() ? "" : ",") + AsPrinted(element);
+    return joined;
+  }
+  if (!value.is_string()) return value.dump();
+  const std::string text = value.get<std::string>();
+  if (text.rfind("\\\\", 0) == 0) {  // \\SERVER\root\VXN:Class.keys
+    std::string local = text.substr(text.find('\\', 2) + 1);
+    for (size_t i = 0; i < local.find(':'); ++i)
+      if (local[i] == '\\') local[i] = '/';
+    return local;
+  }
+  return "\"" + text + "\"";
+}
+
+class Serve : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(m_Server.Start({"--no-auth"})) << m_Server.Log(); }
+
+  // The classes of root\VXN that have instances, each with its instances as `wbemcli ei -nl`
+  // printed them; the classes whose enumeration fails (no provider yet) in m_Unserved.
+  std::vector<std::pair<std::string, std::vector<Printed>>> ServedClasses() {
+    Outcome names = Wbemcli({"ecn", m_Server.Url()});
+    EXPECT_EQ(names.status, 0) << names.err;
+    std::vector<std::pair<std::string, std::vector<Printed>>> served;
+    for (const Printed& line : ParsePrinted(names.out)) {
+      const std::string cls = line.path.substr(line.path.rfind(':') + 1);
+      Outcome all = Wbemcli({"ei", "-nl", m_Server.Url() + ":" + cls});
+      if (all.status != 0) {
+        m_Unserved.push_back(cls);
+        continue;
+      }
+      std::vector<Printed> instances = ParsePrinted(all.out);
+      if (!instances.empty()) served.emplace_back(cls, std::move(instances));
+    }
+    return served;
+  }
+
+  Server m_Server;
+  std::vector<std::string> m_Unserved;
+};
+
+TEST_F(Serve, EnumerationsAgreeWithQzwmiForEveryServedClass) {
+  const auto served = ServedClasses();
+  ASSERT_GE(served.size(), 8u);
+  for (const auto& [cls, printed] : served) {
+    Outcome run = RunQzwmi({"--format", "json", "enum", cls});
+    ASSERT_EQ(run.status, 0) << cls << run.err;
+    const nlohmann::ordered_json objects = nlohmann::ordered_json::parse(run.out);
+    ASSERT_EQ(printed.size(), objects.size()) << cls;
+    for (size_t i = 0; i < printed.size(); ++i) {
+      std::vector<std::pair<std::string, std::string>> expected;
+      for (const auto& [name, value] : objects[i].items())
+        if (name.rfind("__", 0) != 0) expected.emplace_back(name, AsPrinted(value));
+      ASSERT_EQ(printed[i].properties, expected) << printed[i].path;
+    }
+    Outcome names = Wbemcli({"ein", m_Server.Url() + ":" + cls});
+    ASSERT_EQ(names.status, 0) << cls << names.err;
+    const std::vector<Printed> paths = ParsePrinted(names.out);
+    ASSERT_EQ(paths.size(), printed.size()) << cls;
+    for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(paths[i].path, printed[i].path);
+  }
+  for (const std::string& cls : m_Unserved) EXPECT_NE(RunQzwmi({"enum", cls}).status, 0) << cls;
+}
+
+// The paths that ei lists read back with gi as the instances that ei listed: every instance of an
+// association (whose references carry the client's host and must still match the providers'
+// paths), the first and last of other classes.
+TEST_F(Serve, ListedInstancesReadBackByTheirPaths) {
+  for (const auto& [cls, listed] : ServedClasses()) {
+    const bool association = listed[0].path.find("=root/") != std::string::npos;
+    for (size_t i = 0; i < listed.size(); ++i) {
+      if (!association && i != 0 && i + 1 != listed.size()) continue;
+      const Printed& instance = listed[i];
+      Outcome one = Wbemcli({"gi", "-nl", "http://" + instance.path});
+      ASSERT_EQ(one.status, 0) << instance.path << "\n" << one.err;
+      const std::vector<Printed> got = ParsePrinted(one.out);
+      ASSERT_EQ(got.size(), 1u) << instance.path;
+      EXPECT_EQ(got[0].properties, instance.properties) << instance.path;
+    }
+  }
+}
+
+TEST_F(Serve, PropertyListAndClassesAnswerWhatWasAskedFor) {
+  const std::vector<Printed> chosen =
+      ParsePrinted(Wbemcli({"ei", "-nl", m_Server.Url() + ":QZ_MemoryModule", "Capacity,Tag"}).out);
+  ASSERT_FALSE(chosen.empty());
+  for (const Printed& instance : chosen) {
+    ASSERT_EQ(instance.properties.size(), 2u) << instance.path;
+    EXPECT_EQ(instance.properties[0].first, "Tag");
+    EXPECT_EQ(instance.properties[1].first, "Capacity");
+  }
+  const std::vector<Printed> cls = ParsePrinted(Wbemcli({"gc", "-nl", m_Server.Url() + ":QZ_MemoryModule"}).out);
+  ASSERT_EQ(cls.size(), 1u);
+  EXPECT_EQ(cls[0].path, "127.0.0.1:" + std::to_string(m_Server.Port()) + "/root/VXN:QZ_MemoryModule");
+  std::vector<std::string> names;
+  for (const auto& property : cls[0].properties) names.push_back(property.first);
+  for (const char* expected : {"Tag", "CreationClassName", "Capacity", "OperationalStatus"})
+    EXPECT_NE(std::find(names.begin(), names.end(), expected), names.end()) << expected;
+}
+
+// The class of each object of an answer, in order: the classes of `wbemcli ai|ain|ri|rin` lines,
+// or of `qzwmi query` objects.
+std::vector<std::string> ClassesOf(const std::vector<Printed>& printed) {
+  std::vector<std::string> classes;
+  for (const Printed& line : printed) {
+    const size_t colon = line.path.find(':', line.path.find('/'));
+    classes.push_back(line.path.substr(colon + 1, line.path.find('.', colon) - colon - 1));
+  }
+  std::sort(classes.begin(), classes.end());
+  return classes;
+}
+
+std::vector<std::string> ClassesOf(const nlohmann::ordered_json& objects) {
+  std::vector<std::string> classes;
+  for (const auto& object : objects) classes.push_back(object["__CLASS"].get<std::string>());
+  std::sort(classes.begin(), classes.end());
+  return classes;
+}
+
+// ai, ain, ri and rin from a module and from a board, with each filter, find what the service's
+// own ASSOCIATORS OF and REFERENCES OF queries find; every instance path they print reads back.
+TEST_F(Serve, AssociationRequestsAgreeWithTheServicesQueries) {
+  const std::string module = "QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\",Tag=\"VXN:QZ_MemoryModule:1-1\"";
+  const std::string board = "QZ_MemoryBoard.CreationClassName=\"QZ_MemoryBoard\",Tag=\"VXN:QZ_MemoryBoard:1\"";
+  const struct {
+    const char* command;
+    std::string object;
+    std::vector<std::string> filters;
+    std::string where;
+  } cases[] = {
+      {"ain", module, {}, ""},
+      {"ai", module, {}, ""},
+      {"rin", module, {}, ""},
+      {"ri", module, {}, ""},
+      {"ain", board, {}, ""},
+      {"ri", board, {}, ""},
+      {"ain", board, {"-ac", "QZ_MemoryModuleSlotOnBoard"}, " WHERE AssocClass = QZ_MemoryModuleSlotOnBoard"},
+      {"ai", board, {"-arc", "QZ_MemoryBoardSlot"}, " WHERE ResultClass = QZ_MemoryBoardSlot"},
+      {"ain", board, {"-ar", "Dependent", "-arr", "Antecedent"}, " WHERE Role = Dependent ResultRole = Antecedent"},
+      {"rin", board, {"-ar", "Member"}, " WHERE Role = Member"},
+      {"ri", module, {"-arc", "QZ_MemoryModuleInSlot"}, " WHERE ResultClass = QZ_MemoryModuleInSlot"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {c.command};
+    args.insert(args.end(), c.filters.begin(), c.filters.end());
+    args.push_back(m_Server.Url() + ":" + c.object);
+    Outcome answer = Wbemcli(args);
+    ASSERT_EQ(answer.status, 0) << c.command << " " << c.where << answer.err;
+    const std::vector<Printed> printed = ParsePrinted(answer.out);
+    const bool references = c.command[0] == 'r';
+    Outcome query = RunQzwmi({"--format", "json", "query",
+                              std::string(references ? "REFERENCES OF {" : "ASSOCIATORS OF {") + c.object + "}" + c.where});
+    ASSERT_EQ(query.status, 0) << query.err;
+    const nlohmann::ordered_json objects = nlohmann::ordered_json::parse(query.out);
+    EXPECT_FALSE(objects.empty()) << c.command << c.where;
+    EXPECT_EQ(ClassesOf(printed), ClassesOf(objects)) << c.command << c.where;
+    for (const Printed& line : printed) {
+      const std::string path = line.path.substr(0, line.path.find(' '));
+      EXPECT_EQ(Wbemcli({"gi", "http://" + path}).status, 0) << path;
+    }
+  }
+}
+
+TEST_F(Serve, FailuresReachTheClientAsCimErrors) {
+  const std::string module = ":QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\",Tag=\"VXN:QZ_MemoryModule:1-1\"";
+  const std::string port = std::to_string(m_Server.Port());
+  const struct {
+    std::vector<std::string> args;
+    const char* error;
+  } cases[] = {
+      {{"ei", m_Server.Url() + ":QZ_NoSuchClass"}, "(5) CIM_ERR_INVALID_CLASS"},
+      {{"gi", m_Server.Url() + ":QZ_NoSuchClass.Tag=\"x\""}, "(5) CIM_ERR_INVALID_CLASS"},
+      {{"gi", m_Server.Url() + ":QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\",Tag=\"VXN:QZ_MemoryModule:9-9\""},
+       "(6) CIM_ERR_NOT_FOUND"},
+      {{"gi", m_Server.Url() + ":QZ_MemoryModule.Tag=\"VXN:QZ_MemoryModule:1-1\""}, "(4) CIM_ERR_INVALID_PARAMETER"},
+      {{"gi", m_Server.Url() + module + ",Extra=\"x\""}, "(4) CIM_ERR_INVALID_PARAMETER"},
+      {{"ei", "http://127.0.0.1:" + port + "/root/Nowhere:QZ_MemoryModule"}, "(3) CIM_ERR_INVALID_NAMESPACE"},
+      {{"ain", "-ar", "Dependent OR 1=1", m_Server.Url() + module}, "(4) CIM_ERR_INVALID_PARAMETER"},
+      {{"di", m_Server.Url() + module}, "(7) CIM_ERR_NOT_SUPPORTED"},
+      {{"mi", m_Server.Url() + module, "Capacity=1"}, "(7) CIM_ERR_NOT_SUPPORTED"},
+      {{"ci", m_Server.Url() + ":QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\",Tag=\"new\"", "Tag=\"new\""},
+       "(7) CIM_ERR_NOT_SUPPORTED"},
+  };
+  for (const auto& c : cases) {
+    Outcome run = Wbemcli(c.args);
+    EXPECT_EQ(run.status, 16) << c.args[1];
+    EXPECT_NE(run.err.find(c.error), std::string::npos) << c.args[1] << "\n" << run.err;
+  }
+}
+
+TEST_F(Serve, ExecQueryAnswersObjectsWithTheirPaths) {
+  Reply reply = Post(m_Server.Port(), "ExecQuery",
+                     CallBody("ExecQuery", "<IPARAMVALUE NAME=\"QueryLanguage\"><VALUE>WQL</VALUE></IPARAMVALUE>"
+                                           "<IPARAMVALUE NAME=\"Query\"><VALUE>SELECT * FROM QZ_MemoryModule WHERE "
+                                           "Tag = &quot;VXN:QZ_MemoryModule:1-2&quot;</VALUE></IPARAMVALUE>"));
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(HeaderValue(reply.headers, "CIMOperation"), "MethodResponse");
+  const std::string host = "<HOST>127.0.0.1:" + std::to_string(m_Server.Port()) + "</HOST>";
+  EXPECT_EQ(Count(reply.body, "<VALUE.OBJECTWITHPATH><INSTANCEPATH><NAMESPACEPATH>" + host), 1u) << reply.body;
+  EXPECT_NE(reply.body.find("<KEYVALUE VALUETYPE=\"string\">VXN:QZ_MemoryModule:1-2</KEYVALUE>"), std::string::npos);
+
+  const struct {
+    const char* language;
+    const char* query;
+    const char* error;
+  } failures[] = {
+      {"CQL", "SELECT * FROM QZ_MemoryModule", "<ERROR CODE=\"14\""},
+      {"WQL", "SELEC * FROM QZ_MemoryModule", "<ERROR CODE=\"15\""},
+  };
+  for (const auto& f : failures) {
+    Reply failed = Post(m_Server.Port(), "ExecQuery",
+                        CallBody("ExecQuery", std::string("<IPARAMVALUE NAME=\"QueryLanguage\"><VALUE>") + f.language +
+                                                  "</VALUE></IPARAMVALUE><IPARAMVALUE NAME=\"Query\"><VALUE>" + f.query +
+                                                  "</VALUE></IPARAMVALUE>"));
+    EXPECT_EQ(failed.status, 200);
+    EXPECT_NE(failed.body.find(f.error), std::string::npos) << f.language << " " << failed.body;
+  }
+}
+
+TEST_F(Serve, MalformedRequestsAreRefusedWithCimErrorAndTheServerGoesOn) {
+  const std::string good = CallBody("EnumerateInstanceNames",
+                                    "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"QZ_MemoryBoard\"/></IPARAMVALUE>");
+  const struct {
+    const char* what;
+    std::string body;
+    std::vector<std::string> overrides;
+    int status;
+    const char* cimError;
+  } cases[] = {
+      {"bad XML", "<CIM><MESSAGE ID=\"1\"><SIMPLEREQ></CIM>", {}, 400, "request-not-well-formed"},
+      {"no CIMOperation", good, {"CIMOperation:"}, 400, "unsupported-operation"},
+      {"no CIMMethod", good, {"CIMMethod:"}, 400, "header-mismatch"},
+      {"CIMMethod differs", good, {"CIMMethod: GetClass"}, 400, "header-mismatch"},
+      {"CIMObject differs", good, {"CIMObject: root%2Fcimv2"}, 400, "header-mismatch"},
+      {"DTD with an entity", "<?xml version=\"1.0\"?><!DOCTYPE CIM [<!ENTITY a \"aaaaaaaa\">]>" + good.substr(good.find("<CIM ")),
+       {}, 400, "request-not-well-formed"},
+      {"truncated body", good.substr(0, good.size() - 20), {}, 400, "request-not-well-formed"},
+      {"multiple requests", "<CIM><MESSAGE ID=\"1\"><MULTIREQ></MULTIREQ></MESSAGE></CIM>", {}, 501,
+       "multiple-requests-unsupported"},
+      {"oversized body", std::string(4 * 1024 * 1024 + 1, ' '), {}, 413, "request-not-valid"},
+      {"oversized headers", good,
+       {"X-A: " + std::string(6000, 'a'), "X-B: " + std::string(6000, 'b'), "X-C: " + std::string(6000, 'c')}, 431,
+       "request-not-valid"},
+      {"header line over 8 KiB", good, {"X-Padding: " + std::string(9 * 1024, 'p')}, 400, "request-not-valid"},
+  };
+  for (const auto& c : cases) {
+    Reply reply = Post(m_Server.Port(), "EnumerateInstanceNames", c.body, c.overrides);
+    EXPECT_EQ(reply.status, c.status) << c.what;
+    EXPECT_EQ(HeaderValue(reply.headers, "CIMError"), c.cimError) << c.what;
+    EXPECT_EQ(reply.body, "") << c.what;
+  }
+  Reply after = Post(m_Server.Port(), "EnumerateInstanceNames", good);
+  EXPECT_EQ(after.status, 200);
+  EXPECT_EQ(Count(after.body, "<INSTANCENAME CLASSNAME=\"QZ_MemoryBoard\">"), 2u) << after.body;
+}
+
+// Stopped with SIGTERM, the server releases the service and the module unloads, as the common log
+// records.
+TEST_F(Serve, StopsOnSigtermAndUnloadsTheModule) {
+  ASSERT_EQ(Wbemcli({"ein", m_Server.Url() + ":QZ_MemoryBoard"}).status, 0);
+  // A client that keeps its connection open after an answer does not hold the stop back.
+  const int idle = Connect(m_Server.Port());
+  ASSERT_GE(idle, 0);
+  const std::string body = CallBody("EnumerateClassNames", "");
+  const std::string request = "POST /cimom HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/xml\r\n"
+                              "CIMOperation: MethodCall\r\nCIMMethod: EnumerateClassNames\r\nCIMObject: root%2FVXN\r\n"
+                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  ASSERT_EQ(send(idle, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+  char answer[64] = {};
+  ASSERT_GT(recv(idle, answer, sizeof answer - 1, 0), 0);
+  EXPECT_EQ(std::string(answer).substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_EQ(m_Server.Stop(), 0) << m_Server.Log();
+  close(idle);
+  const std::string log = ReadWholeFile(RootFile("drive_c/windows/system32/wbem/logs/QZWBEMServer.log"));
+  auto utf16 = [](const std::string& text) {
+    std::string wide;
+    for (char c : text) wide += std::string{c, '\0'};
+    return wide;
+  };
+  const size_t loaded = log.find(utf16("DLL is loaded."));
+  const size_t unloaded = log.rfind(utf16("DLL is unloaded."));
+  ASSERT_NE(unloaded, std::string::npos);
+  EXPECT_LT(loaded, unloaded);
+  EXPECT_NE(m_Server.Log().find("stopped"), std::string::npos);
+}
+
+}  // namespace

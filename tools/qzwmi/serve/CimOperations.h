@@ -1,0 +1,38 @@
+// Carries out CIM operations through the WMI service of this process: each intrinsic method
+// becomes the matching IWbemServices call (the association methods an ASSOCIATORS OF or
+// REFERENCES OF query) and its objects become CIM-XML.
+#pragma once
+
+#include <wbemcli.h>
+
+#include <atlbase.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "serve/CimRequest.h"
+
+namespace qzwmi::serve {
+
+// The CIM status code that answers a WBEM failure.
+int CimStatusOf(HRESULT hr);
+
+class CimOperations {
+ public:
+  // Runs `request` and returns the body of its response (HTTP 200): the return value, or the CIM
+  // error. `host` is the host the client addressed, written into the instance paths it gets back.
+  // Safe to call from several threads at once.
+  std::string Execute(const CimRequest& request, const std::string& host);
+
+  // Drops the connections to the service, so that the module can be unloaded.
+  void Release();
+
+ private:
+  HRESULT Connect(const std::vector<std::string>& nameSpace, CComPtr<IWbemServices>& services);
+
+  std::mutex m_Lock;
+  std::map<std::wstring, CComPtr<IWbemServices>> m_Services;
+};
+
+}  // namespace qzwmi::serve

@@ -1,0 +1,32 @@
+// `qzwmi serve`: the CIM-XML endpoint over HTTP or HTTPS, hosting the WMI service and keeping the
+// module loaded until it is told to stop.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace qzwmi::serve {
+
+struct ServeOptions {
+  std::string listen;          // ADDR:PORT; empty for 127.0.0.1 on 5988, or 5989 with TLS; port 0 picks one
+  std::string tlsCert, tlsKey; // both for HTTPS
+  std::string usersFile;       // the users file, when no PAM service is named
+  std::string pamService;      // authenticate through PAM under this service
+  bool noAuth = false;         // only with a loopback address
+  int threads = 8;             // connections served at once
+  int maxConnections = 64;     // connections served or waiting; more are answered 503
+  size_t maxBody = 4u << 20;
+  size_t maxHeaders = 16u << 10;
+  int idleSeconds = 30;
+  int failedLoginDelayMs = 1000;
+};
+
+// Serves until SIGTERM or SIGINT, logging to standard error ("listening on ADDR:PORT" once bound),
+// then releases the service so that the module unloads. Returns the exit status: 0 after a clean
+// stop, 2 for options that cannot work (with the reason on standard error).
+int Serve(const ServeOptions& options);
+
+// True for 127.0.0.0/8, ::1 and localhost.
+bool IsLoopback(const std::string& address);
+
+}  // namespace qzwmi::serve
