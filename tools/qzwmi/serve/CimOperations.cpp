@@ -191,8 +191,12 @@ class Call {
   std::string Fail(const Failure& failure) {
     return ErrorResponse(m_Request.messageId, m_Request.method, true, failure.code, failure.description);
   }
-  std::string Answer(const std::string& value) {
-    return ResponseHead(m_Request.messageId, m_Request.method) + value + ResponseTail();
+  // The envelope around the value, written into the value's own buffer: a large answer is not
+  // copied again.
+  std::string Answer(std::string value) {
+    value.insert(0, ResponseHead(m_Request.messageId, m_Request.method));
+    value += ResponseTail();
+    return value;
   }
 
   const CimRequest& m_Request;
@@ -372,6 +376,7 @@ std::string Call::Instances(bool names) {
   });
   if (FAILED(hr)) return Fail(FailureOf(hr, "cannot enumerate " + *m_Request.className));
   std::string out;
+  out.reserve(records.size() * (names ? 512 : 4096));
   for (const ObjectRecord& record : records) {
     const ClassInfo* info = requested;
     if (Utf8(record.className) != requested->name && FAILED(Class(Utf8(record.className), &info))) info = requested;
@@ -386,7 +391,7 @@ std::string Call::Instances(bool names) {
       out += "</VALUE.NAMEDINSTANCE>\n";
     }
   }
-  return Answer(out);
+  return Answer(std::move(out));
 }
 
 bool SameKeys(const CimInstanceName& name, const ClassInfo& info) {
@@ -445,7 +450,7 @@ std::string Call::Classes(bool names) {
     return S_OK;
   });
   if (FAILED(hr)) return Fail(FailureOf(hr, "cannot enumerate classes"));
-  return Answer(out);
+  return Answer(std::move(out));
 }
 
 std::string Call::GetClass() {

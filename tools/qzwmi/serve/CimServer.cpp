@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <netinet/in.h>
 #include <objbase.h>
+#include <windows.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -160,6 +161,23 @@ void EndIdleConnections(int port) {
   closedir(fds);
 }
 
+// The service stands where the server's management agent stands, and the agent keeps the memory
+// event counter. Without a counter every list of the module rebuilds at every request, so a
+// counter that nobody has started yet is started at 1; one that exists is left as it is.
+void StartMemoryEventCounter() {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tarnwell\\WBEM\\Server\\QZ_MemoryIndication", 0, nullptr,
+                      REG_OPTION_VOLATILE, KEY_READ | KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return;
+  DWORD type = REG_NONE, value = 0, size = sizeof value;
+  const LSTATUS read = RegQueryValueExW(key, L"QZ_MemoryEvent", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  if (read != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value || value == 0) {
+    value = 1;
+    RegSetValueExW(key, L"QZ_MemoryEvent", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  }
+  RegCloseKey(key);
+}
+
 }  // namespace
 
 bool IsLoopback(const std::string& address) {
@@ -192,6 +210,8 @@ int Serve(const ServeOptions& options) {
       return 2;
     }
   }
+
+  StartMemoryEventCounter();
 
   std::unique_ptr<httplib::Server> server;
   if (tls) {
@@ -278,7 +298,9 @@ int Serve(const ServeOptions& options) {
       response.set_header("CIMError", parse.cimError);
       return;
     }
-    response.set_content(operations.Execute(parse.request, HostOf(request)), "application/xml; charset=\"utf-8\"");
+    // The answer is moved into the body rather than copied, as set_content would.
+    response.body = operations.Execute(parse.request, HostOf(request));
+    response.set_header("Content-Type", "application/xml; charset=\"utf-8\"");
     response.set_header("CIMOperation", "MethodResponse");
   });
   server->set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
