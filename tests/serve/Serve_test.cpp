@@ -302,6 +302,18 @@ TEST_F(Serve, MalformedRequestsAreRefusedWithCimErrorAndTheServerGoesOn) {
   EXPECT_EQ(Count(after.body, "<INSTANCENAME CLASSNAME=\"QZ_MemoryBoard\">"), 2u) << after.body;
 }
 
+// The service starts the memory event counter that a fresh root lacks, so that the module's lists
+// keep their builds between requests; a counter that runs already is left where it is.
+TEST_F(Serve, StartsTheMemoryEventCounterOnlyWhenNobodyHas) {
+  const std::vector<std::string> query = {"reg", "query", "HKLM\\SOFTWARE\\Tarnwell\\WBEM\\Server\\QZ_MemoryIndication",
+                                          "/v", "QZ_MemoryEvent"};
+  EXPECT_NE(RunQzwmi(query).out.find("QZ_MemoryEvent    REG_DWORD    0x1\n"), std::string::npos);
+  ASSERT_EQ(m_Server.Stop(), 0);
+  ASSERT_EQ(RunQzwmi({"reg", "add", query[2], "/v", "QZ_MemoryEvent", "/t", "REG_DWORD", "/d", "7", "/f"}).status, 0);
+  ASSERT_TRUE(m_Server.Start({"--no-auth"})) << m_Server.Log();
+  EXPECT_NE(RunQzwmi(query).out.find("QZ_MemoryEvent    REG_DWORD    0x7\n"), std::string::npos);
+}
+
 // Stopped with SIGTERM, the server releases the service and the module unloads, as the common log
 // records.
 TEST_F(Serve, StopsOnSigtermAndUnloadsTheModule) {
