@@ -2,6 +2,8 @@
 // key reading of a pair.
 #include "logical/QZAssociation.h"
 
+#include <type_traits>
+
 #include "logical/ComputerSystem.h"
 #include "sources/PlatformProbe.h"
 #include "support/CommonLog.h"
@@ -37,7 +39,7 @@ DWORD CQZAssociationList::Update(IWbemContext* pCtx) {
 // reads cannot change under the next one.
 DWORD CQZAssociationList::UpdateFollowingElements(IWbemContext* pCtx) {
   if (!EventsDemandRebuild()) return m_Generation;
-  CQZList* lists[std::size(m_Description.elementLists)] = {};
+  CQZList* lists[std::extent_v<decltype(AssociationListDescription::elementLists)>] = {};
   size_t count = 0;
   for (ElementListGetter getter : m_Description.elementLists)
     if (getter) lists[count++] = &getter();
