@@ -556,8 +556,6 @@ int CimStatusOf(HRESULT hr) {
     case WBEM_E_NOT_SUPPORTED:
     case WBEM_E_PROVIDER_NOT_CAPABLE: return kCimNotSupported;
     case WBEM_E_INVALID_NAMESPACE: return kCimInvalidNamespace;
-    // A query the service cannot read has its own code, which clients show better than a failure.
-    case WBEM_E_INVALID_QUERY: return kCimInvalidQuery;
     default: return kCimFailed;
   }
 }
