@@ -16,43 +16,18 @@
 #include "physical/QZMemoryBoardSlotProv.h"
 #include "physical/QZMemoryModuleProv.h"
 #include "physical/QZMemoryModuleSlotProv.h"
+#include "bench/BenchServers.h"
 #include "sources/PlatformProbe.h"
+#include "tests/support/ModuleRoot.h"
 #include "tests/support/WbemDoubles.h"
 
 namespace {
-
-constexpr int kBoards = 4;
-constexpr int kSockets = 24;
-
-std::string ServerOf4x24() {
-  std::string boards;
-  for (int board = 1; board <= kBoards; ++board) {
-    std::string modules;
-    for (int socket = 1; socket <= kSockets; ++socket) {
-      modules += std::string(modules.empty() ? "" : ",") + R"({"socket": )" + std::to_string(socket) +
-                 R"(, "sizeMiB": 16384, "speedMHz": 2933, "partNumber": "VX16G-R2933-D4"})";
-    }
-    boards += std::string(boards.empty() ? "" : ",") + R"({"index": )" + std::to_string(board) + R"(, "sockets": 24, "modules": [)" +
-              modules + "]}";
-  }
-  return R"({"name": "4x24", "driver": {"configuration": {"advancedEcc": {"offered": true, "selected": true}},
-            "protection": {"state": 4, "operatingSpeed": 2933}, "boards": [)" +
-         boards + "]}}";
-}
-
-void SetMemoryEvent(DWORD value) {
-  HKEY key = nullptr;
-  RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tarnwell\\WBEM\\Server\\QZ_MemoryIndication", 0, nullptr,
-                  REG_OPTION_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
-  RegSetValueExW(key, L"QZ_MemoryEvent", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-  RegCloseKey(key);
-}
 
 // The server, the module's classes and an initialised provider of `Provider`.
 template <class Provider>
 CComPtr<Provider> Setup(benchmark::State& state) {
   char error[256] = {};
-  if (!QzLoadMachineText(ServerOf4x24().c_str(), "4x24.json", error, sizeof error) ||
+  if (!QzLoadMachineText(qzbench::ServerOf4x24().c_str(), "4x24.json", error, sizeof error) ||
       FAILED(QzCompileMofFile(QZ_SOURCE_DIR "/mof/QZWmiMemory.mof", FALSE, error, sizeof error))) {
     state.SkipWithError(error);
     return nullptr;
@@ -83,7 +58,7 @@ void BM_Rebuild(benchmark::State& state, const wchar_t* cls) {
   size_t count = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    SetMemoryEvent(++event);
+    qztest::SetMemoryEvent(++event);
     state.ResumeTiming();
     count = Enumerate(provider, cls);
   }
@@ -94,7 +69,7 @@ template <class Provider>
 void BM_Cached(benchmark::State& state, const wchar_t* cls) {
   CComPtr<Provider> provider = Setup<Provider>(state);
   if (!provider) return;
-  SetMemoryEvent(1);
+  qztest::SetMemoryEvent(1);
   Enumerate(provider, cls);
   Enumerate(provider, cls);
   size_t count = 0;

@@ -15,24 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ModuleRoot.h"
+
 namespace {
 
 const char* const kMachines[] = {"default",   "processor-boards", "smbios-only",       "no-driver",
                                  "real-dump", "board-states",     "mirrored-fallback", "store-not-ready"};
-
-const wchar_t* const kClasses[] = {
-    L"QZ_MemoryModule",           L"QZ_MemoryBoard",
-    L"QZ_MemoryModuleSlot",       L"QZ_MemoryBoardSlot",
-    L"QZ_MemoryModuleSlotLocation", L"QZ_MemoryBoardSlotLocation",
-    L"QZ_MemoryModuleSlotElementLocation", L"QZ_MemoryBoardSlotElementLocation",
-    L"QZ_MemoryRedundancySet",    L"QZ_MemoryCollection",
-    L"QZ_WinMemory",              L"QZ_WinSystemMemory",
-    L"QZ_HostedMemoryCollection", L"QZ_MemberOfMemoryCollection",
-    L"QZ_MemberOfMemoryRedundancySet", L"QZ_HostedMemoryRedundancySet",
-    L"QZ_RealizesMemoryModule",   L"QZ_MemoryModuleInSlot",
-    L"QZ_MemoryBoardInSlot",      L"QZ_MemoryModuleSlotOnBoard",
-    L"QZ_SystemMemoryModuleSlot", L"QZ_SystemMemoryBoardSlot",
-};
 
 // References owned by other components: the computer system and the chassis.
 const wchar_t* const kForeignClasses[] = {L"QZ_WinComputerSystem", L"QZ_ComputerSystemChassis"};
@@ -64,13 +52,9 @@ struct Reference {
 class NamespaceCoherence : public testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
-    HMODULE module = LoadLibraryW(std::wstring(QZ_MODULE_FILE, QZ_MODULE_FILE + sizeof(QZ_MODULE_FILE) - 1).c_str());
-    ASSERT_NE(module, nullptr);
-    auto registerServer = reinterpret_cast<HRESULT (*)()>(GetProcAddress(module, "DllRegisterServer"));
-    ASSERT_EQ(registerServer(), S_OK);
-    FreeLibrary(module);
+    std::string reason;
+    ASSERT_TRUE(qztest::SetUpModuleRoot(&reason)) << reason;
     char error[256] = {};
-    ASSERT_EQ(QzCompileMofFile(QZ_SOURCE_DIR "/mof/QZWmiMemory.mof", TRUE, error, sizeof error), S_OK) << error;
     const std::string machine = std::string(QZ_MACHINES_DIR) + "/" + GetParam() + ".json";
     ASSERT_TRUE(QzLoadMachine(machine.c_str(), error, sizeof error)) << error;
     CComPtr<IWbemLocator> locator;
@@ -123,7 +107,7 @@ TEST_P(NamespaceCoherence, EveryPublishedReferenceResolvesToAnEnumeratedInstance
   const std::string machine = GetParam();
   std::map<std::wstring, std::set<std::wstring>> enumerated;
   std::vector<Reference> references;
-  for (const wchar_t* cls : kClasses) Enumerate(cls, &enumerated[cls], &references);
+  for (const wchar_t* cls : qztest::kModuleClasses) Enumerate(cls, &enumerated[cls], &references);
   ASSERT_FALSE(HasFatalFailure());
 
   std::set<std::pair<std::wstring, std::wstring>> dangled;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ModuleRoot.h"
 
 namespace {
 
@@ -101,13 +102,8 @@ QZ_CHILD_MAIN(ServeModules) {
 TEST(ServingOneRoot, TwoProcessesOfEightThreadsAlwaysGetEveryWholeSet) {
   // The root is set up once, as the first qzwmi of a fresh root does: the module registered, the
   // module's classes kept.
-  HMODULE module = LoadLibraryW(std::wstring(QZ_MODULE_FILE, QZ_MODULE_FILE + sizeof(QZ_MODULE_FILE) - 1).c_str());
-  ASSERT_NE(module, nullptr);
-  auto registerServer = reinterpret_cast<HRESULT (*)()>(GetProcAddress(module, "DllRegisterServer"));
-  ASSERT_EQ(registerServer(), S_OK);
-  FreeLibrary(module);
-  char error[256] = {};
-  ASSERT_EQ(QzCompileMofFile(QZ_SOURCE_DIR "/mof/QZWmiMemory.mof", TRUE, error, sizeof error), S_OK) << error;
+  std::string reason;
+  ASSERT_TRUE(qztest::SetUpModuleRoot(&reason)) << reason;
 
   const int seconds = ServingSeconds();
   auto first = qztest::ChildProcess::Start("ServeModules", {std::to_string(seconds)});

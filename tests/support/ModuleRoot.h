@@ -1,0 +1,56 @@
+// A system root set up as the first qzwmi of a fresh root sets it up (the module registered, its
+// classes kept), the module's 22 classes, and the memory event counter: what the whole-system tests
+// and benchmarks share. Include it where QZ_MODULE_FILE and QZ_SOURCE_DIR are defined.
+#pragma once
+
+#include <qzplatform.h>
+#include <windows.h>
+
+#include <string>
+
+namespace qztest {
+
+// Every class the module serves, elements first, then the associations.
+inline constexpr const wchar_t* kModuleClasses[] = {
+    L"QZ_MemoryModule",           L"QZ_MemoryBoard",
+    L"QZ_MemoryModuleSlot",       L"QZ_MemoryBoardSlot",
+    L"QZ_MemoryModuleSlotLocation", L"QZ_MemoryBoardSlotLocation",
+    L"QZ_MemoryModuleSlotElementLocation", L"QZ_MemoryBoardSlotElementLocation",
+    L"QZ_MemoryRedundancySet",    L"QZ_MemoryCollection",
+    L"QZ_WinMemory",              L"QZ_WinSystemMemory",
+    L"QZ_HostedMemoryCollection", L"QZ_MemberOfMemoryCollection",
+    L"QZ_MemberOfMemoryRedundancySet", L"QZ_HostedMemoryRedundancySet",
+    L"QZ_RealizesMemoryModule",   L"QZ_MemoryModuleInSlot",
+    L"QZ_MemoryBoardInSlot",      L"QZ_MemoryModuleSlotOnBoard",
+    L"QZ_SystemMemoryModuleSlot", L"QZ_SystemMemoryBoardSlot",
+};
+
+// Registers the module and keeps its classes in the root; false with the reason when either fails.
+inline bool SetUpModuleRoot(std::string* error) {
+  HMODULE module = LoadLibraryW(std::wstring(QZ_MODULE_FILE, QZ_MODULE_FILE + sizeof(QZ_MODULE_FILE) - 1).c_str());
+  auto registerServer = module ? reinterpret_cast<HRESULT (*)()>(GetProcAddress(module, "DllRegisterServer")) : nullptr;
+  const bool registered = registerServer && SUCCEEDED(registerServer());
+  if (module) FreeLibrary(module);
+  if (!registered) {
+    *error = "the module does not register";
+    return false;
+  }
+  char text[256] = {};
+  if (FAILED(QzCompileMofFile(QZ_SOURCE_DIR "/mof/QZWmiMemory.mof", TRUE, text, sizeof text))) {
+    *error = text;
+    return false;
+  }
+  return true;
+}
+
+// Sets the memory event counter, as the server's management agent does after a memory event.
+inline void SetMemoryEvent(DWORD value) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tarnwell\\WBEM\\Server\\QZ_MemoryIndication", 0, nullptr,
+                      REG_OPTION_VOLATILE, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return;
+  RegSetValueExW(key, L"QZ_MemoryEvent", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  RegCloseKey(key);
+}
+
+}  // namespace qztest
