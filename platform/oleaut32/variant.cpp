@@ -16,7 +16,12 @@ bool IsValidType(VARTYPE vt) {
   if (vt & ~(VT_TYPEMASK | VT_ARRAY | VT_BYREF)) return false;
   const VARTYPE base = vt & VT_TYPEMASK;
   bool known = false;
-  for (VARTYPE candidate : kVariantTypes) known = known || candidate == base;
+  for (VARTYPE candidate : kVariantTypes) {
+    if (candidate == base) {
+      known = true;
+      break;
+    }
+  }
   if (!known) return false;
   // A VARIANT holds another VARIANT only by reference or in an array.
   if (base == VT_VARIANT && !(vt & (VT_BYREF | VT_ARRAY))) return false;

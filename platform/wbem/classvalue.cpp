@@ -286,8 +286,9 @@ bool EqualText(const wchar_t* a, const wchar_t* b, bool ignoreCase) {
 
 bool EqualNames(std::wstring_view a, std::wstring_view b) {
   if (a.size() != b.size()) return false;
+  // Names are mostly written alike; the case is folded only where two characters differ.
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
+    if (a[i] != b[i] && std::towupper(a[i]) != std::towupper(b[i])) return false;
   return true;
 }
 
