@@ -5,6 +5,7 @@
 #include <wbemidl.h>
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "support/Mutex.h"
@@ -68,4 +69,24 @@ class CQZRecordList : public CQZList {
   TRecord& AddRecord() { return *m_Records.emplace_back(std::make_unique<TRecord>()); }
 
   std::vector<std::unique_ptr<TRecord>> m_Records;
+};
+
+// One static list of the module. The holder is constant-initialised, so it can be reached from any
+// static constructor of the module; the list is made at its first use and lives until the module
+// is unloaded.
+template <class TList>
+class CQZStaticList {
+ public:
+  constexpr CQZStaticList() = default;
+  CQZStaticList(const CQZStaticList&) = delete;
+  CQZStaticList& operator=(const CQZStaticList&) = delete;
+
+  TList& Get() {
+    std::call_once(m_Created, [this] { m_pList = std::make_unique<TList>(); });
+    return *m_pList;
+  }
+
+ private:
+  std::once_flag m_Created;
+  std::unique_ptr<TList> m_pList;
 };

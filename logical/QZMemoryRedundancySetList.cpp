@@ -10,7 +10,7 @@
 #include "support/CommonLog.h"
 #include "support/ResourceString.h"
 
-constinit CQZMemoryRedundancySetListInstance g_MemoryRedundancySetList;
+constinit CQZStaticList<CQZMemoryRedundancySetList> g_MemoryRedundancySetList;
 
 namespace {
 
@@ -171,9 +171,4 @@ bool CQZMemoryRedundancySetList::ModulesDegrade(IWbemContext* pCtx) {
   }
   modules.Unlock();
   return fold == kModuleStatusDegraded;
-}
-
-CQZMemoryRedundancySetList& CQZMemoryRedundancySetListInstance::Get() {
-  std::call_once(m_Created, [this] { m_pList = std::make_unique<CQZMemoryRedundancySetList>(); });
-  return *m_pList;
 }

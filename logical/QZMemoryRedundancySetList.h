@@ -6,8 +6,6 @@
 #include <windows.h>
 #include <wbemidl.h>
 
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -187,19 +185,5 @@ class CQZMemoryRedundancySetList : public CQZRecordList<CQZMemoryRedundancySet> 
   static bool ModulesDegrade(IWbemContext* pCtx);
 };
 
-// The module's one redundancy set list, constant-initialised like the memory module list's holder
-// and made at its first use.
-class CQZMemoryRedundancySetListInstance {
- public:
-  constexpr CQZMemoryRedundancySetListInstance() = default;
-  CQZMemoryRedundancySetListInstance(const CQZMemoryRedundancySetListInstance&) = delete;
-  CQZMemoryRedundancySetListInstance& operator=(const CQZMemoryRedundancySetListInstance&) = delete;
-
-  CQZMemoryRedundancySetList& Get();
-
- private:
-  std::once_flag m_Created;
-  std::unique_ptr<CQZMemoryRedundancySetList> m_pList;
-};
-
-extern CQZMemoryRedundancySetListInstance g_MemoryRedundancySetList;
+// The module's one redundancy set list, made at its first use.
+extern CQZStaticList<CQZMemoryRedundancySetList> g_MemoryRedundancySetList;

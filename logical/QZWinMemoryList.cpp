@@ -11,7 +11,7 @@
 #include "support/CommonLog.h"
 #include "support/ResourceString.h"
 
-constinit CQZWinMemoryListInstance g_WinMemoryList;
+constinit CQZStaticList<CQZWinMemoryList> g_WinMemoryList;
 
 namespace {
 
@@ -155,9 +155,4 @@ bool CQZWinMemoryList::AddExtent(IWbemContext* pCtx, ULONGLONG totalBytes) {
   AddRecord() = record;
   m_bWatchEvents = TRUE;
   return true;
-}
-
-CQZWinMemoryList& CQZWinMemoryListInstance::Get() {
-  std::call_once(m_Created, [this] { m_pList = std::make_unique<CQZWinMemoryList>(); });
-  return *m_pList;
 }

@@ -5,8 +5,6 @@
 #include <windows.h>
 #include <wbemidl.h>
 
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -157,18 +155,5 @@ class CQZWinMemoryList : public CQZRecordList<CQZWinMemory> {
 // The extent's fields for `totalBytes` of memory, health from the module fold `fold`.
 void SetWinMemoryFields(CQZWinMemory& record, ULONGLONG totalBytes, WORD fold);
 
-// The module's one system memory list, constant-initialised like the memory module list's holder.
-class CQZWinMemoryListInstance {
- public:
-  constexpr CQZWinMemoryListInstance() = default;
-  CQZWinMemoryListInstance(const CQZWinMemoryListInstance&) = delete;
-  CQZWinMemoryListInstance& operator=(const CQZWinMemoryListInstance&) = delete;
-
-  CQZWinMemoryList& Get();
-
- private:
-  std::once_flag m_Created;
-  std::unique_ptr<CQZWinMemoryList> m_pList;
-};
-
-extern CQZWinMemoryListInstance g_WinMemoryList;
+// The module's one system memory list, made at its first use.
+extern CQZStaticList<CQZWinMemoryList> g_WinMemoryList;

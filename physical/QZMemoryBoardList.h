@@ -6,8 +6,6 @@
 #include <windows.h>
 #include <wbemidl.h>
 
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -194,25 +192,5 @@ bool MakeElementPath(const WCHAR* relativeFormat, const std::wstring& tag, std::
 void SetMemoryBoardNames(CQZMemoryBoard& record, int board);
 // The status row into `record`, its texts from the string table.
 void SetMemoryBoardStatus(CQZMemoryBoard& record, const BoardStatusRow& status);
-
-// One static list of the module. The holder is constant-initialised, so it can be reached from any
-// static constructor of the module; the list is made at its first use and lives until the module
-// is unloaded.
-template <class TList>
-class CQZStaticList {
- public:
-  constexpr CQZStaticList() = default;
-  CQZStaticList(const CQZStaticList&) = delete;
-  CQZStaticList& operator=(const CQZStaticList&) = delete;
-
-  TList& Get() {
-    std::call_once(m_Created, [this] { m_pList = std::make_unique<TList>(); });
-    return *m_pList;
-  }
-
- private:
-  std::once_flag m_Created;
-  std::unique_ptr<TList> m_pList;
-};
 
 extern CQZStaticList<CQZMemoryBoardList> g_MemoryBoardList;

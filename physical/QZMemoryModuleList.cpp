@@ -13,7 +13,7 @@
 #include "support/CommonLog.h"
 #include "support/ResourceString.h"
 
-constinit CQZMemoryModuleListInstance g_MemoryModuleList;
+constinit CQZStaticList<CQZMemoryModuleList> g_MemoryModuleList;
 
 namespace {
 
@@ -293,9 +293,4 @@ bool CQZMemoryModuleList::BuildFromDriver(HANDLE device) {
     }
   }
   return true;
-}
-
-CQZMemoryModuleList& CQZMemoryModuleListInstance::Get() {
-  std::call_once(m_Created, [this] { m_pList = std::make_unique<CQZMemoryModuleList>(); });
-  return *m_pList;
 }

@@ -5,8 +5,6 @@
 #include <windows.h>
 #include <wbemidl.h>
 
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -198,20 +196,5 @@ void SetMemoryModuleStatus(CQZMemoryModule& record, const ModuleStatusRow& statu
 // be had or the full path comes out empty.
 bool MakeMemoryModulePath(const std::wstring& tag, std::wstring& path);
 
-// The module's one memory module list. The holder is constant-initialised, so it can be reached
-// from any static constructor of the module; the list is made at its first use (or by the module's
-// load sequence calling Get) and lives until the module is unloaded.
-class CQZMemoryModuleListInstance {
- public:
-  constexpr CQZMemoryModuleListInstance() = default;
-  CQZMemoryModuleListInstance(const CQZMemoryModuleListInstance&) = delete;
-  CQZMemoryModuleListInstance& operator=(const CQZMemoryModuleListInstance&) = delete;
-
-  CQZMemoryModuleList& Get();
-
- private:
-  std::once_flag m_Created;
-  std::unique_ptr<CQZMemoryModuleList> m_pList;
-};
-
-extern CQZMemoryModuleListInstance g_MemoryModuleList;
+// The module's one memory module list, made at its first use.
+extern CQZStaticList<CQZMemoryModuleList> g_MemoryModuleList;

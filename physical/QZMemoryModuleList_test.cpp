@@ -270,7 +270,7 @@ TEST(MemoryModuleNames, TagCarriesTheNumbersAsSigned) {
 }
 
 // Compiles only while the holder needs no code at static initialisation.
-constinit CQZMemoryModuleListInstance g_OtherModuleList;
+constinit CQZStaticList<CQZMemoryModuleList> g_OtherModuleList;
 
 TEST(MemoryModuleListInstance, OneListMadeAtItsFirstUse) {
   CQZMemoryModuleList& list = g_MemoryModuleList.Get();
