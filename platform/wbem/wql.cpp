@@ -568,50 +568,63 @@ Value Resolve(const WqlOperand& operand, IWbemClassObject* object) {
   return operand.kind == WqlOperand::Kind::Property ? FromProperty(object, operand.text) : FromOperand(operand);
 }
 
-bool LikeAt(std::wstring_view text, size_t t, std::wstring_view pattern, size_t p) {
-  while (p < pattern.size()) {
-    wchar_t c = pattern[p];
-    if (c == L'%') {
-      while (p < pattern.size() && pattern[p] == L'%') ++p;
-      if (p == pattern.size()) return true;
-      for (size_t k = t; k <= text.size(); ++k) {
-        if (LikeAt(text, k, pattern, p)) return true;
+// Matches one character of the text against the single-character element of the
+// pattern at p ('_', a [set], or a literal) and gives the position after it.
+bool MatchOne(wchar_t character, std::wstring_view pattern, size_t p, size_t* next) {
+  wchar_t c = pattern[p];
+  if (c == L'_') {
+    *next = p + 1;
+    return true;
+  }
+  if (c == L'[') {
+    size_t close = pattern.find(L']', p + 1);
+    if (close != std::wstring_view::npos) {
+      std::wstring_view set = pattern.substr(p + 1, close - p - 1);
+      bool negate = !set.empty() && set[0] == L'^';
+      if (negate) set.remove_prefix(1);
+      bool in = false;
+      wchar_t ch = Fold(character);
+      for (size_t k = 0; k < set.size(); ++k) {
+        if (k + 2 < set.size() && set[k + 1] == L'-') {
+          if (ch >= Fold(set[k]) && ch <= Fold(set[k + 2])) in = true;
+          k += 2;
+        } else if (Fold(set[k]) == ch) {
+          in = true;
+        }
       }
-      return false;
+      *next = close + 1;
+      return in != negate;
     }
-    if (t >= text.size()) return false;
-    if (c == L'_') {
-      ++t;
-      ++p;
+  }
+  *next = p + 1;
+  return Fold(c) == Fold(character);
+}
+
+// Every element but '%' takes exactly one character, so only the latest '%' ever
+// needs to take one more: a match costs at most text x pattern steps, whatever the
+// pattern, where trying every split for every '%' grew exponentially.
+bool LikeMatch(std::wstring_view text, std::wstring_view pattern) {
+  constexpr size_t kNone = std::wstring_view::npos;
+  size_t t = 0, p = 0, resumeP = kNone, resumeT = 0;
+  while (t < text.size()) {
+    if (p < pattern.size() && pattern[p] == L'%') {
+      while (p < pattern.size() && pattern[p] == L'%') ++p;
+      resumeP = p;
+      resumeT = t;
       continue;
     }
-    if (c == L'[') {
-      size_t close = pattern.find(L']', p + 1);
-      if (close != std::wstring_view::npos) {
-        std::wstring_view set = pattern.substr(p + 1, close - p - 1);
-        bool negate = !set.empty() && set[0] == L'^';
-        if (negate) set.remove_prefix(1);
-        bool in = false;
-        wchar_t ch = Fold(text[t]);
-        for (size_t k = 0; k < set.size(); ++k) {
-          if (k + 2 < set.size() && set[k + 1] == L'-') {
-            if (ch >= Fold(set[k]) && ch <= Fold(set[k + 2])) in = true;
-            k += 2;
-          } else if (Fold(set[k]) == ch) {
-            in = true;
-          }
-        }
-        if (in == negate) return false;
-        ++t;
-        p = close + 1;
-        continue;
-      }
+    size_t next = 0;
+    if (p < pattern.size() && MatchOne(text[t], pattern, p, &next)) {
+      ++t;
+      p = next;
+      continue;
     }
-    if (Fold(c) != Fold(text[t])) return false;
-    ++t;
-    ++p;
+    if (resumeP == kNone) return false;
+    p = resumeP;
+    t = ++resumeT;
   }
-  return t == text.size();
+  while (p < pattern.size() && pattern[p] == L'%') ++p;
+  return p == pattern.size();
 }
 
 }  // namespace
@@ -634,7 +647,7 @@ void WhereProperties(const WqlExpr& expr, std::vector<std::wstring>* names) {
     names->push_back(expr.right.text);
 }
 
-bool WqlLike(std::wstring_view text, std::wstring_view pattern) { return LikeAt(text, 0, pattern, 0); }
+bool WqlLike(std::wstring_view text, std::wstring_view pattern) { return LikeMatch(text, pattern); }
 
 bool ObjectIsA(IWbemClassObject* object, std::wstring_view className) {
   CComVariant cls;

@@ -89,8 +89,17 @@ TEST(WqlLike, PatternsIgnoreCase) {
       {L"DIMM 3", L"dimm%", true},      {L"DIMM 13", L"DIMM _", false}, {L"DIMM 7", L"DIMM [0-4]", false},
       {L"DIMM 7", L"DIMM [^0-4]", true}, {L"", L"%", true},              {L"", L"_", false},
       {L"abc", L"abc%d", false},        {L"a[b", L"a[b", true},
+      // A '%' must give back characters when what follows fails later on.
+      {L"abcabd", L"%abd", true},       {L"mississippi", L"m%iss%ppi", true}, {L"mississippi", L"m%iss%ppx", false},
+      {L"ab", L"%a%b%", true},          {L"xbc", L"%[b-c]c", true},      {L"abc", L"a%%_", true},
   };
   for (const Case& c : cases) EXPECT_EQ(qz::wbem::WqlLike(c.text, c.pattern), c.match) << c.text << " / " << c.pattern;
+
+  // Many '%' against a long text that almost matches: trying every split for every
+  // '%' would not finish.
+  std::wstring text(4000, L'a');
+  EXPECT_FALSE(qz::wbem::WqlLike(text, L"%a%a%a%a%a%a%a%a%a%a%a%a%a%a%a%a%b"));
+  EXPECT_TRUE(qz::wbem::WqlLike(text + L"b", L"%a%a%a%a%a%a%a%a%a%a%a%a%a%a%a%a%b"));
 }
 
 class WqlEvaluate : public testing::Test {
