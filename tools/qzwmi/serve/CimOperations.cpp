@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <cwctype>
 #include <set>
@@ -20,19 +21,32 @@
 namespace qzwmi::serve {
 namespace {
 
+using namespace std::string_view_literals;
+
 constexpr LONG kForward = WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY;
 
 struct PropertyInfo {
   std::string name;
+  std::wstring wideName;
   CIMTYPE type = CIM_EMPTY;
   bool key = false;
   std::string referenceClass;
+  bool wanted = true;  // in the request's PropertyList, or the request has none
 };
 
 struct ClassInfo {
   std::string name;
+  std::wstring wideName;
   std::string superclass;
   std::vector<PropertyInfo> properties;
+};
+
+// An instance as the service gave it: its class, and the value of each of the class's properties
+// in the class's order. VT_ERROR marks a property the object does not carry (a query that selects
+// some properties only).
+struct InstanceValues {
+  const ClassInfo* info = nullptr;
+  std::vector<CComVariant> values;
 };
 
 struct Failure {
@@ -54,6 +68,7 @@ std::string StringOf(IWbemClassObject* object, const wchar_t* name) {
 
 HRESULT ReadClass(IWbemClassObject* object, ClassInfo* info) {
   info->name = StringOf(object, L"__CLASS");
+  info->wideName = Wide(info->name);
   info->superclass = StringOf(object, L"__SUPERCLASS");
   std::vector<std::wstring> names;
   HRESULT hr = PropertyNames(object, &names);
@@ -61,7 +76,7 @@ HRESULT ReadClass(IWbemClassObject* object, ClassInfo* info) {
   for (const std::wstring& name : names) {
     CIMTYPE type = CIM_EMPTY;
     if (FAILED(object->Get(name.c_str(), 0, nullptr, &type, nullptr))) continue;
-    PropertyInfo property{Utf8(name), type, false, {}};
+    PropertyInfo property{Utf8(name), name, type, false, {}};
     CComPtr<IWbemQualifierSet> qualifiers;
     if (SUCCEEDED(object->GetPropertyQualifierSet(name.c_str(), &qualifiers))) {
       CComVariant key, cimType;
@@ -162,6 +177,11 @@ std::wstring WmiPath(const CimInstanceName& name, const std::vector<std::string>
   return path;
 }
 
+bool Wanted(const std::optional<std::vector<std::string>>& list, const std::string& name) {
+  if (!list) return true;
+  return std::any_of(list->begin(), list->end(), [&](const std::string& wanted) { return EqualNoCase(wanted, name); });
+}
+
 // What one request needs: the service of its namespace, the classes it has met, the server name.
 class Call {
  public:
@@ -173,11 +193,12 @@ class Call {
  private:
   HRESULT Class(const std::string& name, const ClassInfo** info);
   std::wstring Server();
-  std::string PropertiesXml(const ObjectRecord& record, const ClassInfo& info);
-  std::string InstanceXml(const ObjectRecord& record, const ClassInfo& info) {
-    return "<INSTANCE CLASSNAME=\"" + XmlEscape(info.name) + "\">" + PropertiesXml(record, info) + "</INSTANCE>";
-  }
-  CimInstanceName NameOf(const ObjectRecord& record, const ClassInfo& info);
+  // Reads the object's values by its class: `expected` when the object is of that class, else the
+  // class its __CLASS names (which falls back to `expected`, if any).
+  HRESULT Read(IWbemClassObject* object, const ClassInfo* expected, InstanceValues* instance);
+  void AppendInstance(std::string& out, const InstanceValues& instance);
+  CimInstanceName NameOf(const InstanceValues& instance);
+  void AppendInstanceName(std::string& out, const InstanceValues& instance);
   std::string ClassXml(const ClassInfo& info, IWbemClassObject* object);
 
   std::string Instances(bool names);
@@ -186,7 +207,8 @@ class Call {
   std::string GetClass();
   std::string Associated(bool references, bool names);
   std::string Query();
-  std::string WithPaths(const std::vector<ObjectRecord>& records, bool names);
+  HRESULT RunQuery(const std::wstring& query, std::vector<InstanceValues>* instances);
+  std::string WithPaths(const std::vector<InstanceValues>& instances, bool names);
 
   std::string Fail(const Failure& failure) {
     return ErrorResponse(m_Request.messageId, m_Request.method, true, failure.code, failure.description);
@@ -219,6 +241,7 @@ HRESULT Call::Class(const std::string& name, const ClassInfo** info) {
     ClassInfo read;
     hr = ReadClass(object, &read);
     if (FAILED(hr)) return hr;
+    for (PropertyInfo& property : read.properties) property.wanted = Wanted(m_Request.propertyList, property.name);
     if (m_Server.empty()) m_Server = Wide(StringOf(object, L"__SERVER"));
     found = m_Classes.emplace(lower, std::move(read)).first;
   }
@@ -233,11 +256,6 @@ std::wstring Call::Server() {
     if (m_Request.instanceName) Class(m_Request.instanceName->className, &info);
   }
   return m_Server;
-}
-
-bool Wanted(const std::optional<std::vector<std::string>>& list, const std::string& name) {
-  if (!list) return true;
-  return std::any_of(list->begin(), list->end(), [&](const std::string& wanted) { return EqualNoCase(wanted, name); });
 }
 
 const char* TypeName(CIMTYPE type) {
@@ -259,7 +277,7 @@ const char* TypeName(CIMTYPE type) {
   }
 }
 
-std::string KeyValueType(CIMTYPE type) {
+const char* KeyValueType(CIMTYPE type) {
   switch (type) {
     case CIM_STRING: case CIM_DATETIME: case CIM_CHAR16: return "string";
     case CIM_BOOLEAN: return "boolean";
@@ -267,79 +285,183 @@ std::string KeyValueType(CIMTYPE type) {
   }
 }
 
+// A scalar value as the list format prints it, escaped. Strings, booleans and the integers the
+// service keeps in a VT_I4 are written straight into `out`: they are nearly every value an answer
+// carries.
+void AppendScalar(std::string& out, CIMTYPE type, const VARIANT& value) {
+  type &= ~CIM_FLAG_ARRAY;
+  if (value.vt == VT_BSTR) {
+    if (value.bstrVal) AppendXmlEscaped(out, std::wstring_view(value.bstrVal, SysStringLen(value.bstrVal)));
+    return;
+  }
+  if (value.vt == VT_BOOL) {
+    out += value.boolVal ? "TRUE"sv : "FALSE"sv;
+    return;
+  }
+  if (value.vt == VT_I4) {
+    int64_t number = 0;
+    switch (type) {
+      case CIM_UINT8: number = static_cast<uint8_t>(value.lVal); break;
+      case CIM_UINT16: number = static_cast<uint16_t>(value.lVal); break;
+      case CIM_UINT32: number = static_cast<uint32_t>(value.lVal); break;
+      case CIM_SINT8: number = static_cast<int8_t>(value.lVal); break;
+      case CIM_SINT16: number = static_cast<int16_t>(value.lVal); break;
+      case CIM_SINT32: number = value.lVal; break;
+      default: type = CIM_EMPTY;
+    }
+    if (type != CIM_EMPTY) {
+      char text[24];
+      out.append(text, std::to_chars(text, text + sizeof text, number).ptr);
+      return;
+    }
+  }
+  const std::vector<std::string> texts = ElementTexts(type, value);
+  if (!texts.empty()) AppendXmlEscaped(out, texts[0]);
+}
+
 // One property: PROPERTY, PROPERTY.ARRAY or PROPERTY.REFERENCE, with its qualifiers and value
 // (`reference` is the VALUE.REFERENCE of a reference, written as it is). No value, no VALUE element.
-std::string PropertyXml(const std::string& name, CIMTYPE type, const std::string& referenceClass,
-                        const std::string& qualifiers, const VARIANT& value, const std::string& reference) {
-  const std::string escaped = XmlEscape(name);
-  if (type == CIM_REFERENCE)
-    return "<PROPERTY.REFERENCE NAME=\"" + escaped + "\"" +
-           (referenceClass.empty() ? "" : " REFERENCECLASS=\"" + XmlEscape(referenceClass) + "\"") + ">" + qualifiers +
-           reference + "</PROPERTY.REFERENCE>";
+void AppendProperty(std::string& out, const PropertyInfo& property, std::string_view qualifiers, const VARIANT& value,
+                    std::string_view reference) {
+  if (property.type == CIM_REFERENCE) {
+    out += "<PROPERTY.REFERENCE NAME=\""sv;
+    AppendXmlEscaped(out, property.name);
+    out += "\""sv;
+    if (!property.referenceClass.empty()) {
+      out += " REFERENCECLASS=\""sv;
+      AppendXmlEscaped(out, property.referenceClass);
+      out += "\""sv;
+    }
+    out += ">"sv;
+    out += qualifiers;
+    out += reference;
+    out += "</PROPERTY.REFERENCE>"sv;
+    return;
+  }
+  const bool array = property.type & CIM_FLAG_ARRAY;
+  out += array ? "<PROPERTY.ARRAY NAME=\""sv : "<PROPERTY NAME=\""sv;
+  AppendXmlEscaped(out, property.name);
+  out += "\" TYPE=\""sv;
+  out += TypeName(property.type);
+  out += "\">"sv;
+  out += qualifiers;
   const bool hasValue = value.vt != VT_EMPTY && value.vt != VT_NULL;
-  const std::vector<std::string> texts = hasValue ? ElementTexts(type, value) : std::vector<std::string>();
-  std::string out;
-  if (type & CIM_FLAG_ARRAY) {
-    out = "<PROPERTY.ARRAY NAME=\"" + escaped + "\" TYPE=\"" + TypeName(type) + "\">" + qualifiers;
+  if (array) {
     if (hasValue) {
-      out += "<VALUE.ARRAY>";
-      for (const std::string& text : texts) {
-        out += "<VALUE>";
-        out += XmlEscape(text);
-        out += "</VALUE>";
+      out += "<VALUE.ARRAY>"sv;
+      for (const std::string& text : ElementTexts(property.type, value)) {
+        out += "<VALUE>"sv;
+        AppendXmlEscaped(out, text);
+        out += "</VALUE>"sv;
       }
-      out += "</VALUE.ARRAY>";
+      out += "</VALUE.ARRAY>"sv;
     }
-    return out + "</PROPERTY.ARRAY>";
+    out += "</PROPERTY.ARRAY>"sv;
+    return;
   }
-  out = "<PROPERTY NAME=\"" + escaped + "\" TYPE=\"" + TypeName(type) + "\">" + qualifiers;
-  if (!texts.empty()) out += "<VALUE>" + XmlEscape(texts[0]) + "</VALUE>";
-  return out + "</PROPERTY>";
+  if (hasValue) {
+    out += "<VALUE>"sv;
+    AppendScalar(out, property.type, value);
+    out += "</VALUE>"sv;
+  }
+  out += "</PROPERTY>"sv;
 }
 
-std::string Call::PropertiesXml(const ObjectRecord& record, const ClassInfo& info) {
-  std::string out;
-  for (const PropertyValue& property : record.properties) {
-    const std::string name = Utf8(property.name);
-    if (!Wanted(m_Request.propertyList, name)) continue;
-    std::string referenceClass, reference;
-    if (property.type == CIM_REFERENCE) {
-      auto declared = std::find_if(info.properties.begin(), info.properties.end(),
-                                   [&](const PropertyInfo& p) { return p.name == name; });
-      if (declared != info.properties.end()) referenceClass = declared->referenceClass;
-      CimInstanceName target;
-      if (property.value.vt == VT_BSTR && property.value.bstrVal && ParseWmiPath(property.value.bstrVal, &target))
-        reference = "<VALUE.REFERENCE>" + LocalInstancePathXml(target, m_Request.nameSpace) + "</VALUE.REFERENCE>";
-    }
-    out += PropertyXml(name, property.type, referenceClass, "", property.value, reference);
+HRESULT Call::Read(IWbemClassObject* object, const ClassInfo* expected, InstanceValues* instance) {
+  const ClassInfo* info = expected;
+  CComVariant className;
+  if (SUCCEEDED(object->Get(L"__CLASS", 0, &className, nullptr, nullptr)) && className.vt == VT_BSTR &&
+      className.bstrVal && (!info || info->wideName != className.bstrVal) && FAILED(Class(Utf8(className.bstrVal), &info)))
+    info = expected;
+  if (!info) return WBEM_E_INVALID_CLASS;
+  instance->info = info;
+  instance->values.resize(info->properties.size());
+  for (size_t i = 0; i < info->properties.size(); ++i) {
+    CComVariant& value = instance->values[i];
+    value.Clear();
+    if (FAILED(object->Get(info->properties[i].wideName.c_str(), 0, &value, nullptr, nullptr))) value.vt = VT_ERROR;
   }
-  return out;
+  return WBEM_S_NO_ERROR;
 }
 
-CimInstanceName Call::NameOf(const ObjectRecord& record, const ClassInfo& info) {
+void Call::AppendInstance(std::string& out, const InstanceValues& instance) {
+  const ClassInfo& info = *instance.info;
+  out += "<INSTANCE CLASSNAME=\""sv;
+  AppendXmlEscaped(out, info.name);
+  out += "\">"sv;
+  for (size_t i = 0; i < info.properties.size(); ++i) {
+    const PropertyInfo& property = info.properties[i];
+    const CComVariant& value = instance.values[i];
+    if (value.vt == VT_ERROR || !property.wanted) continue;
+    std::string reference;
+    CimInstanceName target;
+    if (property.type == CIM_REFERENCE && value.vt == VT_BSTR && value.bstrVal && ParseWmiPath(value.bstrVal, &target))
+      reference = "<VALUE.REFERENCE>" + LocalInstancePathXml(target, m_Request.nameSpace) + "</VALUE.REFERENCE>";
+    AppendProperty(out, property, {}, value, reference);
+  }
+  out += "</INSTANCE>"sv;
+}
+
+CimInstanceName Call::NameOf(const InstanceValues& instance) {
+  const ClassInfo& info = *instance.info;
   CimInstanceName name;
   name.className = info.name;
-  for (const PropertyInfo& declared : info.properties) {
-    if (!declared.key) continue;
-    auto property = std::find_if(record.properties.begin(), record.properties.end(),
-                                 [&](const PropertyValue& p) { return Utf8(p.name) == declared.name; });
-    if (property == record.properties.end()) continue;
+  for (size_t i = 0; i < info.properties.size(); ++i) {
+    const PropertyInfo& declared = info.properties[i];
+    const CComVariant& value = instance.values[i];
+    if (!declared.key || value.vt == VT_ERROR) continue;
     CimKey key;
     key.name = declared.name;
-    if (declared.type == CIM_REFERENCE) {
+    auto target = std::make_shared<CimInstanceName>();
+    if (declared.type == CIM_REFERENCE && value.vt == VT_BSTR && value.bstrVal && ParseWmiPath(value.bstrVal, target.get()) &&
+        !target->className.empty()) {
       key.valueType = "reference";
-      key.reference = std::make_shared<CimInstanceName>();
-      if (property->value.vt == VT_BSTR && property->value.bstrVal) ParseWmiPath(property->value.bstrVal, key.reference.get());
+      key.reference = std::move(target);
       if (key.reference->nameSpace.empty()) key.reference->nameSpace = m_Request.nameSpace;
+    } else if (declared.type == CIM_REFERENCE) {
+      // A reference that names no instance (the provider left it empty) stays the text it is: as
+      // a string key it reads back to the same instance.
+      key.value = value.vt == VT_BSTR && value.bstrVal ? Utf8(value.bstrVal) : "";
     } else {
       key.valueType = KeyValueType(declared.type);
-      std::vector<std::string> texts = ElementTexts(declared.type, property->value);
+      std::vector<std::string> texts = ElementTexts(declared.type, value);
       key.value = texts.empty() ? "" : texts[0];
       if (key.valueType == "boolean") key.value = key.value == "TRUE" ? "true" : "false";
     }
     name.keys.push_back(std::move(key));
   }
   return name;
+}
+
+// What InstanceNameXml writes of NameOf, written straight into `out` when no key is a reference.
+void Call::AppendInstanceName(std::string& out, const InstanceValues& instance) {
+  const ClassInfo& info = *instance.info;
+  if (std::any_of(info.properties.begin(), info.properties.end(),
+                  [](const PropertyInfo& property) { return property.key && property.type == CIM_REFERENCE; })) {
+    out += InstanceNameXml(NameOf(instance));
+    return;
+  }
+  out += "<INSTANCENAME CLASSNAME=\""sv;
+  AppendXmlEscaped(out, info.name);
+  out += "\">"sv;
+  for (size_t i = 0; i < info.properties.size(); ++i) {
+    const PropertyInfo& declared = info.properties[i];
+    const CComVariant& value = instance.values[i];
+    if (!declared.key || value.vt == VT_ERROR) continue;
+    out += "<KEYBINDING NAME=\""sv;
+    AppendXmlEscaped(out, declared.name);
+    out += "\"><KEYVALUE VALUETYPE=\""sv;
+    out += KeyValueType(declared.type);
+    out += "\">"sv;
+    if (declared.type == CIM_BOOLEAN) {
+      const std::vector<std::string> texts = ElementTexts(declared.type, value);
+      out += !texts.empty() && texts[0] == "TRUE" ? "true"sv : "false"sv;
+    } else {
+      AppendScalar(out, declared.type, value);
+    }
+    out += "</KEYVALUE></KEYBINDING>"sv;
+  }
+  out += "</INSTANCENAME>"sv;
 }
 
 std::string Call::ClassXml(const ClassInfo& info, IWbemClassObject* object) {
@@ -350,47 +472,40 @@ std::string Call::ClassXml(const ClassInfo& info, IWbemClassObject* object) {
   for (const PropertyInfo& property : info.properties) {
     if (!Wanted(m_Request.propertyList, property.name)) continue;
     CComVariant value;  // the class's default, if it has one
-    if (object) object->Get(Wide(property.name).c_str(), 0, &value, nullptr, nullptr);
-    out += PropertyXml(property.name, property.type, property.referenceClass, property.key ? keyQualifier : "", value, "");
+    if (object) object->Get(property.wideName.c_str(), 0, &value, nullptr, nullptr);
+    AppendProperty(out, property, property.key ? keyQualifier : "", value, {});
   }
   return out + "</CLASS>";
 }
 
 // DeepInheritance, LocalOnly, IncludeQualifiers and IncludeClassOrigin are read but change nothing
 // here: an instance carries every property its class has, as the service gives it, and no
-// qualifiers.
+// qualifiers. Each instance is written as it comes, while the next ones are still in the
+// service's enumerator.
 std::string Call::Instances(bool names) {
   if (!m_Request.className) return Fail({kCimInvalidParameter, "ClassName is required"});
   const ClassInfo* requested = nullptr;
   HRESULT hr = Class(*m_Request.className, &requested);
   if (FAILED(hr)) return Fail(FailureOf(hr, "no class " + *m_Request.className));
   CComPtr<IEnumWbemClassObject> enumerator;
-  hr = m_Services->CreateInstanceEnum(CComBSTR(Wide(*m_Request.className).c_str()), WBEM_FLAG_DEEP | kForward, nullptr,
+  hr = m_Services->CreateInstanceEnum(CComBSTR(requested->wideName.c_str()), WBEM_FLAG_DEEP | kForward, nullptr,
                                       &enumerator);
-  std::vector<ObjectRecord> records;
+  std::string out;
+  InstanceValues instance;
   if (SUCCEEDED(hr)) hr = ForEachObject(enumerator, [&](IWbemClassObject* object) {
-    ObjectRecord record;
-    HRESULT read = ReadObject(object, &record);
-    if (SUCCEEDED(read)) records.push_back(std::move(record));
+    HRESULT read = Read(object, requested, &instance);
+    if (FAILED(read)) return read;
+    if (!names) out += "<VALUE.NAMEDINSTANCE>"sv;
+    AppendInstanceName(out, instance);
+    if (names) {
+      out += "\n"sv;
+    } else {
+      AppendInstance(out, instance);
+      out += "</VALUE.NAMEDINSTANCE>\n"sv;
+    }
     return read;
   });
   if (FAILED(hr)) return Fail(FailureOf(hr, "cannot enumerate " + *m_Request.className));
-  std::string out;
-  out.reserve(records.size() * (names ? 512 : 4096));
-  for (const ObjectRecord& record : records) {
-    const ClassInfo* info = requested;
-    if (Utf8(record.className) != requested->name && FAILED(Class(Utf8(record.className), &info))) info = requested;
-    const std::string name = InstanceNameXml(NameOf(record, *info));
-    if (names) {
-      out += name;
-      out += "\n";
-    } else {
-      out += "<VALUE.NAMEDINSTANCE>";
-      out += name;
-      out += InstanceXml(record, *info);
-      out += "</VALUE.NAMEDINSTANCE>\n";
-    }
-  }
   return Answer(std::move(out));
 }
 
@@ -425,11 +540,12 @@ std::string Call::Instance() {
   CComPtr<IWbemClassObject> object;
   hr = m_Services->GetObject(CComBSTR(path.c_str()), 0, nullptr, &object, nullptr);
   if (FAILED(hr)) return Fail(FailureOf(hr, "no instance " + Utf8(path)));
-  ObjectRecord record;
-  hr = ReadObject(object, &record);
+  InstanceValues instance;
+  hr = Read(object, info, &instance);
   if (FAILED(hr)) return Fail(FailureOf(hr, "cannot read " + Utf8(path)));
-  if (Utf8(record.className) != info->name) Class(Utf8(record.className), &info);
-  return Answer(InstanceXml(record, *info));
+  std::string out;
+  AppendInstance(out, instance);
+  return Answer(std::move(out));
 }
 
 std::string Call::Classes(bool names) {
@@ -463,26 +579,29 @@ std::string Call::GetClass() {
   return Answer(ClassXml(info, object));
 }
 
-std::string Call::WithPaths(const std::vector<ObjectRecord>& records, bool names) {
+std::string Call::WithPaths(const std::vector<InstanceValues>& instances, bool names) {
   std::string out;
-  for (const ObjectRecord& record : records) {
-    const ClassInfo* info = nullptr;
-    if (FAILED(Class(Utf8(record.className), &info))) continue;
-    const std::string path = InstancePathXml(m_Host, m_Request.nameSpace, NameOf(record, *info));
-    out += names ? "<OBJECTPATH>" + path + "</OBJECTPATH>\n"
-                 : "<VALUE.OBJECTWITHPATH>" + path + InstanceXml(record, *info) + "</VALUE.OBJECTWITHPATH>\n";
+  for (const InstanceValues& instance : instances) {
+    const std::string path = InstancePathXml(m_Host, m_Request.nameSpace, NameOf(instance));
+    if (names) {
+      out += "<OBJECTPATH>" + path + "</OBJECTPATH>\n";
+      continue;
+    }
+    out += "<VALUE.OBJECTWITHPATH>" + path;
+    AppendInstance(out, instance);
+    out += "</VALUE.OBJECTWITHPATH>\n";
   }
   return out;
 }
 
-HRESULT RunQuery(IWbemServices* services, const std::wstring& query, std::vector<ObjectRecord>* records) {
+// The objects of a query; one whose class cannot be read is passed over.
+HRESULT Call::RunQuery(const std::wstring& query, std::vector<InstanceValues>* instances) {
   CComPtr<IEnumWbemClassObject> enumerator;
-  HRESULT hr = services->ExecQuery(CComBSTR(L"WQL"), CComBSTR(query.c_str()), kForward, nullptr, &enumerator);
+  HRESULT hr = m_Services->ExecQuery(CComBSTR(L"WQL"), CComBSTR(query.c_str()), kForward, nullptr, &enumerator);
   if (SUCCEEDED(hr)) hr = ForEachObject(enumerator, [&](IWbemClassObject* object) {
-    ObjectRecord record;
-    HRESULT read = ReadObject(object, &record);
-    if (SUCCEEDED(read)) records->push_back(std::move(record));
-    return read;
+    InstanceValues instance;
+    if (SUCCEEDED(Read(object, nullptr, &instance))) instances->push_back(std::move(instance));
+    return S_OK;
   });
   return hr;
 }
@@ -513,20 +632,20 @@ std::string Call::Associated(bool references, bool names) {
   add(L"Role", m_Request.role);
   if (!references) add(L"ResultRole", m_Request.resultRole);
   if (!where.empty()) query += L" WHERE" + where;
-  std::vector<ObjectRecord> records;
-  hr = RunQuery(m_Services, query, &records);
+  std::vector<InstanceValues> instances;
+  hr = RunQuery(query, &instances);
   if (FAILED(hr)) return Fail(FailureOf(hr, Utf8(query)));
-  return Answer(WithPaths(records, names));
+  return Answer(WithPaths(instances, names));
 }
 
 std::string Call::Query() {
   if (!m_Request.query || !m_Request.queryLanguage) return Fail({kCimInvalidParameter, "QueryLanguage and Query are required"});
   if (!EqualNoCase(*m_Request.queryLanguage, "WQL"))
     return Fail({kCimQueryLanguageNotSupported, "query language " + *m_Request.queryLanguage});
-  std::vector<ObjectRecord> records;
-  HRESULT hr = RunQuery(m_Services, Wide(*m_Request.query), &records);
+  std::vector<InstanceValues> instances;
+  HRESULT hr = RunQuery(Wide(*m_Request.query), &instances);
   if (FAILED(hr)) return Fail(FailureOf(hr, "query failed"));
-  return Answer(WithPaths(records, false));
+  return Answer(WithPaths(instances, false));
 }
 
 std::string Call::Run() {

@@ -1,29 +1,77 @@
 // Builds the text of CIM-XML responses piece by piece; every value goes through XmlEscape.
 #include "serve/CimXml.h"
 
-#include <algorithm>
+#include <cstdint>
 
 namespace qzwmi::serve {
 
-std::string XmlEscape(std::string_view text) {
-  // Most values (numbers, names) need nothing escaped.
-  if (text.find_first_of("&<>\"'") == std::string_view::npos &&
-      std::none_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
-    return std::string(text);
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
+namespace {
+
+// Appends one character, given as a code point, escaped; a control character XML cannot carry
+// is dropped.
+inline void AppendEscapedCharacter(std::string& out, uint32_t c) {
+  if (c < 0x80) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
+      case '&': out += "&amp;"; return;
+      case '<': out += "&lt;"; return;
+      case '>': out += "&gt;"; return;
+      case '"': out += "&quot;"; return;
+      case '\'': out += "&apos;"; return;
       default:
-        if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') break;
-        out += c;
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return;
+        out += static_cast<char>(c);
+        return;
     }
   }
+  char bytes[4];
+  size_t size = 0;
+  if (c < 0x800) {
+    bytes[size++] = static_cast<char>(0xC0 | (c >> 6));
+  } else if (c < 0x10000) {
+    bytes[size++] = static_cast<char>(0xE0 | (c >> 12));
+    bytes[size++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+  } else {
+    bytes[size++] = static_cast<char>(0xF0 | (c >> 18));
+    bytes[size++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    bytes[size++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+  }
+  bytes[size++] = static_cast<char>(0x80 | (c & 0x3F));
+  out.append(bytes, size);
+}
+
+bool NeedsEscape(unsigned char c) {
+  return c < 0x20 || c == '&' || c == '<' || c == '>' || c == '"' || c == '\'';
+}
+
+}  // namespace
+
+void AppendXmlEscaped(std::string& out, std::string_view text) {
+  // Runs that need nothing escaped (most values: numbers, names) are copied whole.
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!NeedsEscape(static_cast<unsigned char>(text[i]))) continue;
+    out.append(text.data() + start, i - start);
+    AppendEscapedCharacter(out, static_cast<unsigned char>(text[i]));
+    start = i + 1;
+  }
+  out.append(text.data() + start, text.size() - start);
+}
+
+void AppendXmlEscaped(std::string& out, std::wstring_view text) {
+  for (wchar_t wc : text) {
+    const uint32_t c = static_cast<uint32_t>(wc);
+    if (c < 0x80 && !NeedsEscape(static_cast<unsigned char>(c))) {
+      out += static_cast<char>(c);
+    } else {
+      AppendEscapedCharacter(out, c);
+    }
+  }
+}
+
+std::string XmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  AppendXmlEscaped(out, text);
   return out;
 }
 

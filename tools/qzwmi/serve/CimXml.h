@@ -27,6 +27,9 @@ enum CimStatus : int {
 // Text and attribute values with & < > " ' written as the named entities; control characters
 // other than tab, line feed and carriage return (which XML 1.0 cannot carry) are dropped.
 std::string XmlEscape(std::string_view text);
+// The same, appended to `out`; wide text is written as UTF-8.
+void AppendXmlEscaped(std::string& out, std::string_view text);
+void AppendXmlEscaped(std::string& out, std::wstring_view text);
 
 // The start of a method response, up to and including <IRETURNVALUE> (intrinsic) or
 // <RETURNVALUE> (extrinsic), and its end.
