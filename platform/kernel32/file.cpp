@@ -294,8 +294,17 @@ extern "C" HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, 
   int fd = -1;
   // Creation is atomic: O_EXCL decides who creates; if the file appears or vanishes between the
   // two attempts, try again.
+  const bool may_create = dwCreationDisposition != OPEN_EXISTING && dwCreationDisposition != TRUNCATE_EXISTING;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    bool may_create = dwCreationDisposition != OPEN_EXISTING && dwCreationDisposition != TRUNCATE_EXISTING;
+    // A file that is opened again and again (a log) mostly exists: try that first.
+    if (attempt == 0 && (dwCreationDisposition == OPEN_ALWAYS || dwCreationDisposition == CREATE_ALWAYS)) {
+      fd = qz::OpenDescriptor(*path, 0, dwDesiredAccess, &writable);
+      if (fd >= 0) {
+        existed = true;
+        break;
+      }
+      if (errno != ENOENT) return FailHandle(qz::ErrorForPath(errno, *path));
+    }
     if (may_create) {
       fd = qz::OpenDescriptor(*path, O_CREAT | O_EXCL, dwDesiredAccess, &writable);
       if (fd >= 0) break;

@@ -4,6 +4,8 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "kernel32/sysroot.h"
@@ -37,22 +39,44 @@ bool SameNameIgnoringCase(std::wstring_view a, std::wstring_view b) {
   return true;
 }
 
-// The entry of `dir` that matches `name` ignoring case, or `name` itself when there is none.
-std::string FindEntry(const std::string& dir, std::wstring_view name) {
+// The entry of `dir` that matches `name` ignoring case, or `name` itself when there is none;
+// `*exists` tells which.
+std::string FindEntry(const std::string& dir, std::wstring_view name, bool* exists) {
   std::string exact = ToUtf8(name);
   struct stat st;
+  *exists = true;
   if (lstat((dir + "/" + exact).c_str(), &st) == 0) return exact;
   DIR* stream = opendir(dir.c_str());
+  *exists = false;
   if (!stream) return exact;
   std::string found = exact;
   while (dirent* entry = readdir(stream)) {
     if (SameNameIgnoringCase(FromUtf8(entry->d_name), name)) {
       found = entry->d_name;
+      *exists = true;
       break;
     }
   }
   closedir(stream);
   return found;
+}
+
+// Folders found before, by their Windows path folded to one case. Few folders are ever opened,
+// so the table is simply emptied when it grows large.
+std::mutex g_FoldersLock;
+std::unordered_map<std::wstring, std::string> g_Folders;
+
+std::optional<std::string> KnownFolder(const std::wstring& key) {
+  std::lock_guard<std::mutex> hold(g_FoldersLock);
+  auto found = g_Folders.find(key);
+  if (found == g_Folders.end()) return std::nullopt;
+  return found->second;
+}
+
+void RememberFolder(const std::wstring& key, const std::string& folder) {
+  std::lock_guard<std::mutex> hold(g_FoldersLock);
+  if (g_Folders.size() >= 256) g_Folders.clear();
+  g_Folders[key] = folder;
 }
 
 std::optional<std::string> Fail(DWORD error) {
@@ -102,13 +126,33 @@ std::optional<std::string> MapWindowsPath(std::wstring_view path) {
     start = end + 1;
   }
 
+  // Mostly the path is written as it is on disk: one lookup of the whole path settles it.
   std::string mapped = base;
+  for (std::wstring_view component : components) mapped += "/" + ToUtf8(component);
+  struct stat st;
+  if (lstat(mapped.c_str(), &st) == 0) return mapped;
+
+  // Else the folder may be one found before, spelled differently by the caller (C:\Windows is
+  // drive_c/windows): then only the last name is looked up in it.
+  std::wstring folderKey = FromUtf8(base);
+  for (size_t i = 0; i + 1 < components.size(); ++i) {
+    folderKey += L'\\';
+    for (wchar_t c : components[i]) folderKey += FoldCase(c);
+  }
+  if (!components.empty()) {
+    std::optional<std::string> folder = KnownFolder(folderKey);
+    if (folder && lstat(folder->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      bool found = false;
+      return *folder + "/" + FindEntry(*folder, components.back(), &found);
+    }
+  }
+
+  mapped = base;
   bool exists = true;  // once a component is missing, the rest cannot exist either
-  for (std::wstring_view component : components) {
-    std::string name = exists ? FindEntry(mapped, component) : ToUtf8(component);
+  for (size_t i = 0; i < components.size(); ++i) {
+    if (i + 1 == components.size() && exists && i > 0) RememberFolder(folderKey, mapped);
+    std::string name = exists ? FindEntry(mapped, components[i], &exists) : ToUtf8(components[i]);
     mapped += "/" + name;
-    struct stat st;
-    if (exists && lstat(mapped.c_str(), &st) != 0) exists = false;
   }
   return mapped;
 }
