@@ -7,22 +7,21 @@ namespace {
 
 // The base types a VARIANT may carry by value; any of them may also be VT_BYREF, and all but
 // VT_EMPTY and VT_NULL may be VT_ARRAY.
-constexpr VARTYPE kVariantTypes[] = {
-    VT_EMPTY, VT_NULL, VT_I2,  VT_I4,   VT_R4, VT_R8,  VT_CY,  VT_DATE, VT_BSTR, VT_DISPATCH, VT_ERROR,
-    VT_BOOL,  VT_VARIANT, VT_UNKNOWN, VT_DECIMAL, VT_I1, VT_UI1, VT_UI2, VT_UI4, VT_I8, VT_UI8, VT_INT, VT_UINT,
-};
+bool IsKnownBaseType(VARTYPE base) {
+  switch (base) {
+    case VT_EMPTY: case VT_NULL: case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_CY: case VT_DATE:
+    case VT_BSTR: case VT_DISPATCH: case VT_ERROR: case VT_BOOL: case VT_VARIANT: case VT_UNKNOWN: case VT_DECIMAL:
+    case VT_I1: case VT_UI1: case VT_UI2: case VT_UI4: case VT_I8: case VT_UI8: case VT_INT: case VT_UINT:
+      return true;
+    default:
+      return false;
+  }
+}
 
 bool IsValidType(VARTYPE vt) {
   if (vt & ~(VT_TYPEMASK | VT_ARRAY | VT_BYREF)) return false;
   const VARTYPE base = vt & VT_TYPEMASK;
-  bool known = false;
-  for (VARTYPE candidate : kVariantTypes) {
-    if (candidate == base) {
-      known = true;
-      break;
-    }
-  }
-  if (!known) return false;
+  if (!IsKnownBaseType(base)) return false;
   // A VARIANT holds another VARIANT only by reference or in an array.
   if (base == VT_VARIANT && !(vt & (VT_BYREF | VT_ARRAY))) return false;
   if ((base == VT_EMPTY || base == VT_NULL) && (vt & (VT_BYREF | VT_ARRAY))) return false;

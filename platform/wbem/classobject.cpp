@@ -197,6 +197,15 @@ bool ClassObject::GetSystemProperty(std::wstring_view name, CComVariant* value, 
   return true;
 }
 
+int ClassObject::IndexOf(std::wstring_view name) const {
+  const std::vector<PropertyDef>& properties = m_Def->properties;
+  int index = m_NextIndex < properties.size() && EqualNames(properties[m_NextIndex].name, name)
+                  ? static_cast<int>(m_NextIndex)
+                  : m_Def->FindProperty(name);
+  if (index >= 0) m_NextIndex = static_cast<size_t>(index) + 1;
+  return index;
+}
+
 HRESULT ClassObject::GetLocked(std::wstring_view name, VARIANT* pVal, CIMTYPE* pType, LONG* plFlavor) const {
   CComVariant value;
   CIMTYPE type = CIM_EMPTY;
@@ -204,7 +213,7 @@ HRESULT ClassObject::GetLocked(std::wstring_view name, VARIANT* pVal, CIMTYPE* p
   if (IsSystemPropertyName(name)) {
     if (!GetSystemProperty(name, &value, &type)) return WBEM_E_NOT_FOUND;
   } else {
-    const int index = m_Def->FindProperty(name);
+    const int index = IndexOf(name);
     if (index < 0) return WBEM_E_NOT_FOUND;
     value = ValueOf(index);
     type = m_Def->properties[static_cast<size_t>(index)].type;

@@ -188,6 +188,9 @@ class ClassObject : public IWbemClassObject {
   // Lists the names GetNames and BeginEnumeration select; false for invalid flags.
   bool SelectNames(LONG flags, LPCWSTR qualifier, const VARIANT* qualifierValue, std::vector<std::wstring>* names) const;
   HRESULT GetLocked(std::wstring_view name, VARIANT* pVal, CIMTYPE* pType, LONG* plFlavor) const;
+  // FindProperty, trying first the property after the one found last: readers mostly go through
+  // the properties in their order. Called under m_Lock.
+  int IndexOf(std::wstring_view name) const;
 
   std::atomic<ULONG> m_Refs{1};
   mutable std::mutex m_Lock;
@@ -197,6 +200,7 @@ class ClassObject : public IWbemClassObject {
   bool m_Enumerating = false;
   std::vector<std::wstring> m_EnumNames;
   size_t m_EnumPosition = 0;
+  mutable size_t m_NextIndex = 0;
 };
 
 // A qualifier set of a class object or instance: of the object itself (empty property name) or of
