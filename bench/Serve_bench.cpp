@@ -9,6 +9,7 @@
 #include <string>
 
 #include "serve/CimOperations.h"
+#include "serve/CimServer.h"
 #include "tests/support/ModuleRoot.h"
 
 namespace {
@@ -78,6 +79,7 @@ void BM_ServeEnumerateInstances(benchmark::State& state) {
   request.method = "EnumerateInstances";
   request.nameSpace = {"root", "VXN"};
   request.className = "QZ_MemoryModule";
+  qzwmi::serve::KeepAnswerMemory();
   qzwmi::serve::CimOperations operations;
   size_t bytes = 0;
   for (auto _ : state) bytes = operations.Execute(request, "localhost").size();

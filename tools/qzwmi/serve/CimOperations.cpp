@@ -8,6 +8,7 @@
 #include <wmiutils.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
@@ -185,8 +186,8 @@ bool Wanted(const std::optional<std::vector<std::string>>& list, const std::stri
 // What one request needs: the service of its namespace, the classes it has met, the server name.
 class Call {
  public:
-  Call(const CimRequest& request, IWbemServices* services, const std::string& host)
-      : m_Request(request), m_Services(services), m_Host(host) {}
+  Call(const CimRequest& request, IWbemServices* services, const std::string& host, std::atomic<size_t>& answerSize)
+      : m_Request(request), m_Services(services), m_Host(host), m_AnswerSize(answerSize) {}
 
   std::string Run();
 
@@ -208,15 +209,15 @@ class Call {
   std::string Associated(bool references, bool names);
   std::string Query();
   HRESULT RunQuery(const std::wstring& query, std::vector<InstanceValues>* instances);
+  // The answer's head and each instance with its path (or the paths alone).
   std::string WithPaths(const std::vector<InstanceValues>& instances, bool names);
 
   std::string Fail(const Failure& failure) {
     return ErrorResponse(m_Request.messageId, m_Request.method, true, failure.code, failure.description);
   }
-  // The envelope around the value, written into the value's own buffer: a large answer is not
-  // copied again.
+  // An answer starts with its envelope, so that a large value is written once, where it stays.
+  std::string Head() { return ResponseHead(m_Request.messageId, m_Request.method); }
   std::string Answer(std::string value) {
-    value.insert(0, ResponseHead(m_Request.messageId, m_Request.method));
     value += ResponseTail();
     return value;
   }
@@ -224,6 +225,7 @@ class Call {
   const CimRequest& m_Request;
   IWbemServices* m_Services;
   std::string m_Host;
+  std::atomic<size_t>& m_AnswerSize;  // of the last enumeration, for the next one's buffer
   std::map<std::string, ClassInfo> m_Classes;
   std::wstring m_Server;
 };
@@ -490,7 +492,9 @@ std::string Call::Instances(bool names) {
   CComPtr<IEnumWbemClassObject> enumerator;
   hr = m_Services->CreateInstanceEnum(CComBSTR(requested->wideName.c_str()), WBEM_FLAG_DEEP | kForward, nullptr,
                                       &enumerator);
-  std::string out;
+  std::string out = Head();
+  const size_t expected = m_AnswerSize.load(std::memory_order_relaxed);
+  out.reserve(expected + expected / 8);
   InstanceValues instance;
   if (SUCCEEDED(hr)) hr = ForEachObject(enumerator, [&](IWbemClassObject* object) {
     HRESULT read = Read(object, requested, &instance);
@@ -506,6 +510,7 @@ std::string Call::Instances(bool names) {
     return read;
   });
   if (FAILED(hr)) return Fail(FailureOf(hr, "cannot enumerate " + *m_Request.className));
+  m_AnswerSize.store(out.size(), std::memory_order_relaxed);
   return Answer(std::move(out));
 }
 
@@ -543,7 +548,7 @@ std::string Call::Instance() {
   InstanceValues instance;
   hr = Read(object, info, &instance);
   if (FAILED(hr)) return Fail(FailureOf(hr, "cannot read " + Utf8(path)));
-  std::string out;
+  std::string out = Head();
   AppendInstance(out, instance);
   return Answer(std::move(out));
 }
@@ -556,7 +561,7 @@ std::string Call::Classes(bool names) {
   CComBSTR superclass(Wide(base).c_str());
   HRESULT hr = m_Services->CreateClassEnum(base.empty() ? nullptr : superclass.m_str,
                                            (deep ? WBEM_FLAG_DEEP : WBEM_FLAG_SHALLOW) | kForward, nullptr, &enumerator);
-  std::string out;
+  std::string out = Head();
   if (SUCCEEDED(hr)) hr = ForEachObject(enumerator, [&](IWbemClassObject* object) {
     ClassInfo info;
     HRESULT read = ReadClass(object, &info);
@@ -576,11 +581,11 @@ std::string Call::GetClass() {
   ClassInfo info;
   if (SUCCEEDED(hr)) hr = ReadClass(object, &info);
   if (FAILED(hr)) return Fail(FailureOf(hr, "no class " + *m_Request.className));
-  return Answer(ClassXml(info, object));
+  return Answer(Head() + ClassXml(info, object));
 }
 
 std::string Call::WithPaths(const std::vector<InstanceValues>& instances, bool names) {
-  std::string out;
+  std::string out = Head();
   for (const InstanceValues& instance : instances) {
     const std::string path = InstancePathXml(m_Host, m_Request.nameSpace, NameOf(instance));
     if (names) {
@@ -711,7 +716,7 @@ std::string CimOperations::Execute(const CimRequest& request, const std::string&
     const Failure failure = FailureOf(hr, "cannot open namespace");
     return ErrorResponse(request.messageId, request.method, true, failure.code, failure.description);
   }
-  return Call(request, services, host).Run();
+  return Call(request, services, host, m_AnswerSize).Run();
 }
 
 }  // namespace qzwmi::serve

@@ -7,6 +7,7 @@
 
 #include <atlbase.h>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
@@ -33,6 +34,7 @@ class CimOperations {
 
   std::mutex m_Lock;
   std::map<std::wstring, CComPtr<IWbemServices>> m_Services;
+  std::atomic<size_t> m_AnswerSize{0};
 };
 
 }  // namespace qzwmi::serve

@@ -26,6 +26,9 @@ struct ServeOptions {
 // stop, 2 for options that cannot work (with the reason on standard error).
 int Serve(const ServeOptions& options);
 
+// Sets the allocator of the process up for serving: freed answers stay in the heap for the next.
+void KeepAnswerMemory();
+
 // True for 127.0.0.0/8, ::1 and localhost.
 bool IsLoopback(const std::string& address);
 

@@ -2,46 +2,69 @@
 #include "serve/CimXml.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace qzwmi::serve {
 
 namespace {
 
-// Appends one character, given as a code point, escaped; a control character XML cannot carry
-// is dropped.
-inline void AppendEscapedCharacter(std::string& out, uint32_t c) {
-  if (c < 0x80) {
-    switch (c) {
-      case '&': out += "&amp;"; return;
-      case '<': out += "&lt;"; return;
-      case '>': out += "&gt;"; return;
-      case '"': out += "&quot;"; return;
-      case '\'': out += "&apos;"; return;
-      default:
-        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return;
-        out += static_cast<char>(c);
-        return;
-    }
-  }
-  char bytes[4];
-  size_t size = 0;
-  if (c < 0x800) {
-    bytes[size++] = static_cast<char>(0xC0 | (c >> 6));
-  } else if (c < 0x10000) {
-    bytes[size++] = static_cast<char>(0xE0 | (c >> 12));
-    bytes[size++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-  } else {
-    bytes[size++] = static_cast<char>(0xF0 | (c >> 18));
-    bytes[size++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    bytes[size++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-  }
-  bytes[size++] = static_cast<char>(0x80 | (c & 0x3F));
-  out.append(bytes, size);
-}
-
 bool NeedsEscape(unsigned char c) {
   return c < 0x20 || c == '&' || c == '<' || c == '>' || c == '"' || c == '\'';
 }
+
+// Text is escaped into a small buffer on the stack and appended from there in pieces: one append
+// for many characters.
+class EscapeBuffer {
+ public:
+  explicit EscapeBuffer(std::string& out) : m_Out(out) {}
+  ~EscapeBuffer() { Flush(); }
+
+  // One character, given as a code point, escaped; a control character XML cannot carry is
+  // dropped.
+  void Put(uint32_t c) {
+    if (m_Size > sizeof m_Bytes - 8) Flush();
+    if (c < 0x80) {
+      switch (c) {
+        case '&': Literal("&amp;"); return;
+        case '<': Literal("&lt;"); return;
+        case '>': Literal("&gt;"); return;
+        case '"': Literal("&quot;"); return;
+        case '\'': Literal("&apos;"); return;
+        default:
+          if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return;
+          m_Bytes[m_Size++] = static_cast<char>(c);
+          return;
+      }
+    }
+    if (c < 0x800) {
+      m_Bytes[m_Size++] = static_cast<char>(0xC0 | (c >> 6));
+    } else if (c < 0x10000) {
+      m_Bytes[m_Size++] = static_cast<char>(0xE0 | (c >> 12));
+      m_Bytes[m_Size++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    } else {
+      m_Bytes[m_Size++] = static_cast<char>(0xF0 | (c >> 18));
+      m_Bytes[m_Size++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      m_Bytes[m_Size++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    }
+    m_Bytes[m_Size++] = static_cast<char>(0x80 | (c & 0x3F));
+  }
+
+  void Flush() {
+    m_Out.append(m_Bytes, m_Size);
+    m_Size = 0;
+  }
+
+ private:
+  template <size_t N>
+  void Literal(const char (&text)[N]) {
+    std::memcpy(m_Bytes + m_Size, text, N - 1);
+    m_Size += N - 1;
+  }
+
+  std::string& m_Out;
+  char m_Bytes[256];
+  size_t m_Size = 0;
+};
 
 }  // namespace
 
@@ -51,21 +74,15 @@ void AppendXmlEscaped(std::string& out, std::string_view text) {
   for (size_t i = 0; i < text.size(); ++i) {
     if (!NeedsEscape(static_cast<unsigned char>(text[i]))) continue;
     out.append(text.data() + start, i - start);
-    AppendEscapedCharacter(out, static_cast<unsigned char>(text[i]));
+    EscapeBuffer(out).Put(static_cast<unsigned char>(text[i]));
     start = i + 1;
   }
   out.append(text.data() + start, text.size() - start);
 }
 
 void AppendXmlEscaped(std::string& out, std::wstring_view text) {
-  for (wchar_t wc : text) {
-    const uint32_t c = static_cast<uint32_t>(wc);
-    if (c < 0x80 && !NeedsEscape(static_cast<unsigned char>(c))) {
-      out += static_cast<char>(c);
-    } else {
-      AppendEscapedCharacter(out, c);
-    }
-  }
+  EscapeBuffer buffer(out);
+  for (wchar_t c : text) buffer.Put(static_cast<uint32_t>(c));
 }
 
 std::string XmlEscape(std::string_view text) {
