@@ -131,6 +131,8 @@ int main(int argc, char** argv) {
   serve.usersFile = std::string(QzGetSystemRoot()) + "/qzwmi.users";
   CLI::App* serveCommand =
       app.add_subcommand("serve", "answer CIM-XML requests over HTTP(S) until SIGTERM, logging to standard error");
+  // `qzwmi serve --machine M` reads as well as `qzwmi --machine M serve`.
+  serveCommand->fallthrough();
   serveCommand->add_option("--listen", serve.listen, "ADDR:PORT (127.0.0.1:5988; 5989 with TLS; port 0 picks a free one)");
   serveCommand->add_option("--tls-cert", serve.tlsCert, "the certificate (PEM) for HTTPS");
   serveCommand->add_option("--tls-key", serve.tlsKey, "its private key (PEM)");
