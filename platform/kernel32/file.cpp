@@ -208,6 +208,12 @@ std::shared_ptr<FileObject> LookupFile(HANDLE handle) {
 
 // Moves the handle's position; the new position or -1 with the last error set.
 LONGLONG Seek(FileObject& file, LONGLONG distance, DWORD method) {
+  // Forward from the end or the current position: the system seeks there itself.
+  if ((method == FILE_END || method == FILE_CURRENT) && distance >= 0) {
+    off_t position = lseek(file.Fd(), static_cast<off_t>(distance), method == FILE_END ? SEEK_END : SEEK_CUR);
+    if (position < 0) SetLastError(ErrorFromErrno(errno));
+    return position < 0 ? -1 : position;
+  }
   LONGLONG origin;
   if (method == FILE_BEGIN) {
     origin = 0;

@@ -126,26 +126,28 @@ std::optional<std::string> MapWindowsPath(std::wstring_view path) {
     start = end + 1;
   }
 
-  // Mostly the path is written as it is on disk: one lookup of the whole path settles it.
-  std::string mapped = base;
-  for (std::wstring_view component : components) mapped += "/" + ToUtf8(component);
-  struct stat st;
-  if (lstat(mapped.c_str(), &st) == 0) return mapped;
-
-  // Else the folder may be one found before, spelled differently by the caller (C:\Windows is
-  // drive_c/windows): then only the last name is looked up in it.
+  // A file in a folder found before (however the caller spells the folder: C:\Windows is
+  // drive_c/windows) costs one lookup when it is there under the name given.
   std::wstring folderKey = FromUtf8(base);
   for (size_t i = 0; i + 1 < components.size(); ++i) {
     folderKey += L'\\';
     for (wchar_t c : components[i]) folderKey += FoldCase(c);
   }
-  if (!components.empty()) {
-    std::optional<std::string> folder = KnownFolder(folderKey);
-    if (folder && lstat(folder->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+  struct stat st;
+  std::optional<std::string> folder = components.size() > 1 ? KnownFolder(folderKey) : std::nullopt;
+  if (folder) {
+    std::string file = *folder + "/" + ToUtf8(components.back());
+    if (lstat(file.c_str(), &st) == 0) return file;
+    if (lstat(folder->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
       bool found = false;
       return *folder + "/" + FindEntry(*folder, components.back(), &found);
     }
   }
+
+  // Mostly the path is written as it is on disk: one lookup of the whole path settles it.
+  std::string mapped = base;
+  for (std::wstring_view component : components) mapped += "/" + ToUtf8(component);
+  if (lstat(mapped.c_str(), &st) == 0) return mapped;
 
   mapped = base;
   bool exists = true;  // once a component is missing, the rest cannot exist either

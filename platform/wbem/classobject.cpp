@@ -215,9 +215,19 @@ HRESULT ClassObject::GetLocked(std::wstring_view name, VARIANT* pVal, CIMTYPE* p
   } else {
     const int index = IndexOf(name);
     if (index < 0) return WBEM_E_NOT_FOUND;
-    value = ValueOf(index);
-    type = m_Def->properties[static_cast<size_t>(index)].type;
-    flavor = PropertyFlavor(index);
+    // The stored value is copied once, straight into the caller's VARIANT, and only when asked for.
+    if (pVal) {
+      VariantInit(pVal);  // an out parameter: what it held before is not cleared
+      const CComVariant& stored = ValueOf(index);
+      if (stored.vt == VT_EMPTY) {
+        pVal->vt = VT_NULL;
+      } else if (FAILED(VariantCopy(pVal, &stored))) {
+        return WBEM_E_OUT_OF_MEMORY;
+      }
+    }
+    if (pType) *pType = m_Def->properties[static_cast<size_t>(index)].type;
+    if (plFlavor) *plFlavor = PropertyFlavor(index);
+    return WBEM_S_NO_ERROR;
   }
   if (value.vt == VT_EMPTY) value.vt = VT_NULL;
   if (pVal) {
