@@ -1,5 +1,6 @@
 // What `qzwmi serve` spends on one EnumerateInstances of 64 memory modules, without the HTTP
-// around it: the service's enumeration alone, then the whole answer as CIM-XML.
+// around it: the service's enumeration alone, then the whole answer as CIM-XML, from instances
+// answered before and from instances the provider has just rebuilt.
 #include <atlbase.h>
 #include <benchmark/benchmark.h>
 #include <objbase.h>
@@ -87,5 +88,29 @@ void BM_ServeEnumerateInstances(benchmark::State& state) {
   state.counters["bytes"] = static_cast<double>(bytes);
 }
 BENCHMARK(BM_ServeEnumerateInstances)->Unit(benchmark::kMicrosecond);
+
+// The same after a memory event each time: the provider rebuilds its instances, so the answer is
+// written anew from them.
+void BM_ServeEnumerateInstancesAfterEvent(benchmark::State& state) {
+  if (!SetUp(state)) return;
+  qzwmi::serve::CimRequest request;
+  request.messageId = "4711";
+  request.method = "EnumerateInstances";
+  request.nameSpace = {"root", "VXN"};
+  request.className = "QZ_MemoryModule";
+  qzwmi::serve::KeepAnswerMemory();
+  qzwmi::serve::CimOperations operations;
+  DWORD event = 1;
+  size_t bytes = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    qztest::SetMemoryEvent(++event);
+    state.ResumeTiming();
+    bytes = operations.Execute(request, "localhost").size();
+  }
+  operations.Release();
+  state.counters["bytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(BM_ServeEnumerateInstancesAfterEvent)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -33,6 +33,7 @@ struct PropertyInfo {
   bool key = false;
   std::string referenceClass;
   bool wanted = true;  // in the request's PropertyList, or the request has none
+  std::string open;    // its start tag: <PROPERTY NAME="..." TYPE="...">, written once
 };
 
 struct ClassInfo {
@@ -67,6 +68,44 @@ std::string StringOf(IWbemClassObject* object, const wchar_t* name) {
   return Utf8(value.bstrVal);
 }
 
+const char* TypeName(CIMTYPE type) {
+  switch (type & ~CIM_FLAG_ARRAY) {
+    case CIM_SINT8: return "sint8";
+    case CIM_UINT8: return "uint8";
+    case CIM_SINT16: return "sint16";
+    case CIM_UINT16: return "uint16";
+    case CIM_SINT32: return "sint32";
+    case CIM_UINT32: return "uint32";
+    case CIM_SINT64: return "sint64";
+    case CIM_UINT64: return "uint64";
+    case CIM_REAL32: return "real32";
+    case CIM_REAL64: return "real64";
+    case CIM_BOOLEAN: return "boolean";
+    case CIM_DATETIME: return "datetime";
+    case CIM_CHAR16: return "char16";
+    default: return "string";
+  }
+}
+
+// PROPERTY, PROPERTY.ARRAY or PROPERTY.REFERENCE with its attributes.
+std::string OpenTag(const PropertyInfo& property) {
+  std::string tag = property.type == CIM_REFERENCE     ? "<PROPERTY.REFERENCE NAME=\""
+                    : property.type & CIM_FLAG_ARRAY ? "<PROPERTY.ARRAY NAME=\""
+                                                      : "<PROPERTY NAME=\"";
+  AppendXmlEscaped(tag, property.name);
+  tag += "\"";
+  if (property.type != CIM_REFERENCE) {
+    tag += " TYPE=\"";
+    tag += TypeName(property.type);
+    tag += "\"";
+  } else if (!property.referenceClass.empty()) {
+    tag += " REFERENCECLASS=\"";
+    AppendXmlEscaped(tag, property.referenceClass);
+    tag += "\"";
+  }
+  return tag + ">";
+}
+
 HRESULT ReadClass(IWbemClassObject* object, ClassInfo* info) {
   info->name = StringOf(object, L"__CLASS");
   info->wideName = Wide(info->name);
@@ -77,7 +116,10 @@ HRESULT ReadClass(IWbemClassObject* object, ClassInfo* info) {
   for (const std::wstring& name : names) {
     CIMTYPE type = CIM_EMPTY;
     if (FAILED(object->Get(name.c_str(), 0, nullptr, &type, nullptr))) continue;
-    PropertyInfo property{Utf8(name), name, type, false, {}};
+    PropertyInfo property;
+    property.name = Utf8(name);
+    property.wideName = name;
+    property.type = type;
     CComPtr<IWbemQualifierSet> qualifiers;
     if (SUCCEEDED(object->GetPropertyQualifierSet(name.c_str(), &qualifiers))) {
       CComVariant key, cimType;
@@ -87,6 +129,7 @@ HRESULT ReadClass(IWbemClassObject* object, ClassInfo* info) {
         if (text.rfind("ref:", 0) == 0) property.referenceClass = text.substr(4);
       }
     }
+    property.open = OpenTag(property);
     info->properties.push_back(std::move(property));
   }
   return WBEM_S_NO_ERROR;
@@ -186,8 +229,9 @@ bool Wanted(const std::optional<std::vector<std::string>>& list, const std::stri
 // What one request needs: the service of its namespace, the classes it has met, the server name.
 class Call {
  public:
-  Call(const CimRequest& request, IWbemServices* services, const std::string& host, std::atomic<size_t>& answerSize)
-      : m_Request(request), m_Services(services), m_Host(host), m_AnswerSize(answerSize) {}
+  Call(const CimRequest& request, IWbemServices* services, const std::string& host, std::atomic<size_t>& answerSize,
+       RenderedEnumerations& rendered)
+      : m_Request(request), m_Services(services), m_Host(host), m_AnswerSize(answerSize), m_Rendered(rendered) {}
 
   std::string Run();
 
@@ -226,6 +270,7 @@ class Call {
   IWbemServices* m_Services;
   std::string m_Host;
   std::atomic<size_t>& m_AnswerSize;  // of the last enumeration, for the next one's buffer
+  RenderedEnumerations& m_Rendered;
   std::map<std::string, ClassInfo> m_Classes;
   std::wstring m_Server;
 };
@@ -260,24 +305,6 @@ std::wstring Call::Server() {
   return m_Server;
 }
 
-const char* TypeName(CIMTYPE type) {
-  switch (type & ~CIM_FLAG_ARRAY) {
-    case CIM_SINT8: return "sint8";
-    case CIM_UINT8: return "uint8";
-    case CIM_SINT16: return "sint16";
-    case CIM_UINT16: return "uint16";
-    case CIM_SINT32: return "sint32";
-    case CIM_UINT32: return "uint32";
-    case CIM_SINT64: return "sint64";
-    case CIM_UINT64: return "uint64";
-    case CIM_REAL32: return "real32";
-    case CIM_REAL64: return "real64";
-    case CIM_BOOLEAN: return "boolean";
-    case CIM_DATETIME: return "datetime";
-    case CIM_CHAR16: return "char16";
-    default: return "string";
-  }
-}
 
 const char* KeyValueType(CIMTYPE type) {
   switch (type) {
@@ -325,28 +352,14 @@ void AppendScalar(std::string& out, CIMTYPE type, const VARIANT& value) {
 // (`reference` is the VALUE.REFERENCE of a reference, written as it is). No value, no VALUE element.
 void AppendProperty(std::string& out, const PropertyInfo& property, std::string_view qualifiers, const VARIANT& value,
                     std::string_view reference) {
+  out += property.open;
+  out += qualifiers;
   if (property.type == CIM_REFERENCE) {
-    out += "<PROPERTY.REFERENCE NAME=\""sv;
-    AppendXmlEscaped(out, property.name);
-    out += "\""sv;
-    if (!property.referenceClass.empty()) {
-      out += " REFERENCECLASS=\""sv;
-      AppendXmlEscaped(out, property.referenceClass);
-      out += "\""sv;
-    }
-    out += ">"sv;
-    out += qualifiers;
     out += reference;
     out += "</PROPERTY.REFERENCE>"sv;
     return;
   }
   const bool array = property.type & CIM_FLAG_ARRAY;
-  out += array ? "<PROPERTY.ARRAY NAME=\""sv : "<PROPERTY NAME=\""sv;
-  AppendXmlEscaped(out, property.name);
-  out += "\" TYPE=\""sv;
-  out += TypeName(property.type);
-  out += "\">"sv;
-  out += qualifiers;
   const bool hasValue = value.vt != VT_EMPTY && value.vt != VT_NULL;
   if (array) {
     if (hasValue) {
@@ -492,25 +505,44 @@ std::string Call::Instances(bool names) {
   CComPtr<IEnumWbemClassObject> enumerator;
   hr = m_Services->CreateInstanceEnum(CComBSTR(requested->wideName.c_str()), WBEM_FLAG_DEEP | kForward, nullptr,
                                       &enumerator);
-  std::string out = Head();
-  const size_t expected = m_AnswerSize.load(std::memory_order_relaxed);
-  out.reserve(expected + expected / 8);
-  InstanceValues instance;
+  RenderedEnumerations::Objects objects;
   if (SUCCEEDED(hr)) hr = ForEachObject(enumerator, [&](IWbemClassObject* object) {
-    HRESULT read = Read(object, requested, &instance);
-    if (FAILED(read)) return read;
-    if (!names) out += "<VALUE.NAMEDINSTANCE>"sv;
-    AppendInstanceName(out, instance);
-    if (names) {
-      out += "\n"sv;
-    } else {
-      AppendInstance(out, instance);
-      out += "</VALUE.NAMEDINSTANCE>\n"sv;
-    }
-    return read;
+    objects.emplace_back(object);
+    return S_OK;
   });
   if (FAILED(hr)) return Fail(FailureOf(hr, "cannot enumerate " + *m_Request.className));
-  m_AnswerSize.store(out.size(), std::memory_order_relaxed);
+
+  // What the text depends on besides the objects: the form, the class asked for, the property
+  // list and the namespace that references are written in.
+  std::string key = (names ? "names " : "instances ") + requested->name;
+  if (m_Request.propertyList)
+    for (const std::string& property : *m_Request.propertyList) key += " +" + property;
+  for (const std::string& part : m_Request.nameSpace) key += " /" + part;
+
+  std::string out = Head();
+  if (std::shared_ptr<const std::string> text = m_Rendered.Find(key, objects)) {
+    out += *text;
+    return Answer(std::move(out));
+  }
+  std::string text;
+  const size_t expected = m_AnswerSize.load(std::memory_order_relaxed);
+  text.reserve(expected + expected / 8);
+  InstanceValues instance;
+  for (IWbemClassObject* object : objects) {
+    hr = Read(object, requested, &instance);
+    if (FAILED(hr)) return Fail(FailureOf(hr, "cannot enumerate " + *m_Request.className));
+    if (!names) text += "<VALUE.NAMEDINSTANCE>"sv;
+    AppendInstanceName(text, instance);
+    if (names) {
+      text += "\n"sv;
+    } else {
+      AppendInstance(text, instance);
+      text += "</VALUE.NAMEDINSTANCE>\n"sv;
+    }
+  }
+  m_AnswerSize.store(text.size(), std::memory_order_relaxed);
+  out += text;
+  m_Rendered.Store(key, std::move(objects), std::make_shared<const std::string>(std::move(text)));
   return Answer(std::move(out));
 }
 
@@ -684,6 +716,25 @@ int CimStatusOf(HRESULT hr) {
   }
 }
 
+std::shared_ptr<const std::string> RenderedEnumerations::Find(const std::string& key, const Objects& objects) {
+  std::lock_guard<std::mutex> hold(m_Lock);
+  auto found = m_Entries.find(key);
+  if (found == m_Entries.end() || found->second.objects != objects) return nullptr;
+  return found->second.text;
+}
+
+void RenderedEnumerations::Store(const std::string& key, Objects objects, std::shared_ptr<const std::string> text) {
+  std::lock_guard<std::mutex> hold(m_Lock);
+  // Few keys are ever asked for; a client that makes up many only empties the table.
+  if (m_Entries.size() >= 64 && !m_Entries.count(key)) m_Entries.clear();
+  m_Entries[key] = {std::move(objects), std::move(text)};
+}
+
+void RenderedEnumerations::Clear() {
+  std::lock_guard<std::mutex> hold(m_Lock);
+  m_Entries.clear();
+}
+
 HRESULT CimOperations::Connect(const std::vector<std::string>& nameSpace, CComPtr<IWbemServices>& services) {
   const std::wstring text = NamespaceText(nameSpace);
   std::wstring key = text;
@@ -703,6 +754,7 @@ HRESULT CimOperations::Connect(const std::vector<std::string>& nameSpace, CComPt
 }
 
 void CimOperations::Release() {
+  m_Rendered.Clear();
   std::lock_guard<std::mutex> hold(m_Lock);
   m_Services.clear();
 }
@@ -716,7 +768,7 @@ std::string CimOperations::Execute(const CimRequest& request, const std::string&
     const Failure failure = FailureOf(hr, "cannot open namespace");
     return ErrorResponse(request.messageId, request.method, true, failure.code, failure.description);
   }
-  return Call(request, services, host, m_AnswerSize).Run();
+  return Call(request, services, host, m_AnswerSize, m_Rendered).Run();
 }
 
 }  // namespace qzwmi::serve

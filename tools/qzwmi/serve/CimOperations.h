@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
+#include <vector>
 #include <mutex>
 #include <string>
 
@@ -18,6 +20,29 @@ namespace qzwmi::serve {
 
 // The CIM status code that answers a WBEM failure.
 int CimStatusOf(HRESULT hr);
+
+// The CIM-XML of enumerations already answered, each kept with the objects it was written from.
+// The service hands out the providers' own instances, and a provider never changes an instance it
+// has published (it makes new ones when it rebuilds), so the same objects in the same order give
+// the same text. The objects are held while their text is kept, so their addresses cannot come
+// back as other objects.
+class RenderedEnumerations {
+ public:
+  using Objects = std::vector<CComPtr<IWbemClassObject>>;
+
+  // The text written for `key` from exactly these objects, or null.
+  std::shared_ptr<const std::string> Find(const std::string& key, const Objects& objects);
+  void Store(const std::string& key, Objects objects, std::shared_ptr<const std::string> text);
+  void Clear();
+
+ private:
+  struct Entry {
+    Objects objects;
+    std::shared_ptr<const std::string> text;
+  };
+  std::mutex m_Lock;
+  std::map<std::string, Entry> m_Entries;
+};
 
 class CimOperations {
  public:
@@ -35,6 +60,7 @@ class CimOperations {
   std::mutex m_Lock;
   std::map<std::wstring, CComPtr<IWbemServices>> m_Services;
   std::atomic<size_t> m_AnswerSize{0};
+  RenderedEnumerations m_Rendered;
 };
 
 }  // namespace qzwmi::serve
