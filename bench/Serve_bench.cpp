@@ -11,24 +11,19 @@
 
 #include "serve/CimOperations.h"
 #include "serve/CimServer.h"
+#include "bench/BenchServers.h"
 #include "tests/support/ModuleRoot.h"
 
 namespace {
 
-// 4 boards of 16 sockets, all filled: the server serve_bench measures over HTTP.
-std::string ServerOf4x16() {
-  std::string boards;
-  for (int board = 1; board <= 4; ++board) {
-    std::string modules;
-    for (int socket = 1; socket <= 16; ++socket)
-      modules += std::string(modules.empty() ? "" : ",") + R"({"socket": )" + std::to_string(socket) +
-                 R"(, "sizeMiB": 16384, "speedMHz": 2933, "partNumber": "VX16G-R2933-D4"})";
-    boards += std::string(boards.empty() ? "" : ",") + R"({"index": )" + std::to_string(board) +
-              R"(, "sockets": 16, "modules": [)" + modules + "]}";
-  }
-  return R"({"name": "4x16", "driver": {"configuration": {"advancedEcc": {"offered": true, "selected": true}},
-            "protection": {"state": 4, "operatingSpeed": 2933}, "boards": [)" +
-         boards + "]}}";
+// EnumerateInstances of the memory modules, as a client asks for it.
+qzwmi::serve::CimRequest EnumerateModules() {
+  qzwmi::serve::CimRequest request;
+  request.messageId = "4711";
+  request.method = "EnumerateInstances";
+  request.nameSpace = {"root", "VXN"};
+  request.className = "QZ_MemoryModule";
+  return request;
 }
 
 bool SetUp(benchmark::State& state) {
@@ -38,11 +33,14 @@ bool SetUp(benchmark::State& state) {
     return false;
   }
   char error[256] = {};
-  if (!QzLoadMachineText(ServerOf4x16().c_str(), "4x16.json", error, sizeof error)) {
+  if (!QzLoadMachineText(qzbench::ServerOf(4, 16).c_str(), "4x16.json", error, sizeof error)) {
     state.SkipWithError(error);
     return false;
   }
-  qztest::SetMemoryEvent(1);
+  // A memory event the lists have not seen: whatever an earlier benchmark of this process left in
+  // them is rebuilt from this server.
+  static DWORD event = 1000;
+  qztest::SetMemoryEvent(++event);
   return true;
 }
 
@@ -75,11 +73,7 @@ BENCHMARK(BM_ServeEnumerationOnly)->Unit(benchmark::kMicrosecond);
 
 void BM_ServeEnumerateInstances(benchmark::State& state) {
   if (!SetUp(state)) return;
-  qzwmi::serve::CimRequest request;
-  request.messageId = "4711";
-  request.method = "EnumerateInstances";
-  request.nameSpace = {"root", "VXN"};
-  request.className = "QZ_MemoryModule";
+  const qzwmi::serve::CimRequest request = EnumerateModules();
   qzwmi::serve::KeepAnswerMemory();
   qzwmi::serve::CimOperations operations;
   size_t bytes = 0;
@@ -93,14 +87,10 @@ BENCHMARK(BM_ServeEnumerateInstances)->Unit(benchmark::kMicrosecond);
 // written anew from them.
 void BM_ServeEnumerateInstancesAfterEvent(benchmark::State& state) {
   if (!SetUp(state)) return;
-  qzwmi::serve::CimRequest request;
-  request.messageId = "4711";
-  request.method = "EnumerateInstances";
-  request.nameSpace = {"root", "VXN"};
-  request.className = "QZ_MemoryModule";
+  const qzwmi::serve::CimRequest request = EnumerateModules();
   qzwmi::serve::KeepAnswerMemory();
   qzwmi::serve::CimOperations operations;
-  DWORD event = 1;
+  DWORD event = 2000;
   size_t bytes = 0;
   for (auto _ : state) {
     state.PauseTiming();

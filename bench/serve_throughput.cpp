@@ -19,26 +19,13 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchServers.h"
+
 extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// 4 boards of 16 sockets, all filled.
-std::string MachineOf64() {
-  std::string boards;
-  for (int board = 1; board <= 4; ++board) {
-    std::string modules;
-    for (int socket = 1; socket <= 16; ++socket)
-      modules += std::string(modules.empty() ? "" : ",") + R"({"socket": )" + std::to_string(socket) +
-                 R"(, "sizeMiB": 16384, "speedMHz": 2933, "partNumber": "VX16G-R2933-D4"})";
-    boards += std::string(boards.empty() ? "" : ",") + R"({"index": )" + std::to_string(board) +
-              R"(, "sockets": 16, "modules": [)" + modules + "]}";
-  }
-  return R"({"name": "4x16", "driver": {"configuration": {"advancedEcc": {"offered": true, "selected": true}},
-            "protection": {"state": 4, "operatingSpeed": 2933}, "boards": [)" + boards + "]}}";
-}
 
 const char kBody[] =
     "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">\n<MESSAGE ID=\"4711\" "
@@ -111,7 +98,7 @@ int main(int argc, char** argv) {
   const std::string root = mkdtemp(rootTemplate);
   setenv("QZWMI_ROOT", root.c_str(), 1);
   const std::string machine = root + "/4x16.json", log = root + "/serve.log";
-  std::ofstream(machine) << MachineOf64();
+  std::ofstream(machine) << qzbench::ServerOf(4, 16);
 
   std::vector<std::string> args = {qzwmi, "--machine", machine, "serve", "--no-auth", "--listen", "127.0.0.1:0",
                                    "--threads", std::to_string(clients)};
