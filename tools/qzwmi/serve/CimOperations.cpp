@@ -8,7 +8,6 @@
 #include <wmiutils.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
@@ -229,9 +228,8 @@ bool Wanted(const std::optional<std::vector<std::string>>& list, const std::stri
 // What one request needs: the service of its namespace, the classes it has met, the server name.
 class Call {
  public:
-  Call(const CimRequest& request, IWbemServices* services, const std::string& host, std::atomic<size_t>& answerSize,
-       RenderedEnumerations& rendered)
-      : m_Request(request), m_Services(services), m_Host(host), m_AnswerSize(answerSize), m_Rendered(rendered) {}
+  Call(const CimRequest& request, IWbemServices* services, const std::string& host, RenderedEnumerations& rendered)
+      : m_Request(request), m_Services(services), m_Host(host), m_Rendered(rendered) {}
 
   std::string Run();
 
@@ -243,7 +241,6 @@ class Call {
   HRESULT Read(IWbemClassObject* object, const ClassInfo* expected, InstanceValues* instance);
   void AppendInstance(std::string& out, const InstanceValues& instance);
   CimInstanceName NameOf(const InstanceValues& instance);
-  void AppendInstanceName(std::string& out, const InstanceValues& instance);
   std::string ClassXml(const ClassInfo& info, IWbemClassObject* object);
 
   std::string Instances(bool names);
@@ -269,7 +266,6 @@ class Call {
   const CimRequest& m_Request;
   IWbemServices* m_Services;
   std::string m_Host;
-  std::atomic<size_t>& m_AnswerSize;  // of the last enumeration, for the next one's buffer
   RenderedEnumerations& m_Rendered;
   std::map<std::string, ClassInfo> m_Classes;
   std::wstring m_Server;
@@ -448,37 +444,6 @@ CimInstanceName Call::NameOf(const InstanceValues& instance) {
   return name;
 }
 
-// What InstanceNameXml writes of NameOf, written straight into `out` when no key is a reference.
-void Call::AppendInstanceName(std::string& out, const InstanceValues& instance) {
-  const ClassInfo& info = *instance.info;
-  if (std::any_of(info.properties.begin(), info.properties.end(),
-                  [](const PropertyInfo& property) { return property.key && property.type == CIM_REFERENCE; })) {
-    out += InstanceNameXml(NameOf(instance));
-    return;
-  }
-  out += "<INSTANCENAME CLASSNAME=\""sv;
-  AppendXmlEscaped(out, info.name);
-  out += "\">"sv;
-  for (size_t i = 0; i < info.properties.size(); ++i) {
-    const PropertyInfo& declared = info.properties[i];
-    const CComVariant& value = instance.values[i];
-    if (!declared.key || value.vt == VT_ERROR) continue;
-    out += "<KEYBINDING NAME=\""sv;
-    AppendXmlEscaped(out, declared.name);
-    out += "\"><KEYVALUE VALUETYPE=\""sv;
-    out += KeyValueType(declared.type);
-    out += "\">"sv;
-    if (declared.type == CIM_BOOLEAN) {
-      const std::vector<std::string> texts = ElementTexts(declared.type, value);
-      out += !texts.empty() && texts[0] == "TRUE" ? "true"sv : "false"sv;
-    } else {
-      AppendScalar(out, declared.type, value);
-    }
-    out += "</KEYVALUE></KEYBINDING>"sv;
-  }
-  out += "</INSTANCENAME>"sv;
-}
-
 std::string Call::ClassXml(const ClassInfo& info, IWbemClassObject* object) {
   std::string out = "<CLASS NAME=\"" + XmlEscape(info.name) + "\"";
   if (!info.superclass.empty()) out += " SUPERCLASS=\"" + XmlEscape(info.superclass) + "\"";
@@ -520,19 +485,19 @@ std::string Call::Instances(bool names) {
   for (const std::string& part : m_Request.nameSpace) key += " /" + part;
 
   std::string out = Head();
-  if (std::shared_ptr<const std::string> text = m_Rendered.Find(key, objects)) {
+  size_t lastSize = 0;
+  if (std::shared_ptr<const std::string> text = m_Rendered.Find(key, objects, &lastSize)) {
     out += *text;
     return Answer(std::move(out));
   }
   std::string text;
-  const size_t expected = m_AnswerSize.load(std::memory_order_relaxed);
-  text.reserve(expected + expected / 8);
+  text.reserve(lastSize + lastSize / 8);
   InstanceValues instance;
   for (IWbemClassObject* object : objects) {
     hr = Read(object, requested, &instance);
     if (FAILED(hr)) return Fail(FailureOf(hr, "cannot enumerate " + *m_Request.className));
     if (!names) text += "<VALUE.NAMEDINSTANCE>"sv;
-    AppendInstanceName(text, instance);
+    text += InstanceNameXml(NameOf(instance));
     if (names) {
       text += "\n"sv;
     } else {
@@ -540,7 +505,6 @@ std::string Call::Instances(bool names) {
       text += "</VALUE.NAMEDINSTANCE>\n"sv;
     }
   }
-  m_AnswerSize.store(text.size(), std::memory_order_relaxed);
   out += text;
   m_Rendered.Store(key, std::move(objects), std::make_shared<const std::string>(std::move(text)));
   return Answer(std::move(out));
@@ -716,10 +680,13 @@ int CimStatusOf(HRESULT hr) {
   }
 }
 
-std::shared_ptr<const std::string> RenderedEnumerations::Find(const std::string& key, const Objects& objects) {
+std::shared_ptr<const std::string> RenderedEnumerations::Find(const std::string& key, const Objects& objects,
+                                                              size_t* lastSize) {
   std::lock_guard<std::mutex> hold(m_Lock);
   auto found = m_Entries.find(key);
-  if (found == m_Entries.end() || found->second.objects != objects) return nullptr;
+  if (found == m_Entries.end()) return nullptr;
+  if (lastSize) *lastSize = found->second.text->size();
+  if (found->second.objects != objects) return nullptr;
   return found->second.text;
 }
 
@@ -768,7 +735,7 @@ std::string CimOperations::Execute(const CimRequest& request, const std::string&
     const Failure failure = FailureOf(hr, "cannot open namespace");
     return ErrorResponse(request.messageId, request.method, true, failure.code, failure.description);
   }
-  return Call(request, services, host, m_AnswerSize, m_Rendered).Run();
+  return Call(request, services, host, m_Rendered).Run();
 }
 
 }  // namespace qzwmi::serve

@@ -7,7 +7,6 @@
 
 #include <atlbase.h>
 
-#include <atomic>
 #include <map>
 #include <memory>
 #include <vector>
@@ -30,8 +29,9 @@ class RenderedEnumerations {
  public:
   using Objects = std::vector<CComPtr<IWbemClassObject>>;
 
-  // The text written for `key` from exactly these objects, or null.
-  std::shared_ptr<const std::string> Find(const std::string& key, const Objects& objects);
+  // The text written for `key` from exactly these objects, or null. `lastSize`, when given, gets
+  // the size of the text kept for `key` from whatever objects (0 for none): the size to expect.
+  std::shared_ptr<const std::string> Find(const std::string& key, const Objects& objects, size_t* lastSize = nullptr);
   void Store(const std::string& key, Objects objects, std::shared_ptr<const std::string> text);
   void Clear();
 
@@ -59,7 +59,6 @@ class CimOperations {
 
   std::mutex m_Lock;
   std::map<std::wstring, CComPtr<IWbemServices>> m_Services;
-  std::atomic<size_t> m_AnswerSize{0};
   RenderedEnumerations m_Rendered;
 };
 
