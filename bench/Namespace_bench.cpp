@@ -13,46 +13,21 @@
 #include <string>
 
 #include "bench/BenchServers.h"
+#include "bench/BenchService.h"
 #include "tests/support/ModuleRoot.h"
 
 namespace {
 
-// The root set up as qzwmi sets it up (module registered, classes kept), the server loaded, and a
-// connection to root\VXN.
+// The 4 x 24 server loaded and a connection to root\VXN.
 CComPtr<IWbemServices> Connect(benchmark::State& state) {
-  std::string reason;
-  if (!qztest::SetUpModuleRoot(&reason)) {
-    state.SkipWithError(reason.c_str());
-    return nullptr;
-  }
-  char error[256] = {};
-  if (!QzLoadMachineText(qzbench::ServerOf4x24().c_str(), "4x24.json", error, sizeof error)) {
-    state.SkipWithError(error);
-    return nullptr;
-  }
-  CComPtr<IWbemLocator> locator;
-  CComPtr<IWbemServices> services;
-  CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator, reinterpret_cast<void**>(&locator));
-  if (!locator || FAILED(locator->ConnectServer(CComBSTR(L"root\\VXN"), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services)))
-    state.SkipWithError("no connection to root\\VXN");
-  return services;
+  if (!qzbench::LoadServer(state, qzbench::ServerOf4x24(), "4x24.json")) return nullptr;
+  return qzbench::ConnectVXN(state);
 }
 
 // One pass over every class: the number of instances seen.
 size_t EnumerateAll(IWbemServices* services) {
   size_t total = 0;
-  for (const wchar_t* cls : qztest::kModuleClasses) {
-    CComPtr<IEnumWbemClassObject> enumerator;
-    if (FAILED(services->CreateInstanceEnum(CComBSTR(cls), WBEM_FLAG_FORWARD_ONLY, nullptr, &enumerator))) continue;
-    IWbemClassObject* batch[64];
-    ULONG returned = 0;
-    HRESULT hr;
-    do {
-      hr = enumerator->Next(static_cast<LONG>(WBEM_INFINITE), static_cast<ULONG>(std::size(batch)), batch, &returned);
-      for (ULONG i = 0; i < returned; ++i) batch[i]->Release();
-      total += returned;
-    } while (hr == WBEM_S_NO_ERROR);
-  }
+  for (const wchar_t* cls : qztest::kModuleClasses) total += qzbench::CountInstances(services, cls);
   return total;
 }
 

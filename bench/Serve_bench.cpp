@@ -12,6 +12,7 @@
 #include "serve/CimOperations.h"
 #include "serve/CimServer.h"
 #include "bench/BenchServers.h"
+#include "bench/BenchService.h"
 #include "tests/support/ModuleRoot.h"
 
 namespace {
@@ -26,47 +27,14 @@ qzwmi::serve::CimRequest EnumerateModules() {
   return request;
 }
 
-bool SetUp(benchmark::State& state) {
-  std::string reason;
-  if (!qztest::SetUpModuleRoot(&reason)) {
-    state.SkipWithError(reason.c_str());
-    return false;
-  }
-  char error[256] = {};
-  if (!QzLoadMachineText(qzbench::ServerOf(4, 16).c_str(), "4x16.json", error, sizeof error)) {
-    state.SkipWithError(error);
-    return false;
-  }
-  // A memory event the lists have not seen: whatever an earlier benchmark of this process left in
-  // them is rebuilt from this server.
-  static DWORD event = 1000;
-  qztest::SetMemoryEvent(++event);
-  return true;
-}
+bool SetUp(benchmark::State& state) { return qzbench::LoadServer(state, qzbench::ServerOf(4, 16), "4x16.json"); }
 
 void BM_ServeEnumerationOnly(benchmark::State& state) {
   if (!SetUp(state)) return;
-  CComPtr<IWbemLocator> locator;
-  CComPtr<IWbemServices> services;
-  CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator, reinterpret_cast<void**>(&locator));
-  if (!locator || FAILED(locator->ConnectServer(CComBSTR(L"root\\VXN"), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services))) {
-    state.SkipWithError("no connection to root\\VXN");
-    return;
-  }
+  CComPtr<IWbemServices> services = qzbench::ConnectVXN(state);
+  if (!services) return;
   size_t count = 0;
-  for (auto _ : state) {
-    count = 0;
-    CComPtr<IEnumWbemClassObject> enumerator;
-    services->CreateInstanceEnum(CComBSTR(L"QZ_MemoryModule"), static_cast<LONG>(WBEM_FLAG_DEEP) | WBEM_FLAG_FORWARD_ONLY, nullptr, &enumerator);
-    IWbemClassObject* batch[64];
-    ULONG returned = 0;
-    HRESULT hr;
-    do {
-      hr = enumerator->Next(static_cast<LONG>(WBEM_INFINITE), 64, batch, &returned);
-      for (ULONG i = 0; i < returned; ++i) batch[i]->Release();
-      count += returned;
-    } while (hr == WBEM_S_NO_ERROR);
-  }
+  for (auto _ : state) count = qzbench::CountInstances(services, L"QZ_MemoryModule");
   state.counters["instances"] = static_cast<double>(count);
 }
 BENCHMARK(BM_ServeEnumerationOnly)->Unit(benchmark::kMicrosecond);
