@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -55,6 +56,22 @@ TEST(WindowsPaths, MapIntoTheRootIgnoringCaseOfExistingComponents) {
     ASSERT_TRUE(mapped.has_value());
     EXPECT_EQ(*mapped, c.expected[0] == '/' ? c.expected : Root() + "/" + c.expected);
   }
+}
+
+// A folder found under another spelling is remembered; the paths still follow what is on disk
+// when a file is missing from it, or when it goes away and comes back spelled otherwise.
+TEST(WindowsPaths, RememberedFoldersFollowWhatIsOnDisk) {
+  ASSERT_TRUE(qz::MakeDirs(Root() + "/drive_c/Data/Logs", 0755));
+  WriteText(Root() + "/drive_c/Data/Logs/a.log", "x");
+  const std::wstring file = L"C:\\DATA\\LOGS\\a.log";
+  EXPECT_EQ(qz::MapWindowsPath(file), Root() + "/drive_c/Data/Logs/a.log");
+  EXPECT_EQ(qz::MapWindowsPath(file), Root() + "/drive_c/Data/Logs/a.log");
+  EXPECT_EQ(qz::MapWindowsPath(L"C:\\data\\logs\\A.LOG"), Root() + "/drive_c/Data/Logs/a.log");
+  EXPECT_EQ(qz::MapWindowsPath(L"C:\\data\\logs\\New.log"), Root() + "/drive_c/Data/Logs/New.log");
+
+  ASSERT_EQ(std::rename((Root() + "/drive_c/Data/Logs").c_str(), (Root() + "/drive_c/Data/Old").c_str()), 0);
+  ASSERT_TRUE(qz::MakeDirs(Root() + "/drive_c/Data/LOGS", 0755));
+  EXPECT_EQ(qz::MapWindowsPath(file), Root() + "/drive_c/Data/LOGS/a.log");
 }
 
 TEST(WindowsPaths, RefuseRelativeParentUncAndDevicePaths) {
