@@ -19,7 +19,7 @@
 
 namespace {
 
-const std::string kCorpus = QZ_SOURCE_DIR "/../shared/corpus/smbios";
+const std::string kCorpus = QZ_SOURCE_DIR "/tests/data/smbios";
 
 // The largest captured table, by file size.
 std::string LargestDump() {

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 runs=${2:-50}
-dump=../shared/corpus/smbios/srv-16slot-a.bin
+dump=tests/data/smbios/srv-16slot-a.bin
 root=$(mktemp -d /tmp/qzwmi-bench-XXXXXX)
 trap 'rm -rf "$root"' EXIT
 export QZWMI_ROOT=$root

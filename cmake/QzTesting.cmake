@@ -8,7 +8,7 @@ function(qz_test_definitions target)
   target_compile_definitions(${target} PRIVATE
     QZ_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     QZ_MACHINES_DIR="${PROJECT_SOURCE_DIR}/machines"
-    QZ_CORPUS_DIR="${PROJECT_SOURCE_DIR}/../shared/corpus/smbios")
+    QZ_CORPUS_DIR="${PROJECT_SOURCE_DIR}/tests/data/smbios")
 endfunction()
 
 function(qz_add_tests name dir)

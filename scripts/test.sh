@@ -33,7 +33,7 @@ for target in "${fuzz_targets[@]}"; do
   work=$(mktemp -d /tmp/qzwmi-fuzz-XXXXXX)
   mkdir -p "$work/corpus" "$work/root"
   if [ "$target" = smbios_fuzz ]; then
-    cp ../shared/corpus/smbios/raw/*.DMI "$work/corpus/" 2>/dev/null || true
+    cp tests/data/smbios/raw/*.DMI "$work/corpus/" 2>/dev/null || true
   elif [ "$target" = lookup_fuzz ]; then
     printf '%s' 'QZ_MemoryModule.CreationClassName="QZ_MemoryModule",Tag="VXN:QZ_MemoryModule:2-3"' > "$work/corpus/path"
   elif [ "$target" = wql_fuzz ]; then

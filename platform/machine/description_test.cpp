@@ -110,12 +110,12 @@ TEST(MachineDescriptions, CommentsAndSpacedHexAreAccepted) {
 TEST(MachineDescriptions, SmbiosFilesResolveFromTheDescriptionsFolder) {
   std::string error;
   std::shared_ptr<Machine> machine =
-      qz::machine::ParseMachine(R"({"smbios": {"file": "../../shared/corpus/smbios/srv-16slot-a.bin"}})",
+      qz::machine::ParseMachine(R"({"smbios": {"file": "../tests/data/smbios/srv-16slot-a.bin"}})",
                                 QZ_MACHINES_DIR "/inline.json", error);
   ASSERT_TRUE(machine) << error;
   EXPECT_TRUE(machine->smbios.present);
   EXPECT_FALSE(machine->smbios.table.empty());
-  EXPECT_EQ(machine->smbios.source, QZ_MACHINES_DIR "/../../shared/corpus/smbios/srv-16slot-a.bin");
+  EXPECT_EQ(machine->smbios.source, QZ_MACHINES_DIR "/../tests/data/smbios/srv-16slot-a.bin");
   EXPECT_FALSE(qz::machine::LoadMachineFile(QZ_MACHINES_DIR "/none.json", error));
   EXPECT_EQ(error, QZ_MACHINES_DIR "/none.json: cannot be opened (No such file or directory)");
 }
