@@ -215,6 +215,14 @@ TEST(QzwmiCommand, FreshRootSetsItselfUpOnFirstUse) {
 #endif
   run = RunQzwmi({"get", "QZ_MemoryModule"});
   EXPECT_EQ(run.status, 0) << run.err;
+#ifdef QZWMI_HAS_MODULE
+  // A root whose registered module is gone (a removed build, an earlier installation) registers this one.
+  const std::string key = "HKCR\\CLSID\\{D57B64F7-8728-4717-BD9C-A09719A06BA0}\\InprocServer32";
+  ASSERT_EQ(RunQzwmi({"reg", "add", key, "/ve", "/d", "/gone/QZWmiMemory.so", "/f"}).status, 0);
+  EXPECT_EQ(RegisteredServer(), L"/gone/QZWmiMemory.so");
+  EXPECT_EQ(RunQzwmi({"enum", "QZ_MemoryModule"}).status, 0);
+  EXPECT_EQ(RegisteredServer(), std::wstring(module.begin(), module.end()));
+#endif
 }
 
 }  // namespace

@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
   app.footer(kExamples);
   app.require_subcommand(1);
 
-  std::string machine = QZ_DEFAULT_MACHINE_PATH;
+  std::string machine = qzwmi::DefaultMachinePath();
   std::string format = "list";
   std::string nameSpace = "root\\VXN";
   app.add_option("--machine", machine, "the machine description (JSON)")->capture_default_str();
