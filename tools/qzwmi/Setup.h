@@ -31,6 +31,9 @@ const char* DefaultMofPath();
 // The machine managed when none is named: the bundled default server of the installation's data.
 std::string DefaultMachinePath();
 
+// "qzwmi VERSION", with " (git REVISION)" for a build from a git checkout.
+std::string VersionText();
+
 // The first use of a fresh root: registers the default module when its class is not registered (or
 // its registered module is gone), and compiles the bundled MOF (kept for later processes) when
 // root\VXN lacks its classes. Whatever fails here shows later, as the error of the request that

@@ -98,6 +98,7 @@ int main(int argc, char** argv) {
   app.name("qzwmi");
   app.footer(kExamples);
   app.require_subcommand(1);
+  app.set_version_flag("--version", qzwmi::VersionText(), "the version, and the git revision of the build");
 
   std::string machine = qzwmi::DefaultMachinePath();
   std::string format = "list";
