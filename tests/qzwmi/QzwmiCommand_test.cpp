@@ -28,6 +28,19 @@ TEST(QzwmiCommand, HelpExitsZeroAndShowsExamples) {
   EXPECT_NE(run.out.find("  qzwmi reg query 'HKLM\\Software\\Tarnwell\\WBEM' /s\n"), std::string::npos) << run.out;
 }
 
+TEST(QzwmiCommand, VersionNamesTheBuildAndItsRevision) {
+  Outcome run = RunQzwmi({"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  const std::string version = std::string("qzwmi ") + QZ_PROJECT_VERSION;
+  if (std::filesystem::exists(QZ_SOURCE_DIR "/.git")) {
+    EXPECT_EQ(run.out.rfind(version + " (git ", 0), 0u) << run.out;
+    EXPECT_EQ(run.out.substr(run.out.size() - 2), ")\n") << run.out;
+  } else {
+    EXPECT_EQ(run.out, version + "\n");
+  }
+}
+
 TEST(QzwmiCommand, CommandLineErrorsExitTwoWithoutOutput) {
   const struct {
     std::vector<std::string> args;
