@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 
 #include "kernel32/sysroot.h"
 
@@ -17,8 +18,10 @@ namespace qz {
 namespace {
 
 struct Hold {
+  std::mutex lock;
   int fd = -1;
   pid_t pid = 0;
+  bool ended = false;  // the process is ending: nothing may hold the area again
   std::string base;
   std::string area;
 };
@@ -67,13 +70,25 @@ void RemoveIdleAreas(const std::string& base) {
   closedir(dir);
 }
 
+void Leave(Hold& hold) {
+  if (hold.fd < 0 || hold.pid != getpid()) return;
+  const int fd = hold.fd;
+  hold.fd = -1;
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0 && IsFileAt(fd, hold.area + "/" + kRuntimeAreaLock)) RemoveLockedArea(hold.area);
+  close(fd);
+  RemoveIdleAreas(hold.base);
+}
+
 // The hold ends after every static destructor and exit handler, which may still close kernel
-// objects in the area.
-__attribute__((destructor)) void LeaveAtExit() { LeaveRuntimeArea(); }
+// objects in the area (and so hold it again after an early QzRemoveRuntimeArea).
+__attribute__((destructor)) void LeaveAtExit() {
+  Hold& hold = TheHold();
+  std::lock_guard<std::mutex> guard(hold.lock);
+  hold.ended = true;
+  Leave(hold);
+}
 
-}  // namespace
-
-bool HoldRuntimeArea(const std::string& base, const std::string& area) {
+bool TakeHold(Hold& hold, const std::string& base, const std::string& area) {
   const std::string lock = area + "/" + kRuntimeAreaLock;
   // Each pass loses only to a removal that ran in between; a handful of passes is plenty.
   for (int pass = 0; pass < 64; ++pass) {
@@ -95,7 +110,6 @@ bool HoldRuntimeArea(const std::string& base, const std::string& area) {
       return false;
     }
     if (IsFileAt(fd, lock)) {
-      Hold& hold = TheHold();
       hold.fd = fd;
       hold.pid = getpid();
       hold.base = base;
@@ -108,19 +122,32 @@ bool HoldRuntimeArea(const std::string& base, const std::string& area) {
   return false;
 }
 
+}  // namespace
+
+bool HoldRuntimeArea(const std::string& base, const std::string& area) {
+  Hold& hold = TheHold();
+  std::lock_guard<std::mutex> guard(hold.lock);
+  return TakeHold(hold, base, area);
+}
+
+void HoldRuntimeAreaAgain() {
+  Hold& hold = TheHold();
+  std::lock_guard<std::mutex> guard(hold.lock);
+  if (hold.fd >= 0 || hold.ended || hold.area.empty() || hold.pid != getpid()) return;
+  TakeHold(hold, hold.base, hold.area);
+}
+
 void LeaveRuntimeArea() {
   Hold& hold = TheHold();
-  if (hold.fd < 0 || hold.pid != getpid()) return;
-  const int fd = hold.fd;
-  hold.fd = -1;
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0 && IsFileAt(fd, hold.area + "/" + kRuntimeAreaLock)) RemoveLockedArea(hold.area);
-  close(fd);
-  RemoveIdleAreas(hold.base);
+  std::lock_guard<std::mutex> guard(hold.lock);
+  Leave(hold);
 }
 
 bool RemoveIdleArea(const std::string& area) {
   const std::string lock = area + "/" + kRuntimeAreaLock;
-  const int fd = open(lock.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  // An area without its lock file is idle too: a creator locks the file before it uses the area,
+  // and finds, once it has its lock, that the file it opened is gone.
+  const int fd = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return false;
   const bool idle = flock(fd, LOCK_EX | LOCK_NB) == 0 && IsFileAt(fd, lock);
   if (idle) RemoveLockedArea(area);

@@ -20,12 +20,17 @@ inline constexpr char kRuntimeAreaLock[] = "holders.lock";
 // process's hold on it. False, with errno set, when the area cannot be created or locked.
 bool HoldRuntimeArea(const std::string& base, const std::string& area);
 
+// Takes the hold again in a process that let go of it early (QzRemoveRuntimeArea) and still uses
+// the area, as a kernel object closed by a later destructor does; not once the process is ending.
+void HoldRuntimeAreaAgain();
+
 // Lets go of this process's hold: removes the area when no other process holds it, then every other
 // area under the base that no process holds. Runs by itself when the process ends; does nothing in
 // a forked child, which shares its parent's hold, nor a second time.
 void LeaveRuntimeArea();
 
-// Removes the area at `area` when no process holds it; true when it removed it.
+// Removes the area at `area` when no process holds it (an area without a lock file included); true
+// when it removed it.
 bool RemoveIdleArea(const std::string& area);
 
 }  // namespace qz

@@ -140,6 +140,7 @@ const std::string& SystemRoot() {
 
 const std::string& RuntimeDir() {
   static const std::string* dir = new std::string(ResolveRuntimeDir());
+  HoldRuntimeAreaAgain();
   return *dir;
 }
 
