@@ -9,6 +9,7 @@ packages=(
   dmidecode ccache
   libcpp-httplib-dev libpugixml-dev libssl-dev libcrypt-dev libpam0g-dev
   sblim-wbemcli curl openssl
+  dpkg-dev lintian systemd
 )
 
 missing=()

@@ -4,7 +4,8 @@
 #   scripts/run.sh enum QZ_MemoryModule
 #   scripts/run.sh --format json get 'QZ_MemoryModule.CreationClassName="QZ_MemoryModule",Tag="VXN:QZ_MemoryModule:1-1"'
 #   scripts/run.sh --machine machines/smbios-only.json enum QZ_MemoryModule
-# The system root is $QZWMI_ROOT, else ~/.local/state/qzwmi; a fresh one sets itself up.
+# The system root is $QZWMI_ROOT, else /var/lib/qzwmi for root and $XDG_STATE_HOME/qzwmi
+# (~/.local/state/qzwmi) for others; a fresh one sets itself up.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh

@@ -1,5 +1,5 @@
-// What the platform offers beyond the Windows API: the system root, and the seams that the host
-// and the tests use (a fixed clock, cleaning up a root's runtime area).
+// What the platform offers beyond the Windows API: the system root and the installation's paths, and
+// the seams that the host and the tests use (a fixed clock, cleaning up a root's runtime area).
 #pragma once
 
 #include "windef.h"
@@ -7,15 +7,25 @@
 extern "C" {
 
 // The folder that holds this process's registry, Windows directory and WMI repository: $QZWMI_ROOT,
-// else /var/lib/qzwmi for root and ~/.local/state/qzwmi for others. Fixed at first use.
+// else /var/lib/qzwmi for root and $XDG_STATE_HOME/qzwmi (~/.local/state/qzwmi) for others. Fixed at
+// first use; a process with no place for it ends there, saying what to set.
 const char* QzGetSystemRoot(void);
 
-// The per-root runtime area on tmpfs (volatile registry keys, named kernel objects).
+// The root's runtime area (volatile registry keys, named kernel objects): a folder under /run/qzwmi
+// for root and under $XDG_RUNTIME_DIR/qzwmi for others, shared by the processes of the root and
+// removed by the last of them to end.
 const char* QzGetRuntimeDir(void);
 
-// Removes the runtime area of this root (the named objects and volatile keys); for tests and for
-// tearing down a root. No handle may be open.
+// Lets go of this process's hold on the runtime area before it ends, removing the area when no other
+// process of the root holds it; for tests and for tearing down a root. No handle may be open.
 void QzRemoveRuntimeArea(void);
+
+// The installation's read-only data (mof/, machines/): /usr/share/qzwmi beside an installed library,
+// the source tree beside a built one.
+const char* QzGetDataDir(void);
+
+// The folder of the provider module QZWmiMemory.so in this installation or build.
+const char* QzGetModuleDir(void);
 
 // Makes GetLocalTime and GetSystemTime answer this time (NULL: the real clock again). The variable
 // QZWMI_FIXED_TIME="YYYY-MM-DD hh:mm:ss.mmm" does the same for a whole process.

@@ -1,9 +1,12 @@
-// The system root: $QZWMI_ROOT or the user's default, and its runtime area in /dev/shm.
+// The paths of a Linux system that this system uses: its system root, its runtime area, and where
+// an installation keeps its data and modules.
 #include "kernel32/sysroot.h"
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,22 +14,38 @@
 #include <filesystem>
 
 #include "kernel32/path.h"
+#include "kernel32/runtimearea.h"
 #include "kernel32/text.h"
 #include "qzplatform.h"
 
 namespace qz {
 namespace {
 
-std::string DefaultRoot() {
-  if (geteuid() == 0) return "/var/lib/qzwmi";
-  const char* home = getenv("HOME");
-  std::string base = home && *home ? home : "/tmp";
-  return base + "/.local/state/qzwmi";
+// An environment variable that names an absolute folder, else null.
+const char* AbsoluteFolder(const std::function<const char*(const char*)>& getEnv, const char* name) {
+  const char* value = getEnv(name);
+  return value && value[0] == '/' ? value : nullptr;
+}
+
+const StatePlaces& Places() {
+  static const StatePlaces* places = new StatePlaces(DecideStatePlaces(geteuid(), [](const char* name) {
+    return static_cast<const char*>(getenv(name));
+  }));
+  return *places;
+}
+
+// Without a place for its state the process cannot do anything; it says what to set and ends
+// (with the command line's status for a bad environment) before anything else touches the state.
+[[noreturn]] void Refuse(const std::string& message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, message.c_str());
+  _exit(2);
 }
 
 std::string ResolveRoot() {
-  const char* env = getenv("QZWMI_ROOT");
-  std::string root = env && *env ? env : DefaultRoot();
+  const StatePlaces& places = Places();
+  if (places.root.empty()) Refuse(places.error);
+  std::string root = places.root;
   MakeDirs(root, 0755);
   char resolved[PATH_MAX];
   if (realpath(root.c_str(), resolved)) root = resolved;
@@ -45,18 +64,63 @@ uint64_t Fnv1a(const std::string& text) {
 }
 
 std::string ResolveRuntimeDir() {
-  std::string base = "/dev/shm";
-  struct stat st;
-  if (stat(base.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) base = "/tmp";
-  char name[64];
-  snprintf(name, sizeof name, "/qzwmi-%u-%016llx", static_cast<unsigned>(geteuid()),
-           static_cast<unsigned long long>(Fnv1a(SystemRoot())));
-  std::string dir = base + name;
-  MakeDirs(dir, 0700);
-  return dir;
+  const StatePlaces& places = Places();
+  if (places.runtimeBase.empty()) Refuse(places.error);
+  std::string area = RuntimeAreaOf(places.runtimeBase, SystemRoot());
+  // A hold that fails leaves the folder to the requests that need it, which then fail with the cause.
+  HoldRuntimeArea(places.runtimeBase, area);
+  return area;
+}
+
+// The folder of libqzplatform.so as loaded, links resolved; empty when it cannot be found.
+std::string LibraryFolder() {
+  Dl_info info{};
+  char resolved[PATH_MAX];
+  if (!dladdr(reinterpret_cast<void*>(&LibraryFolder), &info) || !info.dli_fname || !realpath(info.dli_fname, resolved))
+    return {};
+  return std::filesystem::path(resolved).parent_path().string();
+}
+
+// True when the library is the one in its build folder: the data is then still in the source tree.
+bool RunningFromBuildFolder(const std::string& library) {
+  char built[PATH_MAX];
+  return library.empty() || (realpath(QZ_BUILD_LIBRARY_DIR, built) && library == built);
 }
 
 }  // namespace
+
+StatePlaces DecideStatePlaces(unsigned euid, const std::function<const char*(const char*)>& getEnv) {
+  StatePlaces places;
+  const char* root = getEnv("QZWMI_ROOT");  // may be relative to the working folder
+  if (root && *root) {
+    places.root = root;
+  } else if (euid == 0) {
+    places.root = "/var/lib/qzwmi";
+  } else if (const char* state = AbsoluteFolder(getEnv, "XDG_STATE_HOME")) {
+    places.root = std::string(state) + "/qzwmi";
+  } else if (const char* home = AbsoluteFolder(getEnv, "HOME")) {
+    places.root = std::string(home) + "/.local/state/qzwmi";
+  } else {
+    places.error = "no place for the system root: set QZWMI_ROOT, XDG_STATE_HOME or HOME to an absolute folder";
+    return places;
+  }
+  if (euid == 0) {
+    places.runtimeBase = "/run/qzwmi";
+  } else if (const char* runtime = AbsoluteFolder(getEnv, "XDG_RUNTIME_DIR")) {
+    places.runtimeBase = std::string(runtime) + "/qzwmi";
+  } else {
+    places.error =
+        "no place for volatile state: XDG_RUNTIME_DIR is not set (a login session sets it; else set it to a "
+        "folder of your own, mode 0700, that is emptied at boot)";
+  }
+  return places;
+}
+
+std::string RuntimeAreaOf(const std::string& runtimeBase, const std::string& root) {
+  char name[24];
+  snprintf(name, sizeof name, "/%016llx", static_cast<unsigned long long>(Fnv1a(root)));
+  return runtimeBase + name;
+}
 
 bool MakeDirs(const std::string& path, unsigned mode) {
   std::error_code ec;
@@ -76,6 +140,24 @@ const std::string& SystemRoot() {
 
 const std::string& RuntimeDir() {
   static const std::string* dir = new std::string(ResolveRuntimeDir());
+  HoldRuntimeAreaAgain();
+  return *dir;
+}
+
+const std::string& DataDir() {
+  static const std::string* dir = [] {
+    const std::string library = LibraryFolder();
+    if (RunningFromBuildFolder(library)) return new std::string(QZ_SOURCE_DATA_DIR);
+    return new std::string((std::filesystem::path(library) / QZ_DATA_FROM_LIBRARY).lexically_normal().string());
+  }();
+  return *dir;
+}
+
+const std::string& ModuleDir() {
+  static const std::string* dir = [] {
+    const std::string library = LibraryFolder();
+    return new std::string(RunningFromBuildFolder(library) ? QZ_BUILD_MODULE_DIR : library);
+  }();
   return *dir;
 }
 
@@ -160,7 +242,7 @@ std::wstring UpperAscii(std::wstring_view text) {
 extern "C" const char* QzGetSystemRoot(void) { return qz::SystemRoot().c_str(); }
 extern "C" const char* QzGetRuntimeDir(void) { return qz::RuntimeDir().c_str(); }
 
-extern "C" void QzRemoveRuntimeArea(void) {
-  std::error_code ec;
-  std::filesystem::remove_all(qz::RuntimeDir(), ec);
-}
+extern "C" const char* QzGetDataDir(void) { return qz::DataDir().c_str(); }
+extern "C" const char* QzGetModuleDir(void) { return qz::ModuleDir().c_str(); }
+
+extern "C" void QzRemoveRuntimeArea(void) { qz::LeaveRuntimeArea(); }

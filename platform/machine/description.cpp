@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "kernel32/sysroot.h"
 #include "machine/machine.h"
 #include "qzplatform.h"
 #include "windows.h"
@@ -505,7 +506,7 @@ CurrentMachine& TheMachine() {
 // A description that cannot be read leaves a machine with nothing but a data store, and says why.
 std::shared_ptr<const Machine> LoadConfiguredMachine() {
   const char* configured = std::getenv("QZWMI_MACHINE");
-  std::string path = configured && *configured ? configured : QZ_DEFAULT_MACHINE;
+  std::string path = configured && *configured ? configured : qz::DataDir() + "/machines/default.json";
   std::string error;
   if (std::shared_ptr<Machine> machine = LoadMachineFile(path, error)) return machine;
   std::fprintf(stderr, "qzwmi: %s\n", error.c_str());

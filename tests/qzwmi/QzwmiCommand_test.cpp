@@ -28,6 +28,19 @@ TEST(QzwmiCommand, HelpExitsZeroAndShowsExamples) {
   EXPECT_NE(run.out.find("  qzwmi reg query 'HKLM\\Software\\Tarnwell\\WBEM' /s\n"), std::string::npos) << run.out;
 }
 
+TEST(QzwmiCommand, VersionNamesTheBuildAndItsRevision) {
+  Outcome run = RunQzwmi({"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  const std::string version = std::string("qzwmi ") + QZ_PROJECT_VERSION;
+  if (std::filesystem::exists(QZ_SOURCE_DIR "/.git")) {
+    EXPECT_EQ(run.out.rfind(version + " (git ", 0), 0u) << run.out;
+    EXPECT_EQ(run.out.substr(run.out.size() - 2), ")\n") << run.out;
+  } else {
+    EXPECT_EQ(run.out, version + "\n");
+  }
+}
+
 TEST(QzwmiCommand, CommandLineErrorsExitTwoWithoutOutput) {
   const struct {
     std::vector<std::string> args;
@@ -215,6 +228,14 @@ TEST(QzwmiCommand, FreshRootSetsItselfUpOnFirstUse) {
 #endif
   run = RunQzwmi({"get", "QZ_MemoryModule"});
   EXPECT_EQ(run.status, 0) << run.err;
+#ifdef QZWMI_HAS_MODULE
+  // A root whose registered module is gone (a removed build, an earlier installation) registers this one.
+  const std::string key = "HKCR\\CLSID\\{D57B64F7-8728-4717-BD9C-A09719A06BA0}\\InprocServer32";
+  ASSERT_EQ(RunQzwmi({"reg", "add", key, "/ve", "/d", "/gone/QZWmiMemory.so", "/f"}).status, 0);
+  EXPECT_EQ(RegisteredServer(), L"/gone/QZWmiMemory.so");
+  EXPECT_EQ(RunQzwmi({"enum", "QZ_MemoryModule"}).status, 0);
+  EXPECT_EQ(RegisteredServer(), std::wstring(module.begin(), module.end()));
+#endif
 }
 
 }  // namespace

@@ -60,6 +60,37 @@ TEST(ServeSecurity, OnlyUsersOfTheUsersFileGetIn) {
   EXPECT_EQ(Count(log, "failed login of 'mallory' from 127.0.0.1"), 1u) << log;
 }
 
+// SIGHUP (systemctl reload) re-reads the users file: changed passwords count at once, even for a
+// client whose credentials were lately checked; a file that cannot be read keeps the users in force.
+TEST(ServeSecurity, HangupRereadsTheUsersFile) {
+  const std::string users = RootFile("reloaded-users");
+  ASSERT_EQ(RunQzwmi({"passwd", "alice", "--users", users}, "first\n").status, 0);
+  Server server;
+  ASSERT_TRUE(server.Start({"--users", users})) << server.Log();
+  EXPECT_EQ(Wbemcli({"ein", server.Url("alice:first") + kBoards}).status, 0);
+
+  const auto hangupAndAwait = [&](const std::string& line) {
+    kill(server.Pid(), SIGHUP);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (Count(server.Log(), line) == 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return Count(server.Log(), line);
+  };
+  ASSERT_EQ(RunQzwmi({"passwd", "alice", "--users", users}, "second\n").status, 0);
+  ASSERT_EQ(RunQzwmi({"passwd", "carol", "--users", users}, "third\n").status, 0);
+  ASSERT_EQ(hangupAndAwait("SIGHUP: re-read 2 users from " + users), 1u) << server.Log();
+  const struct {
+    std::string credentials;
+    int status;
+  } cases[] = {{"alice:first", 16}, {"alice:second", 0}, {"carol:third", 0}};
+  for (const auto& c : cases) EXPECT_EQ(Wbemcli({"ein", server.Url(c.credentials) + kBoards}).status, c.status) << c.credentials;
+
+  WriteWholeFile(users, "not a users line\n");
+  ASSERT_EQ(hangupAndAwait("SIGHUP: kept the users in force: "), 1u) << server.Log();
+  EXPECT_EQ(Wbemcli({"ein", server.Url("carol:third") + kBoards}).status, 0);
+  EXPECT_EQ(server.Stop(), 0);
+}
+
 // With PAM the system's accounts decide; an account the system does not have is refused (the
 // service name is unknown, so PAM's default rules apply).
 TEST(ServeSecurity, PamRefusesAnUnknownAccount) {

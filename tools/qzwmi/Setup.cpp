@@ -21,11 +21,19 @@ constexpr wchar_t kProviderClass[] = L"QZ_MemoryModule";
 
 using RegisterFunction = HRESULT (*)();
 
+// Registered, and to a module that is still there: a root first used by a build that has since been
+// removed, or by an earlier installation, registers the module of this one.
 bool ProviderClassRegistered() {
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, kProviderClassKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  WCHAR path[4096] = L"";
+  DWORD size = sizeof path - sizeof(WCHAR);
+  DWORD type = 0;
+  const LSTATUS status = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(path), &size);
   RegCloseKey(key);
-  return true;
+  if (status != ERROR_SUCCESS || type != REG_SZ) return false;
+  std::error_code error;
+  return std::filesystem::exists(Utf8(path), error);
 }
 
 bool ProviderClassDefined() {
@@ -86,12 +94,22 @@ HRESULT RegisterModule(const std::string& path, bool unregister) {
   return hr;
 }
 
-const char* DefaultModulePath() { return QZ_MODULE_PATH; }
+const char* DefaultModulePath() {
+  static const std::string path = std::string(QzGetModuleDir()) + "/QZWmiMemory.so";
+  return path.c_str();
+}
+
+const char* DefaultMofPath() {
+  static const std::string path = std::string(QzGetDataDir()) + "/mof/QZWmiMemory.mof";
+  return path.c_str();
+}
+
+std::string DefaultMachinePath() { return std::string(QzGetDataDir()) + "/machines/default.json"; }
 
 void SetUpFirstUse() {
   if (!ProviderClassRegistered() && std::filesystem::exists(DefaultModulePath()))
     RegisterModule(DefaultModulePath(), false);
-  if (!ProviderClassDefined()) QzCompileMofFile(QZ_MOF_PATH, TRUE, nullptr, 0);
+  if (!ProviderClassDefined()) QzCompileMofFile(DefaultMofPath(), TRUE, nullptr, 0);
 }
 
 }  // namespace qzwmi

@@ -22,12 +22,22 @@ void WriteAll(int fd, const std::string& text);
 // when it lacks the entry point, else what the entry point returns.
 HRESULT RegisterModule(const std::string& path, bool unregister);
 
-// The module that `register` loads when none is named.
+// The module that `register` loads when none is named: QZWmiMemory.so of this installation (or build).
 const char* DefaultModulePath();
 
-// The first use of a fresh root: registers the default module when its class is not registered,
-// and compiles the bundled MOF (kept for later processes) when root\VXN lacks its classes. Whatever
-// fails here shows later, as the error of the request that needs it.
+// The MOF of the classes, from the installation's data (or the source tree).
+const char* DefaultMofPath();
+
+// The machine managed when none is named: the bundled default server of the installation's data.
+std::string DefaultMachinePath();
+
+// "qzwmi VERSION", with " (git REVISION)" for a build from a git checkout.
+std::string VersionText();
+
+// The first use of a fresh root: registers the default module when its class is not registered (or
+// its registered module is gone), and compiles the bundled MOF (kept for later processes) when
+// root\VXN lacks its classes. Whatever fails here shows later, as the error of the request that
+// needs it.
 void SetUpFirstUse();
 
 }  // namespace qzwmi

@@ -98,8 +98,9 @@ int main(int argc, char** argv) {
   app.name("qzwmi");
   app.footer(kExamples);
   app.require_subcommand(1);
+  app.set_version_flag("--version", qzwmi::VersionText(), "the version, and the git revision of the build");
 
-  std::string machine = QZ_DEFAULT_MACHINE_PATH;
+  std::string machine = qzwmi::DefaultMachinePath();
   std::string format = "list";
   std::string nameSpace = "root\\VXN";
   app.add_option("--machine", machine, "the machine description (JSON)")->capture_default_str();
@@ -128,7 +129,6 @@ int main(int argc, char** argv) {
   CLI::App* mofcomp = app.add_subcommand("mofcomp", "compile a MOF file into the repository, kept for later runs");
   mofcomp->add_option("FILE", mofFile, "the MOF file")->required();
   qzwmi::serve::ServeOptions serve;
-  serve.usersFile = std::string(QzGetSystemRoot()) + "/qzwmi.users";
   CLI::App* serveCommand =
       app.add_subcommand("serve", "answer CIM-XML requests over HTTP(S) until SIGTERM, logging to standard error");
   // `qzwmi serve --machine M` reads as well as `qzwmi --machine M serve`.
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
   serveCommand->add_option("--listen", serve.listen, "ADDR:PORT (127.0.0.1:5988; 5989 with TLS; port 0 picks a free one)");
   serveCommand->add_option("--tls-cert", serve.tlsCert, "the certificate (PEM) for HTTPS");
   serveCommand->add_option("--tls-key", serve.tlsKey, "its private key (PEM)");
-  serveCommand->add_option("--users", serve.usersFile, "the users file that `qzwmi passwd` writes")->capture_default_str();
+  serveCommand->add_option("--users", serve.usersFile, "the users file that `qzwmi passwd` writes (qzwmi.users in the root)");
   serveCommand->add_option("--pam", serve.pamService, "check passwords with PAM under this service instead");
   serveCommand->add_flag("--no-auth", serve.noAuth, "no authentication (loopback addresses only)");
   serveCommand->add_option("--threads", serve.threads, "connections served at once")
@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
   std::string passwdUser;
   CLI::App* passwd = app.add_subcommand("passwd", "set a user's password in the users file of serve (read from standard input)");
   passwd->add_option("USER", passwdUser, "the user")->required();
-  passwd->add_option("--users", serve.usersFile, "the users file")->capture_default_str();
+  passwd->add_option("--users", serve.usersFile, "the users file (qzwmi.users in the root)");
   CLI::App* reg = app.add_subcommand(
       "reg", "reg query|add|delete KEY [/v NAME | /ve | /va] [/t TYPE] [/d DATA] [/s] [/f], as the registry tool");
   reg->prefix_command();
@@ -162,6 +162,8 @@ int main(int argc, char** argv) {
     return app.exit(error) == 0 ? 0 : kUsage;
   }
 
+  // Decided only now: --help and --version need no system root.
+  if (serve.usersFile.empty()) serve.usersFile = std::string(QzGetSystemRoot()) + "/qzwmi.users";
   if (reg->parsed()) return RunRegCommand(reg->remaining());
   if (passwd->parsed()) {
     std::string password, failure;

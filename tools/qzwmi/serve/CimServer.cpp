@@ -211,13 +211,22 @@ int Serve(const ServeOptions& options) {
     Log("HTTPS needs both --tls-cert and --tls-key");
     return 2;
   }
-  UserFile users;
-  if (!options.noAuth && options.pamService.empty()) {
+  // The users in force; SIGHUP replaces them while requests read them.
+  const bool usersFile = !options.noAuth && options.pamService.empty();
+  std::shared_ptr<const UserFile> users = std::make_shared<const UserFile>();
+  std::mutex usersLock;
+  const auto currentUsers = [&] {
+    std::lock_guard<std::mutex> hold(usersLock);
+    return users;
+  };
+  if (usersFile) {
+    auto loaded = std::make_shared<UserFile>();
     std::string error;
-    if (!users.Load(options.usersFile, &error)) {
+    if (!loaded->Load(options.usersFile, &error)) {
       Log("%s (make one with `qzwmi passwd USER`, or use --pam or --no-auth)", error.c_str());
       return 2;
     }
+    users = std::move(loaded);
   }
 
   StartMemoryEventCounter();
@@ -235,12 +244,13 @@ int Serve(const ServeOptions& options) {
     server = std::make_unique<httplib::Server>();
   }
 
-  // SIGTERM and SIGINT are taken by one thread, which stops the server; every other thread of the
-  // process is started after they are blocked.
+  // SIGTERM and SIGINT are taken by one thread, which stops the server, and SIGHUP, which re-reads
+  // the users file; every other thread of the process is started after they are blocked.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
@@ -276,7 +286,7 @@ int Serve(const ServeOptions& options) {
       const auto credentials = BasicCredentials(request.get_header_value("Authorization"));
       bool good = credentials && recent.Holds(credentials->first, credentials->second);
       if (credentials && !good) {
-        good = options.pamService.empty() ? users.Check(credentials->first, credentials->second)
+        good = options.pamService.empty() ? currentUsers()->Check(credentials->first, credentials->second)
                                           : PamCheck(options.pamService, credentials->first, credentials->second);
         if (good) recent.Add(credentials->first, credentials->second);
       }
@@ -338,7 +348,26 @@ int Serve(const ServeOptions& options) {
   std::atomic<bool> signalled{false};
   std::thread stopper([&] {
     int signal = 0;
-    sigwait(&stopSignals, &signal);
+    while (sigwait(&stopSignals, &signal) == 0 && signal == SIGHUP) {
+      if (!usersFile) {
+        Log("SIGHUP: no users file to re-read");
+        continue;
+      }
+      // A file that cannot be read keeps the users in force: a slip in an edit must not lock all out.
+      auto loaded = std::make_shared<UserFile>();
+      std::string error;
+      if (!loaded->Load(options.usersFile, &error)) {
+        Log("SIGHUP: kept the users in force: %s", error.c_str());
+        continue;
+      }
+      const size_t count = loaded->Count();
+      {
+        std::lock_guard<std::mutex> hold(usersLock);
+        users = std::move(loaded);
+      }
+      recent.Clear();  // a changed or removed password counts from the next request on
+      Log("SIGHUP: re-read %zu users from %s", count, options.usersFile.c_str());
+    }
     signalled = true;
     Log("stopping on signal %d", signal);
     server->stop();

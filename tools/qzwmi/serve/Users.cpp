@@ -187,6 +187,11 @@ bool CredentialCache::Holds(const std::string& user, const std::string& password
   return false;
 }
 
+void CredentialCache::Clear() {
+  std::lock_guard<std::mutex> guard(m_Lock);
+  m_Until.clear();
+}
+
 void CredentialCache::Add(const std::string& user, const std::string& password) {
   const std::string digest = Digest(user, password);
   if (digest.empty() || m_Seconds <= 0) return;

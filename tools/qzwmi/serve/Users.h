@@ -43,6 +43,8 @@ class CredentialCache {
   explicit CredentialCache(int seconds = 60);
   bool Holds(const std::string& user, const std::string& password);
   void Add(const std::string& user, const std::string& password);
+  // Forgets every credential, so that the next request of each user is checked again.
+  void Clear();
 
  private:
   std::string Digest(const std::string& user, const std::string& password) const;

@@ -1,0 +1,89 @@
+// Where state goes on a Linux system, and when a runtime area may be removed.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "kernel32/runtimearea.h"
+#include "kernel32/sysroot.h"
+
+namespace {
+
+TEST(StatePlaces, FollowTheUserAndTheEnvironment) {
+  const std::string noRuntime =
+      "no place for volatile state: XDG_RUNTIME_DIR is not set (a login session sets it; else set it to a folder "
+      "of your own, mode 0700, that is emptied at boot)";
+  const std::string noRoot = "no place for the system root: set QZWMI_ROOT, XDG_STATE_HOME or HOME to an absolute folder";
+  struct Case {
+    unsigned euid;
+    std::map<std::string, std::string> env;
+    qz::StatePlaces expected;
+  };
+  const Case cases[] = {
+      {0, {}, {"/var/lib/qzwmi", "/run/qzwmi", ""}},
+      {0, {{"HOME", "/root"}, {"XDG_RUNTIME_DIR", "/run/user/0"}}, {"/var/lib/qzwmi", "/run/qzwmi", ""}},
+      {0, {{"QZWMI_ROOT", "/srv/r"}}, {"/srv/r", "/run/qzwmi", ""}},
+      {1000,
+       {{"XDG_STATE_HOME", "/s"}, {"HOME", "/h"}, {"XDG_RUNTIME_DIR", "/run/user/1000"}},
+       {"/s/qzwmi", "/run/user/1000/qzwmi", ""}},
+      {1000, {{"HOME", "/h"}, {"XDG_RUNTIME_DIR", "/r"}}, {"/h/.local/state/qzwmi", "/r/qzwmi", ""}},
+      {1000, {{"XDG_STATE_HOME", "s"}, {"HOME", "/h"}, {"XDG_RUNTIME_DIR", "/r"}}, {"/h/.local/state/qzwmi", "/r/qzwmi", ""}},
+      {1000, {{"QZWMI_ROOT", "rel"}, {"XDG_RUNTIME_DIR", "/r"}}, {"rel", "/r/qzwmi", ""}},
+      {1000, {{"HOME", "/h"}}, {"/h/.local/state/qzwmi", "", noRuntime}},
+      {1000, {{"HOME", "/h"}, {"XDG_RUNTIME_DIR", "run"}}, {"/h/.local/state/qzwmi", "", noRuntime}},
+      {1000, {{"HOME", ""}, {"XDG_RUNTIME_DIR", "/r"}}, {"", "", noRoot}},
+      {1000, {{"QZWMI_ROOT", ""}, {"HOME", "h"}, {"XDG_RUNTIME_DIR", "/r"}}, {"", "", noRoot}},
+  };
+  for (const Case& c : cases) {
+    const qz::StatePlaces places = qz::DecideStatePlaces(c.euid, [&](const char* name) -> const char* {
+      auto found = c.env.find(name);
+      return found == c.env.end() ? nullptr : found->second.c_str();
+    });
+    const std::string label = std::to_string(c.euid) + " " + testing::PrintToString(c.env);
+    EXPECT_EQ(places.root, c.expected.root) << label;
+    EXPECT_EQ(places.runtimeBase, c.expected.runtimeBase) << label;
+    EXPECT_EQ(places.error, c.expected.error) << label;
+  }
+}
+
+TEST(RuntimeArea, IsNamedAfterItsRoot) {
+  EXPECT_EQ(qz::RuntimeAreaOf("/run/qzwmi", "/var/lib/qzwmi"), "/run/qzwmi/d70649e4ac704eca");
+  EXPECT_NE(qz::RuntimeAreaOf("/b", "/var/lib/qzwmi"), qz::RuntimeAreaOf("/b", "/var/lib/qzwmj"));
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+TEST(RuntimeArea, IsRemovedOnlyWhenNoProcessHoldsIt) {
+  const std::string base = qz::SystemRoot() + "/runtime";
+  const std::string area = qz::RuntimeAreaOf(base, "/some/root");
+  const std::string lock = area + "/" + qz::kRuntimeAreaLock;
+  ASSERT_TRUE(qz::MakeDirs(area + "/objects", 0700));
+  std::ofstream(area + "/registry-volatile.db") << "keys";
+
+  const int holder = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_SH), 0);
+  EXPECT_FALSE(qz::RemoveIdleArea(area));
+  EXPECT_TRUE(Exists(area + "/registry-volatile.db"));
+  EXPECT_TRUE(Exists(area + "/objects"));
+
+  close(holder);
+  EXPECT_TRUE(qz::RemoveIdleArea(area));
+  EXPECT_FALSE(Exists(area));
+  EXPECT_TRUE(Exists(base));
+
+  // Without a lock file no process can be using it: whoever creates an area locks the file first.
+  ASSERT_TRUE(qz::MakeDirs(area + "/objects", 0700));
+  EXPECT_TRUE(qz::RemoveIdleArea(area));
+  EXPECT_FALSE(Exists(area));
+}
+
+}  // namespace
