@@ -116,12 +116,23 @@ TEST_F(CommonLogTest, MaxSizeGroupOverrideOnlyInRange) {
 
 TEST_F(CommonLogTest, VerboseLevelWritesTheInitialisationLine) {
   qztest::FixLocalTime(2026, 12, 5, 14, 0, 1, 2);
-  SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
-  CCommonLog log;
-  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
-  EXPECT_EQ(qztest::ReadUtf16File(LogPath()),
-            L"12/05/2026 14:00:01.002 [Verbose] QZWmiMemory.DLL!CCommonLog::LogInit| A logging interface is "
-            L"initialized (Module=\"QZWmiMemory.DLL\", Level=Verbose, size=2097152)\r\n");
+  // The size is printed as a signed 32-bit number: sizes of 2 GiB and above come out negative.
+  struct {
+    DWORD maxSize;  // 0: LogMaxSize absent
+    const WCHAR* printed;
+  } cases[] = {{0, L"2097152"}, {0x7FFFFFFF, L"2147483647"}, {0x80000000, L"-2147483648"}, {0xFFFFFFFF, L"-1"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.maxSize);
+    qztest::WriteFileBytes(LogPath(), "");
+    SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
+    if (c.maxSize != 0) SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogMaxSize", c.maxSize);
+    CCommonLog log;
+    log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+    EXPECT_EQ(qztest::ReadUtf16File(LogPath()),
+              std::wstring(L"12/05/2026 14:00:01.002 [Verbose] QZWmiMemory.DLL!CCommonLog::LogInit| A logging "
+                           L"interface is initialized (Module=\"QZWmiMemory.DLL\", Level=Verbose, size=") +
+                  c.printed + L")\r\n");
+  }
 }
 
 TEST_F(CommonLogTest, FolderWithoutTrailingBackslashGetsOne) {
