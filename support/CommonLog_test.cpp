@@ -179,6 +179,24 @@ TEST_F(CommonLogTest, LogFileReplacedByAFolderFailsTheWriteOnly) {
   log.Unlock();
 }
 
+TEST_F(CommonLogTest, RotationStartsAtExactlyTheMaximumSize) {
+  SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogMaxSize", 0x80000);
+  CCommonLog log;
+  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  struct {
+    size_t size;
+    bool rotates;
+  } cases[] = {{0x80000 - 2, false}, {0x80000, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    DeleteFileW(LogPath(L".lo_").c_str());
+    qztest::WriteFileBytes(LogPath(), std::string(c.size, 'x'));
+    log.WriteLine(L"S", 5, L"next");
+    EXPECT_EQ(qztest::FileExists(LogPath(L".lo_")), c.rotates);
+    EXPECT_EQ(qztest::FileSize(LogPath()), c.rotates ? 82 : static_cast<long long>(c.size) + 82);
+  }
+}
+
 TEST_F(CommonLogTest, FullFileRotatesIntoTheOldCopy) {
   SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogMaxSize", 0x80000);
   CCommonLog log;
