@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <objbase.h>
+#include <ocidl.h>
 #include <oleauto.h>
 #include <wbemprov.h>
 
@@ -142,6 +143,18 @@ TEST_F(ModuleTest, TypeLibraryResourceHoldsWhatRegistrationWrites) {
     EXPECT_EQ(typeAttr->wTypeFlags, TYPEFLAG_FCANCREATE);
     info->ReleaseTypeAttr(typeAttr);
     info->Release();
+
+    // A provider object hands out the same coclass as its class information.
+    IProvideClassInfo* provider = nullptr;
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IProvideClassInfo,
+                               reinterpret_cast<void**>(&provider)),
+              S_OK);
+    ASSERT_EQ(provider->GetClassInfo(&info), S_OK);
+    ASSERT_EQ(info->GetTypeAttr(&typeAttr), S_OK);
+    EXPECT_EQ(typeAttr->guid, clsid);
+    info->ReleaseTypeAttr(typeAttr);
+    info->Release();
+    provider->Release();
   }
   CLSID redundancySet;
   ASSERT_EQ(CLSIDFromString(L"{E15DD35F-55DC-4EF1-A484-F1748D2AB540}", &redundancySet), S_OK);
