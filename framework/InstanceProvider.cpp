@@ -29,7 +29,38 @@ void ReleaseAndClear(T*& pointer) {
   pointer = nullptr;
 }
 
+// An address inside the module that holds the providers, to find that module by.
+const char kModuleAnchor = 0;
+
 }  // namespace
+
+STDMETHODIMP CQZInstanceProvider::GetClassInfo(ITypeInfo** ppTI) {
+  if (!ppTI) return E_POINTER;
+  *ppTI = nullptr;
+  HMODULE module = nullptr;
+  WCHAR path[4096];
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCWSTR>(&kModuleAnchor), &module))
+    return TYPE_E_CANTLOADLIBRARY;
+  DWORD length = GetModuleFileNameW(module, path, 4096);
+  if (length == 0 || length >= 4096) return TYPE_E_CANTLOADLIBRARY;
+  ITypeLib* library = nullptr;
+  HRESULT hr = LoadTypeLibEx(path, REGKIND_NONE, &library);
+  if (FAILED(hr)) return hr;
+  hr = TYPE_E_ELEMENTNOTFOUND;
+  const WCHAR* coclass = m_Description.providerName + 1;
+  for (UINT i = 0; i < library->GetTypeInfoCount() && hr == TYPE_E_ELEMENTNOTFOUND; ++i) {
+    TYPEKIND kind = TKIND_MAX;
+    BSTR name = nullptr;
+    if (SUCCEEDED(library->GetTypeInfoType(i, &kind)) && kind == TKIND_COCLASS &&
+        SUCCEEDED(library->GetDocumentation(static_cast<INT>(i), &name, nullptr, nullptr, nullptr)) && name &&
+        std::wcscmp(name, coclass) == 0)
+      hr = library->GetTypeInfo(i, ppTI);
+    SysFreeString(name);
+  }
+  library->Release();
+  return hr;
+}
 
 CQZInstanceProvider::CQZInstanceProvider(const ProviderDescription& description) : m_Description(description) {
   if (description.mutexName) m_Mutex.SetName(description.mutexName);
@@ -48,12 +79,12 @@ CQZInstanceProvider::~CQZInstanceProvider() {
 
 STDMETHODIMP CQZInstanceProvider::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
-  // The class-information interface is not offered: this platform keeps no type libraries to
-  // describe the coclass from.
   if (riid == IID_IUnknown || riid == IID_IWbemServices) {
     *ppv = static_cast<IWbemServices*>(this);
   } else if (riid == IID_IWbemProviderInit) {
     *ppv = static_cast<IWbemProviderInit*>(this);
+  } else if (riid == IID_IProvideClassInfo) {
+    *ppv = static_cast<IProvideClassInfo*>(this);
   } else {
     *ppv = nullptr;
     return E_NOINTERFACE;

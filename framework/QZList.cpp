@@ -4,7 +4,7 @@
 #include "logical/EventCounters.h"
 
 DWORD CQZList::NextGeneration(DWORD generation) {
-  if (generation <= 1 || generation == 0xFFFFFFFF) return 2;
+  if (generation <= 1) return 2;
   return generation + 1;
 }
 

@@ -34,8 +34,9 @@ class CQZList {
   bool WatchesEvents() const { return m_bWatchEvents != 0; }
   DWORD LastEventCount() const { return m_LastEventCount; }
 
-  // 0 and 1 are followed by 2. The value after 0xFFFFFFFF is 2 as well: wrapping to 0 would
-  // read as "no valid data", and 1 is the value of a list that was never built.
+  // 0 and 1 are followed by 2; every other value by the next one, wrapping at 32 bits. So
+  // 0xFFFFFFFF is followed by 0, which reads as "no valid data": that one request fails and the
+  // next one rebuilds the list to generation 2, as after any failed build.
   static DWORD NextGeneration(DWORD generation);
 
  protected:

@@ -21,6 +21,8 @@ inline constexpr const WCHAR* kLibId = L"{5A486531-0201-43E0-BD81-D544BB08D0DC}"
 inline constexpr const WCHAR* kAppId = L"{5A486531-0201-43E0-BD81-D544BB08D0DC}";
 inline constexpr const WCHAR* kTypeLibName = L"QZWmiMemory";
 inline constexpr const WCHAR* kTypeLibHelp = L"QZWmiMemory 1.0 Type Library";
+inline constexpr WORD kTypeLibMajorVersion = 1;
+inline constexpr WORD kTypeLibMinorVersion = 0;
 inline constexpr const WCHAR* kAppIdModuleName = L"QZWmiMemory.DLL";
 
 inline constexpr size_t kCoclassCount = 22;

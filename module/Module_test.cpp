@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <objbase.h>
+#include <ocidl.h>
+#include <oleauto.h>
 #include <wbemprov.h>
 
 #include <string>
@@ -92,6 +94,79 @@ TEST_F(ModuleTest, RegistrationWritesEveryCoclassAndUnregistrationRemovesThem) {
   EXPECT_TRUE(KeyExists(L"AppID")) << "the AppID key itself stays";
   EXPECT_TRUE(KeyExists(L"CLSID"));
   EXPECT_EQ(Call("DllUnregisterServer"), S_OK) << "unregistering twice finds nothing to remove";
+}
+
+TEST_F(ModuleTest, TypeLibraryResourceHoldsWhatRegistrationWrites) {
+  ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+  const std::wstring version = L"TypeLib\\{5A486531-0201-43E0-BD81-D544BB08D0DC}\\1.0";
+  const std::wstring file = Value(version + L"\\0\\win64");
+  EXPECT_EQ(file, kModuleFile);
+  EXPECT_EQ(Value(version + L"\\FLAGS"), L"0");
+  EXPECT_EQ(Value(version + L"\\HELPDIR"), kModuleFile.substr(0, kModuleFile.find_last_of(L'/') + 1));
+
+  ITypeLib* library = nullptr;
+  ASSERT_EQ(LoadTypeLibEx(file.c_str(), REGKIND_NONE, &library), S_OK);
+  TLIBATTR* attr = nullptr;
+  ASSERT_EQ(library->GetLibAttr(&attr), S_OK);
+  WCHAR libId[40] = {};
+  StringFromGUID2(attr->guid, libId, 40);
+  EXPECT_EQ(libId, std::wstring(kLibId));
+  EXPECT_EQ(attr->wMajorVerNum, 1);
+  EXPECT_EQ(attr->wMinorVerNum, 0);
+  EXPECT_EQ(attr->lcid, 0u);
+  library->ReleaseTLibAttr(attr);
+  BSTR name = nullptr, help = nullptr;
+  ASSERT_EQ(library->GetDocumentation(-1, &name, &help, nullptr, nullptr), S_OK);
+  EXPECT_EQ(std::wstring(name), L"QZWmiMemory");
+  EXPECT_EQ(std::wstring(help), Value(version));
+  SysFreeString(name);
+  SysFreeString(help);
+
+  // Every registered class finds its coclass in the library, named after it, with its help text.
+  ASSERT_EQ(library->GetTypeInfoCount(), kCoclassCount);
+  for (const CoclassEntry& coclass : Coclasses()) {
+    SCOPED_TRACE(coclass.providerClass);
+    const std::wstring clsidKey = std::wstring(L"CLSID\\") + coclass.clsid;
+    ASSERT_EQ(Value(clsidKey + L"\\TypeLib"), libId);
+    CLSID clsid;
+    ASSERT_EQ(CLSIDFromString(coclass.clsid, &clsid), S_OK);
+    ITypeInfo* info = nullptr;
+    ASSERT_EQ(library->GetTypeInfoOfGuid(clsid, &info), S_OK);
+    ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, &name, &help, nullptr, nullptr), S_OK);
+    EXPECT_EQ(L"C" + std::wstring(name) + L" Object", Value(clsidKey));
+    EXPECT_EQ(std::wstring(help), coclass.typeLibHelp);
+    SysFreeString(name);
+    SysFreeString(help);
+    TYPEATTR* typeAttr = nullptr;
+    ASSERT_EQ(info->GetTypeAttr(&typeAttr), S_OK);
+    EXPECT_EQ(typeAttr->typekind, TKIND_COCLASS);
+    EXPECT_EQ(typeAttr->wTypeFlags, TYPEFLAG_FCANCREATE);
+    info->ReleaseTypeAttr(typeAttr);
+    info->Release();
+
+    // A provider object hands out the same coclass as its class information.
+    IProvideClassInfo* provider = nullptr;
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IProvideClassInfo,
+                               reinterpret_cast<void**>(&provider)),
+              S_OK);
+    ASSERT_EQ(provider->GetClassInfo(&info), S_OK);
+    ASSERT_EQ(info->GetTypeAttr(&typeAttr), S_OK);
+    EXPECT_EQ(typeAttr->guid, clsid);
+    info->ReleaseTypeAttr(typeAttr);
+    info->Release();
+    provider->Release();
+  }
+  CLSID redundancySet;
+  ASSERT_EQ(CLSIDFromString(L"{E15DD35F-55DC-4EF1-A484-F1748D2AB540}", &redundancySet), S_OK);
+  ITypeInfo* info = nullptr;
+  ASSERT_EQ(library->GetTypeInfoOfGuid(redundancySet, &info), S_OK);
+  ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, &name, &help, nullptr, nullptr), S_OK);
+  EXPECT_EQ(std::wstring(name), L"QZMemoryRedundancySetProv");
+  EXPECT_EQ(std::wstring(help), L"QZMemoryRedundancySetProv Class");
+  SysFreeString(name);
+  SysFreeString(help);
+  info->Release();
+  library->Release();
 }
 
 TEST_F(ModuleTest, ProvidersKeepTheModuleLoadedAndItsLogSaysWhenItComesAndGoes) {

@@ -1,5 +1,6 @@
 // DllRegisterServer and DllUnregisterServer: the AppID, the 22 coclasses with their ProgIDs, and
 // the type library, under HKEY_CLASSES_ROOT, written in the system default locale.
+#include <oleauto.h>
 #include <winnls.h>
 #include <winreg.h>
 
@@ -10,8 +11,6 @@
 #include "module/Module.h"
 
 #define QZ_EXPORT extern "C" __attribute__((visibility("default")))
-
-
 
 namespace {
 
@@ -81,18 +80,6 @@ std::vector<RegistryEntry> CoclassEntries(const CoclassEntry& coclass, const std
   };
 }
 
-// The type library's registration: its name, its file and the folder of its help.
-std::vector<RegistryEntry> TypeLibEntries(const std::wstring& modulePath) {
-  const std::wstring version = std::wstring(L"TypeLib\\") + kLibId + L"\\1.0";
-  const std::wstring folder = modulePath.substr(0, modulePath.find_last_of(L"/\\") + 1);
-  return {
-      {version, {{L"", kTypeLibHelp}}},
-      {version + L"\\FLAGS", {{L"", L"0"}}},
-      {version + L"\\0\\win64", {{L"", modulePath}}},
-      {version + L"\\HELPDIR", {{L"", folder}}},
-  };
-}
-
 HRESULT WriteAll(const std::vector<RegistryEntry>& entries) {
   for (const RegistryEntry& entry : entries) {
     HRESULT hr = Write(entry);
@@ -119,7 +106,13 @@ HRESULT RegisterCoclasses() {
     HRESULT hr = WriteAll(CoclassEntries(coclass, modulePath));
     if (FAILED(hr)) return hr;
   }
-  return WriteAll(TypeLibEntries(modulePath));
+  // The library is registered from the module's own resource, so that the registry says what the
+  // library holds: its help text, its version, and the module as its file and help folder.
+  ITypeLib* library = nullptr;
+  HRESULT hr = LoadTypeLibEx(modulePath.c_str(), REGKIND_REGISTER, &library);
+  if (FAILED(hr)) return hr;
+  library->Release();
+  return S_OK;
 }
 
 HRESULT UnregisterCoclasses() {

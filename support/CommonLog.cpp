@@ -187,9 +187,11 @@ void CCommonLog::LogInit(const WCHAR* group, const WCHAR* module) {
 
   if (m_Level <= kSeverityVerbose) {
     const WCHAR* levelName = m_Level < 6 ? kSeverityNames[m_Level] : L"N/A";
+    // The size is printed as the 32-bit signed value of "%ld" on a system whose long has 32 bits:
+    // 2 GiB and above read as negative numbers.
     WCHAR text[512];
     swprintf(text, 512, L"A logging interface is initialized (Module=\"%ls\", Level=%ls, size=%ld)", m_Module.c_str(),
-             levelName, static_cast<long>(m_MaxSize));
+             levelName, static_cast<long>(static_cast<LONG>(m_MaxSize)));
     WriteLine((m_Module + L"!CCommonLog::LogInit").c_str(), kSeverityVerbose, text);
   }
 }

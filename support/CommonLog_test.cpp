@@ -116,12 +116,23 @@ TEST_F(CommonLogTest, MaxSizeGroupOverrideOnlyInRange) {
 
 TEST_F(CommonLogTest, VerboseLevelWritesTheInitialisationLine) {
   qztest::FixLocalTime(2026, 12, 5, 14, 0, 1, 2);
-  SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
-  CCommonLog log;
-  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
-  EXPECT_EQ(qztest::ReadUtf16File(LogPath()),
-            L"12/05/2026 14:00:01.002 [Verbose] QZWmiMemory.DLL!CCommonLog::LogInit| A logging interface is "
-            L"initialized (Module=\"QZWmiMemory.DLL\", Level=Verbose, size=2097152)\r\n");
+  // The size is printed as a signed 32-bit number: sizes of 2 GiB and above come out negative.
+  struct {
+    DWORD maxSize;  // 0: LogMaxSize absent
+    const WCHAR* printed;
+  } cases[] = {{0, L"2097152"}, {0x7FFFFFFF, L"2147483647"}, {0x80000000, L"-2147483648"}, {0xFFFFFFFF, L"-1"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.maxSize);
+    qztest::WriteFileBytes(LogPath(), "");
+    SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
+    if (c.maxSize != 0) SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogMaxSize", c.maxSize);
+    CCommonLog log;
+    log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+    EXPECT_EQ(qztest::ReadUtf16File(LogPath()),
+              std::wstring(L"12/05/2026 14:00:01.002 [Verbose] QZWmiMemory.DLL!CCommonLog::LogInit| A logging "
+                           L"interface is initialized (Module=\"QZWmiMemory.DLL\", Level=Verbose, size=") +
+                  c.printed + L")\r\n");
+  }
 }
 
 TEST_F(CommonLogTest, FolderWithoutTrailingBackslashGetsOne) {
@@ -166,6 +177,24 @@ TEST_F(CommonLogTest, LogFileReplacedByAFolderFailsTheWriteOnly) {
   log.SetFunctionName(L"C::M");
   EXPECT_EQ(log.LogError(L"into a folder"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   log.Unlock();
+}
+
+TEST_F(CommonLogTest, RotationStartsAtExactlyTheMaximumSize) {
+  SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogMaxSize", 0x80000);
+  CCommonLog log;
+  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  struct {
+    size_t size;
+    bool rotates;
+  } cases[] = {{0x80000 - 2, false}, {0x80000, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    DeleteFileW(LogPath(L".lo_").c_str());
+    qztest::WriteFileBytes(LogPath(), std::string(c.size, 'x'));
+    log.WriteLine(L"S", 5, L"next");
+    EXPECT_EQ(qztest::FileExists(LogPath(L".lo_")), c.rotates);
+    EXPECT_EQ(qztest::FileSize(LogPath()), c.rotates ? 82 : static_cast<long long>(c.size) + 82);
+  }
 }
 
 TEST_F(CommonLogTest, FullFileRotatesIntoTheOldCopy) {

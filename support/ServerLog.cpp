@@ -76,10 +76,10 @@ DWORD CServerLog::Write(DWORD type, DWORD level, const WCHAR* format, ...) {
   CAutoHandle file(OpenShared(m_Path, OPEN_ALWAYS));
   if (!file.IsValid()) return GetLastError();
 
-  DWORD wait = WaitForSingleObject(m_hSemaphore, kSemaphoreWaitMs);
-  if (wait == WAIT_TIMEOUT) return WAIT_TIMEOUT;
-  // A semaphore that could not be created cannot guard the file: the line is dropped.
-  if (wait != WAIT_OBJECT_0) return GetLastError() ? GetLastError() : ERROR_INVALID_HANDLE;
+  // Only a writer that kept the semaphore for a whole second makes this line give way. Without a
+  // semaphore (it could not be created) the wait fails at once and the line is written unguarded:
+  // a log of failures should not fall silent because of one more failure.
+  if (WaitForSingleObject(m_hSemaphore, kSemaphoreWaitMs) == WAIT_TIMEOUT) return WAIT_TIMEOUT;
 
   Trim();
 

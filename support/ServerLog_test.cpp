@@ -76,11 +76,18 @@ TEST_F(ServerLogTest, LevelAndTypeAreReadOnlyWithAFileName) {
 
 TEST_F(ServerLogTest, EmptyPathIsRefused) {
   CServerLog log;
-  EXPECT_EQ(log.SetupSemaphore(L"", 1, 7), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(log.SetupSemaphore(L"", 0, 0), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(log.Path(), kDefaultPath);
+  EXPECT_EQ(log.MaxLevel(), 1u);
+  EXPECT_EQ(log.TypeMask(), 7u);
+  // Nothing of the refused configuration is kept: the line goes to the default file, at the
+  // default level, without a semaphore.
   SetRegString(kConfigKey, L"LOGFILENAME", L"");
+  SetRegDword(kConfigKey, L"LEVEL", 0);
   CServerLog configured;
   configured.Configure();
-  EXPECT_NE(configured.Write(kServerLogError, 1, L"x"), 0u);
+  EXPECT_EQ(configured.Write(kServerLogError, 1, L"x"), 0u);
+  EXPECT_GT(FileSize(kDefaultPath), 0);
 }
 
 TEST_F(ServerLogTest, FileIsCutToItsLastLinesPastTheThreshold) {
@@ -126,6 +133,18 @@ TEST_F(ServerLogTest, BusySemaphoreDropsTheLineAfterASecond) {
   EXPECT_EQ(log.Write(kServerLogError, 1, L"kept"), 0u);
   EXPECT_GT(FileSize(kDefaultPath), 0);
   CloseHandle(semaphore);
+}
+
+TEST_F(ServerLogTest, WithoutASemaphoreTheLineIsStillWritten) {
+  // A mutex holds the semaphore's name, so the log gets no semaphore; only a time-out drops a line.
+  HANDLE clash = CreateMutexW(nullptr, FALSE, ServerLogSemaphoreName(kDefaultPath).c_str());
+  ASSERT_NE(clash, nullptr);
+  qztest::FixLocalTime(2026, 3, 4, 9, 5, 7, 42);
+  CServerLog log;
+  log.Configure();
+  EXPECT_EQ(log.Write(kServerLogError, 1, L"unguarded"), 0u);
+  EXPECT_EQ(ReadFileBytes(kDefaultPath), " [03/04/2026 09:05:07:042] [Error] - unguarded\r\n");
+  CloseHandle(clash);
 }
 
 TEST(ServerLogNames, SemaphoreNameIsThePathWithoutBackslashesInUpperCase) {

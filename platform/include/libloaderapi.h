@@ -14,6 +14,16 @@
 // filed under), or of the program for NULL. NULL with ERROR_MOD_NOT_FOUND when none is loaded.
 WINBASEAPI HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName);
 
+// The module handle of a loaded module by name (as GetModuleHandleW) or, with
+// GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, of the module that holds the address lpModuleName. Only
+// the form that leaves the module's reference count alone is offered: without
+// GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, FALSE with ERROR_INVALID_PARAMETER. FALSE with
+// ERROR_MOD_NOT_FOUND when no loaded module matches.
+#define GET_MODULE_HANDLE_EX_FLAG_PIN 0x1
+#define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x2
+#define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x4
+WINBASEAPI BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phModule);
+
 // The full path of a loaded module (NULL: the program). Returns the length copied without the
 // terminator; when the path does not fit, the first nSize - 1 characters and a terminator, nSize and
 // ERROR_INSUFFICIENT_BUFFER. 0 with ERROR_MOD_NOT_FOUND for a handle that is no loaded module.
@@ -48,6 +58,7 @@ WINBASEAPI BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 WINBASEAPI FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 
 #define GetModuleHandle GetModuleHandleW
+#define GetModuleHandleEx GetModuleHandleExW
 #define LoadLibrary LoadLibraryW
 #define GetModuleFileName GetModuleFileNameW
 #define FindResourceEx FindResourceExW

@@ -49,3 +49,19 @@ WINOLEAUTAPI SafeArrayLock(SAFEARRAY* psa);
 WINOLEAUTAPI SafeArrayUnlock(SAFEARRAY* psa);
 WINOLEAUTAPI SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
 WINOLEAUTAPI SafeArrayUnaccessData(SAFEARRAY* psa);
+
+// Loading and registering type libraries.
+typedef enum tagREGKIND { REGKIND_DEFAULT = 0, REGKIND_REGISTER, REGKIND_NONE } REGKIND;
+
+// The type library of a module: resource TYPELIB 1 of the module that szFile names (a loaded module
+// by its bare name, or a module file by its path, loaded for the time of the call). With
+// REGKIND_REGISTER the library is also registered with the module's full path and its folder as the
+// help folder; REGKIND_DEFAULT and REGKIND_NONE leave the registry alone. TYPE_E_CANTLOADLIBRARY when
+// the file is no module, the module has no such resource, or the resource is not a type library.
+WINOLEAUTAPI LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib** pptlib);
+
+// Writes under HKEY_CLASSES_ROOT\TypeLib\{LIBID}\<major>.<minor> (version digits in hexadecimal):
+// the library's help text (its name when it has none) as default value, FLAGS, HELPDIR (when
+// szHelpDir is given) and <lcid>\win64 (or win32) = szFullPath. TYPE_E_REGISTRYACCESS when a key
+// or value cannot be written.
+WINOLEAUTAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDir);

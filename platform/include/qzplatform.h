@@ -40,13 +40,15 @@ BOOL QzLoadMachine(const char* path, char* error, DWORD errorSize);
 BOOL QzLoadMachineText(const char* text, const char* origin, char* error, DWORD errorSize);
 
 // One resource of a module, as the resource compiler (qzrc) writes its tables: the type (RT_STRING),
-// the integer name (for strings the block number), the language and the bytes.
+// the integer name (for strings the block number), the language and the bytes. A type known by name
+// ("TYPELIB") has type 0 and its name, in upper case, in typeName; integer types leave it null.
 typedef struct QzResourceEntry {
   WORD type;
   WORD name;
   WORD language;
   DWORD size;
   const BYTE* data;
+  const WCHAR* typeName;
 } QzResourceEntry;
 
 // Files `count` resources under the loaded module that contains `anchor` and under `moduleName`

@@ -118,6 +118,22 @@ extern "C" HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
   return nullptr;
 }
 
+extern "C" BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phModule) {
+  if (phModule) *phModule = nullptr;
+  if (!phModule || !(dwFlags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  HMODULE module = (dwFlags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) ? qz::ModuleBaseOf(lpModuleName)
+                                                                      : GetModuleHandleW(lpModuleName);
+  if (!module) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return FALSE;
+  }
+  *phModule = module;
+  return TRUE;
+}
+
 extern "C" DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
   std::vector<qz::LoadedModule> modules = qz::LoadedModules();
   const qz::LoadedModule* found = nullptr;

@@ -58,4 +58,29 @@ TEST(ModuleFileName, ModulesByHandleAndHandlesThatAreNoModule) {
                        0u, ERROR_MOD_NOT_FOUND);
 }
 
+TEST(ModuleHandleEx, ByAddressOrNameAndOnlyWithoutTakingAReference) {
+  const DWORD byAddress = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+  HMODULE platform = GetModuleHandleW(L"qzplatform.dll");
+  struct {
+    DWORD flags;
+    LPCWSTR name;
+    HMODULE module;
+    DWORD error;
+  } cases[] = {
+      {byAddress, reinterpret_cast<LPCWSTR>(&GetModuleHandleExW), platform, 0},
+      {byAddress, reinterpret_cast<LPCWSTR>(&ProgramPath), GetModuleHandleW(nullptr), 0},
+      {GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, L"qzplatform.dll", platform, 0},
+      {byAddress, reinterpret_cast<LPCWSTR>(0x1000), nullptr, ERROR_MOD_NOT_FOUND},
+      {GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&GetModuleHandleExW), nullptr,
+       ERROR_INVALID_PARAMETER},
+  };
+  for (const auto& c : cases) {
+    HMODULE module = reinterpret_cast<HMODULE>(0x1);
+    SetLastError(0xDEAD);
+    EXPECT_EQ(GetModuleHandleExW(c.flags, c.name, &module), c.module ? TRUE : FALSE) << c.flags;
+    EXPECT_EQ(module, c.module);
+    EXPECT_EQ(GetLastError(), c.module ? 0xDEADu : c.error);
+  }
+}
+
 }  // namespace

@@ -64,6 +64,12 @@ void DecodeBlock(const QzResourceEntry& entry, std::map<std::pair<WORD, UINT>, s
   }
 }
 
+// An integer type matches the entry's number, a named type its name without regard to case.
+bool TypeMatches(const QzResourceEntry& entry, LPCWSTR type) {
+  if (IS_INTRESOURCE(type)) return !entry.typeName && entry.type == LOWORD(type);
+  return entry.typeName && UpperAscii(type) == UpperAscii(entry.typeName);
+}
+
 // Finds a resource of the module at `base`; `language` empty takes the lowest language present.
 const QzResourceEntry* Lookup(HMODULE base, LPCWSTR type, LPCWSTR name, std::optional<WORD> language, DWORD& error) {
   ResourceRegistry& registry = Registry();
@@ -75,7 +81,7 @@ const QzResourceEntry* Lookup(HMODULE base, LPCWSTR type, LPCWSTR name, std::opt
     anyTable = true;
     for (size_t i = 0; i < table.count; ++i) {
       const QzResourceEntry& entry = table.entries[i];
-      if (!IS_INTRESOURCE(type) || entry.type != LOWORD(type)) continue;
+      if (!TypeMatches(entry, type)) continue;
       anyType = true;
       if (!IS_INTRESOURCE(name) || entry.name != LOWORD(name)) continue;
       anyName = true;
@@ -124,7 +130,7 @@ extern "C" void QzRegisterResources(const void* anchor, const char* moduleName, 
   if (slash != std::wstring::npos) name.erase(0, slash + 1);
   qz::ResourceTable table{base, name, entries, count, {}};
   for (size_t i = 0; i < count; ++i)
-    if (entries[i].type == qz::kStringType && entries[i].data) qz::DecodeBlock(entries[i], table.strings);
+    if (!entries[i].typeName && entries[i].type == qz::kStringType && entries[i].data) qz::DecodeBlock(entries[i], table.strings);
   qz::ResourceRegistry& registry = qz::Registry();
   std::lock_guard<std::mutex> hold(registry.lock);
   registry.tables.push_back(std::move(table));

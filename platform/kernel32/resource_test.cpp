@@ -1,6 +1,8 @@
 // Resource lookup and loading on tables filed the way generated tables file them.
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include "qzplatform.h"
 #include "windows.h"
 #include "tests/support/PlatformTest.h"
@@ -20,16 +22,18 @@ const BYTE kGermanBlock1[] = {0, 0,                                             
                               0, 0, 0, 0, 0, 0, 0, 0, 0, 0};                            // 11 to 15
 const BYTE kEnglishBlock2[] = {3, 0, 'x', 0, 0x3D, 0xD8, 0x00, 0xDE, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+const BYTE kLibraryImage[] = {'Q', 'Z'};
 const QzResourceEntry kTable[] = {
-    {6, 1, 1031, sizeof(kGermanBlock1), kGermanBlock1},
-    {6, 1, 1033, sizeof(kEnglishBlock1), kEnglishBlock1},
-    {6, 2, 1033, sizeof(kEnglishBlock2), kEnglishBlock2},
+    {6, 1, 1031, sizeof(kGermanBlock1), kGermanBlock1, nullptr},
+    {6, 1, 1033, sizeof(kEnglishBlock1), kEnglishBlock1, nullptr},
+    {6, 2, 1033, sizeof(kEnglishBlock2), kEnglishBlock2, nullptr},
+    {0, 1, 0, sizeof(kLibraryImage), kLibraryImage, L"TYPELIB"},
 };
 
 // Files the test table under this program for the length of a test.
 class ResourceTable : public ::testing::Test {
  protected:
-  void SetUp() override { QzRegisterResources(kTable, "QzResourceTest.dll", kTable, 3); }
+  void SetUp() override { QzRegisterResources(kTable, "QzResourceTest.dll", kTable, std::size(kTable)); }
   void TearDown() override { QzUnregisterResources(kTable); }
   HMODULE m_Module = GetModuleHandleW(nullptr);
 };
@@ -54,6 +58,10 @@ TEST_F(ResourceTable, FindResourceExWFailsWithTheMostSpecificCode) {
       {"language missing", m_Module, RT_STRING, MAKEINTRESOURCEW(2), 1031, nullptr, ERROR_RESOURCE_LANG_NOT_FOUND},
       {"block missing", m_Module, RT_STRING, MAKEINTRESOURCEW(3), 1033, nullptr, ERROR_RESOURCE_NAME_NOT_FOUND},
       {"other type", m_Module, MAKEINTRESOURCEW(5), MAKEINTRESOURCEW(1), 1033, nullptr, ERROR_RESOURCE_TYPE_NOT_FOUND},
+      {"type by name, any case", m_Module, L"TypeLib", MAKEINTRESOURCEW(1), 0, &kTable[3], 0},
+      {"named type is not type 0", m_Module, MAKEINTRESOURCEW(0), MAKEINTRESOURCEW(1), 0, nullptr,
+       ERROR_RESOURCE_TYPE_NOT_FOUND},
+      {"other type name", m_Module, L"REGISTRY", MAKEINTRESOURCEW(1), 0, nullptr, ERROR_RESOURCE_TYPE_NOT_FOUND},
       {"module without resources", platform, RT_STRING, MAKEINTRESOURCEW(1), 1033, nullptr,
        ERROR_RESOURCE_DATA_NOT_FOUND},
   };
@@ -75,7 +83,7 @@ TEST_F(ResourceTable, LoadLockAndSizeGiveTheBlockBytes) {
 }
 
 TEST(ResourceTables, TablesAreGoneOnceTakenBack) {
-  QzRegisterResources(kTable, "QzResourceTest.dll", kTable, 3);
+  QzRegisterResources(kTable, "QzResourceTest.dll", kTable, std::size(kTable));
   HRSRC found = FindResourceExW(nullptr, RT_STRING, MAKEINTRESOURCEW(1), 1033);
   EXPECT_NE(found, nullptr);
   QzUnregisterResources(kTable);

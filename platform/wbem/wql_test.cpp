@@ -157,7 +157,9 @@ TEST_F(WqlEvaluate, ComparesByTypeAndLogic) {
       {L"Codes = 1", false},  // arrays compare with nothing
       {L"NOT (Width = 1 OR Tag LIKE '%DIMM%')", false},
       {L"Width = 1 OR Tag LIKE '%DIMM _'", true},
-      {L"Width = 1 OR Width = 2 AND Width = 72", false},  // AND binds tighter than OR
+      {L"Width = 1 OR Width = 2 AND Width = 72", false},
+      {L"Width = 72 OR Width = 1 AND Width = 2", true},  // AND binds tighter than OR, on either side
+      {L"Width = 1 AND Width = 2 OR Width = 72", true},
       {L"(Width = 1 OR Width = 72) AND Healthy = TRUE", true},
       {L"72 = Width", true},
       {L"__CLASS = 'qz_sample'", true},

@@ -68,8 +68,8 @@ std::string GenerateSource(const ResourceScript& script, const std::string& modu
         out += line;
       }
       out += "\n};\n\n";
-      std::snprintf(line, sizeof(line), "    {%u, %u, %u, sizeof(%s), %s},\n", kStringType, blockId, table.language,
-                    name.c_str(), name.c_str());
+      std::snprintf(line, sizeof(line), "    {%u, %u, %u, sizeof(%s), %s, nullptr},\n", kStringType, blockId,
+                    table.language, name.c_str(), name.c_str());
       entries += line;
       ++count;
     }

@@ -129,9 +129,9 @@ TEST(ResourceCompilerOutput, OneEntryPerBlockAndLanguageFiledUnderTheModuleName)
   ASSERT_TRUE(ParseScript("LANGUAGE 7, 1\nSTRINGTABLE { 100 \"a\" }\nLANGUAGE 9, 1\nSTRINGTABLE { 100 \"a\" 140 \"b\" }",
                           "t.rc", {}, script, error));
   std::string source = GenerateSource(script, "Some.dll", "t.rc");
-  EXPECT_NE(source.find("{6, 7, 1031, sizeof(kStrings1031Block7), kStrings1031Block7},\n"
-                        "    {6, 7, 1033, sizeof(kStrings1033Block7), kStrings1033Block7},\n"
-                        "    {6, 9, 1033, sizeof(kStrings1033Block9), kStrings1033Block9},\n};"),
+  EXPECT_NE(source.find("{6, 7, 1031, sizeof(kStrings1031Block7), kStrings1031Block7, nullptr},\n"
+                        "    {6, 7, 1033, sizeof(kStrings1033Block7), kStrings1033Block7, nullptr},\n"
+                        "    {6, 9, 1033, sizeof(kStrings1033Block9), kStrings1033Block9, nullptr},\n};"),
             std::string::npos)
       << source;
   EXPECT_NE(source.find("QzRegisterResources(kResources, \"Some.dll\", kResources, 3);"), std::string::npos);
