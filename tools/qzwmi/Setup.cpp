@@ -6,7 +6,9 @@
 #include <wbemcli.h>
 
 #include <atlbase.h>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "Output.h"
@@ -18,6 +20,8 @@ namespace {
 constexpr wchar_t kProviderClassKey[] = L"CLSID\\{D57B64F7-8728-4717-BD9C-A09719A06BA0}\\InprocServer32";
 constexpr wchar_t kProviderNamespace[] = L"root\\VXN";
 constexpr wchar_t kProviderClass[] = L"QZ_MemoryModule";
+constexpr wchar_t kStateKey[] = L"Software\\Tarnwell\\qzwmi";
+constexpr wchar_t kFirstUseDone[] = L"FirstUseDone";
 
 using RegisterFunction = HRESULT (*)();
 
@@ -61,16 +65,22 @@ int SeparateStandardOutput() {
   return results;
 }
 
-void WriteAll(int fd, const std::string& text) {
+bool WriteAll(int fd, const std::string& text) {
   size_t done = 0;
   while (done < text.size()) {
     ssize_t written = write(fd, text.data() + done, text.size() - done);
     if (written < 0) {
       if (errno == EINTR) continue;
-      return;
+      return false;
     }
     done += static_cast<size_t>(written);
   }
+  return true;
+}
+
+int WriteFailed() {
+  std::fprintf(stderr, "qzwmi: cannot write the results: %s\n", std::strerror(errno));
+  return 1;
 }
 
 HRESULT RegisterModule(const std::string& path, bool unregister) {
@@ -89,8 +99,20 @@ HRESULT RegisterModule(const std::string& path, bool unregister) {
 const char* DefaultModulePath() { return QZ_MODULE_PATH; }
 
 void SetUpFirstUse() {
-  if (!ProviderClassRegistered() && std::filesystem::exists(DefaultModulePath()))
-    RegisterModule(DefaultModulePath(), false);
+  // The module is registered once, on the root's first use: a later `unregister` stays undone.
+  HKEY state = nullptr;
+  DWORD disposition = 0;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kStateKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                      &state, &disposition) == ERROR_SUCCESS) {
+    DWORD done = 0, size = sizeof done;
+    if (RegQueryValueExW(state, kFirstUseDone, nullptr, nullptr, reinterpret_cast<BYTE*>(&done), &size) != ERROR_SUCCESS) {
+      if (!ProviderClassRegistered() && std::filesystem::exists(DefaultModulePath()))
+        RegisterModule(DefaultModulePath(), false);
+      done = 1;
+      RegSetValueExW(state, kFirstUseDone, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&done), sizeof done);
+    }
+    RegCloseKey(state);
+  }
   if (!ProviderClassDefined()) QzCompileMofFile(QZ_MOF_PATH, TRUE, nullptr, 0);
 }
 
