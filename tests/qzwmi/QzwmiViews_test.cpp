@@ -53,12 +53,15 @@ INSTANTIATE_TEST_SUITE_P(BundledMachines, Views, testing::ValuesIn(kMachines),
                            return name;
                          });
 
-TEST(Views, ClassesAndTheirDescriptions) {
+TEST(Views, ClassesTheirDescriptionsAndDecodedJson) {
   std::string transcript = Transcript({"classes", "--format", "table"});
   for (const char* cls : {"QZ_MemoryModule", "QZ_MemoryBoard", "QZ_MemoryModuleSlot", "QZ_MemoryBoardSlot",
                           "QZ_MemoryModuleSlotLocation", "QZ_MemoryRedundancySet", "QZ_MemoryCollection",
                           "QZ_WinMemory", "QZ_MemoryModuleInSlot"})
     transcript += Transcript({"describe", cls});
+  transcript += Transcript({"get", "QZ_MemoryModule.CreationClassName=\"QZ_MemoryModule\",Tag=\"VXN:QZ_MemoryModule:2-3\"",
+                            "--format", "json", "--decode", "-p", "Tag,Capacity,MemoryType,HealthState,OperationalStatus"});
+  transcript += Transcript({"query", "SELECT * FROM meta_class WHERE __CLASS = 'QZ_WinMemory'"});
   ExpectGolden("classes", transcript);
 }
 

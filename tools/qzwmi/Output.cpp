@@ -252,7 +252,7 @@ std::string FormatJson(const std::vector<ObjectRecord>& objects, const Decoder& 
     item["__PATH"] = object.path.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(Utf8(object.path));
     for (const PropertyValue& property : object.properties) {
       item[Utf8(property.name)] = JsonValue(property.type, property.value);
-      std::optional<std::string> text = decode ? decode(object, property) : std::nullopt;
+      std::optional<nlohmann::ordered_json> text = decode ? decode(object, property) : std::nullopt;
       if (text) item[Utf8(property.name) + ".text"] = *text;
     }
     array.push_back(std::move(item));

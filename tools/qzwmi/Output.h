@@ -62,7 +62,7 @@ nlohmann::ordered_json JsonValue(CIMTYPE type, const VARIANT& value);
 std::string FormatList(const std::vector<ObjectRecord>& objects);
 
 // The decoded text of a property, when it has one ("OK" for a HealthState of 5).
-using Decoder = std::function<std::optional<std::string>(const ObjectRecord&, const PropertyValue&)>;
+using Decoder = std::function<std::optional<nlohmann::ordered_json>(const ObjectRecord&, const PropertyValue&)>;
 
 // An array of objects, each with "__CLASS", "__PATH" and every property, indented by two; with a
 // decoder, "Name.text" follows each property that it decodes.

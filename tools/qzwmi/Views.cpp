@@ -250,9 +250,15 @@ bool SelectProperties(const std::vector<std::string>& names, const Catalog& cata
 }
 
 std::string DisplayText(const PropertyInfo* info, const PropertyValue& property) {
-  if (!HasValue(property)) return "";
-  const CIMTYPE type = property.type & ~CIM_FLAG_ARRAY;
   std::string text;
+  for (const std::string& element : DisplayTexts(info, property)) text += (text.empty() ? "" : ", ") + element;
+  return text;
+}
+
+std::vector<std::string> DisplayTexts(const PropertyInfo* info, const PropertyValue& property) {
+  if (!HasValue(property)) return {};
+  const CIMTYPE type = property.type & ~CIM_FLAG_ARRAY;
+  std::vector<std::string> texts;
   for (const std::string& element : ElementTexts(property.type, property.value)) {
     std::string shown = element;
     if (info && !info->values.empty()) {
@@ -263,9 +269,9 @@ std::string DisplayText(const PropertyInfo* info, const PropertyValue& property)
     } else if (type == CIM_REFERENCE) {
       shown = ShortReference(element);
     }
-    text += (text.empty() ? "" : ", ") + shown;
+    texts.push_back(EscapeControls(shown));
   }
-  return EscapeControls(text);
+  return texts;
 }
 
 std::string FormatTable(const std::vector<ObjectRecord>& objects, const Catalog& catalog, bool chosen, size_t width) {
@@ -324,11 +330,13 @@ std::string FormatView(const std::vector<ObjectRecord>& objects, const Catalog& 
     case View::Json: break;
   }
   if (!options.decode) return FormatJson(objects);
-  return FormatJson(objects, [&](const ObjectRecord& object, const PropertyValue& property) -> std::optional<std::string> {
+  return FormatJson(objects, [&](const ObjectRecord& object, const PropertyValue& property) -> std::optional<nlohmann::ordered_json> {
     const ClassInfo* cls = ClassOf(catalog, object);
     const PropertyInfo* info = cls ? cls->Find(Utf8(property.name)) : nullptr;
     if (!Decodes(info) || !HasValue(property)) return std::nullopt;
-    return DisplayText(info, property);
+    // A list decodes to a list, a value to a text: the types stay those of the raw values.
+    if (property.type & CIM_FLAG_ARRAY) return nlohmann::ordered_json(DisplayTexts(info, property));
+    return nlohmann::ordered_json(DisplayText(info, property));
   });
 }
 

@@ -34,6 +34,9 @@ bool SelectProperties(const std::vector<std::string>& names, const Catalog& cata
 // references by their keys, elements joined by ", ", control characters escaped. `info` may be null.
 std::string DisplayText(const PropertyInfo* info, const PropertyValue& property);
 
+// The same, one text per element.
+std::vector<std::string> DisplayTexts(const PropertyInfo* info, const PropertyValue& property);
+
 std::string FormatTable(const std::vector<ObjectRecord>& objects, const Catalog& catalog, bool chosen, size_t width);
 std::string FormatCsv(const std::vector<ObjectRecord>& objects, const Catalog& catalog, bool decode);
 std::string FormatView(const std::vector<ObjectRecord>& objects, const Catalog& catalog, const ViewOptions& options);
