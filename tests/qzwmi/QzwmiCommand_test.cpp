@@ -57,7 +57,9 @@ TEST(QzwmiCommand, BadInputsExitNonzeroAndNameWhatIsWrong) {
         "WBEM_E_NOT_FOUND (0x80041002)"}},
       {{"get", "QZ_CommonLogEntry.Number=1"}, "", 1, {"QZ_CommonLogEntry has no key Number; its keys are RecordNumber"}},
       {{"get", "QZ_CommonLogEntry.RecordNumber=="}, "", 1,
-       {"cannot read the object path 'QZ_CommonLogEntry.RecordNumber=='", "WBEM_E_INVALID_OBJECT_PATH (0x8004103A)"}},
+       {"cannot read the object path 'QZ_CommonLogEntry.RecordNumber==' at column 32: a value expected",
+        "WBEM_E_INVALID_OBJECT_PATH (0x8004103A)"}},
+      {{"get", "QZ_CommonLogEntry.RecordNumber=1 2"}, "", 1, {"at column 33: ',' between the keys or the end expected"}},
       {{"get", "QZ_CommonLogEntry"}, "", 1,
        {"QZ_CommonLogEntry is a class, not an instance", "qzwmi describe QZ_CommonLogEntry", "WBEM_E_INVALID_OBJECT_PATH"}},
       {{"query", "SELEC * FROM QZ_CommonLogEntry"}, "", 1,
@@ -84,6 +86,28 @@ TEST(QzwmiCommand, BadInputsExitNonzeroAndNameWhatIsWrong) {
     }
   }
 }
+
+#ifdef QZWMI_HAS_MODULE
+// A provider that does not load is named, with what keeps it from loading.
+TEST(QzwmiCommand, ProviderThatDoesNotLoadIsNamed) {
+  const std::string root = std::string(QzGetSystemRoot());
+  const std::string missing = RootFile("missing.so");
+  const std::string key = "HKCR\\CLSID\\{D57B64F7-8728-4717-BD9C-A09719A06BA0}\\InprocServer32";
+  ASSERT_EQ(RunQzwmi({"classes"}).status, 0);  // the first use registers the module
+  ASSERT_EQ(RunQzwmi({"reg", "add", key, "/ve", "/d", missing, "/f"}).status, 0);
+  Outcome run = RunQzwmi({"enum", "QZ_MemoryModule"});
+  EXPECT_EQ(run.err, "qzwmi: the provider CQZMemoryModuleProv of QZ_MemoryModule: cannot load " + missing +
+                         ": no such file: WBEM_E_PROVIDER_LOAD_FAILURE (0x80041013)\n");
+  ASSERT_EQ(RunQzwmi({"reg", "delete", key, "/f"}).status, 0);
+  run = RunQzwmi({"query", "SELECT Tag FROM QZ_MemoryModule"});
+  EXPECT_NE(run.err.find("CQZMemoryModuleProv of QZ_MemoryModule is not registered"), std::string::npos) << run.err;
+  setenv("QZWMI_ROOT", "/proc/qzwmi-root", 1);
+  run = RunQzwmi({"enum", "QZ_MemoryModule"});
+  setenv("QZWMI_ROOT", root.c_str(), 1);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("the system root /proc/qzwmi-root cannot be created: "), std::string::npos) << run.err;
+}
+#endif
 
 TEST(QzwmiCommand, ResultsThatCannotBeWrittenFail) {
   Outcome run = qzwmitest::RunProgram("sh", {"-c", std::string("'") + QZWMI_PATH + "' enum QZ_CommonLogEntry > /dev/full"});

@@ -2,9 +2,12 @@
 #include "Explain.h"
 
 #include <dlfcn.h>
+#include <windows.h>
+#include <winreg.h>
 #include <wmiutils.h>
 
 #include <atlbase.h>
+#include <cwctype>
 #include <filesystem>
 #include <sstream>
 
@@ -35,14 +38,54 @@ std::string Lower(std::string text) {
   return text;
 }
 
+// Where an object path stops reading, and what was expected there: "column 22: a key name expected".
+std::string PathProblem(const std::wstring& path) {
+  size_t i = 0;
+  auto at = [&](const char* what) { return "column " + std::to_string(i + 1) + ": " + what + " expected"; };
+  auto name = [&] {
+    if (i >= path.size() || iswdigit(path[i])) return false;
+    const size_t start = i;
+    while (i < path.size() && (iswalnum(path[i]) || path[i] == L'_')) ++i;
+    return i > start;
+  };
+  auto value = [&] {
+    if (i < path.size() && path[i] == L'"') {
+      for (++i; i < path.size() && path[i] != L'"'; ++i)
+        if (path[i] == L'\\') ++i;
+      return i++ < path.size();
+    }
+    const size_t start = i;
+    while (i < path.size() && (iswalnum(path[i]) || path[i] == L'-' || path[i] == L'+' || path[i] == L'@')) ++i;
+    return i > start;
+  };
+  if (path.rfind(L"\\\\", 0) == 0 || path.find(L':') != std::wstring::npos) i = path.find(L':') + 1;
+  if (!name()) return at("a class name");
+  if (i == path.size()) return "";
+  if (path[i] == L'=') {
+    ++i;
+    return value() && i == path.size() ? "" : at(i == path.size() ? "a value" : "the end");
+  }
+  if (path[i] != L'.') return at("'.' before the keys");
+  do {
+    ++i;
+    if (!name()) return at("a key name");
+    if (i >= path.size() || path[i] != L'=') return at("'=' after the key name");
+    ++i;
+    if (!value()) return at(i < path.size() && path[i] == L'\'' ? "a value in double quotes" : "a value");
+  } while (i < path.size() && path[i] == L',');
+  return i == path.size() ? "" : at("',' between the keys or the end");
+}
+
 std::string ExplainPath(IWbemServices* services, const std::wstring& nameSpace, const std::wstring& path, HRESULT hr) {
   CComPtr<IWbemPath> parser;
   if (FAILED(CoCreateInstance(CLSID_WbemDefPath, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemPath,
                               reinterpret_cast<void**>(&parser))))
     return "";
-  if (FAILED(parser->SetText(WBEMPATH_CREATE_ACCEPT_ALL, path.c_str())))
-    return "cannot read the object path " + Quoted(path) +
-           ": expected CLASS.KEY=\"VALUE\",... as the __PATH of enum --format json gives it";
+  if (FAILED(parser->SetText(WBEMPATH_CREATE_ACCEPT_ALL, path.c_str()))) {
+    const std::string where = PathProblem(path);
+    return "cannot read the object path " + Quoted(path) + (where.empty() ? "" : " at " + where) +
+           " (the form is CLASS.KEY=\"VALUE\",..., as the __PATH of enum --format json gives it)";
+  }
   WCHAR name[256] = L"";
   ULONG size = 256;
   if (FAILED(parser->GetClassName(&size, name))) return "the object path " + Quoted(path) + " names no class";
@@ -124,6 +167,59 @@ std::string ExplainQuery(IWbemServices* services, const std::wstring& nameSpace,
   return "";
 }
 
+// Why the provider of the class does not load: the system root that cannot be made, the provider
+// that is not registered, or its module that does not load.
+std::string ExplainProvider(IWbemServices* services, const std::wstring& nameSpace, const std::wstring& className) {
+  const std::string root = QzGetSystemRoot();
+  std::error_code error;
+  std::filesystem::create_directories(root, error);
+  if (error) return "the system root " + root + " cannot be created: " + error.message();
+  CComPtr<IWbemClassObject> cls;
+  CComPtr<IWbemQualifierSet> qualifiers;
+  CComVariant provider;
+  if (FAILED(services->GetObject(CComBSTR(className.c_str()), 0, nullptr, &cls, nullptr)) ||
+      FAILED(cls->GetQualifierSet(&qualifiers)) || FAILED(qualifiers->Get(L"provider", 0, &provider, nullptr)) ||
+      provider.vt != VT_BSTR)
+    return "";
+  const std::wstring name = provider.bstrVal;
+  std::vector<ObjectRecord> registrations;
+  RunRequest(nameSpace, Request::Query, L"SELECT CLSID FROM __Win32Provider WHERE Name = '" + name + L"'", &registrations);
+  std::string clsid;
+  for (const ObjectRecord& each : registrations) {
+    for (const PropertyValue& property : each.properties) {
+      if (property.name == L"CLSID") clsid = ListValue(property.type, property.value);
+    }
+  }
+  const std::string provides = "the provider " + Utf8(name) + " of " + Utf8(className);
+  if (clsid.empty()) return provides + " has no __Win32Provider registration";
+  const std::wstring key = L"CLSID\\" + Wide(clsid) + L"\\InprocServer32";
+  WCHAR module[1024] = L"";
+  DWORD size = sizeof module - sizeof(WCHAR);
+  HKEY opened = nullptr;
+  LONG status = RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened);
+  if (status == ERROR_SUCCESS) {
+    status = RegQueryValueExW(opened, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(module), &size);
+    RegCloseKey(opened);
+  }
+  if (status != ERROR_SUCCESS || !module[0])
+    return provides + " is not registered (no HKCR\\" + Utf8(key) + "; qzwmi register registers the module)";
+  return provides + ": " + ExplainModule(Utf8(module));
+}
+
+// The class that a request names: the class, the path's class or the query's.
+std::wstring ClassOfRequest(Request request, const std::wstring& argument) {
+  if (request == Request::Enumerate) return argument;
+  if (request == Request::Get) {
+    const size_t start = argument.find(L':') == std::wstring::npos ? 0 : argument.find(L':') + 1;
+    return argument.substr(start, argument.find_first_of(L".=", start) - start);
+  }
+  char report[2048] = "";
+  if (FAILED(QzCheckWql(Utf8(argument).c_str(), report, sizeof report))) return L"";
+  std::string className;
+  std::istringstream(report) >> className;
+  return Wide(className);
+}
+
 }  // namespace
 
 std::string ExplainClass(IWbemServices* services, const std::wstring& nameSpace, const std::wstring& className) {
@@ -143,6 +239,7 @@ std::string ExplainFailure(const std::wstring& nameSpace, Request request, const
   if (connected == WBEM_E_INVALID_NAMESPACE || hr == WBEM_E_INVALID_NAMESPACE)
     return "no namespace " + Utf8(nameSpace) + " (the classes are in root\\VXN)";
   if (FAILED(connected)) return "";
+  if (hr == WBEM_E_PROVIDER_LOAD_FAILURE) return ExplainProvider(services, nameSpace, ClassOfRequest(request, argument));
   switch (request) {
     case Request::Enumerate: return hr == WBEM_E_INVALID_CLASS ? ExplainClass(services, nameSpace, argument) : "";
     case Request::Get: return ExplainPath(services, nameSpace, argument, hr);
