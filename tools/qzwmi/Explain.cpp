@@ -6,6 +6,7 @@
 #include <winreg.h>
 #include <wmiutils.h>
 
+#include <algorithm>
 #include <atlbase.h>
 #include <cwctype>
 #include <filesystem>

@@ -244,7 +244,8 @@ bool SelectProperties(const std::vector<std::string>& names, const Catalog& cata
       if (value) chosen.Add(value->name, value->type, value->value);
       else chosen.Add(Wide(info->name), info->cimType, empty);
     }
-    object = std::move(chosen);
+    // The record frees what it holds when it goes: `chosen` takes the old values with it.
+    std::swap(object.properties, chosen.properties);
   }
   return true;
 }
