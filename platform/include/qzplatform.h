@@ -64,4 +64,10 @@ void QzUnregisterResources(const QzResourceEntry* entries);
 // when `error` is given, writes "file:line:column: message".
 HRESULT QzCompileMofFile(const char* path, BOOL keep, char* error, DWORD errorSize);
 
+// Reads a WQL query as the service does, without running it. On failure returns
+// WBEM_E_INVALID_QUERY and writes the problem and its column, counted from 1 ("FROM expected at
+// column 10"); on success writes the class of a SELECT (or meta_class) and the properties that it
+// reads, separated by spaces (nothing for ASSOCIATORS OF and REFERENCES OF).
+HRESULT QzCheckWql(const char* query, char* report, DWORD reportSize);
+
 }  // extern "C"

@@ -74,6 +74,28 @@ class Fields {
     out = std::move(text);
   }
 
+  // A text the server keeps as bytes (SMBIOS strings, the driver's part number): the description
+  // writes it in UTF-8, the firmware in the ANSI code page that the provider reads it with.
+  void CodePageString(const std::string& name, std::string& out, size_t max_bytes = std::string::npos) {
+    std::string text;
+    String(name, text);
+    if (text.empty()) return;
+    const std::string path = Join(m_Path, name);
+    const int length = static_cast<int>(text.size());
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(static_cast<size_t>(
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, wide.data(), length)));
+    if (wide.empty()) throw DescriptionError{path, "expected UTF-8 text"};
+    std::string bytes(wide.size(), '\0');
+    BOOL lacking = FALSE;
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(),
+                        static_cast<int>(bytes.size()), nullptr, &lacking);
+    if (lacking) throw DescriptionError{path, "a character that the ANSI code page (Windows-1252) lacks"};
+    if (bytes.size() > max_bytes)
+      throw DescriptionError{path, "longer than " + std::to_string(max_bytes) + " bytes"};
+    out = std::move(bytes);
+  }
+
   void Hex(const std::string& name, std::vector<uint8_t>& out, size_t max_bytes = std::string::npos) {
     const json* value = Find(name);
     if (!value) return;
@@ -172,11 +194,11 @@ DriverModule ReadModule(const json& value, const std::string& path, uint32_t def
   f.Unsigned("sizeMiB", module.sizeMiB);
   f.Unsigned("speedMHz", module.speedMHz);
   f.Unsigned("dataWidth", module.dataWidth);
-  f.String("partNumber", module.partNumber, 32);
+  f.CodePageString("partNumber", module.partNumber, 32);
   f.Bool("spdValid", module.spdValid);
   f.Hex("spd", module.spd, 256);
-  f.String("manufacturer", module.manufacturer);
-  f.String("serialNumber", module.serialNumber);
+  f.CodePageString("manufacturer", module.manufacturer);
+  f.CodePageString("serialNumber", module.serialNumber);
   f.Done();
   return module;
 }
@@ -306,12 +328,12 @@ SmbiosMemoryDevice ReadSmbiosDevice(const json& value, const std::string& path) 
   f.Unsigned("extendedSize", device.extendedSize);
   f.Unsigned("formFactor", device.formFactor);
   f.Unsigned("memoryType", device.memoryType);
-  f.String("deviceLocator", device.deviceLocator);
-  f.String("bankLocator", device.bankLocator);
+  f.CodePageString("deviceLocator", device.deviceLocator);
+  f.CodePageString("bankLocator", device.bankLocator);
   f.Unsigned("speed", device.speed);
-  f.String("manufacturer", device.manufacturer);
-  f.String("serialNumber", device.serialNumber);
-  f.String("partNumber", device.partNumber);
+  f.CodePageString("manufacturer", device.manufacturer);
+  f.CodePageString("serialNumber", device.serialNumber);
+  f.CodePageString("partNumber", device.partNumber);
   f.Unsigned("configuredSpeed", device.configuredSpeed);
   f.Unsigned("length", device.length);
   f.Unsigned("partitionRow", device.partitionRow);

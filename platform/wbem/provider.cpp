@@ -41,11 +41,16 @@ bool KnowsProperties(const ClassDef& cls, const std::vector<std::wstring>& names
   return true;
 }
 
-// The class cut down to the selected properties, in the class's own order.
+// The class cut down to the selected properties, in the class's own order. The keys stay, so that
+// the path of a projected object names the instance it came from.
 std::shared_ptr<const ClassDef> Projection(const ClassDef& cls, const std::vector<std::wstring>& names) {
   auto projected = std::make_shared<ClassDef>(cls);
   projected->properties.clear();
   for (const PropertyDef& property : cls.properties) {
+    if (property.IsKey()) {
+      projected->properties.push_back(property);
+      continue;
+    }
     for (const std::wstring& name : names) {
       if (EqualNames(name, property.name)) {
         projected->properties.push_back(property);

@@ -4,10 +4,13 @@
 #include <oleauto.h>
 
 #include <cmath>
+#include <cstring>
 #include <cwctype>
 #include <optional>
 
+#include "qzplatform.h"
 #include "wbem/classobject.h"
+#include "windows.h"
 
 namespace qz::wbem {
 namespace {
@@ -695,3 +698,33 @@ bool EvaluateWql(const WqlExpr& expr, IWbemClassObject* object) {
 }
 
 }  // namespace qz::wbem
+
+extern "C" HRESULT QzCheckWql(const char* query, char* report, DWORD reportSize) {
+  using namespace qz::wbem;
+  if (!query) return WBEM_E_INVALID_PARAMETER;
+  std::wstring text(strlen(query) + 1, L'\0');
+  text.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, query, -1, text.data(), static_cast<int>(text.size()))));
+  if (!text.empty()) text.pop_back();
+  WqlQuery parsed;
+  std::wstring error;
+  HRESULT hr = ParseWql(text, &parsed, &error);
+  std::wstring out;
+  if (FAILED(hr)) {
+    // "... at position N" counts from 0; people count columns from 1.
+    const size_t at = error.rfind(L" at position ");
+    out = at == std::wstring::npos ? error
+                                   : error.substr(0, at) + L" at column " +
+                                         std::to_wstring(std::wcstoul(error.c_str() + at + 13, nullptr, 10) + 1);
+  } else if (parsed.statement == WqlQuery::Statement::Select) {
+    out = parsed.metaClass ? L"meta_class" : parsed.className;
+    std::vector<std::wstring> names = parsed.properties;
+    if (parsed.where) WhereProperties(*parsed.where, &names);
+    for (const std::wstring& name : names) out += L" " + name;
+  }
+  if (report && reportSize) {
+    const int written = WideCharToMultiByte(CP_UTF8, 0, out.c_str(), static_cast<int>(out.size() + 1), report,
+                                            static_cast<int>(reportSize), nullptr, nullptr);
+    if (written <= 0) report[0] = 0;
+  }
+  return hr;
+}

@@ -5,7 +5,9 @@
 #include <windows.h>
 #include <winreg.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "Setup.h"
 #include "tests/qzwmi/QzwmiRun.h"
@@ -41,43 +43,92 @@ TEST(QzwmiCommand, VersionNamesTheBuildAndItsRevision) {
   }
 }
 
-TEST(QzwmiCommand, CommandLineErrorsExitTwoWithoutOutput) {
+// Each bad input: the exit status, and the words that its error must hold (all of them, on the one
+// error line of a failed request).
+TEST(QzwmiCommand, BadInputsExitNonzeroAndNameWhatIsWrong) {
+  const std::string missingModule = RootFile("missing.so");
   const struct {
     std::vector<std::string> args;
-    std::string err;
+    std::string input;
+    int status;
+    std::vector<std::string> words;
   } cases[] = {
-      {{}, "A subcommand is required\nRun with --help for more information.\n"},
-      {{"--format", "xml", "enum", "X"}, "--format: xml not in {list,json}\nRun with --help for more information.\n"},
-      {{"enum"}, "CLASS is required\nRun with --help for more information.\n"},
-      {{"query"}, "WQL is required\nRun with --help for more information.\n"},
+      {{}, "", 2, {"A subcommand is required"}},
+      {{"--format", "xml", "enum", "X"}, "", 2, {"--format: xml not in {table,list,json,csv}"}},
+      {{"enum"}, "", 2, {"CLASS is required"}},
+      {{"tree", "--format", "csv"}, "", 2, {"tree draws a picture", "not --format csv"}},
+      {{"enum", "QZ_CommonLogEntry", "--decode"}, "", 2, {"--decode goes with --format json or csv"}},
+      {{"reg", "query"}, "", 2, {"ERROR: Invalid syntax.", "REG QUERY /?"}},
+      {{"reg", "add", "HKLM\\Software\\X", "/t", "REG_NOPE"}, "", 2, {"ERROR: Invalid syntax."}},
+      {{"enum", "QZ_CommonLogEntr"}, "", 1,
+       {"qzwmi: no class QZ_CommonLogEntr in root\\VXN; did you mean QZ_CommonLogEntry? (qzwmi classes lists them): "
+        "WBEM_E_INVALID_CLASS (0x80041010)"}},
+      {{"enum", "DataStoreStatus"}, "", 1, {"no class DataStoreStatus in root\\VXN", "WBEM_E_INVALID_CLASS"}},
+      {{"--namespace", "root\\Nowhere", "enum", "DataStoreStatus"}, "", 1,
+       {"no namespace root\\Nowhere", "WBEM_E_INVALID_NAMESPACE (0x8004100E)"}},
+      {{"get", "QZ_CommonLogEntry.RecordNumber=9"}, "", 1,
+       {"no instance of QZ_CommonLogEntry has RecordNumber \"9\" (qzwmi enum QZ_CommonLogEntry lists them)",
+        "WBEM_E_NOT_FOUND (0x80041002)"}},
+      {{"get", "QZ_CommonLogEntry.Number=1"}, "", 1, {"QZ_CommonLogEntry has no key Number; its keys are RecordNumber"}},
+      {{"get", "QZ_CommonLogEntry.RecordNumber=="}, "", 1,
+       {"cannot read the object path 'QZ_CommonLogEntry.RecordNumber==' at column 32: a value expected",
+        "WBEM_E_INVALID_OBJECT_PATH (0x8004103A)"}},
+      {{"get", "QZ_CommonLogEntry.RecordNumber=1 2"}, "", 1, {"at column 33: ',' between the keys or the end expected"}},
+      {{"get", "QZ_CommonLogEntry"}, "", 1,
+       {"QZ_CommonLogEntry is a class, not an instance", "qzwmi describe QZ_CommonLogEntry", "WBEM_E_INVALID_OBJECT_PATH"}},
+      {{"query", "SELEC * FROM QZ_CommonLogEntry"}, "", 1,
+       {"cannot read the query at column 1: SELECT expected", "WBEM_E_INVALID_QUERY (0x80041017)"}},
+      {{"query", "SELECT * FROM QZ_CommonLogEntry WHERE Severty > 3"}, "", 1,
+       {"no property Severty in QZ_CommonLogEntry; did you mean Severity?", "WBEM_E_INVALID_QUERY"}},
+      {{"enum", "QZ_CommonLogEntry", "-p", "RecordNumber,Descripton"}, "", 1,
+       {"qzwmi: no property Descripton in QZ_CommonLogEntry; did you mean Description?"}},
+      {{"describe", "QZ_CommonLogEntri"}, "", 1, {"did you mean QZ_CommonLogEntry?", "WBEM_E_NOT_FOUND"}},
+      {{"register", missingModule}, "", 1, {"cannot load " + missingModule + ": no such file", "CO_E_DLLNOTFOUND"}},
+      {{"register", QZ_PLATFORM_MODULE}, "", 1, {std::string(QZ_PLATFORM_MODULE) + " has no DllRegisterServer"}},
+      {{"mofcomp", RootFile("missing.mof")}, "", 1, {"missing.mof", "WBEM_E_NOT_FOUND"}},
+      {{"passwd", "alice", "--users", RootFile("users")}, "", 1, {"qzwmi: passwd: no password on standard input"}},
   };
   for (const auto& c : cases) {
-    Outcome run = RunQzwmi(c.args);
-    EXPECT_EQ(run.status, 2) << (c.args.empty() ? "" : c.args[0]);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, c.err);
+    const std::string command = c.args.empty() ? "(nothing)" : c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");
+    Outcome run = RunQzwmi(c.args, c.input);
+    EXPECT_EQ(run.status, c.status) << command << ": " << run.err;
+    EXPECT_EQ(run.out, "") << command;
+    for (const std::string& word : c.words) EXPECT_NE(run.err.find(word), std::string::npos) << command << ": " << run.err;
+    if (c.status == 1) {
+      EXPECT_EQ(run.err.rfind("qzwmi: ", 0), 0u) << command;
+      EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << command << ": " << run.err;
+    }
   }
 }
 
-TEST(QzwmiCommand, FailedRequestsNameTheirCodeOnOneLine) {
-  const struct {
-    std::vector<std::string> args;
-    std::string err;
-  } cases[] = {
-      {{"enum", "QZ_NoSuchClass"}, "qzwmi: WBEM_E_INVALID_CLASS (0x80041010)\n"},
-      {{"get", "QZ_CommonLogEntry.RecordNumber=9"}, "qzwmi: WBEM_E_NOT_FOUND (0x80041002)\n"},
-      {{"get", "QZ_CommonLogEntry.RecordNumber=="}, "qzwmi: WBEM_E_INVALID_OBJECT_PATH (0x8004103A)\n"},
-      {{"query", "SELEC * FROM QZ_CommonLogEntry"}, "qzwmi: WBEM_E_INVALID_QUERY (0x80041017)\n"},
-      {{"--namespace", "root\\Nowhere", "enum", "DataStoreStatus"}, "qzwmi: WBEM_E_INVALID_NAMESPACE (0x8004100E)\n"},
-      // A class of another namespace is not found in this one.
-      {{"enum", "DataStoreStatus"}, "qzwmi: WBEM_E_INVALID_CLASS (0x80041010)\n"},
-  };
-  for (const auto& c : cases) {
-    Outcome run = RunQzwmi(c.args);
-    EXPECT_EQ(run.status, 1) << c.args[1];
-    EXPECT_EQ(run.out, "") << c.args[1];
-    EXPECT_EQ(run.err, c.err) << c.args[1];
-  }
+#ifdef QZWMI_HAS_MODULE
+// A provider that does not load is named, with what keeps it from loading.
+TEST(QzwmiCommand, ProviderThatDoesNotLoadIsNamed) {
+  const std::string root = std::string(QzGetSystemRoot());
+  // A module file that is there but is no module (one that is gone is replaced by this build's).
+  const std::string broken = RootFile("broken.so");
+  std::ofstream(broken) << "not a module";
+  const std::string key = "HKCR\\CLSID\\{D57B64F7-8728-4717-BD9C-A09719A06BA0}\\InprocServer32";
+  ASSERT_EQ(RunQzwmi({"classes"}).status, 0);  // the first use registers the module
+  ASSERT_EQ(RunQzwmi({"reg", "add", key, "/ve", "/d", broken, "/f"}).status, 0);
+  Outcome run = RunQzwmi({"enum", "QZ_MemoryModule"});
+  EXPECT_EQ(run.err, "qzwmi: the provider CQZMemoryModuleProv of QZ_MemoryModule: cannot load " + broken +
+                         ": file too short: WBEM_E_PROVIDER_LOAD_FAILURE (0x80041013)\n");
+  ASSERT_EQ(RunQzwmi({"reg", "delete", key, "/f"}).status, 0);
+  run = RunQzwmi({"query", "SELECT Tag FROM QZ_MemoryModule"});
+  EXPECT_NE(run.err.find("CQZMemoryModuleProv of QZ_MemoryModule is not registered"), std::string::npos) << run.err;
+  setenv("QZWMI_ROOT", "/proc/qzwmi-root", 1);
+  run = RunQzwmi({"enum", "QZ_MemoryModule"});
+  setenv("QZWMI_ROOT", root.c_str(), 1);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("the system root /proc/qzwmi-root cannot be created: "), std::string::npos) << run.err;
+}
+#endif
+
+TEST(QzwmiCommand, ResultsThatCannotBeWrittenFail) {
+  Outcome run = qzwmitest::RunProgram("sh", {"-c", std::string("'") + QZWMI_PATH + "' enum QZ_CommonLogEntry > /dev/full"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "qzwmi: cannot write the results: No space left on device\n");
 }
 
 TEST(QzwmiCommand, BrokenMachineDescriptionExitsTwoWithItsMessage) {
@@ -116,9 +167,11 @@ TEST(QzwmiCommand, PlatformClassesInBothFormats) {
       {{"--namespace", "root\\wmi", "enum", "DataStoreStatus"},
        "InstanceName = DataStore_0\nActive = TRUE\nDataAvailable = TRUE\n"},
       {{"enum", "QZ_CommonLogEntry"}, journal},
-      // A projection has no path.
+      // A projection keeps the keys, so that its path names the instance it came from.
       {{"--format", "json", "--namespace", "root\\wmi", "query", "SELECT Size FROM MSSmBios_RawSMBiosTables"},
-       "[\n  {\n    \"__CLASS\": \"MSSmBios_RawSMBiosTables\",\n    \"__PATH\": null,\n    \"Size\": 1566\n  }\n]\n"},
+       "[\n  {\n    \"__CLASS\": \"MSSmBios_RawSMBiosTables\",\n"
+       "    \"__PATH\": \"\\\\\\\\QZ-SERVER\\\\root\\\\wmi:MSSmBios_RawSMBiosTables.InstanceName=\\\"SMBiosData\\\"\",\n"
+       "    \"InstanceName\": \"SMBiosData\",\n    \"Size\": 1566\n  }\n]\n"},
       {{"--format", "json", "query", "SELECT RecordNumber, RawData FROM QZ_CommonLogEntry WHERE RecordNumber = 1"},
        "[\n  {\n    \"__CLASS\": \"QZ_CommonLogEntry\",\n"
        "    \"__PATH\": \"\\\\\\\\QZ-SERVER\\\\root\\\\VXN:QZ_CommonLogEntry.RecordNumber=1\",\n"
@@ -131,6 +184,11 @@ TEST(QzwmiCommand, PlatformClassesInBothFormats) {
     EXPECT_EQ(run.err, "") << c.args.back();
     EXPECT_EQ(run.out, c.out) << c.args.back();
   }
+  // The path of a projected object gets it.
+  Outcome run = RunQzwmi(
+      {"--namespace", "root\\wmi", "get", "\\\\QZ-SERVER\\root\\wmi:MSSmBios_RawSMBiosTables.InstanceName=\"SMBiosData\"", "-p", "Size"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "Size = 1566\n");
 }
 
 TEST(QzwmiCommand, ProviderOutputGoesToTheLogAndNeverToTheResults) {
@@ -156,24 +214,22 @@ TEST(QzwmiCommand, ProviderOutputGoesToTheLogAndNeverToTheResults) {
             ERROR_FILE_NOT_FOUND);
 }
 
-TEST(QzwmiCommand, RegistrationFailuresNameTheirCode) {
+TEST(QzwmiCommand, RegistrationFailuresNameTheModule) {
+  const std::string server = QZWMI_PRINTING_SERVER;
   const struct {
-    std::string module;
-    const char* failure;  // the variable that makes the printing server fail, if any
+    const char* failure;  // the variable that makes the printing server fail
     std::string err;
   } cases[] = {
-      {RootFile("missing.so"), nullptr, "qzwmi: CO_E_DLLNOTFOUND (0x8004015F)\n"},
-      {QZ_PLATFORM_MODULE, nullptr, "qzwmi: CO_E_ERRORINDLL (0x800401F9)\n"},  // no DllRegisterServer
-      {QZWMI_PRINTING_SERVER, "QZWMI_TEST_REGISTER_FAILS", "qzwmi: 0x80040201\n"},  // its own code
-      {QZWMI_PRINTING_SERVER, "QZWMI_TEST_DLLMAIN_FAILS", "qzwmi: 0x8007045A\n"},   // its DllMain refused
+      {"QZWMI_TEST_REGISTER_FAILS", "qzwmi: DllRegisterServer in " + server + " failed: 0x80040201\n"},  // its own code
+      {"QZWMI_TEST_DLLMAIN_FAILS", "qzwmi: the module " + server + " refused to load (its DllMain failed): 0x8007045A\n"},
   };
   for (const auto& c : cases) {
-    if (c.failure) setenv(c.failure, "1", 1);
-    Outcome run = RunQzwmi({"register", c.module});
-    if (c.failure) unsetenv(c.failure);
-    EXPECT_EQ(run.status, 1) << c.module;
-    EXPECT_EQ(run.out, "") << c.module;
-    EXPECT_EQ(run.err, c.err) << c.module;
+    setenv(c.failure, "1", 1);
+    Outcome run = RunQzwmi({"register", server});
+    unsetenv(c.failure);
+    EXPECT_EQ(run.status, 1) << c.failure;
+    EXPECT_EQ(run.out, "") << c.failure;
+    EXPECT_EQ(run.err, c.err) << c.failure;
   }
   HKEY key = nullptr;
   EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\QzwmiTests\\PrintingServer", 0, KEY_READ, &key),
@@ -189,11 +245,11 @@ TEST(QzwmiCommand, CompiledMofIsKeptForLaterRuns) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.out, "Compiled " + mof + ".\n");
-  // Another process sees the class, and a class has no values.
-  run = RunQzwmi({"get", "QZ_TestWidget"});
+  // Another process sees the class.
+  run = RunQzwmi({"describe", "QZ_TestWidget"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out, "Name =\nSize =\n");
+  EXPECT_EQ(run.out, "class QZ_TestWidget\n\nkey  Name  string\n     Size  uint32\n");
   run = RunQzwmi({"enum", "QZ_TestWidget"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "");
@@ -225,16 +281,19 @@ TEST(QzwmiCommand, FreshRootSetsItselfUpOnFirstUse) {
 #ifdef QZWMI_HAS_MODULE
   const std::string module = qzwmi::DefaultModulePath();
   EXPECT_EQ(RegisteredServer(), std::wstring(module.begin(), module.end()));
-#endif
-  run = RunQzwmi({"get", "QZ_MemoryModule"});
+  run = RunQzwmi({"describe", "QZ_MemoryModule"});
   EXPECT_EQ(run.status, 0) << run.err;
-#ifdef QZWMI_HAS_MODULE
   // A root whose registered module is gone (a removed build, an earlier installation) registers this one.
   const std::string key = "HKCR\\CLSID\\{D57B64F7-8728-4717-BD9C-A09719A06BA0}\\InprocServer32";
   ASSERT_EQ(RunQzwmi({"reg", "add", key, "/ve", "/d", "/gone/QZWmiMemory.so", "/f"}).status, 0);
   EXPECT_EQ(RegisteredServer(), L"/gone/QZWmiMemory.so");
   EXPECT_EQ(RunQzwmi({"enum", "QZ_MemoryModule"}).status, 0);
   EXPECT_EQ(RegisteredServer(), std::wstring(module.begin(), module.end()));
+  // The set-up is done once: an unregistered module stays so.
+  run = RunQzwmi({"unregister"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(RunQzwmi({"classes"}).status, 0);
+  EXPECT_EQ(RegisteredServer(), L"");
 #endif
 }
 

@@ -7,7 +7,9 @@
 #include <functional>
 
 #include "ErrorNames.h"
+#include "LogCommand.h"
 #include "Output.h"
+#include "Schema.h"
 
 namespace {
 
@@ -110,6 +112,41 @@ TEST(QzwmiErrorNames, NamesKnownCodesAndPrintsOthersInHex) {
       {HRESULT_FROM_WIN32(ERROR_DLL_INIT_FAILED), "0x8007045A"},
   };
   for (const auto& c : cases) EXPECT_EQ(qzwmi::HresultText(c.code), c.text);
+}
+
+// The log is read in pieces as it grows: a character cut between two reads comes out whole.
+TEST(QzwmiLog, Utf16PiecesBecomeUtf8) {
+  const struct {
+    std::vector<std::string> pieces;
+    std::string text;
+  } cases[] = {
+      {{std::string("\xFF\xFEO\0K\0\n\0", 8)}, "OK\n"},                               // the byte-order mark goes
+      {{std::string("\xFC\0", 2), std::string("\x3D\xD8", 2), std::string("\x00\xDE", 2)},
+       "\xC3\xBC\xF0\x9F\x98\x80"},                                                     // ü and a pair split in two
+      {{std::string("A\0B", 3), std::string("\0", 1)}, "AB"},                            // an odd byte waits
+      {{std::string("\x00\xDCx\0", 4)}, "\xEF\xBF\xBDx"},                             // a lone low half
+  };
+  for (const auto& c : cases) {
+    std::string pending, text;
+    for (const std::string& piece : c.pieces) text += qzwmi::Utf16LeToUtf8(piece, &pending);
+    EXPECT_EQ(text, c.text);
+    EXPECT_EQ(pending, "");
+  }
+}
+
+TEST(QzwmiNames, NearestNamesAreTyposOrWholeParts) {
+  const std::vector<std::string> classes = {"QZ_MemoryModule", "QZ_MemoryModuleSlot", "QZ_MemoryBoard", "QZ_WinMemory"};
+  const struct {
+    std::string name;
+    std::vector<std::string> nearest;
+  } cases[] = {
+      {"QZ_MemoryModul", {"QZ_MemoryModule"}},
+      {"qz_memorymodule", {"QZ_MemoryModule"}},
+      {"MemoryBoard", {"QZ_MemoryBoard"}},
+      {"QZ_MemoryModuleSlots", {"QZ_MemoryModuleSlot"}},
+      {"Win32_Processor", {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(qzwmi::NearestNames(c.name, classes), c.nearest) << c.name;
 }
 
 }  // namespace

@@ -244,10 +244,19 @@ TEST(QzwmiReg, RefusesWhatItCannotParse) {
     args.insert(args.end(), c.args.begin(), c.args.end());
     Outcome run = RunQzwmi(args);
     const std::string shown = c.args.empty() ? "" : c.args[0] + " " + (c.args.size() > 2 ? c.args[2] : "");
-    EXPECT_EQ(run.status, 1) << shown;
+    EXPECT_EQ(run.status, 2) << shown;
     EXPECT_EQ(run.out, "") << shown;
     EXPECT_EQ(run.err, c.err) << shown;
   }
+  // What the errors point to exists.
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"reg", "/?"}, {"reg", "query", "/?"}}) {
+    Outcome run = RunQzwmi(args);
+    EXPECT_EQ(run.status, 0) << args.back();
+    EXPECT_EQ(run.out.rfind("Usage:\n  REG ", 0), 0u) << run.out;
+  }
+  EXPECT_EQ(RunQzwmi({"reg", "delete", "/?"}).out,
+            "Usage:\n  REG DELETE KeyName [/v ValueName | /ve | /va] [/f]\n"
+            "    deletes the value, all values (/va) or the whole key; /f without asking\n");
   // Nothing refused was written.
   HKEY key = nullptr;
   EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\QzTest", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);

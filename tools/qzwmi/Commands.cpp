@@ -6,13 +6,28 @@
 
 #include <atlbase.h>
 
+#include "Views.h"
+
 namespace qzwmi {
 namespace {
 
 constexpr ULONG kBatch = 16;
 
+bool IsClass(IWbemClassObject* object) {
+  CComVariant genus;
+  return SUCCEEDED(object->Get(L"__GENUS", 0, &genus, nullptr, nullptr)) && genus.vt == VT_I4 &&
+         genus.lVal == WBEM_GENUS_CLASS;
+}
+
 HRESULT Drain(IEnumWbemClassObject* enumerator, std::vector<ObjectRecord>* objects) {
   return ForEachObject(enumerator, [&](IWbemClassObject* object) {
+    // A class (of a meta_class query) shows as its name and description: it has no values.
+    if (IsClass(object)) {
+      ClassInfo info;
+      HRESULT hr = ReadClassInfo(object, &info);
+      if (SUCCEEDED(hr)) objects->push_back(std::move(ClassRecords({info}).front()));
+      return hr;
+    }
     ObjectRecord record;
     HRESULT hr = ReadObject(object, &record);
     if (SUCCEEDED(hr)) objects->push_back(std::move(record));
@@ -58,6 +73,8 @@ HRESULT RunRequest(const std::wstring& nameSpace, Request request, const std::ws
     CComPtr<IWbemClassObject> object;
     hr = services->GetObject(text, 0, nullptr, &object, nullptr);
     if (FAILED(hr)) return hr;
+    // get wants an instance; a class name alone is no instance path.
+    if (IsClass(object)) return WBEM_E_INVALID_OBJECT_PATH;
     ObjectRecord record;
     hr = ReadObject(object, &record);
     if (FAILED(hr)) return hr;

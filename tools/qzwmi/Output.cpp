@@ -233,7 +233,7 @@ std::string FormatList(const std::vector<ObjectRecord>& objects) {
   for (size_t i = 0; i < objects.size(); ++i) {
     if (i) text += "\n";
     for (const PropertyValue& property : objects[i].properties) {
-      std::string value = ListValue(property.type, property.value);
+      std::string value = EscapeControls(ListValue(property.type, property.value));
       text += Utf8(property.name) + (value.empty() && (property.value.vt == VT_EMPTY || property.value.vt == VT_NULL)
                                           ? " ="
                                           : " = " + value);
@@ -243,18 +243,41 @@ std::string FormatList(const std::vector<ObjectRecord>& objects) {
   return text;
 }
 
-std::string FormatJson(const std::vector<ObjectRecord>& objects) {
+std::string FormatJson(const std::vector<ObjectRecord>& objects, const Decoder& decode) {
   // ordered_json: the properties keep the class's order instead of being sorted by name.
   nlohmann::ordered_json array = nlohmann::ordered_json::array();
   for (const ObjectRecord& object : objects) {
     nlohmann::ordered_json item;
     item["__CLASS"] = Utf8(object.className);
     item["__PATH"] = object.path.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(Utf8(object.path));
-    for (const PropertyValue& property : object.properties)
+    for (const PropertyValue& property : object.properties) {
       item[Utf8(property.name)] = JsonValue(property.type, property.value);
+      std::optional<nlohmann::ordered_json> text = decode ? decode(object, property) : std::nullopt;
+      if (text) item[Utf8(property.name) + ".text"] = *text;
+    }
     array.push_back(std::move(item));
   }
   return array.dump(2) + "\n";
+}
+
+std::string EscapeControls(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c < 0x20 || c == 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
 }
 
 std::string Utf8(const std::wstring& text) {

@@ -4,7 +4,9 @@
 
 #include <wbemcli.h>
 
+#include <functional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,11 +57,19 @@ std::vector<std::string> ElementTexts(CIMTYPE type, const VARIANT& value);
 // The value as JSON: numbers as numbers (64-bit ones too), booleans, strings, arrays, null.
 nlohmann::ordered_json JsonValue(CIMTYPE type, const VARIANT& value);
 
-// One `Name = Value` line per property, objects separated by one blank line.
+// One `Name = Value` line per property, objects separated by one blank line; control characters
+// in values are escaped, so that every property stays on its line.
 std::string FormatList(const std::vector<ObjectRecord>& objects);
 
-// An array of objects, each with "__CLASS", "__PATH" and every property, indented by two.
-std::string FormatJson(const std::vector<ObjectRecord>& objects);
+// The decoded text of a property, when it has one ("OK" for a HealthState of 5).
+using Decoder = std::function<std::optional<nlohmann::ordered_json>(const ObjectRecord&, const PropertyValue&)>;
+
+// An array of objects, each with "__CLASS", "__PATH" and every property, indented by two; with a
+// decoder, "Name.text" follows each property that it decodes.
+std::string FormatJson(const std::vector<ObjectRecord>& objects, const Decoder& decode = {});
+
+// Tabs, line ends and other control characters as \t, \n, \r and \xHH.
+std::string EscapeControls(const std::string& text);
 
 // UTF-8 of a wide string and back (WCHAR is a 32-bit code point here).
 std::string Utf8(const std::wstring& text);

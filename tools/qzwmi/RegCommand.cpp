@@ -83,6 +83,22 @@ std::string StatusMessage(LONG status) {
   return "ERROR: The operation failed with error " + std::to_string(status) + ".\n";
 }
 
+// A command line that reg cannot read exits with the command's usage status.
+constexpr int kSyntax = 2;
+
+struct UsageText {
+  const char* operation;
+  const char* text;
+};
+constexpr UsageText kUsage[] = {
+    {"QUERY", "  REG QUERY KeyName [/v ValueName | /ve] [/s]\n"
+              "    prints the key's values (and with /s its subkeys', all the way down)\n"},
+    {"ADD", "  REG ADD KeyName [/v ValueName | /ve] [/t Type] [/s Separator] [/d Data] [/f]\n"
+            "    Type: REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD or REG_BINARY; /f overwrites without asking\n"},
+    {"DELETE", "  REG DELETE KeyName [/v ValueName | /ve | /va] [/f]\n"
+               "    deletes the value, all values (/va) or the whole key; /f without asking\n"},
+};
+
 std::string SyntaxError(const std::string& operation) {
   return "ERROR: Invalid syntax.\nType \"REG " + (operation.empty() ? std::string("/?") : Upper(operation) + " /?") +
          "\" for usage.\n";
@@ -453,24 +469,24 @@ int Add(const KeyName& name, const Switches& switches, std::string* out, std::st
       if (TypeText(allowed) == wanted) type = allowed;
     if (type == REG_NONE) {
       *err += SyntaxError("add");
-      return 1;
+      return kSyntax;
     }
   }
   // The list separator of REG_MULTI_SZ data is one character; "\0" (as typed) by default.
   const std::string separator = switches.Has("S") ? switches.Value("S") : "\\0";
   if (separator.size() != 1 && separator != "\\0") {
     *err += SyntaxError("add");
-    return 1;
+    return kSyntax;
   }
   std::optional<std::vector<BYTE>> data =
       EncodeData(type, switches.Has("D") ? switches.Value("D") : std::string(), separator);
   if (!data) {
     *err += SyntaxError("add");
-    return 1;
+    return kSyntax;
   }
   if (name.subKey.empty()) {
     *err += "ERROR: Invalid key name.\nType \"REG ADD /?\" for usage.\n";
-    return 1;
+    return kSyntax;
   }
   OpenKey key;
   LONG status = RegCreateKeyExW(name.root, name.subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -505,7 +521,7 @@ int Delete(const KeyName& name, const Switches& switches, std::string* out, std:
            const ConfirmFunction& confirm) {
   if (name.subKey.empty()) {
     *err += "ERROR: Invalid key name.\nType \"REG DELETE /?\" for usage.\n";
-    return 1;
+    return kSyntax;
   }
   OpenKey key;
   LONG status = Open(name.root, name.subKey, KEY_ALL_ACCESS, &key);
@@ -555,9 +571,13 @@ int Delete(const KeyName& name, const Switches& switches, std::string* out, std:
 }  // namespace
 
 int RunReg(const std::vector<std::string>& args, std::string* out, std::string* err, const ConfirmFunction& confirm) {
+  if (args.size() == 1 && args[0] == "/?") {
+    *out += std::string("Usage:\n") + kUsage[0].text + kUsage[1].text + kUsage[2].text;
+    return 0;
+  }
   if (args.empty()) {
     *err += SyntaxError("");
-    return 1;
+    return kSyntax;
   }
   const std::string operation = Upper(args[0]);
   const OperationSwitches* allowed = nullptr;
@@ -565,21 +585,26 @@ int RunReg(const std::vector<std::string>& args, std::string* out, std::string* 
     if (operation == entry.operation) allowed = &entry;
   if (!allowed) {
     *err += SyntaxError("");
-    return 1;
+    return kSyntax;
+  }
+  if (args.size() == 2 && args[1] == "/?") {
+    for (const UsageText& usage : kUsage)
+      if (operation == usage.operation) *out += std::string("Usage:\n") + usage.text;
+    return 0;
   }
   if (args.size() < 2) {
     *err += SyntaxError(operation);
-    return 1;
+    return kSyntax;
   }
   std::optional<Switches> switches = ParseSwitches(*allowed, args, 2);
   if (!switches) {
     *err += SyntaxError(operation);
-    return 1;
+    return kSyntax;
   }
   std::optional<KeyName> key = ParseKey(args[1]);
   if (!key) {
     *err += "ERROR: Invalid key name.\nType \"REG " + operation + " /?\" for usage.\n";
-    return 1;
+    return kSyntax;
   }
   if (operation == "QUERY") return Query(*key, *switches, out, err);
   if (operation == "ADD") return Add(*key, *switches, out, err, confirm);

@@ -6,7 +6,9 @@
 #include <wbemcli.h>
 
 #include <atlbase.h>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "Output.h"
@@ -18,22 +20,27 @@ namespace {
 constexpr wchar_t kProviderClassKey[] = L"CLSID\\{D57B64F7-8728-4717-BD9C-A09719A06BA0}\\InprocServer32";
 constexpr wchar_t kProviderNamespace[] = L"root\\VXN";
 constexpr wchar_t kProviderClass[] = L"QZ_MemoryModule";
+constexpr wchar_t kStateKey[] = L"Software\\Tarnwell\\qzwmi";
+constexpr wchar_t kFirstUseDone[] = L"FirstUseDone";
 
 using RegisterFunction = HRESULT (*)();
 
-// Registered, and to a module that is still there: a root first used by a build that has since been
-// removed, or by an earlier installation, registers the module of this one.
-bool ProviderClassRegistered() {
+enum class Registration { None, Present, ModuleGone };
+
+// A registration whose module file has gone is one left by a build that has since been removed, or by
+// an earlier installation: the module of this one takes its place.
+Registration ProviderRegistration() {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, kProviderClassKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, kProviderClassKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return Registration::None;
   WCHAR path[4096] = L"";
   DWORD size = sizeof path - sizeof(WCHAR);
   DWORD type = 0;
   const LSTATUS status = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(path), &size);
   RegCloseKey(key);
-  if (status != ERROR_SUCCESS || type != REG_SZ) return false;
+  if (status != ERROR_SUCCESS || type != REG_SZ) return Registration::ModuleGone;
   std::error_code error;
-  return std::filesystem::exists(Utf8(path), error);
+  return std::filesystem::exists(Utf8(path), error) ? Registration::Present : Registration::ModuleGone;
 }
 
 bool ProviderClassDefined() {
@@ -69,16 +76,22 @@ int SeparateStandardOutput() {
   return results;
 }
 
-void WriteAll(int fd, const std::string& text) {
+bool WriteAll(int fd, const std::string& text) {
   size_t done = 0;
   while (done < text.size()) {
     ssize_t written = write(fd, text.data() + done, text.size() - done);
     if (written < 0) {
       if (errno == EINTR) continue;
-      return;
+      return false;
     }
     done += static_cast<size_t>(written);
   }
+  return true;
+}
+
+int WriteFailed() {
+  std::fprintf(stderr, "qzwmi: cannot write the results: %s\n", std::strerror(errno));
+  return 1;
 }
 
 HRESULT RegisterModule(const std::string& path, bool unregister) {
@@ -107,8 +120,24 @@ const char* DefaultMofPath() {
 std::string DefaultMachinePath() { return std::string(QzGetDataDir()) + "/machines/default.json"; }
 
 void SetUpFirstUse() {
-  if (!ProviderClassRegistered() && std::filesystem::exists(DefaultModulePath()))
-    RegisterModule(DefaultModulePath(), false);
+  // The module is registered on the root's first use only, so that a later `unregister` stays done;
+  // a registration whose module has gone is renewed at any use.
+  bool firstUse = false;
+  HKEY state = nullptr;
+  DWORD disposition = 0;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kStateKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                      &state, &disposition) == ERROR_SUCCESS) {
+    DWORD done = 0, size = sizeof done;
+    if (RegQueryValueExW(state, kFirstUseDone, nullptr, nullptr, reinterpret_cast<BYTE*>(&done), &size) != ERROR_SUCCESS) {
+      firstUse = true;
+      done = 1;
+      RegSetValueExW(state, kFirstUseDone, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&done), sizeof done);
+    }
+    RegCloseKey(state);
+  }
+  const Registration registration = ProviderRegistration();
+  const bool wanted = registration == Registration::ModuleGone || (firstUse && registration == Registration::None);
+  if (wanted && std::filesystem::exists(DefaultModulePath())) RegisterModule(DefaultModulePath(), false);
   if (!ProviderClassDefined()) QzCompileMofFile(DefaultMofPath(), TRUE, nullptr, 0);
 }
 

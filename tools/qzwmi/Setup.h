@@ -13,8 +13,11 @@ namespace qzwmi {
 // log cannot be opened (standard output then stays as it was).
 int SeparateStandardOutput();
 
-// Writes all of `text` to `fd`.
-void WriteAll(int fd, const std::string& text);
+// Writes all of `text` to `fd`; false when the descriptor refuses (errno says why).
+bool WriteAll(int fd, const std::string& text);
+
+// The error line of results that could not be written (from errno); returns the failure status.
+int WriteFailed();
 
 // Loads the module at `path` with LoadLibraryW (its DllMain told of the load), calls its
 // DllRegisterServer (or DllUnregisterServer) and frees it. CO_E_DLLNOTFOUND when the module cannot
@@ -34,10 +37,11 @@ std::string DefaultMachinePath();
 // "qzwmi VERSION", with " (git REVISION)" for a build from a git checkout.
 std::string VersionText();
 
-// The first use of a fresh root: registers the default module when its class is not registered (or
-// its registered module is gone), and compiles the bundled MOF (kept for later processes) when
-// root\VXN lacks its classes. Whatever fails here shows later, as the error of the request that
-// needs it.
+// The first use of a fresh root registers the default module when its class is not registered
+// (and notes under HKLM\Software\Tarnwell\qzwmi that it did, so that an `unregister` stays done);
+// any use registers it again when the registered module has gone, and compiles the bundled MOF (kept
+// for later processes) when root\VXN lacks its classes. Whatever fails here shows later, as the
+// error of the request that needs it.
 void SetUpFirstUse();
 
 }  // namespace qzwmi

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <vector>
 
@@ -55,7 +56,7 @@ class TreeBuilder {
  public:
   TreeBuilder(IWbemServices* services, bool color) : m_Services(services), m_Color(color) {}
 
-  HRESULT Build(std::string* picture) {
+  HRESULT Build(std::string* picture, bool json) {
     Objects systems, chassis;
     HRESULT hr = Enumerate(L"QZ_WinComputerSystem", &systems);
     HRESULT chassisHr = Enumerate(L"QZ_ComputerSystemChassis", &chassis);
@@ -76,6 +77,13 @@ class TreeBuilder {
       return Node{Paint(Text(m, L"ElementName"), Tone::Name) + ": " + Module(m), {}};
     });
     picture->clear();
+    if (json) {
+      nlohmann::ordered_json tree;
+      tree["tree"] = Json(root);
+      tree["notAvailable"] = m_Notes;
+      *picture = tree.dump(2) + "\n";
+      return WBEM_S_NO_ERROR;
+    }
     Render(root, "", "", picture);
     for (const std::string& note : m_Notes) *picture += Paint("Not available: " + note, Tone::Warning) + "\n";
     return WBEM_S_NO_ERROR;
@@ -286,6 +294,16 @@ class TreeBuilder {
     return text + (text.empty() ? "" : ", ") + Health(module);
   }
 
+  static nlohmann::ordered_json Json(const Node& node) {
+    nlohmann::ordered_json item;
+    item["text"] = node.text;
+    if (!node.children.empty()) {
+      item["children"] = nlohmann::ordered_json::array();
+      for (const Node& child : node.children) item["children"].push_back(Json(child));
+    }
+    return item;
+  }
+
   static void Render(const Node& node, const std::string& lead, const std::string& indent, std::string* out) {
     *out += lead + node.text + "\n";
     for (size_t i = 0; i < node.children.size(); ++i) {
@@ -311,16 +329,16 @@ bool WantColor(const std::string& mode, int fd) {
   return isatty(fd) && term && *term && std::strcmp(term, "dumb") != 0 && !std::getenv("NO_COLOR");
 }
 
-HRESULT DrawMemoryTree(IWbemServices* services, bool color, std::string* picture) {
+HRESULT DrawMemoryTree(IWbemServices* services, bool color, std::string* picture, bool json) {
   if (!services || !picture) return WBEM_E_INVALID_PARAMETER;
-  return TreeBuilder(services, color).Build(picture);
+  return TreeBuilder(services, color && !json).Build(picture, json);
 }
 
-HRESULT RunTree(const std::wstring& nameSpace, bool color, std::string* picture) {
+HRESULT RunTree(const std::wstring& nameSpace, bool color, bool json, std::string* picture) {
   CComPtr<IWbemServices> services;
   HRESULT hr = Connect(nameSpace, &services);
   if (FAILED(hr)) return hr;
-  return DrawMemoryTree(services, color, picture);
+  return DrawMemoryTree(services, color, picture, json);
 }
 
 }  // namespace qzwmi

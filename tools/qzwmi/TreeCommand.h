@@ -16,10 +16,11 @@ bool WantColor(const std::string& mode, int fd);
 // board slots with their boards and the boards' sockets with their modules. What no association
 // places (boards without a slot, sockets without a board, modules without a socket) is listed apart,
 // and an association that cannot be read is named at the end; only a failure to enumerate anything
-// at all is an error. `color` adds ANSI colours.
-HRESULT DrawMemoryTree(IWbemServices* services, bool color, std::string* picture);
+// at all is an error. `color` adds ANSI colours. With `json`, the same tree as a JSON object:
+// {"tree": {"text": ..., "children": [...]}, "notAvailable": [...]}.
+HRESULT DrawMemoryTree(IWbemServices* services, bool color, std::string* picture, bool json = false);
 
 // Connects to `nameSpace` and draws its tree.
-HRESULT RunTree(const std::wstring& nameSpace, bool color, std::string* picture);
+HRESULT RunTree(const std::wstring& nameSpace, bool color, bool json, std::string* picture);
 
 }  // namespace qzwmi

@@ -1,21 +1,30 @@
 // qzwmi: a WMI client that hosts the WMI service itself; enumerates, gets and queries objects,
-// registers server modules, compiles MOF files and reads and writes the registry.
+// describes classes, registers server modules, compiles MOF files, reads the trace log and reads
+// and writes the registry.
 #include <objbase.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atlbase.h>
+
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "Commands.h"
 #include "ErrorNames.h"
+#include "Explain.h"
+#include "LogCommand.h"
 #include "Output.h"
 #include "RegCommand.h"
+#include "Schema.h"
 #include "Setup.h"
 #include "TreeCommand.h"
+#include "Views.h"
 #include "qzplatform.h"
 #include "serve/CimServer.h"
 #include "serve/Users.h"
@@ -24,12 +33,16 @@ namespace {
 
 constexpr char kExamples[] = R"HELP(Examples:
   qzwmi enum QZ_MemoryModule
+  qzwmi enum QZ_MemoryModule --format csv -p Tag,Capacity,MemoryType
   qzwmi --format json get 'QZ_MemoryModule.CreationClassName="QZ_MemoryModule",Tag="VXN:QZ_MemoryModule:1-1"'
   qzwmi query "SELECT Tag, Capacity FROM QZ_MemoryModule WHERE Capacity >= 8589934592"
   qzwmi query 'ASSOCIATORS OF {QZ_MemoryBoard.CreationClassName="QZ_MemoryBoard",Tag="VXN:QZ_MemoryBoard:1"}'
+  qzwmi classes
+  qzwmi describe QZ_MemoryModule
   qzwmi tree --color never
   qzwmi --namespace 'root\wmi' enum DataStoreStatus
   qzwmi --machine machines/smbios-only.json enum QZ_MemoryModule
+  qzwmi log --follow
   qzwmi register                  (the built QZWmiMemory.so)
   qzwmi mofcomp mof/QZWmiMemory.mof
   qzwmi reg query 'HKLM\Software\Tarnwell\WBEM' /s
@@ -39,16 +52,54 @@ constexpr char kExamples[] = R"HELP(Examples:
   qzwmi serve --users /etc/qzwmi/users                    (CIM-XML on 127.0.0.1:5988, path /cimom)
   qzwmi serve --listen 0.0.0.0:5989 --tls-cert cert.pem --tls-key key.pem --users /etc/qzwmi/users
 
-Exit status: 0 on success; 1 when a request fails (one line on standard error naming the code,
-as "qzwmi: WBEM_E_NOT_FOUND (0x80041002)"); 2 for a bad command line or machine description.
+Views: --format table (the default on a terminal: chosen columns, coded values in words, sizes in
+GiB), list (the default otherwise: one "Name = Value" line per property), json (raw values; with
+--decode also "Name.text" beside each coded value) or csv. -p/--property keeps only the named
+properties, in that order.
+
+Exit status: 0 on success; 1 when a request fails (one line on standard error saying what failed,
+then the code, as "qzwmi: no class QZ_X in root\VXN (qzwmi classes lists them): WBEM_E_INVALID_CLASS
+(0x80041010)"); 2 for a bad command line or machine description.
 Output that a provider prints goes to <root>/drive_c/windows/system32/wbem/logs/provider-stdout.log.)HELP";
 
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
-int Fail(HRESULT hr) {
-  std::fprintf(stderr, "qzwmi: %s\n", qzwmi::HresultText(hr).c_str());
-  return kFailed;
+// Everything the command line sets.
+struct Options {
+  std::string machine = qzwmi::DefaultMachinePath();
+  std::string format;  // empty: the subcommand's own default
+  std::string nameSpace = "root\\VXN";
+  std::string argument;  // the class, path or query
+  std::vector<std::string> properties;
+  bool decode = false;
+  std::string module = qzwmi::DefaultModulePath();
+  std::string color = "auto";
+  std::string mofFile;
+  bool follow = false;
+  std::string passwdUser;
+  qzwmi::serve::ServeOptions serve;
+};
+
+struct Subcommands {
+  CLI::App* enumerate;
+  CLI::App* get;
+  CLI::App* query;
+  CLI::App* classes;
+  CLI::App* describe;
+  CLI::App* tree;
+  CLI::App* log;
+  CLI::App* registerModule;
+  CLI::App* unregisterModule;
+  CLI::App* mofcomp;
+  CLI::App* serve;
+  CLI::App* passwd;
+  CLI::App* reg;
+};
+
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "qzwmi: %s\nRun with --help for more information.\n", problem.c_str());
+  return kUsage;
 }
 
 // The reg command asks before it overwrites or deletes; an answer that is not yes, or no answer
@@ -66,7 +117,11 @@ bool AskOnTerminal(const std::string& question) {
 
 // Reads a password: twice without echo on a terminal, else one line of standard input.
 bool ReadPassword(std::string* password) {
-  if (!isatty(STDIN_FILENO)) return static_cast<bool>(std::getline(std::cin, *password));
+  if (!isatty(STDIN_FILENO)) {
+    if (std::getline(std::cin, *password)) return true;
+    std::fputs("qzwmi: passwd: no password on standard input (one line is read from it)\n", stderr);
+    return false;
+  }
   termios saved{};
   tcgetattr(STDIN_FILENO, &saved);
   termios quiet = saved;
@@ -79,16 +134,258 @@ bool ReadPassword(std::string* password) {
   const bool reread = read && std::getline(std::cin, again);
   std::fputs("\n", stderr);
   tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  if (!reread) std::fputs("qzwmi: passwd: no password read\n", stderr);
   if (reread && again != *password) std::fputs("qzwmi: the passwords differ\n", stderr);
   return reread && again == *password;
 }
 
-int RunRegCommand(const std::vector<std::string>& args) {
+void AddGlobalOptions(CLI::App& app, Options& options) {
+  app.add_option("--machine", options.machine, "the machine description (JSON)")->capture_default_str();
+  app.add_option("--format", options.format,
+                 "table (default on a terminal), list (default otherwise), json or csv; tree: json")
+      ->check(CLI::IsMember({"table", "list", "json", "csv"}));
+  app.add_option("--namespace", options.nameSpace, "the WMI namespace of enum, get, query, classes and describe")
+      ->capture_default_str();
+}
+
+// -p and --decode, for the subcommands that print objects.
+void AddViewOptions(CLI::App* command, Options& options) {
+  command->add_option("-p,--property", options.properties, "only these properties, in this order (comma-separated or repeated)")
+      ->delimiter(',');
+  command->add_flag("--decode", options.decode, "json and csv: the text of each coded value beside it");
+}
+
+void AddServeOptions(CLI::App* serve, Options& options) {
+  qzwmi::serve::ServeOptions& o = options.serve;
+  serve->add_option("--listen", o.listen, "ADDR:PORT (127.0.0.1:5988; 5989 with TLS; port 0 picks a free one)");
+  serve->add_option("--tls-cert", o.tlsCert, "the certificate (PEM) for HTTPS");
+  serve->add_option("--tls-key", o.tlsKey, "its private key (PEM)");
+  serve->add_option("--users", o.usersFile, "the users file that `qzwmi passwd` writes (qzwmi.users in the root)");
+  serve->add_option("--pam", o.pamService, "check passwords with PAM under this service instead");
+  serve->add_flag("--no-auth", o.noAuth, "no authentication (loopback addresses only)");
+  serve->add_option("--threads", o.threads, "connections served at once")->check(CLI::Range(1, 1024))->capture_default_str();
+  serve->add_option("--max-connections", o.maxConnections, "connections served or waiting; more get 503")
+      ->check(CLI::Range(1, 65536))
+      ->capture_default_str();
+  serve->add_option("--idle-timeout", o.idleSeconds, "seconds a connection may stay silent")
+      ->check(CLI::Range(1, 3600))
+      ->capture_default_str();
+}
+
+Subcommands AddSubcommands(CLI::App& app, Options& options) {
+  Subcommands c{};
+  c.enumerate = app.add_subcommand("enum", "every instance of a class and of the classes derived from it");
+  c.enumerate->add_option("CLASS", options.argument, "the class")->required();
+  c.get = app.add_subcommand("get", "one object by its path");
+  c.get->add_option("PATH", options.argument, "the object path, as Class.Key=\"value\"")->required();
+  c.query = app.add_subcommand("query", "the objects a WQL query selects");
+  c.query->add_option("WQL", options.argument, "the query")->required();
+  for (CLI::App* command : {c.enumerate, c.get, c.query}) AddViewOptions(command, options);
+  c.classes = app.add_subcommand("classes", "the classes of the namespace, with their descriptions");
+  c.describe = app.add_subcommand("describe", "a class: its properties, types, keys and value maps");
+  c.describe->add_option("CLASS", options.argument, "the class")->required();
+  c.tree = app.add_subcommand("tree", "a picture of the server's memory, from its instances and associations");
+  c.tree->add_option("--color", options.color, "auto, always or never")
+      ->check(CLI::IsMember({"auto", "always", "never"}))
+      ->capture_default_str();
+  c.log = app.add_subcommand("log", "the trace log of the system, as UTF-8");
+  c.log->add_flag("-f,--follow", options.follow, "keep printing what is appended, until interrupted");
+  c.registerModule = app.add_subcommand("register", "call DllRegisterServer of a server module");
+  c.registerModule->add_option("MODULE", options.module, "the module")->capture_default_str();
+  c.unregisterModule = app.add_subcommand("unregister", "call DllUnregisterServer of a server module");
+  c.unregisterModule->add_option("MODULE", options.module, "the module")->capture_default_str();
+  c.mofcomp = app.add_subcommand("mofcomp", "compile a MOF file into the repository, kept for later runs");
+  c.mofcomp->add_option("FILE", options.mofFile, "the MOF file")->required();
+  c.serve = app.add_subcommand("serve", "answer CIM-XML requests over HTTP(S) until SIGTERM, logging to standard error");
+  AddServeOptions(c.serve, options);
+  c.passwd = app.add_subcommand("passwd", "set a user's password in the users file of serve (read from standard input)");
+  c.passwd->add_option("USER", options.passwdUser, "the user")->required();
+  c.passwd->add_option("--users", options.serve.usersFile, "the users file (qzwmi.users in the root)");
+  c.reg = app.add_subcommand(
+      "reg", "reg query|add|delete KEY [/v NAME | /ve | /va] [/t TYPE] [/d DATA] [/s] [/f], as the registry tool; reg /? for usage");
+  c.reg->prefix_command();
+  // The options of the command line read as well after the subcommand: `qzwmi enum X --format json`.
+  for (CLI::App* command : app.get_subcommands({})) {
+    if (command != c.reg) command->fallthrough();
+  }
+  return c;
+}
+
+int RunReg(const std::vector<std::string>& args) {
   std::string out, err;
   const int status = qzwmi::RunReg(args, &out, &err, &AskOnTerminal);
-  std::fputs(out.c_str(), stdout);
   std::fputs(err.c_str(), stderr);
+  std::fflush(stdout);
+  if (!qzwmi::WriteAll(STDOUT_FILENO, out)) return qzwmi::WriteFailed();
   return status;
+}
+
+int RunPasswd(const Options& options) {
+  std::string password, failure;
+  if (!ReadPassword(&password)) return kFailed;
+  if (!qzwmi::serve::SetPassword(options.serve.usersFile, options.passwdUser, password, &failure)) {
+    std::fprintf(stderr, "qzwmi: %s\n", failure.c_str());
+    return kFailed;
+  }
+  return 0;
+}
+
+// The machine the process manages, before anything reads it.
+int LoadMachine(const Options& options) {
+  char error[512] = "";
+  if (!QzLoadMachine(options.machine.c_str(), error, sizeof error)) {
+    std::fprintf(stderr, "qzwmi: %s\n", error);
+    return kUsage;
+  }
+  return 0;
+}
+
+// The columns a table may take: $COLUMNS, else the terminal's width; no limit for a file or pipe.
+size_t TableWidth(int fd) {
+  if (const char* columns = std::getenv("COLUMNS")) {
+    if (std::atoi(columns) > 0) return static_cast<size_t>(std::atoi(columns));
+  }
+  winsize size{};
+  if (isatty(fd) && ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 0;
+}
+
+qzwmi::ViewOptions Views(const Options& options, int results) {
+  qzwmi::ViewOptions view;
+  const std::string& format = options.format;
+  view.view = format == "json"   ? qzwmi::View::Json
+              : format == "csv"  ? qzwmi::View::Csv
+              : format == "list" ? qzwmi::View::List
+              : format == "table" || isatty(results) ? qzwmi::View::Table
+                                                     : qzwmi::View::List;
+  view.decode = options.decode;
+  view.width = TableWidth(results);
+  view.properties = options.properties;
+  return view;
+}
+
+// The class definitions of the objects, for the views that decode values and choose columns.
+qzwmi::Catalog CatalogOf(const std::wstring& nameSpace, const std::vector<qzwmi::ObjectRecord>& objects) {
+  qzwmi::Catalog catalog;
+  CComPtr<IWbemServices> services;
+  if (FAILED(qzwmi::Connect(nameSpace, &services))) return catalog;
+  for (const qzwmi::ObjectRecord& object : objects) {
+    if (catalog.count(object.className)) continue;
+    qzwmi::ClassInfo info;
+    if (SUCCEEDED(qzwmi::ReadClass(services, object.className, &info))) catalog[object.className] = std::move(info);
+  }
+  return catalog;
+}
+
+int RunObjects(const Options& options, qzwmi::Request request, int results, std::string* output) {
+  if (options.decode && options.format != "json" && options.format != "csv")
+    return Usage("--decode goes with --format json or csv");
+  const std::wstring nameSpace = qzwmi::Wide(options.nameSpace);
+  const std::wstring argument = qzwmi::Wide(options.argument);
+  std::vector<qzwmi::ObjectRecord> objects;
+  HRESULT hr = qzwmi::RunRequest(nameSpace, request, argument, &objects);
+  if (FAILED(hr)) {
+    std::fputs(qzwmi::ErrorLine(qzwmi::ExplainFailure(nameSpace, request, argument, hr), hr).c_str(), stderr);
+    return kFailed;
+  }
+  const qzwmi::ViewOptions view = Views(options, results);
+  const qzwmi::Catalog catalog = CatalogOf(nameSpace, objects);
+  std::string error;
+  if (!view.properties.empty() && !qzwmi::SelectProperties(view.properties, catalog, &objects, &error)) {
+    std::fprintf(stderr, "qzwmi: %s\n", error.c_str());
+    return kFailed;
+  }
+  *output = qzwmi::FormatView(objects, catalog, view);
+  return 0;
+}
+
+int RunClasses(const Options& options, int results, std::string* output) {
+  CComPtr<IWbemServices> services;
+  std::vector<qzwmi::ClassInfo> classes;
+  HRESULT hr = qzwmi::Connect(qzwmi::Wide(options.nameSpace), &services);
+  if (SUCCEEDED(hr)) hr = qzwmi::ReadClasses(services, &classes);
+  if (FAILED(hr)) {
+    const std::string words = hr == WBEM_E_INVALID_NAMESPACE ? "no namespace " + options.nameSpace : "";
+    std::fputs(qzwmi::ErrorLine(words, hr).c_str(), stderr);
+    return kFailed;
+  }
+  *output = qzwmi::FormatView(qzwmi::ClassRecords(classes), {}, Views(options, results));
+  return 0;
+}
+
+int RunDescribe(const Options& options, std::string* output) {
+  if (options.format == "csv") return Usage("describe prints text, or JSON with --format json");
+  const std::wstring nameSpace = qzwmi::Wide(options.nameSpace);
+  CComPtr<IWbemServices> services;
+  qzwmi::ClassInfo info;
+  HRESULT hr = qzwmi::Connect(nameSpace, &services);
+  if (SUCCEEDED(hr)) hr = qzwmi::ReadClass(services, qzwmi::Wide(options.argument), &info);
+  if (FAILED(hr)) {
+    const std::string words = hr == WBEM_E_INVALID_NAMESPACE
+                                  ? "no namespace " + options.nameSpace
+                                  : qzwmi::ExplainClass(services, nameSpace, qzwmi::Wide(options.argument));
+    std::fputs(qzwmi::ErrorLine(words, hr).c_str(), stderr);
+    return kFailed;
+  }
+  *output = options.format == "json" ? qzwmi::FormatDescriptionJson(info) : qzwmi::FormatDescription(info);
+  return 0;
+}
+
+int RunTree(const Options& options, int results, std::string* output) {
+  if (!options.format.empty() && options.format != "json")
+    return Usage("tree draws a picture, or gives the tree as JSON with --format json; not --format " + options.format);
+  const bool json = options.format == "json";
+  const HRESULT hr = qzwmi::RunTree(qzwmi::Wide(options.nameSpace), !json && qzwmi::WantColor(options.color, results),
+                                    json, output);
+  if (FAILED(hr)) {
+    std::fputs(qzwmi::ErrorLine("", hr).c_str(), stderr);
+    return kFailed;
+  }
+  return 0;
+}
+
+int RunRegistration(const Options& options, bool unregister, std::string* output) {
+  const std::string& module = options.module;
+  const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
+  const HRESULT hr = qzwmi::RegisterModule(module, unregister);
+  if (SUCCEEDED(hr)) {
+    *output = std::string(entry) + " in " + module + " succeeded.\n";
+    return 0;
+  }
+  std::string words = hr == CO_E_DLLNOTFOUND ? qzwmi::ExplainModule(module)
+                      : hr == HRESULT_FROM_WIN32(ERROR_DLL_INIT_FAILED)
+                          ? "the module " + module + " refused to load (its DllMain failed)"
+                      : hr == CO_E_ERRORINDLL ? module + " has no " + entry
+                                              : std::string(entry) + " in " + module + " failed";
+  std::fputs(qzwmi::ErrorLine(words, hr).c_str(), stderr);
+  return kFailed;
+}
+
+int RunMofcomp(const Options& options, std::string* output) {
+  char error[512] = "";
+  const HRESULT hr = QzCompileMofFile(options.mofFile.c_str(), TRUE, error, sizeof error);
+  if (FAILED(hr)) {
+    std::fputs(qzwmi::ErrorLine(*error ? error : options.mofFile, hr).c_str(), stderr);
+    return kFailed;
+  }
+  *output = "Compiled " + options.mofFile + ".\n";
+  return 0;
+}
+
+// The subcommands that use the WMI service, inside CoInitializeEx and CoUninitialize.
+int RunWithService(const Subcommands& c, const Options& options, int results, std::string* output) {
+  if (c.registerModule->parsed() || c.unregisterModule->parsed())
+    return RunRegistration(options, c.unregisterModule->parsed(), output);
+  if (c.mofcomp->parsed()) return RunMofcomp(options, output);
+  qzwmi::SetUpFirstUse();
+  if (c.serve->parsed()) return qzwmi::serve::Serve(options.serve);
+  if (c.classes->parsed()) return RunClasses(options, results, output);
+  if (c.describe->parsed()) return RunDescribe(options, output);
+  if (c.tree->parsed()) return RunTree(options, results, output);
+  const qzwmi::Request request = c.enumerate->parsed() ? qzwmi::Request::Enumerate
+                                 : c.get->parsed()     ? qzwmi::Request::Get
+                                                       : qzwmi::Request::Query;
+  return RunObjects(options, request, results, output);
 }
 
 }  // namespace
@@ -99,63 +396,9 @@ int main(int argc, char** argv) {
   app.footer(kExamples);
   app.require_subcommand(1);
   app.set_version_flag("--version", qzwmi::VersionText(), "the version, and the git revision of the build");
-
-  std::string machine = qzwmi::DefaultMachinePath();
-  std::string format = "list";
-  std::string nameSpace = "root\\VXN";
-  app.add_option("--machine", machine, "the machine description (JSON)")->capture_default_str();
-  app.add_option("--format", format, "list or json")->check(CLI::IsMember({"list", "json"}))->capture_default_str();
-  app.add_option("--namespace", nameSpace, "the WMI namespace of enum, get and query")->capture_default_str();
-
-  std::string argument;
-  CLI::App* enumerate = app.add_subcommand("enum", "every instance of a class and of the classes derived from it");
-  enumerate->add_option("CLASS", argument, "the class")->required();
-  CLI::App* get = app.add_subcommand("get", "one object by its path");
-  get->add_option("PATH", argument, "the object path, as Class.Key=\"value\"")->required();
-  CLI::App* query = app.add_subcommand("query", "the objects a WQL query selects");
-  query->add_option("WQL", argument, "the query")->required();
-  std::string module = qzwmi::DefaultModulePath();
-  std::string color = "auto";
-  CLI::App* tree = app.add_subcommand("tree", "a picture of the server's memory, from its instances and associations");
-  tree->add_option("--color", color, "auto, always or never")->check(CLI::IsMember({"auto", "always", "never"}))
-      ->capture_default_str();
-  // `qzwmi tree --machine M` reads as well as `qzwmi --machine M tree`.
-  tree->fallthrough();
-  CLI::App* registerModule = app.add_subcommand("register", "call DllRegisterServer of a server module");
-  registerModule->add_option("MODULE", module, "the module")->capture_default_str();
-  CLI::App* unregisterModule = app.add_subcommand("unregister", "call DllUnregisterServer of a server module");
-  unregisterModule->add_option("MODULE", module, "the module")->capture_default_str();
-  std::string mofFile;
-  CLI::App* mofcomp = app.add_subcommand("mofcomp", "compile a MOF file into the repository, kept for later runs");
-  mofcomp->add_option("FILE", mofFile, "the MOF file")->required();
-  qzwmi::serve::ServeOptions serve;
-  CLI::App* serveCommand =
-      app.add_subcommand("serve", "answer CIM-XML requests over HTTP(S) until SIGTERM, logging to standard error");
-  // `qzwmi serve --machine M` reads as well as `qzwmi --machine M serve`.
-  serveCommand->fallthrough();
-  serveCommand->add_option("--listen", serve.listen, "ADDR:PORT (127.0.0.1:5988; 5989 with TLS; port 0 picks a free one)");
-  serveCommand->add_option("--tls-cert", serve.tlsCert, "the certificate (PEM) for HTTPS");
-  serveCommand->add_option("--tls-key", serve.tlsKey, "its private key (PEM)");
-  serveCommand->add_option("--users", serve.usersFile, "the users file that `qzwmi passwd` writes (qzwmi.users in the root)");
-  serveCommand->add_option("--pam", serve.pamService, "check passwords with PAM under this service instead");
-  serveCommand->add_flag("--no-auth", serve.noAuth, "no authentication (loopback addresses only)");
-  serveCommand->add_option("--threads", serve.threads, "connections served at once")
-      ->check(CLI::Range(1, 1024))
-      ->capture_default_str();
-  serveCommand->add_option("--max-connections", serve.maxConnections, "connections served or waiting; more get 503")
-      ->check(CLI::Range(1, 65536))
-      ->capture_default_str();
-  serveCommand->add_option("--idle-timeout", serve.idleSeconds, "seconds a connection may stay silent")
-      ->check(CLI::Range(1, 3600))
-      ->capture_default_str();
-  std::string passwdUser;
-  CLI::App* passwd = app.add_subcommand("passwd", "set a user's password in the users file of serve (read from standard input)");
-  passwd->add_option("USER", passwdUser, "the user")->required();
-  passwd->add_option("--users", serve.usersFile, "the users file (qzwmi.users in the root)");
-  CLI::App* reg = app.add_subcommand(
-      "reg", "reg query|add|delete KEY [/v NAME | /ve | /va] [/t TYPE] [/d DATA] [/s] [/f], as the registry tool");
-  reg->prefix_command();
-
+  Options options;
+  AddGlobalOptions(app, options);
+  const Subcommands commands = AddSubcommands(app, options);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -163,70 +406,23 @@ int main(int argc, char** argv) {
   }
 
   // Decided only now: --help and --version need no system root.
-  if (serve.usersFile.empty()) serve.usersFile = std::string(QzGetSystemRoot()) + "/qzwmi.users";
-  if (reg->parsed()) return RunRegCommand(reg->remaining());
-  if (passwd->parsed()) {
-    std::string password, failure;
-    if (!ReadPassword(&password)) return kFailed;
-    if (!qzwmi::serve::SetPassword(serve.usersFile, passwdUser, password, &failure)) {
-      std::fprintf(stderr, "qzwmi: %s\n", failure.c_str());
-      return kFailed;
-    }
-    return 0;
-  }
+  if (options.serve.usersFile.empty()) options.serve.usersFile = std::string(QzGetSystemRoot()) + "/qzwmi.users";
+  if (commands.reg->parsed()) return RunReg(commands.reg->remaining());
+  if (commands.passwd->parsed()) return RunPasswd(options);
 
   // The providers' own standard output must never mix with the results: from here on fd 1 is a log.
   int results = qzwmi::SeparateStandardOutput();
   if (results < 0) results = STDOUT_FILENO;
-
-  char error[512] = "";
-  if (!QzLoadMachine(machine.c_str(), error, sizeof error)) {
-    std::fprintf(stderr, "qzwmi: %s\n", error);
-    return kUsage;
-  }
+  if (commands.log->parsed()) return qzwmi::RunLog(options.follow, results);
+  if (const int status = LoadMachine(options)) return status;
 
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  if (serveCommand->parsed()) {
-    // The service keeps the module loaded while it runs, so its lists and caches live across
-    // requests; released at the stop, the module unloads here.
-    qzwmi::SetUpFirstUse();
-    const int status = qzwmi::serve::Serve(serve);
-    CoFreeUnusedLibraries();
-    CoUninitialize();
-    return status;
-  }
   std::string output;
-  HRESULT hr = S_OK;
-  if (registerModule->parsed() || unregisterModule->parsed()) {
-    const bool unregister = unregisterModule->parsed();
-    hr = qzwmi::RegisterModule(module, unregister);
-    if (SUCCEEDED(hr))
-      output = std::string(unregister ? "DllUnregisterServer" : "DllRegisterServer") + " in " + module + " succeeded.\n";
-  } else if (mofcomp->parsed()) {
-    hr = QzCompileMofFile(mofFile.c_str(), TRUE, error, sizeof error);
-    if (FAILED(hr) && *error) {
-      std::fprintf(stderr, "qzwmi: %s: %s\n", error, qzwmi::HresultText(hr).c_str());
-      return kFailed;
-    }
-    if (SUCCEEDED(hr)) output = "Compiled " + mofFile + ".\n";
-  } else if (tree->parsed()) {
-    qzwmi::SetUpFirstUse();
-    hr = qzwmi::RunTree(qzwmi::Wide(nameSpace), qzwmi::WantColor(color, results), &output);
-  } else {
-    qzwmi::SetUpFirstUse();
-    const qzwmi::Request request = enumerate->parsed() ? qzwmi::Request::Enumerate
-                                   : get->parsed()     ? qzwmi::Request::Get
-                                                       : qzwmi::Request::Query;
-    std::vector<qzwmi::ObjectRecord> objects;
-    hr = qzwmi::RunRequest(qzwmi::Wide(nameSpace), request, qzwmi::Wide(argument), &objects);
-    if (SUCCEEDED(hr)) output = format == "json" ? qzwmi::FormatJson(objects) : qzwmi::FormatList(objects);
-  }
-
+  const int status = RunWithService(commands, options, results, &output);
   // Every object is released by now; a module with no objects left unloads here.
   CoFreeUnusedLibraries();
   CoUninitialize();
-  if (FAILED(hr)) return Fail(hr);
-  qzwmi::WriteAll(results, output);
-  std::fflush(stdout);
+  if (status != 0) return status;
+  if (!qzwmi::WriteAll(results, output)) return qzwmi::WriteFailed();
   return 0;
 }
