@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "machine/host.h"
 #include "machine/machine.h"
 #include "qzplatform.h"
 #include "windows.h"
@@ -550,6 +551,7 @@ std::shared_ptr<Machine> ParseMachine(const std::string& text, const std::string
 }
 
 std::shared_ptr<Machine> LoadMachineFile(const std::string& path, std::string& error) {
+  if (path == kHostMachine) return LoadHostMachine(HostRoot(), HealthRulesFromEnvironment(), error);
   std::ifstream file(path, std::ios::binary);
   if (!file) {
     error = path + ": cannot be opened (" + std::strerror(errno) + ")";

@@ -12,6 +12,7 @@
 
 #include "Commands.h"
 #include "ErrorNames.h"
+#include "MachineChoice.h"
 #include "Output.h"
 #include "RegCommand.h"
 #include "Setup.h"
@@ -99,10 +100,12 @@ int main(int argc, char** argv) {
   app.footer(kExamples);
   app.require_subcommand(1);
 
-  std::string machine = QZ_DEFAULT_MACHINE_PATH;
+  std::string machine;
   std::string format = "list";
   std::string nameSpace = "root\\VXN";
-  app.add_option("--machine", machine, "the machine description (JSON)")->capture_default_str();
+  app.add_option("--machine", machine,
+                 "a machine description (JSON), or host for this Linux host (default: $QZWMI_MACHINE, else the host "
+                 "when its SMBIOS table is readable, else the bundled example server)");
   app.add_option("--format", format, "list or json")->check(CLI::IsMember({"list", "json"}))->capture_default_str();
   app.add_option("--namespace", nameSpace, "the WMI namespace of enum, get and query")->capture_default_str();
 
@@ -177,6 +180,9 @@ int main(int argc, char** argv) {
   int results = qzwmi::SeparateStandardOutput();
   if (results < 0) results = STDOUT_FILENO;
 
+  std::string notice;
+  machine = qzwmi::ChooseMachine(machine, QZ_DEFAULT_MACHINE_PATH, &notice);
+  if (!notice.empty()) std::fprintf(stderr, "%s\n", notice.c_str());
   char error[512] = "";
   if (!QzLoadMachine(machine.c_str(), error, sizeof error)) {
     std::fprintf(stderr, "qzwmi: %s\n", error);
