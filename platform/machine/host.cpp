@@ -31,6 +31,7 @@ constexpr uint8_t kTypeModuleLocation = 202;
 constexpr uint8_t kTypeEndOfTable = 127;
 constexpr uint32_t kMaxBoards = 32;
 constexpr uint32_t kMaxSockets = 255;
+constexpr uint16_t kFirstLocationHandle = 0xCA00;  // the location records' handles count up from here
 
 // Module status codes of the health driver (command 1707).
 constexpr uint32_t kModuleOk = 2;
@@ -263,14 +264,16 @@ HostLayout LayOutHost(const std::vector<uint8_t>& table) {
 
   // The served table: the firmware's structures without location records of its own (another
   // vendor's type 202 means something else), then one location record per device, then the end.
-  uint16_t nextHandle = 0;
-  for (const Structure& s : structures) nextHandle = std::max<uint16_t>(nextHandle, Get16(table, s.offset + 2) + 1);
+  std::set<uint16_t> used;
+  for (const Structure& s : structures) used.insert(Get16(table, s.offset + 2));
+  uint16_t nextHandle = kFirstLocationHandle;
   for (const Structure& s : structures) {
     if (s.type == kTypeModuleLocation || s.type == kTypeEndOfTable) continue;
     layout.table.insert(layout.table.end(), table.begin() + static_cast<ptrdiff_t>(s.offset),
                         table.begin() + static_cast<ptrdiff_t>(s.end));
   }
   for (const HostDevice& d : layout.devices) {
+    while (used.count(nextHandle)) ++nextHandle;
     if (!d.board || nextHandle >= 0xFEFF) continue;
     const uint8_t length = layout.processorBoards ? 9 : 8;
     std::vector<uint8_t> record(length, 0);
