@@ -37,6 +37,9 @@ const char* QzGetHostRoot(void);
 // error ("/sys/firmware/dmi/tables/DMI: Permission denied (run as root)").
 BOOL QzHostTableReadable(char* reason, DWORD reasonSize);
 
+// Whether the current machine is the running host.
+BOOL QzIsHostMachine(void);
+
 // When the current machine is the host and its memory error counters or event database changed
 // since it was read: reads it again, makes that the current machine, describes the change in one
 // line and returns TRUE. Otherwise FALSE, quickly.

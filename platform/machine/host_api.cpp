@@ -51,6 +51,8 @@ extern "C" const char* QzGetHostRoot(void) {
   return root.c_str();
 }
 
+extern "C" BOOL QzIsHostMachine(void) { return qz::machine::Current()->hostRoot.empty() ? FALSE : TRUE; }
+
 extern "C" BOOL QzRefreshHostMachine(char* change, DWORD changeSize) {
   using namespace qz::machine;
   std::shared_ptr<const Machine> current = Current();

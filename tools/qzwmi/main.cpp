@@ -151,6 +151,9 @@ int main(int argc, char** argv) {
   serveCommand->add_option("--idle-timeout", serve.idleSeconds, "seconds a connection may stay silent")
       ->check(CLI::Range(1, 3600))
       ->capture_default_str();
+  serveCommand->add_option("--watch-interval", serve.watchSeconds, "on the host: seconds between looks at the memory error counters")
+      ->check(CLI::Range(1, 3600))
+      ->capture_default_str();
   std::string passwdUser;
   CLI::App* passwd = app.add_subcommand("passwd", "set a user's password in the users file of serve (read from standard input)");
   passwd->add_option("USER", passwdUser, "the user")->required();
