@@ -31,6 +31,7 @@ constexpr uint8_t kTypeModuleLocation = 202;
 constexpr uint8_t kTypeEndOfTable = 127;
 constexpr uint32_t kMaxBoards = 32;
 constexpr uint32_t kMaxSockets = 255;
+constexpr size_t kLongestLocator = 64;         // what the patterns look at of a locator string
 constexpr uint16_t kFirstLocationHandle = 0xCA00;  // the location records' handles count up from here
 
 // Module status codes of the health driver (command 1707).
@@ -148,7 +149,7 @@ BoardToken FindBoardToken(const HostDevice& d) {
       std::regex(R"((?:CPU|PROC(?:ESSOR)?|SOCKET)\s*#?\s*(\d+))"), std::regex(R"(^P(\d+)(?:[-_ ]|$))")};
   static const std::regex kBoardPattern(R"((?:^|[^A-Z])(?:BOARD|CART)\s*#?\s*(\d+))");
   for (const std::string* text : {&d.bank, &d.locator}) {
-    std::string upper = *text;
+    std::string upper = text->substr(0, kLongestLocator);
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     std::smatch match;
     if (std::regex_search(upper, match, kBoardPattern) && match[1].length() <= 6)
@@ -177,8 +178,9 @@ void Place(std::vector<HostDevice>& devices, bool& processorBoards) {
     lowest = std::min(lowest, tokens.back().number);
   }
   static const std::regex kLetterSlot(R"(^[A-Za-z](\d{1,3})$)");
-  bool letters = !all && std::all_of(devices.begin(), devices.end(),
-                                     [](const HostDevice& d) { return std::regex_match(d.locator, kLetterSlot); });
+  bool letters = !all && std::all_of(devices.begin(), devices.end(), [](const HostDevice& d) {
+    return d.locator.size() <= 4 && std::regex_match(d.locator, kLetterSlot);
+  });
   for (size_t i = 0; i < devices.size(); ++i) {
     long board = 1;
     if (all) {

@@ -23,6 +23,7 @@ constexpr uint16_t kMemoryClass = 3;
 constexpr uint16_t kUncorrectedCode = 1;   // a failing module
 constexpr uint16_t kCorrectedCode = 2;
 constexpr uint8_t kNone = 0xFF;
+constexpr size_t kLongestLabel = 128;       // longer texts are no module names the patterns look for
 
 std::string Line(const std::string& path) {
   std::ifstream in(path);
@@ -227,7 +228,7 @@ void ReadRasdaemon(const std::string& root, const HostLayout& layout, const Heal
 }  // namespace
 
 int DeviceForLabel(const HostLayout& layout, const std::string& label) {
-  if (label.empty()) return -1;
+  if (label.empty() || label.size() > kLongestLabel) return -1;
   const auto& devices = layout.devices;
   // A label that ghes_edac or a labels database made: "<bank> <locator>", one of them alone, cut at
   // 31 bytes by the kernel.
@@ -259,7 +260,7 @@ int DeviceForLabel(const HostLayout& layout, const std::string& label) {
   int loose = -1, looseCount = 0;
   for (size_t i = 0; i < devices.size(); ++i) {
     std::smatch bank;
-    if (!std::regex_match(devices[i].bank, bank, kBank)) continue;
+    if (devices[i].bank.size() > kLongestLabel || !std::regex_match(devices[i].bank, bank, kBank)) continue;
     if (bank[1] == want[0] && bank[3] == want[2] && bank[4] == want[3]) {
       if (bank[2] == want[1]) return static_cast<int>(i);
       loose = static_cast<int>(i);
