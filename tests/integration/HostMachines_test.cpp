@@ -184,6 +184,26 @@ INSTANTIATE_TEST_SUITE_P(Captured, HostTrees, testing::ValuesIn(kTrees),
                            return name;
                          });
 
+// The SPD EEPROM at 0-0050 belongs to the first memory device: its first 256 bytes are the module's.
+TEST_F(HostMachine, SpdBytesComeFromTheModulesEeprom) {
+  LoadHost(kHosts + "smbios3-only");
+  auto modules = Enumerate(L"QZ_MemoryModule");
+  ASSERT_EQ(modules.size(), 1u);
+  CComVariant spd;
+  ASSERT_EQ(modules[0]->Get(L"Spd", 0, &spd, nullptr, nullptr), S_OK);
+  ASSERT_EQ(spd.vt, VT_ARRAY | VT_UI1);
+  LONG high = -1;
+  SafeArrayGetUBound(spd.parray, 1, &high);
+  EXPECT_EQ(high, 255);
+  std::vector<int> bytes;
+  for (LONG i : {0L, 1L, 2L, 3L, 4L}) {
+    BYTE value = 0xEE;
+    SafeArrayGetElement(spd.parray, &i, &value);
+    bytes.push_back(value);
+  }
+  EXPECT_EQ(bytes, (std::vector<int>{0x23, 0x11, 0x0C, 0x02, 0}));
+}
+
 // rasdaemon's rows for DIMM_B1 (board 1, socket 2): corrected events of 1 and 2 errors and one
 // uncorrected event at 2024-03-04 01:02:03 UTC. Only the window's events count, unless it is off.
 TEST_F(HostMachine, RasdaemonEventsWithinTheWindowSetTheModuleStatus) {
