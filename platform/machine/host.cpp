@@ -15,7 +15,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -143,22 +142,54 @@ struct BoardToken {
   bool processor = true;
 };
 
+// Digits at `at`, after blanks and a '#': their number and where they end; false when there are
+// none or more than 6.
+bool NumberAt(const std::string& text, size_t at, long& number, size_t& end) {
+  while (at < text.size() && (text[at] == ' ' || text[at] == '#')) ++at;
+  size_t start = at;
+  while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
+  if (at == start || at - start > 6) return false;
+  number = std::strtol(text.substr(start, at - start).c_str(), nullptr, 10);
+  end = at;
+  return true;
+}
+
+bool StartsWith(const std::string& text, size_t at, const char* word) { return text.compare(at, std::strlen(word), word) == 0; }
+
+// The board that one locator text names, upper case.
+BoardToken TokenIn(const std::string& text) {
+  long n = 0;
+  size_t end = 0;
+  for (size_t at = 0; at < text.size(); ++at) {
+    const bool wordStart = at == 0 || !std::isupper(static_cast<unsigned char>(text[at - 1]));
+    for (const char* word : {"BOARD", "CART"})
+      if (wordStart && StartsWith(text, at, word) && NumberAt(text, at + std::strlen(word), n, end)) return {n, false};
+  }
+  // "P0_Node1_..." and "P1-DIMMA1", "P0 CHANNEL A": a leading processor number.
+  if (!text.empty() && text[0] == 'P' && NumberAt(text, 1, n, end) && text[1] != ' ' && text[1] != '#' &&
+      (end == text.size() || text[end] == '-' || text[end] == '_' || text[end] == ' '))
+    return {n, true};
+  for (size_t skip : {0, 1})
+    if ((skip == 0 || text[0] == '_') && StartsWith(text, skip, "NODE") && NumberAt(text, skip + 4, n, end)) return {n, true};
+  for (size_t at = 0; at < text.size(); ++at)
+    for (const char* word : {"CPU", "PROCESSOR", "PROC", "SOCKET"})
+      if (StartsWith(text, at, word) && NumberAt(text, at + std::strlen(word), n, end)) return {n, true};
+  return {};
+}
+
 BoardToken FindBoardToken(const HostDevice& d) {
-  static const std::regex kProcessorPatterns[] = {
-      std::regex(R"(^P(\d+)_NODE\d)"), std::regex(R"(^_?NODE\s*(\d+))"),
-      std::regex(R"((?:CPU|PROC(?:ESSOR)?|SOCKET)\s*#?\s*(\d+))"), std::regex(R"(^P(\d+)(?:[-_ ]|$))")};
-  static const std::regex kBoardPattern(R"((?:^|[^A-Z])(?:BOARD|CART)\s*#?\s*(\d+))");
   for (const std::string* text : {&d.bank, &d.locator}) {
     std::string upper = text->substr(0, kLongestLocator);
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    std::smatch match;
-    if (std::regex_search(upper, match, kBoardPattern) && match[1].length() <= 6)
-      return {std::strtol(match[1].str().c_str(), nullptr, 10), false};
-    for (const std::regex& pattern : kProcessorPatterns)
-      if (std::regex_search(upper, match, pattern) && match[1].length() <= 6)
-        return {std::strtol(match[1].str().c_str(), nullptr, 10), true};
+    BoardToken token = TokenIn(upper);
+    if (token.number >= 0) return token;
   }
   return {};
+}
+
+bool LetterAndNumber(const std::string& locator) {
+  return locator.size() >= 2 && locator.size() <= 4 && std::isalpha(static_cast<unsigned char>(locator[0])) &&
+         std::all_of(locator.begin() + 1, locator.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
 }
 
 // Places every device on a board and in a socket, from the firmware's locator strings:
@@ -177,10 +208,7 @@ void Place(std::vector<HostDevice>& devices, bool& processorBoards) {
     all = all && tokens.back().number >= 0;
     lowest = std::min(lowest, tokens.back().number);
   }
-  static const std::regex kLetterSlot(R"(^[A-Za-z](\d{1,3})$)");
-  bool letters = !all && std::all_of(devices.begin(), devices.end(), [](const HostDevice& d) {
-    return d.locator.size() <= 4 && std::regex_match(d.locator, kLetterSlot);
-  });
+  bool letters = !all && std::all_of(devices.begin(), devices.end(), [](const HostDevice& d) { return LetterAndNumber(d.locator); });
   for (size_t i = 0; i < devices.size(); ++i) {
     long board = 1;
     if (all) {
@@ -245,6 +273,31 @@ bool PlaceFromLocationRecords(const std::vector<uint8_t>& table, const std::vect
 }
 
 }  // namespace
+
+bool MatchShape(const std::string& text, std::initializer_list<const char*> parts, std::vector<long>& numbers,
+                bool ignoreCase) {
+  numbers.clear();
+  size_t at = 0;
+  bool first = true;
+  for (const char* part : parts) {
+    if (!first) {
+      size_t start = at;
+      while (at < text.size() && at - start < 7 && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
+      if (at == start || at - start > 6) return false;
+      numbers.push_back(std::strtol(text.substr(start, at - start).c_str(), nullptr, 10));
+    }
+    first = false;
+    const size_t n = std::strlen(part);
+    if (text.size() - at < n) return false;
+    for (size_t i = 0; i < n; ++i) {
+      const char a = text[at + i], b = part[i];
+      if (ignoreCase ? std::toupper(static_cast<unsigned char>(a)) != std::toupper(static_cast<unsigned char>(b)) : a != b)
+        return false;
+    }
+    at += n;
+  }
+  return at == text.size();
+}
 
 HostLayout LayOutHost(const std::vector<uint8_t>& table) {
   HostLayout layout;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +65,11 @@ struct ModuleHealth {
   uint64_t uncorrected = 0;
   std::string edacMode;             // dimm_edac_mode, when EDAC knows the module
 };
+
+// Whether `text` is exactly parts[0], a number, parts[1], a number, ..., the last part (numbers of 1
+// to 6 digits), letters compared without case when `ignoreCase`; the numbers go to `numbers`.
+bool MatchShape(const std::string& text, std::initializer_list<const char*> parts, std::vector<long>& numbers,
+                bool ignoreCase = false);
 
 // Which device (index into layout.devices) an EDAC or rasdaemon label names; -1 for none.
 int DeviceForLabel(const HostLayout& layout, const std::string& label);

@@ -10,7 +10,6 @@
 #include <ctime>
 #include <fstream>
 #include <map>
-#include <regex>
 
 #include "machine/host.h"
 
@@ -245,24 +244,22 @@ int DeviceForLabel(const HostLayout& layout, const std::string& label) {
     }
   }
   if (cuts == 1) return cut;
-  static const std::regex kDefault(R"(^mc#\d+memory#(\d+)$)");
-  std::smatch match;
-  if (std::regex_match(label, match, kDefault) && match[1].length() < 6) {
-    size_t index = std::strtoul(match[1].str().c_str(), nullptr, 10);
-    return index < devices.size() ? static_cast<int>(index) : -1;
+  std::vector<long> numbers;
+  if (MatchShape(label, {"mc#", "memory#", ""}, numbers)) {
+    return static_cast<size_t>(numbers[1]) < devices.size() ? static_cast<int>(numbers[1]) : -1;
   }
   // Native drivers' labels name socket, controller, channel and slot; boards whose bank locators
   // spell the same topology ("P0_Node1_Channel2_Dimm0") tie them to a device.
-  static const std::regex kNative(R"(^CPU_SrcID#(\d+)_(?:MC|Ha)#(\d+)_Chan#(\d+)_DIMM#(\d+)$)");
-  static const std::regex kBank(R"(^P(\d+)_Node(\d+)_Channel(\d+)_Dimm(\d+)$)", std::regex::icase);
-  if (!std::regex_match(label, match, kNative)) return -1;
-  const std::string want[4] = {match[1], match[2], match[3], match[4]};
+  if (!MatchShape(label, {"CPU_SrcID#", "_MC#", "_Chan#", "_DIMM#", ""}, numbers) &&
+      !MatchShape(label, {"CPU_SrcID#", "_Ha#", "_Chan#", "_DIMM#", ""}, numbers))
+    return -1;
+  const std::vector<long> want = numbers;
   int loose = -1, looseCount = 0;
   for (size_t i = 0; i < devices.size(); ++i) {
-    std::smatch bank;
-    if (devices[i].bank.size() > kLongestLabel || !std::regex_match(devices[i].bank, bank, kBank)) continue;
-    if (bank[1] == want[0] && bank[3] == want[2] && bank[4] == want[3]) {
-      if (bank[2] == want[1]) return static_cast<int>(i);
+    std::vector<long> bank;
+    if (!MatchShape(devices[i].bank, {"P", "_Node", "_Channel", "_Dimm", ""}, bank, true)) continue;
+    if (bank[0] == want[0] && bank[2] == want[2] && bank[3] == want[3]) {
+      if (bank[1] == want[1]) return static_cast<int>(i);
       loose = static_cast<int>(i);
       ++looseCount;
     }
