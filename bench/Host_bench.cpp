@@ -20,11 +20,22 @@ void Write(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+// A folder removed when the process ends.
+struct TreeFolder {
+  std::string path;
+  ~TreeFolder() {
+    std::error_code ignored;
+    if (!path.empty()) fs::remove_all(path, ignored);
+  }
+};
+
 // The tree, made once per process in a folder of its own.
 const std::string& ServerTree() {
+  static TreeFolder made;
   static const std::string root = [] {
     char pattern[] = "/tmp/qzbench-host-XXXXXX";
     const std::string folder = std::string(mkdtemp(pattern)) + "/";
+    made.path = folder;
     std::vector<qz::machine::SmbiosMemoryDevice> devices;
     for (int socket = 0; socket < 2; ++socket) {
       for (int channel = 0; channel < 8; ++channel) {
