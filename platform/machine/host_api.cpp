@@ -32,7 +32,7 @@ std::string Changes(const HealthDriver& before, const HealthDriver& after) {
               (module.status == 9 ? " predictive failure" : module.status == 2 ? " OK" : " status " + std::to_string(module.status));
     }
   }
-  return text.empty() ? "no module changed status" : text;
+  return text;
 }
 
 }  // namespace
@@ -68,8 +68,9 @@ extern "C" BOOL QzRefreshHostMachine(char* change, DWORD changeSize) {
     Copy("the host cannot be read again: " + error, change, changeSize);
     return TRUE;
   }
-  std::string text = "memory health changed: ";
-  text += current->driver && fresh->driver ? Changes(*current->driver, *fresh->driver) : "the host was read again";
+  const std::string changes = current->driver && fresh->driver ? Changes(*current->driver, *fresh->driver) : "";
+  const std::string text = changes.empty() ? "memory errors recorded, no module changed status"
+                                           : "memory health changed: " + changes;
   SetMachine(fresh);
   Copy(text, change, changeSize);
   return TRUE;
