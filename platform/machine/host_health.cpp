@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
 #include <ctime>
 #include <fstream>
 #include <map>
@@ -165,7 +166,7 @@ void ReadRasdaemon(const std::string& root, const HostLayout& layout, const Heal
   }
   sqlite3_busy_timeout(db, 200);
   std::vector<ModuleHealth> counted(layout.devices.size());
-  std::vector<JournalEntry> events;
+  std::vector<std::pair<int64_t, JournalEntry>> events;  // with their times, for the journal's order
   const auto rows = Rows(db, "mc_event", 100000);
   for (size_t n = 0; n < rows.size(); ++n) {
     const auto& row = rows[n];
@@ -194,7 +195,7 @@ void ReadRasdaemon(const std::string& root, const HostLayout& layout, const Heal
     entry.rawData = RawEntry(uncorrected ? kUncorrectedCode : kCorrectedCode, device, layout);
     entry.description = timestamp + " " + std::to_string(errors) + " " + type + " error(s): " + Field(row, "err_msg") +
                         " at " + label + Where(device, layout);
-    events.push_back(std::move(entry));
+    events.emplace_back(when, std::move(entry));
   }
   // Memory errors that only the machine-check path decoded name no module.
   for (const auto& row : Rows(db, "mce_record", 4 * kJournalMachineChecks)) {
@@ -212,7 +213,7 @@ void ReadRasdaemon(const std::string& root, const HostLayout& layout, const Heal
     entry.rawData = RawEntry(uncorrected ? kUncorrectedCode : kCorrectedCode, -1, layout);
     entry.description = Field(row, "timestamp") + " machine check on " + (bank.empty() ? "a memory bank" : bank) + ": " +
                         message + (status.empty() ? "" : " (" + status + ")");
-    events.push_back(std::move(entry));
+    events.emplace_back(ParseTimestamp(Field(row, "timestamp")), std::move(entry));
   }
   sqlite3_close(db);
   // The kernel's counters and rasdaemon's records count the same errors: the larger one holds.
@@ -220,8 +221,14 @@ void ReadRasdaemon(const std::string& root, const HostLayout& layout, const Heal
     health[i].corrected = std::max(health[i].corrected, counted[i].corrected);
     health[i].uncorrected = std::max(health[i].uncorrected, counted[i].uncorrected);
   }
-  std::reverse(events.begin(), events.end());  // oldest first, as a journal reads
-  journal.insert(journal.end(), std::make_move_iterator(events.begin()), std::make_move_iterator(events.end()));
+  // Oldest first, as a journal reads: both tables were read newest first; events without a time
+  // that reads keep their place after the others.
+  std::reverse(events.begin(), events.end());
+  std::stable_sort(events.begin(), events.end(), [](const auto& a, const auto& b) {
+    const int64_t x = a.first < 0 ? INT64_MAX : a.first, y = b.first < 0 ? INT64_MAX : b.first;
+    return x < y;
+  });
+  for (auto& event : events) journal.push_back(std::move(event.second));
 }
 
 }  // namespace

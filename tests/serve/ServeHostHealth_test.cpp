@@ -68,6 +68,8 @@ TEST_F(ServeHostHealth, ANewUncorrectedEventInRasdaemonsDatabaseShowsInTheNextAn
   ASSERT_EQ(Status("1-4"), "2");
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open((m_Root + "/var/lib/rasdaemon/ras-mc_event.db").c_str(), &db), SQLITE_OK);
+  // The watcher may be reading when the write begins (it wakes as the journal file appears).
+  sqlite3_busy_timeout(db, 10000);
   char stamp[64];
   const std::time_t now = std::time(nullptr);
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S +0000", std::gmtime(&now));
