@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
@@ -51,12 +52,24 @@ void Write(const std::string& path, const void* data, size_t size) {
   std::ofstream(path, std::ios::binary | std::ios::trunc).write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
 }
 
+// The host tree's folder, removed when the fuzzer ends.
+struct TreeFolder {
+  std::string path;
+  ~TreeFolder() {
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove_all(path, ignored);
+  }
+};
+
 // A host tree in a folder of its own: the table, one EDAC module whose label is the first 31 bytes
 // of the input and whose counters stand at 2^32-1, and a rasdaemon database that is not one.
 const std::string& HostTree() {
+  static TreeFolder made;
   static const std::string root = [] {
     char pattern[] = "/tmp/smbios-fuzz-host-XXXXXX";
-    std::string folder = mkdtemp(pattern) ? pattern : "/tmp";
+    if (!mkdtemp(pattern)) std::abort();
+    std::string folder = pattern;
+    made.path = folder;
     for (const char* sub : {"/sys", "/sys/firmware", "/sys/firmware/dmi", "/sys/firmware/dmi/tables", "/sys/devices",
                             "/sys/devices/system", "/sys/devices/system/edac", "/sys/devices/system/edac/mc",
                             "/sys/devices/system/edac/mc/mc0", "/sys/devices/system/edac/mc/mc0/dimm0", "/var",
