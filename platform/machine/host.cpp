@@ -3,6 +3,7 @@
 // the kernel's error counters, so that the module sees the host as it sees any server.
 #include "machine/host.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <unistd.h>
@@ -470,17 +471,19 @@ ComputerNames ReadNames(const std::string& root) {
 // 0x50 + n for the n-th memory device of the table, so that only a single bus is trusted.
 std::map<size_t, std::vector<uint8_t>> ReadSpd(const std::string& root) {
   std::map<std::string, std::map<size_t, std::string>> byBus;
-  const std::string folders[] = {root + "sys/bus/i2c/drivers/ee1004/", root + "sys/bus/i2c/drivers/spd5118/",
-                                 root + "sys/bus/i2c/drivers/at24/"};
-  for (const std::string& folder : folders) {
-    for (int bus = 0; bus < 16; ++bus) {
-      for (size_t slot = 0; slot < 8; ++slot) {
-        char name[32];
-        std::snprintf(name, sizeof name, "%d-%04zx", bus, 0x50 + slot);
-        const std::string path = folder + name + "/eeprom";
-        if (access(path.c_str(), R_OK) == 0) byBus[std::to_string(bus)][slot] = path;
-      }
+  for (const char* driver : {"ee1004", "spd5118", "at24"}) {
+    const std::string folder = root + "sys/bus/i2c/drivers/" + driver + "/";
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) continue;
+    while (dirent* entry = readdir(dir)) {
+      // "<bus>-00<5x>": the client at address 0x50 + slot of that bus.
+      unsigned bus = 0, address = 0;
+      char end = 0;
+      if (std::sscanf(entry->d_name, "%u-%4x%c", &bus, &address, &end) != 2 || address < 0x50 || address > 0x57) continue;
+      const std::string path = folder + entry->d_name + "/eeprom";
+      if (access(path.c_str(), R_OK) == 0) byBus[std::to_string(bus)][address - 0x50] = path;
     }
+    closedir(dir);
   }
   std::map<size_t, std::vector<uint8_t>> spd;
   if (byBus.size() != 1) return spd;
