@@ -1,11 +1,21 @@
 // Fuzzes the SMBIOS structure walk and what reads it: any bytes held as the table are indexed and
 // read without a read outside the table, every copy stays within the structure and the buffer, every
 // string number gives a string or the empty one, the memory devices are collected and located, and
-// the location-token parser reads any text.
+// the location-token parser reads any text. The same bytes are also the DMI table of a host, read
+// with a module label and counters taken from them: the host's layout places every device it keeps
+// on its own board and socket, and serves a table of whole structures.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
 #include <vector>
 
+#include "machine/host.h"
 #include "sources/PlatformProbe.h"
 #include "sources/SmbiosTable.h"
 
@@ -38,9 +48,66 @@ void ReadAll(BYTE type, BYTE capacity) {
   }
 }
 
+void Write(const std::string& path, const void* data, size_t size) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+// The host tree's folder, removed when the fuzzer ends.
+struct TreeFolder {
+  std::string path;
+  ~TreeFolder() {
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove_all(path, ignored);
+  }
+};
+
+// A host tree in a folder of its own: the table, one EDAC module whose label is the first 31 bytes
+// of the input and whose counters stand at 2^32-1, and a rasdaemon database that is not one.
+const std::string& HostTree() {
+  static TreeFolder made;
+  static const std::string root = [] {
+    char pattern[] = "/tmp/smbios-fuzz-host-XXXXXX";
+    if (!mkdtemp(pattern)) std::abort();
+    std::string folder = pattern;
+    made.path = folder;
+    for (const char* sub : {"/sys", "/sys/firmware", "/sys/firmware/dmi", "/sys/firmware/dmi/tables", "/sys/devices",
+                            "/sys/devices/system", "/sys/devices/system/edac", "/sys/devices/system/edac/mc",
+                            "/sys/devices/system/edac/mc/mc0", "/sys/devices/system/edac/mc/mc0/dimm0", "/var",
+                            "/var/lib", "/var/lib/rasdaemon"})
+      mkdir((folder + sub).c_str(), 0700);
+    const std::string dimm = folder + "/sys/devices/system/edac/mc/mc0/dimm0/";
+    Write(dimm + "dimm_ce_count", "4294967295\n", 11);
+    Write(dimm + "dimm_ue_count", "4294967295\n", 11);
+    Write(folder + "/sys/devices/system/edac/mc/mc0/mc_name", "ghes_edac\n", 10);
+    Write(folder + "/var/lib/rasdaemon/ras-mc_event.db", "not a database", 14);
+    return folder + "/";
+  }();
+  return root;
+}
+
+void CheckHost(const uint8_t* data, size_t size) {
+  const std::vector<uint8_t> table(data, data + size);
+  const qz::machine::HostLayout layout = qz::machine::LayOutHost(table);
+  std::set<std::pair<uint32_t, uint32_t>> places;
+  for (const qz::machine::HostDevice& d : layout.devices) {
+    Check(d.board <= 255 && d.socket <= 255);
+    if (d.board) Check(places.insert({d.board, d.socket}).second);
+  }
+  qz::machine::HostLayout again = qz::machine::LayOutHost(layout.table);
+  Check(again.devices.size() == layout.devices.size());
+
+  const std::string& root = HostTree();
+  Write(root + "sys/firmware/dmi/tables/DMI", data, size);
+  Write(root + "sys/devices/system/edac/mc/mc0/dimm0/dimm_label", data, size < 31 ? size : 31);
+  std::string error;
+  auto machine = qz::machine::LoadHostMachine(root, qz::machine::HealthRules{}, error);
+  Check(machine ? error.empty() : !error.empty());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  CheckHost(data, size);
   if (!g_SmbiosTable.SetTableForTesting(std::vector<BYTE>(data, data + size))) {
     Check(size == 0 || size > 0xFFFF);
     return 0;

@@ -39,6 +39,22 @@ BOOL QzLoadMachine(const char* path, char* error, DWORD errorSize);
 // The same from the text of a description (tests); `origin` names it in messages.
 BOOL QzLoadMachineText(const char* text, const char* origin, char* error, DWORD errorSize);
 
+// The running Linux host is the machine named "host" (QzLoadMachine("host", ...)). It is read below
+// the folder that this returns, which stands for "/": $QZWMI_HOST_ROOT, else "/" (ending in '/').
+const char* QzGetHostRoot(void);
+
+// Whether the host's SMBIOS table can be read; when not, `reason` gets the file and the system's
+// error ("/sys/firmware/dmi/tables/DMI: Permission denied (run as root)").
+BOOL QzHostTableReadable(char* reason, DWORD reasonSize);
+
+// Whether the current machine is the running host.
+BOOL QzIsHostMachine(void);
+
+// When the current machine is the host and its memory error counters or event database changed
+// since it was read: reads it again, makes that the current machine, describes the change in one
+// line and returns TRUE. Otherwise FALSE, quickly.
+BOOL QzRefreshHostMachine(char* change, DWORD changeSize);
+
 // One resource of a module, as the resource compiler (qzrc) writes its tables: the type (RT_STRING),
 // the integer name (for strings the block number), the language and the bytes. A type known by name
 // ("TYPELIB") has type 0 and its name, in upper case, in typeName; integer types leave it null.

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "kernel32/sysroot.h"
+#include "machine/host.h"
 #include "machine/machine.h"
 #include "qzplatform.h"
 #include "windows.h"
@@ -573,6 +574,7 @@ std::shared_ptr<Machine> ParseMachine(const std::string& text, const std::string
 }
 
 std::shared_ptr<Machine> LoadMachineFile(const std::string& path, std::string& error) {
+  if (path == kHostMachine) return LoadHostMachine(HostRoot(), HealthRulesFromEnvironment(), error);
   std::ifstream file(path, std::ios::binary);
   if (!file) {
     error = path + ": cannot be opened (" + std::strerror(errno) + ")";

@@ -171,6 +171,10 @@ struct Machine {
   // Slow answers, by WMI class name (DataStoreStatus, MSSmBios_RawSMBiosTables, QZ_CommonLogEntry):
   // each instance of the class reaches the client this many milliseconds after the one before.
   std::map<std::string, uint32_t> answerDelayMs;
+  // A machine read from the running host: the folder that stood for "/", and a summary of its
+  // health sources when it was read (the watcher compares it to see a change).
+  std::string hostRoot;
+  std::string hostFingerprint;
 };
 
 // The machine of this process: the one set last (LoadMachine / SetMachine), else the file named by
@@ -181,7 +185,10 @@ std::shared_ptr<const Machine> Current();
 // machine: the next Current() loads $QZWMI_MACHINE or the default again.
 void SetMachine(std::shared_ptr<const Machine> machine);
 
-// Reads a machine description file. On failure returns null and sets `error` to one line naming the
+// The name that stands for the running host instead of a description file.
+constexpr char kHostMachine[] = "host";
+
+// Reads a machine description file ("host": reads the running host). On failure returns null and sets `error` to one line naming the
 // file, the field and the problem ("machines/x.json: driver.boards[1].modules[0].sizeMiB: expected
 // an unsigned number").
 std::shared_ptr<Machine> LoadMachineFile(const std::string& path, std::string& error);
@@ -212,6 +219,10 @@ constexpr uint32_t kSmbiosTableAddress = 0x7FFF0000;
 
 // Copies `size` bytes of the machine's physical memory from `address` into `buffer`.
 void ReadPhysical(const Machine& machine, uint64_t address, void* buffer, size_t size);
+
+// The lowest SMBIOS version whose type 17 length the table's first memory device reaches: what a
+// table without an entry point is taken for.
+void InferSmbiosVersion(const std::vector<uint8_t>& table, Smbios& smbios);
 
 // The number of structures in an SMBIOS structure table, up to and including the end structure
 // (type 127) or the last whole structure.

@@ -208,9 +208,9 @@ bool IsStructureChain(const std::vector<uint8_t>& table) {
   return position > 0;
 }
 
-// The lowest version whose type 17 length the table's first memory device reaches: a bare table
-// carries no version of its own.
-void InferVersion(const std::vector<uint8_t>& table, Smbios& smbios) {
+}  // namespace
+
+void InferSmbiosVersion(const std::vector<uint8_t>& table, Smbios& smbios) {
   smbios.major = 2;
   smbios.minor = 1;
   size_t position = 0;
@@ -231,6 +231,8 @@ void InferVersion(const std::vector<uint8_t>& table, Smbios& smbios) {
     position = next + 2;
   }
 }
+
+namespace {
 
 bool TakeTable(const std::vector<uint8_t>& file, uint64_t address, uint64_t length, Smbios& smbios) {
   if (address >= file.size() || length == 0) return false;
@@ -274,7 +276,7 @@ bool LoadSmbiosFile(const std::string& path, Smbios& smbios, std::string& error)
     ok = TakeTable(file, 8, file.size() - 8, loaded);
   } else if (IsStructureChain(file)) {
     loaded.table = file;
-    InferVersion(file, loaded);
+    InferSmbiosVersion(file, loaded);
     ok = true;
   }
   if (!ok) {

@@ -10,6 +10,8 @@
 #include <windows.h>
 #include <wbemidl.h>
 
+#include <stdlib.h>
+
 #include <map>
 #include <set>
 #include <string>
@@ -20,7 +22,9 @@
 namespace {
 
 const char* const kMachines[] = {"default",   "processor-boards", "smbios-only",       "no-driver",
-                                 "real-dump", "board-states",     "mirrored-fallback", "store-not-ready"};
+                                 "real-dump", "board-states",     "mirrored-fallback", "store-not-ready",
+                                 // Captured hosts (tests/data/hosts), run as this host.
+                                 "host-ghes-two-socket", "host-desktop-sodimm"};
 
 // References owned by other components: the computer system and the chassis.
 const wchar_t* const kForeignClasses[] = {L"QZ_WinComputerSystem", L"QZ_ComputerSystemChassis"};
@@ -55,7 +59,11 @@ class NamespaceCoherence : public testing::TestWithParam<const char*> {
     std::string reason;
     ASSERT_TRUE(qztest::SetUpModuleRoot(&reason)) << reason;
     char error[256] = {};
-    const std::string machine = std::string(QZ_MACHINES_DIR) + "/" + GetParam() + ".json";
+    std::string machine = std::string(QZ_MACHINES_DIR) + "/" + GetParam() + ".json";
+    if (std::string(GetParam()).rfind("host-", 0) == 0) {
+      setenv("QZWMI_HOST_ROOT", (std::string(QZ_SOURCE_DIR "/tests/data/hosts/") + (GetParam() + 5)).c_str(), 1);
+      machine = "host";
+    }
     ASSERT_TRUE(QzLoadMachine(machine.c_str(), error, sizeof error)) << error;
     CComPtr<IWbemLocator> locator;
     ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,

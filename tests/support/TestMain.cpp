@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
     own_root = true;
   }
 
+  setenv("QZWMI_MACHINE", QZ_TEST_DEFAULT_MACHINE, 0);
   testing::InitGoogleTest(&argc, argv);
   int result = RUN_ALL_TESTS();
 

@@ -19,6 +19,7 @@
 #include "ErrorNames.h"
 #include "Explain.h"
 #include "LogCommand.h"
+#include "MachineChoice.h"
 #include "Output.h"
 #include "RegCommand.h"
 #include "Schema.h"
@@ -67,7 +68,7 @@ constexpr int kUsage = 2;
 
 // Everything the command line sets.
 struct Options {
-  std::string machine = qzwmi::DefaultMachinePath();
+  std::string machine;  // chosen at the start: see LoadMachine
   std::string format;  // empty: the subcommand's own default
   std::string nameSpace = "root\\VXN";
   std::string argument;  // the class, path or query
@@ -140,7 +141,9 @@ bool ReadPassword(std::string* password) {
 }
 
 void AddGlobalOptions(CLI::App& app, Options& options) {
-  app.add_option("--machine", options.machine, "the machine description (JSON)")->capture_default_str();
+  app.add_option("--machine", options.machine,
+                 "a machine description (JSON), or host for this Linux host (default: $QZWMI_MACHINE, else the host "
+                 "when its SMBIOS table is readable, else the bundled example server)");
   app.add_option("--format", options.format,
                  "table (default on a terminal), list (default otherwise), json or csv; tree: json")
       ->check(CLI::IsMember({"table", "list", "json", "csv"}));
@@ -168,6 +171,9 @@ void AddServeOptions(CLI::App* serve, Options& options) {
       ->check(CLI::Range(1, 65536))
       ->capture_default_str();
   serve->add_option("--idle-timeout", o.idleSeconds, "seconds a connection may stay silent")
+      ->check(CLI::Range(1, 3600))
+      ->capture_default_str();
+  serve->add_option("--watch-interval", o.watchSeconds, "on the host: seconds between looks at the memory error counters")
       ->check(CLI::Range(1, 3600))
       ->capture_default_str();
 }
@@ -230,10 +236,14 @@ int RunPasswd(const Options& options) {
   return 0;
 }
 
-// The machine the process manages, before anything reads it.
+// The machine the process manages, before anything reads it: --machine, else $QZWMI_MACHINE, else
+// this host when its table is readable, else the bundled example server, with a line that says why.
 int LoadMachine(const Options& options) {
+  std::string notice;
+  const std::string machine = qzwmi::ChooseMachine(options.machine, qzwmi::DefaultMachinePath(), &notice);
+  if (!notice.empty()) std::fprintf(stderr, "%s\n", notice.c_str());
   char error[512] = "";
-  if (!QzLoadMachine(options.machine.c_str(), error, sizeof error)) {
+  if (!QzLoadMachine(machine.c_str(), error, sizeof error)) {
     std::fprintf(stderr, "qzwmi: %s\n", error);
     return kUsage;
   }

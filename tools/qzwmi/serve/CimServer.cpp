@@ -26,6 +26,7 @@
 
 #include "serve/CimOperations.h"
 #include "serve/CimRequest.h"
+#include "serve/HealthWatcher.h"
 #include "serve/Users.h"
 
 namespace qzwmi::serve {
@@ -254,6 +255,7 @@ int Serve(const ServeOptions& options) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  HealthWatcher watcher(options.watchSeconds, [](const std::string& line) { Log("%s", line.c_str()); });
   CimOperations operations;
   CredentialCache recent;
   const int threads = std::max(1, options.threads);

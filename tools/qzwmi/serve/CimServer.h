@@ -19,6 +19,7 @@ struct ServeOptions {
   size_t maxHeaders = 16u << 10;
   int idleSeconds = 30;
   int failedLoginDelayMs = 1000;
+  int watchSeconds = 5;        // on the host: how often the memory error counters are looked at
 };
 
 // Serves until SIGTERM or SIGINT, logging to standard error ("listening on ADDR:PORT" once bound),
