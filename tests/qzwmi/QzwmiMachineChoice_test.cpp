@@ -43,7 +43,8 @@ TEST(QzwmiMachineChoice, OptionThenVariableThenHostThenTheBundledServer) {
     args.insert(args.end(), {"query", "SELECT Name FROM QZ_WinComputerSystem"});
     Outcome run = RunQzwmi(args);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "Name = " + c.name + "\n");
+    // A projected result keeps its keys, so that its path names the instance.
+    EXPECT_EQ(run.out, "CreationClassName = QZ_WinComputerSystem\nName = " + c.name + "\n");
     EXPECT_EQ(run.err, c.err);
   }
 }
