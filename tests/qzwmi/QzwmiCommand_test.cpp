@@ -68,6 +68,10 @@ TEST(QzwmiCommand, FailedRequestsNameTheirCodeOnOneLine) {
       {{"get", "QZ_CommonLogEntry.RecordNumber=9"}, "qzwmi: WBEM_E_NOT_FOUND (0x80041002)\n"},
       {{"get", "QZ_CommonLogEntry.RecordNumber=="}, "qzwmi: WBEM_E_INVALID_OBJECT_PATH (0x8004103A)\n"},
       {{"query", "SELEC * FROM QZ_CommonLogEntry"}, "qzwmi: WBEM_E_INVALID_QUERY (0x80041017)\n"},
+      // Nested far too deep to parse by recursion: refused, not a crash.
+      {{"query", "SELECT * FROM QZ_CommonLogEntry WHERE " + std::string(25000, '(') + "RecordNumber = 1" +
+                     std::string(25000, ')')},
+       "qzwmi: WBEM_E_INVALID_QUERY (0x80041017)\n"},
       {{"--namespace", "root\\Nowhere", "enum", "DataStoreStatus"}, "qzwmi: WBEM_E_INVALID_NAMESPACE (0x8004100E)\n"},
       // A class of another namespace is not found in this one.
       {{"enum", "DataStoreStatus"}, "qzwmi: WBEM_E_INVALID_CLASS (0x80041010)\n"},
