@@ -291,6 +291,9 @@ TEST_F(Serve, ExecQueryAnswersObjectsWithTheirPaths) {
     EXPECT_NE(failed.body.find(f.error), std::string::npos) << f.language << " " << failed.body.substr(0, 400);
   }
   EXPECT_EQ(Post(m_Server.Port(), "ExecQuery", query).body, reply.body);  // still serving
+  // A Host that is not UTF-8 comes back in the paths as text XML carries.
+  Reply odd = Post(m_Server.Port(), "ExecQuery", query, {"Host: h\xFF\xC3st"});
+  EXPECT_EQ(Count(odd.body, "<HOST>h\xEF\xBF\xBD\xEF\xBF\xBDst</HOST>"), 1u) << odd.body;
 }
 
 TEST_F(Serve, MalformedRequestsAreRefusedWithCimErrorAndTheServerGoesOn) {
@@ -311,6 +314,9 @@ TEST_F(Serve, MalformedRequestsAreRefusedWithCimErrorAndTheServerGoesOn) {
       {"DTD with an entity", "<?xml version=\"1.0\"?><!DOCTYPE CIM [<!ENTITY a \"aaaaaaaa\">]>" + good.substr(good.find("<CIM ")),
        {}, 400, "request-not-well-formed"},
       {"truncated body", good.substr(0, good.size() - 20), {}, 400, "request-not-well-formed"},
+      {"body not UTF-8", good.substr(0, good.find("QZ_MemoryBoard")) + "QZ_\xC0\xAF" "Board" +
+                             good.substr(good.find("QZ_MemoryBoard") + 14),
+       {}, 400, "request-not-well-formed"},
       {"multiple requests", "<CIM><MESSAGE ID=\"1\"><MULTIREQ></MULTIREQ></MESSAGE></CIM>", {}, 501,
        "multiple-requests-unsupported"},
       {"oversized body", std::string(4 * 1024 * 1024 + 1, ' '), {}, 413, "request-not-valid"},
