@@ -103,12 +103,17 @@ TEST(ServeSecurity, PamRefusesAnUnknownAccount) {
 }
 
 TEST(ServeSecurity, RefusesToStartWithoutAWayToAuthenticate) {
+  const std::string shared = RootFile("shared-users");
+  ASSERT_EQ(RunQzwmi({"passwd", "alice", "--users", shared}, "first\n").status, 0);
+  ASSERT_EQ(chmod(shared.c_str(), 0666), 0);
   const struct {
     std::vector<std::string> args;
-    const char* message;
+    std::string message;
   } cases[] = {
       {{"--no-auth", "--listen", "0.0.0.0:0"}, "--no-auth is allowed only on a loopback address, not 0.0.0.0"},
       {{"--users", RootFile("missing")}, "cannot read the users file"},
+      {{"--users", shared}, "the users file " + shared + " is writable by group or others"},
+      {{"--users", RootFile("")}, "the users file " + RootFile("") + " is not a regular file"},
       {{"--no-auth", "--tls-cert", RootFile("missing.pem")}, "HTTPS needs both --tls-cert and --tls-key"},
       {{"--no-auth", "--tls-cert", RootFile("missing.pem"), "--tls-key", RootFile("missing.key")},
        "cannot load the certificate"},
@@ -119,6 +124,13 @@ TEST(ServeSecurity, RefusesToStartWithoutAWayToAuthenticate) {
     EXPECT_EQ(server.ExitStatus(), 2) << c.message;
     EXPECT_NE(server.Log().find(c.message), std::string::npos) << server.Log();
   }
+  // A file without users starts a server that says nobody can get in.
+  const std::string empty = RootFile("no-users");
+  WriteWholeFile(empty, "# nobody yet\n");
+  Server server;
+  ASSERT_TRUE(server.Start({"--users", empty})) << server.Log();
+  EXPECT_EQ(Count(server.Log(), "warning: the users file " + empty + " holds no user: every request will be refused"), 1u)
+      << server.Log();
 }
 
 TEST(ServeSecurity, ServesHttpsWithASelfSignedCertificate) {

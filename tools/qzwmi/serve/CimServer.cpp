@@ -226,6 +226,7 @@ int Serve(const ServeOptions& options) {
       Log("%s (make one with `qzwmi passwd USER`, or use --pam or --no-auth)", error.c_str());
       return 2;
     }
+    if (loaded->Count() == 0) Log("warning: the users file %s holds no user: every request will be refused", options.usersFile.c_str());
     users = std::move(loaded);
   }
 
