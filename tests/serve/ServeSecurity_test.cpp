@@ -52,6 +52,11 @@ TEST(ServeSecurity, OnlyUsersOfTheUsersFileGetIn) {
   const std::string announced = "POST /cimom HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/xml\r\n"
                                 "CIMOperation: MethodCall\r\nContent-Length: 1000000\r\n\r\n";
   EXPECT_EQ(ExchangeRaw(server.Port(), announced).substr(0, 25), "HTTP/1.1 401 Unauthorized");
+  // A client that waits for 100 Continue hears it only with credentials that pass.
+  const std::string waiting = announced.substr(0, announced.size() - 2) + "Expect: 100-continue\r\n";
+  EXPECT_EQ(ExchangeRaw(server.Port(), waiting + "\r\n").substr(0, 25), "HTTP/1.1 401 Unauthorized");
+  EXPECT_EQ(ExchangeRaw(server.Port(), waiting + "Authorization: Basic Ym9iOmJ1aWxkZXI=\r\n\r\n"),
+            "HTTP/1.1 100 Continue\r\n\r\n");
   // A name that tries to start a line of its own in the log stays on its line.
   EXPECT_EQ(Post(server.Port(), "EnumerateInstanceNames", "", {}, {"-u", "eve\nqzwmi serve stopped:pw"}).status, 401);
   const std::string log = server.Log();
@@ -131,6 +136,22 @@ TEST(ServeSecurity, RefusesToStartWithoutAWayToAuthenticate) {
   ASSERT_TRUE(server.Start({"--users", empty})) << server.Log();
   EXPECT_EQ(Count(server.Log(), "warning: the users file " + empty + " holds no user: every request will be refused"), 1u)
       << server.Log();
+}
+
+// A second server on a port in use does not start beside the first (which would take half of its
+// connections): it says why and exits, and the first goes on.
+TEST(ServeSecurity, SecondServerOnTheSamePortDoesNotStart) {
+  Server first;
+  ASSERT_TRUE(first.Start({"--no-auth"})) << first.Log();
+  const std::string address = "127.0.0.1:" + std::to_string(first.Port());
+  Server second;
+  EXPECT_FALSE(second.Start({"--no-auth", "--listen", address}));
+  EXPECT_EQ(second.ExitStatus(), 2);
+  EXPECT_EQ(Count(second.Log(), "cannot listen on " + address + " (the port is in use, perhaps by another qzwmi serve)"),
+            1u)
+      << second.Log();
+  for (int i = 0; i < 8; ++i)
+    EXPECT_EQ(Post(first.Port(), "EnumerateInstanceNames", CallBody("EnumerateInstanceNames", "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"QZ_MemoryBoard\"/></IPARAMVALUE>")).status, 200);
 }
 
 TEST(ServeSecurity, ServesHttpsWithASelfSignedCertificate) {

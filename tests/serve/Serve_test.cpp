@@ -331,6 +331,10 @@ TEST_F(Serve, MalformedRequestsAreRefusedWithCimErrorAndTheServerGoesOn) {
     EXPECT_EQ(HeaderValue(reply.headers, "CIMError"), c.cimError) << c.what;
     EXPECT_EQ(reply.body, "") << c.what;
   }
+  // A request line too long for the server is refused with the CIMError header as well.
+  const std::string longTarget = ExchangeRaw(m_Server.Port(), "POST /cimom?" + std::string(9000, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(longTarget.substr(0, 12), "HTTP/1.1 414") << longTarget;
+  EXPECT_EQ(HeaderValue(longTarget, "CIMError"), "request-not-valid") << longTarget;
   Reply after = Post(m_Server.Port(), "EnumerateInstanceNames", good);
   EXPECT_EQ(after.status, 200);
   EXPECT_EQ(Count(after.body, "<INSTANCENAME CLASSNAME=\"QZ_MemoryBoard\">"), 2u) << after.body;
