@@ -372,7 +372,7 @@ int Serve(const ServeOptions& options) {
   Log("listening on %s:%d (%s, %s)", address.c_str(), port, tls ? "HTTPS" : "HTTP",
       options.noAuth ? "no authentication" : options.pamService.empty() ? "users file" : "PAM");
 
-  std::atomic<bool> signalled{false};
+  std::atomic<bool> signalled{false}, listenEnded{false};
   std::thread stopper([&] {
     int signal = 0;
     while (sigwait(&stopSignals, &signal) == 0 && signal == SIGHUP) {
@@ -397,10 +397,14 @@ int Serve(const ServeOptions& options) {
     }
     signalled = true;
     Log("stopping on signal %d", signal);
+    // A stop before the listening loop runs would be lost, and the loop would then run on: a
+    // signal that comes right after the start waits for it.
+    while (!server->is_running() && !listenEnded) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     server->stop();
     EndIdleConnections(port);
   });
   server->listen_after_bind();
+  listenEnded = true;
   // A listen that ended by itself: wake the waiting thread so that it can be joined.
   if (!signalled) pthread_kill(stopper.native_handle(), SIGTERM);
   stopper.join();
