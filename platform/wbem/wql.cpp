@@ -277,47 +277,42 @@ class Parser {
     return WBEM_E_INVALID_QUERY;
   }
 
-  static std::unique_ptr<WqlExpr> Join(WqlExpr::Kind kind, std::unique_ptr<WqlExpr> a, std::unique_ptr<WqlExpr> b) {
-    auto expr = std::make_unique<WqlExpr>();
-    expr->kind = kind;
-    expr->first = std::move(a);
-    expr->second = std::move(b);
-    return expr;
+  // A chain of terms joined by one operator: AND binds tighter than OR, so an OR chain holds AND
+  // chains. One node holds the whole chain however long it is.
+  std::unique_ptr<WqlExpr> ParseChain(WqlExpr::Kind kind) {
+    const bool isOr = kind == WqlExpr::Kind::Or;
+    auto term = isOr ? ParseChain(WqlExpr::Kind::And) : ParseNot();
+    if (!term || !Keyword(isOr ? L"OR" : L"AND")) return term;
+    auto chain = std::make_unique<WqlExpr>();
+    chain->kind = kind;
+    chain->terms.push_back(std::move(term));
+    do {
+      term = isOr ? ParseChain(WqlExpr::Kind::And) : ParseNot();
+      if (!term) return nullptr;
+      chain->terms.push_back(std::move(term));
+    } while (Keyword(isOr ? L"OR" : L"AND"));
+    return chain;
   }
 
-  std::unique_ptr<WqlExpr> ParseOr() {
-    auto left = ParseAnd();
-    while (left && Keyword(L"OR")) {
-      auto right = ParseAnd();
-      if (!right) return nullptr;
-      left = Join(WqlExpr::Kind::Or, std::move(left), std::move(right));
-    }
-    return left;
-  }
+  std::unique_ptr<WqlExpr> ParseOr() { return ParseChain(WqlExpr::Kind::Or); }
 
-  std::unique_ptr<WqlExpr> ParseAnd() {
-    auto left = ParseNot();
-    while (left && Keyword(L"AND")) {
-      auto right = ParseNot();
-      if (!right) return nullptr;
-      left = Join(WqlExpr::Kind::And, std::move(left), std::move(right));
-    }
-    return left;
-  }
-
+  // NOT and parentheses are where the expression nests: each level is counted.
   std::unique_ptr<WqlExpr> ParseNot() {
-    if (Keyword(L"NOT")) {
-      auto inner = ParseNot();
-      if (!inner) return nullptr;
-      return Join(WqlExpr::Kind::Not, std::move(inner), nullptr);
-    }
-    if (Symbol(L"(")) {
-      auto inner = ParseOr();
-      if (!inner) return nullptr;
-      if (!Symbol(L")")) return Fault(L") expected");
-      return inner;
-    }
-    return ParseComparison();
+    const bool negated = Peek().kind == Token::Kind::Word && EqualNames(Peek().text, L"NOT");
+    const bool bracketed = Peek().kind == Token::Kind::Symbol && Peek().text == L"(";
+    if (!negated && !bracketed) return ParseComparison();
+    if (m_Depth == kMaxWqlNesting)
+      return Fault((L"nested deeper than " + std::to_wstring(kMaxWqlNesting) + L" levels").c_str());
+    Next();
+    ++m_Depth;
+    std::unique_ptr<WqlExpr> inner = negated ? ParseNot() : ParseOr();
+    --m_Depth;
+    if (!inner) return nullptr;
+    if (bracketed) return Symbol(L")") ? std::move(inner) : Fault(L") expected");
+    auto expr = std::make_unique<WqlExpr>();
+    expr->kind = WqlExpr::Kind::Not;
+    expr->first = std::move(inner);
+    return expr;
   }
 
   bool ParseOperand(WqlOperand* operand) {
@@ -435,6 +430,7 @@ class Parser {
   std::wstring_view m_Text;
   std::vector<Token> m_Tokens;
   size_t m_Index = 0;
+  size_t m_Depth = 0;
   std::wstring m_Error;
   size_t m_ErrorPosition = 0;
 };
@@ -635,6 +631,13 @@ bool LikeMatch(std::wstring_view text, std::wstring_view pattern) {
 HRESULT ParseWql(std::wstring_view text, WqlQuery* query, std::wstring* error) {
   if (!query) return WBEM_E_INVALID_PARAMETER;
   *query = WqlQuery();
+  if (text.size() > kMaxWqlLength) {
+    if (error) {
+      *error = L"query longer than " + std::to_wstring(kMaxWqlLength) + L" characters at position " +
+               std::to_wstring(kMaxWqlLength);
+    }
+    return WBEM_E_INVALID_QUERY;
+  }
   Parser parser(text);
   HRESULT hr = parser.Parse(query, error);
   if (FAILED(hr)) *query = WqlQuery();
@@ -643,7 +646,7 @@ HRESULT ParseWql(std::wstring_view text, WqlQuery* query, std::wstring* error) {
 
 void WhereProperties(const WqlExpr& expr, std::vector<std::wstring>* names) {
   if (expr.first) WhereProperties(*expr.first, names);
-  if (expr.second) WhereProperties(*expr.second, names);
+  for (const auto& term : expr.terms) WhereProperties(*term, names);
   if (expr.kind == WqlExpr::Kind::And || expr.kind == WqlExpr::Kind::Or || expr.kind == WqlExpr::Kind::Not) return;
   if (expr.left.kind == WqlOperand::Kind::Property) names->push_back(expr.left.text);
   if (expr.kind == WqlExpr::Kind::Compare && expr.right.kind == WqlOperand::Kind::Property)
@@ -663,9 +666,15 @@ bool ObjectIsA(IWbemClassObject* object, std::wstring_view className) {
 bool EvaluateWql(const WqlExpr& expr, IWbemClassObject* object) {
   switch (expr.kind) {
     case WqlExpr::Kind::And:
-      return EvaluateWql(*expr.first, object) && EvaluateWql(*expr.second, object);
+      for (const auto& term : expr.terms) {
+        if (!EvaluateWql(*term, object)) return false;
+      }
+      return true;
     case WqlExpr::Kind::Or:
-      return EvaluateWql(*expr.first, object) || EvaluateWql(*expr.second, object);
+      for (const auto& term : expr.terms) {
+        if (EvaluateWql(*term, object)) return true;
+      }
+      return false;
     case WqlExpr::Kind::Not:
       return !EvaluateWql(*expr.first, object);
     case WqlExpr::Kind::IsNull:

@@ -30,8 +30,18 @@ struct WqlExpr {
   Kind kind = Kind::Compare;
   Op op = Op::Equal;
   WqlOperand left, right;                   // Compare; IsNull/IsNotNull/Isa use left (and right)
-  std::unique_ptr<WqlExpr> first, second;   // And/Or (both), Not (first)
+  std::unique_ptr<WqlExpr> first;           // Not
+  // And/Or: every term of a chain in one node, so that a long chain stays one level deep for the
+  // evaluation and the destructor, which both recurse.
+  std::vector<std::unique_ptr<WqlExpr>> terms;
 };
+
+// What a query may hold at most. Parentheses and NOT nest at most kMaxWqlNesting levels: hand-written
+// queries use a few, and the parser, the evaluation and the destructor recurse a few frames per level,
+// so this keeps them well inside any thread's stack. The text is at most kMaxWqlLength characters, which
+// bounds the number of comparisons each object is judged by.
+inline constexpr size_t kMaxWqlNesting = 64;
+inline constexpr size_t kMaxWqlLength = 65536;
 
 // What ASSOCIATORS OF {path} / REFERENCES OF {path} asked for. An empty name: no condition.
 struct WqlAssociation {
@@ -59,8 +69,8 @@ struct WqlQuery {
 };
 
 // Parses a query; WBEM_E_INVALID_QUERY for anything outside the subset (for ASSOCIATORS OF and
-// REFERENCES OF also an unknown or repeated WHERE word, or one the statement does not take) (with the position of the
-// problem in `error` when given).
+// REFERENCES OF also an unknown or repeated WHERE word, or one the statement does not take), and for
+// a text beyond the bounds above (with the position of the problem in `error` when given).
 HRESULT ParseWql(std::wstring_view text, WqlQuery* query, std::wstring* error = nullptr);
 
 // The property names that the WHERE clause reads (for checking them against the class).

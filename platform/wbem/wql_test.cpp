@@ -80,6 +80,46 @@ TEST(WqlParse, RefusesWhatIsOutsideTheSubset) {
   }
 }
 
+std::wstring Repeat(std::wstring_view part, size_t count) {
+  std::wstring out;
+  for (size_t i = 0; i < count; ++i) out += part;
+  return out;
+}
+
+// Parentheses and NOT nest to the bound and no further; the text is bounded in length. What is
+// refused says why and where, and nothing deep or long reaches the stack.
+TEST(WqlParse, BoundsNestingAndLength) {
+  const std::wstring head = L"SELECT * FROM X WHERE ";
+  const size_t depth = qz::wbem::kMaxWqlNesting;
+  const std::wstring deepest = head + Repeat(L"(", depth) + L"A = 1" + Repeat(L")", depth);
+  const std::wstring chain = head + L"A = 1" + Repeat(L" OR A = 1", 8000);
+  std::wstring longest = chain.substr(0, chain.rfind(L" OR", qz::wbem::kMaxWqlLength - 3));
+  longest.resize(qz::wbem::kMaxWqlLength, L' ');
+  const struct {
+    std::wstring text;
+    std::wstring error;  // empty: parsed
+  } cases[] = {
+      {deepest, L""},
+      {head + Repeat(L"NOT ", depth) + L"A = 1", L""},
+      {head + Repeat(L"(NOT ", depth / 2) + L"A = 1" + Repeat(L")", depth / 2), L""},
+      {head + Repeat(L"(", depth + 1) + L"A = 1" + Repeat(L")", depth + 1),
+       L"nested deeper than 64 levels at position " + std::to_wstring(head.size() + depth)},
+      {head + Repeat(L"NOT ", depth + 1) + L"A = 1",
+       L"nested deeper than 64 levels at position " + std::to_wstring(head.size() + 4 * depth)},
+      {head + Repeat(L"(", 25000) + L"A = 1" + Repeat(L")", 25000),
+       L"nested deeper than 64 levels at position " + std::to_wstring(head.size() + depth)},
+      {longest, L""},
+      {chain, L"query longer than 65536 characters at position 65536"},
+  };
+  for (const auto& c : cases) {
+    WqlQuery query;
+    std::wstring error;
+    EXPECT_EQ(ParseWql(c.text, &query, &error), c.error.empty() ? WBEM_S_NO_ERROR : WBEM_E_INVALID_QUERY)
+        << c.text.substr(0, 80);
+    EXPECT_EQ(error, c.error);
+  }
+}
+
 TEST(WqlLike, PatternsIgnoreCase) {
   struct Case {
     const wchar_t* text;
@@ -165,6 +205,20 @@ TEST_F(WqlEvaluate, ComparesByTypeAndLogic) {
       {L"__CLASS = 'qz_sample'", true},
   };
   for (const Case& c : cases) EXPECT_EQ(Matches(c.where), c.match) << c.where;
+}
+
+// A chain as long as the text allows is one level deep: it is judged, and let go, without
+// recursing once per term.
+TEST_F(WqlEvaluate, LongChainsAreJudgedWhole) {
+  std::wstring ors = L"Width = 0", ands = L"Width = 72";
+  for (int i = 1; i < 3000; ++i) {
+    ors += L" OR Width = " + std::to_wstring(i);
+    ands += L" AND Width <> " + std::to_wstring(i % 72 + 73);
+  }
+  EXPECT_TRUE(Matches(ors.c_str()));
+  EXPECT_TRUE(Matches(ands.c_str()));
+  EXPECT_FALSE(Matches((ands + L" AND Width = 1").c_str()));
+  EXPECT_FALSE(Matches((L"NOT (" + ors + L")").c_str()));
 }
 
 }  // namespace

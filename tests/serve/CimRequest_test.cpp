@@ -1,6 +1,7 @@
 // The request reader on its own: what it takes out of a well-formed call, and the HTTP status and
-// CIMError with which it refuses every kind of malformed request.
+// CIMError with which it refuses every kind of malformed request; and the escaping of answers.
 #include "serve/CimRequest.h"
+#include "serve/CimXml.h"
 
 #include <gtest/gtest.h>
 
@@ -91,6 +92,10 @@ std::string Nested(int depth) {
   return open + close;
 }
 
+std::string RoleValue(const std::string& text) {
+  return "<IPARAMVALUE NAME=\"Role\"><VALUE>" + text + "</VALUE></IPARAMVALUE>" + kAssociationName;
+}
+
 TEST(CimRequest, RefusesMalformedRequestsWithStatusAndCimError) {
   const std::string good = Call("GetInstance", kAssociationName);
   auto without = [](const char* name) {
@@ -146,6 +151,14 @@ TEST(CimRequest, RefusesMalformedRequestsWithStatusAndCimError) {
        Call("GetInstance", "<IPARAMVALUE NAME=\"InstanceName\"><INSTANCENAME CLASSNAME=\"C\"><KEYBINDING NAME=\"K\">"
                            "<KEYVALUE VALUETYPE=\"float\">1</KEYVALUE></KEYBINDING></INSTANCENAME></IPARAMVALUE>"),
        400, "request-not-valid"},
+      {"UTF-8 text", kHeaders, Call("GetInstance", RoleValue("Gr\xC3\xB6\xC3\x9F\xE2\x82\xAC\xF0\x9F\x92\xBE")), 0, ""},
+      {"byte that is not UTF-8", kHeaders, Call("GetInstance", RoleValue("a\xFF")), 400, "request-not-well-formed"},
+      {"sequence cut short", kHeaders, Call("GetInstance", RoleValue("a\xE2\x82")), 400, "request-not-well-formed"},
+      {"overlong form", kHeaders, Call("GetInstance", RoleValue("\xC0\xBC")), 400, "request-not-well-formed"},
+      {"surrogate", kHeaders, Call("GetInstance", RoleValue("\xED\xA0\x80")), 400, "request-not-well-formed"},
+      {"beyond U+10FFFF", kHeaders, Call("GetInstance", RoleValue("\xF4\x90\x80\x80")), 400, "request-not-well-formed"},
+      {"reference to a surrogate", kHeaders, Call("GetInstance", RoleValue("&#xD800;")), 400, "request-not-well-formed"},
+      {"reference to NUL", kHeaders, Call("GetInstance", RoleValue("&#0;")), 400, "request-not-well-formed"},
       {"flag not a boolean", kHeaders,
        Call("GetInstance", "<IPARAMVALUE NAME=\"LocalOnly\"><VALUE>maybe</VALUE></IPARAMVALUE>"), 400, "request-not-valid"},
   };
@@ -154,6 +167,27 @@ TEST(CimRequest, RefusesMalformedRequestsWithStatusAndCimError) {
     EXPECT_EQ(parse.status, c.status) << c.what << ": " << parse.detail;
     EXPECT_EQ(parse.cimError, c.cimError) << c.what;
   }
+}
+
+// Whatever text an answer carries, the answer stays well-formed XML: what is not a character XML
+// can carry becomes U+FFFD, one for each byte that begins none.
+TEST(CimXml, EscapesTextIntoCharactersXmlCarries) {
+  const struct {
+    std::string text, escaped;
+  } cases[] = {
+      {"<a & 'b'>\"", "&lt;a &amp; &apos;b&apos;&gt;&quot;"},
+      {"Gr\xC3\xB6\xC3\x9F \xF0\x9F\x92\xBE", "Gr\xC3\xB6\xC3\x9F \xF0\x9F\x92\xBE"},
+      {"a\x01\tb", "a\tb"},
+      {"a\xFF<", "a\xEF\xBF\xBD&lt;"},
+      {"\xE2\x82", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"\xC0\xBC", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"\xEF\xBF\xBE", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(qzwmi::serve::XmlEscape(c.text), c.escaped) << c.text;
+  std::string wide;
+  qzwmi::serve::AppendXmlEscaped(wide, std::wstring_view(L"a\xD800\xFFFF\x10FFFF\x110000\xE9"));
+  EXPECT_EQ(wide, "a\xEF\xBF\xBD\xEF\xBF\xBD\xF4\x8F\xBF\xBF\xEF\xBF\xBD\xC3\xA9");
 }
 
 }  // namespace

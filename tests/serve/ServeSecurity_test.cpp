@@ -52,6 +52,11 @@ TEST(ServeSecurity, OnlyUsersOfTheUsersFileGetIn) {
   const std::string announced = "POST /cimom HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/xml\r\n"
                                 "CIMOperation: MethodCall\r\nContent-Length: 1000000\r\n\r\n";
   EXPECT_EQ(ExchangeRaw(server.Port(), announced).substr(0, 25), "HTTP/1.1 401 Unauthorized");
+  // A client that waits for 100 Continue hears it only with credentials that pass.
+  const std::string waiting = announced.substr(0, announced.size() - 2) + "Expect: 100-continue\r\n";
+  EXPECT_EQ(ExchangeRaw(server.Port(), waiting + "\r\n").substr(0, 25), "HTTP/1.1 401 Unauthorized");
+  EXPECT_EQ(ExchangeRaw(server.Port(), waiting + "Authorization: Basic Ym9iOmJ1aWxkZXI=\r\n\r\n"),
+            "HTTP/1.1 100 Continue\r\n\r\n");
   // A name that tries to start a line of its own in the log stays on its line.
   EXPECT_EQ(Post(server.Port(), "EnumerateInstanceNames", "", {}, {"-u", "eve\nqzwmi serve stopped:pw"}).status, 401);
   const std::string log = server.Log();
@@ -103,12 +108,17 @@ TEST(ServeSecurity, PamRefusesAnUnknownAccount) {
 }
 
 TEST(ServeSecurity, RefusesToStartWithoutAWayToAuthenticate) {
+  const std::string shared = RootFile("shared-users");
+  ASSERT_EQ(RunQzwmi({"passwd", "alice", "--users", shared}, "first\n").status, 0);
+  ASSERT_EQ(chmod(shared.c_str(), 0666), 0);
   const struct {
     std::vector<std::string> args;
-    const char* message;
+    std::string message;
   } cases[] = {
       {{"--no-auth", "--listen", "0.0.0.0:0"}, "--no-auth is allowed only on a loopback address, not 0.0.0.0"},
       {{"--users", RootFile("missing")}, "cannot read the users file"},
+      {{"--users", shared}, "the users file " + shared + " is writable by group or others"},
+      {{"--users", RootFile("")}, "the users file " + RootFile("") + " is not a regular file"},
       {{"--no-auth", "--tls-cert", RootFile("missing.pem")}, "HTTPS needs both --tls-cert and --tls-key"},
       {{"--no-auth", "--tls-cert", RootFile("missing.pem"), "--tls-key", RootFile("missing.key")},
        "cannot load the certificate"},
@@ -119,6 +129,29 @@ TEST(ServeSecurity, RefusesToStartWithoutAWayToAuthenticate) {
     EXPECT_EQ(server.ExitStatus(), 2) << c.message;
     EXPECT_NE(server.Log().find(c.message), std::string::npos) << server.Log();
   }
+  // A file without users starts a server that says nobody can get in.
+  const std::string empty = RootFile("no-users");
+  WriteWholeFile(empty, "# nobody yet\n");
+  Server server;
+  ASSERT_TRUE(server.Start({"--users", empty})) << server.Log();
+  EXPECT_EQ(Count(server.Log(), "warning: the users file " + empty + " holds no user: every request will be refused"), 1u)
+      << server.Log();
+}
+
+// A second server on a port in use does not start beside the first (which would take half of its
+// connections): it says why and exits, and the first goes on.
+TEST(ServeSecurity, SecondServerOnTheSamePortDoesNotStart) {
+  Server first;
+  ASSERT_TRUE(first.Start({"--no-auth"})) << first.Log();
+  const std::string address = "127.0.0.1:" + std::to_string(first.Port());
+  Server second;
+  EXPECT_FALSE(second.Start({"--no-auth", "--listen", address}));
+  EXPECT_EQ(second.ExitStatus(), 2);
+  EXPECT_EQ(Count(second.Log(), "cannot listen on " + address + " (the port is in use, perhaps by another qzwmi serve)"),
+            1u)
+      << second.Log();
+  for (int i = 0; i < 8; ++i)
+    EXPECT_EQ(Post(first.Port(), "EnumerateInstanceNames", CallBody("EnumerateInstanceNames", "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"QZ_MemoryBoard\"/></IPARAMVALUE>")).status, 200);
 }
 
 TEST(ServeSecurity, ServesHttpsWithASelfSignedCertificate) {

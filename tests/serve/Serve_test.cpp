@@ -257,24 +257,30 @@ TEST_F(Serve, FailuresReachTheClientAsCimErrors) {
 }
 
 TEST_F(Serve, ExecQueryAnswersObjectsWithTheirPaths) {
-  Reply reply = Post(m_Server.Port(), "ExecQuery",
-                     CallBody("ExecQuery", "<IPARAMVALUE NAME=\"QueryLanguage\"><VALUE>WQL</VALUE></IPARAMVALUE>"
-                                           "<IPARAMVALUE NAME=\"Query\"><VALUE>SELECT * FROM QZ_MemoryModule WHERE "
-                                           "Tag = &quot;VXN:QZ_MemoryModule:1-2&quot;</VALUE></IPARAMVALUE>"));
+  const std::string query = CallBody("ExecQuery", "<IPARAMVALUE NAME=\"QueryLanguage\"><VALUE>WQL</VALUE></IPARAMVALUE>"
+                                                 "<IPARAMVALUE NAME=\"Query\"><VALUE>SELECT * FROM QZ_MemoryModule WHERE "
+                                                 "Tag = &quot;VXN:QZ_MemoryModule:1-2&quot;</VALUE></IPARAMVALUE>");
+  Reply reply = Post(m_Server.Port(), "ExecQuery", query);
   EXPECT_EQ(reply.status, 200);
   EXPECT_EQ(HeaderValue(reply.headers, "CIMOperation"), "MethodResponse");
   const std::string host = "<HOST>127.0.0.1:" + std::to_string(m_Server.Port()) + "</HOST>";
   EXPECT_EQ(Count(reply.body, "<VALUE.OBJECTWITHPATH><INSTANCEPATH><NAMESPACEPATH>" + host), 1u) << reply.body;
   EXPECT_NE(reply.body.find("<KEYVALUE VALUETYPE=\"string\">VXN:QZ_MemoryModule:1-2</KEYVALUE>"), std::string::npos);
 
+  std::string ors = "SELECT * FROM QZ_MemoryModule WHERE Tag = 'x'";
+  for (int i = 0; i < 50000; ++i) ors += " OR Tag = 'x'";
   const struct {
-    const char* language;
-    const char* query;
+    std::string language;
+    std::string query;
     const char* error;
   } failures[] = {
       {"CQL", "SELECT * FROM QZ_MemoryModule", "<ERROR CODE=\"14\""},
       // A query the service cannot read is one of the service's failures.
       {"WQL", "SELEC * FROM QZ_MemoryModule", "<ERROR CODE=\"1\""},
+      // Too deep or too long to judge: refused, and the server goes on.
+      {"WQL", "SELECT * FROM QZ_MemoryModule WHERE " + std::string(25000, '(') + "Tag = 'x'" + std::string(25000, ')'),
+       "<ERROR CODE=\"1\" DESCRIPTION=\"query failed (0x80041017)\""},
+      {"WQL", ors, "<ERROR CODE=\"1\" DESCRIPTION=\"query failed (0x80041017)\""},
   };
   for (const auto& f : failures) {
     Reply failed = Post(m_Server.Port(), "ExecQuery",
@@ -282,8 +288,12 @@ TEST_F(Serve, ExecQueryAnswersObjectsWithTheirPaths) {
                                                   "</VALUE></IPARAMVALUE><IPARAMVALUE NAME=\"Query\"><VALUE>" + f.query +
                                                   "</VALUE></IPARAMVALUE>"));
     EXPECT_EQ(failed.status, 200);
-    EXPECT_NE(failed.body.find(f.error), std::string::npos) << f.language << " " << failed.body;
+    EXPECT_NE(failed.body.find(f.error), std::string::npos) << f.language << " " << failed.body.substr(0, 400);
   }
+  EXPECT_EQ(Post(m_Server.Port(), "ExecQuery", query).body, reply.body);  // still serving
+  // A Host that is not UTF-8 comes back in the paths as text XML carries.
+  Reply odd = Post(m_Server.Port(), "ExecQuery", query, {"Host: h\xFF\xC3st"});
+  EXPECT_EQ(Count(odd.body, "<HOST>h\xEF\xBF\xBD\xEF\xBF\xBDst</HOST>"), 1u) << odd.body;
 }
 
 TEST_F(Serve, MalformedRequestsAreRefusedWithCimErrorAndTheServerGoesOn) {
@@ -304,6 +314,9 @@ TEST_F(Serve, MalformedRequestsAreRefusedWithCimErrorAndTheServerGoesOn) {
       {"DTD with an entity", "<?xml version=\"1.0\"?><!DOCTYPE CIM [<!ENTITY a \"aaaaaaaa\">]>" + good.substr(good.find("<CIM ")),
        {}, 400, "request-not-well-formed"},
       {"truncated body", good.substr(0, good.size() - 20), {}, 400, "request-not-well-formed"},
+      {"body not UTF-8", good.substr(0, good.find("QZ_MemoryBoard")) + "QZ_\xC0\xAF" "Board" +
+                             good.substr(good.find("QZ_MemoryBoard") + 14),
+       {}, 400, "request-not-well-formed"},
       {"multiple requests", "<CIM><MESSAGE ID=\"1\"><MULTIREQ></MULTIREQ></MESSAGE></CIM>", {}, 501,
        "multiple-requests-unsupported"},
       {"oversized body", std::string(4 * 1024 * 1024 + 1, ' '), {}, 413, "request-not-valid"},
@@ -318,6 +331,10 @@ TEST_F(Serve, MalformedRequestsAreRefusedWithCimErrorAndTheServerGoesOn) {
     EXPECT_EQ(HeaderValue(reply.headers, "CIMError"), c.cimError) << c.what;
     EXPECT_EQ(reply.body, "") << c.what;
   }
+  // A request line too long for the server is refused with the CIMError header as well.
+  const std::string longTarget = ExchangeRaw(m_Server.Port(), "POST /cimom?" + std::string(9000, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(longTarget.substr(0, 12), "HTTP/1.1 414") << longTarget;
+  EXPECT_EQ(HeaderValue(longTarget, "CIMError"), "request-not-valid") << longTarget;
   Reply after = Post(m_Server.Port(), "EnumerateInstanceNames", good);
   EXPECT_EQ(after.status, 200);
   EXPECT_EQ(Count(after.body, "<INSTANCENAME CLASSNAME=\"QZ_MemoryBoard\">"), 2u) << after.body;

@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
+
+#include "serve/CimXml.h"
 
 namespace qzwmi::serve {
 namespace {
@@ -50,8 +53,10 @@ int Depth(pugi::xml_node root, int limit) {
   return deepest;
 }
 
-// True when every '&' of `body` begins one of the five named entities or a character reference:
-// pugixml keeps other references as text, but without a DTD they make the document ill-formed.
+// True when every '&' of `body` begins one of the five named entities or a reference to a
+// character that XML can carry: pugixml keeps other references as text, but without a DTD they
+// make the document ill-formed, and a reference to a surrogate or NUL would decode to text that
+// is not UTF-8 or is cut short.
 bool OnlyKnownEntities(std::string_view body) {
   for (size_t at = body.find('&'); at != std::string_view::npos; at = body.find('&', at + 1)) {
     std::string_view rest = body.substr(at + 1);
@@ -60,9 +65,12 @@ bool OnlyKnownEntities(std::string_view body) {
     std::string_view name = rest.substr(0, end);
     if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos") continue;
     const bool hex = name.size() > 2 && name[0] == '#' && (name[1] == 'x' || name[1] == 'X');
-    if (name.size() < 2 || name[0] != '#' ||
-        !std::all_of(name.begin() + (hex ? 2 : 1), name.end(),
+    const std::string_view digits = name.substr(std::min(name.size(), size_t{hex ? 2u : 1u}));
+    if (name.size() < 2 || name[0] != '#' || digits.empty() ||
+        !std::all_of(digits.begin(), digits.end(),
                      [&](char c) { return hex ? std::isxdigit(static_cast<unsigned char>(c)) : std::isdigit(static_cast<unsigned char>(c)); }))
+      return false;
+    if (!IsXmlChar(static_cast<uint32_t>(std::strtoul(std::string(digits).c_str(), nullptr, hex ? 16 : 10))))
       return false;
   }
   return true;
@@ -239,6 +247,8 @@ std::string UrlDecode(std::string_view text) {
 
 CimParse ParseCimRequest(const HeaderLookup& header, std::string_view body) {
   if (std::optional<CimParse> refused = CheckHeaders(header)) return *refused;
+  // The XML reader takes bytes that are not UTF-8 as they are, and they would come back in answers.
+  if (!IsXmlUtf8(body)) return Refuse(400, "request-not-well-formed", "the body is not UTF-8");
 
   // The body is parsed without DTD processing: a document type declaration is read only to be
   // refused, and pugixml knows no entities beyond the five named ones and character references.

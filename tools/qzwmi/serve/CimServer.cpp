@@ -16,9 +16,11 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -227,6 +229,7 @@ int Serve(const ServeOptions& options) {
       Log("%s (make one with `qzwmi passwd USER`, or use --pam or --no-auth)", error.c_str());
       return 2;
     }
+    if (loaded->Count() == 0) Log("warning: the users file %s holds no user: every request will be refused", options.usersFile.c_str());
     users = std::move(loaded);
   }
 
@@ -267,22 +270,24 @@ int Serve(const ServeOptions& options) {
   // Answers are written in pieces; without this, delayed acknowledgements hold each one ~40 ms.
   server->set_tcp_nodelay(true);
 
-  server->set_pre_routing_handler([&](const httplib::Request& request, httplib::Response& response) {
+  // What is refused before the body is read: beyond the connection limit, too many header bytes,
+  // a body announced too large, and credentials that do not pass. True when refused (the answer set).
+  const auto screen = [&](const httplib::Request& request, httplib::Response& response) {
     if (t_Overflow) {
       Refuse(response, 503, nullptr);
       response.set_header("Retry-After", "1");
-      return httplib::Server::HandlerResponse::Handled;
+      return true;
     }
     // cpp-httplib itself refuses a single header line over 8 KiB (400); this bounds them all.
     size_t headerBytes = request.method.size() + request.target.size() + request.version.size() + 4;
     for (const auto& [name, value] : request.headers) headerBytes += name.size() + value.size() + 4;
     if (headerBytes > options.maxHeaders) {
       Refuse(response, 431, "request-not-valid");
-      return httplib::Server::HandlerResponse::Handled;
+      return true;
     }
     if (std::strtoull(request.get_header_value("Content-Length").c_str(), nullptr, 10) > options.maxBody) {
       Refuse(response, 413, "request-not-valid");
-      return httplib::Server::HandlerResponse::Handled;
+      return true;
     }
     if (!options.noAuth) {
       const auto credentials = BasicCredentials(request.get_header_value("Authorization"));
@@ -301,10 +306,18 @@ int Serve(const ServeOptions& options) {
         }
         Refuse(response, 401, nullptr);
         response.set_header("WWW-Authenticate", "Basic realm=\"qzwmi\"");
-        return httplib::Server::HandlerResponse::Handled;
+        return true;
       }
     }
-    return httplib::Server::HandlerResponse::Unhandled;
+    return false;
+  };
+  server->set_pre_routing_handler([&](const httplib::Request& request, httplib::Response& response) {
+    return screen(request, response) ? httplib::Server::HandlerResponse::Handled : httplib::Server::HandlerResponse::Unhandled;
+  });
+  // A client that waits for "100 Continue" before it sends the body hears it only once the request
+  // has passed the same checks; else it hears the refusal, and sends nothing.
+  server->set_expect_100_continue_handler([&](const httplib::Request& request, httplib::Response& response) {
+    return screen(request, response) ? response.status : 100;
   });
 
   server->Post("/cimom", [&](const httplib::Request& request, httplib::Response& response) {
@@ -330,9 +343,19 @@ int Serve(const ServeOptions& options) {
   });
   server->set_error_handler([](const httplib::Request&, httplib::Response& response) {
     if (response.status == 400 && !response.has_header("CIMError")) response.set_header("CIMError", "request-not-valid");
-    if (response.status == 413 && !response.has_header("CIMError")) response.set_header("CIMError", "request-not-valid");
+    if ((response.status == 413 || response.status == 414) && !response.has_header("CIMError"))
+      response.set_header("CIMError", "request-not-valid");
   });
 
+  // Only SO_REUSEADDR, so that a restart binds at once while a second server on the same port is
+  // refused (with SO_REUSEPORT, which cpp-httplib sets, it would start and take half the
+  // connections). The listening socket is remembered to widen its backlog below.
+  int listener = -1;
+  server->set_socket_options([&](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    listener = sock;
+  });
   const int requestedPort = port;
   if (port == 0) {
     port = server->bind_to_any_port(address);
@@ -341,13 +364,17 @@ int Serve(const ServeOptions& options) {
     port = 0;
   }
   if (port == 0) {
-    Log("cannot listen on %s:%d", address.c_str(), requestedPort);
+    Log("cannot listen on %s:%d (%s)", address.c_str(), requestedPort,
+        errno == EADDRINUSE ? "the port is in use, perhaps by another qzwmi serve" : std::strerror(errno));
     return 2;
   }
+  // cpp-httplib listens with a backlog of 5, which a burst of clients overflows; listening again
+  // on the same socket only changes the backlog.
+  if (listener >= 0) ::listen(listener, SOMAXCONN);
   Log("listening on %s:%d (%s, %s)", address.c_str(), port, tls ? "HTTPS" : "HTTP",
       options.noAuth ? "no authentication" : options.pamService.empty() ? "users file" : "PAM");
 
-  std::atomic<bool> signalled{false};
+  std::atomic<bool> signalled{false}, listenEnded{false};
   std::thread stopper([&] {
     int signal = 0;
     while (sigwait(&stopSignals, &signal) == 0 && signal == SIGHUP) {
@@ -372,10 +399,14 @@ int Serve(const ServeOptions& options) {
     }
     signalled = true;
     Log("stopping on signal %d", signal);
+    // A stop before the listening loop runs would be lost, and the loop would then run on: a
+    // signal that comes right after the start waits for it.
+    while (!server->is_running() && !listenEnded) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     server->stop();
     EndIdleConnections(port);
   });
   server->listen_after_bind();
+  listenEnded = true;
   // A listen that ended by itself: wake the waiting thread so that it can be joined.
   if (!signalled) pthread_kill(stopper.native_handle(), SIGTERM);
   stopper.join();

@@ -9,8 +9,10 @@ namespace qzwmi::serve {
 namespace {
 
 bool NeedsEscape(unsigned char c) {
-  return c < 0x20 || c == '&' || c == '<' || c == '>' || c == '"' || c == '\'';
+  return c < 0x20 || c == '&' || c == '<' || c == '>' || c == '"' || c == '\'' || c >= 0x80;
 }
+
+constexpr uint32_t kReplacement = 0xFFFD;
 
 // Text is escaped into a small buffer on the stack and appended from there in pieces: one append
 // for many characters.
@@ -23,6 +25,7 @@ class EscapeBuffer {
   // dropped.
   void Put(uint32_t c) {
     if (m_Size > sizeof m_Bytes - 8) Flush();
+    if (!IsXmlChar(c) && c >= 0x20) c = kReplacement;
     if (c < 0x80) {
       switch (c) {
         case '&': Literal("&amp;"); return;
@@ -68,14 +71,72 @@ class EscapeBuffer {
 
 }  // namespace
 
+bool IsXmlChar(uint32_t c) {
+  return c == '\t' || c == '\n' || c == '\r' || (c >= 0x20 && c < 0xD800) || (c >= 0xE000 && c < 0xFFFE) ||
+         (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+size_t XmlCharLength(std::string_view text) {
+  if (text.empty()) return 0;
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return IsXmlChar(lead) ? 1 : 0;
+  size_t length = 0;
+  uint32_t c = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    c = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    c = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    c = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (text.size() < length) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (byte(i) & 0x3F);
+  }
+  static constexpr uint32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+  return c >= kShortest[length] && IsXmlChar(c) ? length : 0;
+}
+
+bool IsXmlUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    const size_t length = XmlCharLength(text.substr(i));
+    if (!length) return false;
+    i += length;
+  }
+  return true;
+}
+
 void AppendXmlEscaped(std::string& out, std::string_view text) {
-  // Runs that need nothing escaped (most values: numbers, names) are copied whole.
+  // Runs that need nothing escaped (most values: numbers, names, well-formed UTF-8) are copied whole.
   size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (!NeedsEscape(static_cast<unsigned char>(text[i]))) continue;
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (!NeedsEscape(c)) {
+      ++i;
+      continue;
+    }
+    if (c >= 0x80) {
+      if (const size_t length = XmlCharLength(text.substr(i))) {
+        i += length;
+        continue;
+      }
+    }
     out.append(text.data() + start, i - start);
-    EscapeBuffer(out).Put(static_cast<unsigned char>(text[i]));
-    start = i + 1;
+    // A byte that begins no character XML can carry stands for one U+FFFD.
+    EscapeBuffer(out).Put(c >= 0x80 ? kReplacement : c);
+    start = ++i;
   }
   out.append(text.data() + start, text.size() - start);
 }

@@ -3,6 +3,7 @@
 // five named entities, and no attributes beyond the standard ones.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,11 +26,21 @@ enum CimStatus : int {
 };
 
 // Text and attribute values with & < > " ' written as the named entities; control characters
-// other than tab, line feed and carriage return (which XML 1.0 cannot carry) are dropped.
+// other than tab, line feed and carriage return (which XML 1.0 cannot carry) are dropped, and
+// what is not a character XML can carry (bytes that are not UTF-8, surrogates, U+FFFE, U+FFFF)
+// is written as U+FFFD, so that no text makes the answer ill-formed.
 std::string XmlEscape(std::string_view text);
 // The same, appended to `out`; wide text is written as UTF-8.
 void AppendXmlEscaped(std::string& out, std::string_view text);
 void AppendXmlEscaped(std::string& out, std::wstring_view text);
+
+// The length of the UTF-8 sequence at the start of `text` when it encodes a character that XML
+// can carry (shortest form, no surrogate, at most U+10FFFF, not U+FFFE or U+FFFF), else 0.
+size_t XmlCharLength(std::string_view text);
+// Whether `text` is UTF-8 of characters that XML can carry (control characters aside).
+bool IsXmlUtf8(std::string_view text);
+// Whether the code point is a character XML 1.0 can carry.
+bool IsXmlChar(uint32_t c);
 
 // The start of a method response, up to and including <IRETURNVALUE> (intrinsic) or
 // <RETURNVALUE> (extrinsic), and its end.

@@ -82,7 +82,8 @@ std::optional<std::pair<std::string, std::string>> BasicCredentials(std::string_
   std::optional<std::string> decoded = Base64Decode(authorization);
   if (!decoded) return std::nullopt;
   const size_t colon = decoded->find(':');
-  if (colon == std::string::npos || colon == 0) return std::nullopt;
+  // A NUL would cut the name or the password short wherever they are passed on as C strings.
+  if (colon == std::string::npos || colon == 0 || decoded->find('\0') != std::string::npos) return std::nullopt;
   return std::pair{decoded->substr(0, colon), decoded->substr(colon + 1)};
 }
 
@@ -135,17 +136,46 @@ bool SetPassword(const std::string& path, const std::string& user, const std::st
 }
 
 bool UserFile::Load(const std::string& path, std::string* error) {
-  std::ifstream in(path);
-  if (!in) {
-    *error = "cannot read the users file " + path;
+  // Opened without waiting, so that a FIFO put in its place cannot hold the start.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    *error = "cannot read the users file " + path + ": " + std::strerror(errno);
     return false;
   }
+  struct stat info {};
+  std::string text, problem;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    problem = "the users file " + path + " is not a regular file";
+  } else if (info.st_mode & (S_IWGRP | S_IWOTH)) {
+    // Whoever can write the file can let themselves in.
+    problem = "the users file " + path + " is writable by group or others (chmod go-w it)";
+  } else {
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(got));
+    if (got < 0) problem = "cannot read the users file " + path + ": " + std::strerror(errno);
+  }
+  ::close(fd);
+  if (!problem.empty()) {
+    *error = problem;
+    return false;
+  }
+
+  // Editors may leave a byte-order mark, CRLF line ends or trailing blanks; none of them is part of
+  // a name or a hash, so they are passed over rather than locking a user out.
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   int number = 0;
-  for (std::string line; std::getline(in, line);) {
+  for (size_t begin = 0; begin < text.size();) {
+    size_t end = text.find('\n', begin);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(begin, end - begin);
+    begin = end + 1;
     ++number;
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
     if (line.empty() || line[0] == '#') continue;
     const size_t colon = line.find(':');
-    if (colon == 0 || colon == std::string::npos || line.size() < colon + 2 || line[colon + 1] != '$') {
+    if (colon == 0 || colon == std::string::npos || line.size() < colon + 2 || line[colon + 1] != '$' ||
+        line.find_first_of(std::string_view(" \t\r\0", 4), colon) != std::string::npos) {
       *error = path + ":" + std::to_string(number) + ": not a name:hash line";
       return false;
     }
@@ -155,6 +185,8 @@ bool UserFile::Load(const std::string& path, std::string* error) {
 }
 
 bool UserFile::Check(const std::string& user, const std::string& password) const {
+  // crypt(3) would read the password only up to a NUL, and take what follows as if it matched.
+  if (password.find('\0') != std::string::npos) return false;
   auto found = m_Hashes.find(user);
   // An unknown user costs a hash as well, so that timing does not tell which users exist.
   const std::string& hash = found != m_Hashes.end() ? found->second : m_Hashes.empty() ? std::string() : m_Hashes.begin()->second;
@@ -203,6 +235,7 @@ void CredentialCache::Add(const std::string& user, const std::string& password) 
 }
 
 bool PamCheck(const std::string& service, const std::string& user, const std::string& password) {
+  if (password.find('\0') != std::string::npos || user.find('\0') != std::string::npos) return false;
   PamAnswer answer{&password};
   pam_conv conversation{&Converse, &answer};
   pam_handle_t* handle = nullptr;

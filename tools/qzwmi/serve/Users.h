@@ -26,7 +26,9 @@ bool SetPassword(const std::string& path, const std::string& user, const std::st
 // The users of a users file, read once; checks a password with crypt(3).
 class UserFile {
  public:
-  // Reads `path`; false with a message when it cannot be read or a line is malformed.
+  // Reads `path`; false with a message when it cannot be read, is not a regular file, is writable
+  // by group or others, or a line is malformed (path:line). A byte-order mark, CRLF line ends and
+  // trailing blanks are passed over. A file without users loads (Count() says so).
   bool Load(const std::string& path, std::string* error);
   bool Check(const std::string& user, const std::string& password) const;
   size_t Count() const { return m_Hashes.size(); }
