@@ -5,6 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+# Clones of this tree in other folders share the compiler cache: ccache takes paths relative to
+# the tree and leaves the working folder out of its hashes.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 
 jobs=$(nproc)
 run_suite() {
