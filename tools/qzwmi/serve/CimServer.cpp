@@ -165,23 +165,6 @@ void EndIdleConnections(int port) {
   closedir(fds);
 }
 
-// The service stands where the server's management agent stands, and the agent keeps the memory
-// event counter. Without a counter every list of the module rebuilds at every request, so a
-// counter that nobody has started yet is started at 1; one that exists is left as it is.
-void StartMemoryEventCounter() {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tarnwell\\WBEM\\Server\\QZ_MemoryIndication", 0, nullptr,
-                      REG_OPTION_VOLATILE, KEY_READ | KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
-    return;
-  DWORD type = REG_NONE, value = 0, size = sizeof value;
-  const LSTATUS read = RegQueryValueExW(key, L"QZ_MemoryEvent", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-  if (read != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value || value == 0) {
-    value = 1;
-    RegSetValueExW(key, L"QZ_MemoryEvent", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-  }
-  RegCloseKey(key);
-}
-
 }  // namespace
 
 void KeepAnswerMemory() {
@@ -233,6 +216,8 @@ int Serve(const ServeOptions& options) {
     users = std::move(loaded);
   }
 
+  // The service stands where the server's management agent stands, and the agent keeps the memory
+  // event counter. Without a counter every list of the module rebuilds at every request.
   StartMemoryEventCounter();
   KeepAnswerMemory();
 

@@ -12,7 +12,11 @@
 
 namespace qzwmi::serve {
 
-void AdvanceMemoryEventCounter() {
+namespace {
+
+// Calls `next` with the counter's value (0 when it is missing or not a DWORD) and writes back what
+// it returns, unless that is the value read.
+void UpdateMemoryEventCounter(DWORD (*next)(DWORD)) {
   HKEY key = nullptr;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tarnwell\\WBEM\\Server\\QZ_MemoryIndication", 0, nullptr,
                       REG_OPTION_VOLATILE, KEY_READ | KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
@@ -21,10 +25,22 @@ void AdvanceMemoryEventCounter() {
   if (RegQueryValueExW(key, L"QZ_MemoryEvent", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
       type != REG_DWORD || size != sizeof value)
     value = 0;
-  // 0 reads as "no counter" and would make every list rebuild at every request.
-  if (++value == 0) value = 1;
-  RegSetValueExW(key, L"QZ_MemoryEvent", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  const DWORD updated = next(value);
+  if (updated != value || type != REG_DWORD || size != sizeof value)
+    RegSetValueExW(key, L"QZ_MemoryEvent", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&updated), sizeof updated);
   RegCloseKey(key);
+}
+
+}  // namespace
+
+// 0 reads as "no counter" and would make every list rebuild at every request: neither function
+// leaves it there.
+void AdvanceMemoryEventCounter() {
+  UpdateMemoryEventCounter([](DWORD value) -> DWORD { return value + 1 == 0 ? 1 : value + 1; });
+}
+
+void StartMemoryEventCounter() {
+  UpdateMemoryEventCounter([](DWORD value) -> DWORD { return value == 0 ? 1 : value; });
 }
 
 HealthWatcher::HealthWatcher(int intervalSeconds, std::function<void(const std::string&)> log)

@@ -31,4 +31,7 @@ class HealthWatcher {
 // Moves HKLM\SOFTWARE\Tarnwell\WBEM\Server\QZ_MemoryIndication\QZ_MemoryEvent on by one (never to 0).
 void AdvanceMemoryEventCounter();
 
+// Starts that counter at 1 when it is missing, 0 or not a DWORD; leaves a running one alone.
+void StartMemoryEventCounter();
+
 }  // namespace qzwmi::serve
