@@ -62,6 +62,11 @@ std::string NumberText(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";
   char buffer[32];
+  // Whole numbers (sizes, counts, speeds) in full rather than as 1.333e+09.
+  if (value == std::floor(value) && std::fabs(value) < 9e15) {
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, static_cast<long long>(value));
+    return std::string(buffer, written.ptr);
+  }
   const auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
   return std::string(buffer, written.ptr);
 }

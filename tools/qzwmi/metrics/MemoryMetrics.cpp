@@ -41,9 +41,12 @@ std::vector<std::string> Texts(IWbemClassObject* object, const wchar_t* name) {
   return ElementTexts(type, value);
 }
 
+// The first value of a property as text, without the blanks that firmware pads its strings with.
 std::string Text(IWbemClassObject* object, const wchar_t* name) {
   std::vector<std::string> texts = Texts(object, name);
-  return texts.empty() ? std::string() : texts[0];
+  if (texts.empty()) return {};
+  const size_t begin = texts[0].find_first_not_of(' ');
+  return begin == std::string::npos ? std::string() : texts[0].substr(begin, texts[0].find_last_not_of(' ') - begin + 1);
 }
 
 // A number property; NaN when the instance has no value for it.
