@@ -105,7 +105,7 @@ class MetricsServe : public testing::Test {
 TEST_F(MetricsServe, CountsTheServiceItself) {
   Start({"--no-auth"});
   ASSERT_EQ(Wbemcli({"ein", m_Server.Url() + ":QZ_MemoryBoard"}).status, 0);
-  ASSERT_EQ(Wbemcli({"gi", m_Server.Url() + ":QZ_MemoryBoard.CreationClassName=\"QZ_MemoryBoard\",Tag=\"VXN:QZ_MemoryBoard:9\""}).status == 0, false);
+  ASSERT_NE(Wbemcli({"gi", m_Server.Url() + ":QZ_MemoryBoard.CreationClassName=\"QZ_MemoryBoard\",Tag=\"VXN:QZ_MemoryBoard:9\""}).status, 0);
   Get(m_Server.Port());
   const Reply reply = Get(m_Server.Port());
   ASSERT_EQ(reply.status, 200);
@@ -145,7 +145,7 @@ TEST_F(MetricsServe, TokenGuardsTheMetricsOnly) {
   const Reply reply = Get(m_Server.Port(), {"-H", "Authorization: Bearer sesame-42"});
   EXPECT_EQ(Sample(reply.body, "qzwmi_failed_logins_total"), "2");
   EXPECT_EQ(Sample(reply.body, "qzwmi_requests_total{operation=\"metrics\",result=\"unauthorized\"}"), "4");
-  EXPECT_EQ(Wbemcli({"ein", m_Server.Url() + ":QZ_MemoryBoard"}).status == 0, false);
+  EXPECT_NE(Wbemcli({"ein", m_Server.Url() + ":QZ_MemoryBoard"}).status, 0);
   EXPECT_EQ(Wbemcli({"ein", m_Server.Url("alice:secret") + ":QZ_MemoryBoard"}).status, 0);
 }
 

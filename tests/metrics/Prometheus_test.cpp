@@ -68,7 +68,8 @@ class Prometheus : public testing::Test {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, RootFile("prometheus.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    ASSERT_EQ(posix_spawnp(&m_Prometheus, "prometheus", &actions, nullptr, argv.data(), environ), 0);
+    ASSERT_EQ(posix_spawnp(&m_Prometheus, "prometheus", &actions, nullptr, argv.data(), environ), 0)
+        << "prometheus is not installed (scripts/deps.sh installs it)";
     posix_spawn_file_actions_destroy(&actions);
   }
 
