@@ -40,10 +40,15 @@ cat > "$work/expected" <<FILES
 ./usr/bin/qzwmi
 ./usr/lib/$multiarch/qzwmi/QZWmiMemory.so
 ./usr/lib/$multiarch/qzwmi/libqzplatform.so
+./usr/lib/systemd/system/qzwmi-metrics.service
+./usr/lib/systemd/system/qzwmi-metrics.timer
 ./usr/lib/systemd/system/qzwmi.service
 ./usr/share/bash-completion/completions/qzwmi
 ./usr/share/doc/qzwmi/changelog.gz
 ./usr/share/doc/qzwmi/copyright
+./usr/share/doc/qzwmi/prometheus/prometheus.yml
+./usr/share/doc/qzwmi/prometheus/qzwmi-rules.test.yml
+./usr/share/doc/qzwmi/prometheus/qzwmi-rules.yml
 ./usr/share/man/man1/qzwmi.1.gz
 $(cd "$source_dir/machines" && ls | sed 's|^|./usr/share/qzwmi/machines/|')
 ./usr/share/qzwmi/mof/QZWmiMemory.mof
@@ -63,8 +68,11 @@ offered=$(bash -c '_init_completion() { words=("${W[@]}"); cword=$C; cur=${W[C]}
   fail "completion offered: $offered"
 
 # The unit, checked against the unpacked command (the checker wants the command to exist).
-sed "s|/usr/bin/qzwmi|$unpacked/usr/bin/qzwmi|" "$unpacked/usr/lib/systemd/system/qzwmi.service" > "$work/qzwmi.service"
-systemd-analyze verify --man=no "$work/qzwmi.service" || fail "systemd-analyze verify"
+for unit in qzwmi.service qzwmi-metrics.service qzwmi-metrics.timer; do
+  sed "s|/usr/bin/qzwmi|$unpacked/usr/bin/qzwmi|" "$unpacked/usr/lib/systemd/system/$unit" > "$work/$unit"
+done
+systemd-analyze verify --man=no "$work/qzwmi.service" "$work/qzwmi-metrics.timer" "$work/qzwmi-metrics.service" ||
+  fail "systemd-analyze verify"
 
 # What the build-tree command answers is what the unpacked one must answer.
 module='QZ_MemoryModule.CreationClassName="QZ_MemoryModule",Tag="VXN:QZ_MemoryModule:1-1"'

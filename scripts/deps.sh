@@ -10,6 +10,7 @@ packages=(
   libcpp-httplib-dev libpugixml-dev libssl-dev libcrypt-dev libpam0g-dev
   sblim-wbemcli curl openssl
   dpkg-dev lintian systemd
+  prometheus
 )
 
 missing=()

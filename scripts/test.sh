@@ -22,8 +22,8 @@ run_suite() {
 
 
 run_suite build "tests"
-# The slow suites (the package test and the load test) run in the plain build only.
-CTEST_ARGS="-LE package|load" run_suite build-asan "tests under AddressSanitizer and UndefinedBehaviorSanitizer" -DQZ_SANITIZE=address
+# The slow suites (the package test, the load test and the real Prometheus) run in the plain build only.
+CTEST_ARGS="-LE package|load|prometheus" run_suite build-asan "tests under AddressSanitizer and UndefinedBehaviorSanitizer" -DQZ_SANITIZE=address
 CTEST_ARGS="-L concurrency" run_suite build-tsan "concurrency tests under ThreadSanitizer" -DQZ_SANITIZE=thread
 # The fuzz targets, built with clang; each starts from the captured tables where they fit.
 fuzz_seconds=${QZ_FUZZ_SECONDS:-20}

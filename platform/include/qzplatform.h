@@ -55,6 +55,20 @@ BOOL QzIsHostMachine(void);
 // line and returns TRUE. Otherwise FALSE, quickly.
 BOOL QzRefreshHostMachine(char* change, DWORD changeSize);
 
+// The memory error counts of one fitted module of the host, by the board and socket the host's
+// memory is laid out in: every error the kernel's counters and rasdaemon's database hold for it.
+typedef struct QzHostModuleErrors {
+  DWORD board;
+  DWORD socket;
+  ULONGLONG corrected;
+  ULONGLONG uncorrected;
+} QzHostModuleErrors;
+
+// When the current machine is the host: reads its error counts now into `errors` (at most
+// `capacity` of them, board and socket order) and returns how many fitted modules it has. 0 on any
+// other machine. Read only: the current machine is left as it is.
+DWORD QzGetHostModuleErrors(QzHostModuleErrors* errors, DWORD capacity);
+
 // One resource of a module, as the resource compiler (qzrc) writes its tables: the type (RT_STRING),
 // the integer name (for strings the block number), the language and the bytes. A type known by name
 // ("TYPELIB") has type 0 and its name, in upper case, in typeName; integer types leave it null.

@@ -75,3 +75,29 @@ extern "C" BOOL QzRefreshHostMachine(char* change, DWORD changeSize) {
   Copy(text, change, changeSize);
   return TRUE;
 }
+
+extern "C" DWORD QzGetHostModuleErrors(QzHostModuleErrors* errors, DWORD capacity) {
+  using namespace qz::machine;
+  std::shared_ptr<const Machine> current = Current();
+  if (current->hostRoot.empty()) return 0;
+  Smbios smbios;
+  std::string error;
+  if (!ReadHostSmbios(current->hostRoot, smbios, error)) return 0;
+  const HostLayout layout = LayOutHost(smbios.table);
+  // A counter counts every error: the whole history, not the window that decides a failure.
+  HealthRules whole = HealthRulesFromEnvironment();
+  whole.windowSeconds = 0;
+  std::vector<ModuleHealth> health;
+  std::vector<JournalEntry> journal;
+  ReadHostHealth(current->hostRoot, layout, whole, 0, health, journal);
+  std::vector<QzHostModuleErrors> found;
+  for (size_t i = 0; i < layout.devices.size(); ++i) {
+    const HostDevice& d = layout.devices[i];
+    if (d.fitted && d.board) found.push_back({d.board, d.socket, health[i].corrected, health[i].uncorrected});
+  }
+  std::sort(found.begin(), found.end(), [](const QzHostModuleErrors& a, const QzHostModuleErrors& b) {
+    return a.board != b.board ? a.board < b.board : a.socket < b.socket;
+  });
+  for (size_t i = 0; i < found.size() && i < capacity; ++i) errors[i] = found[i];
+  return static_cast<DWORD>(found.size());
+}

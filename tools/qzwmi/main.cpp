@@ -25,7 +25,9 @@
 #include "Schema.h"
 #include "Setup.h"
 #include "TreeCommand.h"
+#include "QzVersion.h"
 #include "Views.h"
+#include "metrics/MemoryMetrics.h"
 #include "qzplatform.h"
 #include "serve/CimServer.h"
 #include "serve/Users.h"
@@ -52,6 +54,8 @@ constexpr char kExamples[] = R"HELP(Examples:
   qzwmi passwd admin --users /etc/qzwmi/users
   qzwmi serve --users /etc/qzwmi/users                    (CIM-XML on 127.0.0.1:5988, path /cimom)
   qzwmi serve --listen 0.0.0.0:5989 --tls-cert cert.pem --tls-key key.pem --users /etc/qzwmi/users
+  qzwmi serve --users /etc/qzwmi/users --metrics-auth token --metrics-token-file /etc/qzwmi/metrics.token
+  qzwmi metrics --output /var/lib/prometheus/node-exporter/qzwmi.prom
 
 Views: --format table (the default on a terminal: chosen columns, coded values in words, sizes in
 GiB), list (the default otherwise: one "Name = Value" line per property), json (raw values; with
@@ -80,6 +84,9 @@ struct Options {
   bool follow = false;
   std::string passwdUser;
   qzwmi::serve::ServeOptions serve;
+  std::string metricsAuth = "none";
+  std::string metricsOutput;  // empty: standard output
+  bool openMetrics = false;
 };
 
 struct Subcommands {
@@ -94,6 +101,7 @@ struct Subcommands {
   CLI::App* unregisterModule;
   CLI::App* mofcomp;
   CLI::App* serve;
+  CLI::App* metrics;
   CLI::App* passwd;
   CLI::App* reg;
 };
@@ -176,6 +184,12 @@ void AddServeOptions(CLI::App* serve, Options& options) {
   serve->add_option("--watch-interval", o.watchSeconds, "on the host: seconds between looks at the memory error counters")
       ->check(CLI::Range(1, 3600))
       ->capture_default_str();
+  serve->add_option("--metrics-auth", options.metricsAuth,
+                    "who may GET /metrics: none (loopback peers only), users (as /cimom) or token (a bearer token)")
+      ->check(CLI::IsMember({"none", "users", "token"}))
+      ->capture_default_str();
+  serve->add_option("--metrics-token-file", o.metrics.tokenFile, "the file whose first line is the bearer token of /metrics");
+  serve->add_flag("--metrics-any-peer", o.metrics.anyPeer, "with --metrics-auth none: answer peers beyond loopback too");
 }
 
 Subcommands AddSubcommands(CLI::App& app, Options& options) {
@@ -204,6 +218,9 @@ Subcommands AddSubcommands(CLI::App& app, Options& options) {
   c.mofcomp->add_option("FILE", options.mofFile, "the MOF file")->required();
   c.serve = app.add_subcommand("serve", "answer CIM-XML requests over HTTP(S) until SIGTERM, logging to standard error");
   AddServeOptions(c.serve, options);
+  c.metrics = app.add_subcommand("metrics", "print the memory's metrics once, as GET /metrics of serve gives them");
+  c.metrics->add_option("-o,--output", options.metricsOutput, "write them to this file at once (a new file renamed over it)");
+  c.metrics->add_flag("--openmetrics", options.openMetrics, "in the OpenMetrics format rather than Prometheus's text format");
   c.passwd = app.add_subcommand("passwd", "set a user's password in the users file of serve (read from standard input)");
   c.passwd->add_option("USER", options.passwdUser, "the user")->required();
   c.passwd->add_option("--users", options.serve.usersFile, "the users file (qzwmi.users in the root)");
@@ -382,6 +399,29 @@ int RunMofcomp(const Options& options, std::string* output) {
   return 0;
 }
 
+int RunMetrics(const Options& options, std::string* output) {
+  CComPtr<IWbemServices> services;
+  HRESULT hr = qzwmi::Connect(L"root\\VXN", &services);
+  qzwmi::metrics::MemoryMetrics metrics;
+  std::string text;
+  const auto format = options.openMetrics ? qzwmi::metrics::Format::OpenMetrics : qzwmi::metrics::Format::Text;
+  if (SUCCEEDED(hr)) hr = metrics.Build(services, format, {QZ_VERSION, QZ_REVISION}, nullptr, &text);
+  if (FAILED(hr)) {
+    std::fputs(qzwmi::ErrorLine("cannot read the memory's instances", hr).c_str(), stderr);
+    return kFailed;
+  }
+  if (options.metricsOutput.empty()) {
+    *output = std::move(text);
+    return 0;
+  }
+  std::string error;
+  if (!qzwmi::metrics::WriteFileAtomically(options.metricsOutput, text, &error)) {
+    std::fprintf(stderr, "qzwmi: %s\n", error.c_str());
+    return kFailed;
+  }
+  return 0;
+}
+
 // The subcommands that use the WMI service, inside CoInitializeEx and CoUninitialize.
 int RunWithService(const Subcommands& c, const Options& options, int results, std::string* output) {
   if (c.registerModule->parsed() || c.unregisterModule->parsed())
@@ -389,6 +429,7 @@ int RunWithService(const Subcommands& c, const Options& options, int results, st
   if (c.mofcomp->parsed()) return RunMofcomp(options, output);
   qzwmi::SetUpFirstUse();
   if (c.serve->parsed()) return qzwmi::serve::Serve(options.serve);
+  if (c.metrics->parsed()) return RunMetrics(options, output);
   if (c.classes->parsed()) return RunClasses(options, results, output);
   if (c.describe->parsed()) return RunDescribe(options, output);
   if (c.tree->parsed()) return RunTree(options, results, output);
@@ -417,6 +458,12 @@ int main(int argc, char** argv) {
 
   // Decided only now: --help and --version need no system root.
   if (options.serve.usersFile.empty()) options.serve.usersFile = std::string(QzGetSystemRoot()) + "/qzwmi.users";
+  options.serve.metrics.auth = options.metricsAuth == "users"   ? qzwmi::metrics::MetricsAuth::Users
+                               : options.metricsAuth == "token" ? qzwmi::metrics::MetricsAuth::Token
+                                                                : qzwmi::metrics::MetricsAuth::None;
+  if (options.serve.metrics.auth == qzwmi::metrics::MetricsAuth::Token && options.serve.metrics.tokenFile.empty())
+    return Usage("--metrics-auth token needs --metrics-token-file");
+  options.serve.build = {QZ_VERSION, QZ_REVISION};
   if (commands.reg->parsed()) return RunReg(commands.reg->remaining());
   if (commands.passwd->parsed()) return RunPasswd(options);
 

@@ -26,6 +26,8 @@
 #include <mutex>
 #include <thread>
 
+#include "metrics/MetricsEndpoint.h"
+#include "metrics/ServiceStats.h"
 #include "serve/CimOperations.h"
 #include "serve/CimRequest.h"
 #include "serve/HealthWatcher.h"
@@ -57,12 +59,13 @@ thread_local bool t_Overflow = false;
 // Every worker joins the COM apartment of the process.
 class BoundedPool : public httplib::TaskQueue {
  public:
-  BoundedPool(int threads, int limit) : m_Limit(static_cast<size_t>(limit)) {
+  BoundedPool(int threads, int limit, metrics::ServiceStats* stats) : m_Limit(static_cast<size_t>(limit)), m_Stats(stats) {
     for (int i = 0; i < threads; ++i) m_Threads.emplace_back([this] { Work(m_Jobs, false); });
     m_Threads.emplace_back([this] { Work(m_Overflow, true); });
   }
 
   void enqueue(std::function<void()> job) override {
+    m_Stats->ConnectionOpened();
     {
       std::lock_guard<std::mutex> hold(m_Lock);
       (m_Jobs.size() + m_Busy >= m_Limit ? m_Overflow : m_Jobs).push_back(std::move(job));
@@ -94,6 +97,7 @@ class BoundedPool : public httplib::TaskQueue {
         if (!overflow) ++m_Busy;
       }
       job();
+      m_Stats->ConnectionClosed();
       if (!overflow) {
         std::lock_guard<std::mutex> hold(m_Lock);
         --m_Busy;
@@ -103,6 +107,7 @@ class BoundedPool : public httplib::TaskQueue {
   }
 
   const size_t m_Limit;
+  metrics::ServiceStats* m_Stats;
   std::mutex m_Lock;
   std::condition_variable m_Ready;
   std::deque<std::function<void()>> m_Jobs, m_Overflow;
@@ -116,6 +121,26 @@ class BoundedPool : public httplib::TaskQueue {
 std::string HostOf(const httplib::Request& request) {
   const std::string host = request.get_header_value("Host");
   return host.empty() ? "localhost" : host;
+}
+
+// The operations counted by name in the metrics; any other method a client sends counts as "other".
+const char* OperationLabel(const std::string& method) {
+  for (const char* known : {"EnumerateInstances", "EnumerateInstanceNames", "GetInstance", "EnumerateClassNames",
+                            "EnumerateClasses", "GetClass", "Associators", "AssociatorNames", "References",
+                            "ReferenceNames", "ExecQuery"})
+    if (method == known) return known;
+  return "other";
+}
+
+// Whether a CIM-XML answer carries an ERROR: it stands right after the opening (I)METHODRESPONSE.
+bool IsCimError(const std::string& answer) {
+  const size_t response = answer.find("<SIMPLERSP><");
+  const size_t open = response == std::string::npos ? response : answer.find('>', response + 12);
+  return open != std::string::npos && answer.compare(open + 1, 7, "<ERROR ") == 0;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 void Refuse(httplib::Response& response, int status, const char* cimError) {
@@ -216,6 +241,19 @@ int Serve(const ServeOptions& options) {
     users = std::move(loaded);
   }
 
+  if (options.metrics.auth == metrics::MetricsAuth::Users && !usersFile && options.pamService.empty()) {
+    Log("--metrics-auth users needs the users file or PAM, not --no-auth");
+    return 2;
+  }
+  std::string metricsToken;
+  if (options.metrics.auth == metrics::MetricsAuth::Token) {
+    std::string error;
+    if (!metrics::ReadTokenFile(options.metrics.tokenFile, &metricsToken, &error)) {
+      Log("%s", error.c_str());
+      return 2;
+    }
+  }
+
   // The service stands where the server's management agent stands, and the agent keeps the memory
   // event counter. Without a counter every list of the module rebuilds at every request.
   StartMemoryEventCounter();
@@ -246,8 +284,21 @@ int Serve(const ServeOptions& options) {
   HealthWatcher watcher(options.watchSeconds, [](const std::string& line) { Log("%s", line.c_str()); });
   CimOperations operations;
   CredentialCache recent;
+  // A password check of the users file or PAM, through the cache of credentials that passed lately.
+  const auto checkUser = [&](const std::string& user, const std::string& password) {
+    if (recent.Holds(user, password)) return true;
+    const bool good = options.pamService.empty() ? currentUsers()->Check(user, password) : PamCheck(options.pamService, user, password);
+    if (good) recent.Add(user, password);
+    return good;
+  };
+  metrics::ServiceStats stats;
+  const auto checkHeader = [&](const std::string& authorization) {
+    const auto credentials = BasicCredentials(authorization);
+    return credentials && checkUser(credentials->first, credentials->second);
+  };
+  metrics::MetricsEndpoint metricsEndpoint(options.metrics, metricsToken, checkHeader, &stats, options.build);
   const int threads = std::max(1, options.threads);
-  server->new_task_queue = [&] { return new BoundedPool(threads, std::max(threads, options.maxConnections)); };
+  server->new_task_queue = [&] { return new BoundedPool(threads, std::max(threads, options.maxConnections), &stats); };
   server->set_keep_alive_timeout(options.idleSeconds);
   server->set_read_timeout(options.idleSeconds, 0);
   server->set_write_timeout(options.idleSeconds, 0);
@@ -259,6 +310,7 @@ int Serve(const ServeOptions& options) {
   // a body announced too large, and credentials that do not pass. True when refused (the answer set).
   const auto screen = [&](const httplib::Request& request, httplib::Response& response) {
     if (t_Overflow) {
+      stats.RecordRequest("none", "refused", 0);
       Refuse(response, 503, nullptr);
       response.set_header("Retry-After", "1");
       return true;
@@ -267,23 +319,23 @@ int Serve(const ServeOptions& options) {
     size_t headerBytes = request.method.size() + request.target.size() + request.version.size() + 4;
     for (const auto& [name, value] : request.headers) headerBytes += name.size() + value.size() + 4;
     if (headerBytes > options.maxHeaders) {
+      stats.RecordRequest("none", "refused", 0);
       Refuse(response, 431, "request-not-valid");
       return true;
     }
     if (std::strtoull(request.get_header_value("Content-Length").c_str(), nullptr, 10) > options.maxBody) {
+      stats.RecordRequest("none", "refused", 0);
       Refuse(response, 413, "request-not-valid");
       return true;
     }
-    if (!options.noAuth) {
+    // The metrics have an authentication of their own.
+    if (!options.noAuth && request.path != "/metrics") {
       const auto credentials = BasicCredentials(request.get_header_value("Authorization"));
-      bool good = credentials && recent.Holds(credentials->first, credentials->second);
-      if (credentials && !good) {
-        good = options.pamService.empty() ? currentUsers()->Check(credentials->first, credentials->second)
-                                          : PamCheck(options.pamService, credentials->first, credentials->second);
-        if (good) recent.Add(credentials->first, credentials->second);
-      }
+      const bool good = credentials && checkUser(credentials->first, credentials->second);
       if (!good) {
+        stats.RecordRequest("none", "unauthorized", 0);
         if (request.has_header("Authorization")) {
+          stats.RecordFailedLogin();
           Log("failed login of '%s' from %s", credentials ? credentials->first.c_str() : "(malformed)",
               request.remote_addr.c_str());
           // Slows down guessing: every failed attempt costs the client this long.
@@ -313,15 +365,32 @@ int Serve(const ServeOptions& options) {
     };
     const CimParse parse = ParseCimRequest(header, request.body);
     if (parse.status) {
+      stats.RecordRequest("none", "refused", 0);
       Log("refused a request from %s: %s", request.remote_addr.c_str(), parse.detail.c_str());
       response.status = parse.status;
       response.set_header("CIMError", parse.cimError);
       return;
     }
     // The answer is moved into the body rather than copied, as set_content would.
+    const auto start = std::chrono::steady_clock::now();
     response.body = operations.Execute(parse.request, HostOf(request));
+    stats.RecordRequest(OperationLabel(parse.request.method), IsCimError(response.body) ? "error" : "ok", SecondsSince(start));
     response.set_header("Content-Type", "application/xml; charset=\"utf-8\"");
     response.set_header("CIMOperation", "MethodResponse");
+  });
+  server->Get("/metrics", [&](const httplib::Request& request, httplib::Response& response) {
+    metrics::MetricsRequest asked{request.method, request.target, request.get_header_value("Accept"),
+                                  request.get_header_value("Authorization"), request.has_header("Authorization"),
+                                  request.remote_addr};
+    metrics::MetricsAnswer answer = metricsEndpoint.AnswerMetrics(asked);
+    if (answer.failedLogin) {
+      Log("failed login to the metrics from %s", request.remote_addr.c_str());
+      std::this_thread::sleep_for(std::chrono::milliseconds(options.failedLoginDelayMs));
+    }
+    response.status = answer.status;
+    for (const auto& [name, value] : answer.headers) response.set_header(name, value);
+    response.body = std::move(answer.body);
+    response.set_header("Content-Type", answer.contentType);
   });
   server->set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
     response.status = 500;
@@ -396,6 +465,7 @@ int Serve(const ServeOptions& options) {
   if (!signalled) pthread_kill(stopper.native_handle(), SIGTERM);
   stopper.join();
   operations.Release();
+  metricsEndpoint.Release();
   Log("stopped");
   return 0;
 }

@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <string>
 
+#include "metrics/MemoryMetrics.h"
+#include "metrics/MetricsEndpoint.h"
+
 namespace qzwmi::serve {
 
 struct ServeOptions {
@@ -20,6 +23,8 @@ struct ServeOptions {
   int idleSeconds = 30;
   int failedLoginDelayMs = 1000;
   int watchSeconds = 5;        // on the host: how often the memory error counters are looked at
+  metrics::MetricsSettings metrics;  // GET /metrics: its own authentication
+  metrics::BuildInfo build;          // the version the metrics report
 };
 
 // Serves until SIGTERM or SIGINT, logging to standard error ("listening on ADDR:PORT" once bound),
