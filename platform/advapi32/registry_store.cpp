@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "kernel32/sysroot.h"
@@ -22,6 +23,13 @@ constexpr const char* kSchema =
     " name TEXT NOT NULL, uname TEXT NOT NULL, mtime INTEGER NOT NULL, UNIQUE(parent, uname));"
     "CREATE TABLE IF NOT EXISTS %s.vals(key INTEGER NOT NULL, name TEXT NOT NULL, uname TEXT NOT NULL,"
     " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, uname)) WITHOUT ROWID;";
+
+constexpr const char* kClassesIdQuery =
+    "SELECT c.id FROM main.keys s JOIN main.keys c ON c.parent=s.id"
+    " WHERE s.parent=1 AND s.uname='SOFTWARE' AND c.uname='CLASSES'";
+// Both tables of the volatile hive, and the hive in WAL mode (set before they are created).
+constexpr const char* kVolatileSetUpQuery =
+    "SELECT 1 FROM v.sqlite_master WHERE name IN ('keys', 'vals') HAVING count(*) = 2";
 
 constexpr int kBusyTimeoutMs = 10000;
 constexpr int kBeginAttempts = 50;
@@ -103,6 +111,18 @@ int ExecRetrying(sqlite3* db, const char* sql) {
   return rc;
 }
 
+// Whether the query finds a row; false also when it cannot run (a table that does not exist yet).
+static bool HasRow(sqlite3* db, const char* sql) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    return false;
+  }
+  const bool found = sqlite3_step(stmt) == SQLITE_ROW;
+  sqlite3_finalize(stmt);
+  return found;
+}
+
 int64_t RegNow() {
   constexpr int64_t kUnixEpochIn1601 = 116444736000000000LL;
   timespec now;
@@ -152,27 +172,30 @@ LONG RegistryStore::Open() {
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
   sqlite3_busy_timeout(m_Db, kBusyTimeoutMs);
-  rc = ExecRetrying(m_Db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+  // Reads come from a mapping of the file (up to 64 MiB) rather than a read call per page.
+  rc = ExecRetrying(m_Db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA mmap_size=67108864;");
   if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
+  LONG error = ERROR_SUCCESS;
+  // A hive that is set up already is only read: a command that changes nothing writes nothing.
+  if (!HasRow(m_Db, kClassesIdQuery)) {
 
-  char schema[1024];
-  snprintf(schema, sizeof schema, kSchema, "main", "main");
-  const std::string setup = std::string("BEGIN IMMEDIATE;") + schema +
-                            "INSERT OR IGNORE INTO main.keys(id, parent, name, uname, mtime)"
-                            " VALUES(1, 0, '', '', 0);"
-                            "INSERT OR IGNORE INTO main.keys(parent, name, uname, mtime)"
-                            " VALUES(1, 'SOFTWARE', 'SOFTWARE', 0);"
-                            "INSERT OR IGNORE INTO main.keys(parent, name, uname, mtime)"
-                            " SELECT id, 'Classes', 'CLASSES', 0 FROM main.keys WHERE parent=1 AND uname='SOFTWARE';"
-                            "COMMIT;";
-  rc = ExecRetrying(m_Db, setup.c_str());
-  if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
-  LONG error = AttachVolatile();
+    char schema[1024];
+    snprintf(schema, sizeof schema, kSchema, "main", "main");
+    const std::string setup = std::string("BEGIN IMMEDIATE;") + schema +
+                              "INSERT OR IGNORE INTO main.keys(id, parent, name, uname, mtime)"
+                              " VALUES(1, 0, '', '', 0);"
+                              "INSERT OR IGNORE INTO main.keys(parent, name, uname, mtime)"
+                              " VALUES(1, 'SOFTWARE', 'SOFTWARE', 0);"
+                              "INSERT OR IGNORE INTO main.keys(parent, name, uname, mtime)"
+                              " SELECT id, 'Classes', 'CLASSES', 0 FROM main.keys WHERE parent=1 AND uname='SOFTWARE';"
+                              "COMMIT;";
+    rc = ExecRetrying(m_Db, setup.c_str());
+    if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
+  }
+  error = AttachVolatile();
   if (error != ERROR_SUCCESS) return error;
 
-  Statement stmt(Prepare("SELECT c.id FROM main.keys s JOIN main.keys c ON c.parent=s.id"
-                         " WHERE s.parent=1 AND s.uname='SOFTWARE' AND c.uname='CLASSES'",
-                         &error));
+  Statement stmt(Prepare(kClassesIdQuery, &error));
   if (!stmt) return error;
   rc = stmt.Step();
   if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_BADDB : RegErrorFromSqlite(rc);
@@ -196,11 +219,16 @@ LONG RegistryStore::AttachVolatile() {
   sqlite3_finalize(attach);
   if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
 
-  char schema[1024];
-  snprintf(schema, sizeof schema, kSchema, "v", "v");
-  const std::string setup = std::string("PRAGMA v.journal_mode=WAL; BEGIN IMMEDIATE;") + schema + "COMMIT;";
-  rc = ExecRetrying(m_Db, setup.c_str());
+  // The volatile hive lives in the runtime area and goes with it: it needs no flush to the disk.
+  rc = ExecRetrying(m_Db, "PRAGMA v.synchronous=OFF;");
   if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
+  if (!HasRow(m_Db, kVolatileSetUpQuery)) {
+    char schema[1024];
+    snprintf(schema, sizeof schema, kSchema, "v", "v");
+    const std::string setup = std::string("PRAGMA v.journal_mode=WAL; BEGIN IMMEDIATE;") + schema + "COMMIT;";
+    rc = ExecRetrying(m_Db, setup.c_str());
+    if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
+  }
   m_VolatileInode = InodeOf(m_VolatilePath);
   MapGeneration();
   return ERROR_SUCCESS;
@@ -291,7 +319,24 @@ LONG RegistryStore::Commit() {
   m_InWrite = false;
   m_CacheGeneration = ~0ULL;
   if (m_Generation) __atomic_fetch_add(m_Generation, 1, __ATOMIC_RELEASE);
+  if (!m_Wrote) {
+    m_Wrote = true;
+    std::atexit(CheckpointAtExit);
+  }
   return ERROR_SUCCESS;
+}
+
+// A process that changed the hive moves its write-ahead log into the database file as it ends and
+// empties the log, so that the processes after it neither replay the log on opening nor read pages
+// from it one by one. It does not wait: while another process reads, the log stays for later.
+void RegistryStore::CheckpointAtExit() {
+  RegistryStore& store = Get();
+  std::unique_lock<std::mutex> lock(store.m_Mutex, std::try_to_lock);
+  if (!lock.owns_lock() || !store.m_Db || store.m_InWrite) return;
+  store.EndRead();
+  sqlite3_busy_timeout(store.m_Db, 0);
+  sqlite3_wal_checkpoint_v2(store.m_Db, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  sqlite3_busy_timeout(store.m_Db, kBusyTimeoutMs);
 }
 
 void RegistryStore::Rollback() {

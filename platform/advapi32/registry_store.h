@@ -87,6 +87,7 @@ class RegistryStore {
   LONG Snapshot();
   void MapGeneration();
   void CheckGeneration();
+  static void CheckpointAtExit();
   static std::wstring CacheKey(const RegKeyRef& key, const std::wstring& upperName);
 
   struct CachedValue {
@@ -103,6 +104,7 @@ class RegistryStore {
   std::unordered_map<const char*, sqlite3_stmt*> m_Statements;
   bool m_InRead = false;
   bool m_InWrite = false;
+  bool m_Wrote = false;
   // Lookups are cached while no process has committed a change: every commit bumps a counter that
   // all processes of the root share through the runtime area.
   uint64_t* m_Generation = nullptr;

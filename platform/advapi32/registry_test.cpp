@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -226,6 +227,44 @@ TEST(RegistryProcesses, ChangesOfAnotherProcessAreSeenAtOnce) {
   HKEY gone = nullptr;
   EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Gone", &gone), ERROR_FILE_NOT_FOUND);
   RegCloseKey(key);
+}
+
+QZ_CHILD_MAIN(RegistryWriter) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kept", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return 2;
+  DWORD value = 7;
+  const LONG status = RegSetValueExW(key, L"V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS ? 0 : 3;
+}
+
+QZ_CHILD_MAIN(RegistryReader) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kept", 0, KEY_READ, &key) != ERROR_SUCCESS) return 3;
+  DWORD value = 0, size = sizeof value;
+  const LONG status = RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+  RegCloseKey(key);
+  QzRemoveRuntimeArea();
+  return status == ERROR_SUCCESS && value == 7 ? 0 : 2;
+}
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// A process that wrote leaves its changes in the hive file and an empty log; one that only reads
+// changes neither file.
+TEST(RegistryProcesses, WriterEmptiesTheLogAndReaderWritesNothing) {
+  ASSERT_EQ(qztest::ChildProcess::Start("RegistryWriter").Wait(20000), 0);
+  const std::string hive = std::string(QzGetSystemRoot()) + "/registry/system.db";
+  const std::string db = FileBytes(hive), log = FileBytes(hive + "-wal");
+  EXPECT_EQ(log.size(), 0u);
+  ASSERT_EQ(qztest::ChildProcess::Start("RegistryReader").Wait(20000), 0);
+  EXPECT_TRUE(FileBytes(hive) == db);
+  EXPECT_EQ(FileBytes(hive + "-wal").size(), 0u);
 }
 
 }  // namespace
