@@ -115,6 +115,8 @@ class ClassBuilder {
   // The definition; null with *result set when something given was invalid (a bad name, a
   // duplicate property, a default of the wrong type, an unknown CIM type).
   std::shared_ptr<const ClassDef> Build(HRESULT* result = nullptr) const;
+  // What Build would report, without building: the first invalid step, else WBEM_S_NO_ERROR.
+  HRESULT Error() const { return m_Error; }
   // A class object of the definition.
   HRESULT Create(IWbemClassObject** ppClass) const;
 

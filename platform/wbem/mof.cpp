@@ -208,8 +208,7 @@ class Compiler {
  private:
   // The builder's state after a step; a failure is reported at `position` with the message for it.
   HRESULT CheckStep(const ClassBuilder& builder, Position position, const std::wstring& subject) {
-    HRESULT hr = WBEM_S_NO_ERROR;
-    builder.Build(&hr);
+    const HRESULT hr = builder.Error();
     if (SUCCEEDED(hr)) return hr;
     switch (hr) {
       case WBEM_E_INVALID_CLASS: return Fail(hr, position, L"invalid class name " + subject);
