@@ -29,7 +29,7 @@ constexpr const char* kClassesIdQuery =
     " WHERE s.parent=1 AND s.uname='SOFTWARE' AND c.uname='CLASSES'";
 // Both tables of the volatile hive, and the hive in WAL mode (set before they are created).
 constexpr const char* kVolatileSetUpQuery =
-    "SELECT 1 FROM v.sqlite_master WHERE name IN ('keys', 'vals') HAVING count(*) = 2";
+    "SELECT 1 FROM (SELECT count(*) AS n FROM v.sqlite_master WHERE name IN ('keys', 'vals')) WHERE n = 2";
 
 constexpr int kBusyTimeoutMs = 10000;
 constexpr int kBeginAttempts = 50;
@@ -238,7 +238,7 @@ LONG RegistryStore::Ready() {
   LONG error = ERROR_SUCCESS;
   if (!m_Ready) {
     error = Open();
-  } else if (InodeOf(m_VolatilePath) != m_VolatileInode) {
+  } else if (!m_Batch && InodeOf(m_VolatilePath) != m_VolatileInode) {
     // The runtime area goes away with a reboot or a teardown of the root; volatile keys go with it.
     error = AttachVolatile();
   }
@@ -296,6 +296,7 @@ std::wstring RegistryStore::CacheKey(const RegKeyRef& key, const std::wstring& u
 }
 
 LONG RegistryStore::BeginWrite() {
+  if (m_Batch) return RegErrorFromSqlite(sqlite3_exec(m_Db, "SAVEPOINT call", nullptr, nullptr, nullptr));
   EndRead();
   int rc = SQLITE_BUSY;
   for (int attempt = 0; attempt < kBeginAttempts && (rc & 0xFF) == SQLITE_BUSY; ++attempt) {
@@ -307,6 +308,12 @@ LONG RegistryStore::BeginWrite() {
 }
 
 LONG RegistryStore::Commit() {
+  if (m_Batch) {
+    m_CacheGeneration = ~0ULL;
+    const int rc = sqlite3_exec(m_Db, "RELEASE call", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) Rollback();
+    return RegErrorFromSqlite(rc);
+  }
   int rc = SQLITE_BUSY;
   for (int attempt = 0; attempt < kBeginAttempts && (rc & 0xFF) == SQLITE_BUSY; ++attempt) {
     rc = sqlite3_exec(m_Db, "COMMIT", nullptr, nullptr, nullptr);
@@ -340,9 +347,26 @@ void RegistryStore::CheckpointAtExit() {
 }
 
 void RegistryStore::Rollback() {
-  m_InWrite = false;
   m_CacheGeneration = ~0ULL;
+  if (m_Batch) {
+    sqlite3_exec(m_Db, "ROLLBACK TO call; RELEASE call", nullptr, nullptr, nullptr);
+    return;
+  }
+  m_InWrite = false;
   if (!sqlite3_get_autocommit(m_Db)) sqlite3_exec(m_Db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+LONG RegistryStore::BeginBatch() {
+  if (m_Batch) return ERROR_SUCCESS;
+  const LONG error = BeginWrite();
+  m_Batch = error == ERROR_SUCCESS;
+  return error;
+}
+
+LONG RegistryStore::EndBatch() {
+  if (!m_Batch) return ERROR_SUCCESS;
+  m_Batch = false;
+  return Commit();
 }
 
 LONG RegistryStore::KeyExists(const RegKeyRef& key) {

@@ -50,9 +50,14 @@ class RegistryStore {
 
   // Ends the read transaction that the lookups of a call opened on a cache miss.
   void EndRead();
+  // Within a batch, a write is a savepoint of the batch's transaction: it commits or rolls back alone,
+  // and other processes see the whole batch when it ends.
   LONG BeginWrite();
   LONG Commit();
   void Rollback();
+  // Every change of the process, from any thread, goes into one transaction until EndBatch.
+  LONG BeginBatch();
+  LONG EndBatch();
 
   // The row of HKEY_LOCAL_MACHINE\SOFTWARE\Classes, which HKEY_CLASSES_ROOT shows.
   int64_t ClassesRootId() const { return m_ClassesId; }
@@ -105,6 +110,7 @@ class RegistryStore {
   bool m_InRead = false;
   bool m_InWrite = false;
   bool m_Wrote = false;
+  bool m_Batch = false;
   // Lookups are cached while no process has committed a change: every commit bumps a counter that
   // all processes of the root share through the runtime area.
   uint64_t* m_Generation = nullptr;

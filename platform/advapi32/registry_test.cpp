@@ -267,4 +267,27 @@ TEST(RegistryProcesses, WriterEmptiesTheLogAndReaderWritesNothing) {
   EXPECT_EQ(FileBytes(hive + "-wal").size(), 0u);
 }
 
+QZ_CHILD_MAIN(RegistryBatchSeen) {
+  HKEY key = nullptr;
+  const LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Batch\\Inner", 0, KEY_READ, &key);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS ? 0 : 1;
+}
+
+// Within a batch each call stands alone (a refused one undoes only itself), and other processes see
+// the changes when the batch ends.
+TEST(RegistryProcesses, BatchIsSeenWholeWhenItEnds) {
+  ASSERT_EQ(QzRegBeginBatch(), ERROR_SUCCESS);
+  HKEY key = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Batch\\Inner");
+  SetDword(key, L"V", 5);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Batch"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(qztest::ChildProcess::Start("RegistryBatchSeen").Wait(20000), 1);
+  ASSERT_EQ(QzRegEndBatch(), ERROR_SUCCESS);
+  EXPECT_EQ(qztest::ChildProcess::Start("RegistryBatchSeen").Wait(20000), 0);
+  DWORD value = 0, size = sizeof value;
+  EXPECT_EQ(RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+  EXPECT_EQ(value, 5u);
+  RegCloseKey(key);
+}
+
 }  // namespace
