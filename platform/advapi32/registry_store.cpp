@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kernel32/runtimearea.h"
 #include "kernel32/sysroot.h"
 #include "kernel32/text.h"
 
@@ -230,6 +231,7 @@ LONG RegistryStore::AttachVolatile() {
     if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
   }
   m_VolatileInode = InodeOf(m_VolatilePath);
+  m_VolatileHolds = RuntimeAreaHoldChanges();
   MapGeneration();
   return ERROR_SUCCESS;
 }
@@ -238,8 +240,9 @@ LONG RegistryStore::Ready() {
   LONG error = ERROR_SUCCESS;
   if (!m_Ready) {
     error = Open();
-  } else if (!m_Batch && InodeOf(m_VolatilePath) != m_VolatileInode) {
-    // The runtime area goes away with a reboot or a teardown of the root; volatile keys go with it.
+  } else if (!m_Batch && RuntimeAreaHoldChanges() != m_VolatileHolds && InodeOf(m_VolatilePath) != m_VolatileInode) {
+    // The runtime area goes away with a reboot or a teardown of the root, volatile keys with it; it
+    // can only have gone while this process did not hold it.
     error = AttachVolatile();
   }
   CheckGeneration();
@@ -289,7 +292,16 @@ void RegistryStore::CheckGeneration() {
 }
 
 std::wstring RegistryStore::CacheKey(const RegKeyRef& key, const std::wstring& upperName) {
-  std::wstring text = std::to_wstring(key.id);
+  wchar_t digits[24];
+  size_t count = 0;
+  uint64_t id = static_cast<uint64_t>(key.id);
+  do {
+    digits[count++] = static_cast<wchar_t>(L'0' + id % 10);
+    id /= 10;
+  } while (id != 0);
+  std::wstring text;
+  text.reserve(count + 1 + upperName.size());
+  while (count > 0) text.push_back(digits[--count]);
   text += key.volatileKey ? L'v' : L'p';
   text += upperName;
   return text;

@@ -106,6 +106,7 @@ class RegistryStore {
   int64_t m_ClassesId = 0;
   std::string m_VolatilePath;
   uint64_t m_VolatileInode = 0;
+  uint64_t m_VolatileHolds = 0;  // RuntimeAreaHoldChanges() when the volatile hive was attached
   std::unordered_map<const char*, sqlite3_stmt*> m_Statements;
   bool m_InRead = false;
   bool m_InWrite = false;

@@ -272,12 +272,11 @@ STDMETHODIMP ClassObject::Put(LPCWSTR wszName, LONG lFlags, VARIANT* pVal, CIMTY
     CComVariant stored;
     HRESULT hr = CoerceToCimType(property.type, given, &stored);
     if (FAILED(hr)) return hr;
-    if (m_IsInstance) {
-      m_Values[static_cast<size_t>(index)] = stored;
-      return WBEM_S_NO_ERROR;
-    }
-    MutableDef().properties[static_cast<size_t>(index)].value = stored;
-    return WBEM_S_NO_ERROR;
+    // The coerced value is handed over, not copied again.
+    CComVariant& target = m_IsInstance ? m_Values[static_cast<size_t>(index)]
+                                       : MutableDef().properties[static_cast<size_t>(index)].value;
+    target.Clear();
+    return target.Attach(&stored);
   }
   if (m_IsInstance) return WBEM_E_NOT_FOUND;
 

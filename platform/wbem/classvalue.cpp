@@ -284,19 +284,25 @@ bool EqualText(const wchar_t* a, const wchar_t* b, bool ignoreCase) {
 
 }  // namespace
 
+// ASCII letters, which make up nearly every name, fold here; others through the C library.
+static inline wint_t FoldName(wchar_t c) {
+  if (c < 0x80) return (c >= L'a' && c <= L'z') ? static_cast<wint_t>(c - 32) : static_cast<wint_t>(c);
+  return std::towupper(c);
+}
+
 bool EqualNames(std::wstring_view a, std::wstring_view b) {
   if (a.size() != b.size()) return false;
   // Names are mostly written alike; the case is folded only where two characters differ.
   for (size_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i] && std::towupper(a[i]) != std::towupper(b[i])) return false;
+    if (a[i] != b[i] && FoldName(a[i]) != FoldName(b[i])) return false;
   return true;
 }
 
 bool LessNames(std::wstring_view a, std::wstring_view b) {
   const size_t n = a.size() < b.size() ? a.size() : b.size();
   for (size_t i = 0; i < n; ++i) {
-    const wint_t left = std::towupper(a[i]);
-    const wint_t right = std::towupper(b[i]);
+    const wint_t left = FoldName(a[i]);
+    const wint_t right = FoldName(b[i]);
     if (left != right) return left < right;
   }
   return a.size() < b.size();
