@@ -8,18 +8,31 @@
 namespace qz::wbem {
 namespace {
 
+enum class SystemId { Genus, Class, Superclass, Dynasty, Relpath, PropertyCount, Derivation, Server, Namespace, Path };
 struct SystemProperty {
-  const wchar_t* name;
+  std::wstring_view name;
   CIMTYPE type;
+  SystemId id;
 };
 // In the order WMI lists them.
 constexpr SystemProperty kSystemProperties[] = {
-    {L"__GENUS", CIM_SINT32},    {L"__CLASS", CIM_STRING},
-    {L"__SUPERCLASS", CIM_STRING}, {L"__DYNASTY", CIM_STRING},
-    {L"__RELPATH", CIM_STRING},  {L"__PROPERTY_COUNT", CIM_SINT32},
-    {L"__DERIVATION", CIM_STRING | CIM_FLAG_ARRAY}, {L"__SERVER", CIM_STRING},
-    {L"__NAMESPACE", CIM_STRING}, {L"__PATH", CIM_STRING},
+    {L"__GENUS", CIM_SINT32, SystemId::Genus},
+    {L"__CLASS", CIM_STRING, SystemId::Class},
+    {L"__SUPERCLASS", CIM_STRING, SystemId::Superclass},
+    {L"__DYNASTY", CIM_STRING, SystemId::Dynasty},
+    {L"__RELPATH", CIM_STRING, SystemId::Relpath},
+    {L"__PROPERTY_COUNT", CIM_SINT32, SystemId::PropertyCount},
+    {L"__DERIVATION", CIM_STRING | CIM_FLAG_ARRAY, SystemId::Derivation},
+    {L"__SERVER", CIM_STRING, SystemId::Server},
+    {L"__NAMESPACE", CIM_STRING, SystemId::Namespace},
+    {L"__PATH", CIM_STRING, SystemId::Path},
 };
+
+// Hands a value over without copying it again.
+void Give(CComVariant&& from, CComVariant* to) {
+  to->Clear();
+  to->Attach(&from);
+}
 
 // The CIM type a new class property gets from the value that creates it.
 struct ImpliedType {
@@ -162,36 +175,48 @@ bool ClassObject::GetSystemProperty(std::wstring_view name, CComVariant* value, 
     if (EqualNames(property.name, name)) found = &property;
   if (!found) return false;
   *type = found->type;
-  const std::wstring_view which = found->name;
   const ClassDef& def = *m_Def;
-  if (which == L"__GENUS") {
-    *value = m_IsInstance ? WBEM_GENUS_INSTANCE : WBEM_GENUS_CLASS;
-  } else if (which == L"__CLASS") {
-    *value = Text(def.name);
-  } else if (which == L"__SUPERCLASS") {
-    *value = Text(def.superclass);
-  } else if (which == L"__DYNASTY") {
-    *value = Text(def.derivation.empty() ? def.name : def.derivation.back());
-  } else if (which == L"__RELPATH") {
-    *value = m_IsInstance ? RelativePath() : Text(def.name);
-  } else if (which == L"__PROPERTY_COUNT") {
-    *value = static_cast<int>(def.properties.size());
-  } else if (which == L"__DERIVATION") {
-    SAFEARRAY* names = nullptr;
-    if (FAILED(MakeNameArray(def.derivation, &names))) return false;
-    value->Clear();
-    value->vt = VT_ARRAY | VT_BSTR;
-    value->parray = names;
-  } else if (which == L"__SERVER") {
-    *value = Text(def.server);
-  } else if (which == L"__NAMESPACE") {
-    *value = Text(def.nameSpace);
-  } else {  // __PATH
-    CComVariant relative = m_IsInstance ? RelativePath() : Text(def.name);
-    if (relative.vt != VT_BSTR || def.server.empty() || def.nameSpace.empty()) {
-      *value = Text(L"");
-    } else {
-      *value = (L"\\\\" + def.server + L"\\" + def.nameSpace + L":" + relative.bstrVal).c_str();
+  switch (found->id) {
+    case SystemId::Genus:
+      *value = m_IsInstance ? WBEM_GENUS_INSTANCE : WBEM_GENUS_CLASS;
+      break;
+    case SystemId::Class:
+      Give(Text(def.name), value);
+      break;
+    case SystemId::Superclass:
+      Give(Text(def.superclass), value);
+      break;
+    case SystemId::Dynasty:
+      Give(Text(def.derivation.empty() ? def.name : def.derivation.back()), value);
+      break;
+    case SystemId::Relpath:
+      Give(m_IsInstance ? RelativePath() : Text(def.name), value);
+      break;
+    case SystemId::PropertyCount:
+      *value = static_cast<int>(def.properties.size());
+      break;
+    case SystemId::Derivation: {
+      SAFEARRAY* names = nullptr;
+      if (FAILED(MakeNameArray(def.derivation, &names))) return false;
+      value->Clear();
+      value->vt = VT_ARRAY | VT_BSTR;
+      value->parray = names;
+      break;
+    }
+    case SystemId::Server:
+      Give(Text(def.server), value);
+      break;
+    case SystemId::Namespace:
+      Give(Text(def.nameSpace), value);
+      break;
+    case SystemId::Path: {
+      CComVariant relative = m_IsInstance ? RelativePath() : Text(def.name);
+      if (relative.vt != VT_BSTR || def.server.empty() || def.nameSpace.empty()) {
+        Give(Text(L""), value);
+      } else {
+        Give(CComVariant((L"\\\\" + def.server + L"\\" + def.nameSpace + L":" + relative.bstrVal).c_str()), value);
+      }
+      break;
     }
   }
   return true;
@@ -335,7 +360,7 @@ bool ClassObject::SelectNames(LONG flags, LPCWSTR qualifier, const VARIANT* qual
   names->clear();
   // System properties have no qualifiers and are neither keys nor references.
   if ((origin == 0 || origin == WBEM_FLAG_SYSTEM_ONLY) && primary == WBEM_FLAG_ALWAYS && !keysOnly && !refsOnly)
-    for (const SystemProperty& property : kSystemProperties) names->push_back(property.name);
+    for (const SystemProperty& property : kSystemProperties) names->emplace_back(property.name);
   if (origin == WBEM_FLAG_SYSTEM_ONLY) return true;
   for (const PropertyDef& property : m_Def->properties) {
     const bool local = property.origin == m_Def->name;
