@@ -223,12 +223,19 @@ bool ClassObject::GetSystemProperty(std::wstring_view name, CComVariant* value, 
 }
 
 int ClassObject::IndexOf(std::wstring_view name) const {
+  // Names are unique within a class, so the search may start where the last one ended (callers
+  // mostly go through the properties in order) and wrap around.
   const std::vector<PropertyDef>& properties = m_Def->properties;
-  int index = m_NextIndex < properties.size() && EqualNames(properties[m_NextIndex].name, name)
-                  ? static_cast<int>(m_NextIndex)
-                  : m_Def->FindProperty(name);
-  if (index >= 0) m_NextIndex = static_cast<size_t>(index) + 1;
-  return index;
+  const size_t count = properties.size();
+  const size_t start = m_NextIndex < count ? m_NextIndex : 0;
+  for (size_t step = 0; step < count; ++step) {
+    const size_t i = start + step < count ? start + step : start + step - count;
+    const std::wstring& candidate = properties[i].name;
+    if (candidate.size() != name.size() || !EqualNames(candidate, name)) continue;
+    m_NextIndex = i + 1;
+    return static_cast<int>(i);
+  }
+  return -1;
 }
 
 HRESULT ClassObject::GetLocked(std::wstring_view name, VARIANT* pVal, CIMTYPE* pType, LONG* plFlavor) const {
@@ -290,7 +297,7 @@ STDMETHODIMP ClassObject::Put(LPCWSTR wszName, LONG lFlags, VARIANT* pVal, CIMTY
     }
     return WBEM_E_READ_ONLY;
   }
-  const int index = m_Def->FindProperty(name);
+  const int index = IndexOf(name);  // providers mostly put the properties in their order
   if (index >= 0) {
     const PropertyDef& property = m_Def->properties[static_cast<size_t>(index)];
     if (Type != 0 && Type != property.type) return WBEM_E_TYPE_MISMATCH;
