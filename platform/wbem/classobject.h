@@ -117,6 +117,8 @@ class ClassBuilder {
   std::shared_ptr<const ClassDef> Build(HRESULT* result = nullptr) const;
   // What Build would report, without building: the first invalid step, else WBEM_S_NO_ERROR.
   HRESULT Error() const { return m_Error; }
+  // The definition moved out, for one that is done with the builder (check Error() first).
+  ClassDef Take() { return std::move(m_Def); }
   // A class object of the definition.
   HRESULT Create(IWbemClassObject** ppClass) const;
 

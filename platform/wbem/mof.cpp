@@ -275,11 +275,13 @@ class Compiler {
       hr = CheckStep(builder, property.defaultValue.position, subject);
       if (FAILED(hr)) return hr;
     }
-    std::shared_ptr<const ClassDef> def = builder.Build(&hr);
-    if (!def) return Fail(hr, cls.position, L"class '" + cls.name + L"' is refused (" + Hex(hr) + L")");
-    hr = m_Repository.PutClass(nameSpace, *def);
+    hr = builder.Error();
+    if (FAILED(hr)) return Fail(hr, cls.position, L"class '" + cls.name + L"' is refused (" + Hex(hr) + L")");
+    ClassDef def = builder.Take();
+    const std::wstring stored = nameSpace + L":" + def.name;
+    hr = m_Repository.PutClass(nameSpace, std::move(def));
     if (FAILED(hr)) return Fail(hr, cls.position, L"class '" + cls.name + L"' cannot be stored (" + Hex(hr) + L")");
-    m_Result->classes.push_back(nameSpace + L":" + def->name);
+    m_Result->classes.push_back(stored);
     return WBEM_S_NO_ERROR;
   }
 
