@@ -179,7 +179,6 @@ LONG RegistryStore::Open() {
   LONG error = ERROR_SUCCESS;
   // A hive that is set up already is only read: a command that changes nothing writes nothing.
   if (!HasRow(m_Db, kClassesIdQuery)) {
-
     char schema[1024];
     snprintf(schema, sizeof schema, kSchema, "main", "main");
     const std::string setup = std::string("BEGIN IMMEDIATE;") + schema +
@@ -240,10 +239,15 @@ LONG RegistryStore::Ready() {
   LONG error = ERROR_SUCCESS;
   if (!m_Ready) {
     error = Open();
-  } else if (!m_Batch && RuntimeAreaHoldChanges() != m_VolatileHolds && InodeOf(m_VolatilePath) != m_VolatileInode) {
+  } else if (!m_Batch && RuntimeAreaHoldChanges() != m_VolatileHolds) {
     // The runtime area goes away with a reboot or a teardown of the root, volatile keys with it; it
-    // can only have gone while this process did not hold it.
-    error = AttachVolatile();
+    // can only have gone while this process did not hold it, which it now does again.
+    RuntimeDir();
+    if (InodeOf(m_VolatilePath) != m_VolatileInode) {
+      error = AttachVolatile();
+    } else {
+      m_VolatileHolds = RuntimeAreaHoldChanges();
+    }
   }
   CheckGeneration();
   return error;
