@@ -40,6 +40,7 @@ cat > "$work/expected" <<FILES
 ./usr/bin/qzwmi
 ./usr/lib/$multiarch/qzwmi/QZWmiMemory.so
 ./usr/lib/$multiarch/qzwmi/libqzplatform.so
+./usr/lib/$multiarch/qzwmi/qzwmi-serve.so
 ./usr/lib/systemd/system/qzwmi-metrics.service
 ./usr/lib/systemd/system/qzwmi-metrics.timer
 ./usr/lib/systemd/system/qzwmi.service

@@ -415,3 +415,16 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey) {
   }
   return Handles().Remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
+
+extern "C" LONG QzRegBeginBatch(void) {
+  qz::RegistryStore& store = qz::RegistryStore::Get();
+  std::unique_lock<std::mutex> lock = store.Lock();
+  const LONG error = store.Ready();
+  return error == ERROR_SUCCESS ? store.BeginBatch() : error;
+}
+
+extern "C" LONG QzRegEndBatch(void) {
+  qz::RegistryStore& store = qz::RegistryStore::Get();
+  std::unique_lock<std::mutex> lock = store.Lock();
+  return store.EndBatch();
+}

@@ -7,8 +7,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
+#include "kernel32/runtimearea.h"
 #include "kernel32/sysroot.h"
 #include "kernel32/text.h"
 
@@ -22,6 +24,13 @@ constexpr const char* kSchema =
     " name TEXT NOT NULL, uname TEXT NOT NULL, mtime INTEGER NOT NULL, UNIQUE(parent, uname));"
     "CREATE TABLE IF NOT EXISTS %s.vals(key INTEGER NOT NULL, name TEXT NOT NULL, uname TEXT NOT NULL,"
     " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, uname)) WITHOUT ROWID;";
+
+constexpr const char* kClassesIdQuery =
+    "SELECT c.id FROM main.keys s JOIN main.keys c ON c.parent=s.id"
+    " WHERE s.parent=1 AND s.uname='SOFTWARE' AND c.uname='CLASSES'";
+// Both tables of the volatile hive, and the hive in WAL mode (set before they are created).
+constexpr const char* kVolatileSetUpQuery =
+    "SELECT 1 FROM (SELECT count(*) AS n FROM v.sqlite_master WHERE name IN ('keys', 'vals')) WHERE n = 2";
 
 constexpr int kBusyTimeoutMs = 10000;
 constexpr int kBeginAttempts = 50;
@@ -103,6 +112,18 @@ int ExecRetrying(sqlite3* db, const char* sql) {
   return rc;
 }
 
+// Whether the query finds a row; false also when it cannot run (a table that does not exist yet).
+static bool HasRow(sqlite3* db, const char* sql) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    return false;
+  }
+  const bool found = sqlite3_step(stmt) == SQLITE_ROW;
+  sqlite3_finalize(stmt);
+  return found;
+}
+
 int64_t RegNow() {
   constexpr int64_t kUnixEpochIn1601 = 116444736000000000LL;
   timespec now;
@@ -152,27 +173,29 @@ LONG RegistryStore::Open() {
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
   sqlite3_busy_timeout(m_Db, kBusyTimeoutMs);
-  rc = ExecRetrying(m_Db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+  // Reads come from a mapping of the file (up to 64 MiB) rather than a read call per page.
+  rc = ExecRetrying(m_Db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA mmap_size=67108864;");
   if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
-
-  char schema[1024];
-  snprintf(schema, sizeof schema, kSchema, "main", "main");
-  const std::string setup = std::string("BEGIN IMMEDIATE;") + schema +
-                            "INSERT OR IGNORE INTO main.keys(id, parent, name, uname, mtime)"
-                            " VALUES(1, 0, '', '', 0);"
-                            "INSERT OR IGNORE INTO main.keys(parent, name, uname, mtime)"
-                            " VALUES(1, 'SOFTWARE', 'SOFTWARE', 0);"
-                            "INSERT OR IGNORE INTO main.keys(parent, name, uname, mtime)"
-                            " SELECT id, 'Classes', 'CLASSES', 0 FROM main.keys WHERE parent=1 AND uname='SOFTWARE';"
-                            "COMMIT;";
-  rc = ExecRetrying(m_Db, setup.c_str());
-  if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
-  LONG error = AttachVolatile();
+  LONG error = ERROR_SUCCESS;
+  // A hive that is set up already is only read: a command that changes nothing writes nothing.
+  if (!HasRow(m_Db, kClassesIdQuery)) {
+    char schema[1024];
+    snprintf(schema, sizeof schema, kSchema, "main", "main");
+    const std::string setup = std::string("BEGIN IMMEDIATE;") + schema +
+                              "INSERT OR IGNORE INTO main.keys(id, parent, name, uname, mtime)"
+                              " VALUES(1, 0, '', '', 0);"
+                              "INSERT OR IGNORE INTO main.keys(parent, name, uname, mtime)"
+                              " VALUES(1, 'SOFTWARE', 'SOFTWARE', 0);"
+                              "INSERT OR IGNORE INTO main.keys(parent, name, uname, mtime)"
+                              " SELECT id, 'Classes', 'CLASSES', 0 FROM main.keys WHERE parent=1 AND uname='SOFTWARE';"
+                              "COMMIT;";
+    rc = ExecRetrying(m_Db, setup.c_str());
+    if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
+  }
+  error = AttachVolatile();
   if (error != ERROR_SUCCESS) return error;
 
-  Statement stmt(Prepare("SELECT c.id FROM main.keys s JOIN main.keys c ON c.parent=s.id"
-                         " WHERE s.parent=1 AND s.uname='SOFTWARE' AND c.uname='CLASSES'",
-                         &error));
+  Statement stmt(Prepare(kClassesIdQuery, &error));
   if (!stmt) return error;
   rc = stmt.Step();
   if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_BADDB : RegErrorFromSqlite(rc);
@@ -196,12 +219,18 @@ LONG RegistryStore::AttachVolatile() {
   sqlite3_finalize(attach);
   if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
 
-  char schema[1024];
-  snprintf(schema, sizeof schema, kSchema, "v", "v");
-  const std::string setup = std::string("PRAGMA v.journal_mode=WAL; BEGIN IMMEDIATE;") + schema + "COMMIT;";
-  rc = ExecRetrying(m_Db, setup.c_str());
+  // The volatile hive lives in the runtime area and goes with it: it needs no flush to the disk.
+  rc = ExecRetrying(m_Db, "PRAGMA v.synchronous=OFF;");
   if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
+  if (!HasRow(m_Db, kVolatileSetUpQuery)) {
+    char schema[1024];
+    snprintf(schema, sizeof schema, kSchema, "v", "v");
+    const std::string setup = std::string("PRAGMA v.journal_mode=WAL; BEGIN IMMEDIATE;") + schema + "COMMIT;";
+    rc = ExecRetrying(m_Db, setup.c_str());
+    if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
+  }
   m_VolatileInode = InodeOf(m_VolatilePath);
+  m_VolatileHolds = RuntimeAreaHoldChanges();
   MapGeneration();
   return ERROR_SUCCESS;
 }
@@ -210,9 +239,15 @@ LONG RegistryStore::Ready() {
   LONG error = ERROR_SUCCESS;
   if (!m_Ready) {
     error = Open();
-  } else if (InodeOf(m_VolatilePath) != m_VolatileInode) {
-    // The runtime area goes away with a reboot or a teardown of the root; volatile keys go with it.
-    error = AttachVolatile();
+  } else if (!m_Batch && RuntimeAreaHoldChanges() != m_VolatileHolds) {
+    // The runtime area goes away with a reboot or a teardown of the root, volatile keys with it; it
+    // can only have gone while this process did not hold it, which it now does again.
+    RuntimeDir();
+    if (InodeOf(m_VolatilePath) != m_VolatileInode) {
+      error = AttachVolatile();
+    } else {
+      m_VolatileHolds = RuntimeAreaHoldChanges();
+    }
   }
   CheckGeneration();
   return error;
@@ -261,13 +296,23 @@ void RegistryStore::CheckGeneration() {
 }
 
 std::wstring RegistryStore::CacheKey(const RegKeyRef& key, const std::wstring& upperName) {
-  std::wstring text = std::to_wstring(key.id);
+  wchar_t digits[24];
+  size_t count = 0;
+  uint64_t id = static_cast<uint64_t>(key.id);
+  do {
+    digits[count++] = static_cast<wchar_t>(L'0' + id % 10);
+    id /= 10;
+  } while (id != 0);
+  std::wstring text;
+  text.reserve(count + 1 + upperName.size());
+  while (count > 0) text.push_back(digits[--count]);
   text += key.volatileKey ? L'v' : L'p';
   text += upperName;
   return text;
 }
 
 LONG RegistryStore::BeginWrite() {
+  if (m_Batch) return RegErrorFromSqlite(sqlite3_exec(m_Db, "SAVEPOINT call", nullptr, nullptr, nullptr));
   EndRead();
   int rc = SQLITE_BUSY;
   for (int attempt = 0; attempt < kBeginAttempts && (rc & 0xFF) == SQLITE_BUSY; ++attempt) {
@@ -279,6 +324,12 @@ LONG RegistryStore::BeginWrite() {
 }
 
 LONG RegistryStore::Commit() {
+  if (m_Batch) {
+    m_CacheGeneration = ~0ULL;
+    const int rc = sqlite3_exec(m_Db, "RELEASE call", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) Rollback();
+    return RegErrorFromSqlite(rc);
+  }
   int rc = SQLITE_BUSY;
   for (int attempt = 0; attempt < kBeginAttempts && (rc & 0xFF) == SQLITE_BUSY; ++attempt) {
     rc = sqlite3_exec(m_Db, "COMMIT", nullptr, nullptr, nullptr);
@@ -291,13 +342,47 @@ LONG RegistryStore::Commit() {
   m_InWrite = false;
   m_CacheGeneration = ~0ULL;
   if (m_Generation) __atomic_fetch_add(m_Generation, 1, __ATOMIC_RELEASE);
+  if (!m_Wrote) {
+    m_Wrote = true;
+    std::atexit(CheckpointAtExit);
+  }
   return ERROR_SUCCESS;
 }
 
+// A process that changed the hive moves its write-ahead log into the database file as it ends and
+// empties the log, so that the processes after it neither replay the log on opening nor read pages
+// from it one by one. It does not wait: while another process reads, the log stays for later.
+void RegistryStore::CheckpointAtExit() {
+  RegistryStore& store = Get();
+  std::unique_lock<std::mutex> lock(store.m_Mutex, std::try_to_lock);
+  if (!lock.owns_lock() || !store.m_Db || store.m_InWrite) return;
+  store.EndRead();
+  sqlite3_busy_timeout(store.m_Db, 0);
+  sqlite3_wal_checkpoint_v2(store.m_Db, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  sqlite3_busy_timeout(store.m_Db, kBusyTimeoutMs);
+}
+
 void RegistryStore::Rollback() {
-  m_InWrite = false;
   m_CacheGeneration = ~0ULL;
+  if (m_Batch) {
+    sqlite3_exec(m_Db, "ROLLBACK TO call; RELEASE call", nullptr, nullptr, nullptr);
+    return;
+  }
+  m_InWrite = false;
   if (!sqlite3_get_autocommit(m_Db)) sqlite3_exec(m_Db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+LONG RegistryStore::BeginBatch() {
+  if (m_Batch) return ERROR_SUCCESS;
+  const LONG error = BeginWrite();
+  m_Batch = error == ERROR_SUCCESS;
+  return error;
+}
+
+LONG RegistryStore::EndBatch() {
+  if (!m_Batch) return ERROR_SUCCESS;
+  m_Batch = false;
+  return Commit();
 }
 
 LONG RegistryStore::KeyExists(const RegKeyRef& key) {

@@ -50,9 +50,14 @@ class RegistryStore {
 
   // Ends the read transaction that the lookups of a call opened on a cache miss.
   void EndRead();
+  // Within a batch, a write is a savepoint of the batch's transaction: it commits or rolls back alone,
+  // and other processes see the whole batch when it ends.
   LONG BeginWrite();
   LONG Commit();
   void Rollback();
+  // Every change of the process, from any thread, goes into one transaction until EndBatch.
+  LONG BeginBatch();
+  LONG EndBatch();
 
   // The row of HKEY_LOCAL_MACHINE\SOFTWARE\Classes, which HKEY_CLASSES_ROOT shows.
   int64_t ClassesRootId() const { return m_ClassesId; }
@@ -87,6 +92,7 @@ class RegistryStore {
   LONG Snapshot();
   void MapGeneration();
   void CheckGeneration();
+  static void CheckpointAtExit();
   static std::wstring CacheKey(const RegKeyRef& key, const std::wstring& upperName);
 
   struct CachedValue {
@@ -100,9 +106,12 @@ class RegistryStore {
   int64_t m_ClassesId = 0;
   std::string m_VolatilePath;
   uint64_t m_VolatileInode = 0;
+  uint64_t m_VolatileHolds = 0;  // RuntimeAreaHoldChanges() when the volatile hive was attached
   std::unordered_map<const char*, sqlite3_stmt*> m_Statements;
   bool m_InRead = false;
   bool m_InWrite = false;
+  bool m_Wrote = false;
+  bool m_Batch = false;
   // Lookups are cached while no process has committed a change: every commit bumps a counter that
   // all processes of the root share through the runtime area.
   uint64_t* m_Generation = nullptr;

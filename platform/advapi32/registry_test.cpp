@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -225,6 +226,67 @@ TEST(RegistryProcesses, ChangesOfAnotherProcessAreSeenAtOnce) {
   EXPECT_EQ(value, 2u);
   HKEY gone = nullptr;
   EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Gone", &gone), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
+}
+
+QZ_CHILD_MAIN(RegistryWriter) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kept", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return 2;
+  DWORD value = 7;
+  const LONG status = RegSetValueExW(key, L"V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS ? 0 : 3;
+}
+
+QZ_CHILD_MAIN(RegistryReader) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kept", 0, KEY_READ, &key) != ERROR_SUCCESS) return 3;
+  DWORD value = 0, size = sizeof value;
+  const LONG status = RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+  RegCloseKey(key);
+  QzRemoveRuntimeArea();
+  return status == ERROR_SUCCESS && value == 7 ? 0 : 2;
+}
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// A process that wrote leaves its changes in the hive file and an empty log; one that only reads
+// changes neither file.
+TEST(RegistryProcesses, WriterEmptiesTheLogAndReaderWritesNothing) {
+  ASSERT_EQ(qztest::ChildProcess::Start("RegistryWriter").Wait(20000), 0);
+  const std::string hive = std::string(QzGetSystemRoot()) + "/registry/system.db";
+  const std::string db = FileBytes(hive), log = FileBytes(hive + "-wal");
+  EXPECT_EQ(log.size(), 0u);
+  ASSERT_EQ(qztest::ChildProcess::Start("RegistryReader").Wait(20000), 0);
+  EXPECT_TRUE(FileBytes(hive) == db);
+  EXPECT_EQ(FileBytes(hive + "-wal").size(), 0u);
+}
+
+QZ_CHILD_MAIN(RegistryBatchSeen) {
+  HKEY key = nullptr;
+  const LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Batch\\Inner", 0, KEY_READ, &key);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS ? 0 : 1;
+}
+
+// Within a batch each call stands alone (a refused one undoes only itself), and other processes see
+// the changes when the batch ends.
+TEST(RegistryProcesses, BatchIsSeenWholeWhenItEnds) {
+  ASSERT_EQ(QzRegBeginBatch(), ERROR_SUCCESS);
+  HKEY key = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Batch\\Inner");
+  SetDword(key, L"V", 5);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Batch"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(qztest::ChildProcess::Start("RegistryBatchSeen").Wait(20000), 1);
+  ASSERT_EQ(QzRegEndBatch(), ERROR_SUCCESS);
+  EXPECT_EQ(qztest::ChildProcess::Start("RegistryBatchSeen").Wait(20000), 0);
+  DWORD value = 0, size = sizeof value;
+  EXPECT_EQ(RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+  EXPECT_EQ(value, 5u);
   RegCloseKey(key);
 }
 

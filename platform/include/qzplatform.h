@@ -94,6 +94,13 @@ void QzUnregisterResources(const QzResourceEntry* entries);
 // when `error` is given, writes "file:line:column: message".
 HRESULT QzCompileMofFile(const char* path, BOOL keep, char* error, DWORD errorSize);
 
+// Gathers the registry changes of this process into one transaction until QzRegEndBatch, for many
+// changes at once (a module's registration): each call still succeeds or fails alone, and other
+// processes see all the changes when the batch ends, which they wait for to change the registry
+// themselves. Not nested. Both return a Win32 error code.
+LONG QzRegBeginBatch(void);
+LONG QzRegEndBatch(void);
+
 // Reads a WQL query as the service does, without running it. On failure returns
 // WBEM_E_INVALID_QUERY and writes the problem and its column, counted from 1 ("FROM expected at
 // column 10"); on success writes the class of a SELECT (or meta_class) and the properties that it

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -25,6 +26,10 @@ struct Hold {
   std::string base;
   std::string area;
 };
+
+// Counts every hold taken and let go by this process: while it stands, the area this process holds
+// is the one it held when it read the count, since no other process removes a held area.
+std::atomic<uint64_t> g_HoldChanges{0};
 
 Hold& TheHold() {
   static Hold* hold = new Hold;  // never destroyed: the hold is given up after every destructor
@@ -74,6 +79,7 @@ void Leave(Hold& hold) {
   if (hold.fd < 0 || hold.pid != getpid()) return;
   const int fd = hold.fd;
   hold.fd = -1;
+  g_HoldChanges.fetch_add(1, std::memory_order_release);
   if (flock(fd, LOCK_EX | LOCK_NB) == 0 && IsFileAt(fd, hold.area + "/" + kRuntimeAreaLock)) RemoveLockedArea(hold.area);
   close(fd);
   RemoveIdleAreas(hold.base);
@@ -110,6 +116,7 @@ bool TakeHold(Hold& hold, const std::string& base, const std::string& area) {
       return false;
     }
     if (IsFileAt(fd, lock)) {
+      g_HoldChanges.fetch_add(1, std::memory_order_release);
       hold.fd = fd;
       hold.pid = getpid();
       hold.base = base;
@@ -129,6 +136,8 @@ bool HoldRuntimeArea(const std::string& base, const std::string& area) {
   std::lock_guard<std::mutex> guard(hold.lock);
   return TakeHold(hold, base, area);
 }
+
+uint64_t RuntimeAreaHoldChanges() { return g_HoldChanges.load(std::memory_order_acquire); }
 
 void HoldRuntimeAreaAgain() {
   Hold& hold = TheHold();

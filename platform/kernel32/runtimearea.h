@@ -9,6 +9,7 @@
 // left by processes that were killed are removed by the next process of any root that ends.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace qz {
@@ -23,6 +24,11 @@ bool HoldRuntimeArea(const std::string& base, const std::string& area);
 // Takes the hold again in a process that let go of it early (QzRemoveRuntimeArea) and still uses
 // the area, as a kernel object closed by a later destructor does; not once the process is ending.
 void HoldRuntimeAreaAgain();
+
+// How many times this process took or let go of its hold. While the count stands, the area it holds
+// cannot have been removed (no process removes an area that another holds), so what it made there
+// is still there.
+uint64_t RuntimeAreaHoldChanges();
 
 // Lets go of this process's hold: removes the area when no other process holds it, then every other
 // area under the base that no process holds. Runs by itself when the process ends; does nothing in

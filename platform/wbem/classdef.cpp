@@ -40,7 +40,8 @@ bool PropertyDef::IsKey() const {
 
 int ClassDef::FindProperty(std::wstring_view property) const {
   for (size_t i = 0; i < properties.size(); ++i)
-    if (EqualNames(properties[i].name, property)) return static_cast<int>(i);
+    if (properties[i].name.size() == property.size() && EqualNames(properties[i].name, property))
+      return static_cast<int>(i);
   return -1;
 }
 

@@ -8,18 +8,31 @@
 namespace qz::wbem {
 namespace {
 
+enum class SystemId { Genus, Class, Superclass, Dynasty, Relpath, PropertyCount, Derivation, Server, Namespace, Path };
 struct SystemProperty {
-  const wchar_t* name;
+  std::wstring_view name;
   CIMTYPE type;
+  SystemId id;
 };
 // In the order WMI lists them.
 constexpr SystemProperty kSystemProperties[] = {
-    {L"__GENUS", CIM_SINT32},    {L"__CLASS", CIM_STRING},
-    {L"__SUPERCLASS", CIM_STRING}, {L"__DYNASTY", CIM_STRING},
-    {L"__RELPATH", CIM_STRING},  {L"__PROPERTY_COUNT", CIM_SINT32},
-    {L"__DERIVATION", CIM_STRING | CIM_FLAG_ARRAY}, {L"__SERVER", CIM_STRING},
-    {L"__NAMESPACE", CIM_STRING}, {L"__PATH", CIM_STRING},
+    {L"__GENUS", CIM_SINT32, SystemId::Genus},
+    {L"__CLASS", CIM_STRING, SystemId::Class},
+    {L"__SUPERCLASS", CIM_STRING, SystemId::Superclass},
+    {L"__DYNASTY", CIM_STRING, SystemId::Dynasty},
+    {L"__RELPATH", CIM_STRING, SystemId::Relpath},
+    {L"__PROPERTY_COUNT", CIM_SINT32, SystemId::PropertyCount},
+    {L"__DERIVATION", CIM_STRING | CIM_FLAG_ARRAY, SystemId::Derivation},
+    {L"__SERVER", CIM_STRING, SystemId::Server},
+    {L"__NAMESPACE", CIM_STRING, SystemId::Namespace},
+    {L"__PATH", CIM_STRING, SystemId::Path},
 };
+
+// Hands a value over without copying it again.
+void Give(CComVariant&& from, CComVariant* to) {
+  to->Clear();
+  to->Attach(&from);
+}
 
 // The CIM type a new class property gets from the value that creates it.
 struct ImpliedType {
@@ -162,48 +175,67 @@ bool ClassObject::GetSystemProperty(std::wstring_view name, CComVariant* value, 
     if (EqualNames(property.name, name)) found = &property;
   if (!found) return false;
   *type = found->type;
-  const std::wstring_view which = found->name;
   const ClassDef& def = *m_Def;
-  if (which == L"__GENUS") {
-    *value = m_IsInstance ? WBEM_GENUS_INSTANCE : WBEM_GENUS_CLASS;
-  } else if (which == L"__CLASS") {
-    *value = Text(def.name);
-  } else if (which == L"__SUPERCLASS") {
-    *value = Text(def.superclass);
-  } else if (which == L"__DYNASTY") {
-    *value = Text(def.derivation.empty() ? def.name : def.derivation.back());
-  } else if (which == L"__RELPATH") {
-    *value = m_IsInstance ? RelativePath() : Text(def.name);
-  } else if (which == L"__PROPERTY_COUNT") {
-    *value = static_cast<int>(def.properties.size());
-  } else if (which == L"__DERIVATION") {
-    SAFEARRAY* names = nullptr;
-    if (FAILED(MakeNameArray(def.derivation, &names))) return false;
-    value->Clear();
-    value->vt = VT_ARRAY | VT_BSTR;
-    value->parray = names;
-  } else if (which == L"__SERVER") {
-    *value = Text(def.server);
-  } else if (which == L"__NAMESPACE") {
-    *value = Text(def.nameSpace);
-  } else {  // __PATH
-    CComVariant relative = m_IsInstance ? RelativePath() : Text(def.name);
-    if (relative.vt != VT_BSTR || def.server.empty() || def.nameSpace.empty()) {
-      *value = Text(L"");
-    } else {
-      *value = (L"\\\\" + def.server + L"\\" + def.nameSpace + L":" + relative.bstrVal).c_str();
+  switch (found->id) {
+    case SystemId::Genus:
+      *value = m_IsInstance ? WBEM_GENUS_INSTANCE : WBEM_GENUS_CLASS;
+      break;
+    case SystemId::Class:
+      Give(Text(def.name), value);
+      break;
+    case SystemId::Superclass:
+      Give(Text(def.superclass), value);
+      break;
+    case SystemId::Dynasty:
+      Give(Text(def.derivation.empty() ? def.name : def.derivation.back()), value);
+      break;
+    case SystemId::Relpath:
+      Give(m_IsInstance ? RelativePath() : Text(def.name), value);
+      break;
+    case SystemId::PropertyCount:
+      *value = static_cast<int>(def.properties.size());
+      break;
+    case SystemId::Derivation: {
+      SAFEARRAY* names = nullptr;
+      if (FAILED(MakeNameArray(def.derivation, &names))) return false;
+      value->Clear();
+      value->vt = VT_ARRAY | VT_BSTR;
+      value->parray = names;
+      break;
+    }
+    case SystemId::Server:
+      Give(Text(def.server), value);
+      break;
+    case SystemId::Namespace:
+      Give(Text(def.nameSpace), value);
+      break;
+    case SystemId::Path: {
+      CComVariant relative = m_IsInstance ? RelativePath() : Text(def.name);
+      if (relative.vt != VT_BSTR || def.server.empty() || def.nameSpace.empty()) {
+        Give(Text(L""), value);
+      } else {
+        Give(CComVariant((L"\\\\" + def.server + L"\\" + def.nameSpace + L":" + relative.bstrVal).c_str()), value);
+      }
+      break;
     }
   }
   return true;
 }
 
 int ClassObject::IndexOf(std::wstring_view name) const {
+  // Names are unique within a class, so the search may start where the last one ended (callers
+  // mostly go through the properties in order) and wrap around.
   const std::vector<PropertyDef>& properties = m_Def->properties;
-  int index = m_NextIndex < properties.size() && EqualNames(properties[m_NextIndex].name, name)
-                  ? static_cast<int>(m_NextIndex)
-                  : m_Def->FindProperty(name);
-  if (index >= 0) m_NextIndex = static_cast<size_t>(index) + 1;
-  return index;
+  const size_t count = properties.size();
+  const size_t start = m_NextIndex < count ? m_NextIndex : 0;
+  for (size_t step = 0; step < count; ++step) {
+    const size_t i = start + step < count ? start + step : start + step - count;
+    const std::wstring& candidate = properties[i].name;
+    if (candidate.size() != name.size() || !EqualNames(candidate, name)) continue;
+    m_NextIndex = i + 1;
+    return static_cast<int>(i);
+  }
+  return -1;
 }
 
 HRESULT ClassObject::GetLocked(std::wstring_view name, VARIANT* pVal, CIMTYPE* pType, LONG* plFlavor) const {
@@ -265,19 +297,18 @@ STDMETHODIMP ClassObject::Put(LPCWSTR wszName, LONG lFlags, VARIANT* pVal, CIMTY
     }
     return WBEM_E_READ_ONLY;
   }
-  const int index = m_Def->FindProperty(name);
+  const int index = IndexOf(name);  // providers mostly put the properties in their order
   if (index >= 0) {
     const PropertyDef& property = m_Def->properties[static_cast<size_t>(index)];
     if (Type != 0 && Type != property.type) return WBEM_E_TYPE_MISMATCH;
     CComVariant stored;
     HRESULT hr = CoerceToCimType(property.type, given, &stored);
     if (FAILED(hr)) return hr;
-    if (m_IsInstance) {
-      m_Values[static_cast<size_t>(index)] = stored;
-      return WBEM_S_NO_ERROR;
-    }
-    MutableDef().properties[static_cast<size_t>(index)].value = stored;
-    return WBEM_S_NO_ERROR;
+    // The coerced value is handed over, not copied again.
+    CComVariant& target = m_IsInstance ? m_Values[static_cast<size_t>(index)]
+                                       : MutableDef().properties[static_cast<size_t>(index)].value;
+    target.Clear();
+    return target.Attach(&stored);
   }
   if (m_IsInstance) return WBEM_E_NOT_FOUND;
 
@@ -336,7 +367,7 @@ bool ClassObject::SelectNames(LONG flags, LPCWSTR qualifier, const VARIANT* qual
   names->clear();
   // System properties have no qualifiers and are neither keys nor references.
   if ((origin == 0 || origin == WBEM_FLAG_SYSTEM_ONLY) && primary == WBEM_FLAG_ALWAYS && !keysOnly && !refsOnly)
-    for (const SystemProperty& property : kSystemProperties) names->push_back(property.name);
+    for (const SystemProperty& property : kSystemProperties) names->emplace_back(property.name);
   if (origin == WBEM_FLAG_SYSTEM_ONLY) return true;
   for (const PropertyDef& property : m_Def->properties) {
     const bool local = property.origin == m_Def->name;

@@ -115,6 +115,10 @@ class ClassBuilder {
   // The definition; null with *result set when something given was invalid (a bad name, a
   // duplicate property, a default of the wrong type, an unknown CIM type).
   std::shared_ptr<const ClassDef> Build(HRESULT* result = nullptr) const;
+  // What Build would report, without building: the first invalid step, else WBEM_S_NO_ERROR.
+  HRESULT Error() const { return m_Error; }
+  // The definition moved out, for one that is done with the builder (check Error() first).
+  ClassDef Take() { return std::move(m_Def); }
   // A class object of the definition.
   HRESULT Create(IWbemClassObject** ppClass) const;
 

@@ -61,6 +61,27 @@ bool ReadIntegerSource(const VARIANT& in, long long* value, int* bits) {
   return false;
 }
 
+// The decimal text of a value (with a minus when negative), written without swprintf.
+std::wstring DecimalText(unsigned long long magnitude, bool negative) {
+  wchar_t digits[24];
+  size_t count = 0;
+  do {
+    digits[count++] = static_cast<wchar_t>(L'0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  std::wstring text;
+  text.reserve(count + 1);
+  if (negative) text.push_back(L'-');
+  while (count > 0) text.push_back(digits[--count]);
+  return text;
+}
+
+std::wstring DecimalText(long long value) {
+  const bool negative = value < 0;
+  return DecimalText(negative ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value),
+                     negative);
+}
+
 // Parses decimal text as a 64-bit value: unsigned types take digits only, signed ones an
 // optional minus. Leading zeros are allowed; nothing else is.
 bool ParseDecimal(const wchar_t* text, bool isSigned, std::wstring* canonical) {
@@ -80,7 +101,7 @@ bool ParseDecimal(const wchar_t* text, bool isSigned, std::wstring* canonical) {
   }
   if (isSigned && magnitude > (negative ? 0x8000000000000000ULL : 0x7FFFFFFFFFFFFFFFULL)) return false;
   if (negative && magnitude == 0) negative = false;
-  *canonical = (negative ? L"-" : L"") + std::to_wstring(magnitude);
+  *canonical = DecimalText(magnitude, negative);
   return true;
 }
 
@@ -113,7 +134,7 @@ HRESULT CoerceInteger(const IntegerRule& rule, const VARIANT& in, CComVariant* o
     case VT_UI1: *out = static_cast<BYTE>(value); break;
     case VT_I2: *out = static_cast<SHORT>(static_cast<uint16_t>(value)); break;
     case VT_I4: *out = static_cast<int>(static_cast<uint32_t>(value)); break;
-    default: *out = std::to_wstring(value).c_str(); break;
+    default: *out = DecimalText(value).c_str(); break;
   }
   return out->vt == rule.stored ? WBEM_S_NO_ERROR : WBEM_E_OUT_OF_MEMORY;
 }
@@ -245,13 +266,13 @@ std::wstring FormatReal(double value) {
 // The text of one stored scalar; quoted strings where quote is true.
 std::wstring ScalarText(CIMTYPE type, const VARIANT& value, bool quoteStrings) {
   switch (value.vt) {
-    case VT_UI1: return std::to_wstring(value.bVal);
+    case VT_UI1: return DecimalText(value.bVal);
     case VT_I2:
-      if (type == CIM_CHAR16) return std::to_wstring(static_cast<uint16_t>(value.iVal));
-      return std::to_wstring(value.iVal);
+      if (type == CIM_CHAR16) return DecimalText(static_cast<uint16_t>(value.iVal));
+      return DecimalText(value.iVal);
     case VT_I4:
-      if (type == CIM_UINT32) return std::to_wstring(static_cast<uint32_t>(value.lVal));
-      return std::to_wstring(value.lVal);
+      if (type == CIM_UINT32) return DecimalText(static_cast<uint32_t>(value.lVal));
+      return DecimalText(value.lVal);
     case VT_R4: return FormatReal(value.fltVal);
     case VT_R8: return FormatReal(value.dblVal);
     case VT_BOOL: return value.boolVal ? L"TRUE" : L"FALSE";
@@ -284,19 +305,25 @@ bool EqualText(const wchar_t* a, const wchar_t* b, bool ignoreCase) {
 
 }  // namespace
 
+// ASCII letters, which make up nearly every name, fold here; others through the C library.
+static inline wint_t FoldName(wchar_t c) {
+  if (c < 0x80) return (c >= L'a' && c <= L'z') ? static_cast<wint_t>(c - 32) : static_cast<wint_t>(c);
+  return std::towupper(c);
+}
+
 bool EqualNames(std::wstring_view a, std::wstring_view b) {
   if (a.size() != b.size()) return false;
   // Names are mostly written alike; the case is folded only where two characters differ.
   for (size_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i] && std::towupper(a[i]) != std::towupper(b[i])) return false;
+    if (a[i] != b[i] && FoldName(a[i]) != FoldName(b[i])) return false;
   return true;
 }
 
 bool LessNames(std::wstring_view a, std::wstring_view b) {
   const size_t n = a.size() < b.size() ? a.size() : b.size();
   for (size_t i = 0; i < n; ++i) {
-    const wint_t left = std::towupper(a[i]);
-    const wint_t right = std::towupper(b[i]);
+    const wint_t left = FoldName(a[i]);
+    const wint_t right = FoldName(b[i]);
     if (left != right) return left < right;
   }
   return a.size() < b.size();

@@ -208,8 +208,7 @@ class Compiler {
  private:
   // The builder's state after a step; a failure is reported at `position` with the message for it.
   HRESULT CheckStep(const ClassBuilder& builder, Position position, const std::wstring& subject) {
-    HRESULT hr = WBEM_S_NO_ERROR;
-    builder.Build(&hr);
+    const HRESULT hr = builder.Error();
     if (SUCCEEDED(hr)) return hr;
     switch (hr) {
       case WBEM_E_INVALID_CLASS: return Fail(hr, position, L"invalid class name " + subject);
@@ -276,11 +275,13 @@ class Compiler {
       hr = CheckStep(builder, property.defaultValue.position, subject);
       if (FAILED(hr)) return hr;
     }
-    std::shared_ptr<const ClassDef> def = builder.Build(&hr);
-    if (!def) return Fail(hr, cls.position, L"class '" + cls.name + L"' is refused (" + Hex(hr) + L")");
-    hr = m_Repository.PutClass(nameSpace, *def);
+    hr = builder.Error();
+    if (FAILED(hr)) return Fail(hr, cls.position, L"class '" + cls.name + L"' is refused (" + Hex(hr) + L")");
+    ClassDef def = builder.Take();
+    const std::wstring stored = nameSpace + L":" + def.name;
+    hr = m_Repository.PutClass(nameSpace, std::move(def));
     if (FAILED(hr)) return Fail(hr, cls.position, L"class '" + cls.name + L"' cannot be stored (" + Hex(hr) + L")");
-    m_Result->classes.push_back(nameSpace + L":" + def->name);
+    m_Result->classes.push_back(stored);
     return WBEM_S_NO_ERROR;
   }
 

@@ -141,8 +141,27 @@ STDMETHODIMP_(ULONG) CWbemPath::Release() {
 
 STDMETHODIMP CWbemPath::SetText(ULONG uMode, LPCWSTR pszPath) {
   if (!pszPath) return WBEM_E_INVALID_PARAMETER;
+  // A provider reads the same path several times over while it answers one request (checks it,
+  // then takes its keys): the thread's last parse is used again for the same text and mode.
+  struct LastParse {
+    ULONG mode = 0;
+    std::wstring text;
+    bool valid = false;
+    ObjectPath path;
+  };
+  thread_local LastParse last;
   ObjectPath parsed;
-  if (!ParseObjectPath(pszPath, uMode, &parsed)) return WBEM_E_INVALID_PARAMETER;
+  if (last.mode == uMode && last.text == pszPath && !last.text.empty()) {
+    if (!last.valid) return WBEM_E_INVALID_PARAMETER;
+    parsed = last.path;
+  } else {
+    const bool valid = ParseObjectPath(pszPath, uMode, &parsed);
+    last.mode = uMode;
+    last.text = pszPath;
+    last.valid = valid;
+    last.path = valid ? parsed : ObjectPath();
+    if (!valid) return WBEM_E_INVALID_PARAMETER;
+  }
   std::lock_guard<std::mutex> lock(m_Lock);
   m_Path = std::move(parsed);
   m_Original = pszPath;

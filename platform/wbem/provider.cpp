@@ -114,6 +114,20 @@ HRESULT EnumerateInstances(std::wstring_view nameSpace, std::wstring_view classN
   return WBEM_S_NO_ERROR;
 }
 
+// The class name of a condition that is only __CLASS = 'name' (either way round), else null.
+static const WqlOperand* NamedClass(const WqlExpr* where) {
+  if (!where || where->kind != WqlExpr::Kind::Compare || where->op != WqlExpr::Op::Equal) return nullptr;
+  const WqlOperand& left = where->left;
+  const WqlOperand& right = where->right;
+  if (left.kind == WqlOperand::Kind::Property && EqualNames(left.text, L"__CLASS") &&
+      right.kind == WqlOperand::Kind::String)
+    return &right;
+  if (right.kind == WqlOperand::Kind::Property && EqualNames(right.text, L"__CLASS") &&
+      left.kind == WqlOperand::Kind::String)
+    return &left;
+  return nullptr;
+}
+
 HRESULT ExecuteQuery(std::wstring_view nameSpace, std::wstring_view language, std::wstring_view query,
                      IWbemContext* context, ObjectStream* out) {
   if (!EqualNames(language, L"WQL")) return WBEM_E_INVALID_QUERY_TYPE;
@@ -126,7 +140,15 @@ HRESULT ExecuteQuery(std::wstring_view nameSpace, std::wstring_view language, st
 
   ObjectStream found;
   if (parsed.metaClass) {
-    for (const auto& cls : repository.Classes(nameSpace)) {
+    // When the whole condition is __CLASS = 'name', no other class can meet it: only that one is
+    // looked at (and still judged by the condition below).
+    std::vector<std::shared_ptr<const ClassDef>> classes;
+    if (const WqlOperand* named = NamedClass(parsed.where.get())) {
+      if (std::shared_ptr<const ClassDef> cls = repository.FindClass(nameSpace, named->text)) classes.push_back(cls);
+    } else {
+      classes = repository.Classes(nameSpace);
+    }
+    for (const auto& cls : classes) {
       TimedObject entry;
       hr = ClassObject::Create(cls, false, &entry.object);
       if (FAILED(hr)) return hr;

@@ -173,7 +173,7 @@ std::vector<std::wstring> Repository::Namespaces() const {
   return names;
 }
 
-HRESULT Repository::PutClassLocked(Namespace& space, const ClassDef& def, LONG flags) {
+HRESULT Repository::PutClassLocked(Namespace& space, ClassDef def, LONG flags) {
   if (def.name.empty()) return WBEM_E_INCOMPLETE_CLASS;
   const LONG mode = flags & (WBEM_FLAG_UPDATE_ONLY | WBEM_FLAG_CREATE_ONLY);
   if (mode == (WBEM_FLAG_UPDATE_ONLY | WBEM_FLAG_CREATE_ONLY)) return WBEM_E_INVALID_PARAMETER;
@@ -182,11 +182,11 @@ HRESULT Repository::PutClassLocked(Namespace& space, const ClassDef& def, LONG f
     for (const auto& existing : space.classes) found = found || EqualNames(existing->name, def.superclass);
     if (!found) return WBEM_E_INVALID_SUPERCLASS;
   }
-  auto stored = std::make_shared<ClassDef>(def);
+  auto stored = std::make_shared<ClassDef>(std::move(def));
   stored->nameSpace = space.name;
   stored->server = ServerNameLocked();
   for (auto& existing : space.classes) {
-    if (!EqualNames(existing->name, def.name)) continue;
+    if (!EqualNames(existing->name, stored->name)) continue;
     if (mode == WBEM_FLAG_CREATE_ONLY) return WBEM_E_ALREADY_EXISTS;
     existing = std::move(stored);
     return WBEM_S_NO_ERROR;
@@ -201,6 +201,13 @@ HRESULT Repository::PutClass(std::wstring_view nameSpace, const ClassDef& def, L
   Namespace* space = FindNamespaceLocked(nameSpace);
   if (!space) return WBEM_E_INVALID_NAMESPACE;
   return PutClassLocked(*space, def, flags);
+}
+
+HRESULT Repository::PutClass(std::wstring_view nameSpace, ClassDef&& def, LONG flags) {
+  std::unique_lock<std::shared_mutex> guard(m_Lock);
+  Namespace* space = FindNamespaceLocked(nameSpace);
+  if (!space) return WBEM_E_INVALID_NAMESPACE;
+  return PutClassLocked(*space, std::move(def), flags);
 }
 
 HRESULT Repository::PutClass(std::wstring_view nameSpace, IWbemClassObject* cls, LONG flags) {

@@ -44,6 +44,7 @@ class Repository {
   // WBEM_FLAG_CREATE_ONLY (WBEM_E_ALREADY_EXISTS when there) or WBEM_FLAG_UPDATE_ONLY
   // (WBEM_E_NOT_FOUND when not).
   HRESULT PutClass(std::wstring_view nameSpace, const ClassDef& def, LONG flags = WBEM_FLAG_CREATE_OR_UPDATE);
+  HRESULT PutClass(std::wstring_view nameSpace, ClassDef&& def, LONG flags = WBEM_FLAG_CREATE_OR_UPDATE);
   HRESULT PutClass(std::wstring_view nameSpace, IWbemClassObject* cls, LONG flags = WBEM_FLAG_CREATE_OR_UPDATE);
   // Removes a class and the classes derived from it. WBEM_E_NOT_FOUND when it is not there.
   HRESULT DeleteClass(std::wstring_view nameSpace, std::wstring_view className);
@@ -88,7 +89,7 @@ class Repository {
   Namespace* FindNamespaceLocked(std::wstring_view name);
   const Namespace* FindNamespaceLocked(std::wstring_view name) const;
   HRESULT CreateNamespaceLocked(const std::wstring& name);
-  HRESULT PutClassLocked(Namespace& space, const ClassDef& def, LONG flags);
+  HRESULT PutClassLocked(Namespace& space, ClassDef def, LONG flags);
   std::wstring ServerNameLocked() const;
 
   mutable std::shared_mutex m_Lock;

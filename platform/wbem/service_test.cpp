@@ -198,6 +198,25 @@ TEST_F(ServiceTest, QueriesFilterAndProjectAcrossSubclasses) {
   }
 }
 
+TEST_F(ServiceTest, MetaClassQueriesByNameFindThatClassInAnyCase) {
+  struct Case {
+    const wchar_t* query;
+    std::vector<std::wstring> classes;
+  } cases[] = {
+      {L"SELECT * FROM meta_class WHERE __CLASS = 'QZ_Stick'", {L"QZ_Stick"}},
+      {L"SELECT * FROM meta_class WHERE __class = \"qz_stick\"", {L"QZ_Stick"}},
+      {L"SELECT * FROM meta_class WHERE 'QZ_PART' = __CLASS", {L"QZ_Part"}},
+      {L"SELECT * FROM meta_class WHERE __CLASS = 'QZ_Gone'", {}},
+      {L"SELECT * FROM meta_class WHERE __CLASS = 'QZ_Stick' OR __CLASS = 'QZ_Part'", {L"QZ_Part", L"QZ_Stick"}},
+      {L"SELECT * FROM meta_class WHERE __SUPERCLASS = 'QZ_Part'", {L"QZ_Stick"}},
+  };
+  for (const Case& c : cases) {
+    CComPtr<IEnumWbemClassObject> found;
+    ASSERT_EQ(Query(c.query, &found, 0), WBEM_S_NO_ERROR) << c.query;
+    EXPECT_EQ(Drain(found, L"__CLASS"), c.classes) << c.query;
+  }
+}
+
 TEST_F(ServiceTest, GetObjectFindsAnInstanceByItsKeys) {
   Serve(L"QZ_Part", 3);
   struct Case {

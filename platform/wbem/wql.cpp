@@ -524,7 +524,10 @@ Value FromProperty(IWbemClassObject* object, const std::wstring& name) {
   }
 }
 
-wchar_t Fold(wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); }
+wchar_t Fold(wchar_t c) {
+  if (c < 0x80) return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c;  // without the C library
+  return static_cast<wchar_t>(std::towupper(c));
+}
 
 int CompareText(std::wstring_view a, std::wstring_view b) {
   size_t n = std::min(a.size(), b.size());

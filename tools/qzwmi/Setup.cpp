@@ -102,7 +102,10 @@ HRESULT RegisterModule(const std::string& path, bool unregister) {
   }
   auto entry = reinterpret_cast<RegisterFunction>(
       GetProcAddress(module, unregister ? "DllUnregisterServer" : "DllRegisterServer"));
+  // The registration's many registry changes, written at once.
+  QzRegBeginBatch();
   const HRESULT hr = entry ? entry() : CO_E_ERRORINDLL;
+  QzRegEndBatch();
   FreeLibrary(module);
   return hr;
 }

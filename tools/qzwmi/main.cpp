@@ -29,8 +29,7 @@
 #include "Views.h"
 #include "metrics/MemoryMetrics.h"
 #include "qzplatform.h"
-#include "serve/CimServer.h"
-#include "serve/Users.h"
+#include "ServeLibrary.h"
 
 namespace {
 
@@ -246,7 +245,9 @@ int RunReg(const std::vector<std::string>& args) {
 int RunPasswd(const Options& options) {
   std::string password, failure;
   if (!ReadPassword(&password)) return kFailed;
-  if (!qzwmi::serve::SetPassword(options.serve.usersFile, options.passwdUser, password, &failure)) {
+  auto setPassword = reinterpret_cast<qzwmi::SetPasswordEntry>(qzwmi::ServeLibraryEntry(qzwmi::kSetPasswordEntryName));
+  if (!setPassword) return kFailed;
+  if (!setPassword(&options.serve.usersFile, &options.passwdUser, &password, &failure)) {
     std::fprintf(stderr, "qzwmi: %s\n", failure.c_str());
     return kFailed;
   }
@@ -428,7 +429,10 @@ int RunWithService(const Subcommands& c, const Options& options, int results, st
     return RunRegistration(options, c.unregisterModule->parsed(), output);
   if (c.mofcomp->parsed()) return RunMofcomp(options, output);
   qzwmi::SetUpFirstUse();
-  if (c.serve->parsed()) return qzwmi::serve::Serve(options.serve);
+  if (c.serve->parsed()) {
+    auto serve = reinterpret_cast<qzwmi::ServeEntry>(qzwmi::ServeLibraryEntry(qzwmi::kServeEntryName));
+    return serve ? serve(&options.serve) : kFailed;
+  }
   if (c.metrics->parsed()) return RunMetrics(options, output);
   if (c.classes->parsed()) return RunClasses(options, results, output);
   if (c.describe->parsed()) return RunDescribe(options, output);
