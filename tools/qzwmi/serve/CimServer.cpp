@@ -55,32 +55,48 @@ void Log(const char* format, Args... args) {
 }
 
 // Failed logins per client address. Each address has a bucket of kBurst checks that refills at
-// kPerSecond; a failed login takes one, and an address whose bucket is empty is refused without a
-// check, so a guesser gets no more than kPerSecond guesses a second however many connections it
-// opens, and costs no password hash beyond that. With a lockout, `lockout` failures within a minute
-// refuse the address for a minute. Thread-safe.
+// kPerSecond; a check takes one and a check that passes gives it back. When the bucket is empty
+// a request waits while a check of its address is under way (a burst of clients with the same
+// good password passes once the first has), and is refused without a check otherwise: a guesser
+// gets no more than kPerSecond guesses a second however many connections it opens, and costs no
+// password hash beyond that. With a lockout, `lockout` failures within a minute refuse the
+// address for a minute. Thread-safe.
 class LoginLimiter {
  public:
   explicit LoginLimiter(int lockout) : m_Lockout(lockout) {}
 
-  // Whether credentials from `address` are checked now.
-  bool MayTry(const std::string& address) {
-    std::lock_guard<std::mutex> hold(m_Lock);
-    auto found = m_Records.find(address);
-    if (found == m_Records.end()) return true;
-    Record& record = found->second;
-    Refill(record, Clock::now());
-    return record.tokens >= 1 && Clock::now() >= record.lockedUntil;
-  }
+  enum class Turn { Check, Wait, Refuse };
 
-  // Counts a failure; what changed for the address, for the log: "" or a sentence.
-  std::string Failed(const std::string& address) {
+  // Whether credentials from `address` are checked now; a check taken ends with Passed or Failed.
+  Turn Take(const std::string& address) {
     const auto now = Clock::now();
     std::lock_guard<std::mutex> hold(m_Lock);
     if (m_Records.size() >= kMaxAddresses && !m_Records.count(address)) Prune(now);
-    Record& record = m_Records.try_emplace(address, Record{kBurst, now, {}, {}}).first->second;
+    Record& record = m_Records.try_emplace(address, Record{kBurst, now, 0, {}, {}}).first->second;
     Refill(record, now);
-    record.tokens = std::max(0.0, record.tokens - 1);
+    if (now < record.lockedUntil) return Turn::Refuse;
+    if (record.tokens < 1) return record.checking > 0 ? Turn::Wait : Turn::Refuse;
+    record.tokens -= 1;
+    ++record.checking;
+    return Turn::Check;
+  }
+
+  void Passed(const std::string& address) {
+    std::lock_guard<std::mutex> hold(m_Lock);
+    auto found = m_Records.find(address);
+    if (found == m_Records.end()) return;
+    found->second.tokens = std::min(kBurst, found->second.tokens + 1);
+    --found->second.checking;
+  }
+
+  // Counts a failure of a check taken; what changed for the address, for the log: "" or a sentence.
+  std::string Failed(const std::string& address) {
+    const auto now = Clock::now();
+    std::lock_guard<std::mutex> hold(m_Lock);
+    auto found = m_Records.find(address);
+    if (found == m_Records.end()) return "";
+    Record& record = found->second;
+    --record.checking;
     if (m_Lockout > 0) {
       record.failures.push_back(now);
       while (record.failures.front() <= now - std::chrono::minutes(1)) record.failures.pop_front();
@@ -100,8 +116,9 @@ class LoginLimiter {
   struct Record {
     double tokens;
     Clock::time_point refilled;
+    int checking = 0;  // checks under way
     std::deque<Clock::time_point> failures;
-    Clock::time_point lockedUntil;
+    Clock::time_point lockedUntil{};
   };
 
   static void Refill(Record& record, Clock::time_point now) {
@@ -113,7 +130,7 @@ class LoginLimiter {
   void Prune(Clock::time_point now) {
     for (auto record = m_Records.begin(); record != m_Records.end();) {
       Refill(record->second, now);
-      const bool clean = record->second.tokens >= kBurst && now >= record->second.lockedUntil;
+      const bool clean = record->second.tokens >= kBurst && record->second.checking == 0 && now >= record->second.lockedUntil;
       record = clean ? m_Records.erase(record) : std::next(record);
     }
     if (m_Records.size() >= kMaxAddresses) m_Records.clear();
@@ -323,11 +340,21 @@ int Serve(const ServeOptions& options) {
     if (!authorization) return challenge(0);
     const auto credentials = BasicCredentials(*authorization);
     if (credentials && recent.Holds(credentials->first, credentials->second)) return std::nullopt;
-    if (!limiter.MayTry(head.peer)) return challenge(options.failedLoginDelayMs);
+    switch (limiter.Take(head.peer)) {
+      case LoginLimiter::Turn::Check: break;
+      case LoginLimiter::Turn::Refuse: return challenge(options.failedLoginDelayMs);
+      case LoginLimiter::Turn::Wait: {
+        HttpAnswer later;
+        later.again = true;
+        later.delayMs = 20;
+        return later;
+      }
+    }
     const bool good = credentials && (options.pamService.empty()
                                           ? currentUsers()->Check(credentials->first, credentials->second)
                                           : PamCheck(options.pamService, credentials->first, credentials->second));
     if (good) {
+      limiter.Passed(head.peer);
       recent.Add(credentials->first, credentials->second);
       return std::nullopt;
     }

@@ -203,11 +203,23 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     m_Request.target = std::string(head.target());
     for (const auto& field : head) m_Request.headers.emplace_back(field.name_string(), field.value());
     m_Request.peer = m_Peer;
+    Screen();
+  }
+
+  void Screen() {
     OnWorker([](Session& self) { return self.m_Server.screen(self.m_Request); },
              [](Session& self, std::optional<HttpAnswer> refusal) { self.OnScreened(std::move(refusal)); });
   }
 
   void OnScreened(std::optional<HttpAnswer> refusal) {
+    if (refusal && refusal->again) {
+      m_Timer.expires_after(std::chrono::milliseconds(refusal->delayMs));
+      m_Timer.async_wait([self = this->shared_from_this()](error_code ec) {
+        if (ec) return self->Close();
+        self->Screen();
+      });
+      return;
+    }
     if (refusal) {
       refusal->close = true;  // its body, if any, was not read
       return Answer(std::move(*refusal));

@@ -33,6 +33,7 @@ struct HttpAnswer {
   std::string body;
   bool close = false;  // close the connection after this answer
   int delayMs = 0;     // hold the answer back this long (a timer; no thread waits)
+  bool again = false;  // from a screen: no answer yet, look at the request again after delayMs
 };
 
 struct HttpLimits {
