@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """`qzwmi serve` attacked as a client on loopback could: each group starts its own server in its own
 system root, attacks it from 127.0.0.1 and checks that it holds, while a legitimate client from
-127.0.0.2 is served. Usage: serve_attack.py QZWMI GROUP (slow, floods, queries, pipelining, guessing)."""
+127.0.0.2 is served. Usage: serve_attack.py QZWMI GROUP (slow, floods, queries, pipelining, guessing; activation, which
+serves a socket passed as systemd passes it)."""
 
 import base64
 import os
@@ -348,7 +349,44 @@ def guessing():
         server.stop()
 
 
+def activation():
+    """A listening socket passed as systemd passes it (fd 3, LISTEN_PID, LISTEN_FDS) is served, and
+    the port given with --listen is not bound."""
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(16)
+    root = tempfile.mkdtemp(prefix="qzwmi-attack-")
+    log_path = os.path.join(root, "serve.log")
+
+    def as_systemd():
+        if listener.fileno() != 3:
+            os.dup2(listener.fileno(), 3)
+        os.set_inheritable(3, True)
+        os.environ.update(LISTEN_PID=str(os.getpid()), LISTEN_FDS="1", QZWMI_ROOT=root)
+    with open(log_path, "w") as log:
+        process = subprocess.Popen([QZWMI, "serve", "--no-auth", "--listen", "127.0.0.1:1"], stdin=subprocess.DEVNULL,
+                                   stderr=log, preexec_fn=as_systemd, close_fds=False)
+    listener.close()
+    try:
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and "listening on" not in open(log_path).read():
+            time.sleep(0.02)
+        found = re.search(r"listening on 127\.0\.0\.1:(\d+) \(HTTP, no authentication, socket from systemd\)",
+                          open(log_path).read())
+        check(found is not None, "the log says where the socket from systemd listens: " + open(log_path).read())
+        if found:
+            port = int(found.group(1))
+            status, answer, _ = exchange(port, request_bytes())
+            check(status == 200 and answer.count(b"<INSTANCENAME CLASSNAME=\"QZ_MemoryBoard\">") == 2,
+                  f"the socket from systemd answered {status}")
+    finally:
+        process.send_signal(signal.SIGTERM)
+        check(process.wait(15) == 0, "the server stopped")
+        shutil.rmtree(root, ignore_errors=True)
+
+
 if __name__ == "__main__":
-    {"slow": slow, "floods": floods, "queries": queries, "pipelining": pipelining, "guessing": guessing}[sys.argv[2]]()
+    {"slow": slow, "floods": floods, "queries": queries, "pipelining": pipelining, "guessing": guessing,
+     "activation": activation}[sys.argv[2]]()
     print(f"{len(FAILURES)} failures", flush=True)
     sys.exit(1 if FAILURES else 0)
