@@ -6,6 +6,8 @@
 // library with only an inactivity timeout would let a slow sender keep its connection for ever.
 #include "serve/HttpServer.h"
 
+#include "serve/HttpRead.h"
+
 #include <sys/socket.h>
 
 #include <boost/asio.hpp>
@@ -157,8 +159,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   void WaitForRequest() {
     if (m_Server.stopping) return Close();
     m_Parser.emplace();
-    m_Parser->header_limit(static_cast<std::uint32_t>(std::min<size_t>(m_Server.limits.headerBytes, UINT32_MAX)));
-    m_Parser->body_limit(std::numeric_limits<std::uint64_t>::max());  // the announced length is checked by hand
+    PrepareParser(*m_Parser, m_Server.limits);
     m_Waiting = true;
     if (m_Buffer.size() > 0) return ReadHead();  // a pipelined request
     Lowest().expires_after(std::chrono::seconds(m_Server.limits.idleSeconds));
@@ -176,34 +177,19 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     });
   }
 
-  // True for a request the client sent wrong (answered 400), false for a connection that ended
-  // or ran out of time (closed without a word).
-  static bool Malformed(const error_code& ec) {
-    return ec.category() == http::make_error_code(http::error::bad_target).category() &&
-           ec != http::error::end_of_stream && ec != http::error::partial_message;
-  }
-
   void OnHead(const error_code& ec) {
     m_Waiting = false;
-    if (ec == http::error::header_limit) return Refuse(431);
-    if (ec) return Malformed(ec) ? Refuse(400) : Close();
-    const auto& head = m_Parser->get();
-    const HttpLimits& limits = m_Server.limits;
-    if (head.target().size() > limits.headerLine) return Refuse(414);
-    size_t count = 0;
-    for (const auto& field : head) {
-      if (field.value().size() > limits.headerLine) return Refuse(400);
-      ++count;
-    }
-    if (count > limits.headerCount) return Refuse(431);
-    if (m_Parser->content_length() && *m_Parser->content_length() > limits.body) return Refuse(413);
-    m_KeepAlive = head.keep_alive();
-    m_Request = HttpRequest();
-    m_Request.method = std::string(head.method_string());
-    m_Request.target = std::string(head.target());
-    for (const auto& field : head) m_Request.headers.emplace_back(field.name_string(), field.value());
-    m_Request.peer = m_Peer;
+    if (ec) return Fail(ec);
+    if (const int refusal = HeadRefusal(*m_Parser, m_Server.limits)) return Refuse(refusal);
+    m_KeepAlive = m_Parser->get().keep_alive();
+    m_Request = RequestOf(*m_Parser, m_Peer);
     Screen();
+  }
+
+  // A request the client sent wrong is answered; a connection that ended or ran out of time is closed.
+  void Fail(const error_code& ec) {
+    const int status = FailureStatus(ec);
+    return status ? Refuse(status) : Close();
   }
 
   void Screen() {
@@ -247,8 +233,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   }
 
   void OnBody(const error_code& ec) {
-    if (ec == http::error::body_limit) return Refuse(413);
-    if (ec) return Malformed(ec) ? Refuse(400) : Close();
+    if (ec) return Fail(ec);
     m_Request.body = std::move(m_Parser->get().body());
     m_Parser->get().body().clear();
     OnWorker([](Session& self) { return self.m_Server.route(self.m_Request); },
@@ -337,7 +322,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   asio::steady_timer m_Timer;
   const std::string m_Peer;
   beast::flat_buffer m_Buffer;
-  std::optional<http::request_parser<http::string_body>> m_Parser;
+  std::optional<RequestParser> m_Parser;
   std::optional<http::response<http::string_body>> m_Response;
   HttpRequest m_Request;
   bool m_KeepAlive = true;
