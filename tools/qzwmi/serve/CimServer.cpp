@@ -334,21 +334,23 @@ int Serve(const ServeOptions& options) {
   };
   // Who may go on to send a body: with credentials that pass. A failed login is answered late (by
   // a timer, holding no thread), and its address slowed down.
-  const HttpServer::Screen screen = [&](const HttpRequest& head) -> std::optional<HttpAnswer> {
+  const auto later = [](int delayMs) {
+    HttpAnswer again;
+    again.again = true;
+    again.delayMs = delayMs;
+    return again;
+  };
+  const HttpServer::Screen screen = [&](const HttpRequest& head, bool mayBlock) -> std::optional<HttpAnswer> {
     if (options.noAuth) return std::nullopt;
     const std::optional<std::string> authorization = head.Header("Authorization");
     if (!authorization) return challenge(0);
     const auto credentials = BasicCredentials(*authorization);
     if (credentials && recent.Holds(credentials->first, credentials->second)) return std::nullopt;
+    if (!mayBlock) return later(0);  // a password to hash, or PAM to ask
     switch (limiter.Take(head.peer)) {
       case LoginLimiter::Turn::Check: break;
       case LoginLimiter::Turn::Refuse: return challenge(options.failedLoginDelayMs);
-      case LoginLimiter::Turn::Wait: {
-        HttpAnswer later;
-        later.again = true;
-        later.delayMs = 20;
-        return later;
-      }
+      case LoginLimiter::Turn::Wait: return later(20);
     }
     const bool good = credentials && (options.pamService.empty()
                                           ? currentUsers()->Check(credentials->first, credentials->second)

@@ -18,8 +18,11 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <deque>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -83,6 +86,57 @@ struct Drain : std::enable_shared_from_this<Drain> {
   std::function<void()> done;
 };
 
+// The workers: a queue and the threads that take from it. A plain condition variable wakes a
+// worker faster than an Asio context would (no event descriptor to write and re-arm per job).
+class WorkerPool {
+ public:
+  void Start(int threads, const std::function<void()>& start, const std::function<void()>& end) {
+    for (int i = 0; i < threads; ++i)
+      m_Threads.emplace_back([this, start, end] {
+        if (start) start();
+        Work();
+        if (end) end();
+      });
+  }
+  void Post(std::function<void()> job) {
+    {
+      std::lock_guard<std::mutex> hold(m_Lock);
+      m_Jobs.push_back(std::move(job));
+    }
+    m_Ready.notify_one();
+  }
+  // Lets the workers finish the jobs queued, and waits for them.
+  void Finish() {
+    {
+      std::lock_guard<std::mutex> hold(m_Lock);
+      m_Finishing = true;
+    }
+    m_Ready.notify_all();
+    for (std::thread& thread : m_Threads) thread.join();
+    m_Threads.clear();
+  }
+
+ private:
+  void Work() {
+    for (;;) {
+      std::function<void()> job;
+      {
+        std::unique_lock<std::mutex> hold(m_Lock);
+        m_Ready.wait(hold, [this] { return m_Finishing || !m_Jobs.empty(); });
+        if (m_Jobs.empty()) return;
+        job = std::move(m_Jobs.front());
+        m_Jobs.pop_front();
+      }
+      job();
+    }
+  }
+  std::mutex m_Lock;
+  std::condition_variable m_Ready;
+  std::deque<std::function<void()>> m_Jobs;
+  bool m_Finishing = false;
+  std::vector<std::thread> m_Threads;
+};
+
 class SessionBase {
  public:
   virtual ~SessionBase() = default;
@@ -117,7 +171,7 @@ class HttpServer::Impl {
   std::function<void()> workerStart, workerEnd;
   std::optional<asio::ssl::context> tls;
   asio::io_context io{1};
-  asio::io_context work;
+  WorkerPool work;
   tcp::acceptor acceptor{io};
   asio::steady_timer retry{io}, grace{io};
 };
@@ -183,7 +237,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     if (const int refusal = HeadRefusal(*m_Parser, m_Server.limits)) return Refuse(refusal);
     m_KeepAlive = m_Parser->get().keep_alive();
     m_Request = RequestOf(*m_Parser, m_Peer);
-    Screen();
+    OnScreened(m_Server.screen(m_Request, false));
   }
 
   // A request the client sent wrong is answered; a connection that ended or ran out of time is closed.
@@ -192,17 +246,18 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     return status ? Refuse(status) : Close();
   }
 
-  void Screen() {
-    OnWorker([](Session& self) { return self.m_Server.screen(self.m_Request); },
+  void ScreenOnWorker() {
+    OnWorker([](Session& self) { return self.m_Server.screen(self.m_Request, true); },
              [](Session& self, std::optional<HttpAnswer> refusal) { self.OnScreened(std::move(refusal)); });
   }
 
   void OnScreened(std::optional<HttpAnswer> refusal) {
     if (refusal && refusal->again) {
+      if (refusal->delayMs <= 0) return ScreenOnWorker();
       m_Timer.expires_after(std::chrono::milliseconds(refusal->delayMs));
       m_Timer.async_wait([self = this->shared_from_this()](error_code ec) {
         if (ec) return self->Close();
-        self->Screen();
+        self->ScreenOnWorker();
       });
       return;
     }
@@ -244,7 +299,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   // reference never ends on a worker: it is handed back with the outcome.
   template <class Job, class Then>
   void OnWorker(Job job, Then then) {
-    asio::post(m_Server.work, [self = this->shared_from_this(), job, then]() mutable {
+    m_Server.work.Post([self = this->shared_from_this(), job, then]() mutable {
       auto outcome = job(*self);
       Session* session = self.get();
       asio::post(session->m_Server.io, [self = std::move(self), then, outcome = std::move(outcome)]() mutable {
@@ -445,18 +500,10 @@ void HttpServer::OnWorkerThread(std::function<void()> start, std::function<void(
 
 void HttpServer::Run() {
   Impl& impl = *m_Impl;
-  auto guard = asio::make_work_guard(impl.work);
-  std::vector<std::thread> workers;
-  for (int i = 0; i < std::max(1, impl.limits.workers); ++i)
-    workers.emplace_back([&impl] {
-      if (impl.workerStart) impl.workerStart();
-      impl.work.run();
-      if (impl.workerEnd) impl.workerEnd();
-    });
+  impl.work.Start(std::max(1, impl.limits.workers), impl.workerStart, impl.workerEnd);
   impl.Accept();
   impl.io.run();
-  guard.reset();
-  for (std::thread& worker : workers) worker.join();
+  impl.work.Finish();
 }
 
 void HttpServer::Stop() {

@@ -33,7 +33,7 @@ struct HttpAnswer {
   std::string body;
   bool close = false;  // close the connection after this answer
   int delayMs = 0;     // hold the answer back this long (a timer; no thread waits)
-  bool again = false;  // from a screen: no answer yet, look at the request again after delayMs
+  bool again = false;  // from a screen: no answer yet, look again (on a worker) after delayMs
 };
 
 struct HttpLimits {
@@ -52,8 +52,9 @@ struct HttpLimits {
 class HttpServer {
  public:
   // Looks at a request before its body is read (its body is empty then): an answer refuses it,
-  // and the connection closes after it. Runs on a worker.
-  using Screen = std::function<std::optional<HttpAnswer>(const HttpRequest& head)>;
+  // and the connection closes after it. Called first on the I/O thread with `mayBlock` false, where
+  // it must not block; an answer with `again` has it called again on a worker, with `mayBlock` true.
+  using Screen = std::function<std::optional<HttpAnswer>(const HttpRequest& head, bool mayBlock)>;
   // Answers a whole request. Runs on a worker.
   using Route = std::function<HttpAnswer(const HttpRequest& request)>;
 
