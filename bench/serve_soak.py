@@ -86,7 +86,7 @@ def main():
             resident, fds = sample()
             samples.append((resident, fds))
             with lock:
-                print(f"{second:>7} {counts['answers']:>9} {counts['503']:>5} {counts['failures']:>6} {resident:>9} {fds:>5}",
+                print(f"{time.monotonic() - start:>7.0f} {counts['answers']:>9} {counts['503']:>5} {counts['failures']:>6} {resident:>9} {fds:>5}",
                       flush=True)
     running.clear()
     for thread in threads:

@@ -403,6 +403,7 @@ void HttpServer::Impl::Accept() {
 }
 
 void HttpServer::Impl::Admit(tcp::socket socket, bool again) {
+  if (stopping) return;  // closed with the socket
   error_code ec;
   const tcp::endpoint endpoint = socket.remote_endpoint(ec);
   if (ec) return;
