@@ -1,8 +1,12 @@
 // Requests per second and latency of EnumerateInstances of 64 memory modules from `qzwmi serve`
 // over loopback, against a minimal cpp-httplib server that answers the very same response bytes,
-// measured in the same run with the same clients. Usage:
-//   serve_bench QZWMI [seconds per server, 10] [clients, 4]
+// measured in the same run with the same clients. With SLOW, that many connections send a request
+// head a line a second to both servers meanwhile (each reopened when the server ends it), and
+// the latencies are those of the clients served among them. Usage:
+//   serve_bench QZWMI [seconds per server, 10] [clients, 4] [slow connections, 0]
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -72,6 +76,60 @@ Result Drive(int port, int clients, std::chrono::seconds length, size_t expected
   return result;
 }
 
+// Holds `count` connections to `port` that send a request head a line a second and never end it;
+// one the server closes is opened again.
+class SlowSenders {
+ public:
+  SlowSenders(int port, int count) : m_Port(port), m_Fds(static_cast<size_t>(count), -1) {
+    if (count > 0) m_Thread = std::thread([this] { Run(); });
+  }
+  ~SlowSenders() {
+    m_Running = false;
+    if (m_Thread.joinable()) m_Thread.join();
+    for (int fd : m_Fds)
+      if (fd >= 0) close(fd);
+  }
+  long Reopened() const { return m_Reopened; }
+
+ private:
+  int Open() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(m_Port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    static const char kStart[] = "POST /cimom HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        send(fd, kStart, sizeof kStart - 1, MSG_NOSIGNAL) < 0) {
+      close(fd);
+      return -1;
+    }
+    return fd;
+  }
+  void Run() {
+    while (m_Running) {
+      for (int& fd : m_Fds) {
+        static const char kLine[] = "X-Slow: 1\r\n";
+        char drop[512];
+        const bool ended = fd >= 0 && recv(fd, drop, sizeof drop, MSG_DONTWAIT) >= 0;  // an answer or the end
+        if (fd < 0 || ended || send(fd, kLine, sizeof kLine - 1, MSG_NOSIGNAL) < 0) {
+          if (fd >= 0) {
+            close(fd);
+            ++m_Reopened;
+          }
+          fd = Open();
+        }
+      }
+      for (int i = 0; i < 10 && m_Running; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+  const int m_Port;
+  std::vector<int> m_Fds;
+  std::atomic<bool> m_Running{true};
+  std::atomic<long> m_Reopened{0};
+  std::thread m_Thread;
+};
+
 double Percentile(const std::vector<double>& sorted, double p) {
   if (sorted.empty()) return 0;
   return sorted[std::min(sorted.size() - 1, static_cast<size_t>(p * sorted.size()))];
@@ -93,6 +151,7 @@ int main(int argc, char** argv) {
   const std::string qzwmi = argv[1];
   const auto length = std::chrono::seconds(argc > 2 ? std::atoi(argv[2]) : 10);
   const int clients = argc > 3 ? std::atoi(argv[3]) : 4;
+  const int slow = argc > 4 ? std::atoi(argv[4]) : 0;
 
   char rootTemplate[] = "/tmp/qzwmi-serve-bench-XXXXXX";
   const std::string root = mkdtemp(rootTemplate);
@@ -102,6 +161,10 @@ int main(int argc, char** argv) {
 
   std::vector<std::string> args = {qzwmi, "--machine", machine, "serve", "--no-auth", "--listen", "127.0.0.1:0",
                                    "--threads", std::to_string(clients)};
+  // Every connection here comes from 127.0.0.1: room for the slow ones besides the clients.
+  if (slow > 0)
+    args.insert(args.end(), {"--max-per-address", std::to_string(slow + clients + 64), "--max-connections",
+                             std::to_string(slow + clients + 64)});
   std::vector<char*> argvText;
   for (std::string& arg : args) argvText.push_back(arg.data());
   argvText.push_back(nullptr);
@@ -147,12 +210,23 @@ int main(int argc, char** argv) {
   const int plainPort = plain.bind_to_any_port("127.0.0.1");
   std::thread plainThread([&] { plain.listen_after_bind(); });
 
-  std::printf("EnumerateInstances of %zu modules, %zu bytes, %d clients, %lld s each, %u cores\n", modules, bytes.size(),
-              clients, static_cast<long long>(length.count()), std::thread::hardware_concurrency());
-  const Result served = Drive(port, clients, length, bytes.size());
+  std::printf("EnumerateInstances of %zu modules, %zu bytes, %d clients, %d slow connections, %lld s each, %u cores\n",
+              modules, bytes.size(), clients, slow, static_cast<long long>(length.count()), std::thread::hardware_concurrency());
+  long reopened = 0;
+  const auto among = [&](int target) {
+    SlowSenders held(target, slow);
+    if (slow > 0) std::this_thread::sleep_for(std::chrono::seconds(2));  // all of them connected
+    Result result = Drive(target, clients, length, bytes.size());
+    reopened = held.Reopened();
+    return result;
+  };
+  const Result served = among(port);
+  const long servedReopened = reopened;
+  // A thread per connection: the bare server is not asked to hold the slow ones as well.
   const Result same = Drive(plainPort, clients, length, bytes.size());
   Print("qzwmi serve", served);
   Print("cpp-httplib, same bytes", same);
+  if (slow > 0) std::printf("slow connections ended by qzwmi serve and opened again: %ld\n", servedReopened);
   std::printf("ratio (plain / qzwmi serve): %.2f\n", same.perSecond / std::max(1.0, served.perSecond));
 
   plain.stop();

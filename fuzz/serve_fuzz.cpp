@@ -1,6 +1,7 @@
-// Fuzzes the request reader of `qzwmi serve`: any headers and body are read or refused without a
-// fault, a refusal always names its HTTP status and CIMError, and whatever the reader takes out of
-// a request the response writer turns back into well-formed XML.
+// Fuzzes the request reader of `qzwmi serve`: any bytes on a connection (long header sections,
+// chunked bodies) are read or refused with a status the server knows, any headers and body are
+// read or refused without a fault, a refusal always names its HTTP status and CIMError, and
+// whatever the reader takes out of a request the response writer turns back into well-formed XML.
 #include <pugixml.hpp>
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 
 #include "serve/CimRequest.h"
 #include "serve/CimXml.h"
+#include "serve/HttpRead.h"
 
 namespace {
 
@@ -24,8 +26,10 @@ bool WellFormed(const std::string& xml) {
 
 }  // namespace
 
-// The input is "Name: value" header lines, an empty line, then the body; without an empty line
-// the whole input is the body and the headers are those of a GetInstance call.
+// The input is what a client sends on a connection when it starts with "POST " (read as the
+// server reads it, with smaller bounds so that the fuzzer reaches them); else "Name: value" header
+// lines, an empty line, then the body; without an empty line the whole input is the body and the
+// headers are those of a GetInstance call.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   std::map<std::string, std::string> headers = {{"content-type", "application/xml"},
@@ -34,7 +38,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                 {"cimobject", "root%2FVXN"}};
   std::string body = input;
   const size_t blank = input.find("\n\n");
-  if (blank != std::string::npos) {
+  if (input.rfind("POST ", 0) == 0) {
+    qzwmi::serve::HttpLimits limits;
+    limits.headerBytes = 4096;
+    limits.headerLine = 1024;
+    limits.headerCount = 32;
+    limits.body = 64 << 10;
+    qzwmi::serve::HttpRequest request;
+    const int status = qzwmi::serve::ReadHttpRequest(input, limits, &request);
+    Check(status == 0 || status == -1 || status == 400 || status == 413 || status == 414 || status == 431);
+    if (status != 0) return 0;
+    Check(request.body.size() <= limits.body);
+    headers.clear();
+    for (auto& [name, value] : request.headers) {
+      std::string lower = name;
+      for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      headers.emplace(lower, value);
+    }
+    body = std::move(request.body);
+  } else if (blank != std::string::npos) {
     headers.clear();
     body = input.substr(blank + 2);
     size_t begin = 0;

@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev nlohmann-json3-dev libcli11-dev
   dmidecode ccache
-  libcpp-httplib-dev libpugixml-dev libssl-dev libcrypt-dev libpam0g-dev
+  libboost-dev libcpp-httplib-dev libpugixml-dev libssl-dev libcrypt-dev libpam0g-dev
   sblim-wbemcli curl openssl
   dpkg-dev lintian systemd
   prometheus

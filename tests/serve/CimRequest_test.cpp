@@ -111,6 +111,12 @@ TEST(CimRequest, RefusesMalformedRequestsWithStatusAndCimError) {
   // CIM, MESSAGE, SIMPLEREQ, IMETHODCALL and IPARAMVALUE are five levels.
   const std::string deepest = Call("GetInstance", "<IPARAMVALUE NAME=\"Other\">" + Nested(64 - 5) + "</IPARAMVALUE>");
   const std::string tooDeep = Call("GetInstance", "<IPARAMVALUE NAME=\"Other\">" + Nested(65 - 5) + "</IPARAMVALUE>");
+  const auto properties = [&](size_t count) {
+    std::string values;
+    for (size_t i = 0; i < count; ++i) values += "<VALUE>P" + std::to_string(i) + "</VALUE>";
+    return Call("GetInstance", kAssociationName + "<IPARAMVALUE NAME=\"PropertyList\"><VALUE.ARRAY>" + values +
+                                   "</VALUE.ARRAY></IPARAMVALUE>");
+  };
   const struct {
     const char* what;
     Headers headers;
@@ -121,6 +127,8 @@ TEST(CimRequest, RefusesMalformedRequestsWithStatusAndCimError) {
       {"good", kHeaders, good, 0, ""},
       {"64 levels", kHeaders, deepest, 0, ""},
       {"65 levels", kHeaders, tooDeep, 400, "request-not-valid"},
+      {"256 properties", kHeaders, properties(256), 0, ""},
+      {"257 properties", kHeaders, properties(257), 400, "request-not-valid"},
       {"no CIMOperation", without("CIMOperation"), good, 400, "unsupported-operation"},
       {"CIMOperation not a call", with("CIMOperation", "MethodResponse"), good, 400, "unsupported-operation"},
       {"protocol 2.0", with("CIMProtocolVersion", "2.0"), good, 501, "unsupported-protocol-version"},

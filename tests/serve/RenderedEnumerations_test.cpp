@@ -62,4 +62,27 @@ TEST(RenderedEnumerations, TextComesBackOnlyForTheSameObjectsInTheSameOrder) {
   EXPECT_EQ(OtherReferences(second[0]), 0u);
 }
 
+// What is kept stays within its bytes: beyond them the text used longest ago goes, and a text
+// larger than all of them is not kept.
+TEST(RenderedEnumerations, KeepsWithinItsBytesDroppingTheLeastRecentlyUsed) {
+  CComPtr<IWbemClassObject> cls;
+  ASSERT_EQ(qz::wbem::ClassBuilder(L"QZ_Thing").AddKey(L"Tag", CIM_STRING).Create(&cls), WBEM_S_NO_ERROR);
+  const RenderedEnumerations::Objects objects = {NewInstance(cls)};
+  const auto text = [](size_t size) { return std::make_shared<const std::string>(size, 'x'); };
+  RenderedEnumerations rendered(300);  // keys "a".."d" of 1 byte, texts of 99: three fit
+  for (const char* key : {"a", "b", "c"}) rendered.Store(key, objects, text(99));
+  EXPECT_EQ(rendered.Bytes(), 300u);
+  ASSERT_NE(rendered.Find("a", objects), nullptr);  // "b" is now the one used longest ago
+  rendered.Store("d", objects, text(99));
+  EXPECT_EQ(rendered.Bytes(), 300u);
+  const struct {
+    const char* key;
+    bool kept;
+  } cases[] = {{"a", true}, {"b", false}, {"c", true}, {"d", true}};
+  for (const auto& c : cases) EXPECT_EQ(rendered.Find(c.key, objects) != nullptr, c.kept) << c.key;
+  rendered.Store("c", objects, text(300));  // too large: not kept, and the old text of "c" is gone
+  EXPECT_EQ(rendered.Find("c", objects), nullptr);
+  EXPECT_EQ(rendered.Bytes(), 200u);
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // anything else is read; the users file as an editor may leave it.
 #include "serve/Users.h"
 
+#include <crypt.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -88,6 +89,22 @@ TEST(UserFile, LoadsEditedFilesAndRefusesUnsafeOnes) {
     EXPECT_EQ(users.Check("alice", "pw"), c.users > 0) << c.name;
     EXPECT_FALSE(users.Check("alice", std::string("pw\0junk", 7))) << c.name;
   }
+  // Hashes of several kinds (and parameters) in one file each check their own user's password.
+  crypt_data data{};
+  const std::string sha = crypt_r("sha", "$6$saltsalt$", &data), rounds = crypt_r("rounds", "$6$rounds=2000$saltsalt$", &data);
+  const std::string mixed = folder + "/mixed";
+  qzwmitest::WriteWholeFile(mixed, "alice:" + hash + "\nbob:" + sha + "\ncarol:" + rounds + "\n");
+  ASSERT_EQ(chmod(mixed.c_str(), 0600), 0);
+  qzwmi::serve::UserFile kinds;
+  std::string failure;
+  ASSERT_TRUE(kinds.Load(mixed, &failure)) << failure;
+  const struct {
+    const char *user, *password;
+    bool good;
+  } checks[] = {{"alice", "pw", true}, {"bob", "sha", true}, {"carol", "rounds", true}, {"bob", "pw", false},
+                {"carol", "sha", false}, {"mallory", "pw", false}, {"mallory", "sha", false}};
+  for (const auto& c : checks) EXPECT_EQ(kinds.Check(c.user, c.password), c.good) << c.user << ":" << c.password;
+
   qzwmi::serve::UserFile users;
   std::string error;
   EXPECT_FALSE(users.Load(folder, &error));

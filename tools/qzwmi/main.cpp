@@ -173,12 +173,29 @@ void AddServeOptions(CLI::App* serve, Options& options) {
   serve->add_option("--users", o.usersFile, "the users file that `qzwmi passwd` writes (qzwmi.users in the root)");
   serve->add_option("--pam", o.pamService, "check passwords with PAM under this service instead");
   serve->add_flag("--no-auth", o.noAuth, "no authentication (loopback addresses only)");
-  serve->add_option("--threads", o.threads, "connections served at once")->check(CLI::Range(1, 1024))->capture_default_str();
-  serve->add_option("--max-connections", o.maxConnections, "connections served or waiting; more get 503")
+  serve->add_option("--threads", o.threads, "requests carried out at once (worker threads; connections need none)")
+      ->check(CLI::Range(1, 1024))
+      ->capture_default_str();
+  serve->add_option("--max-connections", o.maxConnections, "connections open at once; more get 503 and are closed")
       ->check(CLI::Range(1, 65536))
       ->capture_default_str();
-  serve->add_option("--idle-timeout", o.idleSeconds, "seconds a connection may stay silent")
+  serve->add_option("--max-per-address", o.maxPerAddress, "connections open at once from one client address")
+      ->check(CLI::Range(1, 65536))
+      ->capture_default_str();
+  serve->add_option("--idle-timeout", o.idleSeconds, "seconds a connection may wait silent for its next request")
       ->check(CLI::Range(1, 3600))
+      ->capture_default_str();
+  serve->add_option("--head-timeout", o.headSeconds, "seconds from a request's first byte to the end of its headers")
+      ->check(CLI::Range(1, 3600))
+      ->capture_default_str();
+  serve->add_option("--body-timeout", o.bodySeconds, "seconds to receive a request's body, and to send an answer")
+      ->check(CLI::Range(1, 3600))
+      ->capture_default_str();
+  serve->add_option("--max-body", o.maxBody, "bytes a request's body may have, however it is sent")
+      ->check(CLI::Range(size_t{1024}, size_t{1} << 30))
+      ->capture_default_str();
+  serve->add_option("--lockout", o.lockout, "failed logins within a minute that lock a client address out for a minute (0: none)")
+      ->check(CLI::Range(0, 1000000))
       ->capture_default_str();
   serve->add_option("--watch-interval", o.watchSeconds, "on the host: seconds between looks at the memory error counters")
       ->check(CLI::Range(1, 3600))

@@ -16,19 +16,16 @@ void ServiceStats::RecordFailedLogin() {
   ++m_Now.failedLogins;
 }
 
-void ServiceStats::ConnectionOpened() {
+void ServiceStats::CountConnectionsWith(std::function<int64_t()> count) {
   std::lock_guard<std::mutex> hold(m_Lock);
-  ++m_Now.openConnections;
-}
-
-void ServiceStats::ConnectionClosed() {
-  std::lock_guard<std::mutex> hold(m_Lock);
-  if (m_Now.openConnections > 0) --m_Now.openConnections;
+  m_CountConnections = std::move(count);
 }
 
 ServiceStats::Snapshot ServiceStats::Read() const {
   std::lock_guard<std::mutex> hold(m_Lock);
-  return m_Now;
+  Snapshot now = m_Now;
+  if (m_CountConnections) now.openConnections = m_CountConnections();
+  return now;
 }
 
 }  // namespace qzwmi::metrics

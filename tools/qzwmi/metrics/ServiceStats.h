@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -30,14 +31,15 @@ class ServiceStats {
   // client cannot make up new series.
   void RecordRequest(const std::string& operation, const std::string& result, double seconds);
   void RecordFailedLogin();
-  void ConnectionOpened();
-  void ConnectionClosed();
+  // Where the count of open connections comes from: the HTTP layer knows it, and is asked at each read.
+  void CountConnectionsWith(std::function<int64_t()> count);
 
   Snapshot Read() const;
 
  private:
   mutable std::mutex m_Lock;
   Snapshot m_Now;
+  std::function<int64_t()> m_CountConnections;
 };
 
 }  // namespace qzwmi::metrics

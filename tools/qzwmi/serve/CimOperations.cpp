@@ -687,19 +687,40 @@ std::shared_ptr<const std::string> RenderedEnumerations::Find(const std::string&
   if (found == m_Entries.end()) return nullptr;
   if (lastSize) *lastSize = found->second.text->size();
   if (found->second.objects != objects) return nullptr;
+  found->second.used = ++m_Uses;
   return found->second.text;
 }
 
 void RenderedEnumerations::Store(const std::string& key, Objects objects, std::shared_ptr<const std::string> text) {
   std::lock_guard<std::mutex> hold(m_Lock);
-  // Few keys are ever asked for; a client that makes up many only empties the table.
-  if (m_Entries.size() >= 64 && !m_Entries.count(key)) m_Entries.clear();
-  m_Entries[key] = {std::move(objects), std::move(text)};
+  if (auto old = m_Entries.find(key); old != m_Entries.end()) {
+    m_Bytes -= old->first.size() + old->second.text->size();
+    m_Entries.erase(old);
+  }
+  const size_t bytes = key.size() + text->size();
+  if (bytes > m_Budget) return;
+  // Few keys are asked for again and again; a client that makes up many (property lists, say)
+  // only pushes out the ones used longest ago.
+  while (!m_Entries.empty() && (m_Bytes + bytes > m_Budget || m_Entries.size() >= kMaxEntries)) {
+    auto oldest = m_Entries.begin();
+    for (auto entry = m_Entries.begin(); entry != m_Entries.end(); ++entry)
+      if (entry->second.used < oldest->second.used) oldest = entry;
+    m_Bytes -= oldest->first.size() + oldest->second.text->size();
+    m_Entries.erase(oldest);
+  }
+  m_Bytes += bytes;
+  m_Entries[key] = {std::move(objects), std::move(text), ++m_Uses};
+}
+
+size_t RenderedEnumerations::Bytes() {
+  std::lock_guard<std::mutex> hold(m_Lock);
+  return m_Bytes;
 }
 
 void RenderedEnumerations::Clear() {
   std::lock_guard<std::mutex> hold(m_Lock);
   m_Entries.clear();
+  m_Bytes = 0;
 }
 
 HRESULT CimOperations::Connect(const std::vector<std::string>& nameSpace, CComPtr<IWbemServices>& services) {

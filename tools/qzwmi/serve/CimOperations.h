@@ -29,19 +29,29 @@ class RenderedEnumerations {
  public:
   using Objects = std::vector<CComPtr<IWbemClassObject>>;
 
+  // Keeps at most `budget` bytes of keys and texts, and at most kMaxEntries texts: beyond either,
+  // the text used longest ago goes.
+  explicit RenderedEnumerations(size_t budget = 32u << 20) : m_Budget(budget) {}
+  static constexpr size_t kMaxEntries = 64;
+
   // The text written for `key` from exactly these objects, or null. `lastSize`, when given, gets
   // the size of the text kept for `key` from whatever objects (0 for none): the size to expect.
   std::shared_ptr<const std::string> Find(const std::string& key, const Objects& objects, size_t* lastSize = nullptr);
   void Store(const std::string& key, Objects objects, std::shared_ptr<const std::string> text);
   void Clear();
+  size_t Bytes();  // of the keys and texts kept
 
  private:
   struct Entry {
     Objects objects;
     std::shared_ptr<const std::string> text;
+    uint64_t used = 0;
   };
+  const size_t m_Budget;
   std::mutex m_Lock;
   std::map<std::string, Entry> m_Entries;
+  size_t m_Bytes = 0;
+  uint64_t m_Uses = 0;
 };
 
 class CimOperations {

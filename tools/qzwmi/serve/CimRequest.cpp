@@ -182,7 +182,10 @@ bool ReadParameter(pugi::xml_node param, CimRequest* request) {
     if (!value) return true;
     if (!IsNamed(value, "VALUE.ARRAY")) return false;
     std::vector<std::string> names;
-    for (pugi::xml_node item : value.children("VALUE")) names.emplace_back(Trim(item.text().get()));
+    for (pugi::xml_node item : value.children("VALUE")) {
+      if (names.size() == kMaxPropertyList) return false;
+      names.emplace_back(Trim(item.text().get()));
+    }
     request->propertyList = std::move(names);
   } else if (name == "DeepInheritance" || name == "LocalOnly" || name == "IncludeQualifiers" ||
              name == "IncludeClassOrigin") {

@@ -60,6 +60,9 @@ using HeaderLookup = std::function<std::optional<std::string>(std::string_view n
 // The deepest element nesting a request body may have.
 constexpr int kMaxXmlDepth = 64;
 
+// The most names a PropertyList may give (no class has nearly as many properties).
+constexpr size_t kMaxPropertyList = 256;
+
 // Reads a request: checks the CIM headers, then parses the body (no DTD, no entities beyond the
 // five named ones, at most kMaxXmlDepth levels) and checks that the headers agree with it.
 CimParse ParseCimRequest(const HeaderLookup& header, std::string_view body);

@@ -1,21 +1,24 @@
-// The HTTP side of `qzwmi serve`: limits and authentication before a body is read, the CIM
-// request read and carried out, a bounded pool of connection threads, and a clean stop on
-// SIGTERM that lets the module unload.
+// `qzwmi serve`: who may send a request (checked before its body is read), the routes of the
+// endpoint, the CIM request read and carried out, and a clean stop on SIGTERM that lets the
+// module unload. The connections themselves are HttpServer's.
 #include "serve/CimServer.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
+#include <fcntl.h>
 #include <malloc.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <objbase.h>
 #include <windows.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
-#include <httplib.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
@@ -25,12 +28,15 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 
 #include "metrics/MetricsEndpoint.h"
 #include "metrics/ServiceStats.h"
 #include "serve/CimOperations.h"
 #include "serve/CimRequest.h"
+#include "qzplatform.h"
 #include "serve/HealthWatcher.h"
+#include "serve/HttpServer.h"
 #include "serve/Users.h"
 
 namespace qzwmi::serve {
@@ -51,76 +57,98 @@ void Log(const char* format, Args... args) {
   std::fflush(stderr);
 }
 
-// Set on the thread that answers connections beyond the limit: each gets 503 and is closed.
-thread_local bool t_Overflow = false;
-
-// httplib's pool with a bound: `threads` workers serve connections, at most `limit` connections
-// are served or waiting, and the ones beyond go to a single thread that refuses them at once.
-// Every worker joins the COM apartment of the process.
-class BoundedPool : public httplib::TaskQueue {
+// Failed logins per client address. Each address has a bucket of kBurst checks that refills at
+// kPerSecond; a check takes one and a check that passes gives it back. When the bucket is empty
+// a request waits while a check of its address is under way (a burst of clients with the same
+// good password passes once the first has), and is refused without a check otherwise: a guesser
+// gets no more than kPerSecond guesses a second however many connections it opens, and costs no
+// password hash beyond that. With a lockout, `lockout` failures within a minute refuse the
+// address for a minute. Thread-safe.
+class LoginLimiter {
  public:
-  BoundedPool(int threads, int limit, metrics::ServiceStats* stats) : m_Limit(static_cast<size_t>(limit)), m_Stats(stats) {
-    for (int i = 0; i < threads; ++i) m_Threads.emplace_back([this] { Work(m_Jobs, false); });
-    m_Threads.emplace_back([this] { Work(m_Overflow, true); });
+  explicit LoginLimiter(int lockout) : m_Lockout(lockout) {}
+
+  enum class Turn { Check, Wait, Refuse };
+
+  // Whether credentials from `address` are checked now; a check taken ends with Passed or Failed.
+  Turn Take(const std::string& address) {
+    const auto now = Clock::now();
+    std::lock_guard<std::mutex> hold(m_Lock);
+    if (m_Records.size() >= kMaxAddresses && !m_Records.count(address)) Prune(now);
+    Record& record = m_Records.try_emplace(address, Record{kBurst, now, 0, {}, {}}).first->second;
+    Refill(record, now);
+    if (now < record.lockedUntil) return Turn::Refuse;
+    if (record.tokens < 1) return record.checking > 0 ? Turn::Wait : Turn::Refuse;
+    record.tokens -= 1;
+    ++record.checking;
+    return Turn::Check;
   }
 
-  void enqueue(std::function<void()> job) override {
-    m_Stats->ConnectionOpened();
-    {
-      std::lock_guard<std::mutex> hold(m_Lock);
-      (m_Jobs.size() + m_Busy >= m_Limit ? m_Overflow : m_Jobs).push_back(std::move(job));
-    }
-    m_Ready.notify_all();
+  void Passed(const std::string& address) {
+    std::lock_guard<std::mutex> hold(m_Lock);
+    auto found = m_Records.find(address);
+    if (found == m_Records.end()) return;
+    found->second.tokens = std::min(kBurst, found->second.tokens + 1);
+    --found->second.checking;
   }
 
-  void shutdown() override {
-    {
-      std::lock_guard<std::mutex> hold(m_Lock);
-      m_Stopping = true;
+  // Counts a failure of a check taken; what changed for the address, for the log: "" or a sentence.
+  std::string Failed(const std::string& address) {
+    const auto now = Clock::now();
+    std::lock_guard<std::mutex> hold(m_Lock);
+    auto found = m_Records.find(address);
+    if (found == m_Records.end()) return "";
+    Record& record = found->second;
+    --record.checking;
+    if (m_Lockout > 0) {
+      record.failures.push_back(now);
+      while (record.failures.front() <= now - std::chrono::minutes(1)) record.failures.pop_front();
+      if (static_cast<int>(record.failures.size()) >= m_Lockout) {
+        record.failures.clear();
+        record.lockedUntil = now + std::chrono::minutes(1);
+        return "locked out for a minute after " + std::to_string(m_Lockout) + " failed logins";
+      }
     }
-    m_Ready.notify_all();
-    for (std::thread& thread : m_Threads) thread.join();
+    return record.tokens < 1 ? "further logins are slowed down" : "";
   }
 
  private:
-  void Work(std::deque<std::function<void()>>& queue, bool overflow) {
-    t_Overflow = overflow;
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    for (;;) {
-      std::function<void()> job;
-      {
-        std::unique_lock<std::mutex> hold(m_Lock);
-        m_Ready.wait(hold, [&] { return m_Stopping || !queue.empty(); });
-        if (queue.empty()) break;
-        job = std::move(queue.front());
-        queue.pop_front();
-        if (!overflow) ++m_Busy;
-      }
-      job();
-      m_Stats->ConnectionClosed();
-      if (!overflow) {
-        std::lock_guard<std::mutex> hold(m_Lock);
-        --m_Busy;
-      }
-    }
-    CoUninitialize();
+  using Clock = std::chrono::steady_clock;
+  static constexpr double kBurst = 5, kPerSecond = 1;
+  static constexpr size_t kMaxAddresses = 100000;
+  struct Record {
+    double tokens;
+    Clock::time_point refilled;
+    int checking = 0;  // checks under way
+    std::deque<Clock::time_point> failures;
+    Clock::time_point lockedUntil{};
+  };
+
+  static void Refill(Record& record, Clock::time_point now) {
+    record.tokens = std::min(kBurst, record.tokens + std::chrono::duration<double>(now - record.refilled).count() * kPerSecond);
+    record.refilled = now;
   }
 
-  const size_t m_Limit;
-  metrics::ServiceStats* m_Stats;
+  // Forgets the addresses that have nothing against them any more; when all have, forgets all.
+  void Prune(Clock::time_point now) {
+    for (auto record = m_Records.begin(); record != m_Records.end();) {
+      Refill(record->second, now);
+      const bool clean = record->second.tokens >= kBurst && record->second.checking == 0 && now >= record->second.lockedUntil;
+      record = clean ? m_Records.erase(record) : std::next(record);
+    }
+    if (m_Records.size() >= kMaxAddresses) m_Records.clear();
+  }
+
+  const int m_Lockout;
   std::mutex m_Lock;
-  std::condition_variable m_Ready;
-  std::deque<std::function<void()>> m_Jobs, m_Overflow;
-  size_t m_Busy = 0;
-  bool m_Stopping = false;
-  std::vector<std::thread> m_Threads;
+  std::unordered_map<std::string, Record> m_Records;
 };
 
 // The host and port the client addressed, for the instance paths of the answers: a path that a
 // client prints can then be given back to it as it is.
-std::string HostOf(const httplib::Request& request) {
-  const std::string host = request.get_header_value("Host");
-  return host.empty() ? "localhost" : host;
+std::string HostOf(const HttpRequest& request) {
+  const std::optional<std::string> host = request.Header("Host");
+  return host && !host->empty() ? *host : "localhost";
 }
 
 // The operations counted by name in the metrics; any other method a client sends counts as "other".
@@ -143,12 +171,10 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-void Refuse(httplib::Response& response, int status, const char* cimError) {
-  response.status = status;
-  if (cimError) response.set_header("CIMError", cimError);
-  // The body was not read, so the connection cannot carry another request: the client is told to
-  // close it (what it sends on regardless is read as a new request, and refused).
-  response.set_header("Connection", "close");
+HttpAnswer Plain(int status) {
+  HttpAnswer answer;
+  answer.status = status;
+  return answer;
 }
 
 bool ParseListen(const std::string& listen, bool tls, std::string* address, int* port) {
@@ -168,26 +194,82 @@ bool ParseListen(const std::string& listen, bool tls, std::string* address, int*
   }
 }
 
-// Ends the wait of every connection to `port` that sits idle between two requests: their reading
-// side is shut, so the wait ends at once and the connection closes, while an answer being written
-// still goes out. cpp-httplib would otherwise keep each one until its idle time runs out.
-void EndIdleConnections(int port) {
-  DIR* fds = opendir("/proc/self/fd");
-  if (!fds) return;
-  while (dirent* entry = readdir(fds)) {
-    const int fd = std::atoi(entry->d_name);
-    if (fd <= 2 || fd == dirfd(fds)) continue;
-    sockaddr_storage local{}, peer{};
-    socklen_t localSize = sizeof local, peerSize = sizeof peer;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0 ||
-        getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0)
-      continue;
-    const int localPort = local.ss_family == AF_INET    ? ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port)
-                          : local.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&local)->sin6_port)
-                                                        : -1;
-    if (localPort == port) shutdown(fd, SHUT_RD);
+// Binds and listens on ADDRESS:PORT. Only SO_REUSEADDR, so that a restart binds at once while a
+// second server on the same port is refused (with SO_REUSEPORT it would start and take half the
+// connections); a backlog as deep as the system allows, for bursts of clients.
+int Listen(const std::string& address, int port, std::string* error) {
+  addrinfo hints{}, *found = nullptr;
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  if (const int failed = getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found)) {
+    *error = gai_strerror(failed);
+    return -1;
   }
-  closedir(fds);
+  int fd = socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
+  const int yes = 1;
+  if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
+      bind(fd, found->ai_addr, found->ai_addrlen) != 0 || ::listen(fd, SOMAXCONN) != 0) {
+    *error = errno == EADDRINUSE ? "the port is in use, perhaps by another qzwmi serve" : std::strerror(errno);
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+  freeaddrinfo(found);
+  return fd;
+}
+
+// The listening socket that systemd passes (LISTEN_PID is this process, LISTEN_FDS at least 1: the
+// first is fd 3), or -1. The variables are removed, so that nothing started from here takes them.
+int SocketFromSystemd() {
+  const char* pid = std::getenv("LISTEN_PID");
+  const char* fds = std::getenv("LISTEN_FDS");
+  const bool mine = pid && fds && std::strtol(pid, nullptr, 10) == getpid() && std::strtol(fds, nullptr, 10) >= 1;
+  unsetenv("LISTEN_PID");
+  unsetenv("LISTEN_FDS");
+  unsetenv("LISTEN_FDNAMES");
+  if (!mine) return -1;
+  int listening = 0;
+  socklen_t size = sizeof listening;
+  if (getsockopt(3, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || !listening) return -1;
+  fcntl(3, F_SETFD, FD_CLOEXEC);
+  return 3;
+}
+
+// The address and port a socket listens on, as ADDR:PORT.
+std::string LocalAddress(int fd, int* port) {
+  sockaddr_storage local{};
+  socklen_t size = sizeof local;
+  char text[INET6_ADDRSTRLEN] = "?";
+  *port = 0;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) == 0) {
+    if (local.ss_family == AF_INET) {
+      const auto* v4 = reinterpret_cast<sockaddr_in*>(&local);
+      inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+      *port = ntohs(v4->sin_port);
+    } else if (local.ss_family == AF_INET6) {
+      const auto* v6 = reinterpret_cast<sockaddr_in6*>(&local);
+      inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+      *port = ntohs(v6->sin6_port);
+    }
+  }
+  return std::string(text) + ":" + std::to_string(*port);
+}
+
+// Whether files can be written in `folder`: a page is written and synced there, so that a full
+// disk shows as well as a read-only one. The reason in `error` when not.
+bool CanWrite(const std::string& folder, std::string* error) {
+  std::string name = folder + "/.qzwmi-serve-XXXXXX";
+  const int fd = mkstemp(name.data());
+  if (fd < 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  const std::string page(4096, '\0');
+  const bool written = write(fd, page.data(), page.size()) == static_cast<ssize_t>(page.size()) && fsync(fd) == 0;
+  if (!written) *error = std::strerror(errno);
+  close(fd);
+  unlink(name.c_str());
+  return written;
 }
 
 }  // namespace
@@ -198,6 +280,9 @@ void KeepAnswerMemory() {
   // are not faulted in again and again.
   mallopt(M_MMAP_THRESHOLD, 16 << 20);
   mallopt(M_TRIM_THRESHOLD, 64 << 20);
+  // Answers are made on the workers and let go on the I/O thread; with an arena per worker, each
+  // would keep its own share of free memory (twice the memory under 64 clients, and creeping up).
+  mallopt(M_ARENA_MAX, 2);
 }
 
 bool IsLoopback(const std::string& address) {
@@ -240,7 +325,6 @@ int Serve(const ServeOptions& options) {
     if (loaded->Count() == 0) Log("warning: the users file %s holds no user: every request will be refused", options.usersFile.c_str());
     users = std::move(loaded);
   }
-
   if (options.metrics.auth == metrics::MetricsAuth::Users && !usersFile && options.pamService.empty()) {
     Log("--metrics-auth users needs the users file or PAM, not --no-auth");
     return 2;
@@ -253,23 +337,157 @@ int Serve(const ServeOptions& options) {
       return 2;
     }
   }
+  // Every request writes to the root (the log, the registry); a server that cannot would fail them all.
+  const std::string root = QzGetSystemRoot();
+  if (std::string error; !CanWrite(root, &error)) {
+    Log("cannot write the system root %s (%s)", root.c_str(), error.c_str());
+    return 2;
+  }
+
+  // A descriptor per connection: as many as the process may have.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+
+  HttpLimits limits;
+  limits.headerBytes = options.maxHeaders;
+  limits.body = options.maxBody;
+  limits.headSeconds = options.headSeconds;
+  limits.bodySeconds = options.bodySeconds;
+  limits.idleSeconds = options.idleSeconds;
+  limits.connections = static_cast<size_t>(std::max(1, options.maxConnections));
+  limits.perAddress = static_cast<size_t>(std::max(1, options.maxPerAddress));
+  limits.workers = std::max(1, options.threads);
+
+  CimOperations operations;
+  CredentialCache recent;
+  LoginLimiter limiter(options.lockout);
+  metrics::ServiceStats stats;
+  // The metrics' own check of a users-file login: on a worker, through the same cache of
+  // credentials that passed lately.
+  const auto checkHeader = [&](const std::string& authorization) {
+    const auto credentials = BasicCredentials(authorization);
+    if (!credentials) return false;
+    if (recent.Holds(credentials->first, credentials->second)) return true;
+    const bool good = options.pamService.empty() ? currentUsers()->Check(credentials->first, credentials->second)
+                                                 : PamCheck(options.pamService, credentials->first, credentials->second);
+    if (good) recent.Add(credentials->first, credentials->second);
+    return good;
+  };
+  metrics::MetricsEndpoint metricsEndpoint(options.metrics, metricsToken, checkHeader, &stats, options.build);
+  const auto challenge = [&](int delayMs) {
+    stats.RecordRequest("none", "unauthorized", 0);
+    HttpAnswer answer = Plain(401);
+    answer.headers.emplace_back("WWW-Authenticate", "Basic realm=\"qzwmi\"");
+    answer.delayMs = delayMs;
+    return answer;
+  };
+  // Who may go on to send a body: with credentials that pass. A failed login is answered late (by
+  // a timer, holding no thread), and its address slowed down.
+  const auto later = [](int delayMs) {
+    HttpAnswer again;
+    again.again = true;
+    again.delayMs = delayMs;
+    return again;
+  };
+  const HttpServer::Screen screen = [&](const HttpRequest& head, bool mayBlock) -> std::optional<HttpAnswer> {
+    // The metrics have an authentication of their own.
+    if (options.noAuth || metrics::MetricsEndpoint::Handles(head.target)) return std::nullopt;
+    const std::optional<std::string> authorization = head.Header("Authorization");
+    if (!authorization) return challenge(0);
+    const auto credentials = BasicCredentials(*authorization);
+    if (credentials && recent.Holds(credentials->first, credentials->second)) return std::nullopt;
+    if (!mayBlock) return later(0);  // a password to hash, or PAM to ask
+    switch (limiter.Take(head.peer)) {
+      case LoginLimiter::Turn::Check: break;
+      case LoginLimiter::Turn::Refuse: return challenge(options.failedLoginDelayMs);
+      case LoginLimiter::Turn::Wait: return later(20);
+    }
+    const bool good = credentials && (options.pamService.empty()
+                                          ? currentUsers()->Check(credentials->first, credentials->second)
+                                          : PamCheck(options.pamService, credentials->first, credentials->second));
+    if (good) {
+      limiter.Passed(head.peer);
+      recent.Add(credentials->first, credentials->second);
+      return std::nullopt;
+    }
+    stats.RecordFailedLogin();
+    Log("failed login of '%s' from %s", credentials ? credentials->first.c_str() : "(malformed)", head.peer.c_str());
+    if (const std::string change = limiter.Failed(head.peer); !change.empty()) Log("%s: %s", head.peer.c_str(), change.c_str());
+    return challenge(options.failedLoginDelayMs);
+  };
+
+  const auto cim = [&](const HttpRequest& request) {
+    const HeaderLookup header = [&](std::string_view name) { return request.Header(name); };
+    const CimParse parse = ParseCimRequest(header, request.body);
+    if (parse.status) {
+      stats.RecordRequest("none", "refused", 0);
+      Log("refused a request from %s: %s", request.peer.c_str(), parse.detail.c_str());
+      HttpAnswer answer = Plain(parse.status);
+      answer.headers.emplace_back("CIMError", parse.cimError);
+      return answer;
+    }
+    HttpAnswer answer;
+    const auto start = std::chrono::steady_clock::now();
+    answer.body = operations.Execute(parse.request, HostOf(request));
+    stats.RecordRequest(OperationLabel(parse.request.method), IsCimError(answer.body) ? "error" : "ok", SecondsSince(start));
+    answer.headers = {{"Content-Type", "application/xml; charset=\"utf-8\""}, {"CIMOperation", "MethodResponse"}};
+    return answer;
+  };
+  const auto metricsRoute = [&](const HttpRequest& request) {
+    const metrics::MetricsRequest asked{request.method, request.target, request.Header("Accept").value_or(""),
+                                        request.Header("Authorization").value_or(""),
+                                        request.Header("Authorization").has_value(), request.peer};
+    metrics::MetricsAnswer given = metricsEndpoint.AnswerMetrics(asked);
+    HttpAnswer answer = Plain(given.status);
+    answer.headers = std::move(given.headers);
+    answer.headers.emplace_back("Content-Type", given.contentType);
+    answer.body = request.method == "HEAD" ? std::string() : std::move(given.body);
+    if (given.failedLogin) {
+      Log("failed login to the metrics from %s", request.peer.c_str());
+      answer.delayMs = options.failedLoginDelayMs;  // a timer, as for the CIM requests
+    }
+    return answer;
+  };
+  // Every route of the endpoint, one line each.
+  const HttpServer::Route route = [&](const HttpRequest& request) {
+    try {
+      const std::string_view path = std::string_view(request.target).substr(0, request.target.find('?'));
+      if (request.method == "POST" && path == "/cimom") return cim(request);
+      if (path == "/metrics") return metricsRoute(request);
+      return Plain(404);
+    } catch (...) {
+      return Plain(500);
+    }
+  };
+
+  HttpServer server(limits, screen, route);
+  stats.CountConnectionsWith([&server] { return static_cast<int64_t>(server.OpenConnections()); });
+  if (tls) {
+    std::string error;
+    if (!server.UseTls(options.tlsCert, options.tlsKey, &error)) {
+      Log("cannot load the certificate %s or the key %s (%s)", options.tlsCert.c_str(), options.tlsKey.c_str(), error.c_str());
+      return 2;
+    }
+  }
+  int listener = SocketFromSystemd();
+  const bool activated = listener >= 0;
+  if (!activated) {
+    std::string error;
+    listener = Listen(address, port, &error);
+    if (listener < 0) {
+      Log("cannot listen on %s:%d (%s)", address.c_str(), port, error.c_str());
+      return 2;
+    }
+  }
+  server.Adopt(listener);
 
   // The service stands where the server's management agent stands, and the agent keeps the memory
   // event counter. Without a counter every list of the module rebuilds at every request.
   StartMemoryEventCounter();
   KeepAnswerMemory();
-
-  std::unique_ptr<httplib::Server> server;
-  if (tls) {
-    auto secure = std::make_unique<httplib::SSLServer>(options.tlsCert.c_str(), options.tlsKey.c_str());
-    if (!secure->is_valid()) {
-      Log("cannot load the certificate %s or the key %s", options.tlsCert.c_str(), options.tlsKey.c_str());
-      return 2;
-    }
-    server = std::move(secure);
-  } else {
-    server = std::make_unique<httplib::Server>();
-  }
 
   // SIGTERM and SIGINT are taken by one thread, which stops the server, and SIGHUP, which re-reads
   // the users file; every other thread of the process is started after they are blocked.
@@ -282,153 +500,15 @@ int Serve(const ServeOptions& options) {
   signal(SIGPIPE, SIG_IGN);
 
   HealthWatcher watcher(options.watchSeconds, [](const std::string& line) { Log("%s", line.c_str()); });
-  CimOperations operations;
-  CredentialCache recent;
-  // A password check of the users file or PAM, through the cache of credentials that passed lately.
-  const auto checkUser = [&](const std::string& user, const std::string& password) {
-    if (recent.Holds(user, password)) return true;
-    const bool good = options.pamService.empty() ? currentUsers()->Check(user, password) : PamCheck(options.pamService, user, password);
-    if (good) recent.Add(user, password);
-    return good;
-  };
-  metrics::ServiceStats stats;
-  const auto checkHeader = [&](const std::string& authorization) {
-    const auto credentials = BasicCredentials(authorization);
-    return credentials && checkUser(credentials->first, credentials->second);
-  };
-  metrics::MetricsEndpoint metricsEndpoint(options.metrics, metricsToken, checkHeader, &stats, options.build);
-  const int threads = std::max(1, options.threads);
-  server->new_task_queue = [&] { return new BoundedPool(threads, std::max(threads, options.maxConnections), &stats); };
-  server->set_keep_alive_timeout(options.idleSeconds);
-  server->set_read_timeout(options.idleSeconds, 0);
-  server->set_write_timeout(options.idleSeconds, 0);
-  server->set_payload_max_length(options.maxBody);
-  // Answers are written in pieces; without this, delayed acknowledgements hold each one ~40 ms.
-  server->set_tcp_nodelay(true);
+  // Every worker joins the COM apartment of the process.
+  server.OnWorkerThread([] { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }, [] { CoUninitialize(); });
+  int boundPort = 0;
+  const std::string bound = LocalAddress(listener, &boundPort);
+  Log("listening on %s (%s, %s%s)", bound.c_str(), tls ? "HTTPS" : "HTTP",
+      options.noAuth ? "no authentication" : options.pamService.empty() ? "users file" : "PAM",
+      activated ? ", socket from systemd" : "");
 
-  // What is refused before the body is read: beyond the connection limit, too many header bytes,
-  // a body announced too large, and credentials that do not pass. True when refused (the answer set).
-  const auto screen = [&](const httplib::Request& request, httplib::Response& response) {
-    if (t_Overflow) {
-      stats.RecordRequest("none", "refused", 0);
-      Refuse(response, 503, nullptr);
-      response.set_header("Retry-After", "1");
-      return true;
-    }
-    // cpp-httplib itself refuses a single header line over 8 KiB (400); this bounds them all.
-    size_t headerBytes = request.method.size() + request.target.size() + request.version.size() + 4;
-    for (const auto& [name, value] : request.headers) headerBytes += name.size() + value.size() + 4;
-    if (headerBytes > options.maxHeaders) {
-      stats.RecordRequest("none", "refused", 0);
-      Refuse(response, 431, "request-not-valid");
-      return true;
-    }
-    if (std::strtoull(request.get_header_value("Content-Length").c_str(), nullptr, 10) > options.maxBody) {
-      stats.RecordRequest("none", "refused", 0);
-      Refuse(response, 413, "request-not-valid");
-      return true;
-    }
-    // The metrics have an authentication of their own.
-    if (!options.noAuth && request.path != "/metrics") {
-      const auto credentials = BasicCredentials(request.get_header_value("Authorization"));
-      const bool good = credentials && checkUser(credentials->first, credentials->second);
-      if (!good) {
-        stats.RecordRequest("none", "unauthorized", 0);
-        if (request.has_header("Authorization")) {
-          stats.RecordFailedLogin();
-          Log("failed login of '%s' from %s", credentials ? credentials->first.c_str() : "(malformed)",
-              request.remote_addr.c_str());
-          // Slows down guessing: every failed attempt costs the client this long.
-          std::this_thread::sleep_for(std::chrono::milliseconds(options.failedLoginDelayMs));
-        }
-        Refuse(response, 401, nullptr);
-        response.set_header("WWW-Authenticate", "Basic realm=\"qzwmi\"");
-        return true;
-      }
-    }
-    return false;
-  };
-  server->set_pre_routing_handler([&](const httplib::Request& request, httplib::Response& response) {
-    return screen(request, response) ? httplib::Server::HandlerResponse::Handled : httplib::Server::HandlerResponse::Unhandled;
-  });
-  // A client that waits for "100 Continue" before it sends the body hears it only once the request
-  // has passed the same checks; else it hears the refusal, and sends nothing.
-  server->set_expect_100_continue_handler([&](const httplib::Request& request, httplib::Response& response) {
-    return screen(request, response) ? response.status : 100;
-  });
-
-  server->Post("/cimom", [&](const httplib::Request& request, httplib::Response& response) {
-    const HeaderLookup header = [&](std::string_view name) -> std::optional<std::string> {
-      auto found = request.headers.find(std::string(name));
-      if (found == request.headers.end()) return std::nullopt;
-      return found->second;
-    };
-    const CimParse parse = ParseCimRequest(header, request.body);
-    if (parse.status) {
-      stats.RecordRequest("none", "refused", 0);
-      Log("refused a request from %s: %s", request.remote_addr.c_str(), parse.detail.c_str());
-      response.status = parse.status;
-      response.set_header("CIMError", parse.cimError);
-      return;
-    }
-    // The answer is moved into the body rather than copied, as set_content would.
-    const auto start = std::chrono::steady_clock::now();
-    response.body = operations.Execute(parse.request, HostOf(request));
-    stats.RecordRequest(OperationLabel(parse.request.method), IsCimError(response.body) ? "error" : "ok", SecondsSince(start));
-    response.set_header("Content-Type", "application/xml; charset=\"utf-8\"");
-    response.set_header("CIMOperation", "MethodResponse");
-  });
-  server->Get("/metrics", [&](const httplib::Request& request, httplib::Response& response) {
-    metrics::MetricsRequest asked{request.method, request.target, request.get_header_value("Accept"),
-                                  request.get_header_value("Authorization"), request.has_header("Authorization"),
-                                  request.remote_addr};
-    metrics::MetricsAnswer answer = metricsEndpoint.AnswerMetrics(asked);
-    if (answer.failedLogin) {
-      Log("failed login to the metrics from %s", request.remote_addr.c_str());
-      std::this_thread::sleep_for(std::chrono::milliseconds(options.failedLoginDelayMs));
-    }
-    response.status = answer.status;
-    for (const auto& [name, value] : answer.headers) response.set_header(name, value);
-    response.body = std::move(answer.body);
-    response.set_header("Content-Type", answer.contentType);
-  });
-  server->set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
-    response.status = 500;
-  });
-  server->set_error_handler([](const httplib::Request&, httplib::Response& response) {
-    if (response.status == 400 && !response.has_header("CIMError")) response.set_header("CIMError", "request-not-valid");
-    if ((response.status == 413 || response.status == 414) && !response.has_header("CIMError"))
-      response.set_header("CIMError", "request-not-valid");
-  });
-
-  // Only SO_REUSEADDR, so that a restart binds at once while a second server on the same port is
-  // refused (with SO_REUSEPORT, which cpp-httplib sets, it would start and take half the
-  // connections). The listening socket is remembered to widen its backlog below.
-  int listener = -1;
-  server->set_socket_options([&](socket_t sock) {
-    int yes = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    listener = sock;
-  });
-  const int requestedPort = port;
-  if (port == 0) {
-    port = server->bind_to_any_port(address);
-    if (port < 0) port = 0;
-  } else if (!server->bind_to_port(address, port)) {
-    port = 0;
-  }
-  if (port == 0) {
-    Log("cannot listen on %s:%d (%s)", address.c_str(), requestedPort,
-        errno == EADDRINUSE ? "the port is in use, perhaps by another qzwmi serve" : std::strerror(errno));
-    return 2;
-  }
-  // cpp-httplib listens with a backlog of 5, which a burst of clients overflows; listening again
-  // on the same socket only changes the backlog.
-  if (listener >= 0) ::listen(listener, SOMAXCONN);
-  Log("listening on %s:%d (%s, %s)", address.c_str(), port, tls ? "HTTPS" : "HTTP",
-      options.noAuth ? "no authentication" : options.pamService.empty() ? "users file" : "PAM");
-
-  std::atomic<bool> signalled{false}, listenEnded{false};
+  std::atomic<bool> signalled{false};
   std::thread stopper([&] {
     int signal = 0;
     while (sigwait(&stopSignals, &signal) == 0 && signal == SIGHUP) {
@@ -453,15 +533,10 @@ int Serve(const ServeOptions& options) {
     }
     signalled = true;
     Log("stopping on signal %d", signal);
-    // A stop before the listening loop runs would be lost, and the loop would then run on: a
-    // signal that comes right after the start waits for it.
-    while (!server->is_running() && !listenEnded) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    server->stop();
-    EndIdleConnections(port);
+    server.Stop();  // kept until the server runs, when it comes before
   });
-  server->listen_after_bind();
-  listenEnded = true;
-  // A listen that ended by itself: wake the waiting thread so that it can be joined.
+  server.Run();
+  // A run that ended by itself: wake the waiting thread so that it can be joined.
   if (!signalled) pthread_kill(stopper.native_handle(), SIGTERM);
   stopper.join();
   operations.Release();

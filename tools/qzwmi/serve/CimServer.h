@@ -16,12 +16,16 @@ struct ServeOptions {
   std::string usersFile;       // the users file, when no PAM service is named
   std::string pamService;      // authenticate through PAM under this service
   bool noAuth = false;         // only with a loopback address
-  int threads = 8;             // connections served at once
-  int maxConnections = 64;     // connections served or waiting; more are answered 503
-  size_t maxBody = 4u << 20;
+  int threads = 8;             // requests carried out at once (the worker threads)
+  int maxConnections = 1024;   // connections open at once; more are answered 503 and closed
+  int maxPerAddress = 128;     // the same from one client address
+  size_t maxBody = 4u << 20;   // announced, chunked or otherwise
   size_t maxHeaders = 16u << 10;
-  int idleSeconds = 30;
+  int headSeconds = 5;         // from the first byte of a request to the end of its head
+  int bodySeconds = 30;        // to read a body, and to write an answer
+  int idleSeconds = 30;        // between two requests on a connection
   int failedLoginDelayMs = 1000;
+  int lockout = 0;             // failed logins within a minute that lock an address out for a minute; 0 for none
   int watchSeconds = 5;        // on the host: how often the memory error counters are looked at
   metrics::MetricsSettings metrics;  // GET /metrics: its own authentication
   metrics::BuildInfo build;          // the version the metrics report

@@ -71,6 +71,17 @@ int Converse(int count, const pam_message** messages, pam_response** responses, 
   return PAM_SUCCESS;
 }
 
+// PAM modules delay a failure (pam_unix by 2 s) on the thread that checks; the server defers the
+// answer itself, so the thread is let go at once.
+void NoFailDelay(int, unsigned, void*) {}
+
+// The kind of a crypt(3) hash, with its parameters but not its salt: "$y$j9T", "$6$rounds=9999".
+std::string KindOf(const std::string& hash) {
+  const size_t last = hash.rfind('$');
+  const size_t salt = last == 0 || last == std::string::npos ? std::string::npos : hash.rfind('$', last - 1);
+  return salt == std::string::npos ? hash : hash.substr(0, salt);
+}
+
 }  // namespace
 
 std::optional<std::pair<std::string, std::string>> BasicCredentials(std::string_view authorization) {
@@ -181,19 +192,27 @@ bool UserFile::Load(const std::string& path, std::string* error) {
     }
     m_Hashes[line.substr(0, colon)] = line.substr(colon + 1);
   }
+  for (const auto& [user, hash] : m_Hashes) m_Samples.try_emplace(KindOf(hash), hash);
   return true;
 }
 
 bool UserFile::Check(const std::string& user, const std::string& password) const {
   // crypt(3) would read the password only up to a NUL, and take what follows as if it matched.
   if (password.find('\0') != std::string::npos) return false;
+  // One hash of each kind the file holds, the user's own among them when the user is known: every
+  // check costs the same, so the time of an answer tells neither whether the user exists nor
+  // which kind of hash is theirs.
   auto found = m_Hashes.find(user);
-  // An unknown user costs a hash as well, so that timing does not tell which users exist.
-  const std::string& hash = found != m_Hashes.end() ? found->second : m_Hashes.empty() ? std::string() : m_Hashes.begin()->second;
-  if (hash.empty()) return false;
-  crypt_data data{};
-  const char* computed = crypt_r(password.c_str(), hash.c_str(), &data);
-  return found != m_Hashes.end() && computed && computed[0] == '$' && SameText(computed, hash);
+  const std::string mine = found != m_Hashes.end() ? KindOf(found->second) : std::string();
+  bool good = false;
+  for (const auto& [kind, sample] : m_Samples) {
+    const bool theirs = found != m_Hashes.end() && kind == mine;
+    const std::string& hash = theirs ? found->second : sample;
+    crypt_data data{};
+    const char* computed = crypt_r(password.c_str(), hash.c_str(), &data);
+    if (theirs) good = computed && computed[0] == '$' && SameText(computed, hash);
+  }
+  return good;
 }
 
 // Without a random key the cache stays empty: every request is checked in full.
@@ -240,6 +259,7 @@ bool PamCheck(const std::string& service, const std::string& user, const std::st
   pam_conv conversation{&Converse, &answer};
   pam_handle_t* handle = nullptr;
   if (pam_start(service.c_str(), user.c_str(), &conversation, &handle) != PAM_SUCCESS) return false;
+  pam_set_item(handle, PAM_FAIL_DELAY, reinterpret_cast<const void*>(&NoFailDelay));
   int status = pam_authenticate(handle, PAM_SILENT | PAM_DISALLOW_NULL_AUTHTOK);
   if (status == PAM_SUCCESS) status = pam_acct_mgmt(handle, PAM_SILENT);
   pam_end(handle, status);

@@ -23,7 +23,8 @@ std::string HashPassword(const std::string& password);
 // the user's line replaced, other lines kept). False with a message in `error` on failure.
 bool SetPassword(const std::string& path, const std::string& user, const std::string& password, std::string* error);
 
-// The users of a users file, read once; checks a password with crypt(3).
+// The users of a users file, read once; checks a password with crypt(3), at the same cost for
+// every user name, known or not, whatever kinds of hash the file mixes.
 class UserFile {
  public:
   // Reads `path`; false with a message when it cannot be read, is not a regular file, is writable
@@ -35,6 +36,7 @@ class UserFile {
 
  private:
   std::map<std::string, std::string> m_Hashes;
+  std::map<std::string, std::string> m_Samples;  // one hash of each kind in the file
 };
 
 // Credentials that passed a check lately, so that a client sending many requests pays for the
