@@ -44,6 +44,7 @@ cat > "$work/expected" <<FILES
 ./usr/lib/systemd/system/qzwmi-metrics.service
 ./usr/lib/systemd/system/qzwmi-metrics.timer
 ./usr/lib/systemd/system/qzwmi.service
+./usr/lib/systemd/system/qzwmi.socket
 ./usr/share/bash-completion/completions/qzwmi
 ./usr/share/doc/qzwmi/changelog.gz
 ./usr/share/doc/qzwmi/copyright
@@ -69,10 +70,11 @@ offered=$(bash -c '_init_completion() { words=("${W[@]}"); cword=$C; cur=${W[C]}
   fail "completion offered: $offered"
 
 # The unit, checked against the unpacked command (the checker wants the command to exist).
-for unit in qzwmi.service qzwmi-metrics.service qzwmi-metrics.timer; do
+for unit in qzwmi.service qzwmi.socket qzwmi-metrics.service qzwmi-metrics.timer; do
   sed "s|/usr/bin/qzwmi|$unpacked/usr/bin/qzwmi|" "$unpacked/usr/lib/systemd/system/$unit" > "$work/$unit"
 done
-systemd-analyze verify --man=no "$work/qzwmi.service" "$work/qzwmi-metrics.timer" "$work/qzwmi-metrics.service" ||
+systemd-analyze verify --man=no "$work/qzwmi.service" "$work/qzwmi.socket" "$work/qzwmi-metrics.timer" \
+  "$work/qzwmi-metrics.service" ||
   fail "systemd-analyze verify"
 
 # What the build-tree command answers is what the unpacked one must answer.

@@ -2,6 +2,8 @@
 // loopback, HTTPS with a certificate made here, and connections beyond the limit refused.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -93,6 +95,59 @@ TEST(ServeSecurity, HangupRereadsTheUsersFile) {
   WriteWholeFile(users, "not a users line\n");
   ASSERT_EQ(hangupAndAwait("SIGHUP: kept the users in force: "), 1u) << server.Log();
   EXPECT_EQ(Wbemcli({"ein", server.Url("carol:third") + kBoards}).status, 0);
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+// A reload with a --config file whose options changed starts the command again in the same process,
+// on the same socket, with the new options; a file that no longer parses, or whose users file does
+// not load, leaves the server as it was; every reload leaves the descriptors as they were.
+TEST(ServeSecurity, HangupAppliesAChangedConfiguration) {
+  const std::string users = RootFile("config-users");
+  const std::string config = RootFile("serve.conf");
+  ASSERT_EQ(RunQzwmi({"passwd", "alice", "--users", users}, "first\n").status, 0);
+  WriteWholeFile(config, "[serve]\nno-auth = true\n");
+  Server server;
+  ASSERT_TRUE(server.Start({"--config", config})) << server.Log();
+  const std::string listening = "listening on 127.0.0.1:" + std::to_string(server.Port()) + " ";
+  const auto descriptors = [&] {
+    size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(server.Pid()) + "/fd")) {
+      (void)entry;
+      ++count;
+    }
+    return count;
+  };
+  const auto reload = [&](const std::string& text, const std::string& line, size_t times) {
+    WriteWholeFile(config, text);
+    kill(server.Pid(), SIGHUP);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (Count(server.Log(), line) < times && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return Count(server.Log(), line);
+  };
+  EXPECT_EQ(Wbemcli({"ein", server.Url() + kBoards}).status, 0);
+
+  ASSERT_EQ(reload("[serve]\nusers = " + users + "\n", listening, 2), 2u) << server.Log();
+  const size_t open = descriptors();
+  EXPECT_EQ(Wbemcli({"ein", server.Url() + kBoards}).status, 16);
+  EXPECT_EQ(Wbemcli({"ein", server.Url("alice:first") + kBoards}).status, 0);
+
+  const struct {
+    std::string text, line;
+  } kept[] = {{"[serve]\nthreads = x\n", "SIGHUP: kept the configuration in force: --threads: Value x"},
+              {"[serve]\nunknown = 1\n", "SIGHUP: kept the configuration in force: INI was not able to parse serve.unknown"},
+              {"[serve]\nusers = " + users + ".missing\n",
+               "SIGHUP: kept the configuration in force: cannot read the users file " + users + ".missing"}};
+  for (const auto& c : kept) {
+    EXPECT_EQ(reload(c.text, c.line, 1), 1u) << c.text << server.Log();
+    EXPECT_EQ(Wbemcli({"ein", server.Url("alice:first") + kBoards}).status, 0) << c.text;
+  }
+  // Unchanged options: only the users file is read again (as after each refused file above).
+  EXPECT_EQ(reload("[serve]\nusers = " + users + "\n", "SIGHUP: re-read 1 users from " + users, 4), 4u) << server.Log();
+  ASSERT_EQ(reload("[serve]\nusers = " + users + "\nlockout = 5\n", listening, 3), 3u) << server.Log();
+  EXPECT_EQ(descriptors(), open);
+  EXPECT_EQ(Wbemcli({"ein", server.Url("alice:first") + kBoards}).status, 0);
+  EXPECT_EQ(Count(server.Log(), "SIGHUP: the configuration changed: starting again with it"), 2u) << server.Log();
   EXPECT_EQ(server.Stop(), 0);
 }
 

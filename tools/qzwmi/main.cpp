@@ -4,6 +4,7 @@
 #include <objbase.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atlbase.h>
@@ -11,6 +12,7 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -156,6 +158,10 @@ void AddGlobalOptions(CLI::App& app, Options& options) {
       ->check(CLI::IsMember({"table", "list", "json", "csv"}));
   app.add_option("--namespace", options.nameSpace, "the WMI namespace of enum, get, query, classes and describe")
       ->capture_default_str();
+  // Mostly for the service: a [serve] section holds serve's long options, one a line, and a reload
+  // (SIGHUP) reads the file again. Options given on the command line win over the file's.
+  app.set_config("--config", "", "read options from this file ([serve], then e.g. threads = 8)");
+  app.allow_config_extras(false);
 }
 
 // -p and --decode, for the subcommands that print objects.
@@ -460,31 +466,82 @@ int RunWithService(const Subcommands& c, const Options& options, int results, st
   return RunObjects(options, request, results, output);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  CLI::App app{"qzwmi: a WMI client with the WMI service inside it, for the machine that the system root describes."};
+void DescribeCommandLine(CLI::App& app, Options& options) {
   app.name("qzwmi");
   app.footer(kExamples);
   app.require_subcommand(1);
   app.set_version_flag("--version", qzwmi::VersionText(), "the version, and the git revision of the build");
-  Options options;
   AddGlobalOptions(app, options);
+}
+
+// What follows from the parsed options (decided only after parsing: --help and --version need no
+// system root); the problem with them, or "".
+std::string FinishOptions(Options& options) {
+  if (options.serve.usersFile.empty()) options.serve.usersFile = std::string(QzGetSystemRoot()) + "/qzwmi.users";
+  options.serve.metrics.auth = options.metricsAuth == "users"   ? qzwmi::metrics::MetricsAuth::Users
+                               : options.metricsAuth == "token" ? qzwmi::metrics::MetricsAuth::Token
+                                                                : qzwmi::metrics::MetricsAuth::None;
+  if (options.serve.metrics.auth == qzwmi::metrics::MetricsAuth::Token && options.serve.metrics.tokenFile.empty())
+    return "--metrics-auth token needs --metrics-token-file";
+  options.serve.build = {QZ_VERSION, QZ_REVISION};
+  return "";
+}
+
+// The command line as it was given, for a reload of serve and for starting again.
+int g_Argc = 0;
+char** g_Argv = nullptr;
+
+// serve's reload: the command line (and the --config file it names) read afresh.
+bool RereadServeOptions(qzwmi::serve::ServeOptions* next, std::string* error) {
+  CLI::App app;
+  Options options;
+  DescribeCommandLine(app, options);
+  AddSubcommands(app, options);
+  try {
+    app.parse(g_Argc, g_Argv);
+  } catch (const CLI::ParseError& failure) {
+    *error = failure.what();
+    return false;
+  }
+  *error = FinishOptions(options);
+  options.serve.reread = RereadServeOptions;
+  *next = options.serve;
+  return error->empty();
+}
+
+// After a reload that changed serve's options: the command again, in this process, with the
+// listening socket that serve left open put where systemd would put it (fd 3, LISTEN_FDS=1).
+int StartAgain(int results) {
+  const char* handOver = std::getenv(qzwmi::serve::kServeHandOver);
+  const int socket = handOver ? std::atoi(handOver) : -1;
+  if (socket < 0) return kFailed;
+  std::fflush(nullptr);
+  if (results != STDOUT_FILENO) dup2(results, STDOUT_FILENO);
+  if (socket != 3 && dup2(socket, 3) < 0) return kFailed;  // the copy at 3 is kept over exec
+  if (socket == 3) fcntl(3, F_SETFD, 0);
+  setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
+  setenv("LISTEN_FDS", "1", 1);
+  execvp(g_Argv[0], g_Argv);
+  std::fprintf(stderr, "qzwmi serve: cannot start again after the reload: %s: %s\n", g_Argv[0], std::strerror(errno));
+  return kFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  g_Argc = argc;
+  g_Argv = argv;
+  CLI::App app{"qzwmi: a WMI client with the WMI service inside it, for the machine that the system root describes."};
+  Options options;
+  DescribeCommandLine(app, options);
   const Subcommands commands = AddSubcommands(app, options);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
     return app.exit(error) == 0 ? 0 : kUsage;
   }
-
-  // Decided only now: --help and --version need no system root.
-  if (options.serve.usersFile.empty()) options.serve.usersFile = std::string(QzGetSystemRoot()) + "/qzwmi.users";
-  options.serve.metrics.auth = options.metricsAuth == "users"   ? qzwmi::metrics::MetricsAuth::Users
-                               : options.metricsAuth == "token" ? qzwmi::metrics::MetricsAuth::Token
-                                                                : qzwmi::metrics::MetricsAuth::None;
-  if (options.serve.metrics.auth == qzwmi::metrics::MetricsAuth::Token && options.serve.metrics.tokenFile.empty())
-    return Usage("--metrics-auth token needs --metrics-token-file");
-  options.serve.build = {QZ_VERSION, QZ_REVISION};
+  if (const std::string problem = FinishOptions(options); !problem.empty()) return Usage(problem);
+  options.serve.reread = RereadServeOptions;
   if (commands.reg->parsed()) return RunReg(commands.reg->remaining());
   if (commands.passwd->parsed()) return RunPasswd(options);
 
@@ -500,6 +557,7 @@ int main(int argc, char** argv) {
   // Every object is released by now; a module with no objects left unloads here.
   CoFreeUnusedLibraries();
   CoUninitialize();
+  if (status == qzwmi::serve::kServeReload) return StartAgain(results);
   if (status != 0) return status;
   if (!qzwmi::WriteAll(results, output)) return qzwmi::WriteFailed();
   return 0;

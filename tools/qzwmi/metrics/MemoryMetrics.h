@@ -20,6 +20,7 @@ namespace qzwmi::metrics {
 struct BuildInfo {
   std::string version;
   std::string revision;
+  bool operator==(const BuildInfo&) const = default;
 };
 
 struct Inventory;

@@ -25,6 +25,7 @@ struct MetricsSettings {
   MetricsAuth auth = MetricsAuth::None;
   bool anyPeer = false;      // without authentication: answer peers beyond loopback as well
   std::string tokenFile;     // MetricsAuth::Token: the file whose first line is the token
+  bool operator==(const MetricsSettings&) const = default;
 };
 
 struct MetricsRequest {

@@ -218,15 +218,24 @@ int Listen(const std::string& address, int port, std::string* error) {
   return fd;
 }
 
+// Who made the socket a reload hands over, as the next process is told in this variable: "systemd"
+// (it stays whatever --listen says) or "serve" (a reload to another address binds a new one).
+constexpr char kHandedOverFrom[] = "QZWMI_SERVE_HANDED_OVER";
+
 // The listening socket that systemd passes (LISTEN_PID is this process, LISTEN_FDS at least 1: the
-// first is fd 3), or -1. The variables are removed, so that nothing started from here takes them.
-int SocketFromSystemd() {
+// first is fd 3), or that a reload of this process left in the same place; -1 when none. The
+// variables are removed, so that nothing started from here takes them. `from` is "systemd",
+// "serve" (a reload of a server that bound its own) or "" (none).
+int SocketFromSystemd(std::string* from) {
   const char* pid = std::getenv("LISTEN_PID");
   const char* fds = std::getenv("LISTEN_FDS");
+  const char* handedOver = std::getenv(kHandedOverFrom);
   const bool mine = pid && fds && std::strtol(pid, nullptr, 10) == getpid() && std::strtol(fds, nullptr, 10) >= 1;
+  *from = !mine ? "" : handedOver && std::strcmp(handedOver, "serve") == 0 ? "serve" : "systemd";
   unsetenv("LISTEN_PID");
   unsetenv("LISTEN_FDS");
   unsetenv("LISTEN_FDNAMES");
+  unsetenv(kHandedOverFrom);
   if (!mine) return -1;
   int listening = 0;
   socklen_t size = sizeof listening;
@@ -472,8 +481,11 @@ int Serve(const ServeOptions& options) {
       return 2;
     }
   }
-  int listener = SocketFromSystemd();
+  std::string socketFrom;
+  int listener = SocketFromSystemd(&socketFrom);
   const bool activated = listener >= 0;
+  const bool reloaded = std::getenv(kServeHandOver) != nullptr;  // set by the process this one replaced
+  unsetenv(kServeHandOver);
   if (!activated) {
     std::string error;
     listener = Listen(address, port, &error);
@@ -506,12 +518,63 @@ int Serve(const ServeOptions& options) {
   const std::string bound = LocalAddress(listener, &boundPort);
   Log("listening on %s (%s, %s%s)", bound.c_str(), tls ? "HTTPS" : "HTTP",
       options.noAuth ? "no authentication" : options.pamService.empty() ? "users file" : "PAM",
-      activated ? ", socket from systemd" : "");
+      reloaded ? ", socket handed over at a reload" : activated ? ", socket from systemd" : "");
+
+  // A reload whose options differ starts the command again in this process, so that every option
+  // takes effect as at a start, while clients see no refused connection: the listening socket is
+  // kept (or, for a new --listen, bound here first) and handed over as systemd would hand it. The
+  // new options are checked here first, so that a slip in an edit leaves this server running.
+  int handOver = -1;
+  const auto prepareReload = [&](const ServeOptions& next, std::string* error) {
+    const bool ownSocket = !activated || socketFrom == "serve";
+    int socket = -1;
+    if (ownSocket && next.listen != options.listen) {
+      std::string nextAddress;
+      int nextPort = 0;
+      const bool nextTls = !next.tlsCert.empty() || !next.tlsKey.empty();
+      if (!ParseListen(next.listen, nextTls, &nextAddress, &nextPort)) {
+        *error = "--listen wants ADDR:PORT, not '" + next.listen + "'";
+        return false;
+      }
+      socket = Listen(nextAddress, nextPort, error);
+      if (socket < 0) return false;
+    } else {
+      socket = fcntl(listener, F_DUPFD_CLOEXEC, 3);  // the server closes its own when it ends
+      if (socket < 0) {
+        *error = std::strerror(errno);
+        return false;
+      }
+    }
+    std::string failure;
+    if (!next.noAuth && next.pamService.empty() && !UserFile().Load(next.usersFile, &failure)) {
+      *error = failure;
+    } else {
+      for (const std::string* file : {&next.tlsCert, &next.tlsKey})
+        if (!file->empty() && access(file->c_str(), R_OK) != 0) *error = *file + ": " + std::strerror(errno);
+    }
+    if (!error->empty()) {
+      close(socket);
+      return false;
+    }
+    handOver = socket;
+    setenv(kHandedOverFrom, ownSocket ? "serve" : "systemd", 1);
+    return true;
+  };
 
   std::atomic<bool> signalled{false};
   std::thread stopper([&] {
     int signal = 0;
     while (sigwait(&stopSignals, &signal) == 0 && signal == SIGHUP) {
+      if (options.reread) {
+        ServeOptions next;
+        std::string error;
+        if (!options.reread(&next, &error)) {
+          Log("SIGHUP: kept the configuration in force: %s", error.c_str());
+        } else if (!(next == options)) {
+          if (prepareReload(next, &error)) break;
+          Log("SIGHUP: kept the configuration in force: %s", error.c_str());
+        }
+      }
       if (!usersFile) {
         Log("SIGHUP: no users file to re-read");
         continue;
@@ -532,7 +595,10 @@ int Serve(const ServeOptions& options) {
       Log("SIGHUP: re-read %zu users from %s", count, options.usersFile.c_str());
     }
     signalled = true;
-    Log("stopping on signal %d", signal);
+    if (handOver >= 0)
+      Log("SIGHUP: the configuration changed: starting again with it");
+    else
+      Log("stopping on signal %d", signal);
     server.Stop();  // kept until the server runs, when it comes before
   });
   server.Run();
@@ -541,6 +607,10 @@ int Serve(const ServeOptions& options) {
   stopper.join();
   operations.Release();
   metricsEndpoint.Release();
+  if (handOver >= 0) {
+    setenv(kServeHandOver, std::to_string(handOver).c_str(), 1);
+    return kServeReload;
+  }
   Log("stopped");
   return 0;
 }

@@ -29,11 +29,24 @@ struct ServeOptions {
   int watchSeconds = 5;        // on the host: how often the memory error counters are looked at
   metrics::MetricsSettings metrics;  // GET /metrics: its own authentication
   metrics::BuildInfo build;          // the version the metrics report
+  // Reads the options again, from the command line and the --config file it names, for a reload
+  // (SIGHUP); false with the reason when they no longer parse. Without it a reload re-reads only
+  // the users file.
+  bool (*reread)(ServeOptions* next, std::string* error) = nullptr;
+
+  bool operator==(const ServeOptions&) const = default;
 };
+
+// What Serve returns when a reload changed the options: the caller runs the command again in this
+// process (exec), which takes over the listening socket that Serve left open. Its descriptor is in
+// the environment variable kServeHandOver, and the new process finds it as systemd would pass it.
+inline constexpr int kServeReload = 75;
+inline constexpr char kServeHandOver[] = "QZWMI_SERVE_HANDOVER";
 
 // Serves until SIGTERM or SIGINT, logging to standard error ("listening on ADDR:PORT" once bound),
 // then releases the service so that the module unloads. Returns the exit status: 0 after a clean
-// stop, 2 for options that cannot work (with the reason on standard error).
+// stop, 2 for options that cannot work (with the reason on standard error), kServeReload after a
+// reload that changed them.
 int Serve(const ServeOptions& options);
 
 // Sets the allocator of the process up for serving: freed answers stay in the heap for the next.
