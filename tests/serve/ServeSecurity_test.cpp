@@ -151,6 +151,26 @@ TEST(ServeSecurity, HangupAppliesAChangedConfiguration) {
   EXPECT_EQ(server.Stop(), 0);
 }
 
+// A root it cannot write (a read-only or a full file system, in a mount namespace of its own) is
+// refused at the start, rather than a server that says "listening" and then fails every request.
+TEST(ServeSecurity, RefusesToStartOnARootItCannotWrite) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a mount namespace";
+  const std::string mount = RootFile("small-fs");
+  const struct {
+    const char* spoil;  // what makes the file system unwritable once the root is set up
+    const char* reason;
+  } cases[] = {{"mount -o remount,ro \"$M\"", "Read-only file system"},
+               {"! dd if=/dev/zero of=\"$M/fill\" bs=1M count=16 2>/dev/null", "No space left on device"}};
+  for (const auto& c : cases) {
+    const std::string script = std::string("M=") + mount + "; mkdir -p \"$M\" && mount -t tmpfs -o size=8m tmpfs \"$M\" && "
+                               "QZWMI_ROOT=\"$M/root\" \"$0\" classes > /dev/null && " + c.spoil +
+                               " && QZWMI_ROOT=\"$M/root\" \"$0\" serve --no-auth --listen 127.0.0.1:0";
+    const Outcome run = RunProgram("unshare", {"-m", "sh", "-c", script, QZWMI_PATH});
+    EXPECT_EQ(run.status, 2) << c.spoil << run.err;
+    EXPECT_EQ(run.err, "qzwmi serve: cannot write the system root " + mount + "/root (" + c.reason + ")\n") << c.spoil;
+  }
+}
+
 // With PAM the system's accounts decide; an account the system does not have is refused (the
 // service name is unknown, so PAM's default rules apply).
 TEST(ServeSecurity, PamRefusesAnUnknownAccount) {
