@@ -16,9 +16,11 @@ void Load(const char* names) {
   ASSERT_TRUE(QzLoadMachineText(text.c_str(), "names.json", error, sizeof error)) << error;
 }
 
-TEST(ComputerName, EachFormatGivesItsName) {
+// Each format gives its name and its length without the terminator; a buffer too short for the
+// terminator asks for the size with it and is left alone.
+TEST(ComputerName, EachFormatGivesItsNameAndShortBuffersAskForTheSize) {
   Load(R"({"dnsFullyQualified": "mem01.lab.example.net", "dnsHostname": "mem01", "netBios": "MEM01"})");
-  struct Case {
+  const struct {
     COMPUTER_NAME_FORMAT format;
     const wchar_t* name;
   } cases[] = {
@@ -26,24 +28,21 @@ TEST(ComputerName, EachFormatGivesItsName) {
       {ComputerNameDnsHostname, L"mem01"},
       {ComputerNameDnsFullyQualified, L"mem01.lab.example.net"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format);
+    const DWORD length = static_cast<DWORD>(wcslen(c.name));
     wchar_t buffer[64];
-    DWORD size = 64;
-    ASSERT_TRUE(GetComputerNameExW(c.format, buffer, &size)) << c.format;
+    wmemset(buffer, L'x', 64);
+    DWORD size = length;
+    QZ_EXPECT_LAST_ERROR(GetComputerNameExW(c.format, buffer, &size), FALSE, ERROR_MORE_DATA);
+    EXPECT_EQ(size, length + 1);
+    EXPECT_EQ(buffer[0], L'x');
+    size = 64;
+    ASSERT_TRUE(GetComputerNameExW(c.format, buffer, &size));
     EXPECT_EQ(std::wstring(buffer), c.name);
-    EXPECT_EQ(size, wcslen(c.name)) << "the length without the terminator";
+    EXPECT_EQ(size, length);
   }
-}
-
-TEST(ComputerName, ShortBufferAsksForTheSizeWithTheTerminator) {
-  Load(R"({"dnsFullyQualified": "mem01.lab.example.net", "dnsHostname": "mem01", "netBios": "MEM01"})");
-  wchar_t buffer[21];
-  DWORD size = 21;  // one short: 21 characters and the terminator need 22
-  wmemset(buffer, L'x', 21);
-  QZ_EXPECT_LAST_ERROR(GetComputerNameExW(ComputerNameDnsFullyQualified, buffer, &size), FALSE, ERROR_MORE_DATA);
-  EXPECT_EQ(size, 22u);
-  EXPECT_EQ(buffer[0], L'x') << "nothing written";
-  size = 0;
+  DWORD size = 0;
   EXPECT_FALSE(GetComputerNameExW(ComputerNameNetBIOS, nullptr, &size));
   EXPECT_EQ(size, 6u);
 }

@@ -168,21 +168,9 @@ TEST(HostData, ALockedDatabaseIsPassedOverAfterItsBusyWait) {
   EXPECT_TRUE(machine->journal.empty());
 }
 
-TEST(HostData, ATableThatCannotBeReadNamesTheFileAndTheReason) {
-  const struct {
-    std::string root;
-    std::string error;
-  } cases[] = {
-      {QZ_SOURCE_DIR "/tests/data/hosts/unreadable/",
-       QZ_SOURCE_DIR "/tests/data/hosts/unreadable/sys/firmware/dmi/tables/DMI: Is a directory"},
-      {QZ_SOURCE_DIR "/tests/data/hosts/none/",
-       QZ_SOURCE_DIR "/tests/data/hosts/none/sys/firmware/dmi/tables/DMI: No such file or directory"},
-  };
-  for (const auto& c : cases) {
-    std::string error;
-    EXPECT_FALSE(qz::machine::LoadHostMachine(c.root, qz::machine::HealthRules{}, error));
-    EXPECT_EQ(error, c.error);
-  }
+// (A table that is missing or cannot be read is named with its reason by the command's choice of
+// machine, which falls back from it.)
+TEST(HostData, ATableOfNoWholeStructureNamesTheFile) {
   const std::string empty = std::string(QzGetSystemRoot()) + "/empty/";
   fs::create_directories(empty + "sys/firmware/dmi/tables");
   std::ofstream(empty + "sys/firmware/dmi/tables/DMI");

@@ -13,8 +13,7 @@
 
 namespace {
 
-const char* const kMachines[] = {"default",     "processor-boards", "smbios-only",      "no-driver",
-                                 "real-dump",   "board-states",     "mirrored-fallback", "store-not-ready"};
+using qzwmitest::ExpectGolden;
 
 const char* const kClasses[] = {"QZ_MemoryModule",        "QZ_MemoryBoard",      "QZ_MemoryModuleSlot",
                                 "QZ_MemoryBoardSlot",     "QZ_MemoryRedundancySet", "QZ_MemoryCollection",
@@ -29,12 +28,6 @@ const char* const kClasses[] = {"QZ_MemoryModule",        "QZ_MemoryBoard",     
 // What a run printed, as it is compared: standard output, then the status and standard error.
 std::string Transcript(const qzwmitest::Outcome& outcome) {
   return outcome.out + "--- exit status " + std::to_string(outcome.status) + "\n" + outcome.err;
-}
-
-void ExpectGolden(const std::string& name, const std::string& actual) {
-  const std::string path = std::string(QZ_GOLDEN_DIR) + "/" + name + ".txt";
-  if (std::getenv("QZ_UPDATE_GOLDEN")) qzwmitest::WriteWholeFile(path, actual);
-  EXPECT_EQ(actual, qzwmitest::ReadWholeFile(path)) << "golden output " << path;
 }
 
 class GoldenOutput : public testing::TestWithParam<const char*> {};
@@ -53,12 +46,8 @@ TEST_P(GoldenOutput, EveryClassEnumeratedAndItsFirstInstanceByPath) {
   ExpectGolden(GetParam(), transcript);
 }
 
-INSTANTIATE_TEST_SUITE_P(BundledMachines, GoldenOutput, testing::ValuesIn(kMachines),
-                         [](const testing::TestParamInfo<const char*>& info) {
-                           std::string name = info.param;
-                           for (char& ch : name) if (ch == '-') ch = '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(BundledMachines, GoldenOutput, testing::ValuesIn(qzwmitest::kGoldenMachines),
+                         qzwmitest::GoldenTestName);
 
 TEST(GoldenOutput, JsonOfOneModule) {
   const std::string machine = std::string(QZ_MACHINES_DIR) + "/default.json";

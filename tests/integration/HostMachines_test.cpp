@@ -35,34 +35,22 @@ class HostMachine : public testing::Test {
     setenv("TZ", "UTC", 1);
     tzset();
   }
-  void TearDown() override {
-    services_.Release();
-    QzSetFixedLocalTime(nullptr);
-  }
+  void TearDown() override { QzSetFixedLocalTime(nullptr); }
 
   // Makes the host below `root` the machine, and moves the memory event counter as the watcher does.
   void LoadHost(const std::string& root) {
     setenv("QZWMI_HOST_ROOT", root.c_str(), 1);
     char error[512] = {};
     ASSERT_TRUE(QzLoadMachine("host", error, sizeof error)) << error;
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tarnwell\\WBEM\\Server\\QZ_MemoryIndication", 0, nullptr,
-                              REG_OPTION_VOLATILE, KEY_READ | KEY_WRITE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    DWORD value = ++counter_;
-    RegSetValueExW(key, L"QZ_MemoryEvent", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(key);
+    qztest::SetMemoryEvent(++counter_);
   }
 
   std::vector<CComPtr<IWbemClassObject>> Enumerate(const wchar_t* cls, const wchar_t* nameSpace = L"root\\VXN") {
     std::vector<CComPtr<IWbemClassObject>> out;
-    CComPtr<IWbemLocator> locator;
-    EXPECT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                               reinterpret_cast<void**>(&locator)),
-              S_OK);
-    CComPtr<IWbemServices> services;
-    EXPECT_EQ(locator->ConnectServer(CComBSTR(nameSpace), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services), S_OK);
+    CComPtr<IWbemServices> services = qztest::Connect(nameSpace);
+    EXPECT_TRUE(services);
     CComPtr<IEnumWbemClassObject> enumerator;
+    if (!services) return out;
     EXPECT_EQ(services->CreateInstanceEnum(CComBSTR(cls), WBEM_FLAG_FORWARD_ONLY, nullptr, &enumerator), S_OK) << Narrow(cls);
     for (; enumerator;) {
       CComPtr<IWbemClassObject> instance;
@@ -120,7 +108,6 @@ class HostMachine : public testing::Test {
     return lines;
   }
 
-  CComPtr<IWbemServices> services_;
   DWORD counter_ = 0;
 };
 
@@ -178,11 +165,7 @@ TEST_P(HostTrees, GiveTheirModulesBoardsSlotsAndProtection) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Captured, HostTrees, testing::ValuesIn(kTrees),
-                         [](const testing::TestParamInfo<TreeCase>& info) {
-                           std::string name = info.param.tree;
-                           std::replace(name.begin(), name.end(), '-', '_');
-                           return name;
-                         });
+                         [](const auto& info) { return qztest::ParamName(info.param.tree); });
 
 // The SPD EEPROM at 0-0050 belongs to the first memory device: its first 256 bytes are the module's.
 TEST_F(HostMachine, SpdBytesComeFromTheModulesEeprom) {
@@ -355,11 +338,6 @@ TEST_P(CorpusHosts, PublishEveryFittedModuleOnceAndEverySocketOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, CorpusHosts, testing::ValuesIn(CorpusTables()),
-                         [](const testing::TestParamInfo<std::string>& info) {
-                           std::string name = info.param;
-                           for (char& c : name)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return name;
-                         });
+                         [](const auto& info) { return qztest::ParamName(info.param); });
 
 }  // namespace

@@ -65,12 +65,8 @@ class NamespaceCoherence : public testing::TestWithParam<const char*> {
       machine = "host";
     }
     ASSERT_TRUE(QzLoadMachine(machine.c_str(), error, sizeof error)) << error;
-    CComPtr<IWbemLocator> locator;
-    ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                               reinterpret_cast<void**>(&locator)),
-              S_OK);
-    ASSERT_EQ(locator->ConnectServer(CComBSTR(L"root\\VXN"), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services_),
-              S_OK);
+    services_.Attach(qztest::Connect().Detach());
+    ASSERT_TRUE(services_);
   }
 
   void TearDown() override { services_.Release(); }
@@ -156,11 +152,6 @@ TEST_P(NamespaceCoherence, EveryPublishedReferenceResolvesToAnEnumeratedInstance
 }
 
 INSTANTIATE_TEST_SUITE_P(BundledMachines, NamespaceCoherence, testing::ValuesIn(kMachines),
-                         [](const testing::TestParamInfo<const char*>& info) {
-                           std::string name = info.param;
-                           for (char& ch : name)
-                             if (ch == '-') ch = '_';
-                           return name;
-                         });
+                         [](const auto& info) { return qztest::ParamName(info.param); });
 
 }  // namespace

@@ -48,13 +48,8 @@ int ServingSeconds() {
 
 // One thread's work until the deadline: the number of faults it saw.
 int Serve(int thread, std::chrono::steady_clock::time_point deadline, std::atomic<long>* requests) {
-  CComPtr<IWbemLocator> locator;
-  if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                              reinterpret_cast<void**>(&locator))))
-    return 1;
-  CComPtr<IWbemServices> services;
-  if (FAILED(locator->ConnectServer(CComBSTR(L"root\\VXN"), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services)))
-    return 1;
+  CComPtr<IWbemServices> services = qztest::Connect();
+  if (!services) return 1;
   int faults = 0;
   for (int round = 0; std::chrono::steady_clock::now() < deadline; ++round) {
     CComPtr<IEnumWbemClassObject> enumerator;

@@ -18,6 +18,10 @@
 
 #include "qzplatform.h"
 
+#ifdef QZ_GOLDEN_DIR
+#include <gtest/gtest.h>
+#endif
+
 extern char** environ;
 
 namespace qzwmitest {
@@ -89,6 +93,27 @@ inline Outcome RunProgram(const std::string& program, const std::vector<std::str
 inline Outcome RunQzwmi(const std::vector<std::string>& args, const std::string& input = "",
                         std::chrono::seconds timeout = std::chrono::seconds(30)) {
   return RunProgram(QZWMI_PATH, args, input, timeout);
+}
+#endif
+
+#ifdef QZ_GOLDEN_DIR
+// The bundled machines whose outputs are kept in tests/golden.
+inline const char* const kGoldenMachines[] = {"default",   "processor-boards", "smbios-only",       "no-driver",
+                                              "real-dump", "board-states",     "mirrored-fallback", "store-not-ready"};
+
+// Compares `actual` with tests/golden/<name>.txt; QZ_UPDATE_GOLDEN=1 writes it anew (then read the
+// differences before committing them).
+inline void ExpectGolden(const std::string& name, const std::string& actual) {
+  const std::string path = std::string(QZ_GOLDEN_DIR) + "/" + name + ".txt";
+  if (std::getenv("QZ_UPDATE_GOLDEN")) WriteWholeFile(path, actual);
+  EXPECT_EQ(actual, ReadWholeFile(path)) << "golden output " << path;
+}
+
+inline std::string GoldenTestName(const testing::TestParamInfo<const char*>& info) {
+  std::string name = info.param;
+  for (char& ch : name)
+    if (ch == '-') ch = '_';
+  return name;
 }
 #endif
 

@@ -12,11 +12,9 @@
 #ifdef QZWMI_HAS_MODULE
 namespace {
 
+using qzwmitest::ExpectGolden;
 using qzwmitest::Outcome;
 using qzwmitest::RunQzwmi;
-
-const char* const kMachines[] = {"default",     "processor-boards", "smbios-only",       "no-driver",
-                                 "real-dump",   "board-states",     "mirrored-fallback", "store-not-ready"};
 
 std::string Transcript(const std::vector<std::string>& args) {
   // Without a terminal the table has no width limit, whatever the environment says.
@@ -25,12 +23,6 @@ std::string Transcript(const std::vector<std::string>& args) {
   std::string line = "=== qzwmi";
   for (size_t i = 0; i < args.size(); ++i) line += " " + (args[i].find(QZ_MACHINES_DIR) == 0 ? "M" : args[i]);
   return line + "\n" + run.out + "--- exit status " + std::to_string(run.status) + "\n" + run.err;
-}
-
-void ExpectGolden(const std::string& name, const std::string& actual) {
-  const std::string path = std::string(QZ_GOLDEN_DIR) + "/" + name + ".txt";
-  if (std::getenv("QZ_UPDATE_GOLDEN")) qzwmitest::WriteWholeFile(path, actual);
-  EXPECT_EQ(actual, qzwmitest::ReadWholeFile(path)) << "golden output " << path;
 }
 
 class Views : public testing::TestWithParam<const char*> {};
@@ -46,12 +38,8 @@ TEST_P(Views, TablesAndCsvOfTheMainClasses) {
   ExpectGolden(std::string("views-") + GetParam(), transcript);
 }
 
-INSTANTIATE_TEST_SUITE_P(BundledMachines, Views, testing::ValuesIn(kMachines),
-                         [](const testing::TestParamInfo<const char*>& info) {
-                           std::string name = info.param;
-                           for (char& ch : name) if (ch == '-') ch = '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(BundledMachines, Views, testing::ValuesIn(qzwmitest::kGoldenMachines),
+                         qzwmitest::GoldenTestName);
 
 TEST(Views, ClassesTheirDescriptionsAndDecodedJson) {
   std::string transcript = Transcript({"classes", "--format", "table"});

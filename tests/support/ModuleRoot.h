@@ -3,9 +3,13 @@
 // and benchmarks share. Include it where QZ_MODULE_FILE and QZ_SOURCE_DIR are defined.
 #pragma once
 
+#include <atlbase.h>
+#include <objbase.h>
 #include <qzplatform.h>
+#include <wbemidl.h>
 #include <windows.h>
 
+#include <cctype>
 #include <string>
 
 namespace qztest {
@@ -51,6 +55,23 @@ inline void SetMemoryEvent(DWORD value) {
     return;
   RegSetValueExW(key, L"QZ_MemoryEvent", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
   RegCloseKey(key);
+}
+
+// A namespace as a client connects to it, through the locator; null when that fails.
+inline CComPtr<IWbemServices> Connect(const wchar_t* nameSpace = L"root\\VXN") {
+  CComPtr<IWbemLocator> locator;
+  CComPtr<IWbemServices> services;
+  if (SUCCEEDED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                                 reinterpret_cast<void**>(&locator))))
+    locator->ConnectServer(CComBSTR(nameSpace), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services);
+  return services;
+}
+
+// A test parameter as a test name: every character but letters and digits becomes '_'.
+inline std::string ParamName(std::string name) {
+  for (char& c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
 }
 
 }  // namespace qztest

@@ -8,14 +8,8 @@ namespace qztest {
 void SystemTest::TearDown() { QzSetFixedLocalTime(nullptr); }
 
 void FixLocalTime(int year, int month, int day, int hour, int minute, int second, int millisecond) {
-  SYSTEMTIME time = {};
-  time.wYear = static_cast<WORD>(year);
-  time.wMonth = static_cast<WORD>(month);
-  time.wDay = static_cast<WORD>(day);
-  time.wHour = static_cast<WORD>(hour);
-  time.wMinute = static_cast<WORD>(minute);
-  time.wSecond = static_cast<WORD>(second);
-  time.wMilliseconds = static_cast<WORD>(millisecond);
+  auto w = [](int value) { return static_cast<WORD>(value); };
+  const SYSTEMTIME time = {w(year), w(month), 0, w(day), w(hour), w(minute), w(second), w(millisecond)};
   QzSetFixedLocalTime(&time);
 }
 

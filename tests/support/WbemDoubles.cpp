@@ -51,36 +51,21 @@ STDMETHODIMP TestInitSink::QueryInterface(REFIID riid, void** ppv) {
 }
 
 HRESULT PutString(IWbemClassObject* object, const WCHAR* name, const std::wstring& value) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BSTR;
-  v.bstrVal = SysAllocString(value.c_str());
-  HRESULT hr = object->Put(name, 0, &v, 0);
-  VariantClear(&v);
-  return hr;
+  CComVariant v(value.c_str());
+  return object->Put(name, 0, &v, 0);
 }
 
 HRESULT PutI4(IWbemClassObject* object, const WCHAR* name, LONG value) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_I4;
-  v.lVal = value;
+  CComVariant v(static_cast<int>(value));
   return object->Put(name, 0, &v, 0);
 }
 
 std::wstring GetString(IWbemClassObject* object, const WCHAR* name) {
-  VARIANT v;
-  VariantInit(&v);
+  CComVariant v;
   if (FAILED(object->Get(name, 0, &v, nullptr, nullptr)) || v.vt != VT_BSTR) return L"<not a string>";
-  std::wstring text = v.bstrVal ? v.bstrVal : L"";
-  VariantClear(&v);
-  return text;
+  return v.bstrVal ? v.bstrVal : L"";
 }
 
-}  // namespace qztest
-
-
-namespace qztest {
 namespace {
 
 // A namespace that knows a few class definitions and answers nothing else.
@@ -157,11 +142,7 @@ class TestNamespace : public IWbemServices {
   void Add(const qz::wbem::ClassBuilder& builder) {
     IWbemClassObject* object = nullptr;
     EXPECT_EQ(builder.Create(&object), S_OK);
-    VARIANT name;
-    VariantInit(&name);
-    object->Get(L"__CLASS", 0, &name, nullptr, nullptr);
-    m_Classes.emplace_back(name.bstrVal, object);
-    VariantClear(&name);
+    m_Classes.emplace_back(GetString(object, L"__CLASS"), object);
   }
 
   std::atomic<ULONG> m_Refs{1};
