@@ -7,7 +7,7 @@
 #include <memory>
 #include <new>
 
-constinit bool g_bPrimaryDriverDevice = true;
+constinit std::atomic<bool> g_bPrimaryDriverDevice{true};
 
 namespace {
 
@@ -26,7 +26,7 @@ bool OpenHealthDriver(HANDLE& device) {
   device = OpenDevice(kPrimaryDriverDevice);
   if (device != INVALID_HANDLE_VALUE) return true;
   // Several provider threads may open at once; the flag only ever falls.
-  std::atomic_ref<bool>(g_bPrimaryDriverDevice).store(false, std::memory_order_relaxed);
+  g_bPrimaryDriverDevice.store(false, std::memory_order_relaxed);
   device = OpenDevice(kSecondaryDriverDevice);
   return device != INVALID_HANDLE_VALUE;
 }

@@ -4,11 +4,12 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <initializer_list>
 
 // True at load; false from the first time the device \\.\MQZ cannot be opened, never set back.
-extern bool g_bPrimaryDriverDevice;
+extern std::atomic<bool> g_bPrimaryDriverDevice;
 
 // Device names, in the order OpenHealthDriver tries them.
 inline constexpr const WCHAR* kPrimaryDriverDevice = L"\\\\.\\MQZ";

@@ -53,7 +53,7 @@ TEST(HealthDriverOpen, FallsBackToSecondaryDeviceAndClearsPrimaryFlag) {
     g_bPrimaryDriverDevice = true;
     HANDLE device = nullptr;
     EXPECT_EQ(OpenHealthDriver(device), c.opens);
-    EXPECT_EQ(g_bPrimaryDriverDevice, c.primaryFlag);
+    EXPECT_EQ(g_bPrimaryDriverDevice.load(), c.primaryFlag);
     EXPECT_EQ(device != INVALID_HANDLE_VALUE, c.opens);
     CloseHealthDriver(device);
     EXPECT_EQ(device, INVALID_HANDLE_VALUE);

@@ -6,10 +6,10 @@
 
 #include "sources/HealthDriver.h"
 
-bool g_bDriverMemoryData = false;
-bool g_bHealthDriverPresent = false;
-bool g_bAmpStatusValid = false;
-bool g_bProcessorBoardMemory = false;
+constinit std::atomic<bool> g_bDriverMemoryData{false};
+constinit std::atomic<bool> g_bHealthDriverPresent{false};
+constinit std::atomic<bool> g_bAmpStatusValid{false};
+constinit std::atomic<bool> g_bProcessorBoardMemory{false};
 
 constinit CQZMemAmpChecker g_MemAmpChecker;
 
