@@ -4,7 +4,7 @@
 
 #include <type_traits>
 
-#include "logical/ComputerSystem.h"
+#include "sources/ComputerSystem.h"
 #include "sources/PlatformProbe.h"
 #include "support/CommonLog.h"
 #include "support/WmiProperty.h"

@@ -4,9 +4,9 @@
 
 #include <iterator>
 
-#include "logical/ComputerSystem.h"
 #include "logical/QZWinMemoryList.h"
 #include "physical/QZMemoryBoardList.h"
+#include "sources/ComputerSystem.h"
 #include "sources/DataStore.h"
 #include "sources/HealthDriver.h"
 #include "sources/PlatformProbe.h"

@@ -4,8 +4,8 @@
 
 #include <cstdarg>
 
-#include "logical/ComputerSystem.h"
 #include "physical/QZMemoryModuleList.h"
+#include "sources/ComputerSystem.h"
 #include "sources/DataStore.h"
 #include "sources/HealthDriver.h"
 #include "support/CommonLog.h"
@@ -72,7 +72,7 @@ WORD FoldMemoryModules(IWbemContext* pCtx) {
 ULONGLONG MemoryDeviceBytes(const BYTE* device) {
   const WORD size = ReadWord(device, kType17Size);
   if (size == kType17SizeUnknown) return 0;
-  const WORD amount = size & ~kType17SizeKiB;
+  const WORD amount = static_cast<WORD>(size & ~kType17SizeKiB);
   if (amount == 0) return 0;
   if (amount == kType17SizeExtended) return static_cast<ULONGLONG>(ReadDword(device, kType17ExtendedSize) & 0x7FFFFFFF) << 20;
   if (size & kType17SizeKiB) return static_cast<ULONGLONG>(amount) << 10;

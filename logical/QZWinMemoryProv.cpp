@@ -4,7 +4,7 @@
 #include <iterator>
 #include <vector>
 
-#include "logical/ComputerSystem.h"
+#include "sources/ComputerSystem.h"
 #include "support/WmiProperty.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdarg>
 #include <iterator>
 
-#include "logical/ComputerSystem.h"
+#include "sources/ComputerSystem.h"
 #include "sources/DataStore.h"
 #include "sources/HealthDriver.h"
 #include "sources/PlatformProbe.h"

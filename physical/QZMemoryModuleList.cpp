@@ -7,7 +7,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "logical/ComputerSystem.h"
+#include "sources/ComputerSystem.h"
 #include "sources/DataStore.h"
 #include "sources/HealthDriver.h"
 #include "support/CommonLog.h"
@@ -59,7 +59,7 @@ void SetSmbiosTexts(CQZMemoryModule& record, const MemoryDeviceEntry& entry) {
 void SetSmbiosCapacity(CQZMemoryModule& record, const BYTE* device) {
   const WORD size = ReadWord(device, kType17Size);
   if (size == kType17SizeUnknown) return;
-  const WORD amount = size & ~kType17SizeKiB;
+  const WORD amount = static_cast<WORD>(size & ~kType17SizeKiB);
   if (amount == kType17SizeExtended) {
     record.SetCapacity(static_cast<ULONGLONG>(ReadDword(device, kType17ExtendedSize) & 0x7FFFFFFF) << 20);
   } else if (size & kType17SizeKiB) {

@@ -1,7 +1,7 @@
 // The element-location association lists: the slot's own path and its location's composed path.
 #include "physical/QZSlotElementLocationList.h"
 
-#include "logical/ComputerSystem.h"
+#include "sources/ComputerSystem.h"
 #include "sources/PlatformProbe.h"
 
 CQZSlotElementLocationList::CQZSlotElementLocationList(const SlotElementLocationClassDescription& associationClass)

@@ -2,7 +2,7 @@
 // location's names, codes and full object path.
 #include "physical/QZSlotLocationList.h"
 
-#include "logical/ComputerSystem.h"
+#include "sources/ComputerSystem.h"
 #include "sources/PlatformProbe.h"
 #include "support/CommonLog.h"
 

@@ -301,7 +301,7 @@ DWORD CCommonLog::CheckRotation(HANDLE* file) {
     // The message goes to standard error in the console's encoding; the old file grows on.
     std::wstring text = L"logging: Failed to replace old log file: " + current + L"\n";
     int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::vector<char> narrow(bytes > 0 ? bytes : 1, '\0');
+    std::vector<char> narrow(bytes > 0 ? static_cast<size_t>(bytes) : 1, '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, narrow.data(), bytes, nullptr, nullptr);
     fputs(narrow.data(), stderr);
     return 3;

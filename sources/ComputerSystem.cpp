@@ -1,5 +1,5 @@
 // The computer's name, the references to the computer system and its chassis, and full object paths.
-#include "logical/ComputerSystem.h"
+#include "sources/ComputerSystem.h"
 
 #include <wbemcli.h>
 
