@@ -264,20 +264,4 @@ TEST(MemoryModuleTables, FormFactorAndMemoryTypeEdges) {
   }
 }
 
-// The bundled servers pin the ordinary names; numbers are formatted as signed.
-TEST(MemoryModuleNames, TagCarriesTheNumbersAsSigned) {
-  EXPECT_EQ(MemoryModuleTag(-1, 2147483647), L"VXN:QZ_MemoryModule:-1-2147483647");
-}
-
-// Compiles only while the holder needs no code at static initialisation.
-constinit CQZStaticList<CQZMemoryModuleList> g_OtherModuleList;
-
-TEST(MemoryModuleListInstance, OneListMadeAtItsFirstUse) {
-  CQZMemoryModuleList& list = g_MemoryModuleList.Get();
-  EXPECT_EQ(&list, &g_MemoryModuleList.Get());
-  EXPECT_NE(&list, &g_OtherModuleList.Get());
-  EXPECT_EQ(list.Generation(), 1u) << "not built before its first Update";
-  EXPECT_FALSE(list.WatchesEvents());
-}
-
 }  // namespace
