@@ -113,20 +113,9 @@ void CQZInstanceProvider::LogLine(const WCHAR* operation, DWORD severity, const 
   std::wstring message = FormatMessageText(format, args);
   va_end(args);
   std::wstring function = std::wstring(m_Description.providerName) + L"::" + operation;
-  g_CommonLog.Lock();
-  g_CommonLog.SetFunctionName(function.c_str());
-  switch (severity) {
-    case kSeverityVerbose:
-      g_CommonLog.LogVerbose(L"%ls", message.c_str());
-      break;
-    case kSeverityInformation:
-      g_CommonLog.LogInformation(L"%ls", message.c_str());
-      break;
-    default:
-      g_CommonLog.LogError(L"%ls", message.c_str());
-      break;
-  }
-  g_CommonLog.Unlock();
+  // Warnings are written as errors.
+  const DWORD written = severity == kSeverityVerbose || severity == kSeverityInformation ? severity : kSeverityError;
+  g_CommonLog.LogAs(function.c_str(), written, L"%ls", message.c_str());
 }
 
 STDMETHODIMP CQZInstanceProvider::Initialize(LPWSTR, LONG, LPWSTR, LPWSTR, IWbemServices* pNamespace,

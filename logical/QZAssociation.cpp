@@ -63,10 +63,7 @@ bool CQZAssociationList::BeginRebuild() {
   ClearRecords();
   m_bWatchEvents = FALSE;
   if (g_bHealthDriverPresent) return true;
-  g_CommonLog.Lock();
-  g_CommonLog.SetFunctionName(FormatText(L"%ls::RebuildList", m_Description.listName).c_str());
-  g_CommonLog.LogInformation(L"Health (or MQZ) driver not found");
-  g_CommonLog.Unlock();
+  g_CommonLog.LogAs(FormatText(L"%ls::RebuildList", m_Description.listName).c_str(), kSeverityInformation, L"Health (or MQZ) driver not found");
   return false;
 }
 

@@ -62,10 +62,7 @@ bool CQZMemoryCollectionList::RebuildList(IWbemContext* pCtx) {
   ClearRecords();
   m_bWatchEvents = FALSE;
   if (!g_bHealthDriverPresent) {
-    g_CommonLog.Lock();
-    g_CommonLog.SetFunctionName(L"CQZMemoryCollectionList::RebuildList");
-    g_CommonLog.LogInformation(L"Health (or MQZ) driver not found");
-    g_CommonLog.Unlock();
+    g_CommonLog.LogAs(L"CQZMemoryCollectionList::RebuildList", kSeverityInformation, L"Health (or MQZ) driver not found");
     return true;
   }
 

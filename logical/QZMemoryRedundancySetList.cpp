@@ -41,10 +41,7 @@ constexpr WORD kModuleStatusDegraded = 3;
 std::wstring Text(UINT number) { return LoadResourceString(kModuleFileName, number); }
 
 void LogDriverNotFound() {
-  g_CommonLog.Lock();
-  g_CommonLog.SetFunctionName(L"CQZMemoryRedundancySetList::RebuildList");
-  g_CommonLog.LogInformation(L"Health (or MQZ) driver not found");
-  g_CommonLog.Unlock();
+  g_CommonLog.LogAs(L"CQZMemoryRedundancySetList::RebuildList", kSeverityInformation, L"Health (or MQZ) driver not found");
 }
 
 }  // namespace

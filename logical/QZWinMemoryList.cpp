@@ -26,10 +26,7 @@ DWORD ReadDword(const BYTE* bytes, size_t offset) {
 }
 
 void LogDriverNotFound() {
-  g_CommonLog.Lock();
-  g_CommonLog.SetFunctionName(L"CQZWinMemoryList::RebuildList");
-  g_CommonLog.LogInformation(L"Health (or MQZ) driver not found");
-  g_CommonLog.Unlock();
+  g_CommonLog.LogAs(L"CQZWinMemoryList::RebuildList", kSeverityInformation, L"Health (or MQZ) driver not found");
 }
 
 }  // namespace

@@ -50,10 +50,7 @@ bool OpenDriverForRebuild(IWbemContext* pCtx, const WCHAR* functionName, BYTE& w
   }
   if (!g_bAmpStatusValid) g_MemAmpChecker.ProbePlatform();
   if (!g_bHealthDriverPresent) {
-    g_CommonLog.Lock();
-    g_CommonLog.SetFunctionName(functionName);
-    g_CommonLog.LogInformation(L"Health (or MQZ) driver not found");
-    g_CommonLog.Unlock();
+    g_CommonLog.LogAs(functionName, kSeverityInformation, L"Health (or MQZ) driver not found");
     return false;
   }
   return OpenHealthDriver(device);

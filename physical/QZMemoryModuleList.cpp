@@ -83,10 +83,7 @@ bool ReadDriverPartNumber(const ModuleInfoAnswer& info, std::wstring& text) {
 }
 
 void LogDriverNotFound() {
-  g_CommonLog.Lock();
-  g_CommonLog.SetFunctionName(L"CQZMemoryModuleList::RebuildList");
-  g_CommonLog.LogInformation(L"Health (or MQZ) driver not found");
-  g_CommonLog.Unlock();
+  g_CommonLog.LogAs(L"CQZMemoryModuleList::RebuildList", kSeverityInformation, L"Health (or MQZ) driver not found");
 }
 
 }  // namespace

@@ -47,10 +47,7 @@ std::wstring MakeSlotLocationRelativePath(const SlotLocationClassDescription& lo
 }
 
 void LogDriverNotFound(const WCHAR* functionName) {
-  g_CommonLog.Lock();
-  g_CommonLog.SetFunctionName(functionName);
-  g_CommonLog.LogInformation(L"Health (or MQZ) driver not found");
-  g_CommonLog.Unlock();
+  g_CommonLog.LogAs(functionName, kSeverityInformation, L"Health (or MQZ) driver not found");
 }
 
 DWORD CQZSlotLocationList::Update(IWbemContext* pCtx) {

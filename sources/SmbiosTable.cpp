@@ -81,10 +81,8 @@ void CSmbiosTable::Drop() {
 }
 
 bool CSmbiosTable::LoadTable() {
-  Lock();
-  bool loaded = LoadLocked();
-  Unlock();
-  return loaded;
+  CLockGuard<CSmbiosTable> lock(*this);
+  return LoadLocked();
 }
 
 bool CSmbiosTable::LoadLocked() {
@@ -142,7 +140,7 @@ bool CSmbiosTable::LoadFromWmi() {
 }
 
 bool CSmbiosTable::SetTableForTesting(std::vector<BYTE> table) {
-  Lock();
+  CLockGuard<CSmbiosTable> lock(*this);
   Drop();
   bool held = !table.empty() && table.size() <= 0xFFFF;
   if (held) {
@@ -151,15 +149,12 @@ bool CSmbiosTable::SetTableForTesting(std::vector<BYTE> table) {
     BuildIndex();
     std::atomic_ref<bool>(m_bLoaded).store(true, std::memory_order_release);
   }
-  Unlock();
   return held;
 }
 
 size_t CSmbiosTable::StructureCountForTesting() {
-  Lock();
-  size_t count = m_IndexedCount;
-  Unlock();
-  return count;
+  CLockGuard<CSmbiosTable> lock(*this);
+  return m_IndexedCount;
 }
 
 void CSmbiosTable::BuildIndex() {
@@ -183,23 +178,16 @@ void CSmbiosTable::BuildIndex() {
 }
 
 bool CSmbiosTable::FindStructure(BYTE type, WORD index, BYTE* buffer, BYTE& length, SmbiosStrings& strings) {
-  Lock();
-  if (!IsLoaded() && !LoadLocked()) {
-    Unlock();
-    return false;
-  }
+  CLockGuard<CSmbiosTable> lock(*this);
+  if (!IsLoaded() && !LoadLocked()) return false;
   const std::vector<uint32_t>& offsets = m_Index[type];
-  if (index >= offsets.size()) {
-    Unlock();
-    return false;
-  }
+  if (index >= offsets.size()) return false;
   const BYTE* structure = m_Table.data() + offsets[index];
   const BYTE* end = m_Table.data() + std::min<size_t>(m_TableLength, m_Table.size());
   BYTE copied = std::min(structure[kSmbiosLength], length);
   std::memcpy(buffer, structure, copied);
   length = copied;
   ReadStrings(structure + structure[kSmbiosLength], end, strings);
-  Unlock();
   return true;
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "support/Mutex.h"
+
 // The strings of one structure: element 0 is empty, element n is string number n.
 using SmbiosStrings = std::vector<std::wstring>;
 
@@ -118,6 +120,7 @@ class CSmbiosTable {
   size_t StructureCountForTesting();
 
  private:
+  friend class CLockGuard<CSmbiosTable>;
   HANDLE Mutex();
   void Lock();
   void Unlock();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/AutoHandle.h"
+#include "support/Mutex.h"
 
 // Constant-initialised, so it can be reached from any static constructor. clang 14 cannot evaluate
 // libstdc++'s std::wstring constructor at compile time (the fuzz builds use it): there the log is
@@ -225,6 +226,17 @@ DWORD CCommonLog::LogError(const WCHAR* format, ...) {
   va_list args;
   va_start(args, format);
   DWORD result = Log(kSeverityError, format, args);
+  va_end(args);
+  return result;
+}
+
+DWORD CCommonLog::LogAs(const WCHAR* function, DWORD severity, const WCHAR* format, ...) {
+  CLockGuard<CCommonLog> lock(*this);
+  SetFunctionName(function);
+  if (m_Level > severity) return 0;
+  va_list args;
+  va_start(args, format);
+  DWORD result = Log(severity, format, args);
   va_end(args);
   return result;
 }
