@@ -93,7 +93,7 @@ class CQZInstanceProvider : public IWbemServices, public IWbemProviderInit, publ
                                IWbemObjectSink*) override;
 
   // Finds the one instance that the path names; the instance comes with a reference.
-  HRESULT GetInstanceByPath(const BSTR strObjectPath, IWbemClassObject** ppInstance);
+  [[nodiscard]] HRESULT GetInstanceByPath(const BSTR strObjectPath, IWbemClassObject** ppInstance);
 
   const ProviderDescription& Description() const { return m_Description; }
   DWORD Stamp() const { return m_Stamp; }
@@ -103,7 +103,7 @@ class CQZInstanceProvider : public IWbemServices, public IWbemProviderInit, publ
   virtual CQZList& List() = 0;
 
   // Copies list record `index` into a freshly spawned instance.
-  virtual HRESULT FillInstance(IWbemClassObject* pInstance, DWORD index) = 0;
+  [[nodiscard]] virtual HRESULT FillInstance(IWbemClassObject* pInstance, DWORD index) = 0;
 
   // The record's value of key `key` (an index into the description's keys), for the lookup.
   virtual const WCHAR* GetRecordKey(DWORD index, size_t key) = 0;
@@ -118,7 +118,7 @@ class CQZInstanceProvider : public IWbemServices, public IWbemProviderInit, publ
   void LogLine(const WCHAR* operation, DWORD severity, const WCHAR* format, ...) const;
 
  private:
-  HRESULT ExtractKeys(const BSTR strObjectPath, std::vector<std::wstring>* values, std::vector<bool>* present);
+  [[nodiscard]] HRESULT ExtractKeys(const BSTR strObjectPath, std::vector<std::wstring>* values, std::vector<bool>* present);
   bool RecordMatches(DWORD index, const std::vector<std::wstring>& values, const std::vector<bool>& present,
                      const std::wstring& computerName);
   void LockList();

@@ -154,7 +154,7 @@ constexpr BYTE kAmpFlagProcessorBoards = 0x02;
 
 // Opens \\.\MQZ, else \\.\VrlHlth (read/write, shared read/write, existing). True when one opened;
 // the caller then owns `device`. Clears g_bPrimaryDriverDevice when \\.\MQZ does not open.
-bool OpenHealthDriver(HANDLE& device);
+[[nodiscard]] bool OpenHealthDriver(HANDLE& device);
 
 // Closes `device` when it is valid and leaves it INVALID_HANDLE_VALUE.
 void CloseHealthDriver(HANDLE& device);

@@ -91,7 +91,7 @@ bool LocateMemoryDevice(const BYTE* type17, const SmbiosStrings& strings, BYTE& 
 // The decimal number that follows the first `token` in `text`, over the letters, punctuation and
 // blanks in between. A missing token or number is reported on standard output and gives false;
 // `number` is then untouched.
-bool ParseTokenNumber(const std::wstring& text, const std::wstring& token, DWORD& number);
+[[nodiscard]] bool ParseTokenNumber(const std::wstring& text, const std::wstring& token, DWORD& number);
 
 // A (board, module) pair, ordered by board, then module. Module kWholeBoard stands for the whole
 // board.
