@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cwchar>
 #include <new>
+#include <vector>
 
 #include "framework/ModuleLock.h"
 #include "support/CommonLog.h"
@@ -23,12 +24,6 @@ class CallBstr {
   BSTR m_Text;
 };
 
-template <class T>
-void ReleaseAndClear(T*& pointer) {
-  if (pointer) pointer->Release();
-  pointer = nullptr;
-}
-
 // An address inside the module that holds the providers, to find that module by.
 const char kModuleAnchor = 0;
 
@@ -44,7 +39,7 @@ STDMETHODIMP CQZInstanceProvider::GetClassInfo(ITypeInfo** ppTI) {
     return TYPE_E_CANTLOADLIBRARY;
   DWORD length = GetModuleFileNameW(module, path, 4096);
   if (length == 0 || length >= 4096) return TYPE_E_CANTLOADLIBRARY;
-  ITypeLib* library = nullptr;
+  CComPtr<ITypeLib> library;
   HRESULT hr = LoadTypeLibEx(path, REGKIND_NONE, &library);
   if (FAILED(hr)) return hr;
   hr = TYPE_E_ELEMENTNOTFOUND;
@@ -58,7 +53,6 @@ STDMETHODIMP CQZInstanceProvider::GetClassInfo(ITypeInfo** ppTI) {
       hr = library->GetTypeInfo(i, ppTI);
     SysFreeString(name);
   }
-  library->Release();
   return hr;
 }
 
@@ -69,11 +63,12 @@ CQZInstanceProvider::CQZInstanceProvider(const ProviderDescription& description)
 
 CQZInstanceProvider::~CQZInstanceProvider() {
   ClearCache();
-  delete m_pHelper;
-  ReleaseAndClear(m_pParserFactory);
-  ReleaseAndClear(m_pUnused);
-  ReleaseAndClear(m_pClass);
-  ReleaseAndClear(m_pNamespace);
+  // Everything the provider holds goes before the module may be unloaded.
+  m_pHelper.reset();
+  m_pParserFactory.Release();
+  m_pUnused.Release();
+  m_pClass.Release();
+  m_pNamespace.Release();
   ModuleUnlock();
 }
 
@@ -123,27 +118,24 @@ STDMETHODIMP CQZInstanceProvider::Initialize(LPWSTR, LONG, LPWSTR, LPWSTR, IWbem
   Trace(L"Initialize");
   if (!pNamespace || !pInitSink) return WBEM_E_INVALID_PARAMETER;
 
-  ReleaseAndClear(m_pNamespace);
   m_pNamespace = pNamespace;
-  m_pNamespace->AddRef();
 
-  ReleaseAndClear(m_pClass);
+  m_pClass.Release();
   CallBstr className(m_Description.className);
   if (FAILED(m_pNamespace->GetObject(className.Get(), 0, pCtx, &m_pClass, nullptr)) || !m_pClass) {
-    m_pClass = nullptr;
+    m_pClass.Release();
     return WBEM_E_FAILED;
   }
 
-  ReleaseAndClear(m_pParserFactory);
+  m_pParserFactory.Release();
   if (FAILED(CoGetClassObject(CLSID_WbemDefPath, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
                               reinterpret_cast<void**>(&m_pParserFactory))) ||
       !m_pParserFactory) {
-    m_pParserFactory = nullptr;
+    m_pParserFactory.Release();
     return WBEM_E_FAILED;
   }
 
-  delete m_pHelper;
-  m_pHelper = new (std::nothrow) CInstanceProviderHelper(pNamespace, pCtx);
+  m_pHelper.reset(new (std::nothrow) CInstanceProviderHelper(pNamespace, pCtx));
   if (!m_pHelper) return WBEM_E_OUT_OF_MEMORY;
 
   pInitSink->SetStatus(WBEM_S_INITIALIZED, 0);
@@ -238,27 +230,20 @@ DWORD CQZInstanceProvider::GetKeyComputerName(std::wstring*) { return ERROR_NOT_
 
 HRESULT CQZInstanceProvider::ExtractKeys(const BSTR strObjectPath, std::vector<std::wstring>* values,
                                          std::vector<bool>* present) {
-  IWbemPath* path = nullptr;
+  CComPtr<IWbemPath> path;
   if (FAILED(m_pParserFactory->CreateInstance(nullptr, IID_IWbemPath, reinterpret_cast<void**>(&path))) || !path)
     return WBEM_E_FAILED;
-  IWbemPathKeyList* keys = nullptr;
+  CComPtr<IWbemPathKeyList> keys;
   ULONG count = 0;
   HRESULT result = path->SetText(WBEMPATH_CREATE_ACCEPT_ALL, strObjectPath);
   if (SUCCEEDED(result)) result = path->GetKeyList(&keys);
   if (SUCCEEDED(result)) result = keys->GetCount(&count);
-  if (FAILED(result)) {
-    if (keys) keys->Release();
-    path->Release();
-    return result;
-  }
+  if (FAILED(result)) return result;
 
-  size_t length = wcslen(strObjectPath);
-  WCHAR* name = new (std::nothrow) WCHAR[length + 1];
-  if (!name) {
-    keys->Release();
-    path->Release();
-    return WBEM_E_OUT_OF_MEMORY;
-  }
+  // A key's name is never longer than the whole path.
+  const size_t length = wcslen(strObjectPath);
+  std::vector<WCHAR> nameBuffer(length + 1);
+  WCHAR* name = nameBuffer.data();
   values->assign(m_Description.keyCount, std::wstring());
   present->assign(m_Description.keyCount, false);
   for (ULONG i = 0; i < count; ++i) {
@@ -281,9 +266,6 @@ HRESULT CQZInstanceProvider::ExtractKeys(const BSTR strObjectPath, std::vector<s
     }
     VariantClear(&value);
   }
-  delete[] name;
-  keys->Release();
-  path->Release();
   return WBEM_S_NO_ERROR;
 }
 
@@ -344,7 +326,10 @@ HRESULT CQZInstanceProvider::GetInstanceByPath(const BSTR strObjectPath, IWbemCl
         found = m_Instances[i];
         found->AddRef();
       } else if (m_pClass && SUCCEEDED(m_pClass->SpawnInstance(0, &found))) {
-        if (FAILED(FillInstance(found, i))) ReleaseAndClear(found);
+        if (FAILED(FillInstance(found, i))) {
+          found->Release();
+          found = nullptr;
+        }
       }
       break;
     }

@@ -3,11 +3,13 @@
 // with its class description, its list and FillInstance.
 #pragma once
 
+#include <atlbase.h>
 #include <instprovhelper.h>
 #include <ocidl.h>
 #include <wbemidl.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -127,11 +129,11 @@ class CQZInstanceProvider : public IWbemServices, public IWbemProviderInit, publ
 
   const ProviderDescription& m_Description;
   std::atomic<ULONG> m_RefCount{1};
-  IWbemServices* m_pNamespace = nullptr;
-  IWbemClassObject* m_pClass = nullptr;
-  IUnknown* m_pUnused = nullptr;  // an interface slot that no operation sets
-  IClassFactory* m_pParserFactory = nullptr;
-  CInstanceProviderHelper* m_pHelper = nullptr;
+  CComPtr<IWbemServices> m_pNamespace;
+  CComPtr<IWbemClassObject> m_pClass;
+  CComPtr<IUnknown> m_pUnused;  // an interface slot that no operation sets
+  CComPtr<IClassFactory> m_pParserFactory;
+  std::unique_ptr<CInstanceProviderHelper> m_pHelper;
   CMutex m_Mutex;
   std::vector<IWbemClassObject*> m_Instances;
   DWORD m_Stamp = 0;
