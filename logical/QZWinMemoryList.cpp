@@ -9,21 +9,13 @@
 #include "sources/DataStore.h"
 #include "sources/HealthDriver.h"
 #include "support/CommonLog.h"
+#include "support/LittleEndian.h"
 #include "support/ResourceString.h"
 
 constinit CQZStaticList<CQZWinMemoryList> g_WinMemoryList;
 
 namespace {
 
-
-WORD ReadWord(const BYTE* bytes, size_t offset) {
-  return static_cast<WORD>(bytes[offset] | (bytes[offset + 1] << 8));
-}
-
-DWORD ReadDword(const BYTE* bytes, size_t offset) {
-  return static_cast<DWORD>(bytes[offset]) | (static_cast<DWORD>(bytes[offset + 1]) << 8) |
-         (static_cast<DWORD>(bytes[offset + 2]) << 16) | (static_cast<DWORD>(bytes[offset + 3]) << 24);
-}
 
 void LogDriverNotFound() {
   g_CommonLog.LogAs(L"CQZWinMemoryList::RebuildList", kSeverityInformation, L"Health (or MQZ) driver not found");

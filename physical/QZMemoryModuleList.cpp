@@ -11,6 +11,7 @@
 #include "sources/DataStore.h"
 #include "sources/HealthDriver.h"
 #include "support/CommonLog.h"
+#include "support/LittleEndian.h"
 #include "support/ResourceString.h"
 
 constinit CQZStaticList<CQZMemoryModuleList> g_MemoryModuleList;
@@ -24,15 +25,6 @@ constexpr WORD kRemovalConditionsWhenOff = 3;
 std::wstring Cut(std::wstring text) {
   if (text.size() > kMemoryModuleTextLimit) text.resize(kMemoryModuleTextLimit);
   return text;
-}
-
-WORD ReadWord(const BYTE* bytes, size_t offset) {
-  return static_cast<WORD>(bytes[offset] | (bytes[offset + 1] << 8));
-}
-
-DWORD ReadDword(const BYTE* bytes, size_t offset) {
-  return static_cast<DWORD>(bytes[offset]) | (static_cast<DWORD>(bytes[offset + 1]) << 8) |
-         (static_cast<DWORD>(bytes[offset + 2]) << 16) | (static_cast<DWORD>(bytes[offset + 3]) << 24);
 }
 
 // String `number` of the structure when the structure is long enough to hold its number byte at

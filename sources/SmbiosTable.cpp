@@ -6,6 +6,7 @@
 
 #include "sources/DataStore.h"
 #include "sources/HealthDriver.h"
+#include "support/LittleEndian.h"
 #include "support/WmiProperty.h"
 
 constinit CSmbiosTable g_SmbiosTable;
@@ -17,8 +18,6 @@ constexpr const WCHAR* kSmbiosQuery = L"SELECT Size,SMBiosData FROM MSSmBios_Raw
 constexpr const WCHAR* kSizeProperty = L"Size";
 constexpr const WCHAR* kDataProperty = L"SMBiosData";
 
-WORD Read16(const BYTE* bytes) { return static_cast<WORD>(bytes[0] | bytes[1] << 8); }
-DWORD Read32(const BYTE* bytes) { return Read16(bytes) | DWORD{Read16(bytes + 2)} << 16; }
 
 }  // namespace
 
@@ -112,10 +111,10 @@ bool CSmbiosTable::LoadFromPhysicalMemory() {
   if (at < 0) return false;
   const BYTE* entry = area.data() + at;
   std::memcpy(m_EntryPoint.data(), entry, kEntryPointKeptBytes);
-  m_TableAddress = Read32(entry + kEntryPointTableAddress);
-  m_StructureCount = Read16(entry + kEntryPointStructureCount);
+  m_TableAddress = ReadDword(entry + kEntryPointTableAddress);
+  m_StructureCount = ReadWord(entry + kEntryPointStructureCount);
   m_BcdRevision = entry[kEntryPointBcdRevision];
-  WORD length = Read16(m_EntryPoint.data() + kEntryPointTableLength);
+  WORD length = ReadWord(m_EntryPoint.data() + kEntryPointTableLength);
   // An empty table holds nothing to find; treating it as no table lets the next reader try again.
   if (length == 0) return false;
   m_Table.assign(length, 0);
