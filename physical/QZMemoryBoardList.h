@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/PresenceBits.h"
 #include "framework/QZList.h"
 #include "support/ResourceIds.h"
 
@@ -89,7 +90,7 @@ const BoardStatusRow& BoardStatus(DWORD code);
 WORD MapBoardLocked(DWORD lockState);
 
 // One memory board. Every setter stores its value and sets the property's presence bit.
-class CQZMemoryBoard {
+class CQZMemoryBoard : public CQZPresenceBits {
  public:
   // Back to the empty record: no bits, numbers 0, texts and lists empty.
   void Reset() { *this = CQZMemoryBoard(); }
@@ -123,9 +124,7 @@ class CQZMemoryBoard {
   // The parallel status lists, read by the memory collection.
   const std::vector<WORD>& GetOperationalStatus() const { return m_OperationalStatus; }
   const std::vector<std::wstring>& GetStatusDescriptions() const { return m_StatusDescriptions; }
-  bool Has(DWORD bit) const { return (m_PresentMask & bit) != 0; }
 
-  DWORD m_PresentMask = 0;
   DWORD m_AvailableMemory = 0;
   std::wstring m_Caption;
   std::wstring m_Description;
@@ -143,13 +142,6 @@ class CQZMemoryBoard {
   DWORD m_TotalMemory = 0;
   std::vector<std::wstring> m_VendorCompatibilityStrings;
   std::wstring m_ObjectPath;
-
- private:
-  template <class T, class V>
-  void Set(T& field, const V& value, DWORD bit) {
-    field = value;
-    m_PresentMask |= bit;
-  }
 };
 
 class CQZMemoryBoardList : public CQZRecordList<CQZMemoryBoard> {
