@@ -1,4 +1,5 @@
-// The memory module provider: what a failing put stops (the golden outputs hold what it puts).
+// The fill of a record from its table: what a failing put stops (the golden outputs hold what a
+// fill puts).
 #include "physical/QZMemoryModuleProv.h"
 
 #include <gtest/gtest.h>
@@ -57,7 +58,7 @@ TEST_F(MemoryModuleProvider, FirstFailingPutStopsTheFill) {
     SCOPED_TRACE(c.missing);
     IWbemClassObject* instance = Spawn(kMemoryModuleClass, c.missing);
     ASSERT_NE(instance, nullptr);
-    EXPECT_EQ(CQZMemoryModuleProv::FillRecord(instance, FullRecord()), WBEM_E_FAILED);
+    EXPECT_EQ(PutRecord(instance, FullRecord(), kMemoryModuleClass, kMemoryModuleTable), WBEM_E_FAILED);
     EXPECT_NE(Describe(instance, c.lastPut), L"null");
     EXPECT_EQ(Describe(instance, c.firstSkipped), L"null");
     instance->Release();

@@ -19,8 +19,6 @@ inline constexpr WORD kLocationInfoProcessorBoardNumber = 15;
 // One location. Every property of a location is always published.
 class CQZSlotLocation {
  public:
-  bool Has(DWORD) const { return true; }
-
   // The keys of the lookup by path.
   const std::wstring& GetName() const { return m_Name; }
   const std::wstring& GetPhysicalPosition() const { return m_PhysicalPosition; }
