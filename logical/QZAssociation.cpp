@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "sources/ComputerSystem.h"
+#include "sources/HealthDriver.h"
 #include "sources/PlatformProbe.h"
 #include "support/CommonLog.h"
 #include "support/WmiProperty.h"
@@ -63,7 +64,7 @@ bool CQZAssociationList::BeginRebuild() {
   ClearRecords();
   m_bWatchEvents = FALSE;
   if (g_bHealthDriverPresent) return true;
-  g_CommonLog.LogAs(FormatText(L"%ls::RebuildList", m_Description.listName).c_str(), kSeverityInformation, L"Health (or MQZ) driver not found");
+  LogHealthDriverNotFound(FormatText(L"%ls::RebuildList", m_Description.listName).c_str());
   return false;
 }
 

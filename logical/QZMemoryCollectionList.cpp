@@ -10,7 +10,6 @@
 #include "sources/DataStore.h"
 #include "sources/HealthDriver.h"
 #include "sources/PlatformProbe.h"
-#include "support/CommonLog.h"
 #include "support/ResourceString.h"
 
 
@@ -62,7 +61,7 @@ bool CQZMemoryCollectionList::RebuildList(IWbemContext* pCtx) {
   ClearRecords();
   m_bWatchEvents = FALSE;
   if (!g_bHealthDriverPresent) {
-    g_CommonLog.LogAs(L"CQZMemoryCollectionList::RebuildList", kSeverityInformation, L"Health (or MQZ) driver not found");
+    LogHealthDriverNotFound(L"CQZMemoryCollectionList::RebuildList");
     return true;
   }
 

@@ -14,15 +14,6 @@
 
 constinit CQZStaticList<CQZWinMemoryList> g_WinMemoryList;
 
-namespace {
-
-
-void LogDriverNotFound() {
-  g_CommonLog.LogAs(L"CQZWinMemoryList::RebuildList", kSeverityInformation, L"Health (or MQZ) driver not found");
-}
-
-}  // namespace
-
 const SystemMemoryStatusRow& SystemMemoryStatus(WORD fold) {
   for (const SystemMemoryStatusRow& row : kSystemMemoryStatusTable)
     if (row.fold == fold) return row;
@@ -103,14 +94,12 @@ bool CQZWinMemoryList::RebuildList(IWbemContext* pCtx) {
   }
   if (!g_bAmpStatusValid) g_MemAmpChecker.ProbePlatform();
   if (!g_bHealthDriverPresent) {
-    LogDriverNotFound();
+    LogHealthDriverNotFound(L"CQZWinMemoryList::RebuildList");
     return true;
   }
-  HANDLE device = INVALID_HANDLE_VALUE;
+  CAutoHandle device;
   if (!OpenHealthDriver(device)) return true;
-  const bool result = g_bDriverMemoryData ? BuildFromDriver(pCtx, device) : BuildFromSmbios(pCtx);
-  CloseHealthDriver(device);
-  return result;
+  return g_bDriverMemoryData ? BuildFromDriver(pCtx, device.Get()) : BuildFromSmbios(pCtx);
 }
 
 bool CQZWinMemoryList::BuildFromSmbios(IWbemContext* pCtx) {

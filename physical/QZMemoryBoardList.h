@@ -11,6 +11,7 @@
 
 #include "framework/PresenceBits.h"
 #include "framework/QZList.h"
+#include "support/AutoHandle.h"
 #include "support/ResourceIds.h"
 
 // Presence bits of CQZMemoryBoard: a property goes into the instance only when its bit is set.
@@ -170,7 +171,7 @@ bool ReadDriverBoardRange(HANDLE device, DriverBoardRange& range);
 // has no data, `watchEvents` is set), probes the platform again while the memory-protection status
 // is unknown, and opens the driver ("Health (or MQZ) driver not found" under `functionName` when
 // there is none). True with `device` open, which the caller closes.
-bool OpenDriverForRebuild(IWbemContext* pCtx, const WCHAR* functionName, BYTE& watchEvents, HANDLE& device);
+bool OpenDriverForRebuild(IWbemContext* pCtx, const WCHAR* functionName, BYTE& watchEvents, CAutoHandle& device);
 
 // String `boardText`, or `processorText` for memory on processor boards, formatted with the numbers
 // and cut to 127 characters.

@@ -74,10 +74,6 @@ bool ReadDriverPartNumber(const ModuleInfoAnswer& info, std::wstring& text) {
   return true;
 }
 
-void LogDriverNotFound() {
-  g_CommonLog.LogAs(L"CQZMemoryModuleList::RebuildList", kSeverityInformation, L"Health (or MQZ) driver not found");
-}
-
 }  // namespace
 
 WORD MapFormFactor(DWORD code) { return code < std::size(kFormFactorMap) ? kFormFactorMap[code] : 1; }
@@ -141,13 +137,10 @@ bool CQZMemoryModuleList::RebuildList(IWbemContext* pCtx) {
 
   if (!g_bAmpStatusValid) g_MemAmpChecker.ProbePlatform();
 
-  HANDLE device = INVALID_HANDLE_VALUE;
-  if (g_bHealthDriverPresent && OpenHealthDriver(device)) {
-    const bool result = g_bDriverMemoryData ? BuildFromDriver(device) : BuildFromSmbios(pCtx);
-    CloseHealthDriver(device);
-    return result;
-  }
-  LogDriverNotFound();
+  CAutoHandle device;
+  if (g_bHealthDriverPresent && OpenHealthDriver(device))
+    return g_bDriverMemoryData ? BuildFromDriver(device.Get()) : BuildFromSmbios(pCtx);
+  LogHealthDriverNotFound(L"CQZMemoryModuleList::RebuildList");
   return true;
 }
 

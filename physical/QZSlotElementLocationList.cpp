@@ -2,6 +2,7 @@
 #include "physical/QZSlotElementLocationList.h"
 
 #include "sources/ComputerSystem.h"
+#include "sources/HealthDriver.h"
 #include "sources/PlatformProbe.h"
 
 CQZSlotElementLocationList::CQZSlotElementLocationList(const SlotElementLocationClassDescription& associationClass)
@@ -17,7 +18,7 @@ DWORD CQZSlotElementLocationList::Update(IWbemContext* pCtx) {
 bool CQZSlotElementLocationList::RebuildList(IWbemContext*) {
   ClearRecords();
   if (!g_bHealthDriverPresent) {
-    LogDriverNotFound(m_Class.rebuildFunction);
+    LogHealthDriverNotFound(m_Class.rebuildFunction);
     return true;
   }
 

@@ -103,9 +103,6 @@ void MakeSlotLocationKeys(const SlotLocationClassDescription& locationClass, int
 // The location's relative path: the class's path format filled with its two keys.
 std::wstring MakeSlotLocationRelativePath(const SlotLocationClassDescription& locationClass, int board, int socket);
 
-// "Health (or MQZ) driver not found" at Information under `functionName`.
-void LogDriverNotFound(const WCHAR* functionName);
-
 // A list made from a slot list, which it reads under its own lock and then the slot list's.
 template <class TRecord>
 class CQZSlotDerivedList : public CQZRecordList<TRecord> {

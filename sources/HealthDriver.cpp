@@ -7,6 +7,8 @@
 #include <memory>
 #include <new>
 
+#include "support/CommonLog.h"
+
 constinit std::atomic<bool> g_bPrimaryDriverDevice{true};
 
 namespace {
@@ -34,6 +36,17 @@ bool OpenHealthDriver(HANDLE& device) {
 void CloseHealthDriver(HANDLE& device) {
   if (device != INVALID_HANDLE_VALUE && device != nullptr) CloseHandle(device);
   device = INVALID_HANDLE_VALUE;
+}
+
+bool OpenHealthDriver(CAutoHandle& device) {
+  HANDLE opened = INVALID_HANDLE_VALUE;
+  const bool ok = OpenHealthDriver(opened);
+  device.Reset(opened);
+  return ok;
+}
+
+void LogHealthDriverNotFound(const WCHAR* functionName) {
+  g_CommonLog.LogAs(functionName, kSeverityInformation, L"Health (or MQZ) driver not found");
 }
 
 int DriverCommand(HANDLE device, WORD command, void* answer, WORD& length, std::initializer_list<DWORD> params) {

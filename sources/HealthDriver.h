@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <initializer_list>
 
+#include "support/AutoHandle.h"
+
 // True at load; false from the first time the device \\.\MQZ cannot be opened, never set back.
 extern std::atomic<bool> g_bPrimaryDriverDevice;
 
@@ -158,6 +160,13 @@ constexpr BYTE kAmpFlagProcessorBoards = 0x02;
 
 // Closes `device` when it is valid and leaves it INVALID_HANDLE_VALUE.
 void CloseHealthDriver(HANDLE& device);
+
+// OpenHealthDriver into an owner that closes the device on every path.
+[[nodiscard]] bool OpenHealthDriver(CAutoHandle& device);
+
+// "Health (or MQZ) driver not found" at Information under `functionName`: what a list logs when it
+// finds no health driver to build from.
+void LogHealthDriverNotFound(const WCHAR* functionName);
 
 // Sends `command` with up to eight parameter bytes (the low byte of each; more are ignored) and
 // copies min(length, the driver's supplied length) answer bytes into `answer`; the rest of `answer`
