@@ -157,13 +157,24 @@ STDMETHODIMP CQZInstanceProvider::ExecQueryAsync(const BSTR, const BSTR, LONG, I
   return WBEM_E_NOT_SUPPORTED;
 }
 
-void CQZInstanceProvider::LockList() {
-  if (m_Description.staticList) List().Lock();
-}
+// The provider's mutex, then its list's when the list is shared by every provider object, held
+// for one request and released in the opposite order.
+class CQZInstanceProvider::CRequestLock {
+ public:
+  explicit CRequestLock(CQZInstanceProvider& provider) : m_Provider(provider) {
+    m_Provider.m_Mutex.Lock();
+    if (m_Provider.m_Description.staticList) m_Provider.List().Lock();
+  }
+  ~CRequestLock() {
+    if (m_Provider.m_Description.staticList) m_Provider.List().Unlock();
+    m_Provider.m_Mutex.Unlock();
+  }
+  CRequestLock(const CRequestLock&) = delete;
+  CRequestLock& operator=(const CRequestLock&) = delete;
 
-void CQZInstanceProvider::UnlockList() {
-  if (m_Description.staticList) List().Unlock();
-}
+ private:
+  CQZInstanceProvider& m_Provider;
+};
 
 void CQZInstanceProvider::ClearCache() {
   for (IWbemClassObject* instance : m_Instances) instance->Release();
@@ -174,11 +185,14 @@ STDMETHODIMP CQZInstanceProvider::CreateInstanceEnumAsync(const BSTR, LONG, IWbe
                                                           IWbemObjectSink* pResponseHandler) {
   Trace(L"CreateInstanceEnumAsync");
   if (!pResponseHandler) return WBEM_E_INVALID_PARAMETER;
+  const HRESULT result = IndicateInstances(pCtx, pResponseHandler);
+  pResponseHandler->SetStatus(WBEM_STATUS_COMPLETE, result, nullptr, nullptr);
+  return result;
+}
 
+HRESULT CQZInstanceProvider::IndicateInstances(IWbemContext* pCtx, IWbemObjectSink* pResponseHandler) {
+  CRequestLock lock(*this);
   HRESULT result = WBEM_S_NO_ERROR;
-  m_Mutex.Lock();
-  LockList();
-
   CQZList& list = List();
   if (list.HasChanged(pCtx, m_Stamp)) {
     ClearCache();
@@ -200,17 +214,12 @@ STDMETHODIMP CQZInstanceProvider::CreateInstanceEnumAsync(const BSTR, LONG, IWbe
   if (FAILED(result)) {
     LogLine(L"CreateInstanceEnumAsync", kSeverityError, L"Cannot return instances");
     m_Stamp = 0;
-  } else {
-    LogLine(L"CreateInstanceEnumAsync", kSeverityInformation, L"Returning %d instances",
-            static_cast<int>(m_Instances.size()));
-    if (!m_Instances.empty())
-      result = pResponseHandler->Indicate(static_cast<LONG>(m_Instances.size()), m_Instances.data());
+    return result;
   }
-
-  UnlockList();
-  m_Mutex.Unlock();
-  pResponseHandler->SetStatus(WBEM_STATUS_COMPLETE, result, nullptr, nullptr);
-  return result;
+  LogLine(L"CreateInstanceEnumAsync", kSeverityInformation, L"Returning %d instances",
+          static_cast<int>(m_Instances.size()));
+  if (m_Instances.empty()) return result;
+  return pResponseHandler->Indicate(static_cast<LONG>(m_Instances.size()), m_Instances.data());
 }
 
 STDMETHODIMP CQZInstanceProvider::GetObjectAsync(const BSTR strObjectPath, LONG, IWbemContext*,
@@ -292,6 +301,28 @@ bool CQZInstanceProvider::RecordMatches(DWORD index, const std::vector<std::wstr
   return true;
 }
 
+IWbemClassObject* CQZInstanceProvider::FindInstance(const std::vector<std::wstring>& values,
+                                                   const std::vector<bool>& present, const std::wstring& computerName) {
+  CRequestLock lock(*this);
+  const DWORD generation = List().Update(nullptr);
+  if (generation == 0) return nullptr;
+  const DWORD count = List().GetCount();
+  for (DWORD i = 0; i < count; ++i) {
+    if (!RecordMatches(i, values, present, computerName)) continue;
+    // The cached instance while the list is still at the generation of the last enumeration.
+    if (generation == m_Stamp && i < m_Instances.size()) {
+      m_Instances[i]->AddRef();
+      return m_Instances[i];
+    }
+    IWbemClassObject* found = nullptr;
+    if (!m_pClass || FAILED(m_pClass->SpawnInstance(0, &found))) return nullptr;
+    if (SUCCEEDED(FillInstance(found, i))) return found;
+    found->Release();
+    return nullptr;
+  }
+  return nullptr;
+}
+
 HRESULT CQZInstanceProvider::GetInstanceByPath(const BSTR strObjectPath, IWbemClassObject** ppInstance) {
   Trace(L"GetInstanceByPath");
   if (!ppInstance) return WBEM_E_INVALID_PARAMETER;
@@ -313,29 +344,7 @@ HRESULT CQZInstanceProvider::GetInstanceByPath(const BSTR strObjectPath, IWbemCl
   HRESULT result = ExtractKeys(strObjectPath, &values, &present);
   if (FAILED(result)) return result;
 
-  IWbemClassObject* found = nullptr;
-  m_Mutex.Lock();
-  LockList();
-  CQZList& list = List();
-  DWORD generation = list.Update(nullptr);
-  if (generation != 0) {
-    DWORD count = list.GetCount();
-    for (DWORD i = 0; i < count; ++i) {
-      if (!RecordMatches(i, values, present, computerName)) continue;
-      if (generation == m_Stamp && i < m_Instances.size()) {
-        found = m_Instances[i];
-        found->AddRef();
-      } else if (m_pClass && SUCCEEDED(m_pClass->SpawnInstance(0, &found))) {
-        if (FAILED(FillInstance(found, i))) {
-          found->Release();
-          found = nullptr;
-        }
-      }
-      break;
-    }
-  }
-  UnlockList();
-  m_Mutex.Unlock();
+  IWbemClassObject* found = FindInstance(values, present, computerName);
 
   if (m_Description.logsLookupOutcome) {
     if (found)

@@ -123,8 +123,14 @@ class CQZInstanceProvider : public IWbemServices, public IWbemProviderInit, publ
   [[nodiscard]] HRESULT ExtractKeys(const BSTR strObjectPath, std::vector<std::wstring>* values, std::vector<bool>* present);
   bool RecordMatches(DWORD index, const std::vector<std::wstring>& values, const std::vector<bool>& present,
                      const std::wstring& computerName);
-  void LockList();
-  void UnlockList();
+  // Rebuilds the instance cache when the list has changed and indicates it to the sink, under the
+  // request lock; the request's result.
+  HRESULT IndicateInstances(IWbemContext* pCtx, IWbemObjectSink* pResponseHandler);
+  // The instance of the first record that matches the keys, with a reference; null when none does
+  // or its instance cannot be made.
+  IWbemClassObject* FindInstance(const std::vector<std::wstring>& values, const std::vector<bool>& present,
+                                 const std::wstring& computerName);
+  class CRequestLock;
   void ClearCache();
 
   const ProviderDescription& m_Description;
