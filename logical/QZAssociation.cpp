@@ -69,9 +69,7 @@ bool CQZAssociationList::BeginRebuild() {
 }
 
 void CQZAssociationList::AddPair(const std::wstring& first, const std::wstring& second) {
-  CQZAssociation& pair = AddRecord();
-  pair.m_First = first;
-  pair.m_Second = second;
+  AddRecord().Set(first, second);
 }
 
 std::wstring AssociationFullPath(const std::wstring& relativePath) {

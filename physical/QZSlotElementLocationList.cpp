@@ -30,12 +30,12 @@ bool CQZSlotElementLocationList::RebuildList(IWbemContext*) {
     int board = 0;
     int socket = 0;
     source.splitTag(slot->GetTag(), board, socket);
-    CQZElementLocation& pair = AddRecord();
-    pair.m_Element = slot->GetObjectPath();
     // No check of the computer's name or of an empty path here: the slot list has made its own
     // path already, and a location path without a server still names the location.
     const std::wstring relative = MakeSlotLocationRelativePath(m_Class.location, board, socket);
-    MakeFullPath(kElementNamespace, relative.c_str(), pair.m_PhysicalLocation);
+    std::wstring location;
+    MakeFullPath(kElementNamespace, relative.c_str(), location);
+    AddRecord().Set(slot->GetObjectPath(), location);
   }
   return true;
 }
