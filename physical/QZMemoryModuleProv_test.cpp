@@ -1,5 +1,4 @@
-// The fill of a record from its table: what a failing put stops (the golden outputs hold what a
-// fill puts).
+// A record filled from its table: what a failing put stops (the golden outputs hold what it puts).
 #include "physical/QZMemoryModuleProv.h"
 
 #include <gtest/gtest.h>
