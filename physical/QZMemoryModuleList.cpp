@@ -196,6 +196,41 @@ bool CQZMemoryModuleList::BuildFromSmbios(IWbemContext* pCtx) {
   return true;
 }
 
+namespace {
+
+// A fresh record with what the driver's two answers tell of a listed module.
+void SetDriverModuleFields(CQZMemoryModule& record, WORD formFactor, const ModuleStatusAnswer& status,
+                           const ModuleInfoAnswer& info) {
+  record.Reset();
+  record.SetFormFactor(formFactor);
+  SetMemoryModuleNames(record, static_cast<int>(status.boardNumber), static_cast<int>(status.socketNumber));
+  record.SetCapacity(static_cast<ULONGLONG>(info.sizeMiB) << 20);
+  record.SetDataWidth(info.dataWidth);
+  record.SetMemoryType(MapMemoryType(info.memoryType));
+  std::wstring partNumber;
+  if (ReadDriverPartNumber(info, partNumber)) record.SetPartNumber(partNumber);
+  record.SetRemovalConditions(kRemovalConditionsWhenOff);
+  record.SetSpd(info.spdValid != 0 ? std::vector<BYTE>(info.spd, info.spd + sizeof(info.spd)) : std::vector<BYTE>());
+  record.SetIsSpeedInMhz(true);
+  record.SetSpeed(0);
+  record.SetMaxMemorySpeed(info.speedMHz);
+  SetMemoryModuleStatus(record, DriverModuleStatusRow(status.status));
+}
+
+// The texts and layout of the SMBIOS device at the module's board and socket, when there is one.
+void SetDeviceFields(CQZMemoryModule& record, const MemoryDeviceList& devices, const ModuleStatusAnswer& status) {
+  for (const MemoryDeviceEntry& entry : devices) {
+    if (entry.board != status.boardNumber || entry.module != status.socketNumber) continue;
+    SetSmbiosTexts(record, entry);
+    record.SetInterleavePosition(entry.interleavePosition);
+    record.SetPositionInRow(entry.partitionRow);
+    record.SetTotalWidth(ReadWord(entry.data, kType17TotalWidth));
+    return;
+  }
+}
+
+}  // namespace
+
 bool CQZMemoryModuleList::BuildFromDriver(HANDLE device) {
   MemoryConfigurationAnswer configuration = {};
   WORD length = sizeof(configuration);
@@ -234,33 +269,13 @@ bool CQZMemoryModuleList::BuildFromDriver(HANDLE device) {
       const WORD formFactor = MapFormFactor(info.formFactor);
       if (!IsListedFormFactor(formFactor)) continue;
 
-      record.Reset();
-      record.SetFormFactor(formFactor);
-      SetMemoryModuleNames(record, static_cast<int>(status.boardNumber), static_cast<int>(status.socketNumber));
-      record.SetCapacity(static_cast<ULONGLONG>(info.sizeMiB) << 20);
-      record.SetDataWidth(info.dataWidth);
-      record.SetMemoryType(MapMemoryType(info.memoryType));
-      std::wstring partNumber;
-      if (ReadDriverPartNumber(info, partNumber)) record.SetPartNumber(partNumber);
-      record.SetRemovalConditions(kRemovalConditionsWhenOff);
-      record.SetSpd(info.spdValid != 0 ? std::vector<BYTE>(info.spd, info.spd + sizeof(info.spd)) : std::vector<BYTE>());
-      record.SetIsSpeedInMhz(true);
-      record.SetSpeed(0);
-      record.SetMaxMemorySpeed(info.speedMHz);
-      SetMemoryModuleStatus(record, DriverModuleStatusRow(status.status));
+      SetDriverModuleFields(record, formFactor, status, info);
 
       if (!devicesCollected) {
         CollectMemoryDevices(devices);
         devicesCollected = true;
       }
-      for (const MemoryDeviceEntry& entry : devices) {
-        if (entry.board != status.boardNumber || entry.module != status.socketNumber) continue;
-        SetSmbiosTexts(record, entry);
-        record.SetInterleavePosition(entry.interleavePosition);
-        record.SetPositionInRow(entry.partitionRow);
-        record.SetTotalWidth(ReadWord(entry.data, kType17TotalWidth));
-        break;
-      }
+      SetDeviceFields(record, devices, status);
 
       std::wstring path;
       if (!MakeMemoryModulePath(record.GetTag(), path)) {
