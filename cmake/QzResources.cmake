@@ -5,7 +5,7 @@ add_subdirectory(${CMAKE_SOURCE_DIR}/tools/qzrc ${CMAKE_BINARY_DIR}/tools/qzrc)
 
 # qz_add_resources(target rcfile modulename): the strings of `rcfile` (relative to the source tree)
 # become resources of the module called `modulename` in whatever links `target`. A static library
-# hands the compiled table on to everything that links it: nothing refers to the table by name, so
+# (or the interface library of the system) hands the compiled table on to everything that links it: nothing refers to the table by name, so
 # an archive member would never be pulled in.
 function(qz_add_resources target rcfile modulename)
   get_filename_component(rc_path ${rcfile} ABSOLUTE BASE_DIR ${CMAKE_SOURCE_DIR})
@@ -22,7 +22,7 @@ function(qz_add_resources target rcfile modulename)
     COMMENT "Compiling the string tables of ${rc_origin}"
     VERBATIM)
   get_target_property(kind ${target} TYPE)
-  if(kind STREQUAL "STATIC_LIBRARY")
+  if(kind STREQUAL "STATIC_LIBRARY" OR kind STREQUAL "INTERFACE_LIBRARY")
     set(objects ${target}_${rc_name}_resources)
     add_library(${objects} OBJECT ${out})
     target_link_libraries(${objects} PRIVATE qzplatform)

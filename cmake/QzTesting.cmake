@@ -11,26 +11,34 @@ function(qz_test_definitions target)
     QZ_CORPUS_DIR="${PROJECT_SOURCE_DIR}/tests/data/smbios")
 endfunction()
 
+# qz_add_test_files(name UNIT files... MT files... LIBS libs...): the unit tests and the
+# concurrency tests of one folder, named from `name` (slashes become underscores).
+function(qz_add_test_files name)
+  cmake_parse_arguments(T "" "" "UNIT;MT;LIBS" ${ARGN})
+  string(REPLACE "/" "_" target ${name})
+  if(T_UNIT AND NOT QZ_SANITIZE STREQUAL "thread")
+    add_executable(${target}_tests ${T_UNIT})
+    target_link_libraries(${target}_tests PRIVATE ${T_LIBS} qztestmain GTest::gtest GTest::gmock)
+    qz_test_definitions(${target}_tests)
+    gtest_discover_tests(${target}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT 300 LABELS unit)
+  endif()
+  if(T_MT)
+    add_executable(${target}_mt_tests ${T_MT})
+    target_link_libraries(${target}_mt_tests PRIVATE ${T_LIBS} qztestmain GTest::gtest GTest::gmock)
+    qz_test_definitions(${target}_mt_tests)
+    gtest_discover_tests(${target}_mt_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT 600 LABELS concurrency)
+  endif()
+endfunction()
+
+# qz_add_tests(name dir libs...): every *_test.cpp of `dir`, the *_mt_test.cpp among them as the
+# concurrency tests.
 function(qz_add_tests name dir)
-  set(libs ${ARGN})
   file(GLOB all_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*_test.cpp)
   set(mt_tests ${all_tests})
   list(FILTER mt_tests INCLUDE REGEX "_mt_test\\.cpp$")
   set(unit_tests ${all_tests})
   list(FILTER unit_tests EXCLUDE REGEX "_mt_test\\.cpp$")
-  string(REPLACE "/" "_" target ${name})
-  if(unit_tests AND NOT QZ_SANITIZE STREQUAL "thread")
-    add_executable(${target}_tests ${unit_tests})
-    target_link_libraries(${target}_tests PRIVATE ${libs} qztestmain GTest::gtest GTest::gmock)
-    qz_test_definitions(${target}_tests)
-    gtest_discover_tests(${target}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES TIMEOUT 300 LABELS unit)
-  endif()
-  if(mt_tests)
-    add_executable(${target}_mt_tests ${mt_tests})
-    target_link_libraries(${target}_mt_tests PRIVATE ${libs} qztestmain GTest::gtest GTest::gmock)
-    qz_test_definitions(${target}_mt_tests)
-    gtest_discover_tests(${target}_mt_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES TIMEOUT 600 LABELS concurrency)
-  endif()
+  qz_add_test_files(${name} UNIT ${unit_tests} MT ${mt_tests} LIBS ${ARGN})
 endfunction()

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cwchar>
 #include <new>
+#include <vector>
 
 #include "framework/ModuleLock.h"
 #include "support/CommonLog.h"
@@ -23,12 +24,6 @@ class CallBstr {
   BSTR m_Text;
 };
 
-template <class T>
-void ReleaseAndClear(T*& pointer) {
-  if (pointer) pointer->Release();
-  pointer = nullptr;
-}
-
 // An address inside the module that holds the providers, to find that module by.
 const char kModuleAnchor = 0;
 
@@ -44,7 +39,7 @@ STDMETHODIMP CQZInstanceProvider::GetClassInfo(ITypeInfo** ppTI) {
     return TYPE_E_CANTLOADLIBRARY;
   DWORD length = GetModuleFileNameW(module, path, 4096);
   if (length == 0 || length >= 4096) return TYPE_E_CANTLOADLIBRARY;
-  ITypeLib* library = nullptr;
+  CComPtr<ITypeLib> library;
   HRESULT hr = LoadTypeLibEx(path, REGKIND_NONE, &library);
   if (FAILED(hr)) return hr;
   hr = TYPE_E_ELEMENTNOTFOUND;
@@ -58,7 +53,6 @@ STDMETHODIMP CQZInstanceProvider::GetClassInfo(ITypeInfo** ppTI) {
       hr = library->GetTypeInfo(i, ppTI);
     SysFreeString(name);
   }
-  library->Release();
   return hr;
 }
 
@@ -69,11 +63,12 @@ CQZInstanceProvider::CQZInstanceProvider(const ProviderDescription& description)
 
 CQZInstanceProvider::~CQZInstanceProvider() {
   ClearCache();
-  delete m_pHelper;
-  ReleaseAndClear(m_pParserFactory);
-  ReleaseAndClear(m_pUnused);
-  ReleaseAndClear(m_pClass);
-  ReleaseAndClear(m_pNamespace);
+  // Everything the provider holds goes before the module may be unloaded.
+  m_pHelper.reset();
+  m_pParserFactory.Release();
+  m_pUnused.Release();
+  m_pClass.Release();
+  m_pNamespace.Release();
   ModuleUnlock();
 }
 
@@ -113,20 +108,9 @@ void CQZInstanceProvider::LogLine(const WCHAR* operation, DWORD severity, const 
   std::wstring message = FormatMessageText(format, args);
   va_end(args);
   std::wstring function = std::wstring(m_Description.providerName) + L"::" + operation;
-  g_CommonLog.Lock();
-  g_CommonLog.SetFunctionName(function.c_str());
-  switch (severity) {
-    case kSeverityVerbose:
-      g_CommonLog.LogVerbose(L"%ls", message.c_str());
-      break;
-    case kSeverityInformation:
-      g_CommonLog.LogInformation(L"%ls", message.c_str());
-      break;
-    default:
-      g_CommonLog.LogError(L"%ls", message.c_str());
-      break;
-  }
-  g_CommonLog.Unlock();
+  // Warnings are written as errors.
+  const DWORD written = severity == kSeverityVerbose || severity == kSeverityInformation ? severity : kSeverityError;
+  g_CommonLog.LogAs(function.c_str(), written, L"%ls", message.c_str());
 }
 
 STDMETHODIMP CQZInstanceProvider::Initialize(LPWSTR, LONG, LPWSTR, LPWSTR, IWbemServices* pNamespace,
@@ -134,27 +118,24 @@ STDMETHODIMP CQZInstanceProvider::Initialize(LPWSTR, LONG, LPWSTR, LPWSTR, IWbem
   Trace(L"Initialize");
   if (!pNamespace || !pInitSink) return WBEM_E_INVALID_PARAMETER;
 
-  ReleaseAndClear(m_pNamespace);
   m_pNamespace = pNamespace;
-  m_pNamespace->AddRef();
 
-  ReleaseAndClear(m_pClass);
+  m_pClass.Release();
   CallBstr className(m_Description.className);
   if (FAILED(m_pNamespace->GetObject(className.Get(), 0, pCtx, &m_pClass, nullptr)) || !m_pClass) {
-    m_pClass = nullptr;
+    m_pClass.Release();
     return WBEM_E_FAILED;
   }
 
-  ReleaseAndClear(m_pParserFactory);
+  m_pParserFactory.Release();
   if (FAILED(CoGetClassObject(CLSID_WbemDefPath, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
                               reinterpret_cast<void**>(&m_pParserFactory))) ||
       !m_pParserFactory) {
-    m_pParserFactory = nullptr;
+    m_pParserFactory.Release();
     return WBEM_E_FAILED;
   }
 
-  delete m_pHelper;
-  m_pHelper = new (std::nothrow) CInstanceProviderHelper(pNamespace, pCtx);
+  m_pHelper.reset(new (std::nothrow) CInstanceProviderHelper(pNamespace, pCtx));
   if (!m_pHelper) return WBEM_E_OUT_OF_MEMORY;
 
   pInitSink->SetStatus(WBEM_S_INITIALIZED, 0);
@@ -176,13 +157,24 @@ STDMETHODIMP CQZInstanceProvider::ExecQueryAsync(const BSTR, const BSTR, LONG, I
   return WBEM_E_NOT_SUPPORTED;
 }
 
-void CQZInstanceProvider::LockList() {
-  if (m_Description.staticList) List().Lock();
-}
+// The provider's mutex, then its list's when the list is shared by every provider object, held
+// for one request and released in the opposite order.
+class CQZInstanceProvider::CRequestLock {
+ public:
+  explicit CRequestLock(CQZInstanceProvider& provider) : m_Provider(provider) {
+    m_Provider.m_Mutex.Lock();
+    if (m_Provider.m_Description.staticList) m_Provider.List().Lock();
+  }
+  ~CRequestLock() {
+    if (m_Provider.m_Description.staticList) m_Provider.List().Unlock();
+    m_Provider.m_Mutex.Unlock();
+  }
+  CRequestLock(const CRequestLock&) = delete;
+  CRequestLock& operator=(const CRequestLock&) = delete;
 
-void CQZInstanceProvider::UnlockList() {
-  if (m_Description.staticList) List().Unlock();
-}
+ private:
+  CQZInstanceProvider& m_Provider;
+};
 
 void CQZInstanceProvider::ClearCache() {
   for (IWbemClassObject* instance : m_Instances) instance->Release();
@@ -193,11 +185,14 @@ STDMETHODIMP CQZInstanceProvider::CreateInstanceEnumAsync(const BSTR, LONG, IWbe
                                                           IWbemObjectSink* pResponseHandler) {
   Trace(L"CreateInstanceEnumAsync");
   if (!pResponseHandler) return WBEM_E_INVALID_PARAMETER;
+  const HRESULT result = IndicateInstances(pCtx, pResponseHandler);
+  pResponseHandler->SetStatus(WBEM_STATUS_COMPLETE, result, nullptr, nullptr);
+  return result;
+}
 
+HRESULT CQZInstanceProvider::IndicateInstances(IWbemContext* pCtx, IWbemObjectSink* pResponseHandler) {
+  CRequestLock lock(*this);
   HRESULT result = WBEM_S_NO_ERROR;
-  m_Mutex.Lock();
-  LockList();
-
   CQZList& list = List();
   if (list.HasChanged(pCtx, m_Stamp)) {
     ClearCache();
@@ -219,17 +214,12 @@ STDMETHODIMP CQZInstanceProvider::CreateInstanceEnumAsync(const BSTR, LONG, IWbe
   if (FAILED(result)) {
     LogLine(L"CreateInstanceEnumAsync", kSeverityError, L"Cannot return instances");
     m_Stamp = 0;
-  } else {
-    LogLine(L"CreateInstanceEnumAsync", kSeverityInformation, L"Returning %d instances",
-            static_cast<int>(m_Instances.size()));
-    if (!m_Instances.empty())
-      result = pResponseHandler->Indicate(static_cast<LONG>(m_Instances.size()), m_Instances.data());
+    return result;
   }
-
-  UnlockList();
-  m_Mutex.Unlock();
-  pResponseHandler->SetStatus(WBEM_STATUS_COMPLETE, result, nullptr, nullptr);
-  return result;
+  LogLine(L"CreateInstanceEnumAsync", kSeverityInformation, L"Returning %d instances",
+          static_cast<int>(m_Instances.size()));
+  if (m_Instances.empty()) return result;
+  return pResponseHandler->Indicate(static_cast<LONG>(m_Instances.size()), m_Instances.data());
 }
 
 STDMETHODIMP CQZInstanceProvider::GetObjectAsync(const BSTR strObjectPath, LONG, IWbemContext*,
@@ -249,27 +239,20 @@ DWORD CQZInstanceProvider::GetKeyComputerName(std::wstring*) { return ERROR_NOT_
 
 HRESULT CQZInstanceProvider::ExtractKeys(const BSTR strObjectPath, std::vector<std::wstring>* values,
                                          std::vector<bool>* present) {
-  IWbemPath* path = nullptr;
+  CComPtr<IWbemPath> path;
   if (FAILED(m_pParserFactory->CreateInstance(nullptr, IID_IWbemPath, reinterpret_cast<void**>(&path))) || !path)
     return WBEM_E_FAILED;
-  IWbemPathKeyList* keys = nullptr;
+  CComPtr<IWbemPathKeyList> keys;
   ULONG count = 0;
   HRESULT result = path->SetText(WBEMPATH_CREATE_ACCEPT_ALL, strObjectPath);
   if (SUCCEEDED(result)) result = path->GetKeyList(&keys);
   if (SUCCEEDED(result)) result = keys->GetCount(&count);
-  if (FAILED(result)) {
-    if (keys) keys->Release();
-    path->Release();
-    return result;
-  }
+  if (FAILED(result)) return result;
 
-  size_t length = wcslen(strObjectPath);
-  WCHAR* name = new (std::nothrow) WCHAR[length + 1];
-  if (!name) {
-    keys->Release();
-    path->Release();
-    return WBEM_E_OUT_OF_MEMORY;
-  }
+  // A key's name is never longer than the whole path.
+  const size_t length = wcslen(strObjectPath);
+  std::vector<WCHAR> nameBuffer(length + 1);
+  WCHAR* name = nameBuffer.data();
   values->assign(m_Description.keyCount, std::wstring());
   present->assign(m_Description.keyCount, false);
   for (ULONG i = 0; i < count; ++i) {
@@ -292,9 +275,6 @@ HRESULT CQZInstanceProvider::ExtractKeys(const BSTR strObjectPath, std::vector<s
     }
     VariantClear(&value);
   }
-  delete[] name;
-  keys->Release();
-  path->Release();
   return WBEM_S_NO_ERROR;
 }
 
@@ -321,6 +301,28 @@ bool CQZInstanceProvider::RecordMatches(DWORD index, const std::vector<std::wstr
   return true;
 }
 
+IWbemClassObject* CQZInstanceProvider::FindInstance(const std::vector<std::wstring>& values,
+                                                   const std::vector<bool>& present, const std::wstring& computerName) {
+  CRequestLock lock(*this);
+  const DWORD generation = List().Update(nullptr);
+  if (generation == 0) return nullptr;
+  const DWORD count = List().GetCount();
+  for (DWORD i = 0; i < count; ++i) {
+    if (!RecordMatches(i, values, present, computerName)) continue;
+    // The cached instance while the list is still at the generation of the last enumeration.
+    if (generation == m_Stamp && i < m_Instances.size()) {
+      m_Instances[i]->AddRef();
+      return m_Instances[i];
+    }
+    IWbemClassObject* found = nullptr;
+    if (!m_pClass || FAILED(m_pClass->SpawnInstance(0, &found))) return nullptr;
+    if (SUCCEEDED(FillInstance(found, i))) return found;
+    found->Release();
+    return nullptr;
+  }
+  return nullptr;
+}
+
 HRESULT CQZInstanceProvider::GetInstanceByPath(const BSTR strObjectPath, IWbemClassObject** ppInstance) {
   Trace(L"GetInstanceByPath");
   if (!ppInstance) return WBEM_E_INVALID_PARAMETER;
@@ -342,26 +344,7 @@ HRESULT CQZInstanceProvider::GetInstanceByPath(const BSTR strObjectPath, IWbemCl
   HRESULT result = ExtractKeys(strObjectPath, &values, &present);
   if (FAILED(result)) return result;
 
-  IWbemClassObject* found = nullptr;
-  m_Mutex.Lock();
-  LockList();
-  CQZList& list = List();
-  DWORD generation = list.Update(nullptr);
-  if (generation != 0) {
-    DWORD count = list.GetCount();
-    for (DWORD i = 0; i < count; ++i) {
-      if (!RecordMatches(i, values, present, computerName)) continue;
-      if (generation == m_Stamp && i < m_Instances.size()) {
-        found = m_Instances[i];
-        found->AddRef();
-      } else if (m_pClass && SUCCEEDED(m_pClass->SpawnInstance(0, &found))) {
-        if (FAILED(FillInstance(found, i))) ReleaseAndClear(found);
-      }
-      break;
-    }
-  }
-  UnlockList();
-  m_Mutex.Unlock();
+  IWbemClassObject* found = FindInstance(values, present, computerName);
 
   if (m_Description.logsLookupOutcome) {
     if (found)

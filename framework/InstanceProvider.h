@@ -3,11 +3,13 @@
 // with its class description, its list and FillInstance.
 #pragma once
 
+#include <atlbase.h>
 #include <instprovhelper.h>
 #include <ocidl.h>
 #include <wbemidl.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -93,7 +95,7 @@ class CQZInstanceProvider : public IWbemServices, public IWbemProviderInit, publ
                                IWbemObjectSink*) override;
 
   // Finds the one instance that the path names; the instance comes with a reference.
-  HRESULT GetInstanceByPath(const BSTR strObjectPath, IWbemClassObject** ppInstance);
+  [[nodiscard]] HRESULT GetInstanceByPath(const BSTR strObjectPath, IWbemClassObject** ppInstance);
 
   const ProviderDescription& Description() const { return m_Description; }
   DWORD Stamp() const { return m_Stamp; }
@@ -103,7 +105,7 @@ class CQZInstanceProvider : public IWbemServices, public IWbemProviderInit, publ
   virtual CQZList& List() = 0;
 
   // Copies list record `index` into a freshly spawned instance.
-  virtual HRESULT FillInstance(IWbemClassObject* pInstance, DWORD index) = 0;
+  [[nodiscard]] virtual HRESULT FillInstance(IWbemClassObject* pInstance, DWORD index) = 0;
 
   // The record's value of key `key` (an index into the description's keys), for the lookup.
   virtual const WCHAR* GetRecordKey(DWORD index, size_t key) = 0;
@@ -118,20 +120,26 @@ class CQZInstanceProvider : public IWbemServices, public IWbemProviderInit, publ
   void LogLine(const WCHAR* operation, DWORD severity, const WCHAR* format, ...) const;
 
  private:
-  HRESULT ExtractKeys(const BSTR strObjectPath, std::vector<std::wstring>* values, std::vector<bool>* present);
+  [[nodiscard]] HRESULT ExtractKeys(const BSTR strObjectPath, std::vector<std::wstring>* values, std::vector<bool>* present);
   bool RecordMatches(DWORD index, const std::vector<std::wstring>& values, const std::vector<bool>& present,
                      const std::wstring& computerName);
-  void LockList();
-  void UnlockList();
+  // Rebuilds the instance cache when the list has changed and indicates it to the sink, under the
+  // request lock; the request's result.
+  HRESULT IndicateInstances(IWbemContext* pCtx, IWbemObjectSink* pResponseHandler);
+  // The instance of the first record that matches the keys, with a reference; null when none does
+  // or its instance cannot be made.
+  IWbemClassObject* FindInstance(const std::vector<std::wstring>& values, const std::vector<bool>& present,
+                                 const std::wstring& computerName);
+  class CRequestLock;
   void ClearCache();
 
   const ProviderDescription& m_Description;
   std::atomic<ULONG> m_RefCount{1};
-  IWbemServices* m_pNamespace = nullptr;
-  IWbemClassObject* m_pClass = nullptr;
-  IUnknown* m_pUnused = nullptr;  // an interface slot that no operation sets
-  IClassFactory* m_pParserFactory = nullptr;
-  CInstanceProviderHelper* m_pHelper = nullptr;
+  CComPtr<IWbemServices> m_pNamespace;
+  CComPtr<IWbemClassObject> m_pClass;
+  CComPtr<IUnknown> m_pUnused;  // an interface slot that no operation sets
+  CComPtr<IClassFactory> m_pParserFactory;
+  std::unique_ptr<CInstanceProviderHelper> m_pHelper;
   CMutex m_Mutex;
   std::vector<IWbemClassObject*> m_Instances;
   DWORD m_Stamp = 0;

@@ -1,7 +1,7 @@
 // The generation rule and the memory-event watch of every list.
 #include "framework/QZList.h"
 
-#include "logical/EventCounters.h"
+#include "support/EventCounters.h"
 
 DWORD CQZList::NextGeneration(DWORD generation) {
   if (generation <= 1) return 2;

@@ -4,7 +4,8 @@
 
 #include <type_traits>
 
-#include "logical/ComputerSystem.h"
+#include "sources/ComputerSystem.h"
+#include "sources/HealthDriver.h"
 #include "sources/PlatformProbe.h"
 #include "support/CommonLog.h"
 #include "support/WmiProperty.h"
@@ -63,17 +64,12 @@ bool CQZAssociationList::BeginRebuild() {
   ClearRecords();
   m_bWatchEvents = FALSE;
   if (g_bHealthDriverPresent) return true;
-  g_CommonLog.Lock();
-  g_CommonLog.SetFunctionName(FormatText(L"%ls::RebuildList", m_Description.listName).c_str());
-  g_CommonLog.LogInformation(L"Health (or MQZ) driver not found");
-  g_CommonLog.Unlock();
+  LogHealthDriverNotFound(FormatText(L"%ls::RebuildList", m_Description.listName).c_str());
   return false;
 }
 
 void CQZAssociationList::AddPair(const std::wstring& first, const std::wstring& second) {
-  CQZAssociation& pair = AddRecord();
-  pair.m_First = first;
-  pair.m_Second = second;
+  AddRecord().Set(first, second);
 }
 
 std::wstring AssociationFullPath(const std::wstring& relativePath) {

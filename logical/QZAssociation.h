@@ -19,7 +19,12 @@ class CQZAssociation {
  public:
   const std::wstring& GetFirst() const { return m_First; }
   const std::wstring& GetSecond() const { return m_Second; }
+  void Set(const std::wstring& first, const std::wstring& second) {
+    m_First = first;
+    m_Second = second;
+  }
 
+ private:
   std::wstring m_First;
   std::wstring m_Second;
 };

@@ -5,11 +5,11 @@
 #include <string>
 #include <utility>
 
-#include "logical/ComputerSystem.h"
 #include "physical/QZMemoryBoardList.h"
 #include "physical/QZMemoryBoardSlotList.h"
 #include "physical/QZMemoryModuleList.h"
 #include "physical/QZMemoryModuleSlotList.h"
+#include "sources/ComputerSystem.h"
 #include "sources/DataStore.h"
 #include "sources/PlatformProbe.h"
 #include "support/CommonLog.h"

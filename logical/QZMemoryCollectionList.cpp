@@ -4,13 +4,12 @@
 
 #include <iterator>
 
-#include "logical/ComputerSystem.h"
 #include "logical/QZWinMemoryList.h"
 #include "physical/QZMemoryBoardList.h"
+#include "sources/ComputerSystem.h"
 #include "sources/DataStore.h"
 #include "sources/HealthDriver.h"
 #include "sources/PlatformProbe.h"
-#include "support/CommonLog.h"
 #include "support/ResourceString.h"
 
 
@@ -62,10 +61,7 @@ bool CQZMemoryCollectionList::RebuildList(IWbemContext* pCtx) {
   ClearRecords();
   m_bWatchEvents = FALSE;
   if (!g_bHealthDriverPresent) {
-    g_CommonLog.Lock();
-    g_CommonLog.SetFunctionName(L"CQZMemoryCollectionList::RebuildList");
-    g_CommonLog.LogInformation(L"Health (or MQZ) driver not found");
-    g_CommonLog.Unlock();
+    LogHealthDriverNotFound(L"CQZMemoryCollectionList::RebuildList");
     return true;
   }
 

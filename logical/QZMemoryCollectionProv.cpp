@@ -1,9 +1,7 @@
-// The memory collection provider: its class description and FillInstance as a table of properties.
+// The memory collection provider: its class description and its table of properties.
 #include "logical/QZMemoryCollectionProv.h"
 
 #include <iterator>
-
-#include "support/WmiProperty.h"
 
 namespace {
 
@@ -11,32 +9,16 @@ constexpr KeyDescription kMemoryCollectionKeys[] = {
     {L"InstanceID", KeyMatch::Record, nullptr},
 };
 
-template <auto Field>
-HRESULT PutText(IWbemClassObject* instance, LPCWSTR name, const CQZMemoryCollection& record) {
-  return PutString(instance, name, record.*Field);
-}
-
-HRESULT PutGroupStatus(IWbemClassObject* instance, LPCWSTR name, const CQZMemoryCollection& record) {
-  return PutUint16List(instance, name, record.m_GroupOperationalStatus);
-}
-
-HRESULT PutGroupTexts(IWbemClassObject* instance, LPCWSTR name, const CQZMemoryCollection& record) {
-  return PutStringList(instance, name, record.m_GroupStatusDescriptions);
-}
-
-struct PropertyRow {
-  const WCHAR* name;
-  HRESULT (*put)(IWbemClassObject*, LPCWSTR, const CQZMemoryCollection&);
-};
+using Collection = CQZMemoryCollection;
 
 // In the order the properties are put; the record has no presence bits, every one is put.
-constexpr PropertyRow kMemoryCollectionProperties[] = {
-    {L"Caption", PutText<&CQZMemoryCollection::m_Caption>},
-    {L"Description", PutText<&CQZMemoryCollection::m_Description>},
-    {L"ElementName", PutText<&CQZMemoryCollection::m_ElementName>},
-    {L"GroupOperationalStatus", PutGroupStatus},
-    {L"GroupStatusDescriptions", PutGroupTexts},
-    {L"InstanceID", PutText<&CQZMemoryCollection::m_InstanceId>},
+constexpr RecordProperty<Collection> kMemoryCollectionProperties[] = {
+    {L"Caption", kAlwaysPut, PutRecordField<&Collection::m_Caption>},
+    {L"Description", kAlwaysPut, PutRecordField<&Collection::m_Description>},
+    {L"ElementName", kAlwaysPut, PutRecordField<&Collection::m_ElementName>},
+    {L"GroupOperationalStatus", kAlwaysPut, PutRecordField<&Collection::m_GroupOperationalStatus>},
+    {L"GroupStatusDescriptions", kAlwaysPut, PutRecordField<&Collection::m_GroupStatusDescriptions>},
+    {L"InstanceID", kAlwaysPut, PutRecordField<&Collection::m_InstanceId>},
 };
 
 }  // namespace
@@ -46,22 +28,5 @@ const ProviderDescription kMemoryCollectionProviderDescription = {
     kMemoryCollectionKeys,  std::size(kMemoryCollectionKeys), false,
 };
 
-CQZMemoryCollectionProv::CQZMemoryCollectionProv() : CQZInstanceProvider(kMemoryCollectionProviderDescription) {}
-
-HRESULT CQZMemoryCollectionProv::FillRecord(IWbemClassObject* instance, const CQZMemoryCollection& record) {
-  for (const PropertyRow& row : kMemoryCollectionProperties)
-    if (FAILED(row.put(instance, row.name, record))) return WBEM_E_FAILED;
-  return WBEM_S_NO_ERROR;
-}
-
-HRESULT CQZMemoryCollectionProv::FillInstance(IWbemClassObject* pInstance, DWORD index) {
-  Trace(L"FillInstance");
-  const CQZMemoryCollection* record = m_List.GetAt(index);
-  if (!record) return WBEM_E_FAILED;
-  return FillRecord(pInstance, *record);
-}
-
-const WCHAR* CQZMemoryCollectionProv::GetRecordKey(DWORD index, size_t) {
-  const CQZMemoryCollection* record = m_List.GetAt(index);
-  return record ? record->GetInstanceId().c_str() : nullptr;
-}
+constexpr RecordTable<CQZMemoryCollection> kMemoryCollectionTable =
+    MakeRecordTable(kMemoryCollectionProperties, &Collection::GetInstanceId);

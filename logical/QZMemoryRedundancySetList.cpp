@@ -6,8 +6,8 @@
 
 #include "physical/QZMemoryModuleList.h"
 #include "sources/DataStore.h"
+#include "sources/HealthDriver.h"
 #include "sources/PlatformProbe.h"
-#include "support/CommonLog.h"
 #include "support/ResourceString.h"
 
 constinit CQZStaticList<CQZMemoryRedundancySetList> g_MemoryRedundancySetList;
@@ -39,13 +39,6 @@ bool AnySet(const MemoryConfigurationAnswer& answer, DWORD MemoryConfigurationAn
 constexpr WORD kModuleStatusDegraded = 3;
 
 std::wstring Text(UINT number) { return LoadResourceString(kModuleFileName, number); }
-
-void LogDriverNotFound() {
-  g_CommonLog.Lock();
-  g_CommonLog.SetFunctionName(L"CQZMemoryRedundancySetList::RebuildList");
-  g_CommonLog.LogInformation(L"Health (or MQZ) driver not found");
-  g_CommonLog.Unlock();
-}
 
 }  // namespace
 
@@ -106,13 +99,12 @@ bool CQZMemoryRedundancySetList::RebuildList(IWbemContext* pCtx) {
   }
   if (!g_bAmpStatusValid) g_MemAmpChecker.ProbePlatform();
   if (!g_bHealthDriverPresent) {
-    LogDriverNotFound();
+    LogHealthDriverNotFound(L"CQZMemoryRedundancySetList::RebuildList");
     return true;
   }
-  HANDLE device = INVALID_HANDLE_VALUE;
+  CAutoHandle device;
   if (!OpenHealthDriver(device)) return true;
-  if (g_bDriverMemoryData) BuildRecord(device, pCtx);
-  CloseHealthDriver(device);
+  if (g_bDriverMemoryData) BuildRecord(device.Get(), pCtx);
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/PresenceBits.h"
 #include "framework/QZList.h"
 #include "sources/HealthDriver.h"
 #include "support/ResourceIds.h"
@@ -116,7 +117,7 @@ void SelectedConfiguration(const MemoryConfigurationAnswer& answer, WORD& code, 
 std::vector<std::wstring> OfferedConfigurations(const MemoryConfigurationAnswer& answer, bool primaryDevice);
 
 // The redundancy set. Every setter stores its value and sets the property's presence bit.
-class CQZMemoryRedundancySet {
+class CQZMemoryRedundancySet : public CQZPresenceBits {
  public:
   // Back to the empty record: no bits, numbers 0, texts and lists empty.
   void Reset() { *this = CQZMemoryRedundancySet(); }
@@ -145,9 +146,7 @@ class CQZMemoryRedundancySet {
 
   // The key of the lookup by path.
   const std::wstring& GetInstanceId() const { return m_InstanceId; }
-  bool Has(DWORD bit) const { return (m_PresentMask & bit) != 0; }
 
-  DWORD m_PresentMask = 0;
   DWORD m_AvailableMemory = 0;
   std::wstring m_Caption;
   std::vector<std::wstring> m_ConfigurationsAvailable;
@@ -161,13 +160,6 @@ class CQZMemoryRedundancySet {
   std::wstring m_TargetConfiguration;
   DWORD m_TotalMemory = 0;
   std::vector<WORD> m_TypeOfSet;
-
- private:
-  template <class T, class V>
-  void Set(T& field, const V& value, DWORD bit) {
-    field = value;
-    m_PresentMask |= bit;
-  }
 };
 
 class CQZMemoryRedundancySetList : public CQZRecordList<CQZMemoryRedundancySet> {

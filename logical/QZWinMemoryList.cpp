@@ -4,35 +4,15 @@
 
 #include <cstdarg>
 
-#include "logical/ComputerSystem.h"
 #include "physical/QZMemoryModuleList.h"
+#include "sources/ComputerSystem.h"
 #include "sources/DataStore.h"
 #include "sources/HealthDriver.h"
 #include "support/CommonLog.h"
+#include "support/LittleEndian.h"
 #include "support/ResourceString.h"
 
 constinit CQZStaticList<CQZWinMemoryList> g_WinMemoryList;
-
-namespace {
-
-
-WORD ReadWord(const BYTE* bytes, size_t offset) {
-  return static_cast<WORD>(bytes[offset] | (bytes[offset + 1] << 8));
-}
-
-DWORD ReadDword(const BYTE* bytes, size_t offset) {
-  return static_cast<DWORD>(bytes[offset]) | (static_cast<DWORD>(bytes[offset + 1]) << 8) |
-         (static_cast<DWORD>(bytes[offset + 2]) << 16) | (static_cast<DWORD>(bytes[offset + 3]) << 24);
-}
-
-void LogDriverNotFound() {
-  g_CommonLog.Lock();
-  g_CommonLog.SetFunctionName(L"CQZWinMemoryList::RebuildList");
-  g_CommonLog.LogInformation(L"Health (or MQZ) driver not found");
-  g_CommonLog.Unlock();
-}
-
-}  // namespace
 
 const SystemMemoryStatusRow& SystemMemoryStatus(WORD fold) {
   for (const SystemMemoryStatusRow& row : kSystemMemoryStatusTable)
@@ -72,7 +52,7 @@ WORD FoldMemoryModules(IWbemContext* pCtx) {
 ULONGLONG MemoryDeviceBytes(const BYTE* device) {
   const WORD size = ReadWord(device, kType17Size);
   if (size == kType17SizeUnknown) return 0;
-  const WORD amount = size & ~kType17SizeKiB;
+  const WORD amount = static_cast<WORD>(size & ~kType17SizeKiB);
   if (amount == 0) return 0;
   if (amount == kType17SizeExtended) return static_cast<ULONGLONG>(ReadDword(device, kType17ExtendedSize) & 0x7FFFFFFF) << 20;
   if (size & kType17SizeKiB) return static_cast<ULONGLONG>(amount) << 10;
@@ -114,14 +94,12 @@ bool CQZWinMemoryList::RebuildList(IWbemContext* pCtx) {
   }
   if (!g_bAmpStatusValid) g_MemAmpChecker.ProbePlatform();
   if (!g_bHealthDriverPresent) {
-    LogDriverNotFound();
+    LogHealthDriverNotFound(L"CQZWinMemoryList::RebuildList");
     return true;
   }
-  HANDLE device = INVALID_HANDLE_VALUE;
+  CAutoHandle device;
   if (!OpenHealthDriver(device)) return true;
-  const bool result = g_bDriverMemoryData ? BuildFromDriver(pCtx, device) : BuildFromSmbios(pCtx);
-  CloseHealthDriver(device);
-  return result;
+  return g_bDriverMemoryData ? BuildFromDriver(pCtx, device.Get()) : BuildFromSmbios(pCtx);
 }
 
 bool CQZWinMemoryList::BuildFromSmbios(IWbemContext* pCtx) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/PresenceBits.h"
 #include "framework/QZList.h"
 #include "sources/PlatformProbe.h"
 #include "support/ResourceIds.h"
@@ -75,7 +76,7 @@ WORD FoldMemoryModules(IWbemContext* pCtx);
 ULONGLONG MemoryDeviceBytes(const BYTE* device);
 
 // The system memory extent. Every setter stores its value and sets the property's presence bit.
-class CQZWinMemory {
+class CQZWinMemory : public CQZPresenceBits {
  public:
   void Reset() { *this = CQZWinMemory(); }
 
@@ -107,9 +108,7 @@ class CQZWinMemory {
   const std::wstring& GetDeviceId() const { return m_DeviceId; }
   // The full object path, which the association lists publish as a reference.
   const std::wstring& GetObjectPath() const { return m_ObjectPath; }
-  bool Has(DWORD bit) const { return (m_PresentMask & bit) != 0; }
 
-  DWORD m_PresentMask = 0;
   WORD m_Access = 0;
   ULONGLONG m_BlockSize = 0;
   std::wstring m_Caption;
@@ -129,13 +128,6 @@ class CQZWinMemory {
   std::vector<std::wstring> m_StatusDescriptions;
   bool m_Volatile = false;
   std::wstring m_ObjectPath;
-
- private:
-  template <class T, class V>
-  void Set(T& field, const V& value, DWORD bit) {
-    field = value;
-    m_PresentMask |= bit;
-  }
 };
 
 class CQZWinMemoryList : public CQZRecordList<CQZWinMemory> {

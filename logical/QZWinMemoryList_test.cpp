@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "logical/ComputerSystem.h"
 #include "logical/QZWinSystemMemoryList.h"
+#include "sources/ComputerSystem.h"
 #include "tests/support/SourcesFixture.h"
 
 namespace {

@@ -1,11 +1,10 @@
-// The system memory provider: its class description and FillInstance as a table of properties.
+// The system memory provider: its class description and its table of properties.
 #include "logical/QZWinMemoryProv.h"
 
 #include <iterator>
-#include <vector>
+#include <string>
 
-#include "logical/ComputerSystem.h"
-#include "support/WmiProperty.h"
+#include "sources/ComputerSystem.h"
 
 namespace {
 
@@ -16,27 +15,7 @@ constexpr KeyDescription kWinMemoryKeys[] = {
     {L"DeviceID", KeyMatch::Record, nullptr},
 };
 
-HRESULT PutValue(IWbemClassObject* instance, LPCWSTR name, const std::wstring& value) {
-  return PutString(instance, name, value);
-}
-HRESULT PutValue(IWbemClassObject* instance, LPCWSTR name, ULONGLONG value) { return PutUint64(instance, name, value); }
-HRESULT PutValue(IWbemClassObject* instance, LPCWSTR name, WORD value) { return PutUint16(instance, name, value); }
-HRESULT PutValue(IWbemClassObject* instance, LPCWSTR name, bool value) { return PutBool(instance, name, value); }
-HRESULT PutValue(IWbemClassObject* instance, LPCWSTR name, const std::vector<WORD>& value) {
-  return PutUint16List(instance, name, value);
-}
-HRESULT PutValue(IWbemClassObject* instance, LPCWSTR name, const std::vector<std::wstring>& value) {
-  return PutStringList(instance, name, value);
-}
-
-template <auto Field>
-HRESULT PutField(IWbemClassObject* instance, LPCWSTR name, const CQZWinMemory& record) {
-  return PutValue(instance, name, record.*Field);
-}
-
-HRESULT PutCreationClassName(IWbemClassObject* instance, LPCWSTR name, const CQZWinMemory&) {
-  return PutString(instance, name, kWinMemoryClass);
-}
+using Memory = CQZWinMemory;
 
 HRESULT PutSystemCreationClassName(IWbemClassObject* instance, LPCWSTR name, const CQZWinMemory&) {
   return PutString(instance, name, kComputerSystemClass);
@@ -48,35 +27,29 @@ HRESULT PutSystemName(IWbemClassObject* instance, LPCWSTR name, const CQZWinMemo
   return PutString(instance, name, computerName);
 }
 
-struct PropertyRow {
-  const WCHAR* name;
-  DWORD bit;  // 0: always put
-  HRESULT (*put)(IWbemClassObject*, LPCWSTR, const CQZWinMemory&);
-};
-
 // In the order the properties are put.
-constexpr PropertyRow kWinMemoryProperties[] = {
-    {L"Access", kWinMemoryAccess, PutField<&CQZWinMemory::m_Access>},
-    {L"BlockSize", kWinMemoryBlockSize, PutField<&CQZWinMemory::m_BlockSize>},
-    {L"Caption", kWinMemoryCaption, PutField<&CQZWinMemory::m_Caption>},
-    {L"ConsumableBlocks", kWinMemoryConsumableBlocks, PutField<&CQZWinMemory::m_ConsumableBlocks>},
-    {L"CreationClassName", 0, PutCreationClassName},
-    {L"Description", kWinMemoryDescription, PutField<&CQZWinMemory::m_Description>},
-    {L"DeviceID", kWinMemoryDeviceId, PutField<&CQZWinMemory::m_DeviceId>},
-    {L"ElementName", kWinMemoryElementName, PutField<&CQZWinMemory::m_ElementName>},
-    {L"EndingAddress", kWinMemoryEndingAddress, PutField<&CQZWinMemory::m_EndingAddress>},
-    {L"HealthState", kWinMemoryHealthState, PutField<&CQZWinMemory::m_HealthState>},
-    {L"Name", kWinMemoryName, PutField<&CQZWinMemory::m_Name>},
-    {L"NumberOfBlocks", kWinMemoryNumberOfBlocks, PutField<&CQZWinMemory::m_NumberOfBlocks>},
-    {L"OperationalStatus", kWinMemoryOperationalStatus, PutField<&CQZWinMemory::m_OperationalStatus>},
-    {L"Primordial", kWinMemoryPrimordial, PutField<&CQZWinMemory::m_Primordial>},
-    {L"Purpose", kWinMemoryPurpose, PutField<&CQZWinMemory::m_Purpose>},
-    {L"SequentialAccess", kWinMemorySequentialAccess, PutField<&CQZWinMemory::m_SequentialAccess>},
-    {L"StartingAddress", kWinMemoryStartingAddress, PutField<&CQZWinMemory::m_StartingAddress>},
-    {L"StatusDescriptions", kWinMemoryStatusDescriptions, PutField<&CQZWinMemory::m_StatusDescriptions>},
-    {L"SystemCreationClassName", 0, PutSystemCreationClassName},
-    {L"SystemName", 0, PutSystemName},
-    {L"Volatile", kWinMemoryVolatile, PutField<&CQZWinMemory::m_Volatile>},
+constexpr RecordProperty<Memory> kWinMemoryProperties[] = {
+    {L"Access", kWinMemoryAccess, PutRecordField<&Memory::m_Access>},
+    {L"BlockSize", kWinMemoryBlockSize, PutRecordField<&Memory::m_BlockSize>},
+    {L"Caption", kWinMemoryCaption, PutRecordField<&Memory::m_Caption>},
+    {L"ConsumableBlocks", kWinMemoryConsumableBlocks, PutRecordField<&Memory::m_ConsumableBlocks>},
+    CreationClassNameRow<Memory>(),
+    {L"Description", kWinMemoryDescription, PutRecordField<&Memory::m_Description>},
+    {L"DeviceID", kWinMemoryDeviceId, PutRecordField<&Memory::m_DeviceId>},
+    {L"ElementName", kWinMemoryElementName, PutRecordField<&Memory::m_ElementName>},
+    {L"EndingAddress", kWinMemoryEndingAddress, PutRecordField<&Memory::m_EndingAddress>},
+    {L"HealthState", kWinMemoryHealthState, PutRecordField<&Memory::m_HealthState>},
+    {L"Name", kWinMemoryName, PutRecordField<&Memory::m_Name>},
+    {L"NumberOfBlocks", kWinMemoryNumberOfBlocks, PutRecordField<&Memory::m_NumberOfBlocks>},
+    {L"OperationalStatus", kWinMemoryOperationalStatus, PutRecordField<&Memory::m_OperationalStatus>},
+    {L"Primordial", kWinMemoryPrimordial, PutRecordField<&Memory::m_Primordial>},
+    {L"Purpose", kWinMemoryPurpose, PutRecordField<&Memory::m_Purpose>},
+    {L"SequentialAccess", kWinMemorySequentialAccess, PutRecordField<&Memory::m_SequentialAccess>},
+    {L"StartingAddress", kWinMemoryStartingAddress, PutRecordField<&Memory::m_StartingAddress>},
+    {L"StatusDescriptions", kWinMemoryStatusDescriptions, PutRecordField<&Memory::m_StatusDescriptions>},
+    {L"SystemCreationClassName", kAlwaysPut, PutSystemCreationClassName},
+    {L"SystemName", kAlwaysPut, PutSystemName},
+    {L"Volatile", kWinMemoryVolatile, PutRecordField<&Memory::m_Volatile>},
 };
 
 }  // namespace
@@ -86,28 +59,7 @@ const ProviderDescription kWinMemoryProviderDescription = {
     kWinMemoryKeys,  std::size(kWinMemoryKeys), false,
 };
 
-CQZWinMemoryProv::CQZWinMemoryProv() : CQZInstanceProvider(kWinMemoryProviderDescription) {}
-
-CQZList& CQZWinMemoryProv::List() { return g_WinMemoryList.Get(); }
-
-HRESULT CQZWinMemoryProv::FillRecord(IWbemClassObject* instance, const CQZWinMemory& record) {
-  for (const PropertyRow& row : kWinMemoryProperties) {
-    if (row.bit != 0 && !record.Has(row.bit)) continue;
-    if (FAILED(row.put(instance, row.name, record))) return WBEM_E_FAILED;
-  }
-  return WBEM_S_NO_ERROR;
-}
-
-HRESULT CQZWinMemoryProv::FillInstance(IWbemClassObject* pInstance, DWORD index) {
-  Trace(L"FillInstance");
-  const CQZWinMemory* record = g_WinMemoryList.Get().GetAt(index);
-  if (!record) return WBEM_E_FAILED;
-  return FillRecord(pInstance, *record);
-}
-
-const WCHAR* CQZWinMemoryProv::GetRecordKey(DWORD index, size_t) {
-  const CQZWinMemory* record = g_WinMemoryList.Get().GetAt(index);
-  return record ? record->GetDeviceId().c_str() : nullptr;
-}
+constexpr RecordTable<CQZWinMemory> kWinMemoryTable =
+    MakeRecordTable(kWinMemoryProperties, nullptr, nullptr, nullptr, &Memory::GetDeviceId);
 
 DWORD CQZWinMemoryProv::GetKeyComputerName(std::wstring* name) { return GetLocalComputerName(*name); }

@@ -1,6 +1,5 @@
 // The system memory provider and its association's provider through the module's class
-// definitions: the form and order of every property, enumeration, and lookup by path with its
-// four keys.
+// definitions: lookup by path with its four keys, and the association's pair.
 #include "logical/QZWinMemoryProv.h"
 
 #include <gtest/gtest.h>
@@ -19,53 +18,6 @@ constexpr const WCHAR* kExtentPath =
     L"SystemCreationClassName=\"QZ_WinComputerSystem\",SystemName=\"qz-server.example.net\"";
 
 using SystemMemoryProviders = qztest::ProviderTest;
-
-TEST_F(SystemMemoryProviders, ExtentPutsEveryPropertyInTheServicesForm) {
-  Start<CQZWinMemoryProv>("default.json");
-  qztest::TestSink sink;
-  Enumerate(sink);
-  ASSERT_EQ(sink.objects.size(), 1u);
-  qztest::ExpectProperties(sink.objects[0], {
-      {L"Access", L"i4:3"},
-      {L"BlockSize", L"bstr:1"},
-      {L"Caption", L"bstr:System Memory"},
-      {L"ConsumableBlocks", L"bstr:85899345920"},
-      {L"CreationClassName", L"bstr:QZ_WinMemory"},
-      {L"Description", L"bstr:Logical system memory"},
-      {L"DeviceID", L"bstr:VXN:QZ_WinMemory:001"},
-      {L"ElementName", L"bstr:System Memory"},
-      {L"EndingAddress", L"bstr:83886079"},
-      {L"HealthState", L"i4:10"},
-      {L"Name", L"bstr:System Memory"},
-      {L"NumberOfBlocks", L"bstr:85899345920"},
-      {L"OperationalStatus", L"i4[3]"},
-      {L"Primordial", L"bool:true"},
-      {L"Purpose", L"bstr:System Memory"},
-      {L"SequentialAccess", L"bool:false"},
-      {L"StartingAddress", L"bstr:0"},
-      {L"StatusDescriptions", L"bstr[System memory status: Degraded]"},
-      {L"SystemCreationClassName", L"bstr:QZ_WinComputerSystem"},
-      {L"SystemName", L"bstr:qz-server.example.net"},
-      {L"Volatile", L"bool:true"},
-      {L"__RELPATH", std::wstring(L"bstr:") + kExtentPath},
-  });
-}
-
-TEST_F(SystemMemoryProviders, ExtentPutsOnlyWhatTheRecordHoldsAndTheThreeKeysAlways) {
-  Start<CQZWinMemoryProv>("default.json");
-  IWbemClassObject* instance = Spawn(kWinMemoryClass);
-  ASSERT_NE(instance, nullptr);
-  CQZWinMemory record;
-  record.SetDeviceId(L"d");
-  EXPECT_EQ(CQZWinMemoryProv::FillRecord(instance, record), WBEM_S_NO_ERROR);
-  EXPECT_EQ(Describe(instance, L"DeviceID"), L"bstr:d");
-  EXPECT_EQ(Describe(instance, L"CreationClassName"), L"bstr:QZ_WinMemory");
-  EXPECT_EQ(Describe(instance, L"SystemCreationClassName"), L"bstr:QZ_WinComputerSystem");
-  EXPECT_EQ(Describe(instance, L"SystemName"), L"bstr:qz-server.example.net");
-  for (const WCHAR* name : {L"Access", L"EndingAddress", L"OperationalStatus", L"Primordial", L"Volatile"})
-    EXPECT_EQ(Describe(instance, name), L"null") << name;
-  instance->Release();
-}
 
 TEST_F(SystemMemoryProviders, ExtentLookupByPath) {
   Start<CQZWinMemoryProv>("default.json");

@@ -19,17 +19,11 @@ HINSTANCE g_hInstance = nullptr;
 
 CQZWmiMemoryModule::CQZWmiMemoryModule() {
   g_CommonLog.LogInit(L"QZWBEMServer", kAppIdModuleName);
-  g_CommonLog.Lock();
-  g_CommonLog.SetFunctionName(L"CQZWmiMemoryModule::CQZWmiMemoryModule");
-  g_CommonLog.LogInformation(L"DLL is loaded.");
-  g_CommonLog.Unlock();
+  g_CommonLog.LogAs(L"CQZWmiMemoryModule::CQZWmiMemoryModule", kSeverityInformation, L"DLL is loaded.");
 }
 
 CQZWmiMemoryModule::~CQZWmiMemoryModule() {
-  g_CommonLog.Lock();
-  g_CommonLog.SetFunctionName(L"CQZWmiMemoryModule::~CQZWmiMemoryModule");
-  g_CommonLog.LogInformation(L"DLL is unloaded.");
-  g_CommonLog.Unlock();
+  g_CommonLog.LogAs(L"CQZWmiMemoryModule::~CQZWmiMemoryModule", kSeverityInformation, L"DLL is unloaded.");
 }
 
 namespace {

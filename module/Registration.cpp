@@ -20,7 +20,7 @@ struct RegistryEntry {
   std::vector<std::pair<std::wstring, std::wstring>> values;
 };
 
-HRESULT FromStatus(LSTATUS status) { return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status); }
+HRESULT FromStatus(LSTATUS status) { return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(status)); }
 
 HRESULT Write(const RegistryEntry& entry) {
   HKEY key = nullptr;

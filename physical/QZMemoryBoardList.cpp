@@ -5,7 +5,7 @@
 #include <cstdarg>
 #include <iterator>
 
-#include "logical/ComputerSystem.h"
+#include "sources/ComputerSystem.h"
 #include "sources/DataStore.h"
 #include "sources/HealthDriver.h"
 #include "sources/PlatformProbe.h"
@@ -40,8 +40,8 @@ bool ReadDriverBoardRange(HANDLE device, DriverBoardRange& range) {
   return true;
 }
 
-bool OpenDriverForRebuild(IWbemContext* pCtx, const WCHAR* functionName, BYTE& watchEvents, HANDLE& device) {
-  device = INVALID_HANDLE_VALUE;
+bool OpenDriverForRebuild(IWbemContext* pCtx, const WCHAR* functionName, BYTE& watchEvents, CAutoHandle& device) {
+  device.Close();
   // Until the data store has data the list stays empty; the store's check moves the event counter,
   // so the next Update after it has data rebuilds.
   if (!IsDataStoreReady(pCtx)) {
@@ -50,10 +50,7 @@ bool OpenDriverForRebuild(IWbemContext* pCtx, const WCHAR* functionName, BYTE& w
   }
   if (!g_bAmpStatusValid) g_MemAmpChecker.ProbePlatform();
   if (!g_bHealthDriverPresent) {
-    g_CommonLog.Lock();
-    g_CommonLog.SetFunctionName(functionName);
-    g_CommonLog.LogInformation(L"Health (or MQZ) driver not found");
-    g_CommonLog.Unlock();
+    LogHealthDriverNotFound(functionName);
     return false;
   }
   return OpenHealthDriver(device);
@@ -101,15 +98,14 @@ void SetMemoryBoardStatus(CQZMemoryBoard& record, const BoardStatusRow& status) 
 bool CQZMemoryBoardList::RebuildList(IWbemContext* pCtx) {
   ClearRecords();
   m_bWatchEvents = FALSE;
-  HANDLE device = INVALID_HANDLE_VALUE;
+  CAutoHandle device;
   if (!OpenDriverForRebuild(pCtx, L"CQZMemoryBoardList::RebuildList", m_bWatchEvents, device)) return true;
   // Boards come only from the driver: without its memory data the list waits for the next event.
   if (!g_bDriverMemoryData) {
     m_bWatchEvents = TRUE;
   } else {
-    BuildFromDriver(device);
+    BuildFromDriver(device.Get());
   }
-  CloseHealthDriver(device);
   return true;
 }
 

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "framework/PresenceBits.h"
 #include "framework/QZList.h"
+#include "support/AutoHandle.h"
 #include "support/ResourceIds.h"
 
 // Presence bits of CQZMemoryBoard: a property goes into the instance only when its bit is set.
@@ -89,7 +91,7 @@ const BoardStatusRow& BoardStatus(DWORD code);
 WORD MapBoardLocked(DWORD lockState);
 
 // One memory board. Every setter stores its value and sets the property's presence bit.
-class CQZMemoryBoard {
+class CQZMemoryBoard : public CQZPresenceBits {
  public:
   // Back to the empty record: no bits, numbers 0, texts and lists empty.
   void Reset() { *this = CQZMemoryBoard(); }
@@ -123,9 +125,7 @@ class CQZMemoryBoard {
   // The parallel status lists, read by the memory collection.
   const std::vector<WORD>& GetOperationalStatus() const { return m_OperationalStatus; }
   const std::vector<std::wstring>& GetStatusDescriptions() const { return m_StatusDescriptions; }
-  bool Has(DWORD bit) const { return (m_PresentMask & bit) != 0; }
 
-  DWORD m_PresentMask = 0;
   DWORD m_AvailableMemory = 0;
   std::wstring m_Caption;
   std::wstring m_Description;
@@ -143,13 +143,6 @@ class CQZMemoryBoard {
   DWORD m_TotalMemory = 0;
   std::vector<std::wstring> m_VendorCompatibilityStrings;
   std::wstring m_ObjectPath;
-
- private:
-  template <class T, class V>
-  void Set(T& field, const V& value, DWORD bit) {
-    field = value;
-    m_PresentMask |= bit;
-  }
 };
 
 class CQZMemoryBoardList : public CQZRecordList<CQZMemoryBoard> {
@@ -178,7 +171,7 @@ bool ReadDriverBoardRange(HANDLE device, DriverBoardRange& range);
 // has no data, `watchEvents` is set), probes the platform again while the memory-protection status
 // is unknown, and opens the driver ("Health (or MQZ) driver not found" under `functionName` when
 // there is none). True with `device` open, which the caller closes.
-bool OpenDriverForRebuild(IWbemContext* pCtx, const WCHAR* functionName, BYTE& watchEvents, HANDLE& device);
+bool OpenDriverForRebuild(IWbemContext* pCtx, const WCHAR* functionName, BYTE& watchEvents, CAutoHandle& device);
 
 // String `boardText`, or `processorText` for memory on processor boards, formatted with the numbers
 // and cut to 127 characters.

@@ -1,4 +1,4 @@
-// The memory board provider: its class description and FillInstance as a table of properties.
+// The memory board provider: its class description and its table of properties.
 #include "physical/QZMemoryBoardProv.h"
 
 #include <iterator>
@@ -14,24 +14,24 @@ using Board = CQZMemoryBoard;
 
 // In the order the properties are put.
 constexpr RecordProperty<Board> kMemoryBoardProperties[] = {
-    {L"AvailableMemory", kBoardAvailableMemory, PutRecordField<&Board::m_AvailableMemory, Board>},
-    {L"Caption", kBoardCaption, PutRecordField<&Board::m_Caption, Board>},
-    {L"CreationClassName", 0, nullptr},
-    {L"Description", kBoardDescription, PutRecordField<&Board::m_Description, Board>},
-    {L"ElementName", kBoardElementName, PutRecordField<&Board::m_ElementName, Board>},
-    {L"HealthState", kBoardHealthState, PutRecordField<&Board::m_HealthState, Board>},
-    {L"HostingBoard", kBoardHostingBoard, PutRecordField<&Board::m_HostingBoard, Board>},
-    {L"Locked", kBoardLocked, PutRecordField<&Board::m_Locked, Board>},
-    {L"Name", kBoardName, PutRecordField<&Board::m_Name, Board>},
-    {L"NumberOfSockets", kBoardNumberOfSockets, PutRecordField<&Board::m_NumberOfSockets, Board>},
-    {L"OperationalStatus", kBoardOperationalStatus, PutRecordField<&Board::m_OperationalStatus, Board>},
-    {L"PackageType", kBoardPackageType, PutRecordField<&Board::m_PackageType, Board>},
-    {L"RemovalConditions", kBoardRemovalConditions, PutRecordField<&Board::m_RemovalConditions, Board>},
-    {L"StatusDescriptions", kBoardStatusDescriptions, PutRecordField<&Board::m_StatusDescriptions, Board>},
-    {L"Tag", kBoardTag, PutRecordField<&Board::m_Tag, Board>},
-    {L"TotalMemory", kBoardTotalMemory, PutRecordField<&Board::m_TotalMemory, Board>},
+    {L"AvailableMemory", kBoardAvailableMemory, PutRecordField<&Board::m_AvailableMemory>},
+    {L"Caption", kBoardCaption, PutRecordField<&Board::m_Caption>},
+    CreationClassNameRow<Board>(),
+    {L"Description", kBoardDescription, PutRecordField<&Board::m_Description>},
+    {L"ElementName", kBoardElementName, PutRecordField<&Board::m_ElementName>},
+    {L"HealthState", kBoardHealthState, PutRecordField<&Board::m_HealthState>},
+    {L"HostingBoard", kBoardHostingBoard, PutRecordField<&Board::m_HostingBoard>},
+    {L"Locked", kBoardLocked, PutRecordField<&Board::m_Locked>},
+    {L"Name", kBoardName, PutRecordField<&Board::m_Name>},
+    {L"NumberOfSockets", kBoardNumberOfSockets, PutRecordField<&Board::m_NumberOfSockets>},
+    {L"OperationalStatus", kBoardOperationalStatus, PutRecordField<&Board::m_OperationalStatus>},
+    {L"PackageType", kBoardPackageType, PutRecordField<&Board::m_PackageType>},
+    {L"RemovalConditions", kBoardRemovalConditions, PutRecordField<&Board::m_RemovalConditions>},
+    {L"StatusDescriptions", kBoardStatusDescriptions, PutRecordField<&Board::m_StatusDescriptions>},
+    {L"Tag", kBoardTag, PutRecordField<&Board::m_Tag>},
+    {L"TotalMemory", kBoardTotalMemory, PutRecordField<&Board::m_TotalMemory>},
     {L"VendorCompatibilityStrings", kBoardVendorCompatibilityStrings,
-     PutRecordField<&Board::m_VendorCompatibilityStrings, Board>},
+     PutRecordField<&Board::m_VendorCompatibilityStrings>},
 };
 
 }  // namespace
@@ -41,22 +41,4 @@ const ProviderDescription kMemoryBoardProviderDescription = {
     kMemoryBoardKeys,  std::size(kMemoryBoardKeys), false,
 };
 
-CQZMemoryBoardProv::CQZMemoryBoardProv() : CQZInstanceProvider(kMemoryBoardProviderDescription) {}
-
-CQZList& CQZMemoryBoardProv::List() { return g_MemoryBoardList.Get(); }
-
-HRESULT CQZMemoryBoardProv::FillRecord(IWbemClassObject* instance, const CQZMemoryBoard& record) {
-  return PutRecordProperties(instance, record, kMemoryBoardClass, kMemoryBoardProperties);
-}
-
-HRESULT CQZMemoryBoardProv::FillInstance(IWbemClassObject* pInstance, DWORD index) {
-  Trace(L"FillInstance");
-  const CQZMemoryBoard* record = g_MemoryBoardList.Get().GetAt(index);
-  if (!record) return WBEM_E_FAILED;
-  return FillRecord(pInstance, *record);
-}
-
-const WCHAR* CQZMemoryBoardProv::GetRecordKey(DWORD index, size_t) {
-  const CQZMemoryBoard* record = g_MemoryBoardList.Get().GetAt(index);
-  return record ? record->GetTag().c_str() : nullptr;
-}
+constexpr RecordTable<CQZMemoryBoard> kMemoryBoardTable = MakeRecordTable(kMemoryBoardProperties, &Board::GetTag);

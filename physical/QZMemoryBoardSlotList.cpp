@@ -21,12 +21,11 @@ bool SplitBoardSlotTag(const std::wstring& tag, int& board) {
 bool CQZMemoryBoardSlotList::RebuildList(IWbemContext* pCtx) {
   ClearRecords();
   m_bWatchEvents = FALSE;
-  HANDLE device = INVALID_HANDLE_VALUE;
+  CAutoHandle device;
   if (!OpenDriverForRebuild(pCtx, kBoardSlotClass.rebuildFunction, m_bWatchEvents, device)) return true;
   // Board slots come only from the driver; without its memory data the list is retried at every
   // request.
-  if (g_bDriverMemoryData) BuildFromDriver(device);
-  CloseHealthDriver(device);
+  if (g_bDriverMemoryData) BuildFromDriver(device.Get());
   return true;
 }
 

@@ -65,7 +65,7 @@ TEST_F(MemoryBoardSlotList, SlotsByTheDriversBoardNumbers) {
   EXPECT_EQ(slot.m_ConnectorDescription, L"Memory Board Slot 70000");
   EXPECT_EQ(slot.m_StatusDescriptions, std::vector<std::wstring>{L"Memory board slot status: OK"});
   EXPECT_EQ(slot.m_OperationalStatus, std::vector<WORD>{2});
-  EXPECT_EQ(slot.m_PresentMask, 0x7FFu);
+  EXPECT_EQ(slot.PresentMask(), 0x7FFu);
   EXPECT_EQ(slot.m_ObjectPath, L"\\\\QZ-SERVER\\root\\VXN:QZ_MemoryBoardSlot.CreationClassName=\"QZ_MemoryBoardSlot\","
                                L"Tag=\"VXN:QZ_MemoryBoardSlot:70000\"");
 }

@@ -1,21 +1,15 @@
 // The provider of QZ_MemoryBoardSlot: the records of the static board slot list as instances.
 #pragma once
 
-#include <wbemidl.h>
-
-#include "framework/InstanceProvider.h"
 #include "physical/QZMemoryBoardSlotList.h"
+#include "physical/QZMemoryModuleSlotProv.h"
 
 // The class, its provider's names and its keys (Tag, then CreationClassName).
 extern const ProviderDescription kMemoryBoardSlotProviderDescription;
 
-class CQZMemoryBoardSlotProv : public CQZInstanceProvider {
+// Filled as a module slot is, with its own class name.
+class CQZMemoryBoardSlotProv : public CQZRecordProv<CQZMemoryBoardSlotList, CQZSlotRecord> {
  public:
-  CQZMemoryBoardSlotProv();
-
- protected:
-  CQZList& List() override;
-  // The slot classes' FillInstance, with CreationClassName "QZ_MemoryBoardSlot".
-  HRESULT FillInstance(IWbemClassObject* pInstance, DWORD index) override;
-  const WCHAR* GetRecordKey(DWORD index, size_t key) override;
+  CQZMemoryBoardSlotProv()
+      : CQZRecordProv(kMemoryBoardSlotProviderDescription, kSlotTable, g_MemoryBoardSlotList.Get()) {}
 };

@@ -7,10 +7,11 @@
 #include <cstring>
 #include <iterator>
 
-#include "logical/ComputerSystem.h"
+#include "sources/ComputerSystem.h"
 #include "sources/DataStore.h"
 #include "sources/HealthDriver.h"
 #include "support/CommonLog.h"
+#include "support/LittleEndian.h"
 #include "support/ResourceString.h"
 
 constinit CQZStaticList<CQZMemoryModuleList> g_MemoryModuleList;
@@ -24,15 +25,6 @@ constexpr WORD kRemovalConditionsWhenOff = 3;
 std::wstring Cut(std::wstring text) {
   if (text.size() > kMemoryModuleTextLimit) text.resize(kMemoryModuleTextLimit);
   return text;
-}
-
-WORD ReadWord(const BYTE* bytes, size_t offset) {
-  return static_cast<WORD>(bytes[offset] | (bytes[offset + 1] << 8));
-}
-
-DWORD ReadDword(const BYTE* bytes, size_t offset) {
-  return static_cast<DWORD>(bytes[offset]) | (static_cast<DWORD>(bytes[offset + 1]) << 8) |
-         (static_cast<DWORD>(bytes[offset + 2]) << 16) | (static_cast<DWORD>(bytes[offset + 3]) << 24);
 }
 
 // String `number` of the structure when the structure is long enough to hold its number byte at
@@ -59,7 +51,7 @@ void SetSmbiosTexts(CQZMemoryModule& record, const MemoryDeviceEntry& entry) {
 void SetSmbiosCapacity(CQZMemoryModule& record, const BYTE* device) {
   const WORD size = ReadWord(device, kType17Size);
   if (size == kType17SizeUnknown) return;
-  const WORD amount = size & ~kType17SizeKiB;
+  const WORD amount = static_cast<WORD>(size & ~kType17SizeKiB);
   if (amount == kType17SizeExtended) {
     record.SetCapacity(static_cast<ULONGLONG>(ReadDword(device, kType17ExtendedSize) & 0x7FFFFFFF) << 20);
   } else if (size & kType17SizeKiB) {
@@ -80,13 +72,6 @@ bool ReadDriverPartNumber(const ModuleInfoAnswer& info, std::wstring& text) {
   const int chars = MultiByteToWideChar(CP_ACP, 0, bytes, length, wide, static_cast<int>(sizeof(info.partNumber)));
   text.assign(wide, chars > 0 ? static_cast<size_t>(chars) : 0);
   return true;
-}
-
-void LogDriverNotFound() {
-  g_CommonLog.Lock();
-  g_CommonLog.SetFunctionName(L"CQZMemoryModuleList::RebuildList");
-  g_CommonLog.LogInformation(L"Health (or MQZ) driver not found");
-  g_CommonLog.Unlock();
 }
 
 }  // namespace
@@ -152,13 +137,10 @@ bool CQZMemoryModuleList::RebuildList(IWbemContext* pCtx) {
 
   if (!g_bAmpStatusValid) g_MemAmpChecker.ProbePlatform();
 
-  HANDLE device = INVALID_HANDLE_VALUE;
-  if (g_bHealthDriverPresent && OpenHealthDriver(device)) {
-    const bool result = g_bDriverMemoryData ? BuildFromDriver(device) : BuildFromSmbios(pCtx);
-    CloseHealthDriver(device);
-    return result;
-  }
-  LogDriverNotFound();
+  CAutoHandle device;
+  if (g_bHealthDriverPresent && OpenHealthDriver(device))
+    return g_bDriverMemoryData ? BuildFromDriver(device.Get()) : BuildFromSmbios(pCtx);
+  LogHealthDriverNotFound(L"CQZMemoryModuleList::RebuildList");
   return true;
 }
 
@@ -214,6 +196,41 @@ bool CQZMemoryModuleList::BuildFromSmbios(IWbemContext* pCtx) {
   return true;
 }
 
+namespace {
+
+// A fresh record with what the driver's two answers tell of a listed module.
+void SetDriverModuleFields(CQZMemoryModule& record, WORD formFactor, const ModuleStatusAnswer& status,
+                           const ModuleInfoAnswer& info) {
+  record.Reset();
+  record.SetFormFactor(formFactor);
+  SetMemoryModuleNames(record, static_cast<int>(status.boardNumber), static_cast<int>(status.socketNumber));
+  record.SetCapacity(static_cast<ULONGLONG>(info.sizeMiB) << 20);
+  record.SetDataWidth(info.dataWidth);
+  record.SetMemoryType(MapMemoryType(info.memoryType));
+  std::wstring partNumber;
+  if (ReadDriverPartNumber(info, partNumber)) record.SetPartNumber(partNumber);
+  record.SetRemovalConditions(kRemovalConditionsWhenOff);
+  record.SetSpd(info.spdValid != 0 ? std::vector<BYTE>(info.spd, info.spd + sizeof(info.spd)) : std::vector<BYTE>());
+  record.SetIsSpeedInMhz(true);
+  record.SetSpeed(0);
+  record.SetMaxMemorySpeed(info.speedMHz);
+  SetMemoryModuleStatus(record, DriverModuleStatusRow(status.status));
+}
+
+// The texts and layout of the SMBIOS device at the module's board and socket, when there is one.
+void SetDeviceFields(CQZMemoryModule& record, const MemoryDeviceList& devices, const ModuleStatusAnswer& status) {
+  for (const MemoryDeviceEntry& entry : devices) {
+    if (entry.board != status.boardNumber || entry.module != status.socketNumber) continue;
+    SetSmbiosTexts(record, entry);
+    record.SetInterleavePosition(entry.interleavePosition);
+    record.SetPositionInRow(entry.partitionRow);
+    record.SetTotalWidth(ReadWord(entry.data, kType17TotalWidth));
+    return;
+  }
+}
+
+}  // namespace
+
 bool CQZMemoryModuleList::BuildFromDriver(HANDLE device) {
   MemoryConfigurationAnswer configuration = {};
   WORD length = sizeof(configuration);
@@ -252,33 +269,13 @@ bool CQZMemoryModuleList::BuildFromDriver(HANDLE device) {
       const WORD formFactor = MapFormFactor(info.formFactor);
       if (!IsListedFormFactor(formFactor)) continue;
 
-      record.Reset();
-      record.SetFormFactor(formFactor);
-      SetMemoryModuleNames(record, static_cast<int>(status.boardNumber), static_cast<int>(status.socketNumber));
-      record.SetCapacity(static_cast<ULONGLONG>(info.sizeMiB) << 20);
-      record.SetDataWidth(info.dataWidth);
-      record.SetMemoryType(MapMemoryType(info.memoryType));
-      std::wstring partNumber;
-      if (ReadDriverPartNumber(info, partNumber)) record.SetPartNumber(partNumber);
-      record.SetRemovalConditions(kRemovalConditionsWhenOff);
-      record.SetSpd(info.spdValid != 0 ? std::vector<BYTE>(info.spd, info.spd + sizeof(info.spd)) : std::vector<BYTE>());
-      record.SetIsSpeedInMhz(true);
-      record.SetSpeed(0);
-      record.SetMaxMemorySpeed(info.speedMHz);
-      SetMemoryModuleStatus(record, DriverModuleStatusRow(status.status));
+      SetDriverModuleFields(record, formFactor, status, info);
 
       if (!devicesCollected) {
         CollectMemoryDevices(devices);
         devicesCollected = true;
       }
-      for (const MemoryDeviceEntry& entry : devices) {
-        if (entry.board != status.boardNumber || entry.module != status.socketNumber) continue;
-        SetSmbiosTexts(record, entry);
-        record.SetInterleavePosition(entry.interleavePosition);
-        record.SetPositionInRow(entry.partitionRow);
-        record.SetTotalWidth(ReadWord(entry.data, kType17TotalWidth));
-        break;
-      }
+      SetDeviceFields(record, devices, status);
 
       std::wstring path;
       if (!MakeMemoryModulePath(record.GetTag(), path)) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/PresenceBits.h"
 #include "framework/QZList.h"
 #include "sources/PlatformProbe.h"
 #include "support/ResourceIds.h"
@@ -93,7 +94,7 @@ inline constexpr ModuleStatusRow kJournalModuleOk = {1, {2}, {IDS_MODULE_STATUS_
 const ModuleStatusRow& DriverModuleStatusRow(DWORD code);
 
 // One memory module. Every setter stores its value and sets the property's presence bit.
-class CQZMemoryModule {
+class CQZMemoryModule : public CQZPresenceBits {
  public:
   CQZMemoryModule() = default;
 
@@ -132,9 +133,7 @@ class CQZMemoryModule {
   const std::wstring& GetTag() const { return m_Tag; }
   // The full object path, which association lists publish as a reference.
   const std::wstring& GetObjectPath() const { return m_ObjectPath; }
-  bool Has(DWORD bit) const { return (m_PresentMask & bit) != 0; }
 
-  DWORD m_PresentMask = 0;
   std::wstring m_BankLabel;
   ULONGLONG m_Capacity = 0;
   std::wstring m_Caption;
@@ -160,13 +159,6 @@ class CQZMemoryModule {
   std::wstring m_Tag;
   WORD m_TotalWidth = 0;
   std::wstring m_ObjectPath;
-
- private:
-  template <class T, class V>
-  void Set(T& field, const V& value, DWORD bit) {
-    field = value;
-    m_PresentMask |= bit;
-  }
 };
 
 class CQZMemoryModuleList : public CQZRecordList<CQZMemoryModule> {

@@ -59,14 +59,13 @@ bool SplitSlotTag(const std::wstring& tag, int& board, int& socket) {
 bool CQZMemoryModuleSlotList::RebuildList(IWbemContext* pCtx) {
   ClearRecords();
   m_bWatchEvents = FALSE;
-  HANDLE device = INVALID_HANDLE_VALUE;
+  CAutoHandle device;
   if (!OpenDriverForRebuild(pCtx, kModuleSlotClass.rebuildFunction, m_bWatchEvents, device)) return true;
   if (g_bDriverMemoryData) {
-    BuildFromDriver(device);
+    BuildFromDriver(device.Get());
   } else {
     BuildFromSmbios();
   }
-  CloseHealthDriver(device);
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/PresenceBits.h"
 #include "physical/QZMemoryBoardList.h"
 
 // Presence bits of a slot record: a property goes into the instance only when its bit is set.
@@ -52,7 +53,7 @@ inline constexpr SlotClassDescription kModuleSlotClass = {
 inline constexpr const WCHAR* kModuleSlotTagFormat = L"VXN:QZ_MemoryModuleSlot:%d-%d";  // board, socket
 
 // One socket or slot. Every setter stores its value and sets the property's presence bit.
-class CQZSlotRecord {
+class CQZSlotRecord : public CQZPresenceBits {
  public:
   // Back to the empty record: no bits, numbers 0, texts and lists empty.
   void Reset() { *this = CQZSlotRecord(); }
@@ -76,9 +77,7 @@ class CQZSlotRecord {
   const std::wstring& GetTag() const { return m_Tag; }
   // The full object path, which the location and association lists publish as a reference.
   const std::wstring& GetObjectPath() const { return m_ObjectPath; }
-  bool Has(DWORD bit) const { return (m_PresentMask & bit) != 0; }
 
-  DWORD m_PresentMask = 0;
   std::wstring m_Caption;
   std::wstring m_ConnectorDescription;
   WORD m_ConnectorLayout = 0;
@@ -91,13 +90,6 @@ class CQZSlotRecord {
   std::vector<std::wstring> m_StatusDescriptions;
   std::wstring m_Tag;
   std::wstring m_ObjectPath;
-
- private:
-  template <class T, class V>
-  void Set(T& field, const V& value, DWORD bit) {
-    field = value;
-    m_PresentMask |= bit;
-  }
 };
 
 class CQZMemoryModuleSlot : public CQZSlotRecord {};

@@ -1,10 +1,7 @@
-// The memory module slot provider: its class description, and the slot classes' FillInstance as a
-// table of properties.
+// The memory module slot provider: its class description, and the slot classes' table of properties.
 #include "physical/QZMemoryModuleSlotProv.h"
 
 #include <iterator>
-
-#include "physical/QZMemoryBoardProv.h"
 
 namespace {
 
@@ -17,43 +14,25 @@ using Slot = CQZSlotRecord;
 
 // In the order the properties are put.
 constexpr RecordProperty<Slot> kSlotProperties[] = {
-    {L"Caption", kSlotCaption, PutRecordField<&Slot::m_Caption, Slot>},
-    {L"CreationClassName", 0, nullptr},
-    {L"ConnectorDescription", kSlotConnectorDescription, PutRecordField<&Slot::m_ConnectorDescription, Slot>},
-    {L"ConnectorLayout", kSlotConnectorLayout, PutRecordField<&Slot::m_ConnectorLayout, Slot>},
-    {L"Description", kSlotDescription, PutRecordField<&Slot::m_Description, Slot>},
-    {L"ElementName", kSlotElementName, PutRecordField<&Slot::m_ElementName, Slot>},
-    {L"HealthState", kSlotHealthState, PutRecordField<&Slot::m_HealthState, Slot>},
-    {L"Name", kSlotName, PutRecordField<&Slot::m_Name, Slot>},
-    {L"Number", kSlotNumber, PutRecordField<&Slot::m_Number, Slot>},
-    {L"OperationalStatus", kSlotOperationalStatus, PutRecordField<&Slot::m_OperationalStatus, Slot>},
-    {L"StatusDescriptions", kSlotStatusDescriptions, PutRecordField<&Slot::m_StatusDescriptions, Slot>},
-    {L"Tag", kSlotTag, PutRecordField<&Slot::m_Tag, Slot>},
+    {L"Caption", kSlotCaption, PutRecordField<&Slot::m_Caption>},
+    CreationClassNameRow<Slot>(),
+    {L"ConnectorDescription", kSlotConnectorDescription, PutRecordField<&Slot::m_ConnectorDescription>},
+    {L"ConnectorLayout", kSlotConnectorLayout, PutRecordField<&Slot::m_ConnectorLayout>},
+    {L"Description", kSlotDescription, PutRecordField<&Slot::m_Description>},
+    {L"ElementName", kSlotElementName, PutRecordField<&Slot::m_ElementName>},
+    {L"HealthState", kSlotHealthState, PutRecordField<&Slot::m_HealthState>},
+    {L"Name", kSlotName, PutRecordField<&Slot::m_Name>},
+    {L"Number", kSlotNumber, PutRecordField<&Slot::m_Number>},
+    {L"OperationalStatus", kSlotOperationalStatus, PutRecordField<&Slot::m_OperationalStatus>},
+    {L"StatusDescriptions", kSlotStatusDescriptions, PutRecordField<&Slot::m_StatusDescriptions>},
+    {L"Tag", kSlotTag, PutRecordField<&Slot::m_Tag>},
 };
 
 }  // namespace
 
-HRESULT FillSlotRecord(IWbemClassObject* instance, const CQZSlotRecord& record, const WCHAR* className) {
-  return PutRecordProperties(instance, record, className, kSlotProperties);
-}
+constexpr RecordTable<CQZSlotRecord> kSlotTable = MakeRecordTable(kSlotProperties, &Slot::GetTag);
 
 const ProviderDescription kMemoryModuleSlotProviderDescription = {
     kModuleSlotClass.className, L"CQZMemoryModuleSlotProv", nullptr, true, WBEMPATH_INFO_IS_INST_REF,
     kMemoryModuleSlotKeys,      std::size(kMemoryModuleSlotKeys), false,
 };
-
-CQZMemoryModuleSlotProv::CQZMemoryModuleSlotProv() : CQZInstanceProvider(kMemoryModuleSlotProviderDescription) {}
-
-CQZList& CQZMemoryModuleSlotProv::List() { return g_MemoryModuleSlotList.Get(); }
-
-HRESULT CQZMemoryModuleSlotProv::FillInstance(IWbemClassObject* pInstance, DWORD index) {
-  Trace(L"FillInstance");
-  const CQZMemoryModuleSlot* record = g_MemoryModuleSlotList.Get().GetAt(index);
-  if (!record) return WBEM_E_FAILED;
-  return FillSlotRecord(pInstance, *record, kModuleSlotClass.className);
-}
-
-const WCHAR* CQZMemoryModuleSlotProv::GetRecordKey(DWORD index, size_t) {
-  const CQZMemoryModuleSlot* record = g_MemoryModuleSlotList.Get().GetAt(index);
-  return record ? record->GetTag().c_str() : nullptr;
-}

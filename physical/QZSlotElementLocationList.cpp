@@ -1,7 +1,8 @@
 // The element-location association lists: the slot's own path and its location's composed path.
 #include "physical/QZSlotElementLocationList.h"
 
-#include "logical/ComputerSystem.h"
+#include "sources/ComputerSystem.h"
+#include "sources/HealthDriver.h"
 #include "sources/PlatformProbe.h"
 
 CQZSlotElementLocationList::CQZSlotElementLocationList(const SlotElementLocationClassDescription& associationClass)
@@ -17,7 +18,7 @@ DWORD CQZSlotElementLocationList::Update(IWbemContext* pCtx) {
 bool CQZSlotElementLocationList::RebuildList(IWbemContext*) {
   ClearRecords();
   if (!g_bHealthDriverPresent) {
-    LogDriverNotFound(m_Class.rebuildFunction);
+    LogHealthDriverNotFound(m_Class.rebuildFunction);
     return true;
   }
 
@@ -29,12 +30,12 @@ bool CQZSlotElementLocationList::RebuildList(IWbemContext*) {
     int board = 0;
     int socket = 0;
     source.splitTag(slot->GetTag(), board, socket);
-    CQZElementLocation& pair = AddRecord();
-    pair.m_Element = slot->GetObjectPath();
     // No check of the computer's name or of an empty path here: the slot list has made its own
     // path already, and a location path without a server still names the location.
     const std::wstring relative = MakeSlotLocationRelativePath(m_Class.location, board, socket);
-    MakeFullPath(kElementNamespace, relative.c_str(), pair.m_PhysicalLocation);
+    std::wstring location;
+    MakeFullPath(kElementNamespace, relative.c_str(), location);
+    AddRecord().Set(slot->GetObjectPath(), location);
   }
   return true;
 }

@@ -14,7 +14,12 @@ class CQZElementLocation {
  public:
   const std::wstring& GetPhysicalLocation() const { return m_PhysicalLocation; }
   const std::wstring& GetElement() const { return m_Element; }
+  void Set(const std::wstring& element, const std::wstring& physicalLocation) {
+    m_Element = element;
+    m_PhysicalLocation = physicalLocation;
+  }
 
+ private:
   std::wstring m_PhysicalLocation;  // the location
   std::wstring m_Element;           // the slot
 };

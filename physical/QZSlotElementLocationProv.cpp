@@ -1,9 +1,7 @@
-// The element-location association providers: their class descriptions and FillInstance.
+// The element-location association providers: their class descriptions and their table of properties.
 #include "physical/QZSlotElementLocationProv.h"
 
 #include <iterator>
-
-#include "support/WmiProperty.h"
 
 namespace {
 
@@ -14,6 +12,14 @@ constexpr KeyDescription kSlotElementLocationKeys[] = {
 
 // A pair may be named by an instance path or by a compound-key path.
 constexpr ULONGLONG kSlotElementLocationPathInfo = WBEMPATH_INFO_IS_INST_REF | WBEMPATH_INFO_IS_COMPOUND;
+
+using Pair = CQZElementLocation;
+
+// Both references, as strings.
+constexpr RecordProperty<Pair> kSlotElementLocationProperties[] = {
+    {L"Element", kAlwaysPut, PutRecordField<&Pair::GetElement>},
+    {L"PhysicalLocation", kAlwaysPut, PutRecordField<&Pair::GetPhysicalLocation>},
+};
 
 }  // namespace
 
@@ -39,25 +45,5 @@ const ProviderDescription kMemoryBoardSlotElementLocationProviderDescription = {
     true,
 };
 
-CQZSlotElementLocationProv::CQZSlotElementLocationProv(const ProviderDescription& description,
-                                                       const SlotElementLocationClassDescription& associationClass)
-    : CQZInstanceProvider(description), m_List(associationClass) {}
-
-HRESULT CQZSlotElementLocationProv::FillRecord(IWbemClassObject* instance, const CQZElementLocation& record) {
-  if (FAILED(PutString(instance, L"Element", record.m_Element))) return WBEM_E_FAILED;
-  if (FAILED(PutString(instance, L"PhysicalLocation", record.m_PhysicalLocation))) return WBEM_E_FAILED;
-  return WBEM_S_NO_ERROR;
-}
-
-HRESULT CQZSlotElementLocationProv::FillInstance(IWbemClassObject* pInstance, DWORD index) {
-  Trace(L"FillInstance");
-  const CQZElementLocation* record = m_List.GetAt(index);
-  if (!record) return WBEM_E_FAILED;
-  return FillRecord(pInstance, *record);
-}
-
-const WCHAR* CQZSlotElementLocationProv::GetRecordKey(DWORD index, size_t key) {
-  const CQZElementLocation* record = m_List.GetAt(index);
-  if (!record) return nullptr;
-  return key == 0 ? record->GetElement().c_str() : record->GetPhysicalLocation().c_str();
-}
+constexpr RecordTable<CQZElementLocation> kSlotElementLocationTable =
+    MakeRecordTable(kSlotElementLocationProperties, &Pair::GetElement, &Pair::GetPhysicalLocation);

@@ -2,7 +2,8 @@
 // location's names, codes and full object path.
 #include "physical/QZSlotLocationList.h"
 
-#include "logical/ComputerSystem.h"
+#include "sources/ComputerSystem.h"
+#include "sources/HealthDriver.h"
 #include "sources/PlatformProbe.h"
 #include "support/CommonLog.h"
 
@@ -46,13 +47,6 @@ std::wstring MakeSlotLocationRelativePath(const SlotLocationClassDescription& lo
   return FormatText(locationClass.pathFormat, name.c_str(), position.c_str());
 }
 
-void LogDriverNotFound(const WCHAR* functionName) {
-  g_CommonLog.Lock();
-  g_CommonLog.SetFunctionName(functionName);
-  g_CommonLog.LogInformation(L"Health (or MQZ) driver not found");
-  g_CommonLog.Unlock();
-}
-
 DWORD CQZSlotLocationList::Update(IWbemContext* pCtx) {
   // The watch flag marks a list that has been filled; it is never rebuilt after that.
   return UpdateFromSlots(pCtx, m_Class.source, true);
@@ -62,7 +56,7 @@ bool CQZSlotLocationList::RebuildList(IWbemContext*) {
   ClearRecords();
   m_bWatchEvents = FALSE;
   if (!g_bHealthDriverPresent) {
-    LogDriverNotFound(m_Class.rebuildFunction);
+    LogHealthDriverNotFound(m_Class.rebuildFunction);
     return true;
   }
 

@@ -19,8 +19,6 @@ inline constexpr WORD kLocationInfoProcessorBoardNumber = 15;
 // One location. Every property of a location is always published.
 class CQZSlotLocation {
  public:
-  bool Has(DWORD) const { return true; }
-
   // The keys of the lookup by path.
   const std::wstring& GetName() const { return m_Name; }
   const std::wstring& GetPhysicalPosition() const { return m_PhysicalPosition; }
@@ -104,9 +102,6 @@ void MakeSlotLocationKeys(const SlotLocationClassDescription& locationClass, int
 
 // The location's relative path: the class's path format filled with its two keys.
 std::wstring MakeSlotLocationRelativePath(const SlotLocationClassDescription& locationClass, int board, int socket);
-
-// "Health (or MQZ) driver not found" at Information under `functionName`.
-void LogDriverNotFound(const WCHAR* functionName);
 
 // A list made from a slot list, which it reads under its own lock and then the slot list's.
 template <class TRecord>

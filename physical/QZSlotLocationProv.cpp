@@ -1,9 +1,7 @@
-// The slot location providers: their class descriptions, and FillInstance as a table of properties.
+// The slot location providers: their class descriptions and their table of properties.
 #include "physical/QZSlotLocationProv.h"
 
 #include <iterator>
-
-#include "physical/QZMemoryBoardProv.h"
 
 namespace {
 
@@ -17,17 +15,17 @@ constexpr ULONGLONG kSlotLocationPathInfo = WBEMPATH_INFO_IS_INST_REF | WBEMPATH
 
 using Location = CQZSlotLocation;
 
-// In the order the properties are put.
+// In the order the properties are put; a location has no CreationClassName.
 constexpr RecordProperty<Location> kSlotLocationProperties[] = {
-    {L"Caption", 0, PutRecordField<&Location::m_Caption, Location>},
-    {L"Description", 0, PutRecordField<&Location::m_Description, Location>},
-    {L"ElementName", 0, PutRecordField<&Location::m_ElementName, Location>},
-    {L"ElementLocationTag", 0, PutRecordField<&Location::m_ElementLocationTag, Location>},
-    {L"ElementLocationTagDesc", 0, PutRecordField<&Location::m_ElementLocationTagDesc, Location>},
-    {L"LocationInfoDesc", 0, PutRecordField<&Location::m_LocationInfoDesc, Location>},
-    {L"LocationInformation", 0, PutRecordField<&Location::m_LocationInformation, Location>},
-    {L"Name", 0, PutRecordField<&Location::m_Name, Location>},
-    {L"PhysicalPosition", 0, PutRecordField<&Location::m_PhysicalPosition, Location>},
+    {L"Caption", kAlwaysPut, PutRecordField<&Location::m_Caption>},
+    {L"Description", kAlwaysPut, PutRecordField<&Location::m_Description>},
+    {L"ElementName", kAlwaysPut, PutRecordField<&Location::m_ElementName>},
+    {L"ElementLocationTag", kAlwaysPut, PutRecordField<&Location::m_ElementLocationTag>},
+    {L"ElementLocationTagDesc", kAlwaysPut, PutRecordField<&Location::m_ElementLocationTagDesc>},
+    {L"LocationInfoDesc", kAlwaysPut, PutRecordField<&Location::m_LocationInfoDesc>},
+    {L"LocationInformation", kAlwaysPut, PutRecordField<&Location::m_LocationInformation>},
+    {L"Name", kAlwaysPut, PutRecordField<&Location::m_Name>},
+    {L"PhysicalPosition", kAlwaysPut, PutRecordField<&Location::m_PhysicalPosition>},
 };
 
 }  // namespace
@@ -42,22 +40,5 @@ const ProviderDescription kMemoryBoardSlotLocationProviderDescription = {
     kSlotLocationPathInfo, kSlotLocationKeys, std::size(kSlotLocationKeys), true,
 };
 
-CQZSlotLocationProv::CQZSlotLocationProv(const ProviderDescription& description, CQZSlotLocationList& list)
-    : CQZInstanceProvider(description), m_List(list) {}
-
-HRESULT CQZSlotLocationProv::FillRecord(IWbemClassObject* instance, const CQZSlotLocation& record) {
-  return PutRecordProperties(instance, record, nullptr, kSlotLocationProperties);
-}
-
-HRESULT CQZSlotLocationProv::FillInstance(IWbemClassObject* pInstance, DWORD index) {
-  Trace(L"FillInstance");
-  const CQZSlotLocation* record = m_List.GetAt(index);
-  if (!record) return WBEM_E_FAILED;
-  return FillRecord(pInstance, *record);
-}
-
-const WCHAR* CQZSlotLocationProv::GetRecordKey(DWORD index, size_t key) {
-  const CQZSlotLocation* record = m_List.GetAt(index);
-  if (!record) return nullptr;
-  return key == 0 ? record->GetName().c_str() : record->GetPhysicalPosition().c_str();
-}
+constexpr RecordTable<CQZSlotLocation> kSlotLocationTable =
+    MakeRecordTable(kSlotLocationProperties, &Location::GetName, &Location::GetPhysicalPosition);

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "logical/EventCounters.h"
 #include "physical/QZSlotElementLocationProv.h"
 #include "sources/PlatformProbe.h"
+#include "support/EventCounters.h"
 #include "tests/support/ProviderFixture.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cwctype>
 #include <string>
 
-#include "logical/EventCounters.h"
+#include "support/EventCounters.h"
 #include "support/WmiProperty.h"
 
 namespace {
@@ -26,7 +26,7 @@ constexpr ULONG kQueryBatch = 10;
 
 std::wstring Upper(std::wstring_view text) {
   std::wstring upper(text);
-  for (wchar_t& c : upper) c = static_cast<wchar_t>(std::towupper(c));
+  for (wchar_t& c : upper) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
   return upper;
 }
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "logical/EventCounters.h"
+#include "support/EventCounters.h"
 #include "support/WmiProperty.h"
 #include "tests/support/SourcesFixture.h"
 

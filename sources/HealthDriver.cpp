@@ -7,7 +7,9 @@
 #include <memory>
 #include <new>
 
-constinit bool g_bPrimaryDriverDevice = true;
+#include "support/CommonLog.h"
+
+constinit std::atomic<bool> g_bPrimaryDriverDevice{true};
 
 namespace {
 
@@ -26,7 +28,7 @@ bool OpenHealthDriver(HANDLE& device) {
   device = OpenDevice(kPrimaryDriverDevice);
   if (device != INVALID_HANDLE_VALUE) return true;
   // Several provider threads may open at once; the flag only ever falls.
-  std::atomic_ref<bool>(g_bPrimaryDriverDevice).store(false, std::memory_order_relaxed);
+  g_bPrimaryDriverDevice.store(false, std::memory_order_relaxed);
   device = OpenDevice(kSecondaryDriverDevice);
   return device != INVALID_HANDLE_VALUE;
 }
@@ -34,6 +36,17 @@ bool OpenHealthDriver(HANDLE& device) {
 void CloseHealthDriver(HANDLE& device) {
   if (device != INVALID_HANDLE_VALUE && device != nullptr) CloseHandle(device);
   device = INVALID_HANDLE_VALUE;
+}
+
+bool OpenHealthDriver(CAutoHandle& device) {
+  HANDLE opened = INVALID_HANDLE_VALUE;
+  const bool ok = OpenHealthDriver(opened);
+  device.Reset(opened);
+  return ok;
+}
+
+void LogHealthDriverNotFound(const WCHAR* functionName) {
+  g_CommonLog.LogAs(functionName, kSeverityInformation, L"Health (or MQZ) driver not found");
 }
 
 int DriverCommand(HANDLE device, WORD command, void* answer, WORD& length, std::initializer_list<DWORD> params) {

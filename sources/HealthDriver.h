@@ -4,11 +4,14 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <initializer_list>
 
+#include "support/AutoHandle.h"
+
 // True at load; false from the first time the device \\.\MQZ cannot be opened, never set back.
-extern bool g_bPrimaryDriverDevice;
+extern std::atomic<bool> g_bPrimaryDriverDevice;
 
 // Device names, in the order OpenHealthDriver tries them.
 inline constexpr const WCHAR* kPrimaryDriverDevice = L"\\\\.\\MQZ";
@@ -153,10 +156,17 @@ constexpr BYTE kAmpFlagProcessorBoards = 0x02;
 
 // Opens \\.\MQZ, else \\.\VrlHlth (read/write, shared read/write, existing). True when one opened;
 // the caller then owns `device`. Clears g_bPrimaryDriverDevice when \\.\MQZ does not open.
-bool OpenHealthDriver(HANDLE& device);
+[[nodiscard]] bool OpenHealthDriver(HANDLE& device);
 
 // Closes `device` when it is valid and leaves it INVALID_HANDLE_VALUE.
 void CloseHealthDriver(HANDLE& device);
+
+// OpenHealthDriver into an owner that closes the device on every path.
+[[nodiscard]] bool OpenHealthDriver(CAutoHandle& device);
+
+// "Health (or MQZ) driver not found" at Information under `functionName`: what a list logs when it
+// finds no health driver to build from.
+void LogHealthDriverNotFound(const WCHAR* functionName);
 
 // Sends `command` with up to eight parameter bytes (the low byte of each; more are ignored) and
 // copies min(length, the driver's supplied length) answer bytes into `answer`; the rest of `answer`

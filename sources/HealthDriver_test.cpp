@@ -26,7 +26,8 @@ constexpr const char* kMachine = R"({
     ],
     "rawAnswers": [
       {"command": 1705, "param0": 7, "data": "11 22 33 44"},
-      {"command": 1705, "param0": 8, "data": "01 02 03 04 05 06 07 08", "supplied": 2000}
+      {"command": 1705, "param0": 8, "data": "01 02 03 04 05 06 07 08", "supplied": 2000},
+      {"command": 1705, "param0": 9, "data": "0A 0B 0C 0D", "supplied": 258}
     ],
     "faults": [{"command": 1702, "param0": 2, "fail": true}]
   }
@@ -53,7 +54,7 @@ TEST(HealthDriverOpen, FallsBackToSecondaryDeviceAndClearsPrimaryFlag) {
     g_bPrimaryDriverDevice = true;
     HANDLE device = nullptr;
     EXPECT_EQ(OpenHealthDriver(device), c.opens);
-    EXPECT_EQ(g_bPrimaryDriverDevice, c.primaryFlag);
+    EXPECT_EQ(g_bPrimaryDriverDevice.load(), c.primaryFlag);
     EXPECT_EQ(device != INVALID_HANDLE_VALUE, c.opens);
     CloseHealthDriver(device);
     EXPECT_EQ(device, INVALID_HANDLE_VALUE);
@@ -112,6 +113,7 @@ TEST_F(HealthDriverCommand, CopiesOnlyWhatTheDriverSuppliesAndNeverMoreThanAsked
   } cases[] = {
       {"four bytes supplied to a 116-byte request", 7, 116, "\x11\x22\x33\x44"},
       {"supplied length above the request", 8, 3, "\x01\x02\x03"},
+      {"supplied length whose low byte is below the request", 9, 3, "\x0A\x0B\x0C"},
       {"request of zero bytes", 7, 0, ""},
   };
   for (const Case& c : cases) {

@@ -8,6 +8,7 @@
 
 #include "sources/DataStore.h"
 #include "sources/PlatformProbe.h"
+#include "support/LittleEndian.h"
 #include "support/WmiProperty.h"
 
 namespace {
@@ -36,10 +37,6 @@ bool IsDecimalDigit(WCHAR c) { return c >= L'0' && c <= L'9'; }
 bool MayFollow(WCHAR c) {
   return std::iswalpha(static_cast<wint_t>(c)) || IsDecimalDigit(c) || std::iswpunct(static_cast<wint_t>(c)) ||
          std::iswblank(static_cast<wint_t>(c));
-}
-
-WORD ReadWord(const BYTE* bytes, size_t offset) {
-  return static_cast<WORD>(bytes[offset] | (bytes[offset + 1] << 8));
 }
 
 // Every structure of one type, copied once, with the first one that names each device handle. The

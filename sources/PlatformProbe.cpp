@@ -6,10 +6,10 @@
 
 #include "sources/HealthDriver.h"
 
-bool g_bDriverMemoryData = false;
-bool g_bHealthDriverPresent = false;
-bool g_bAmpStatusValid = false;
-bool g_bProcessorBoardMemory = false;
+constinit std::atomic<bool> g_bDriverMemoryData{false};
+constinit std::atomic<bool> g_bHealthDriverPresent{false};
+constinit std::atomic<bool> g_bAmpStatusValid{false};
+constinit std::atomic<bool> g_bProcessorBoardMemory{false};
 
 constinit CQZMemAmpChecker g_MemAmpChecker;
 
@@ -17,18 +17,6 @@ namespace {
 
 // Device locators of memory on processor boards name the processor.
 constexpr const WCHAR* kProcessorLocatorWords[] = {L"PROC", L"CPU"};
-
-// Holds the probe's mutex for one scope.
-class CProbeLock {
- public:
-  explicit CProbeLock(CMutex& mutex) : m_Mutex(mutex) { m_Mutex.Lock(); }
-  ~CProbeLock() { m_Mutex.Unlock(); }
-  CProbeLock(const CProbeLock&) = delete;
-  CProbeLock& operator=(const CProbeLock&) = delete;
-
- private:
-  CMutex& m_Mutex;
-};
 
 // Whether the first SMBIOS memory device's locator names a processor. Loads the table when none
 // is held; false without a table or a memory device.
@@ -58,7 +46,7 @@ CMutex& CQZMemAmpChecker::Mutex() {
 }
 
 void CQZMemAmpChecker::ProbePlatform() {
-  CProbeLock lock(Mutex());
+  CLockGuard<CMutex> lock(Mutex());
   bool result = false;
   HANDLE device = INVALID_HANDLE_VALUE;
   g_bHealthDriverPresent = OpenHealthDriver(device);

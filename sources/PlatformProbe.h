@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <wbemcli.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -17,17 +18,19 @@
 #include "support/Mutex.h"
 
 // The platform flags: false at load, written only by ProbePlatform (under its mutex) and read by
-// the lists without a lock.
+// the lists without a lock, hence atomic: a rebuild may run while another thread probes. Each flag
+// is read on its own; a reader that sees a probe half done sees the flags of the last probe or of
+// the next one, which both describe the same server.
 //
 // The health driver describes the memory itself (command 1700 gave sockets per board and boards).
-extern bool g_bDriverMemoryData;
+extern std::atomic<bool> g_bDriverMemoryData;
 // The health driver's device opened at the last probe.
-extern bool g_bHealthDriverPresent;
+extern std::atomic<bool> g_bHealthDriverPresent;
 // The driver answered command 1711 with memory-protection information; while false, the lists
 // probe again before every rebuild.
-extern bool g_bAmpStatusValid;
+extern std::atomic<bool> g_bAmpStatusValid;
 // The memory sits on processor boards rather than on memory boards.
-extern bool g_bProcessorBoardMemory;
+extern std::atomic<bool> g_bProcessorBoardMemory;
 
 // The probe, one static instance per loaded module. Its mutex is the system-wide
 // "Global\wmi_QZMemAmpChecker", so probes of every process that loads the module take turns.
@@ -88,7 +91,7 @@ bool LocateMemoryDevice(const BYTE* type17, const SmbiosStrings& strings, BYTE& 
 // The decimal number that follows the first `token` in `text`, over the letters, punctuation and
 // blanks in between. A missing token or number is reported on standard output and gives false;
 // `number` is then untouched.
-bool ParseTokenNumber(const std::wstring& text, const std::wstring& token, DWORD& number);
+[[nodiscard]] bool ParseTokenNumber(const std::wstring& text, const std::wstring& token, DWORD& number);
 
 // A (board, module) pair, ordered by board, then module. Module kWholeBoard stands for the whole
 // board.

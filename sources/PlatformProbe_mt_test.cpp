@@ -52,4 +52,33 @@ TEST(PlatformProbeMutex, ConcurrentProbesAgree) {
   EXPECT_TRUE(g_bDriverMemoryData);
 }
 
+// Rebuilds read the flags without the probe's mutex while another thread probes: under the thread
+// sanitizer a plain flag is a reported race here.
+TEST(PlatformProbeMutex, ProbesRaceReadersOfTheFlags) {
+  qztest::LoadMachine(R"({"driver": {"configuration": {"socketsPerBoard": 8, "boardCount": 2},
+                                   "processorBoards": true}})");
+  std::atomic<bool> probing{true};
+  std::thread prober([&probing] {
+    for (int i = 0; i < 50; ++i) g_MemAmpChecker.ProbePlatform();
+    probing = false;
+  });
+  std::vector<std::thread> readers;
+  std::atomic<int> inconsistent{0};
+  for (int t = 0; t < 2; ++t) {
+    readers.emplace_back([&probing, &inconsistent] {
+      do {
+        // Once the driver is known to describe the memory, it is known to be present.
+        if (g_bDriverMemoryData && !g_bHealthDriverPresent) ++inconsistent;
+        (void)g_bAmpStatusValid.load();
+        (void)g_bProcessorBoardMemory.load();
+      } while (probing);
+    });
+  }
+  prober.join();
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(inconsistent.load(), 0);
+  EXPECT_TRUE(g_bDriverMemoryData);
+  EXPECT_TRUE(g_bProcessorBoardMemory);
+}
+
 }  // namespace

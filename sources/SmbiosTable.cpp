@@ -6,6 +6,7 @@
 
 #include "sources/DataStore.h"
 #include "sources/HealthDriver.h"
+#include "support/LittleEndian.h"
 #include "support/WmiProperty.h"
 
 constinit CSmbiosTable g_SmbiosTable;
@@ -17,8 +18,6 @@ constexpr const WCHAR* kSmbiosQuery = L"SELECT Size,SMBiosData FROM MSSmBios_Raw
 constexpr const WCHAR* kSizeProperty = L"Size";
 constexpr const WCHAR* kDataProperty = L"SMBiosData";
 
-WORD Read16(const BYTE* bytes) { return static_cast<WORD>(bytes[0] | bytes[1] << 8); }
-DWORD Read32(const BYTE* bytes) { return Read16(bytes) | DWORD{Read16(bytes + 2)} << 16; }
 
 }  // namespace
 
@@ -81,10 +80,8 @@ void CSmbiosTable::Drop() {
 }
 
 bool CSmbiosTable::LoadTable() {
-  Lock();
-  bool loaded = LoadLocked();
-  Unlock();
-  return loaded;
+  CLockGuard<CSmbiosTable> lock(*this);
+  return LoadLocked();
 }
 
 bool CSmbiosTable::LoadLocked() {
@@ -114,10 +111,10 @@ bool CSmbiosTable::LoadFromPhysicalMemory() {
   if (at < 0) return false;
   const BYTE* entry = area.data() + at;
   std::memcpy(m_EntryPoint.data(), entry, kEntryPointKeptBytes);
-  m_TableAddress = Read32(entry + kEntryPointTableAddress);
-  m_StructureCount = Read16(entry + kEntryPointStructureCount);
+  m_TableAddress = ReadDword(entry + kEntryPointTableAddress);
+  m_StructureCount = ReadWord(entry + kEntryPointStructureCount);
   m_BcdRevision = entry[kEntryPointBcdRevision];
-  WORD length = Read16(m_EntryPoint.data() + kEntryPointTableLength);
+  WORD length = ReadWord(m_EntryPoint.data() + kEntryPointTableLength);
   // An empty table holds nothing to find; treating it as no table lets the next reader try again.
   if (length == 0) return false;
   m_Table.assign(length, 0);
@@ -142,7 +139,7 @@ bool CSmbiosTable::LoadFromWmi() {
 }
 
 bool CSmbiosTable::SetTableForTesting(std::vector<BYTE> table) {
-  Lock();
+  CLockGuard<CSmbiosTable> lock(*this);
   Drop();
   bool held = !table.empty() && table.size() <= 0xFFFF;
   if (held) {
@@ -151,15 +148,12 @@ bool CSmbiosTable::SetTableForTesting(std::vector<BYTE> table) {
     BuildIndex();
     std::atomic_ref<bool>(m_bLoaded).store(true, std::memory_order_release);
   }
-  Unlock();
   return held;
 }
 
 size_t CSmbiosTable::StructureCountForTesting() {
-  Lock();
-  size_t count = m_IndexedCount;
-  Unlock();
-  return count;
+  CLockGuard<CSmbiosTable> lock(*this);
+  return m_IndexedCount;
 }
 
 void CSmbiosTable::BuildIndex() {
@@ -183,23 +177,16 @@ void CSmbiosTable::BuildIndex() {
 }
 
 bool CSmbiosTable::FindStructure(BYTE type, WORD index, BYTE* buffer, BYTE& length, SmbiosStrings& strings) {
-  Lock();
-  if (!IsLoaded() && !LoadLocked()) {
-    Unlock();
-    return false;
-  }
+  CLockGuard<CSmbiosTable> lock(*this);
+  if (!IsLoaded() && !LoadLocked()) return false;
   const std::vector<uint32_t>& offsets = m_Index[type];
-  if (index >= offsets.size()) {
-    Unlock();
-    return false;
-  }
+  if (index >= offsets.size()) return false;
   const BYTE* structure = m_Table.data() + offsets[index];
   const BYTE* end = m_Table.data() + std::min<size_t>(m_TableLength, m_Table.size());
   BYTE copied = std::min(structure[kSmbiosLength], length);
   std::memcpy(buffer, structure, copied);
   length = copied;
   ReadStrings(structure + structure[kSmbiosLength], end, strings);
-  Unlock();
   return true;
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "support/Mutex.h"
+
 // The strings of one structure: element 0 is empty, element n is string number n.
 using SmbiosStrings = std::vector<std::wstring>;
 
@@ -95,12 +97,12 @@ class CSmbiosTable {
 
   // Drops any table held and fetches it again: from physical memory when \\.\VrlHlth opens (entry
   // point in 0xF0000-0xFFFFF), else from root\wmi MSSmBios_RawSMBiosTables. True when a table is held.
-  bool LoadTable();
+  [[nodiscard]] bool LoadTable();
 
   // Finds structure `index` (0 = first) of `type`, copies min(its length, `length`) bytes of its
   // formatted area into `buffer`, sets `length` to the count copied and `strings` to its strings.
   // Loads the table first when none is held. False when there is no such structure.
-  bool FindStructure(BYTE type, WORD index, BYTE* buffer, BYTE& length, SmbiosStrings& strings);
+  [[nodiscard]] bool FindStructure(BYTE type, WORD index, BYTE* buffer, BYTE& length, SmbiosStrings& strings);
 
   // String `number` of `strings`; empty for 0 and for numbers past the list.
   static std::wstring GetString(BYTE number, const SmbiosStrings& strings);
@@ -112,20 +114,21 @@ class CSmbiosTable {
 
   // Holds `table` as if it had been loaded (tests and fuzzing). False, holding nothing, when the
   // table is empty or longer than a 16-bit length can state.
-  bool SetTableForTesting(std::vector<BYTE> table);
+  [[nodiscard]] bool SetTableForTesting(std::vector<BYTE> table);
 
   // The number of structures the walk accepted (0 when nothing is held).
   size_t StructureCountForTesting();
 
  private:
+  friend class CLockGuard<CSmbiosTable>;
   HANDLE Mutex();
   void Lock();
   void Unlock();
   void Drop();
   // LoadTable with the mutex held.
-  bool LoadLocked();
-  bool LoadFromPhysicalMemory();
-  bool LoadFromWmi();
+  [[nodiscard]] bool LoadLocked();
+  [[nodiscard]] bool LoadFromPhysicalMemory();
+  [[nodiscard]] bool LoadFromWmi();
   // Walks the held table once and records where every structure of every type begins.
   void BuildIndex();
   static void ReadStrings(const BYTE* start, const BYTE* end, SmbiosStrings& strings);

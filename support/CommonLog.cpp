@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/AutoHandle.h"
+#include "support/Mutex.h"
 
 // Constant-initialised, so it can be reached from any static constructor. clang 14 cannot evaluate
 // libstdc++'s std::wstring constructor at compile time (the fuzz builds use it): there the log is
@@ -229,6 +230,17 @@ DWORD CCommonLog::LogError(const WCHAR* format, ...) {
   return result;
 }
 
+DWORD CCommonLog::LogAs(const WCHAR* function, DWORD severity, const WCHAR* format, ...) {
+  CLockGuard<CCommonLog> lock(*this);
+  SetFunctionName(function);
+  if (m_Level > severity) return 0;
+  va_list args;
+  va_start(args, format);
+  DWORD result = Log(severity, format, args);
+  va_end(args);
+  return result;
+}
+
 DWORD CCommonLog::Log(DWORD severity, const WCHAR* format, va_list args) {
   std::wstring message = FormatMessageText(format, args);
   std::wstring source = m_Module + L"!" + m_Function;
@@ -301,7 +313,7 @@ DWORD CCommonLog::CheckRotation(HANDLE* file) {
     // The message goes to standard error in the console's encoding; the old file grows on.
     std::wstring text = L"logging: Failed to replace old log file: " + current + L"\n";
     int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::vector<char> narrow(bytes > 0 ? bytes : 1, '\0');
+    std::vector<char> narrow(bytes > 0 ? static_cast<size_t>(bytes) : 1, '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, narrow.data(), bytes, nullptr, nullptr);
     fputs(narrow.data(), stderr);
     return 3;

@@ -34,6 +34,10 @@ class CCommonLog {
   void Unlock();
   void SetFunctionName(const WCHAR* name);
 
+  // One message as `function`, at the verbose, information or error severity: the lock, the
+  // function name and the message in one call, so that no other thread's name comes between.
+  DWORD LogAs(const WCHAR* function, DWORD severity, const WCHAR* format, ...);
+
   // printf-style messages (wide strings as %ls); each returns WriteLine's result, or 0 when the
   // severity is below the configured level (nothing is formatted then).
   DWORD LogVerbose(const WCHAR* format, ...);

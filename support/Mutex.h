@@ -35,5 +35,19 @@ class CMutex {
   CServerLog m_Log;
 };
 
+// Holds a lock for one scope: anything with Lock and Unlock (a CMutex, the SMBIOS table's mutex),
+// released on every path out of the scope.
+template <class Lockable>
+class CLockGuard {
+ public:
+  explicit CLockGuard(Lockable& lockable) : m_Lockable(lockable) { m_Lockable.Lock(); }
+  ~CLockGuard() { m_Lockable.Unlock(); }
+  CLockGuard(const CLockGuard&) = delete;
+  CLockGuard& operator=(const CLockGuard&) = delete;
+
+ private:
+  Lockable& m_Lockable;
+};
+
 // The text of every CMutex failure line, followed by the system error number.
 inline constexpr const WCHAR* kMutexFailureFormat = L"CreateSemaphore(Mutex) failed.  Last error:  %d";

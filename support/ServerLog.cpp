@@ -100,7 +100,7 @@ DWORD CServerLog::Write(DWORD type, DWORD level, const WCHAR* format, ...) {
   LARGE_INTEGER zero = {};
   if (length > 0 && SetFilePointerEx(file.Get(), zero, nullptr, FILE_END)) {
     int bytes = WideCharToMultiByte(CP_ACP, 0, line.data(), length, nullptr, 0, nullptr, nullptr);
-    std::vector<char> narrow(bytes > 0 ? bytes : 1);
+    std::vector<char> narrow(bytes > 0 ? static_cast<size_t>(bytes) : 1);
     WideCharToMultiByte(CP_ACP, 0, line.data(), length, narrow.data(), bytes, nullptr, nullptr);
     DWORD written = 0;
     if (!WriteFile(file.Get(), narrow.data(), static_cast<DWORD>(bytes > 0 ? bytes : 0), &written, nullptr))

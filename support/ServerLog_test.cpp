@@ -147,18 +147,7 @@ TEST_F(ServerLogTest, WithoutASemaphoreTheLineIsStillWritten) {
   CloseHandle(clash);
 }
 
-TEST(ServerLogNames, SemaphoreNameIsThePathWithoutBackslashesInUpperCase) {
-  EXPECT_EQ(ServerLogSemaphoreName(L"C:\\Windows\\system32\\wbem\\logs\\qzwbems.log"),
-            L"C:WINDOWSSYSTEM32WBEMLOGSQZWBEMS.LOG");
-}
-
 class MutexTest : public qztest::SystemTest {};
-
-TEST_F(MutexTest, NameGetsTheGlobalPrefix) {
-  CMutex mutex;
-  mutex.SetName(L"QZMemAmpChecker");
-  EXPECT_EQ(mutex.Name(), L"Global\\wmi_QZMemAmpChecker");
-}
 
 TEST_F(MutexTest, NoOperatingSystemObjectUntilTheFirstLock) {
   CMutex mutex;

@@ -122,8 +122,7 @@ ArrayShape ShapeOf(const VARIANT& v) {
 
 using Writer = std::function<HRESULT(IWbemClassObject*)>;
 
-// The writers' boundaries as they reach Put: the flags and type, the VARIANT type and value. The
-// provider tests pin the form of every property in ordinary use.
+// The writers' boundaries as they reach Put: the flags and type, the VARIANT type and value.
 TEST(WmiPropertyWriters, HandPutTheServicesRepresentation) {
   struct Case {
     const char* what;

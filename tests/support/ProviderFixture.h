@@ -10,7 +10,7 @@
 #include <string>
 
 #include "framework/InstanceProvider.h"
-#include "logical/EventCounters.h"
+#include "support/EventCounters.h"
 #include "tests/support/SourcesFixture.h"
 #include "tests/support/WbemDoubles.h"
 #include "wbem/repository.h"

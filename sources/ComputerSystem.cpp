@@ -1,5 +1,5 @@
 // The computer's name, the references to the computer system and its chassis, and full object paths.
-#include "logical/ComputerSystem.h"
+#include "sources/ComputerSystem.h"
 
 #include <wbemcli.h>
 
@@ -84,6 +84,8 @@ void MakeFullPath(const WCHAR* nameSpace, const WCHAR* relativePath, std::wstrin
   fullPath.clear();
   std::wstring server;
   WmiObjectList classes;
-  if (SUCCEEDED(QueryComputerSystemClass(classes)) && !classes.empty()) GetString(classes[0], L"__SERVER", server);
+  // A server name that cannot be read leaves the path without one.
+  if (SUCCEEDED(QueryComputerSystemClass(classes)) && !classes.empty())
+    static_cast<void>(GetString(classes[0], L"__SERVER", server));
   fullPath = FormatText(kFullPathFormat, server.c_str(), nameSpace ? nameSpace : L"", relativePath ? relativePath : L"");
 }

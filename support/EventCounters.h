@@ -26,7 +26,7 @@ inline constexpr size_t kMemoryEventEntry = 3;
 
 // Reads the memory-event counter; false when its key cannot be opened or the value is not a
 // four-byte REG_DWORD. The key is created (volatile) when it is missing.
-bool ReadMemoryEventCounter(DWORD* value);
+[[nodiscard]] bool ReadMemoryEventCounter(DWORD* value);
 
 // Adds one to each of the five counters in table order (an unreadable value counts as 0; the
 // addition wraps at 32 bits). Entries whose key cannot be opened are passed over.

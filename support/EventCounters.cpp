@@ -1,5 +1,5 @@
 // Reading the memory-event counter and advancing all change counters.
-#include "logical/EventCounters.h"
+#include "support/EventCounters.h"
 
 #include "support/AutoHandle.h"
 

@@ -1,6 +1,6 @@
 // The computer's name with its fallbacks, and the references and paths made without the computer
 // system class or with other chassis counts.
-#include "logical/ComputerSystem.h"
+#include "sources/ComputerSystem.h"
 
 #include <gtest/gtest.h>
 #include <qzplatform.h>
