@@ -37,7 +37,7 @@ class CComPtr {
   }
   T* operator=(const CComPtr& other) noexcept { return *this = other.p; }
   CComPtr& operator=(CComPtr&& other) noexcept {
-    if (this != &other) CComPtr(std::move(other)).Swap(*this);
+    if (this != std::addressof(other)) CComPtr(std::move(other)).Swap(*this);
     return *this;
   }
 

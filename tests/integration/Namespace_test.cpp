@@ -65,7 +65,7 @@ class NamespaceCoherence : public testing::TestWithParam<const char*> {
       machine = "host";
     }
     ASSERT_TRUE(QzLoadMachine(machine.c_str(), error, sizeof error)) << error;
-    services_.Attach(qztest::Connect().Detach());
+    services_ = qztest::Connect();
     ASSERT_TRUE(services_);
   }
 
