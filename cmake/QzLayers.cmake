@@ -8,13 +8,9 @@ set(QZ_LAYERS platform support sources framework physical logical module)
 # -Wsign-conversion, because SMBIOS fields, driver answers and WMI properties pass between BYTE,
 # WORD, DWORD and signed types, and a silent narrowing there publishes a wrong value. Not
 # -Wold-style-cast: the Windows stand-in's headers and macros cast in C style wherever used. QZ_WERROR makes them errors
-# (scripts/test.sh builds with it).
-option(QZ_WERROR "Treat the warnings of the system's code as errors" OFF)
+# (scripts/test.sh builds with it), as it does every other warning.
 function(qz_system_warnings target)
   target_compile_options(${target} PRIVATE -Wshadow -Wconversion -Wsign-conversion)
-  if(QZ_WERROR)
-    target_compile_options(${target} PRIVATE -Werror)
-  endif()
 endfunction()
 
 # Fails the build when a file of a layer includes a header of a layer above it.
