@@ -21,15 +21,17 @@ function(qz_add_resources target rcfile modulename)
     DEPFILE ${out}.d
     COMMENT "Compiling the string tables of ${rc_origin}"
     VERBATIM)
+  # The table is compiled by an object library of this folder: only a target of the folder that
+  # holds the custom command gets the rule that makes its output, and `target` may live elsewhere.
+  set(objects ${target}_${rc_name}_resources)
+  add_library(${objects} OBJECT ${out})
+  target_link_libraries(${objects} PRIVATE qzplatform)
+  add_dependencies(${target} ${objects})
   get_target_property(kind ${target} TYPE)
   if(kind STREQUAL "STATIC_LIBRARY" OR kind STREQUAL "INTERFACE_LIBRARY")
-    set(objects ${target}_${rc_name}_resources)
-    add_library(${objects} OBJECT ${out})
-    target_link_libraries(${objects} PRIVATE qzplatform)
     target_sources(${target} INTERFACE $<TARGET_OBJECTS:${objects}>)
-    add_dependencies(${target} ${objects})
   else()
-    target_sources(${target} PRIVATE ${out})
+    target_sources(${target} PRIVATE $<TARGET_OBJECTS:${objects}>)
   endif()
 endfunction()
 
