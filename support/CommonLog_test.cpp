@@ -202,8 +202,10 @@ TEST_F(CommonLogTest, FullFileRotatesIntoTheOldCopy) {
   CCommonLog log;
   log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
   std::wstring message(500, L'x');
+  // Bounded, so that a log that stops growing fails the test rather than hanging it.
   auto fill = [&] {
-    while (qztest::FileSize(LogPath()) < 0x80000) log.WriteLine(L"", 5, message.c_str());
+    for (int i = 0; i < 4096 && qztest::FileSize(LogPath()) < 0x80000; ++i) log.WriteLine(L"", 5, message.c_str());
+    ASSERT_GE(qztest::FileSize(LogPath()), 0x80000);
   };
   fill();
   EXPECT_FALSE(qztest::FileExists(LogPath(L".lo_")));
@@ -233,7 +235,8 @@ TEST_F(CommonLogTest, FailedRenameReportsOnStandardErrorAndKeepsAppending) {
   ASSERT_NE(blocker, INVALID_HANDLE_VALUE);
   CloseHandle(blocker);
   std::wstring message(500, L'x');
-  while (qztest::FileSize(LogPath()) < 0x80000) log.WriteLine(L"", 5, message.c_str());
+  for (int i = 0; i < 4096 && qztest::FileSize(LogPath()) < 0x80000; ++i) log.WriteLine(L"", 5, message.c_str());
+  ASSERT_GE(qztest::FileSize(LogPath()), 0x80000);
   long long before = qztest::FileSize(LogPath());
   testing::internal::CaptureStderr();
   EXPECT_EQ(log.WriteLine(L"", 5, L"still here"), 0u);
