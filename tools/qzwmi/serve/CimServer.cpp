@@ -446,9 +446,9 @@ int Serve(const ServeOptions& options) {
     return answer;
   };
   const auto metricsRoute = [&](const HttpRequest& request) {
+    const std::optional<std::string> authorization = request.Header("Authorization");
     const metrics::MetricsRequest asked{request.method, request.target, request.Header("Accept").value_or(""),
-                                        request.Header("Authorization").value_or(""),
-                                        request.Header("Authorization").has_value(), request.peer};
+                                        authorization.value_or(""), authorization.has_value(), request.peer};
     metrics::MetricsAnswer given = metricsEndpoint.AnswerMetrics(asked);
     HttpAnswer answer = Plain(given.status);
     answer.headers = std::move(given.headers);
