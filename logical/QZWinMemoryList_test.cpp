@@ -144,7 +144,6 @@ TEST_F(SystemMemoryAssociation, OnePairWheneverTheDriverIsThere) {
   } cases[] = {
       {"driver", DriverMachine({2}), 1},
       {"no data in the store", DriverMachine({2}, ", \"dataStore\": {\"dataAvailable\": false}"), 1},
-      {"no driver", "{}", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
