@@ -56,14 +56,9 @@ TEST(ParseTokenNumber, FindsTheNumberAfterTheTokenOrSaysWhyNot) {
   }
 }
 
-// Holds a generated SMBIOS table and the processor-board flag for one test, and gives both back.
-class MemoryDeviceTable : public testing::Test {
+// Holds a generated SMBIOS table for one test (the sources fixture gives it and the flags back).
+class MemoryDeviceTable : public qztest::SourcesTest {
  protected:
-  void TearDown() override {
-    g_bProcessorBoardMemory = false;
-    g_SmbiosTable.Unload();
-  }
-
   void Hold(const std::vector<SmbiosMemoryDevice>& devices) {
     ASSERT_TRUE(g_SmbiosTable.SetTableForTesting(BuildSmbiosTable(devices, 2, 8)));
   }
