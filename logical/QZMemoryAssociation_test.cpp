@@ -109,19 +109,18 @@ class SwitchedList : public CQZRecordList<int> {
 };
 // Made at first use: a list made before the test main has chosen the process's system root would
 // tie its mutex to the default one.
-SwitchedList& First() {
+template <int N>
+SwitchedList& Switched() {
   static SwitchedList list;
   return list;
 }
-SwitchedList& Second() {
-  static SwitchedList list;
-  return list;
+template <int N>
+CQZList& ElementList() {
+  return Switched<N>();
 }
-CQZList& FirstList() { return First(); }
-CQZList& SecondList() { return Second(); }
 
 const AssociationListDescription kCountingDescription = {
-    L"CQZCountingList", false, AssociationUpdate::FollowsEvents, {&FirstList, &SecondList}};
+    L"CQZCountingList", false, AssociationUpdate::FollowsEvents, {&ElementList<1>, &ElementList<2>}};
 
 class CountingPairs : public CQZAssociationList {
  public:
@@ -145,15 +144,15 @@ TEST_F(MemoryAssociationLists, InvalidElementListKeepsThePairsUntilTheNextEvent)
 
   // The first element list has no data: the second is not asked, the old pair and generation stay,
   // and the event is used up.
-  First().valid = false;
-  const DWORD secondGeneration = Second().Generation();
+  Switched<1>().valid = false;
+  const DWORD secondGeneration = Switched<2>().Generation();
   qztest::SetRegDword(kEventKey, L"QZ_MemoryEvent", 6);
   EXPECT_EQ(pairs.Update(nullptr), 2u);
-  EXPECT_EQ(Second().Generation(), secondGeneration);
+  EXPECT_EQ(Switched<2>().Generation(), secondGeneration);
   EXPECT_EQ(pairs.GetAt(0)->GetSecond(), L"1");
   EXPECT_EQ(pairs.LastEventCount(), 6u);
 
-  First().valid = true;
+  Switched<1>().valid = true;
   EXPECT_EQ(pairs.Update(nullptr), 2u);
   qztest::SetRegDword(kEventKey, L"QZ_MemoryEvent", 7);
   EXPECT_EQ(pairs.Update(nullptr), 3u);

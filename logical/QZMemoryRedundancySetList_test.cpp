@@ -45,7 +45,6 @@ TEST(ModuleStatusFold, MovesAsTheModulesFirstStatusesSay) {
 
 class MemoryRedundancySetList : public qztest::SourcesTest {
  protected:
-  void Load(const std::string& json) { LoadText(json); }
   const CQZMemoryRedundancySet* Build() {
     EXPECT_NE(list.Update(nullptr), 0u);
     EXPECT_LE(list.GetCount(), 1u);
@@ -124,7 +123,7 @@ TEST_F(MemoryRedundancySetList, PublishesTheOfferedSelectedAndRunningProtection)
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Load(Machine(c.primary, c.modes, c.state, c.modules));
+    LoadText(Machine(c.primary, c.modes, c.state, c.modules));
     const CQZMemoryRedundancySet* r = Build();
     ASSERT_NE(r, nullptr);
     EXPECT_TRUE(list.WatchesEvents());
@@ -160,7 +159,7 @@ TEST_F(MemoryRedundancySetList, FailingSourcesLeaveTheListEmptyAndUnwatched) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Load(c.machine);
+    LoadText(c.machine);
     if (c.presetDriverData) g_bHealthDriverPresent = g_bAmpStatusValid = g_bDriverMemoryData = true;
     EXPECT_NE(list.Update(nullptr), 0u);
     EXPECT_EQ(list.GetCount(), 0u);

@@ -1,5 +1,5 @@
 // The system memory provider and its association's provider through the module's class
-// definitions: lookup by path with its four keys, and the association's pair.
+// definitions: lookup by path with its four keys, and of the association's pair.
 #include "logical/QZWinMemoryProv.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +10,6 @@
 #include "tests/support/ProviderFixture.h"
 
 namespace {
-
-using qztest::Describe;
 
 constexpr const WCHAR* kExtentPath =
     L"QZ_WinMemory.CreationClassName=\"QZ_WinMemory\",DeviceID=\"VXN:QZ_WinMemory:001\","
@@ -43,23 +41,15 @@ TEST_F(SystemMemoryProviders, ExtentLookupByPath) {
     SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
     qztest::TestSink sink;
     ASSERT_EQ(Get(c.path, sink), c.result);
-    if (c.result == WBEM_S_NO_ERROR) {
-      EXPECT_EQ(Describe(sink.objects[0], L"NumberOfBlocks"), L"bstr:85899345920");
-    }
   }
 }
 
-TEST_F(SystemMemoryProviders, AssociationEnumeratesAndFindsItsPair) {
+// The pair itself is in the golden outputs; here, which paths find it.
+TEST_F(SystemMemoryProviders, AssociationFindsItsPairByPath) {
   Start<CQZWinSystemMemoryProv>("default.json");
-  qztest::TestSink sink;
-  Enumerate(sink);
-  ASSERT_EQ(sink.objects.size(), 1u);
   const std::wstring group = L"\\\\QZ-SERVER\\root\\VXN:QZ_WinComputerSystem.CreationClassName=\"QZ_WinComputerSystem\","
                              L"Name=\"qz-server.example.net\"";
   const std::wstring part = std::wstring(L"\\\\QZ-SERVER\\root\\VXN:") + kExtentPath;
-  EXPECT_EQ(Describe(sink.objects[0], L"GroupComponent"), L"bstr:" + group);
-  EXPECT_EQ(Describe(sink.objects[0], L"PartComponent"), L"bstr:" + part);
-
   auto pathOf = [](const std::wstring& g, const std::wstring& p) {
     auto escape = [](const std::wstring& text) {
       std::wstring out;

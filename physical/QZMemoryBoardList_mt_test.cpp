@@ -11,17 +11,14 @@
 #include "physical/QZMemoryBoardList.h"
 #include "physical/QZMemoryBoardProv.h"
 #include "sources/PlatformProbe.h"
+#include "tests/support/SystemFixture.h"
 #include "tests/support/WbemDoubles.h"
 
 namespace {
 
+// Moves the memory event counter, as the management agent does after a memory event.
 void SetMemoryEvent(DWORD value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tarnwell\\WBEM\\Server\\QZ_MemoryIndication", 0, nullptr,
-                            REG_OPTION_VOLATILE, KEY_WRITE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExW(key, L"QZ_MemoryEvent", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-  RegCloseKey(key);
+  qztest::SetRegDword(L"SOFTWARE\\Tarnwell\\WBEM\\Server\\QZ_MemoryIndication", L"QZ_MemoryEvent", value);
 }
 
 // The list's generation, read the way a request reads it.

@@ -82,10 +82,7 @@ class SlotLocations : public qztest::ProviderTest {
     return Start<CQZSlotLocationProv>(description, *lists.back());
   }
   static HRESULT Get(CQZInstanceProvider* provider, const std::wstring& path, qztest::TestSink& sink) {
-    BSTR text = SysAllocString(path.c_str());
-    const HRESULT hr = provider->GetObjectAsync(text, 0, nullptr, &sink);
-    SysFreeString(text);
-    return hr;
+    return provider->GetObjectAsync(CComBSTR(path.c_str()), 0, nullptr, &sink);
   }
   static void Enumerate(CQZInstanceProvider* provider, qztest::TestSink& sink) {
     EXPECT_EQ(provider->CreateInstanceEnumAsync(nullptr, 0, nullptr, &sink), WBEM_S_NO_ERROR);

@@ -124,14 +124,8 @@ TEST(SmbiosTableWalk, CopiesAtMostTheStructureAndTheBuffer) {
 
 TEST(SmbiosTableStrings, GetStringPicksByNumberAndNeverFails) {
   const SmbiosStrings strings{L"", L"one", L"two"};
-  struct Case {
-    BYTE number;
-    const SmbiosStrings* list;
-    std::wstring want;
-  } cases[] = {
-      {0, &strings, L""}, {1, &strings, L"one"}, {2, &strings, L"two"}, {3, &strings, L""}, {255, &strings, L""},
-  };
-  for (const Case& c : cases) EXPECT_EQ(CSmbiosTable::GetString(c.number, *c.list), c.want) << int{c.number};
+  const std::pair<BYTE, const wchar_t*> cases[] = {{0, L""}, {1, L"one"}, {2, L"two"}, {3, L""}, {255, L""}};
+  for (const auto& [number, want] : cases) EXPECT_EQ(CSmbiosTable::GetString(number, strings), want) << int{number};
   EXPECT_EQ(CSmbiosTable::GetString(0, SmbiosStrings{}), L"");
   EXPECT_EQ(CSmbiosTable::GetString(1, SmbiosStrings{L""}), L"");
 }

@@ -19,6 +19,11 @@ using qztest::Utf16Le;
 
 const std::wstring kDefaultFolder = L"C:\\Windows\\system32\\wbem\\logs\\";
 
+// A log started as the module starts it, from the registry as it stands.
+struct StartedLog : CCommonLog {
+  StartedLog() { LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL"); }
+};
+
 class CommonLogTest : public qztest::SystemTest {
  protected:
   std::wstring LogPath(const WCHAR* extension = L".log") { return kDefaultFolder + L"QZWBEMServer" + extension; }
@@ -26,8 +31,7 @@ class CommonLogTest : public qztest::SystemTest {
 
 TEST_F(CommonLogTest, LineIsWrittenByteForByteInUtf16WithCrLf) {
   qztest::FixLocalTime(2026, 3, 4, 9, 5, 7, 42);
-  CCommonLog log;
-  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  StartedLog log;
   log.Lock();
   log.SetFunctionName(L"CQZMemoryModuleProv::CreateInstanceEnumAsync");
   EXPECT_EQ(log.LogError(L"Cannot return instances"), 0u);
@@ -38,8 +42,7 @@ TEST_F(CommonLogTest, LineIsWrittenByteForByteInUtf16WithCrLf) {
 }
 
 TEST_F(CommonLogTest, WithoutConfigurationWritesInformationButNotVerbose) {
-  CCommonLog log;
-  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  StartedLog log;
   EXPECT_EQ(log.Level(), 3u);
   EXPECT_EQ(log.MaxSize(), 0x200000u);
   EXPECT_EQ(log.FileBase(), kDefaultFolder + L"QZWBEMServer");
@@ -78,8 +81,7 @@ TEST_P(CommonLogLevelTest, OverridesApplyOnlyBeneathAValidValue) {
   if (c.groupLevel >= 0) SetRegDword(key, L"LogLevel (QZWBEMSERVER)", static_cast<DWORD>(c.groupLevel));
   if (c.moduleLevel >= 0)
     SetRegDword(key, L"LogLevel (QZWBEMSERVER:QZWMIMEMORY.DLL)", static_cast<DWORD>(c.moduleLevel));
-  CCommonLog log;
-  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  StartedLog log;
   EXPECT_EQ(log.Level(), c.expected);
 }
 
@@ -108,8 +110,7 @@ TEST_F(CommonLogTest, MaxSizeGroupOverrideOnlyInRange) {
   for (const auto& c : cases) {
     SetRegDword(key, L"LogMaxSize", c.size);
     SetRegDword(key, L"LogMaxSize (QZWBEMSERVER)", c.group);
-    CCommonLog log;
-    log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+    StartedLog log;
     EXPECT_EQ(log.MaxSize(), c.expected) << c.size << " " << c.group;
   }
 }
@@ -126,8 +127,7 @@ TEST_F(CommonLogTest, VerboseLevelWritesTheInitialisationLine) {
     qztest::WriteFileBytes(LogPath(), "");
     SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
     if (c.maxSize != 0) SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogMaxSize", c.maxSize);
-    CCommonLog log;
-    log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+    StartedLog log;
     EXPECT_EQ(qztest::ReadUtf16File(LogPath()),
               std::wstring(L"12/05/2026 14:00:01.002 [Verbose] QZWmiMemory.DLL!CCommonLog::LogInit| A logging "
                            L"interface is initialized (Module=\"QZWmiMemory.DLL\", Level=Verbose, size=") +
@@ -139,8 +139,7 @@ TEST_F(CommonLogTest, FolderWithoutTrailingBackslashGetsOne) {
   ASSERT_TRUE(CreateDirectoryW(L"D:\\", nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
   ASSERT_TRUE(CreateDirectoryW(L"D:\\logs", nullptr));
   SetRegString(L"Software\\Tarnwell\\WBEM", L"LogFolder", L"D:\\logs");
-  CCommonLog log;
-  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  StartedLog log;
   EXPECT_EQ(log.FileBase(), L"D:\\logs\\QZWBEMServer");
   log.LogError(L"x");
   EXPECT_TRUE(qztest::FileExists(L"D:\\logs\\QZWBEMServer.log"));
@@ -152,8 +151,7 @@ TEST_F(CommonLogTest, UnusableFolderFallsBackToTheDefault) {
   CloseHandle(file);
   for (const WCHAR* folder : {L"C:\\does\\not\\exist\\", L"C:\\afile"}) {
     SetRegString(L"Software\\Tarnwell\\WBEM", L"LogFolder", folder);
-    CCommonLog log;
-    log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+    StartedLog log;
     EXPECT_EQ(log.FileBase(), kDefaultFolder + L"QZWBEMServer") << folder;
     EXPECT_EQ(log.Level(), 3u);
   }
@@ -162,15 +160,13 @@ TEST_F(CommonLogTest, UnusableFolderFallsBackToTheDefault) {
 TEST_F(CommonLogTest, NoUsableFolderLeavesTheLogOff) {
   SetRegString(L"Software\\Tarnwell\\WBEM", L"LogFolder", L"C:\\missing\\");
   ASSERT_TRUE(RemoveDirectoryW(L"C:\\Windows\\system32\\wbem\\logs"));
-  CCommonLog log;
-  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  StartedLog log;
   EXPECT_EQ(log.Level(), 6u);
   EXPECT_EQ(log.LogError(L"nowhere"), 0u);
 }
 
 TEST_F(CommonLogTest, LogFileReplacedByAFolderFailsTheWriteOnly) {
-  CCommonLog log;
-  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  StartedLog log;
   ASSERT_TRUE(DeleteFileW((kDefaultFolder + L"QZWBEMServer.log").c_str()));
   ASSERT_TRUE(CreateDirectoryW((kDefaultFolder + L"QZWBEMServer.log").c_str(), nullptr));
   log.Lock();
@@ -181,8 +177,7 @@ TEST_F(CommonLogTest, LogFileReplacedByAFolderFailsTheWriteOnly) {
 
 TEST_F(CommonLogTest, RotationStartsAtExactlyTheMaximumSize) {
   SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogMaxSize", 0x80000);
-  CCommonLog log;
-  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  StartedLog log;
   struct {
     size_t size;
     bool rotates;
@@ -199,8 +194,7 @@ TEST_F(CommonLogTest, RotationStartsAtExactlyTheMaximumSize) {
 
 TEST_F(CommonLogTest, FullFileRotatesIntoTheOldCopy) {
   SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogMaxSize", 0x80000);
-  CCommonLog log;
-  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  StartedLog log;
   std::wstring message(500, L'x');
   // Bounded, so that a log that stops growing fails the test rather than hanging it.
   auto fill = [&] {
@@ -226,8 +220,7 @@ TEST_F(CommonLogTest, FullFileRotatesIntoTheOldCopy) {
 
 TEST_F(CommonLogTest, FailedRenameReportsOnStandardErrorAndKeepsAppending) {
   SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogMaxSize", 0x80000);
-  CCommonLog log;
-  log.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+  StartedLog log;
   // An old copy that is a folder with contents can be neither deleted nor replaced.
   ASSERT_TRUE(CreateDirectoryW((kDefaultFolder + L"QZWBEMServer.lo_").c_str(), nullptr));
   HANDLE blocker = CreateFileW((kDefaultFolder + L"QZWBEMServer.lo_\\keep").c_str(), GENERIC_WRITE, 0, nullptr,

@@ -20,23 +20,68 @@ const WCHAR* kConfigKey = L"Software\\Tarnwell\\WBEM\\ServerLOGGING";
 
 class ServerLogTest : public qztest::SystemTest {};
 
-TEST_F(ServerLogTest, MutexFailureLineBeginsWithABlank) {
+// The file after one line at a fixed time: each line begins with a blank and is written in the
+// ANSI code page; a file past the threshold is cut to its last whole lines (or its last byte when it
+// has none); a semaphore name held by a mutex leaves the line unguarded but written; a mutex name
+// held by a semaphore logs the failure and Lock still returns.
+TEST_F(ServerLogTest, LineAsTheFileHoldsItAfterwards) {
+  // 250,000 bytes of 25-byte lines; the last 100,000 bytes start in the middle of a line.
+  std::string lines;
+  for (int i = 0; lines.size() < 250000; ++i) {
+    char line[32];
+    snprintf(line, sizeof line, "line %017d\r\n", i);
+    lines += line;
+  }
+  lines.resize(250000 - 3);
+  lines += "z\r\n";
+  const std::string tail = lines.substr(lines.size() - kServerLogKeep);
+  const std::string kept = tail.substr(tail.find("\r\n") + 2);
+  const std::string stamp = " [03/04/2026 09:05:07:042] ";
+  enum Write { kMutexFailure, kAnsi, kPlain, kMutexClash };
+  struct Case {
+    const char* name;
+    std::string before;  // the file's content first
+    bool clash;          // the log's semaphore name taken by a mutex
+    Write write;
+    std::string after;
+  } cases[] = {
+      {"the mutex failure line", "", false, kMutexFailure,
+       stamp + "[Error] - Mutex::CreateSemaphore(Mutex) failed.  Last error:  5\r\n"},
+      {"text in the ANSI code page", "", false, kAnsi, stamp + "[Information] - caf\xe9 \x80\r\n"},
+      {"cut to the last whole lines", lines, false, kPlain, kept + stamp + "[Error] - x\r\n"},
+      {"no line end: the last byte stays", std::string(kServerLogTrimAt - 1, 'a') + "b", false, kPlain,
+       "b" + stamp + "[Error] - x\r\n"},
+      {"a semaphore name taken: written unguarded", "", true, kPlain, stamp + "[Error] - x\r\n"},
+      {"a mutex name taken: logged, Lock returns", "", false, kMutexClash,
+       stamp + "[Error] - Mutex::CreateSemaphore(Mutex) failed.  Last error:  6\r\n"},
+  };
   qztest::FixLocalTime(2026, 3, 4, 9, 5, 7, 42);
-  CServerLog log;
-  log.Configure();
-  log.SetPrefix(L"Mutex::");
-  EXPECT_EQ(log.Write(kServerLogError, 1, kMutexFailureFormat, 5), 0u);
-  EXPECT_EQ(ReadFileBytes(kDefaultPath),
-            " [03/04/2026 09:05:07:042] [Error] - Mutex::CreateSemaphore(Mutex) failed.  Last error:  5\r\n");
-}
-
-TEST_F(ServerLogTest, TextIsWrittenInTheAnsiCodePage) {
-  CServerLog log;
-  log.Configure();
-  log.Write(kServerLogInformation, 1, L"%ls", L"caf\u00e9 \u20ac");
-  std::string bytes = ReadFileBytes(kDefaultPath);
-  ASSERT_GE(bytes.size(), 8u);
-  EXPECT_EQ(bytes.substr(bytes.size() - 8), "caf\xe9 \x80\r\n");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    qztest::WriteFileBytes(kDefaultPath, c.before);
+    HANDLE clash = c.clash ? CreateMutexW(nullptr, FALSE, ServerLogSemaphoreName(kDefaultPath).c_str()) : nullptr;
+    ASSERT_EQ(clash != nullptr, c.clash);
+    CServerLog log;
+    log.Configure();
+    if (c.write == kMutexFailure) {
+      log.SetPrefix(L"Mutex::");
+      EXPECT_EQ(log.Write(kServerLogError, 1, kMutexFailureFormat, 5), 0u);
+    } else if (c.write == kAnsi) {
+      EXPECT_EQ(log.Write(kServerLogInformation, 1, L"%ls", L"caf\u00e9 \u20ac"), 0u);
+    } else if (c.write == kPlain) {
+      EXPECT_EQ(log.Write(kServerLogError, 1, L"x"), 0u);
+    } else {
+      HANDLE semaphore = CreateSemaphoreW(nullptr, 1, 1, L"Global\\wmi_Clash");
+      ASSERT_NE(semaphore, nullptr);
+      CMutex mutex;
+      mutex.SetName(L"Clash");
+      mutex.Lock();
+      mutex.Unlock();
+      CloseHandle(semaphore);
+    }
+    EXPECT_EQ(ReadFileBytes(kDefaultPath), c.after);
+    if (clash) CloseHandle(clash);
+  }
 }
 
 TEST_F(ServerLogTest, LevelAndTypeFiltering) {
@@ -90,36 +135,6 @@ TEST_F(ServerLogTest, EmptyPathIsRefused) {
   EXPECT_GT(FileSize(kDefaultPath), 0);
 }
 
-TEST_F(ServerLogTest, FileIsCutToItsLastLinesPastTheThreshold) {
-  // 250,000 bytes of 25-byte lines; the last 100,000 bytes start in the middle of a line.
-  std::string content;
-  for (int i = 0; content.size() < 250000; ++i) {
-    char line[32];
-    snprintf(line, sizeof line, "line %017d\r\n", i);
-    content += line;
-  }
-  content.resize(250000 - 3);
-  content += "z\r\n";
-  qztest::WriteFileBytes(kDefaultPath, content);
-  std::string tail = content.substr(content.size() - kServerLogKeep);
-  std::string kept = tail.substr(tail.find("\r\n") + 2);
-
-  qztest::FixLocalTime(2026, 3, 4, 9, 5, 7, 42);
-  CServerLog log;
-  log.Configure();
-  EXPECT_EQ(log.Write(kServerLogError, 1, L"after trim"), 0u);
-  EXPECT_EQ(ReadFileBytes(kDefaultPath), kept + " [03/04/2026 09:05:07:042] [Error] - after trim\r\n");
-}
-
-TEST_F(ServerLogTest, FileWithoutLineEndsKeepsItsLastByte) {
-  qztest::WriteFileBytes(kDefaultPath, std::string(kServerLogTrimAt - 1, 'a') + "b");
-  qztest::FixLocalTime(2026, 3, 4, 9, 5, 7, 42);
-  CServerLog log;
-  log.Configure();
-  log.Write(kServerLogError, 1, L"x");
-  EXPECT_EQ(ReadFileBytes(kDefaultPath), "b [03/04/2026 09:05:07:042] [Error] - x\r\n");
-}
-
 TEST_F(ServerLogTest, BusySemaphoreDropsTheLineAfterASecond) {
   CServerLog log;
   log.Configure();
@@ -133,18 +148,6 @@ TEST_F(ServerLogTest, BusySemaphoreDropsTheLineAfterASecond) {
   EXPECT_EQ(log.Write(kServerLogError, 1, L"kept"), 0u);
   EXPECT_GT(FileSize(kDefaultPath), 0);
   CloseHandle(semaphore);
-}
-
-TEST_F(ServerLogTest, WithoutASemaphoreTheLineIsStillWritten) {
-  // A mutex holds the semaphore's name, so the log gets no semaphore; only a time-out drops a line.
-  HANDLE clash = CreateMutexW(nullptr, FALSE, ServerLogSemaphoreName(kDefaultPath).c_str());
-  ASSERT_NE(clash, nullptr);
-  qztest::FixLocalTime(2026, 3, 4, 9, 5, 7, 42);
-  CServerLog log;
-  log.Configure();
-  EXPECT_EQ(log.Write(kServerLogError, 1, L"unguarded"), 0u);
-  EXPECT_EQ(ReadFileBytes(kDefaultPath), " [03/04/2026 09:05:07:042] [Error] - unguarded\r\n");
-  CloseHandle(clash);
 }
 
 class MutexTest : public qztest::SystemTest {};
@@ -183,19 +186,6 @@ TEST_F(MutexTest, ReentrantForTheOwningThreadAndExclusiveForOthers) {
   mutex.Unlock();
   EXPECT_EQ(otherThreadWait(), WAIT_OBJECT_0);
   EXPECT_EQ(FileSize(kDefaultPath), -1);  // no failure line was written
-}
-
-TEST_F(MutexTest, CreationFailureIsLoggedAndLockReturns) {
-  qztest::FixLocalTime(2026, 3, 4, 9, 5, 7, 42);
-  HANDLE clash = CreateSemaphoreW(nullptr, 1, 1, L"Global\\wmi_Clash");
-  ASSERT_NE(clash, nullptr);
-  CMutex mutex;
-  mutex.SetName(L"Clash");
-  mutex.Lock();
-  mutex.Unlock();
-  EXPECT_EQ(ReadFileBytes(kDefaultPath),
-            " [03/04/2026 09:05:07:042] [Error] - Mutex::CreateSemaphore(Mutex) failed.  Last error:  6\r\n");
-  CloseHandle(clash);
 }
 
 TEST_F(MutexTest, ReleaseByAThreadThatDoesNotOwnItIsLogged) {
