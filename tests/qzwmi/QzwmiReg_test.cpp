@@ -175,7 +175,8 @@ TEST(QzwmiReg, AsksBeforeOverwritingOrDeletingUnlessForced) {
     std::vector<BYTE> data;
   } cases[] = {
       {{"add", key, "/v", "A", "/d", "new"}, "n\n", 1, overwrite + kCanceled, ERROR_SUCCESS, Sz(L"old")},
-      // No answer at all (standard input closed) declines.
+      // An empty answer, or none at all (standard input closed), declines.
+      {{"add", key, "/v", "A", "/d", "new"}, "\n", 1, overwrite + kCanceled, ERROR_SUCCESS, Sz(L"old")},
       {{"add", key, "/v", "A", "/d", "new"}, "", 1, overwrite + "\n" + kCanceled, ERROR_SUCCESS, Sz(L"old")},
       {{"add", key, "/v", "A", "/d", "new"}, "yes\n", 0, overwrite + kDone, ERROR_SUCCESS, Sz(L"new")},
       {{"add", key, "/v", "A", "/d", "forced", "/f"}, "n\n", 0, kDone, ERROR_SUCCESS, Sz(L"forced")},
