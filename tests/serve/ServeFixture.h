@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -77,7 +76,7 @@ class Server {
 
   // Sends SIGHUP and waits up to 20 s until the log holds `line` `times` times; how often it does.
   size_t Hangup(const std::string& line, size_t times = 1) {
-    kill(m_Pid, SIGHUP);
+    if (m_Pid > 0) kill(m_Pid, SIGHUP);
     Eventually([&] { return Count(Log(), line) >= times; }, std::chrono::seconds(20));
     return Count(Log(), line);
   }
