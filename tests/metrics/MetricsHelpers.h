@@ -10,19 +10,9 @@ namespace metricstest {
 
 using servetest::Reply;
 
-// GETs `path` from the loopback `port` with curl, with extra curl options (headers).
-inline Reply Get(int port, const std::vector<std::string>& extra = {}, const std::string& path = "/metrics") {
-  static int counter = 0;
-  const std::string base = servetest::RootFile("scrape" + std::to_string(++counter));
-  std::vector<std::string> args = {"-s", "-o", base + ".body", "-D", base + ".headers", "-w", "%{http_code}", "--max-time", "20"};
-  args.insert(args.end(), extra.begin(), extra.end());
-  args.push_back("http://127.0.0.1:" + std::to_string(port) + path);
-  const servetest::Outcome run = servetest::RunProgram("curl", args);
-  Reply reply;
-  reply.status = std::atoi(run.out.c_str());
-  reply.headers = servetest::ReadWholeFile(base + ".headers");
-  reply.body = servetest::ReadWholeFile(base + ".body");
-  return reply;
+// GETs /metrics from the loopback `port` with curl, with extra curl options (headers).
+inline Reply Get(int port, const std::vector<std::string>& extra = {}) {
+  return servetest::Curl(extra, "http://127.0.0.1:" + std::to_string(port) + "/metrics");
 }
 
 // The value of the sample whose line starts with `series` (name and labels as written), or "".

@@ -56,29 +56,15 @@ class Prometheus : public testing::Test {
                        Target(m_HostServer) + "']\n"
                    "  - job_name: qzwmi-token\n    authorization:\n      credentials_file: " + token +
                        "\n    static_configs:\n      - targets: ['" + Target(m_Processor) + "']\n");
-    const std::vector<std::string> args = {"--config.file=" + config, "--storage.tsdb.path=" + RootFile("tsdb"),
-                                           "--web.listen-address=127.0.0.1:" + std::to_string(m_Port), "--log.level=warn"};
-    std::vector<std::string> text = {"prometheus"};
-    text.insert(text.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : text) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, RootFile("prometheus.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    ASSERT_EQ(posix_spawnp(&m_Prometheus, "prometheus", &actions, nullptr, argv.data(), environ), 0)
-        << "prometheus is not installed (scripts/deps.sh installs it)";
-    posix_spawn_file_actions_destroy(&actions);
+    m_Prometheus = Spawn({"prometheus", "--config.file=" + config, "--storage.tsdb.path=" + RootFile("tsdb"),
+                          "--web.listen-address=127.0.0.1:" + std::to_string(m_Port), "--log.level=warn"},
+                         "/dev/null", RootFile("prometheus.log"), RootFile("prometheus.log"));
+    ASSERT_GT(m_Prometheus, 0) << "prometheus is not installed (scripts/deps.sh installs it)";
   }
 
   void TearDown() override {
-    if (m_Prometheus > 0) {
-      kill(m_Prometheus, SIGTERM);
-      int status = 0;
-      waitpid(m_Prometheus, &status, 0);
-    }
+    if (m_Prometheus > 0) kill(m_Prometheus, SIGTERM);
+    if (m_Prometheus > 0) waitpid(m_Prometheus, nullptr, 0);
   }
 
   void StartIn(const std::string& name, Server& server, const std::vector<std::string>& args) {
@@ -109,12 +95,9 @@ class Prometheus : public testing::Test {
   // Asks again, twice a second, until the query gives `expected` (any one value for "*") or 60 s
   // have passed; the last value.
   std::string WaitFor(const std::string& query, const std::string& expected) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    std::string value = Value(query);
-    while ((expected == "*" ? value.empty() : value != expected) && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
-      value = Value(query);
-    }
+    std::string value;
+    Eventually([&] { return (value = Value(query)) == expected || (expected == "*" && !value.empty()); },
+               std::chrono::seconds(60), std::chrono::milliseconds(500));
     return value;
   }
 

@@ -1,6 +1,7 @@
 // The built qzwmi as a user runs it: its exit statuses and error lines, both formats of the
-// platform's own classes, the separation of provider output from results, registration of modules
-// and MOF files kept for later processes. The golden outputs run it on every bundled machine.
+// platform's own classes, the separation of provider output from results, registration of modules,
+// MOF files kept for later processes, and which machine it manages. The golden outputs run it on
+// every bundled machine.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <winreg.h>
@@ -22,24 +23,20 @@ using qzwmitest::WriteWholeFile;
 
 const std::string kLog = "drive_c/windows/system32/wbem/logs/provider-stdout.log";
 
-TEST(QzwmiCommand, HelpExitsZeroAndShowsExamples) {
-  Outcome run = RunQzwmi({"--help"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_NE(run.out.find("\nExamples:\n  qzwmi enum QZ_MemoryModule\n"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("  qzwmi reg query 'HKLM\\Software\\Tarnwell\\WBEM' /s\n"), std::string::npos) << run.out;
-}
-
-TEST(QzwmiCommand, VersionNamesTheBuildAndItsRevision) {
-  Outcome run = RunQzwmi({"--version"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
-  const std::string version = std::string("qzwmi ") + QZ_PROJECT_VERSION;
+TEST(QzwmiCommand, HelpShowsExamplesAndVersionNamesTheBuildAndItsRevision) {
+  const Outcome help = RunQzwmi({"--help"}), version = RunQzwmi({"--version"});
+  for (const Outcome* run : {&help, &version}) {
+    EXPECT_EQ(run->status, 0);
+    EXPECT_EQ(run->err, "");
+  }
+  EXPECT_NE(help.out.find("\nExamples:\n  qzwmi enum QZ_MemoryModule\n"), std::string::npos) << help.out;
+  EXPECT_NE(help.out.find("  qzwmi reg query 'HKLM\\Software\\Tarnwell\\WBEM' /s\n"), std::string::npos) << help.out;
+  const std::string name = std::string("qzwmi ") + QZ_PROJECT_VERSION;
   if (std::filesystem::exists(QZ_SOURCE_DIR "/.git")) {
-    EXPECT_EQ(run.out.rfind(version + " (git ", 0), 0u) << run.out;
-    EXPECT_EQ(run.out.substr(run.out.size() - 2), ")\n") << run.out;
+    EXPECT_EQ(version.out.rfind(name + " (git ", 0), 0u) << version.out;
+    EXPECT_EQ(version.out.substr(version.out.size() - 2), ")\n") << version.out;
   } else {
-    EXPECT_EQ(run.out, version + "\n");
+    EXPECT_EQ(version.out, name + "\n");
   }
 }
 
@@ -195,49 +192,42 @@ TEST(QzwmiCommand, PlatformClassesInBothFormats) {
   EXPECT_EQ(run.out, "Size = 1566\n");
 }
 
-TEST(QzwmiCommand, ProviderOutputGoesToTheLogAndNeverToTheResults) {
-  Outcome run = RunQzwmi({"register", QZWMI_PRINTING_SERVER});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out, std::string("DllRegisterServer in ") + QZWMI_PRINTING_SERVER + " succeeded.\n");
-  EXPECT_EQ(ReadWholeFile(RootFile(kLog)),
-            "PrintingServer: DllMain 1\nPrintingServer: registering\nPrintingServer: DllMain 0\n");
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\QzwmiTests\\PrintingServer", 0, KEY_READ, &key),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
-
-  // The log is appended to, run after run.
-  run = RunQzwmi({"unregister", QZWMI_PRINTING_SERVER});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, std::string("DllUnregisterServer in ") + QZWMI_PRINTING_SERVER + " succeeded.\n");
-  EXPECT_EQ(ReadWholeFile(RootFile(kLog)),
-            "PrintingServer: DllMain 1\nPrintingServer: registering\nPrintingServer: DllMain 0\n"
-            "PrintingServer: DllMain 1\nPrintingServer: unregistering\nPrintingServer: DllMain 0\n");
-  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\QzwmiTests\\PrintingServer", 0, KEY_READ, &key),
-            ERROR_FILE_NOT_FOUND);
-}
-
-TEST(QzwmiCommand, RegistrationFailuresNameTheModule) {
+// Registration of a module that prints while it loads: its output goes to the log, appended run after
+// run, and never to the results; its failures name it.
+TEST(QzwmiCommand, ProviderOutputGoesToTheLogAndRegistrationFailuresNameTheModule) {
   const std::string server = QZWMI_PRINTING_SERVER;
+  const std::string registered = "PrintingServer: DllMain 1\nPrintingServer: registering\nPrintingServer: DllMain 0\n";
   const struct {
-    const char* failure;  // the variable that makes the printing server fail
-    std::string err;
+    const char* failure;  // the variable that makes the printing server fail, or nullptr
+    const char* command;
+    int status;
+    std::string out, err;
+    std::string log;  // the log afterwards; "" is not looked at
+    LSTATUS key;      // the server's key afterwards
   } cases[] = {
-      {"QZWMI_TEST_REGISTER_FAILS", "qzwmi: DllRegisterServer in " + server + " failed: 0x80040201\n"},  // its own code
-      {"QZWMI_TEST_DLLMAIN_FAILS", "qzwmi: the module " + server + " refused to load (its DllMain failed): 0x8007045A\n"},
+      {nullptr, "register", 0, "DllRegisterServer in " + server + " succeeded.\n", "", registered, ERROR_SUCCESS},
+      {nullptr, "unregister", 0, "DllUnregisterServer in " + server + " succeeded.\n", "",
+       registered + "PrintingServer: DllMain 1\nPrintingServer: unregistering\nPrintingServer: DllMain 0\n", ERROR_FILE_NOT_FOUND},
+      {"QZWMI_TEST_REGISTER_FAILS", "register", 1, "", "qzwmi: DllRegisterServer in " + server + " failed: 0x80040201\n", "",
+       ERROR_FILE_NOT_FOUND},  // its own code
+      {"QZWMI_TEST_DLLMAIN_FAILS", "register", 1, "",
+       "qzwmi: the module " + server + " refused to load (its DllMain failed): 0x8007045A\n", "", ERROR_FILE_NOT_FOUND},
   };
   for (const auto& c : cases) {
-    setenv(c.failure, "1", 1);
-    Outcome run = RunQzwmi({"register", server});
-    unsetenv(c.failure);
-    EXPECT_EQ(run.status, 1) << c.failure;
-    EXPECT_EQ(run.out, "") << c.failure;
-    EXPECT_EQ(run.err, c.err) << c.failure;
+    SCOPED_TRACE(std::string(c.command) + " " + (c.failure ? c.failure : ""));
+    if (c.failure) setenv(c.failure, "1", 1);
+    Outcome run = RunQzwmi({c.command, server});
+    if (c.failure) unsetenv(c.failure);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err, c.err);
+    if (!c.log.empty()) {
+      EXPECT_EQ(ReadWholeFile(RootFile(kLog)), c.log);
+    }
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\QzwmiTests\\PrintingServer", 0, KEY_READ, &key), c.key);
+    if (key) RegCloseKey(key);
   }
-  HKEY key = nullptr;
-  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\QzwmiTests\\PrintingServer", 0, KEY_READ, &key),
-            ERROR_FILE_NOT_FOUND);
 }
 
 TEST(QzwmiCommand, CompiledMofIsKeptForLaterRuns) {
@@ -299,6 +289,45 @@ TEST(QzwmiCommand, FreshRootSetsItselfUpOnFirstUse) {
   EXPECT_EQ(RunQzwmi({"classes"}).status, 0);
   EXPECT_EQ(RegisteredServer(), L"");
 #endif
+}
+
+// Which machine it manages: --machine, else $QZWMI_MACHINE, else this host when its SMBIOS table is
+// readable, else the bundled server with one line on standard error.
+const std::string kHosts = QZ_SOURCE_DIR "/tests/data/hosts/";
+
+TEST(QzwmiMachineChoice, OptionThenVariableThenHostThenTheBundledServer) {
+  const struct {
+    const char* option;    // --machine, or nullptr
+    const char* variable;  // $QZWMI_MACHINE, or nullptr
+    const char* hostTree;  // $QZWMI_HOST_ROOT below tests/data/hosts
+    std::string name;      // the computer system's name that the machine gives
+    std::string err;
+  } cases[] = {
+      {nullptr, nullptr, "no-edac", "web-3", ""},
+      {"host", QZ_MACHINES_DIR "/default.json", "smbios3-only", "edge-01", ""},
+      {nullptr, QZ_MACHINES_DIR "/processor-boards.json", "no-edac", "qz-proc.example.net", ""},
+      {QZ_MACHINES_DIR "/default.json", nullptr, "unreadable", "qz-server.example.net", ""},
+      {nullptr, nullptr, "unreadable", "qz-server.example.net",
+       "qzwmi: showing the bundled example server " QZ_MACHINES_DIR "/default.json, not this host: " + kHosts +
+           "unreadable/sys/firmware/dmi/tables/DMI: Is a directory\n"},
+      {nullptr, nullptr, "no-such-tree", "qz-server.example.net",
+       "qzwmi: showing the bundled example server " QZ_MACHINES_DIR "/default.json, not this host: " + kHosts +
+           "no-such-tree/sys/firmware/dmi/tables/DMI: No such file or directory\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.hostTree) + " " + (c.option ? c.option : "-") + " " + (c.variable ? c.variable : "-"));
+    if (c.variable) setenv("QZWMI_MACHINE", c.variable, 1);
+    else unsetenv("QZWMI_MACHINE");
+    setenv("QZWMI_HOST_ROOT", (kHosts + c.hostTree).c_str(), 1);
+    std::vector<std::string> args;
+    if (c.option) args = {"--machine", c.option};
+    args.insert(args.end(), {"query", "SELECT Name FROM QZ_WinComputerSystem"});
+    Outcome run = RunQzwmi(args);
+    EXPECT_EQ(run.status, 0);
+    // A projected result keeps its keys, so that its path names the instance.
+    EXPECT_EQ(run.out, "CreationClassName = QZ_WinComputerSystem\nName = " + c.name + "\n");
+    EXPECT_EQ(run.err, c.err);
+  }
 }
 
 }  // namespace

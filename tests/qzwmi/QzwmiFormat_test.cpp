@@ -22,25 +22,14 @@ VARIANT Scalar(VARTYPE vt, LONGLONG bits) {
 }
 
 VARIANT Text(const wchar_t* text) {
-  VARIANT value;
-  VariantInit(&value);
-  value.vt = VT_BSTR;
+  VARIANT value = Scalar(VT_BSTR, 0);
   value.bstrVal = SysAllocString(text);
-  return value;
-}
-
-VARIANT Null() {
-  VARIANT value;
-  VariantInit(&value);
-  value.vt = VT_NULL;
   return value;
 }
 
 template <class T>
 VARIANT Array(VARTYPE vt, const std::vector<T>& items) {
-  VARIANT value;
-  VariantInit(&value);
-  value.vt = VT_ARRAY | vt;
+  VARIANT value = Scalar(VT_ARRAY | vt, 0);
   value.parray = SafeArrayCreateVector(vt, 0, static_cast<ULONG>(items.size()));
   for (LONG i = 0; i < static_cast<LONG>(items.size()); ++i) {
     T item = items[i];
@@ -76,8 +65,8 @@ TEST(QzwmiValues, EachCimTypeReadsAsTheServiceKeepsIt) {
        "\"20240102030405.000000+000\""},
       {"reference", CIM_REFERENCE, [] { return Text(L"QZ_Board.Tag=\"Board 1\""); }, "QZ_Board.Tag=\"Board 1\"",
        "\"QZ_Board.Tag=\\\"Board 1\\\"\""},
-      {"null", CIM_STRING, [] { return Null(); }, "", "null"},
-      {"null uint64", CIM_UINT64, [] { return Null(); }, "", "null"},
+      {"null", CIM_STRING, [] { return Scalar(VT_NULL, 0); }, "", "null"},
+      {"null uint64", CIM_UINT64, [] { return Scalar(VT_NULL, 0); }, "", "null"},
       {"real64", CIM_REAL64, [] { VARIANT v = Scalar(VT_R8, 0); v.dblVal = 0.1; return v; }, "0.1", "0.1"},
       {"char16", CIM_CHAR16, [] { return Scalar(VT_I2, L'A'); }, "A", "\"A\""},
       {"uint8 array", CIM_UINT8 | CIM_FLAG_ARRAY, [] { return Array<BYTE>(VT_UI1, {1, 2, 255}); }, "{1, 2, 255}",

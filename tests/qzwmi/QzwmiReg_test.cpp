@@ -13,9 +13,9 @@ namespace {
 using qzwmitest::Outcome;
 using qzwmitest::RunQzwmi;
 
-constexpr char kDone[] = "The operation completed successfully.\n";
-constexpr char kNotFound[] = "ERROR: The system was unable to find the specified registry key or value.\n";
-constexpr char kCanceled[] = "The operation was canceled by the user.\n";
+const std::string kDone = "The operation completed successfully.\n";
+const std::string kNotFound = "ERROR: The system was unable to find the specified registry key or value.\n";
+const std::string kCanceled = "The operation was canceled by the user.\n";
 
 void ExpectRun(const std::vector<std::string>& args, int status, const std::string& out, const std::string& err,
                const std::string& input = "") {
@@ -50,29 +50,29 @@ std::vector<BYTE> WideBytes(const std::wstring& text) {
   return std::vector<BYTE>(begin, begin + text.size() * sizeof(WCHAR));
 }
 
+// A REG_SZ as stored: the text and its terminating NUL.
+std::vector<BYTE> Sz(const wchar_t* text) { return WideBytes(std::wstring(text, wcslen(text) + 1)); }
+
 TEST(QzwmiReg, AddStoresEachTypeAsTheRegistryKeepsIt) {
   const std::wstring multi(L"a\0bc\0\0", 6);
-  const DWORD dword = 0xFFFFFFFF;
   const struct {
     std::vector<std::string> args;
     const wchar_t* name;
     DWORD type;
     std::vector<BYTE> data;
   } cases[] = {
-      {{"/v", "Text", "/d", "hello world"}, L"Text", REG_SZ, WideBytes(std::wstring(L"hello world", 12))},
-      {{"/v", "Empty"}, L"Empty", REG_SZ, WideBytes(std::wstring(L"", 1))},
+      {{"/v", "Text", "/d", "hello world"}, L"Text", REG_SZ, Sz(L"hello world")},
+      {{"/v", "Empty"}, L"Empty", REG_SZ, Sz(L"")},
       {{"/v", "Count", "/t", "REG_DWORD", "/d", "74"}, L"Count", REG_DWORD, {74, 0, 0, 0}},
       {{"/v", "Hex", "/t", "reg_dword", "/d", "0x1A2b"}, L"Hex", REG_DWORD, {0x2B, 0x1A, 0, 0}},
-      {{"/v", "Max", "/t", "REG_DWORD", "/d", "4294967295"},
-       L"Max", REG_DWORD, std::vector<BYTE>(reinterpret_cast<const BYTE*>(&dword), reinterpret_cast<const BYTE*>(&dword + 1))},
+      {{"/v", "Max", "/t", "REG_DWORD", "/d", "4294967295"}, L"Max", REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF}},
       {{"/v", "Zero", "/t", "REG_DWORD"}, L"Zero", REG_DWORD, {0, 0, 0, 0}},
       {{"/v", "Bytes", "/t", "REG_BINARY", "/d", "00ff10Ab"}, L"Bytes", REG_BINARY, {0x00, 0xFF, 0x10, 0xAB}},
       {{"/v", "NoBytes", "/t", "REG_BINARY"}, L"NoBytes", REG_BINARY, {}},
-      {{"/v", "Path", "/t", "REG_EXPAND_SZ", "/d", "%SystemRoot%\\x"},
-       L"Path", REG_EXPAND_SZ, WideBytes(std::wstring(L"%SystemRoot%\\x", 15))},
+      {{"/v", "Path", "/t", "REG_EXPAND_SZ", "/d", "%SystemRoot%\\x"}, L"Path", REG_EXPAND_SZ, Sz(L"%SystemRoot%\\x")},
       {{"/v", "List", "/t", "REG_MULTI_SZ", "/d", "a\\0bc"}, L"List", REG_MULTI_SZ, WideBytes(multi)},
       {{"/v", "Sep", "/t", "REG_MULTI_SZ", "/s", ",", "/d", "a,bc"}, L"Sep", REG_MULTI_SZ, WideBytes(multi)},
-      {{"/ve", "/d", "default"}, L"", REG_SZ, WideBytes(std::wstring(L"default", 8))},
+      {{"/ve", "/d", "default"}, L"", REG_SZ, Sz(L"default")},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"reg", "add", "HKLM\\Software\\QzTest"};
@@ -163,7 +163,9 @@ TEST(QzwmiReg, DeleteRemovesOneValueEveryValueOrTheWholeKey) {
 }
 
 TEST(QzwmiReg, AsksBeforeOverwritingOrDeletingUnlessForced) {
-  ExpectRun({"reg", "add", "HKLM\\Software\\QzTest", "/v", "A", "/d", "old"}, 0, kDone, "");
+  const std::string key = "HKLM\\Software\\QzTest", full = "HKEY_LOCAL_MACHINE\\Software\\QzTest";
+  const std::string overwrite = "Value A exists, overwrite(Yes/No)? ";
+  ExpectRun({"reg", "add", key, "/v", "A", "/d", "old"}, 0, kDone, "");
   const struct {
     std::vector<std::string> args;
     std::string input;
@@ -172,35 +174,30 @@ TEST(QzwmiReg, AsksBeforeOverwritingOrDeletingUnlessForced) {
     LSTATUS after;  // the value A afterwards
     std::vector<BYTE> data;
   } cases[] = {
-      {{"add", "HKLM\\Software\\QzTest", "/v", "A", "/d", "new"}, "n\n", 1,
-       std::string("Value A exists, overwrite(Yes/No)? ") + kCanceled, ERROR_SUCCESS, WideBytes(std::wstring(L"old", 4))},
-      // No answer at all (standard input closed) declines.
-      {{"add", "HKLM\\Software\\QzTest", "/v", "A", "/d", "new"}, "", 1,
-       std::string("Value A exists, overwrite(Yes/No)? \n") + kCanceled, ERROR_SUCCESS, WideBytes(std::wstring(L"old", 4))},
-      {{"add", "HKLM\\Software\\QzTest", "/v", "A", "/d", "new"}, "yes\n", 0,
-       std::string("Value A exists, overwrite(Yes/No)? ") + kDone, ERROR_SUCCESS, WideBytes(std::wstring(L"new", 4))},
-      {{"add", "HKLM\\Software\\QzTest", "/v", "A", "/d", "forced", "/f"}, "n\n", 0, kDone, ERROR_SUCCESS,
-       WideBytes(std::wstring(L"forced", 7))},
-      {{"delete", "HKLM\\Software\\QzTest", "/v", "A"}, "N\n", 1,
-       std::string("Delete the registry value A (Yes/No)? ") + kCanceled, ERROR_SUCCESS, WideBytes(std::wstring(L"forced", 7))},
-      {{"delete", "HKLM\\Software\\QzTest"}, "no\n", 1,
-       std::string("Permanently delete the registry key HKEY_LOCAL_MACHINE\\Software\\QzTest (Yes/No)? ") + kCanceled,
-       ERROR_SUCCESS, WideBytes(std::wstring(L"forced", 7))},
-      {{"delete", "HKLM\\Software\\QzTest", "/va"}, "y\n", 0,
-       std::string("Delete all values under the registry key HKEY_LOCAL_MACHINE\\Software\\QzTest (Yes/No)? ") + kDone,
+      {{"add", key, "/v", "A", "/d", "new"}, "n\n", 1, overwrite + kCanceled, ERROR_SUCCESS, Sz(L"old")},
+      // An empty answer, or none at all (standard input closed), declines.
+      {{"add", key, "/v", "A", "/d", "new"}, "\n", 1, overwrite + kCanceled, ERROR_SUCCESS, Sz(L"old")},
+      {{"add", key, "/v", "A", "/d", "new"}, "", 1, overwrite + "\n" + kCanceled, ERROR_SUCCESS, Sz(L"old")},
+      {{"add", key, "/v", "A", "/d", "new"}, "yes\n", 0, overwrite + kDone, ERROR_SUCCESS, Sz(L"new")},
+      {{"add", key, "/v", "A", "/d", "forced", "/f"}, "n\n", 0, kDone, ERROR_SUCCESS, Sz(L"forced")},
+      {{"delete", key, "/v", "A"}, "N\n", 1, "Delete the registry value A (Yes/No)? " + kCanceled, ERROR_SUCCESS, Sz(L"forced")},
+      {{"delete", key}, "no\n", 1, "Permanently delete the registry key " + full + " (Yes/No)? " + kCanceled, ERROR_SUCCESS,
+       Sz(L"forced")},
+      {{"delete", key, "/va"}, "y\n", 0, "Delete all values under the registry key " + full + " (Yes/No)? " + kDone,
        ERROR_FILE_NOT_FOUND, {}},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"reg"};
     args.insert(args.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(c.args[0] + " " + c.input);
     Outcome run = RunQzwmi(args, c.input);
-    EXPECT_EQ(run.status, c.status) << c.args[0] << " " << c.input;
-    EXPECT_EQ(run.out, c.out) << c.args[0] << " " << c.input;
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, c.out);
     EXPECT_EQ(run.err, "");
     Stored stored = ReadStored(L"Software\\QzTest", L"A");
-    EXPECT_EQ(stored.status, c.after) << c.args[0] << " " << c.input;
+    EXPECT_EQ(stored.status, c.after);
     if (c.after == ERROR_SUCCESS) {
-      EXPECT_EQ(stored.data, c.data) << c.args[0] << " " << c.input;
+      EXPECT_EQ(stored.data, c.data);
     }
   }
 }

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -46,48 +47,70 @@ inline void WriteWholeFile(const std::string& path, const std::string& text) {
 // A file name in the test's system root (which the test main removes afterwards).
 inline std::string RootFile(const std::string& name) { return std::string(QzGetSystemRoot()) + "/" + name; }
 
-// Runs `program args...` with `input` on its standard input; gives up after `timeout`.
-inline Outcome RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& input = "",
-                          std::chrono::seconds timeout = std::chrono::seconds(30)) {
-  static int counter = 0;
-  const std::string base = RootFile("run" + std::to_string(++counter));
-  const std::string in = base + ".in", out = base + ".out", err = base + ".err";
-  WriteWholeFile(in, input);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<std::string> argv_text = {program};
-  argv_text.insert(argv_text.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : argv_text) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  Outcome run;
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return run;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  int wstatus = 0;
-  for (;;) {
-    pid_t done = waitpid(pid, &wstatus, WNOHANG);
-    if (done == pid) break;
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &wstatus, 0);
-      run.out = ReadWholeFile(out);
-      run.err = ReadWholeFile(err);
-      return run;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  run.out = ReadWholeFile(out);
-  run.err = ReadWholeFile(err);
-  return run;
+// Counts the occurrences of `needle` in `text`.
+inline size_t Count(const std::string& text, const std::string& needle) {
+  size_t count = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++count;
+  return count;
 }
 
+// Asks `done` again every `every` until it answers true or `timeout` has passed; its last answer.
+template <class Done>
+bool Eventually(Done done, std::chrono::milliseconds timeout,
+                std::chrono::milliseconds every = std::chrono::milliseconds(10)) {
+  for (const auto deadline = std::chrono::steady_clock::now() + timeout;; std::this_thread::sleep_for(every)) {
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+  }
+}
+
+// Starts `argv` (its program looked up in PATH) with standard input, output and error opened on the
+// named files ("" keeps this process's stream; an error file named as the output shares it); -1
+// when it cannot start.
+inline pid_t Spawn(std::vector<std::string> argv, const std::string& in, const std::string& out,
+                   const std::string& err) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!in.empty()) posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+  if (!out.empty()) posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!err.empty() && err == out) posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  else if (!err.empty()) posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<char*> args;
+  for (std::string& arg : argv) args.push_back(arg.data());
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return spawned == 0 ? pid : -1;
+}
+
+// Waits up to `timeout` for `pid` to end: its exit status (128 + signal when a signal ended it), or
+// -1 when it had to be killed.
+inline int WaitExit(pid_t pid, std::chrono::milliseconds timeout) {
+  int wstatus = 0;
+  if (!Eventually([&] { return waitpid(pid, &wstatus, WNOHANG) == pid; }, timeout, std::chrono::milliseconds(5))) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &wstatus, 0);
+    return -1;
+  }
+  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+}
+
+// Runs `program args...` with `input` on its standard input; gives up after `timeout`.
+inline Outcome RunProgram(const std::string& program, std::vector<std::string> args, const std::string& input = "",
+                          std::chrono::seconds timeout = std::chrono::seconds(30)) {
+  static std::atomic<int> counter{0};
+  const std::string base = RootFile("run" + std::to_string(++counter));
+  WriteWholeFile(base + ".in", input);
+  args.insert(args.begin(), program);
+  Outcome run;
+  const pid_t pid = Spawn(args, base + ".in", base + ".out", base + ".err");
+  if (pid < 0) return run;
+  run.status = WaitExit(pid, timeout);
+  run.out = ReadWholeFile(base + ".out");
+  run.err = ReadWholeFile(base + ".err");
+  return run;
+}
 #ifdef QZWMI_PATH
 // Runs the built `qzwmi args...`.
 inline Outcome RunQzwmi(const std::vector<std::string>& args, const std::string& input = "",

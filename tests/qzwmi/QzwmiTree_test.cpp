@@ -26,18 +26,14 @@ class QZ_ComputerSystemChassis { [key] string CreationClassName; [key] string Ta
 class QZ_MemoryCollection { [key] string InstanceID;
   [ValueMap{"0", "2", "3", "6"}, Values{"Unknown", "OK", "Degraded", "Error"}] uint16 GroupOperationalStatus[]; };
 class QZ_MemoryBoardSlot { [key] string Tag; string ElementName; };
-class QZ_MemoryBoard { [key] string Tag; string ElementName;
-  [ValueMap{"5", "20"}, Values{"OK", "Major failure"}] uint16 HealthState; };
+class QZ_MemoryBoard { [key] string Tag; string ElementName; [ValueMap{"5", "20"}, Values{"OK", "Major failure"}] uint16 HealthState; };
 class QZ_MemoryModuleSlot { [key] string Tag; string ElementName; uint16 Number; };
-class QZ_MemoryModule { [key] string Tag; string ElementName; uint64 Capacity; uint16 MemoryType; uint32 Speed;
-  uint16 HealthState; };
-[Association] class QZ_HostedMemoryCollection { [key] QZ_WinComputerSystem ref Antecedent;
-  [key] QZ_MemoryCollection ref Dependent; };
+class QZ_MemoryModule { [key] string Tag; string ElementName; uint64 Capacity; uint16 MemoryType; uint32 Speed; uint16 HealthState; };
+[Association] class QZ_HostedMemoryCollection { [key] QZ_WinComputerSystem ref Antecedent; [key] QZ_MemoryCollection ref Dependent; };
 [Association] class QZ_SystemMemoryBoardSlot { [key] QZ_ComputerSystemChassis ref GroupComponent;
   [key] QZ_MemoryBoardSlot ref PartComponent; };
 [Association] class QZ_MemoryBoardInSlot { [key] QZ_MemoryBoardSlot ref Antecedent; [key] QZ_MemoryBoard ref Dependent; };
-[Association] class QZ_MemoryModuleSlotOnBoard { [key] QZ_MemoryBoard ref GroupComponent;
-  [key] QZ_MemoryModuleSlot ref PartComponent; };
+[Association] class QZ_MemoryModuleSlotOnBoard { [key] QZ_MemoryBoard ref GroupComponent; [key] QZ_MemoryModuleSlot ref PartComponent; };
 instance of QZ_WinComputerSystem { CreationClassName = "QZ_WinComputerSystem"; Name = "mem01"; };
 instance of QZ_ComputerSystemChassis { CreationClassName = "QZ_ComputerSystemChassis"; Tag = "Chassis 0"; };
 instance of QZ_MemoryCollection { InstanceID = "C"; GroupOperationalStatus = {6}; };
@@ -48,20 +44,14 @@ instance of QZ_MemoryBoard { Tag = "B2"; ElementName = "Board 2"; HealthState = 
 instance of QZ_MemoryModuleSlot { Tag = "K1"; ElementName = "Socket 1 of board 1"; Number = 1; };
 instance of QZ_MemoryModuleSlot { Tag = "K2"; ElementName = "Loose socket"; Number = 2; };
 instance of QZ_MemoryModule { Tag = "M1"; ElementName = "Module 1"; Capacity = 8589934592; MemoryType = 0; Speed = 0; };
-instance of QZ_HostedMemoryCollection {
-  Antecedent = "QZ_WinComputerSystem.CreationClassName=\"QZ_WinComputerSystem\",Name=\"mem01\"";
-  Dependent = "QZ_MemoryCollection.InstanceID=\"C\""; };
-instance of QZ_SystemMemoryBoardSlot {
-  GroupComponent = "\\\\.\\root\\TreeTest:QZ_ComputerSystemChassis.CreationClassName=\"QZ_ComputerSystemChassis\","
-                   "Tag=\"Chassis 0\"";
-  PartComponent = "QZ_MemoryBoardSlot.Tag=\"S1\""; };
-instance of QZ_SystemMemoryBoardSlot {
-  GroupComponent = "QZ_ComputerSystemChassis.CreationClassName=\"QZ_ComputerSystemChassis\",Tag=\"Chassis 0\"";
-  PartComponent = "QZ_MemoryBoardSlot.Tag=\"S2\""; };
-instance of QZ_MemoryBoardInSlot {
-  Antecedent = "QZ_MemoryBoardSlot.Tag=\"S1\""; Dependent = "QZ_MemoryBoard.Tag=\"B1\""; };
-instance of QZ_MemoryModuleSlotOnBoard { GroupComponent = "QZ_MemoryBoard.Tag=\"B1\"";
-  PartComponent = "QZ_MemoryModuleSlot.Tag=\"K1\""; };
+instance of QZ_HostedMemoryCollection { Dependent = "QZ_MemoryCollection.InstanceID=\"C\"";
+  Antecedent = "QZ_WinComputerSystem.CreationClassName=\"QZ_WinComputerSystem\",Name=\"mem01\""; };
+instance of QZ_SystemMemoryBoardSlot { PartComponent = "QZ_MemoryBoardSlot.Tag=\"S1\"";
+  GroupComponent = "\\\\.\\root\\TreeTest:QZ_ComputerSystemChassis.CreationClassName=\"QZ_ComputerSystemChassis\",Tag=\"Chassis 0\""; };
+instance of QZ_SystemMemoryBoardSlot { PartComponent = "QZ_MemoryBoardSlot.Tag=\"S2\"";
+  GroupComponent = "QZ_ComputerSystemChassis.CreationClassName=\"QZ_ComputerSystemChassis\",Tag=\"Chassis 0\""; };
+instance of QZ_MemoryBoardInSlot { Antecedent = "QZ_MemoryBoardSlot.Tag=\"S1\""; Dependent = "QZ_MemoryBoard.Tag=\"B1\""; };
+instance of QZ_MemoryModuleSlotOnBoard { GroupComponent = "QZ_MemoryBoard.Tag=\"B1\""; PartComponent = "QZ_MemoryModuleSlot.Tag=\"K1\""; };
 )MOF";
 
 TEST(QzwmiTree, MissingAssociationsLeaveAUsefulTreeAndAreNamed) {

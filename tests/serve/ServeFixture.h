@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -20,11 +19,15 @@
 
 namespace servetest {
 
+using qzwmitest::Count;
+using qzwmitest::Eventually;
 using qzwmitest::Outcome;
 using qzwmitest::ReadWholeFile;
 using qzwmitest::RootFile;
 using qzwmitest::RunProgram;
 using qzwmitest::RunQzwmi;
+using qzwmitest::Spawn;
+using qzwmitest::WaitExit;
 using qzwmitest::WriteWholeFile;
 
 // One running server; stopped (and, if it does not stop, killed) when destroyed.
@@ -37,61 +40,45 @@ class Server {
     if (m_Pid > 0 && Stop() < 0) ADD_FAILURE() << "the server did not stop on SIGTERM";
   }
 
-  // Starts `qzwmi serve --listen 127.0.0.1:0 args...` (the address of args when they have one) and waits until it listens. False when it
-  // exited instead (its status then in ExitStatus(), its log in Log()).
+  // Starts `qzwmi serve --listen 127.0.0.1:0 args...` (the address of args when they have one) and
+  // waits until it listens. False when it exited instead (its status then in ExitStatus(), its log in Log()).
   bool Start(const std::vector<std::string>& args) {
     static int counter = 0;
     m_Log = RootFile("serve" + std::to_string(++counter) + ".log");
-    std::vector<std::string> text = {QZWMI_PATH, "serve"};
-    if (std::find(args.begin(), args.end(), "--listen") == args.end()) text.insert(text.end(), {"--listen", "127.0.0.1:0"});
-    text.insert(text.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : text) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, m_Log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int spawned = posix_spawn(&m_Pid, QZWMI_PATH, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline) {
+    std::vector<std::string> argv = {QZWMI_PATH, "serve"};
+    if (std::find(args.begin(), args.end(), "--listen") == args.end()) argv.insert(argv.end(), {"--listen", "127.0.0.1:0"});
+    argv.insert(argv.end(), args.begin(), args.end());
+    m_Port = 0;
+    if ((m_Pid = Spawn(argv, "/dev/null", "", m_Log)) < 0) return false;
+    int status = 0;
+    bool exited = false;
+    Eventually([&] {
       const std::string log = Log();
       const size_t at = log.find("listening on 127.0.0.1:");
-      if (at != std::string::npos && log.find(' ', at + 23) != std::string::npos) {
-        m_Port = std::stoi(log.substr(at + 23));
-        return true;
-      }
-      int status = 0;
-      if (waitpid(m_Pid, &status, WNOHANG) == m_Pid) {
-        m_Pid = -1;
-        m_Exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return false;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (at != std::string::npos && log.find(' ', at + 23) != std::string::npos) m_Port = std::stoi(log.substr(at + 23));
+      return m_Port > 0 || (exited = waitpid(m_Pid, &status, WNOHANG) == m_Pid);
+    }, std::chrono::seconds(20));
+    if (exited) {
+      m_Pid = -1;
+      m_Exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    return false;
+    return m_Port > 0;
   }
 
   // Sends SIGTERM and waits up to 10 s; the exit status, or -1 when it had to be killed.
   int Stop() {
     if (m_Pid <= 0) return m_Exit;
     kill(m_Pid, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    int status = 0;
-    while (waitpid(m_Pid, &status, WNOHANG) != m_Pid) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(m_Pid, SIGKILL);
-        waitpid(m_Pid, &status, 0);
-        m_Pid = -1;
-        return -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    m_Exit = WaitExit(m_Pid, std::chrono::seconds(10));
     m_Pid = -1;
-    m_Exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return m_Exit;
+  }
+
+  // Sends SIGHUP and waits up to 20 s until the log holds `line` `times` times; how often it does.
+  size_t Hangup(const std::string& line, size_t times = 1) {
+    if (m_Pid > 0) kill(m_Pid, SIGHUP);
+    Eventually([&] { return Count(Log(), line) >= times; }, std::chrono::seconds(20));
+    return Count(Log(), line);
   }
 
   std::string Log() const { return ReadWholeFile(m_Log); }
@@ -122,6 +109,10 @@ inline std::string CallBody(const std::string& method, const std::string& params
          "</LOCALNAMESPACEPATH>\n" + params + "\n</IMETHODCALL></SIMPLEREQ>\n</MESSAGE></CIM>\n";
 }
 
+// The request for the names of the memory boards.
+inline const std::string kBoardNames =
+    CallBody("EnumerateInstanceNames", "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"QZ_MemoryBoard\"/></IPARAMVALUE>");
+
 // What curl got back: the HTTP status, the response headers and the body.
 struct Reply {
   int status = 0;
@@ -129,14 +120,23 @@ struct Reply {
   std::string body;
 };
 
+// Runs curl with `args` on `url`: the HTTP status, the response headers and the body.
+inline Reply Curl(std::vector<std::string> args, const std::string& url) {
+  static int counter = 0;
+  const std::string base = RootFile("curl" + std::to_string(++counter));
+  args.insert(args.begin(), {"-s", "-o", base + ".body", "-D", base + ".headers", "-w", "%{http_code}", "--max-time", "20"});
+  args.push_back(url);
+  const int status = std::atoi(RunProgram("curl", args).out.c_str());
+  return {status, ReadWholeFile(base + ".headers"), ReadWholeFile(base + ".body")};
+}
+
 // POSTs `body` to /cimom with the CIM headers of `method` (each replaced or dropped, "" drops, by
 // `overrides` of the form "Name: value" or "Name:"), plus curl's `extra` options.
 inline Reply Post(int port, const std::string& method, const std::string& body,
-                  const std::vector<std::string>& overrides = {}, const std::vector<std::string>& extra = {},
-                  const char* scheme = "http") {
+                  const std::vector<std::string>& overrides = {}, const std::vector<std::string>& extra = {}) {
   static int counter = 0;
-  const std::string base = RootFile("curl" + std::to_string(++counter));
-  WriteWholeFile(base + ".req", body);
+  const std::string request = RootFile("post" + std::to_string(++counter) + ".req");
+  WriteWholeFile(request, body);
   std::vector<std::string> headers = {"Content-Type: application/xml; charset=\"utf-8\"", "CIMOperation: MethodCall",
                                       "CIMProtocolVersion: 1.0", "CIMMethod: " + method, "CIMObject: root%2FVXN"};
   for (const std::string& override : overrides) {
@@ -145,18 +145,11 @@ inline Reply Post(int port, const std::string& method, const std::string& body,
       if (header.rfind(name, 0) == 0) header.clear();
     headers.push_back(override);
   }
-  std::vector<std::string> args = {"-s", "-o", base + ".body", "-D", base + ".headers", "-w", "%{http_code}",
-                                   "--max-time", "20", "--data-binary", "@" + base + ".req"};
+  std::vector<std::string> args = {"--data-binary", "@" + request};
   for (const std::string& header : headers)
     if (!header.empty()) args.insert(args.end(), {"-H", header});
   args.insert(args.end(), extra.begin(), extra.end());
-  args.push_back(std::string(scheme) + "://127.0.0.1:" + std::to_string(port) + "/cimom");
-  Outcome run = RunProgram("curl", args);
-  Reply reply;
-  reply.status = std::atoi(run.out.c_str());
-  reply.headers = ReadWholeFile(base + ".headers");
-  reply.body = ReadWholeFile(base + ".body");
-  return reply;
+  return Curl(args, "http://127.0.0.1:" + std::to_string(port) + "/cimom");
 }
 
 // The value of a response header, or "" (names compared as given).
@@ -195,13 +188,6 @@ inline std::string ExchangeRaw(int port, const std::string& text) {
   }
   close(fd);
   return answer;
-}
-
-// Counts the occurrences of `needle` in `text`.
-inline size_t Count(const std::string& text, const std::string& needle) {
-  size_t count = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++count;
-  return count;
 }
 
 }  // namespace servetest

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -17,7 +18,10 @@ using namespace servetest;
 
 const std::string kBoards = ":QZ_MemoryBoard";
 
-TEST(ServeSecurity, OnlyUsersOfTheUsersFileGetIn) {
+// Only the users of the users file get in; SIGHUP (systemctl reload) re-reads it: changed passwords
+// count at once, even for a client whose credentials were lately checked, and a file that cannot be
+// read keeps the users in force.
+TEST(ServeSecurity, OnlyUsersOfTheUsersFileGetInAndHangupRereadsIt) {
   const std::string users = RootFile("users");
   ASSERT_EQ(RunQzwmi({"passwd", "alice", "--users", users}, "first\n").status, 0);
   ASSERT_EQ(RunQzwmi({"passwd", "bob", "--users", users}, "builder\n").status, 0);
@@ -29,24 +33,20 @@ TEST(ServeSecurity, OnlyUsersOfTheUsersFileGetIn) {
 
   Server server;
   ASSERT_TRUE(server.Start({"--users", users})) << server.Log();
-  const struct {
-    std::string credentials;
-    int status;
-    const char* error;
-  } cases[] = {
-      {"alice:s3cret:with colon", 0, ""},
-      {"bob:builder", 0, ""},
-      {"alice:first", 16, "Invalid username/password"},
-      {"mallory:builder", 16, "Invalid username/password"},
-      {"", 16, "Username/password required"},
+  const auto expectLogins = [&](const std::vector<std::tuple<std::string, int, const char*>>& cases) {
+    for (const auto& [credentials, status, error] : cases) {
+      Outcome run = Wbemcli({"ein", server.Url(credentials) + kBoards});
+      EXPECT_EQ(run.status, status) << credentials << run.err;
+      EXPECT_NE(run.err.find(error), std::string::npos) << credentials << run.err;
+    }
   };
-  for (const auto& c : cases) {
-    Outcome run = Wbemcli({"ein", server.Url(c.credentials) + kBoards});
-    EXPECT_EQ(run.status, c.status) << c.credentials << run.err;
-    EXPECT_NE(run.err.find(c.error), std::string::npos) << c.credentials << run.err;
-  }
+  expectLogins({{"alice:s3cret:with colon", 0, ""},
+                {"bob:builder", 0, ""},
+                {"alice:first", 16, "Invalid username/password"},
+                {"mallory:builder", 16, "Invalid username/password"},
+                {"", 16, "Username/password required"}});
   // Refused before the body is read, with the challenge and nothing else.
-  Reply refused = Post(server.Port(), "EnumerateInstanceNames", CallBody("EnumerateInstanceNames", ""));
+  Reply refused = Post(server.Port(), "EnumerateInstanceNames", kBoardNames);
   EXPECT_EQ(refused.status, 401);
   EXPECT_EQ(HeaderValue(refused.headers, "WWW-Authenticate"), "Basic realm=\"qzwmi\"");
   EXPECT_EQ(refused.body, "");
@@ -61,40 +61,16 @@ TEST(ServeSecurity, OnlyUsersOfTheUsersFileGetIn) {
             "HTTP/1.1 100 Continue\r\n\r\n");
   // A name that tries to start a line of its own in the log stays on its line.
   EXPECT_EQ(Post(server.Port(), "EnumerateInstanceNames", "", {}, {"-u", "eve\nqzwmi serve stopped:pw"}).status, 401);
-  const std::string log = server.Log();
-  EXPECT_EQ(Count(log, "failed login of 'eve?qzwmi serve stopped' from 127.0.0.1"), 1u) << log;
-  EXPECT_EQ(Count(log, "failed login of 'alice' from 127.0.0.1"), 1u) << log;
-  EXPECT_EQ(Count(log, "failed login of 'mallory' from 127.0.0.1"), 1u) << log;
-}
+  for (const char* name : {"eve?qzwmi serve stopped", "alice", "mallory"})
+    EXPECT_EQ(Count(server.Log(), std::string("failed login of '") + name + "' from 127.0.0.1"), 1u) << server.Log();
 
-// SIGHUP (systemctl reload) re-reads the users file: changed passwords count at once, even for a
-// client whose credentials were lately checked; a file that cannot be read keeps the users in force.
-TEST(ServeSecurity, HangupRereadsTheUsersFile) {
-  const std::string users = RootFile("reloaded-users");
-  ASSERT_EQ(RunQzwmi({"passwd", "alice", "--users", users}, "first\n").status, 0);
-  Server server;
-  ASSERT_TRUE(server.Start({"--users", users})) << server.Log();
-  EXPECT_EQ(Wbemcli({"ein", server.Url("alice:first") + kBoards}).status, 0);
-
-  const auto hangupAndAwait = [&](const std::string& line) {
-    kill(server.Pid(), SIGHUP);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (Count(server.Log(), line) == 0 && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return Count(server.Log(), line);
-  };
   ASSERT_EQ(RunQzwmi({"passwd", "alice", "--users", users}, "second\n").status, 0);
   ASSERT_EQ(RunQzwmi({"passwd", "carol", "--users", users}, "third\n").status, 0);
-  ASSERT_EQ(hangupAndAwait("SIGHUP: re-read 2 users from " + users), 1u) << server.Log();
-  const struct {
-    std::string credentials;
-    int status;
-  } cases[] = {{"alice:first", 16}, {"alice:second", 0}, {"carol:third", 0}};
-  for (const auto& c : cases) EXPECT_EQ(Wbemcli({"ein", server.Url(c.credentials) + kBoards}).status, c.status) << c.credentials;
-
+  ASSERT_EQ(server.Hangup("SIGHUP: re-read 3 users from " + users), 1u) << server.Log();
+  expectLogins({{"alice:s3cret:with colon", 16, "Invalid username/password"}, {"alice:second", 0, ""}, {"carol:third", 0, ""}});
   WriteWholeFile(users, "not a users line\n");
-  ASSERT_EQ(hangupAndAwait("SIGHUP: kept the users in force: "), 1u) << server.Log();
-  EXPECT_EQ(Wbemcli({"ein", server.Url("carol:third") + kBoards}).status, 0);
+  ASSERT_EQ(server.Hangup("SIGHUP: kept the users in force: "), 1u) << server.Log();
+  expectLogins({{"carol:third", 0, ""}});
   EXPECT_EQ(server.Stop(), 0);
 }
 
@@ -119,11 +95,7 @@ TEST(ServeSecurity, HangupAppliesAChangedConfiguration) {
   };
   const auto reload = [&](const std::string& text, const std::string& line, size_t times) {
     WriteWholeFile(config, text);
-    kill(server.Pid(), SIGHUP);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (Count(server.Log(), line) < times && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return Count(server.Log(), line);
+    return server.Hangup(line, times);
   };
   EXPECT_EQ(Wbemcli({"ein", server.Url() + kBoards}).status, 0);
 
@@ -197,6 +169,8 @@ TEST(ServeSecurity, RefusesToStartWithoutAWayToAuthenticate) {
       {{"--no-auth", "--tls-cert", RootFile("missing.pem")}, "HTTPS needs both --tls-cert and --tls-key"},
       {{"--no-auth", "--tls-cert", RootFile("missing.pem"), "--tls-key", RootFile("missing.key")},
        "cannot load the certificate"},
+      {{"--no-auth", "--metrics-auth", "users"}, "--metrics-auth users needs the users file or PAM, not --no-auth"},
+      {{"--no-auth", "--metrics-auth", "token", "--metrics-token-file", RootFile("absent")}, RootFile("absent") + ": cannot be read"},
   };
   for (const auto& c : cases) {
     Server server;
@@ -204,6 +178,9 @@ TEST(ServeSecurity, RefusesToStartWithoutAWayToAuthenticate) {
     EXPECT_EQ(server.ExitStatus(), 2) << c.message;
     EXPECT_NE(server.Log().find(c.message), std::string::npos) << server.Log();
   }
+  const Outcome usage = RunQzwmi({"serve", "--no-auth", "--metrics-auth", "token"});
+  EXPECT_EQ(usage.status, 2);
+  EXPECT_EQ(usage.err, "qzwmi: --metrics-auth token needs --metrics-token-file\nRun with --help for more information.\n");
   // A file without users starts a server that says nobody can get in.
   const std::string empty = RootFile("no-users");
   WriteWholeFile(empty, "# nobody yet\n");
@@ -211,22 +188,6 @@ TEST(ServeSecurity, RefusesToStartWithoutAWayToAuthenticate) {
   ASSERT_TRUE(server.Start({"--users", empty})) << server.Log();
   EXPECT_EQ(Count(server.Log(), "warning: the users file " + empty + " holds no user: every request will be refused"), 1u)
       << server.Log();
-}
-
-// A second server on a port in use does not start beside the first (which would take half of its
-// connections): it says why and exits, and the first goes on.
-TEST(ServeSecurity, SecondServerOnTheSamePortDoesNotStart) {
-  Server first;
-  ASSERT_TRUE(first.Start({"--no-auth"})) << first.Log();
-  const std::string address = "127.0.0.1:" + std::to_string(first.Port());
-  Server second;
-  EXPECT_FALSE(second.Start({"--no-auth", "--listen", address}));
-  EXPECT_EQ(second.ExitStatus(), 2);
-  EXPECT_EQ(Count(second.Log(), "cannot listen on " + address + " (the port is in use, perhaps by another qzwmi serve)"),
-            1u)
-      << second.Log();
-  for (int i = 0; i < 8; ++i)
-    EXPECT_EQ(Post(first.Port(), "EnumerateInstanceNames", CallBody("EnumerateInstanceNames", "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"QZ_MemoryBoard\"/></IPARAMVALUE>")).status, 200);
 }
 
 TEST(ServeSecurity, ServesHttpsWithASelfSignedCertificate) {
@@ -242,7 +203,7 @@ TEST(ServeSecurity, ServesHttpsWithASelfSignedCertificate) {
   Outcome trusted = Wbemcli({"-cacert", cert, "ein", server.Url("", "https") + kBoards});
   EXPECT_EQ(trusted.status, 0) << trusted.err;
   // Plain HTTP on the HTTPS port gets no answer.
-  EXPECT_EQ(Post(server.Port(), "EnumerateInstanceNames", CallBody("EnumerateInstanceNames", "")).status, 0);
+  EXPECT_EQ(Post(server.Port(), "EnumerateInstanceNames", kBoardNames).status, 0);
 }
 
 // A connection that stays silent is closed once the idle time has passed, in the middle of a
@@ -253,33 +214,37 @@ TEST(ServeSecurity, SilentConnectionsAreClosed) {
   for (const std::string& start : {std::string(), std::string("POST /cimom HTTP/1.1\r\nHost: 127.0.0.1\r\n")}) {
     const int fd = Connect(server.Port(), 10);
     ASSERT_GE(fd, 0);
-    if (!start.empty()) {
-      ASSERT_EQ(send(fd, start.data(), start.size(), 0), static_cast<ssize_t>(start.size()));
-    }
+    ASSERT_EQ(send(fd, start.data(), start.size(), 0), static_cast<ssize_t>(start.size()));
     char buffer[512];
     ssize_t got = 0;
-    while ((got = recv(fd, buffer, sizeof buffer, 0)) > 0) {
-    }
+    while ((got = recv(fd, buffer, sizeof buffer, 0)) > 0) continue;
     EXPECT_EQ(got, 0) << "the connection was not closed: " << (start.empty() ? "silent" : "half a request");
     close(fd);
   }
 }
 
 // With one thread and room for one connection, a client that connects and says nothing holds the
-// thread; the next is answered 503 at once, and served again once the first has gone.
-TEST(ServeSecurity, ConnectionsBeyondTheLimitAreRefused) {
+// thread; the next is answered 503 at once, and served again once the first has gone. A second
+// server on the port in use does not start beside the first (which would take half of its
+// connections): it says why and exits, and the first goes on.
+TEST(ServeSecurity, ConnectionsBeyondTheLimitAndASecondServerOnThePortAreRefused) {
   Server server;
   ASSERT_TRUE(server.Start({"--no-auth", "--threads", "1", "--max-connections", "1"})) << server.Log();
   const int idle = Connect(server.Port());
   ASSERT_GE(idle, 0);
-  const std::string body = CallBody("EnumerateInstanceNames",
-                                    "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"QZ_MemoryBoard\"/></IPARAMVALUE>");
-  Reply refused = Post(server.Port(), "EnumerateInstanceNames", body);
+  Reply refused = Post(server.Port(), "EnumerateInstanceNames", kBoardNames);
   EXPECT_EQ(refused.status, 503);
   EXPECT_EQ(HeaderValue(refused.headers, "Retry-After"), "1");
   close(idle);
-  Reply served = Post(server.Port(), "EnumerateInstanceNames", body);
-  EXPECT_EQ(served.status, 200);
+  EXPECT_EQ(Post(server.Port(), "EnumerateInstanceNames", kBoardNames).status, 200);
+
+  const std::string address = "127.0.0.1:" + std::to_string(server.Port());
+  Server second;
+  EXPECT_FALSE(second.Start({"--no-auth", "--listen", address}));
+  EXPECT_EQ(second.ExitStatus(), 2);
+  const std::string why = "cannot listen on " + address + " (the port is in use, perhaps by another qzwmi serve)";
+  EXPECT_EQ(Count(second.Log(), why), 1u) << second.Log();
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(Post(server.Port(), "EnumerateInstanceNames", kBoardNames).status, 200);
 }
 
 }  // namespace

@@ -33,9 +33,6 @@ TEST(BasicCredentials, DecodesNameAndPasswordOrRefuses) {
   for (const auto& c : cases) EXPECT_EQ(qzwmi::serve::BasicCredentials(c.header), c.expected) << c.header;
 }
 
-}  // namespace
-
-namespace {
 
 TEST(CredentialCache, HoldsOnlyTheExactNameAndPasswordUntilTheyExpire) {
   qzwmi::serve::CredentialCache cache(60);
@@ -50,9 +47,6 @@ TEST(CredentialCache, HoldsOnlyTheExactNameAndPasswordUntilTheyExpire) {
   EXPECT_FALSE(expired.Holds("alice", "secret"));
 }
 
-}  // namespace
-
-namespace {
 
 // What the file may look like after a hand edit, and what is refused with its path (and line).
 TEST(UserFile, LoadsEditedFilesAndRefusesUnsafeOnes) {
