@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <tuple>
 
 #include "tests/support/PlatformTest.h"
 
@@ -20,10 +21,7 @@ void Load(const char* names) {
 // terminator asks for the size with it and is left alone.
 TEST(ComputerName, EachFormatGivesItsNameAndShortBuffersAskForTheSize) {
   Load(R"({"dnsFullyQualified": "mem01.lab.example.net", "dnsHostname": "mem01", "netBios": "MEM01"})");
-  const struct {
-    COMPUTER_NAME_FORMAT format;
-    const wchar_t* name;
-  } cases[] = {
+  const struct { COMPUTER_NAME_FORMAT format; const wchar_t* name; } cases[] = {
       {ComputerNameNetBIOS, L"MEM01"},
       {ComputerNameDnsHostname, L"mem01"},
       {ComputerNameDnsFullyQualified, L"mem01.lab.example.net"},
@@ -35,12 +33,10 @@ TEST(ComputerName, EachFormatGivesItsNameAndShortBuffersAskForTheSize) {
     wmemset(buffer, L'x', 64);
     DWORD size = length;
     QZ_EXPECT_LAST_ERROR(GetComputerNameExW(c.format, buffer, &size), FALSE, ERROR_MORE_DATA);
-    EXPECT_EQ(size, length + 1);
-    EXPECT_EQ(buffer[0], L'x');
+    EXPECT_EQ(std::tuple(size, buffer[0]), std::tuple(length + 1, L'x'));
     size = 64;
     ASSERT_TRUE(GetComputerNameExW(c.format, buffer, &size));
-    EXPECT_EQ(std::wstring(buffer), c.name);
-    EXPECT_EQ(size, length);
+    EXPECT_EQ(std::tuple(std::wstring(buffer), size), std::tuple(std::wstring(c.name), length));
   }
   DWORD size = 0;
   EXPECT_FALSE(GetComputerNameExW(ComputerNameNetBIOS, nullptr, &size));

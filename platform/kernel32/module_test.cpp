@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <string>
+#include <tuple>
 
 #include "kernel32/text.h"
 #include "qzplatform.h"
@@ -22,12 +23,7 @@ TEST(ModuleFileName, FullPathWithTheTruncationRule) {
   std::wstring path = ProgramPath();
   ASSERT_GT(path.size(), 1u);
   const DWORD length = static_cast<DWORD>(path.size());
-  struct Case {
-    DWORD size;
-    DWORD result;
-    DWORD error;
-    std::wstring text;
-  };
+  struct Case { DWORD size; DWORD result; DWORD error; std::wstring text; };
   const Case cases[] = {
       {length + 5, length, 0xDEAD, path},
       {length + 1, length, 0xDEAD, path},
@@ -38,10 +34,10 @@ TEST(ModuleFileName, FullPathWithTheTruncationRule) {
   };
   for (const Case& c : cases) {
     std::wstring buffer(length + 8, L'?');
+    SCOPED_TRACE(c.size);
     SetLastError(0xDEAD);
-    EXPECT_EQ(GetModuleFileNameW(nullptr, buffer.data(), c.size), c.result) << c.size;
-    EXPECT_EQ(GetLastError(), c.error) << c.size;
-    EXPECT_EQ(std::wstring(buffer.c_str()), c.text) << c.size;
+    EXPECT_EQ(GetModuleFileNameW(nullptr, buffer.data(), c.size), c.result);
+    EXPECT_EQ(std::tuple(GetLastError(), std::wstring(buffer.c_str())), std::tuple(c.error, c.text));
   }
 }
 
@@ -61,12 +57,7 @@ TEST(ModuleFileName, ModulesByHandleAndHandlesThatAreNoModule) {
 TEST(ModuleHandleEx, ByAddressOrNameAndOnlyWithoutTakingAReference) {
   const DWORD byAddress = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
   HMODULE platform = GetModuleHandleW(L"qzplatform.dll");
-  struct {
-    DWORD flags;
-    LPCWSTR name;
-    HMODULE module;
-    DWORD error;
-  } cases[] = {
+  struct { DWORD flags; LPCWSTR name; HMODULE module; DWORD error; } cases[] = {
       {byAddress, reinterpret_cast<LPCWSTR>(&GetModuleHandleExW), platform, 0},
       {byAddress, reinterpret_cast<LPCWSTR>(&ProgramPath), GetModuleHandleW(nullptr), 0},
       {GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, L"qzplatform.dll", platform, 0},
@@ -78,8 +69,7 @@ TEST(ModuleHandleEx, ByAddressOrNameAndOnlyWithoutTakingAReference) {
     HMODULE module = reinterpret_cast<HMODULE>(0x1);
     SetLastError(0xDEAD);
     EXPECT_EQ(GetModuleHandleExW(c.flags, c.name, &module), c.module ? TRUE : FALSE) << c.flags;
-    EXPECT_EQ(module, c.module);
-    EXPECT_EQ(GetLastError(), c.module ? 0xDEADu : c.error);
+    EXPECT_EQ(std::tuple(module, GetLastError()), std::tuple(c.module, c.module ? 0xDEADu : c.error)) << c.flags;
   }
 }
 

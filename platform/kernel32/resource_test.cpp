@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
+#include <tuple>
 
 #include "qzplatform.h"
 #include "windows.h"
@@ -39,15 +40,8 @@ class ResourceTable : public ::testing::Test {
 };
 
 TEST_F(ResourceTable, FindResourceExWFailsWithTheMostSpecificCode) {
-  struct Case {
-    const char* what;
-    HMODULE module;
-    LPCWSTR type;
-    LPCWSTR name;
-    WORD language;
-    const QzResourceEntry* expected;
-    DWORD error;
-  };
+  struct Case { const char* what; HMODULE module; LPCWSTR type, name; WORD language; const QzResourceEntry* expected;
+                DWORD error; };
   HMODULE platform = GetModuleHandleW(L"qzplatform.dll");
   const Case cases[] = {
       {"exact language", m_Module, RT_STRING, MAKEINTRESOURCEW(1), 1033, &kTable[1], 0},
@@ -67,9 +61,8 @@ TEST_F(ResourceTable, FindResourceExWFailsWithTheMostSpecificCode) {
   };
   for (const Case& c : cases) {
     SetLastError(0xDEAD);
-    HRSRC found = FindResourceExW(c.module, c.type, c.name, c.language);
-    EXPECT_EQ(reinterpret_cast<const QzResourceEntry*>(found), c.expected) << c.what;
-    EXPECT_EQ(GetLastError(), c.expected ? 0xDEADu : c.error) << c.what;
+    const auto* found = reinterpret_cast<const QzResourceEntry*>(FindResourceExW(c.module, c.type, c.name, c.language));
+    EXPECT_EQ(std::tuple(found, GetLastError()), std::tuple(c.expected, c.expected ? 0xDEADu : c.error)) << c.what;
   }
 }
 

@@ -52,9 +52,7 @@ TEST(MutexThreads, OwnerClosingTheLastHandleEndsTheObject) {
       HANDLE mutex = CreateMutexW(nullptr, TRUE, name);
       EXPECT_NE(mutex, nullptr);
       CloseHandle(mutex);
-      if (name) {
-        QZ_EXPECT_LAST_ERROR(OpenMutexW(SYNCHRONIZE, FALSE, name), nullptr, ERROR_FILE_NOT_FOUND);
-      }
+      if (name) QZ_EXPECT_LAST_ERROR(OpenMutexW(SYNCHRONIZE, FALSE, name), nullptr, ERROR_FILE_NOT_FOUND);
     }).join();
   }
   HANDLE fresh = CreateMutexW(nullptr, FALSE, L"Global\\ClosedOwned");

@@ -10,10 +10,7 @@ namespace {
 
 // Each row fixes the clock and reads it back; a refused time leaves the time before it.
 TEST(FixedClock, LocalTimeIsFixedWithItsDayOfWeekAndInvalidTimesAreRefused) {
-  struct Case {
-    SYSTEMTIME set;
-    SYSTEMTIME read;  // wDayOfWeek recomputed
-  };
+  struct Case { SYSTEMTIME set, read; };  // read: wDayOfWeek recomputed
   const Case cases[] = {
       {{2024, 2, 6, 29, 23, 59, 58, 999}, {2024, 2, 4, 29, 23, 59, 58, 999}},  // a leap day, a Thursday
       {{1999, 12, 0, 31, 8, 0, 0, 1}, {1999, 12, 5, 31, 8, 0, 0, 1}},
