@@ -11,10 +11,7 @@
 
 namespace {
 
-struct InvalidCase {
-  const wchar_t* sddl;
-  DWORD error;
-};
+struct InvalidCase { const wchar_t* sddl; DWORD error; };
 
 constexpr InvalidCase kInvalid[] = {
     {L"D:(A;;GA;;;XX)", ERROR_INVALID_ACL},
