@@ -9,11 +9,7 @@
 namespace {
 
 TEST(SafeArrayCreate, RecordsElementTypeSizeAndFeatures) {
-  struct Case {
-    VARTYPE vt;
-    ULONG size;
-    USHORT features;
-  };
+  struct Case { VARTYPE vt; ULONG size; USHORT features; };
   const Case cases[] = {
       {VT_UI1, 1, FADF_HAVEVARTYPE},
       {VT_I2, 2, FADF_HAVEVARTYPE},
@@ -42,11 +38,7 @@ TEST(SafeArrayCreate, RecordsElementTypeSizeAndFeatures) {
 }
 
 TEST(SafeArrayBounds, VectorBoundsAndTheirErrors) {
-  struct Case {
-    LONG lower;
-    ULONG count;
-    LONG upper;
-  };
+  struct Case { LONG lower; ULONG count; LONG upper; };
   const Case cases[] = {{0, 3, 2}, {-5, 2, -4}, {0, 0, -1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lower);

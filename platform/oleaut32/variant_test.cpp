@@ -1,12 +1,51 @@
-// VARIANT ownership: what VariantClear frees and what VariantCopy duplicates.
+// BSTR lengths, the length prefix and termination, and VARIANT ownership: what VariantClear frees
+// and what VariantCopy duplicates.
 #include <gtest/gtest.h>
 #include <oleauto.h>
+
+#include <cstring>
 
 #include "tests/support/PlatformTest.h"
 
 namespace {
 
 using CountedUnknown = qztest::Counted<>;
+
+TEST(BstrLength, EachAllocatorPrefixesTheByteLengthAndTerminatesTheData) {
+  constexpr UINT W = sizeof(OLECHAR);
+  struct Case { const char* what; BSTR bstr; UINT chars, bytes; const void* data; };  // data: null, not checked
+  const Case cases[] = {
+      {"empty", SysAllocStringLen(L"", 0), 0, 0, L""},
+      {"one character", SysAllocStringLen(L"a", 1), 1, W, L"a"},
+      {"a word", SysAllocStringLen(L"Memory", 6), 6, 6 * W, L"Memory"},
+      {"an inner null is kept", SysAllocStringLen(L"Mem\0ory", 7), 7, 7 * W, L"Mem\0ory"},
+      {"the length cuts the text", SysAllocStringLen(L"abcdef", 3), 3, 3 * W, L"abc"},
+      {"SysAllocString stops at the first null", SysAllocString(L"Mem\0ory"), 3, 3 * W, L"Mem"},
+      {"a null source gives a buffer of that length", SysAllocStringLen(nullptr, 5), 5, 5 * W, nullptr},
+      {"an odd byte length keeps its bytes", SysAllocStringByteLen("abcdefg", 7), 7 / W, 7, "abcdefg"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_NE(c.bstr, nullptr);
+    EXPECT_EQ(SysStringLen(c.bstr), c.chars);
+    EXPECT_EQ(SysStringByteLen(c.bstr), c.bytes);
+    DWORD prefix = 0;
+    std::memcpy(&prefix, reinterpret_cast<char*>(c.bstr) - sizeof(DWORD), sizeof(DWORD));
+    EXPECT_EQ(prefix, c.bytes);
+    EXPECT_EQ(reinterpret_cast<char*>(c.bstr)[c.bytes], '\0') << "the byte after the data";
+    if (c.bytes % W == 0) {
+      EXPECT_EQ(c.bstr[c.chars], L'\0');
+    }
+    if (c.data) {
+      EXPECT_EQ(std::memcmp(c.bstr, c.data, c.bytes), 0);
+    }
+    SysFreeString(c.bstr);
+  }
+  EXPECT_EQ(SysAllocString(nullptr), nullptr);
+  EXPECT_EQ(SysStringLen(nullptr), 0u);
+  EXPECT_EQ(SysStringByteLen(nullptr), 0u);
+  SysFreeString(nullptr);
+}
 
 TEST(VariantClear, ReleasesWhatItOwnsAndLeavesEmpty) {
   CountedUnknown unknown;
