@@ -9,10 +9,7 @@
 namespace qzrc {
 namespace {
 
-struct Refused {
-  const char* script;
-  const char* error;
-};
+struct Refused { const char* script; const char* error; };
 
 TEST(ResourceCompilerScript, RefusesMalformedScriptsNamingFileAndLine) {
   const Refused cases[] = {
@@ -44,12 +41,7 @@ TEST(ResourceCompilerScript, RefusesMalformedScriptsNamingFileAndLine) {
   }
 }
 
-struct Accepted {
-  const char* script;
-  uint16_t language;
-  uint32_t number;
-  std::u16string text;
-};
+struct Accepted { const char* script; uint16_t language; uint32_t number; std::u16string text; };
 
 TEST(ResourceCompilerScript, ReadsTextsEscapesLanguagesAndNames) {
   const Accepted cases[] = {
