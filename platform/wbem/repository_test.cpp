@@ -69,11 +69,7 @@ TEST_F(RepositoryTest, EveryNamespaceHasTheExtendedStatusClass) {
 }
 
 TEST_F(RepositoryTest, GetObjectFindsClassesByNameOrPath) {
-  struct Case {
-    const wchar_t* path;
-    HRESULT result;
-    const wchar_t* className;
-  };
+  struct Case { const wchar_t* path; HRESULT result; const wchar_t* className; };
   const Case cases[] = {
       {L"QZ_MemoryModule", WBEM_S_NO_ERROR, L"QZ_MemoryModule"},
       {L"qz_memorymodule", WBEM_S_NO_ERROR, L"QZ_MemoryModule"},

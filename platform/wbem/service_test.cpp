@@ -62,8 +62,7 @@ class ServiceTest : public testing::Test {
               WBEM_S_NO_ERROR);
   }
   void TearDown() override {
-    qz::wbem::RegisterInstanceProvider(L"root\\VXN", L"QZ_Part", nullptr);
-    qz::wbem::RegisterInstanceProvider(L"root\\VXN", L"QZ_Stick", nullptr);
+    for (const wchar_t* cls : {L"QZ_Part", L"QZ_Stick"}) qz::wbem::RegisterInstanceProvider(L"root\\VXN", cls, nullptr);
   }
 
   std::shared_ptr<CountingProvider> Serve(const wchar_t* cls, int count, std::chrono::milliseconds delay = {}) {
@@ -103,10 +102,7 @@ TEST_F(ServiceTest, LocatorAcceptsLocalSpellingsOfANamespace) {
   ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                              reinterpret_cast<void**>(&locator)),
             S_OK);
-  struct Case {
-    const wchar_t* resource;
-    HRESULT result;
-  } cases[] = {
+  struct Case { const wchar_t* resource; HRESULT result; } cases[] = {
       {L"root\\VXN", WBEM_S_NO_ERROR},       {L"ROOT/vxn", WBEM_S_NO_ERROR},
       {L"\\\\.\\root\\VXN", WBEM_S_NO_ERROR}, {L"//localhost/root/VXN", WBEM_S_NO_ERROR},
       {L"root\\\\VXN", WBEM_E_INVALID_NAMESPACE},
@@ -116,12 +112,8 @@ TEST_F(ServiceTest, LocatorAcceptsLocalSpellingsOfANamespace) {
     IWbemServices* services = reinterpret_cast<IWbemServices*>(0x1);
     HRESULT hr = locator->ConnectServer(CComBSTR(c.resource), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services);
     EXPECT_EQ(hr, c.result) << c.resource;
-    if (SUCCEEDED(hr)) {
-      ASSERT_NE(services, nullptr);
-      services->Release();
-    } else {
-      EXPECT_EQ(services, nullptr) << c.resource;
-    }
+    EXPECT_EQ(services != nullptr, SUCCEEDED(hr)) << c.resource;
+    if (services) services->Release();
   }
 }
 
@@ -182,11 +174,7 @@ TEST_F(ServiceTest, QueriesFilterAndProjectAcrossSubclasses) {
   EXPECT_STREQ(tag.bstrVal, L"Board 1 DIMM 1");
   EXPECT_EQ(first->Get(L"Number", 0, &number, nullptr, nullptr), WBEM_E_NOT_FOUND) << "not selected";
 
-  struct Refused {
-    const wchar_t* language;
-    const wchar_t* query;
-    HRESULT result;
-  } refused[] = {
+  struct Refused { const wchar_t* language; const wchar_t* query; HRESULT result; } refused[] = {
       {L"WQL", L"SELECT Bogus FROM QZ_Part", WBEM_E_INVALID_QUERY},
       {L"WQL", L"SELECT * FROM QZ_Part WHERE Bogus = 1", WBEM_E_INVALID_QUERY},
       {L"SQL", L"SELECT * FROM QZ_Part", WBEM_E_INVALID_QUERY_TYPE},
@@ -199,10 +187,7 @@ TEST_F(ServiceTest, QueriesFilterAndProjectAcrossSubclasses) {
 }
 
 TEST_F(ServiceTest, MetaClassQueriesByNameFindThatClassInAnyCase) {
-  struct Case {
-    const wchar_t* query;
-    std::vector<std::wstring> classes;
-  } cases[] = {
+  struct Case { const wchar_t* query; std::vector<std::wstring> classes; } cases[] = {
       {L"SELECT * FROM meta_class WHERE __CLASS = 'QZ_Stick'", {L"QZ_Stick"}},
       {L"SELECT * FROM meta_class WHERE __class = \"qz_stick\"", {L"QZ_Stick"}},
       {L"SELECT * FROM meta_class WHERE 'QZ_PART' = __CLASS", {L"QZ_Part"}},
@@ -219,10 +204,7 @@ TEST_F(ServiceTest, MetaClassQueriesByNameFindThatClassInAnyCase) {
 
 TEST_F(ServiceTest, GetObjectFindsAnInstanceByItsKeys) {
   Serve(L"QZ_Part", 3);
-  struct Case {
-    const wchar_t* path;
-    HRESULT result;
-  } cases[] = {
+  struct Case { const wchar_t* path; HRESULT result; } cases[] = {
       {L"QZ_Part.Tag=\"Board 1 DIMM 2\"", WBEM_S_NO_ERROR},
       {L"QZ_Part.Tag=\"board 1 dimm 2\"", WBEM_S_NO_ERROR},
       {L"\\\\.\\root\\VXN:QZ_Part.Tag=\"Board 1 DIMM 1\"", WBEM_S_NO_ERROR},
@@ -231,12 +213,8 @@ TEST_F(ServiceTest, GetObjectFindsAnInstanceByItsKeys) {
   for (const Case& c : cases) {
     IWbemClassObject* object = reinterpret_cast<IWbemClassObject*>(0x1);
     EXPECT_EQ(m_Services->GetObject(CComBSTR(c.path), 0, nullptr, &object, nullptr), c.result) << c.path;
-    if (c.result == WBEM_S_NO_ERROR) {
-      ASSERT_NE(object, nullptr);
-      object->Release();
-    } else {
-      EXPECT_EQ(object, nullptr) << c.path;
-    }
+    EXPECT_EQ(object != nullptr, c.result == WBEM_S_NO_ERROR) << c.path;
+    if (object) object->Release();
   }
 }
 

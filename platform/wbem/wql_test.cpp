@@ -121,11 +121,7 @@ TEST(WqlParse, BoundsNestingAndLength) {
 }
 
 TEST(WqlLike, PatternsIgnoreCase) {
-  struct Case {
-    const wchar_t* text;
-    const wchar_t* pattern;
-    bool match;
-  } cases[] = {
+  struct Case { const wchar_t* text; const wchar_t* pattern; bool match; } cases[] = {
       {L"DIMM 3", L"dimm%", true},      {L"DIMM 13", L"DIMM _", false}, {L"DIMM 7", L"DIMM [0-4]", false},
       {L"DIMM 7", L"DIMM [^0-4]", true}, {L"", L"%", true},              {L"", L"_", false},
       {L"abc", L"abc%d", false},        {L"a[b", L"a[b", true},
@@ -145,15 +141,10 @@ TEST(WqlLike, PatternsIgnoreCase) {
 class WqlEvaluate : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(ClassBuilder(L"QZ_Sample")
-                  .AddKey(L"Tag", CIM_STRING)
-                  .AddProperty(L"Capacity", CIM_UINT64)
-                  .AddProperty(L"Width", CIM_UINT16)
-                  .AddProperty(L"Status", CIM_UINT32)
-                  .AddProperty(L"Healthy", CIM_BOOLEAN)
-                  .AddProperty(L"Missing", CIM_STRING)
-                  .AddProperty(L"Codes", CIM_UINT16 | CIM_FLAG_ARRAY)
-                  .Create(&m_Class),
+    ASSERT_EQ(ClassBuilder(L"QZ_Sample").AddKey(L"Tag", CIM_STRING).AddProperty(L"Capacity", CIM_UINT64)
+                  .AddProperty(L"Width", CIM_UINT16).AddProperty(L"Status", CIM_UINT32)
+                  .AddProperty(L"Healthy", CIM_BOOLEAN).AddProperty(L"Missing", CIM_STRING)
+                  .AddProperty(L"Codes", CIM_UINT16 | CIM_FLAG_ARRAY).Create(&m_Class),
               WBEM_S_NO_ERROR);
     ASSERT_EQ(m_Class->SpawnInstance(0, &m_Instance), WBEM_S_NO_ERROR);
     Put(L"Tag", CComVariant(L"Board 1 DIMM 3"));
@@ -175,10 +166,7 @@ class WqlEvaluate : public testing::Test {
 };
 
 TEST_F(WqlEvaluate, ComparesByTypeAndLogic) {
-  struct Case {
-    const wchar_t* where;
-    bool match;
-  } cases[] = {
+  struct Case { const wchar_t* where; bool match; } cases[] = {
       {L"Tag = 'board 1 dimm 3'", true},  // strings ignore case
       {L"Tag <> 'Board 1 DIMM 3'", false},
       {L"Tag < 'C'", true},
