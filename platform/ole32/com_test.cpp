@@ -1,10 +1,17 @@
-// COM activation of built-in classes, apartment bookkeeping and the failures of activation, and
-// GUID text: the exact form StringFromGUID2 writes, and what CLSIDFromString accepts.
+// COM activation of built-in classes and of in-process servers registered in HKEY_CLASSES_ROOT
+// with the failures of a missing or broken module (loading, DllMain and unloading once the module
+// is unused are run on the system's own module by its tests), apartment bookkeeping, the client
+// classes' reference counting and ownership, and GUID text: the exact form StringFromGUID2 writes,
+// and what CLSIDFromString accepts.
+#include <atlbase.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <objbase.h>
+#include <winreg.h>
 
 #include <atomic>
 #include <cwchar>
+#include <string>
 #include <thread>
 
 #include "tests/support/PlatformTest.h"
@@ -144,6 +151,129 @@ TEST(GuidText, MalformedTextIsRefusedAndNoTextIsTheNullClsid) {
     EXPECT_EQ(CLSIDFromString(text, &clsid), result) << (text ? text : L"(null)");
     EXPECT_EQ(clsid, CLSID_NULL) << (text ? text : L"(null)");
   }
+}
+
+constexpr CLSID kOtherClass = {0x3E5C1A42, 0x7B1D, 0x4C2E, {0x9F, 0x61, 0x0A, 0x52, 0x8D, 0x33, 0x71, 0xC4}};
+
+std::wstring Wide(const char* text) { return std::wstring(text, text + std::char_traits<char>::length(text)); }
+
+// Registers the class's InprocServer32 default value.
+void RegisterServer(REFCLSID clsid, const std::wstring& module, DWORD type = REG_SZ) {
+  WCHAR guid[CHARS_IN_GUID];
+  ASSERT_EQ(StringFromGUID2(clsid, guid, CHARS_IN_GUID), CHARS_IN_GUID);
+  HKEY key = nullptr;
+  const std::wstring name = std::wstring(L"CLSID\\") + guid + L"\\InprocServer32";
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExW(key, nullptr, 0, type, reinterpret_cast<const BYTE*>(module.c_str()),
+                           static_cast<DWORD>((module.size() + 1) * sizeof(WCHAR))),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+bool ModuleLoaded(const char* path) {
+  void* handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+  if (handle) dlclose(handle);
+  return handle != nullptr;
+}
+
+TEST(InprocActivation, FailuresNameWhatIsMissing) {
+  struct Case {
+    const wchar_t* module;  // null: not registered
+    HRESULT result;
+  };
+  const std::wstring platform = Wide(QZ_PLATFORM_MODULE);
+  const Case cases[] = {
+      {nullptr, REGDB_E_CLASSNOTREG},
+      {L"/nonexistent/QzMissing.so", CO_E_DLLNOTFOUND},
+      {platform.c_str(), CO_E_ERRORINDLL},  // a library without DllGetClassObject
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.module ? c.module : L"(not registered)");
+    if (c.module) RegisterServer(kOtherClass, c.module);
+    void* object = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(CoCreateInstance(kOtherClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object), c.result);
+    EXPECT_EQ(object, nullptr);
+  }
+  // The module is there but does not serve the class.
+  RegisterServer(kOtherClass, Wide(QZ_TEST_SERVER_MODULE));
+  void* object = reinterpret_cast<void*>(0x1);
+  EXPECT_EQ(CoGetClassObject(kOtherClass, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, &object),
+            CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(object, nullptr);
+  CoFreeUnusedLibraries();
+  EXPECT_FALSE(ModuleLoaded(QZ_TEST_SERVER_MODULE));
+}
+
+// A class factory that only counts its references.
+class CountedFactory : public qztest::Counted<IClassFactory> {
+ public:
+  STDMETHODIMP CreateInstance(IUnknown*, REFIID, void**) override { return E_NOTIMPL; }
+  STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+};
+
+TEST(ComPtr, HoldsExactlyOneReferenceThroughEveryTransfer) {
+  CountedFactory object;
+  {
+    CComPtr<IClassFactory> first(&object);
+    EXPECT_EQ(object.refs, 2u);
+    CComPtr<IClassFactory> second = first;
+    EXPECT_EQ(object.refs, 3u);
+    CComPtr<IClassFactory> moved = std::move(second);
+    EXPECT_EQ(object.refs, 3u);
+    EXPECT_EQ(second.p, nullptr);
+
+    CComPtr<IClassFactory> attached;
+    attached.Attach(moved.Detach());  // the reference moves, no count changes
+    EXPECT_EQ(object.refs, 3u);
+    EXPECT_EQ(moved.p, nullptr);
+    moved = attached;
+    EXPECT_EQ(object.refs, 4u);
+    moved.Release();
+    EXPECT_EQ(moved.p, nullptr);
+    EXPECT_EQ(object.refs, 3u);
+    first = nullptr;
+    EXPECT_EQ(object.refs, 2u);
+  }
+  EXPECT_EQ(object.refs, 1u);
+}
+
+TEST(ComBstr, CopiesAndGivesUpItsString) {
+  CComBSTR name(L"DIMM");
+  CComBSTR copy = name;
+  EXPECT_NE(copy.m_str, name.m_str);
+  EXPECT_TRUE(copy == name);
+  BSTR taken = copy.Detach();
+  EXPECT_EQ(copy.m_str, nullptr);
+  SysFreeString(taken);
+  CComBSTR empty;
+  EXPECT_TRUE(empty == L"") << "a null BSTR equals the empty text";
+}
+
+TEST(ComVariant, CopiesDetachesAndReleasesInterfaces) {
+  CountedFactory object;
+  {
+    CComVariant held(static_cast<IUnknown*>(&object));
+    EXPECT_EQ(object.refs, 2u);
+    CComVariant copy(held);
+    EXPECT_EQ(object.refs, 3u);
+    VARIANT out;
+    VariantInit(&out);
+    EXPECT_EQ(copy.Detach(&out), S_OK);
+    EXPECT_EQ(copy.vt, VT_EMPTY);
+    EXPECT_EQ(object.refs, 3u);
+    EXPECT_EQ(VariantClear(&out), S_OK);
+    EXPECT_EQ(object.refs, 2u);
+    held = L"replaced";
+    EXPECT_EQ(object.refs, 1u);
+    EXPECT_STREQ(held.bstrVal, L"replaced");
+  }
+
+  SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, 0);
+  CComVariant wrapped(array);
+  EXPECT_EQ(wrapped.vt, VT_ARRAY | VT_BSTR);
+  EXPECT_NE(wrapped.parray, array);
+  SafeArrayDestroy(array);
 }
 
 }  // namespace
