@@ -322,9 +322,7 @@ TEST_F(MofCompiler, ModuleMofBindsEveryProviderClassToOneRegisteredReadOnlyProvi
       }
     }
   }
-  EXPECT_EQ(used.size(), 22u);
-  EXPECT_EQ(clsids.size(), used.size());
-  EXPECT_EQ(bound.size(), used.size());
+  EXPECT_EQ(std::tuple(used.size(), clsids.size(), bound.size()), std::tuple(22u, 22u, 22u));
 }
 
 QZ_CHILD_MAIN(ExpectKeptClass) {

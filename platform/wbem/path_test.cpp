@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -75,16 +76,12 @@ TEST(WbemPathGrammar, PathsYieldTheirClassAndUnescapedStringKeys) {
     ASSERT_EQ(count, c.keys.size());
     for (ULONG i = 0; i < count; ++i) {
       WCHAR name[128];
-      ULONG size = 128;
-      VARIANT value;
-      VariantInit(&value);
-      ULONG cimType = 0xFFFF;
+      ULONG size = 128, cimType = 0xFFFF;
+      CComVariant value;
       ASSERT_EQ(keys->GetKey2(i, 0, &size, name, &value, &cimType), S_OK);
-      EXPECT_STREQ(name, c.keys[i].name);
       ASSERT_EQ(value.vt, VT_BSTR);
-      EXPECT_STREQ(value.bstrVal, c.keys[i].value);
-      EXPECT_EQ(cimType, static_cast<ULONG>(CIM_STRING));
-      VariantClear(&value);
+      EXPECT_EQ(std::tuple(std::wstring(name), std::wstring(value.bstrVal), cimType),
+                std::tuple(std::wstring(c.keys[i].name), std::wstring(c.keys[i].value), ULONG{CIM_STRING}));
     }
   }
 }
