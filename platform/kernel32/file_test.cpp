@@ -22,10 +22,7 @@ namespace {
 
 std::string Root() { return qz::SystemRoot(); }
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
+using qztest::PathExists;
 
 void WriteText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
@@ -79,7 +76,7 @@ TEST(WindowsPaths, RefuseRelativeParentUncAndDevicePaths) {
 }
 
 TEST(WindowsDirectory, FreshRootHasItAndSizesFollowWindows) {
-  EXPECT_TRUE(Exists(Root() + "/drive_c/windows/system32/wbem/logs"));
+  EXPECT_TRUE(PathExists(Root() + "/drive_c/windows/system32/wbem/logs"));
   wchar_t buffer[64];
   EXPECT_EQ(GetWindowsDirectoryW(buffer, 64), 10u);
   EXPECT_STREQ(buffer, L"C:\\Windows");
@@ -121,7 +118,7 @@ TEST(CreateFileDispositions, ResultsAndLastErrorsForExistingAndMissingFiles) {
     EXPECT_EQ(GetLastError(), c.error);
     EXPECT_EQ(file != INVALID_HANDLE_VALUE, c.opens);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    EXPECT_EQ(Exists(path), c.content != nullptr);
+    EXPECT_EQ(PathExists(path), c.content != nullptr);
     std::ifstream in(path);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.content ? c.content : "");
   }

@@ -7,11 +7,12 @@
 
 #include <fstream>
 #include <map>
-#include <tuple>
 #include <string>
+#include <tuple>
 
 #include "kernel32/runtimearea.h"
 #include "kernel32/sysroot.h"
+#include "tests/support/PlatformTest.h"
 
 namespace {
 
@@ -52,10 +53,7 @@ TEST(RuntimeArea, IsNamedAfterItsRoot) {
   EXPECT_NE(qz::RuntimeAreaOf("/b", "/var/lib/qzwmi"), qz::RuntimeAreaOf("/b", "/var/lib/qzwmj"));
 }
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
+using qztest::PathExists;
 
 TEST(RuntimeArea, IsRemovedOnlyWhenNoProcessHoldsIt) {
   const std::string base = qz::SystemRoot() + "/runtime";
@@ -68,17 +66,17 @@ TEST(RuntimeArea, IsRemovedOnlyWhenNoProcessHoldsIt) {
   ASSERT_GE(holder, 0);
   ASSERT_EQ(flock(holder, LOCK_SH), 0);
   EXPECT_FALSE(qz::RemoveIdleArea(area));
-  EXPECT_TRUE(Exists(area + "/registry-volatile.db") && Exists(area + "/objects"));
+  EXPECT_TRUE(PathExists(area + "/registry-volatile.db") && PathExists(area + "/objects"));
 
   close(holder);
   EXPECT_TRUE(qz::RemoveIdleArea(area));
-  EXPECT_FALSE(Exists(area));
-  EXPECT_TRUE(Exists(base));
+  EXPECT_FALSE(PathExists(area));
+  EXPECT_TRUE(PathExists(base));
 
   // Without a lock file no process can be using it: whoever creates an area locks the file first.
   ASSERT_TRUE(qz::MakeDirs(area + "/objects", 0700));
   EXPECT_TRUE(qz::RemoveIdleArea(area));
-  EXPECT_FALSE(Exists(area));
+  EXPECT_FALSE(PathExists(area));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "machine/machine.h"
@@ -121,10 +122,9 @@ TEST(CurrentMachine, ComesFromTheEnvironmentElseTheDefault) {
     qz::machine::SetMachine(nullptr);
     std::shared_ptr<const Machine> machine = qz::machine::Current();
     ASSERT_TRUE(machine);
-    EXPECT_EQ(machine->name, c.name);
-    EXPECT_EQ(machine->driver.has_value(), c.driver);
-    EXPECT_TRUE(machine->dataStore.present);
-    EXPECT_TRUE(machine->dataStore.dataAvailable);
+    EXPECT_EQ(std::tuple(machine->name, machine->driver.has_value(), machine->dataStore.present,
+                         machine->dataStore.dataAvailable),
+              std::tuple(std::string(c.name), c.driver, true, true));
   }
   unsetenv("QZWMI_MACHINE");
   qz::machine::SetMachine(nullptr);

@@ -77,21 +77,10 @@ Answer Command(HANDLE device, uint16_t command, uint16_t requested, const std::v
   return answer;
 }
 
-class HealthDriverDevice : public testing::Test {
- protected:
-  void TearDown() override {
-    if (m_Device != INVALID_HANDLE_VALUE) CloseHandle(m_Device);
-  }
-  HANDLE OpenPrimary() {
-    m_Device = Open(L"\\\\.\\MQZ");
-    return m_Device;
-  }
-  HANDLE m_Device = INVALID_HANDLE_VALUE;
-};
-
-TEST_F(HealthDriverDevice, AnswersCarryEveryFieldAtItsOffset) {
+TEST(HealthDriverDevices, AnswersCarryEveryFieldAtItsOffset) {
   Load(kDistinctMachine);
-  ASSERT_NE(OpenPrimary(), INVALID_HANDLE_VALUE);
+  HANDLE device = Open(L"\\\\.\\MQZ");
+  ASSERT_NE(device, INVALID_HANDLE_VALUE);
   struct Field { size_t offset; uint32_t value; int size; };  // size in bytes
   struct Case { uint16_t command; std::vector<uint8_t> params; uint16_t length; std::vector<Field> fields; };
   const Case cases[] = {
@@ -114,7 +103,7 @@ TEST_F(HealthDriverDevice, AnswersCarryEveryFieldAtItsOffset) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "command " << c.command << " params " << c.params.size()
                                     << " first " << (c.params.empty() ? -1 : int{c.params[0]}));
-    Answer answer = Command(m_Device, c.command, c.length, c.params);
+    Answer answer = Command(device, c.command, c.length, c.params);
     ASSERT_TRUE(answer.ok) << answer.error;
     std::vector<uint8_t> expected = Frame(c.length + 3, c.length, {});  // every byte not in a field is zero
     for (const Field& f : c.fields)
@@ -123,9 +112,10 @@ TEST_F(HealthDriverDevice, AnswersCarryEveryFieldAtItsOffset) {
     EXPECT_EQ(answer.buffer, expected);
     EXPECT_EQ(answer.returned, static_cast<DWORD>(c.length + 2));
   }
+  CloseHandle(device);
 }
 
-TEST_F(HealthDriverDevice, SuppliedLengthAndRawAnswersShapeTheFrame) {
+TEST(HealthDriverDevices, SuppliedLengthAndRawAnswersShapeTheFrame) {
   Load(R"({"driver": {
     "boards": [{"modules": [{}]}],
     "rawAnswers": [
@@ -134,7 +124,8 @@ TEST_F(HealthDriverDevice, SuppliedLengthAndRawAnswersShapeTheFrame) {
       {"command": 4242, "data": "abcd"},
       {"command": 1711, "data": "0102030405060708090a0b0c"}],
     "faults": [{"command": 1705, "param0": 3, "supplied": 2}]}})");
-  ASSERT_NE(OpenPrimary(), INVALID_HANDLE_VALUE);
+  HANDLE device = Open(L"\\\\.\\MQZ");
+  ASSERT_NE(device, INVALID_HANDLE_VALUE);
   // supplied: frame offset 0; data: from frame offset 2, the rest of the frame stays zero.
   struct Case { const char* what; uint16_t command; std::vector<uint8_t> params; uint16_t requested, supplied;
                 std::vector<uint8_t> data; };
@@ -148,13 +139,14 @@ TEST_F(HealthDriverDevice, SuppliedLengthAndRawAnswersShapeTheFrame) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Answer answer = Command(m_Device, c.command, c.requested, c.params);
+    Answer answer = Command(device, c.command, c.requested, c.params);
     ASSERT_TRUE(answer.ok) << answer.error;
     std::vector<uint8_t> expected = Frame(c.requested + 3, c.supplied, c.data);
     expected.insert(expected.end(), 16, 0xCC);
     EXPECT_EQ(answer.buffer, expected);
     EXPECT_EQ(answer.returned, std::min<DWORD>(2 + c.supplied, c.requested + 3));
   }
+  CloseHandle(device);
 }
 
 TEST(HealthDriverDevices, AnOpenHandleKeepsTheMachineItWasOpenedOn) {
