@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "qzplatform.h"
@@ -28,9 +29,17 @@ LONG Open(HKEY root, const wchar_t* path, HKEY* key, REGSAM access = KEY_ALL_ACC
   return RegOpenKeyExW(root, path, 0, access, key);
 }
 
-void SetDword(HKEY key, const wchar_t* name, DWORD value) {
-  ASSERT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
-            ERROR_SUCCESS);
+LONG PutDword(HKEY key, const wchar_t* name, DWORD value) {
+  return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+void SetDword(HKEY key, const wchar_t* name, DWORD value) { ASSERT_EQ(PutDword(key, name, value), ERROR_SUCCESS); }
+
+// A DWORD value, or the error as a negative number.
+long long Dword(HKEY key, const wchar_t* name) {
+  DWORD value = 0, size = sizeof value;
+  const LONG status = RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+  return status == ERROR_SUCCESS ? static_cast<long long>(value) : -static_cast<long long>(status);
 }
 
 TEST(RegistryValues, QueryReportsSizesAndErrors) {
@@ -40,15 +49,13 @@ TEST(RegistryValues, QueryReportsSizesAndErrors) {
             ERROR_SUCCESS);
   DWORD type = 99, size = 0;
   EXPECT_EQ(RegQueryValueExW(key, L"TEXT", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
-  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(size, 12u);
+  EXPECT_EQ(std::tuple(type, size), std::tuple(DWORD{REG_SZ}, DWORD{12}));
 
   BYTE small[4] = {0xCC, 0xCC, 0xCC, 0xCC};
   size = sizeof small;
   type = 99;
   EXPECT_EQ(RegQueryValueExW(key, L"Text", nullptr, &type, small, &size), ERROR_MORE_DATA);
-  EXPECT_EQ(size, 12u);
-  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(std::tuple(type, size), std::tuple(DWORD{REG_SZ}, DWORD{12}));
 
   wchar_t back[3] = {1, 1, 1};
   size = sizeof back;
@@ -64,12 +71,11 @@ TEST(RegistryKeys, KeyDeletedThroughAnotherHandleFailsEveryOperation) {
   HKEY key = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Doomed");
   SetDword(key, L"V", 1);
   ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"software\\doomed"), ERROR_SUCCESS);
-  DWORD value = 1, size = sizeof value;
   wchar_t name[8];
   DWORD chars = 8;
   HKEY child = nullptr;
-  EXPECT_EQ(RegQueryValueExW(key, L"V", nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
-  EXPECT_EQ(RegSetValueExW(key, L"V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), 4), ERROR_KEY_DELETED);
+  EXPECT_EQ(Dword(key, L"V"), -ERROR_KEY_DELETED);
+  EXPECT_EQ(PutDword(key, L"V", 1), ERROR_KEY_DELETED);
   EXPECT_EQ(RegEnumKeyExW(key, 0, name, &chars, nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
   EXPECT_EQ(RegCreateKeyExW(key, L"Sub", 0, nullptr, 0, KEY_READ, nullptr, &child, nullptr), ERROR_KEY_DELETED);
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
@@ -94,8 +100,7 @@ TEST(RegistryKeys, DeleteKeyRefusesSubkeysAndDeleteTreeRemovesThem) {
   ASSERT_EQ(RegQueryInfoKeyW(top, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr, nullptr,
                              nullptr, nullptr),
             ERROR_SUCCESS);
-  EXPECT_EQ(subKeys, 0u);
-  EXPECT_EQ(values, 0u);
+  EXPECT_EQ(std::tuple(subKeys, values), std::tuple(0u, 0u));
   RegCloseKey(top);
 }
 
@@ -133,11 +138,7 @@ TEST(RegistryEnum, VolatileKeysTakeTheirPlaceInTheOrderAndNamesAskForTheirSizes)
   ASSERT_EQ(RegQueryInfoKeyW(top, nullptr, nullptr, nullptr, &subKeys, &maxSubKey, nullptr, &values, &maxName,
                              &maxData, nullptr, nullptr),
             ERROR_SUCCESS);
-  EXPECT_EQ(subKeys, 4u);
-  EXPECT_EQ(maxSubKey, 5u);
-  EXPECT_EQ(values, 4u);
-  EXPECT_EQ(maxName, 5u);
-  EXPECT_EQ(maxData, 4u);
+  EXPECT_EQ((std::vector<DWORD>{subKeys, maxSubKey, values, maxName, maxData}), (std::vector<DWORD>{4, 5, 4, 5, 4}));
   RegCloseKey(top);
 }
 
@@ -182,10 +183,9 @@ QZ_CHILD_MAIN(RegistryOnDamagedHive) {
   HKEY key = nullptr;
   LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\X", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                                 nullptr);
-  DWORD size = 0;
-  LONG query = RegQueryValueExW(HKEY_LOCAL_MACHINE, L"X", nullptr, nullptr, nullptr, &size);
+  const long long query = Dword(HKEY_LOCAL_MACHINE, L"X");
   QzRemoveRuntimeArea();
-  return status == ERROR_BADDB && query == ERROR_BADDB && key == nullptr ? 0 : 1;
+  return status == ERROR_BADDB && query == -ERROR_BADDB && key == nullptr ? 0 : 1;
 }
 
 TEST(RegistryStorage, DamagedHiveGivesBadDb) {
@@ -201,9 +201,8 @@ TEST(RegistryStorage, DamagedHiveGivesBadDb) {
 
 QZ_CHILD_MAIN(RegistryChangeShared) {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Inner", 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return 2;
-  DWORD value = 2;
-  if (RegSetValueExW(key, L"V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value) != ERROR_SUCCESS) return 3;
+  if (Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Inner", &key) != ERROR_SUCCESS) return 2;
+  if (PutDword(key, L"V", 2) != ERROR_SUCCESS) return 3;
   RegCloseKey(key);
   return RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Gone") == ERROR_SUCCESS ? 0 : 4;
 }
@@ -212,19 +211,14 @@ TEST(RegistryProcesses, ChangesOfAnotherProcessAreSeenAtOnce) {
   RegCloseKey(Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Gone"));
   HKEY key = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Inner", REG_OPTION_VOLATILE);
   SetDword(key, L"V", 1);
-  DWORD value = 0, size = sizeof value;
+  HKEY gone = nullptr;
   for (int i = 0; i < 2; ++i) {  // twice, so that the second read can come from what was read before
-    ASSERT_EQ(RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
-    HKEY gone = nullptr;
+    ASSERT_EQ(Dword(key, L"V"), 1);
     ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Gone", &gone), ERROR_SUCCESS);
     RegCloseKey(gone);
   }
-  EXPECT_EQ(value, 1u);
   EXPECT_EQ(qztest::ChildProcess::Start("RegistryChangeShared").Wait(20000), 0);
-  size = sizeof value;
-  EXPECT_EQ(RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
-  EXPECT_EQ(value, 2u);
-  HKEY gone = nullptr;
+  EXPECT_EQ(Dword(key, L"V"), 2);
   EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Gone", &gone), ERROR_FILE_NOT_FOUND);
   RegCloseKey(key);
 }
@@ -234,20 +228,18 @@ QZ_CHILD_MAIN(RegistryWriter) {
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kept", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
       ERROR_SUCCESS)
     return 2;
-  DWORD value = 7;
-  const LONG status = RegSetValueExW(key, L"V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value);
+  const LONG status = PutDword(key, L"V", 7);
   RegCloseKey(key);
   return status == ERROR_SUCCESS ? 0 : 3;
 }
 
 QZ_CHILD_MAIN(RegistryReader) {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kept", 0, KEY_READ, &key) != ERROR_SUCCESS) return 3;
-  DWORD value = 0, size = sizeof value;
-  const LONG status = RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+  if (Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kept", &key, KEY_READ) != ERROR_SUCCESS) return 3;
+  const long long value = Dword(key, L"V");
   RegCloseKey(key);
   QzRemoveRuntimeArea();
-  return status == ERROR_SUCCESS && value == 7 ? 0 : 2;
+  return value == 7 ? 0 : 2;
 }
 
 std::string FileBytes(const std::string& path) {
@@ -269,7 +261,7 @@ TEST(RegistryProcesses, WriterEmptiesTheLogAndReaderWritesNothing) {
 
 QZ_CHILD_MAIN(RegistryBatchSeen) {
   HKEY key = nullptr;
-  const LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Batch\\Inner", 0, KEY_READ, &key);
+  const LONG status = Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Batch\\Inner", &key, KEY_READ);
   RegCloseKey(key);
   return status == ERROR_SUCCESS ? 0 : 1;
 }
@@ -284,9 +276,7 @@ TEST(RegistryProcesses, BatchIsSeenWholeWhenItEnds) {
   EXPECT_EQ(qztest::ChildProcess::Start("RegistryBatchSeen").Wait(20000), 1);
   ASSERT_EQ(QzRegEndBatch(), ERROR_SUCCESS);
   EXPECT_EQ(qztest::ChildProcess::Start("RegistryBatchSeen").Wait(20000), 0);
-  DWORD value = 0, size = sizeof value;
-  EXPECT_EQ(RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
-  EXPECT_EQ(value, 5u);
+  EXPECT_EQ(Dword(key, L"V"), 5);
   RegCloseKey(key);
 }
 

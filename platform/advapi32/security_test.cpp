@@ -5,16 +5,14 @@
 #include <sddl.h>
 
 #include <string>
+#include <tuple>
 
 #include "advapi32/security.h"
 #include "tests/support/PlatformTest.h"
 
 namespace {
 
-struct InvalidCase {
-  const wchar_t* sddl;
-  DWORD error;
-};
+struct InvalidCase { const wchar_t* sddl; DWORD error; };
 
 constexpr InvalidCase kInvalid[] = {
     {L"D:(A;;GA;;;XX)", ERROR_INVALID_ACL},
@@ -70,9 +68,8 @@ TEST(DescriptorEvaluation, GrantsFollowTheDaclInOrder) {
     }
     ACCESS_MASK granted[qz::kCallerKinds] = {1, 1, 1};
     ASSERT_TRUE(qz::GrantedAccessByKind(descriptor, kMutexMapping, granted));
-    EXPECT_EQ(granted[qz::kCallerRoot], c.root);
-    EXPECT_EQ(granted[qz::kCallerUser], c.user);
-    EXPECT_EQ(granted[qz::kCallerGuest], c.guest);
+    EXPECT_EQ(std::tuple(granted[qz::kCallerRoot], granted[qz::kCallerUser], granted[qz::kCallerGuest]),
+              std::tuple(c.root, c.user, c.guest));
     LocalFree(descriptor);
   }
 }

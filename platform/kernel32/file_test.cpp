@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -21,26 +22,15 @@ namespace {
 
 std::string Root() { return qz::SystemRoot(); }
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
+using qztest::PathExists;
 
 void WriteText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
-std::string ReadAll(HANDLE file) {
-  char buffer[256];
-  DWORD read = 0;
-  EXPECT_TRUE(ReadFile(file, buffer, sizeof buffer, &read, nullptr));
-  return std::string(buffer, read);
-}
+std::string Trace(const wchar_t* path) { return ::testing::PrintToString(std::wstring(path)); }
 
 TEST(WindowsPaths, MapIntoTheRootIgnoringCaseOfExistingComponents) {
   ASSERT_TRUE(qz::MakeDirs(Root() + "/drive_c/Program Files/Vendor", 0755));
-  struct Case {
-    const wchar_t* path;
-    std::string expected;  // relative to the root unless it starts with '/'
-  };
+  struct Case { const wchar_t* path; std::string expected; };  // relative to the root unless it starts with '/'
   const Case cases[] = {
       {L"c:\\WINDOWS\\System32\\WBEM\\Logs\\New.Log", "drive_c/windows/system32/wbem/logs/New.Log"},
       {L"C:/windows//system32/./x", "drive_c/windows/system32/x"},
@@ -51,10 +41,8 @@ TEST(WindowsPaths, MapIntoTheRootIgnoringCaseOfExistingComponents) {
       {L"/tmp/Some/Linux/Path", "/tmp/Some/Linux/Path"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.expected));
-    std::optional<std::string> mapped = qz::MapWindowsPath(c.path);
-    ASSERT_TRUE(mapped.has_value());
-    EXPECT_EQ(*mapped, c.expected[0] == '/' ? c.expected : Root() + "/" + c.expected);
+    SCOPED_TRACE(c.expected);
+    EXPECT_EQ(qz::MapWindowsPath(c.path), c.expected[0] == '/' ? c.expected : Root() + "/" + c.expected);
   }
 }
 
@@ -75,27 +63,20 @@ TEST(WindowsPaths, RememberedFoldersFollowWhatIsOnDisk) {
 }
 
 TEST(WindowsPaths, RefuseRelativeParentUncAndDevicePaths) {
-  struct Case {
-    const wchar_t* path;
-    DWORD error;
-  };
-  const Case cases[] = {
-      {L"", ERROR_PATH_NOT_FOUND},
-      {L"relative\\file", ERROR_PATH_NOT_FOUND},
-      {L"C:file", ERROR_PATH_NOT_FOUND},
-      {L"C:\\Windows\\..\\x", ERROR_INVALID_NAME},
-      {L"\\\\server\\share\\x", ERROR_BAD_PATHNAME},
-      {L"\\\\.\\QZHEALTH", ERROR_FILE_NOT_FOUND},
+  const std::pair<const wchar_t*, DWORD> cases[] = {
+      {L"", ERROR_PATH_NOT_FOUND},          {L"relative\\file", ERROR_PATH_NOT_FOUND},
+      {L"C:file", ERROR_PATH_NOT_FOUND},    {L"C:\\Windows\\..\\x", ERROR_INVALID_NAME},
+      {L"\\\\server\\share\\x", ERROR_BAD_PATHNAME}, {L"\\\\.\\QZHEALTH", ERROR_FILE_NOT_FOUND},
       {L"C:\\a<b", ERROR_INVALID_NAME},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(std::wstring(c.path)));
-    QZ_EXPECT_LAST_ERROR(qz::MapWindowsPath(c.path).has_value(), FALSE, c.error);
+  for (const auto& [path, error] : cases) {
+    SCOPED_TRACE(Trace(path));
+    QZ_EXPECT_LAST_ERROR(qz::MapWindowsPath(path).has_value(), FALSE, error);
   }
 }
 
 TEST(WindowsDirectory, FreshRootHasItAndSizesFollowWindows) {
-  EXPECT_TRUE(Exists(Root() + "/drive_c/windows/system32/wbem/logs"));
+  EXPECT_TRUE(PathExists(Root() + "/drive_c/windows/system32/wbem/logs"));
   wchar_t buffer[64];
   EXPECT_EQ(GetWindowsDirectoryW(buffer, 64), 10u);
   EXPECT_STREQ(buffer, L"C:\\Windows");
@@ -109,8 +90,7 @@ TEST(WindowsDirectory, FreshRootHasItAndSizesFollowWindows) {
 TEST(CreateFileDispositions, ResultsAndLastErrorsForExistingAndMissingFiles) {
   struct Case {
     DWORD disposition;
-    bool exists;
-    bool opens;
+    bool exists, opens;
     DWORD error;
     const char* content;  // what the file holds afterwards (null: no file)
   };
@@ -138,21 +118,14 @@ TEST(CreateFileDispositions, ResultsAndLastErrorsForExistingAndMissingFiles) {
     EXPECT_EQ(GetLastError(), c.error);
     EXPECT_EQ(file != INVALID_HANDLE_VALUE, c.opens);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    EXPECT_EQ(Exists(path), c.content != nullptr);
-    if (c.content) {
-      std::ifstream in(path);
-      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.content);
-    }
+    EXPECT_EQ(PathExists(path), c.content != nullptr);
+    std::ifstream in(path);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.content ? c.content : "");
   }
 }
 
 TEST(CreateFileDispositions, MissingFolderDirectoryAndBadArguments) {
-  struct Case {
-    const wchar_t* path;
-    DWORD access;
-    DWORD disposition;
-    DWORD error;
-  };
+  struct Case { const wchar_t* path; DWORD access, disposition, error; };
   ASSERT_TRUE(CreateDirectoryW(L"C:\\Windows\\Folder", nullptr));
   const Case cases[] = {
       {L"C:\\Windows\\NoSuchFolder\\x.txt", GENERIC_WRITE, CREATE_ALWAYS, ERROR_PATH_NOT_FOUND},
@@ -163,32 +136,35 @@ TEST(CreateFileDispositions, MissingFolderDirectoryAndBadArguments) {
       {L"\\\\.\\NoSuchDevice", GENERIC_READ, OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(std::wstring(c.path)));
+    SCOPED_TRACE(Trace(c.path));
     QZ_EXPECT_LAST_ERROR(CreateFileW(c.path, c.access, 0, nullptr, c.disposition, 0, nullptr),
                          INVALID_HANDLE_VALUE, c.error);
   }
   QZ_EXPECT_LAST_ERROR(DeleteFileW(L"C:\\Windows\\Folder"), FALSE, ERROR_ACCESS_DENIED);
 }
 
-struct ShareCase {
-  DWORD first_access, first_share, second_access, second_share;
-  bool second_opens;
-};
-constexpr DWORD R = GENERIC_READ, W = GENERIC_WRITE, RW = GENERIC_READ | GENERIC_WRITE;
-constexpr DWORD SR = FILE_SHARE_READ, SW = FILE_SHARE_WRITE, SRW = FILE_SHARE_READ | FILE_SHARE_WRITE;
-const ShareCase kShareCases[] = {
-    {R, SR, R, SR, true},   {R, SR, W, SRW, false}, {R, SRW, W, SRW, true},  {W, SW, R, SRW, false},
-    {RW, 0, R, SRW, false}, {R, SR, R, 0, false},   {RW, SRW, R, SR, false}, {0, 0, RW, 0, true},
-};
-
 HANDLE OpenShared(const std::wstring& name, DWORD access, DWORD share) {
   return CreateFileW(name.c_str(), access, share, nullptr, OPEN_ALWAYS, 0, nullptr);
 }
 
-TEST(ShareModes, ConflictsWithinAProcess) {
+QZ_CHILD_MAIN(OpenShared) {
+  HANDLE file = OpenShared(qz::FromUtf8(args[0]), std::stoul(args[1]), std::stoul(args[2]));
+  if (file != INVALID_HANDLE_VALUE) return 0;
+  return GetLastError() == ERROR_SHARING_VIOLATION ? 32 : 1;
+}
+
+// Each second open meets the first one's handle in the same process and from another process.
+TEST(ShareModes, ConflictsWithinAndAcrossProcessesAndEndWithTheHolder) {
+  constexpr DWORD R = GENERIC_READ, W = GENERIC_WRITE, RW = GENERIC_READ | GENERIC_WRITE;
+  constexpr DWORD SR = FILE_SHARE_READ, SW = FILE_SHARE_WRITE, SRW = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  struct Case { DWORD first_access, first_share, second_access, second_share; bool second_opens; };
+  const Case cases[] = {
+      {R, SR, R, SR, true},   {R, SR, W, SRW, false}, {R, SRW, W, SRW, true},  {W, SW, R, SRW, false},
+      {RW, 0, R, SRW, false}, {R, SR, R, 0, false},   {RW, SRW, R, SR, false}, {0, 0, RW, 0, true},
+  };
   const std::wstring name = L"C:\\Windows\\Shared.bin";
   int index = 0;
-  for (const ShareCase& c : kShareCases) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(index++);
     HANDLE first = OpenShared(name, c.first_access, c.first_share);
     ASSERT_NE(first, INVALID_HANDLE_VALUE);
@@ -200,32 +176,14 @@ TEST(ShareModes, ConflictsWithinAProcess) {
     } else {
       CloseHandle(second);
     }
-    CloseHandle(first);
-  }
-}
-
-QZ_CHILD_MAIN(OpenShared) {
-  HANDLE file = OpenShared(qz::FromUtf8(args[0]), std::stoul(args[1]), std::stoul(args[2]));
-  if (file != INVALID_HANDLE_VALUE) return 0;
-  return GetLastError() == ERROR_SHARING_VIOLATION ? 32 : 1;
-}
-
-TEST(ShareModes, ConflictsAcrossProcessesAndEndWithTheHolder) {
-  const std::wstring name = L"C:\\Windows\\SharedAcross.bin";
-  int index = 0;
-  for (const ShareCase& c : kShareCases) {
-    SCOPED_TRACE(index++);
-    HANDLE first = OpenShared(name, c.first_access, c.first_share);
-    ASSERT_NE(first, INVALID_HANDLE_VALUE);
     qztest::ChildProcess child = qztest::ChildProcess::Start(
-        "OpenShared", {"C:\\Windows\\SharedAcross.bin", std::to_string(c.second_access), std::to_string(c.second_share)});
+        "OpenShared", {"C:\\Windows\\Shared.bin", std::to_string(c.second_access), std::to_string(c.second_share)});
     EXPECT_EQ(child.Wait(5000), c.second_opens ? 0 : 32);
     CloseHandle(first);
   }
   // A closed handle no longer holds anything: an exclusive open from another process succeeds.
-  qztest::ChildProcess child =
-      qztest::ChildProcess::Start("OpenShared", {"C:\\Windows\\SharedAcross.bin", std::to_string(RW), "0"});
-  EXPECT_EQ(child.Wait(5000), 0);
+  EXPECT_EQ(qztest::ChildProcess::Start("OpenShared", {"C:\\Windows\\Shared.bin", std::to_string(RW), "0"}).Wait(5000),
+            0);
 }
 
 QZ_CHILD_MAIN(CreateNewRace) {
@@ -239,23 +197,27 @@ QZ_CHILD_MAIN(CreateNewRace) {
 TEST(CreateFileDispositions, ExactlyOneOfManyProcessesCreatesANewFile) {
   std::vector<qztest::ChildProcess> children;
   for (int i = 0; i < 6; ++i) children.push_back(qztest::ChildProcess::Start("CreateNewRace"));
-  int created = 0, refused = 0;
-  for (qztest::ChildProcess& child : children) {
-    int status = child.Wait(5000);
-    created += status == 0;
-    refused += status == 80;
-  }
-  EXPECT_EQ(created, 1);
-  EXPECT_EQ(refused, 5);
+  std::vector<int> statuses;
+  for (qztest::ChildProcess& child : children) statuses.push_back(child.Wait(5000));
+  std::sort(statuses.begin(), statuses.end());
+  EXPECT_EQ(statuses, (std::vector<int>{0, 80, 80, 80, 80, 80}));
 }
 
-TEST(ShareModes, DeleteAndRenameNeedShareDelete) {
+// A handle's share mode guards deletes and renames, its rights guard reads and writes, and a closed
+// handle is refused.
+TEST(ShareModes, DeleteRenameAndAccessFollowTheHandle) {
   const wchar_t* name = L"C:\\Windows\\Held.txt";
   HANDLE file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   QZ_EXPECT_LAST_ERROR(DeleteFileW(name), FALSE, ERROR_SHARING_VIOLATION);
   QZ_EXPECT_LAST_ERROR(MoveFileW(name, L"C:\\Windows\\Held2.txt"), FALSE, ERROR_SHARING_VIOLATION);
+  DWORD written = 5;
+  QZ_EXPECT_LAST_ERROR(WriteFile(file, "x", 1, &written, nullptr), FALSE, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(written, 0u);
   CloseHandle(file);
+  char byte;
+  DWORD read = 5;
+  QZ_EXPECT_LAST_ERROR(ReadFile(file, &byte, 1, &read, nullptr), FALSE, ERROR_INVALID_HANDLE);
   EXPECT_TRUE(DeleteFileW(name));
   QZ_EXPECT_LAST_ERROR(DeleteFileW(name), FALSE, ERROR_FILE_NOT_FOUND);
 }
@@ -267,51 +229,30 @@ TEST(FilePointer, SeeksFromEachOriginAndRefusesNegativePositions) {
   DWORD written = 0;
   ASSERT_TRUE(WriteFile(file, "0123456789", 10, &written, nullptr));
   LARGE_INTEGER distance, position;
-  struct Case {
-    LONGLONG distance;
-    DWORD method;
-    LONGLONG expected;  // -1: fails with ERROR_NEGATIVE_SEEK and leaves the pointer
-  };
+  struct Case { LONGLONG distance; DWORD method; LONGLONG expected; };  // -1: ERROR_NEGATIVE_SEEK, pointer kept
   const Case cases[] = {{0, FILE_CURRENT, 10}, {-4, FILE_END, 6},   {2, FILE_CURRENT, 8},
                         {-11, FILE_END, -1},   {20, FILE_BEGIN, 20}, {-10, FILE_END, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.distance);
     distance.QuadPart = c.distance;
     position.QuadPart = -7;
-    SetLastError(0);
-    EXPECT_EQ(SetFilePointerEx(file, distance, &position, c.method), c.expected >= 0);
+    QZ_EXPECT_LAST_ERROR(SetFilePointerEx(file, distance, &position, c.method), c.expected >= 0,
+                         c.expected >= 0 ? 0 : ERROR_NEGATIVE_SEEK);
     if (c.expected >= 0) {
       EXPECT_EQ(position.QuadPart, c.expected);
-    } else {
-      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
     }
   }
   distance.QuadPart = 0;
   QZ_EXPECT_LAST_ERROR(SetFilePointerEx(file, distance, nullptr, 3), FALSE, ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(ReadAll(file), "0123456789") << "a refused seek leaves the pointer where it was";
+  char buffer[256];
+  DWORD read = 0;
+  EXPECT_TRUE(ReadFile(file, buffer, sizeof buffer, &read, nullptr));
+  EXPECT_EQ(std::string(buffer, read), "0123456789") << "a refused seek leaves the pointer where it was";
   CloseHandle(file);
-}
-
-TEST(FileAccess, HandleRightsAreChecked) {
-  HANDLE file = CreateFileW(L"C:\\Windows\\ReadOnly.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0,
-                            nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD written = 5;
-  QZ_EXPECT_LAST_ERROR(WriteFile(file, "x", 1, &written, nullptr), FALSE, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(written, 0u);
-  CloseHandle(file);
-  char byte;
-  DWORD read = 5;
-  QZ_EXPECT_LAST_ERROR(ReadFile(file, &byte, 1, &read, nullptr), FALSE, ERROR_INVALID_HANDLE);
 }
 
 TEST(Directories, CreateAndRemoveReportWindowsErrors) {
-  struct Case {
-    bool create;
-    const wchar_t* path;
-    BOOL result;
-    DWORD error;
-  };
+  struct Case { bool create; const wchar_t* path; BOOL result; DWORD error; };
   const Case cases[] = {
       {true, L"C:\\Windows\\Dir", TRUE, 0},
       {true, L"C:\\WINDOWS\\DIR", FALSE, ERROR_ALREADY_EXISTS},
@@ -323,7 +264,7 @@ TEST(Directories, CreateAndRemoveReportWindowsErrors) {
       {false, L"C:\\Windows\\Dir", TRUE, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(std::wstring(c.path)));
+    SCOPED_TRACE(Trace(c.path));
     QZ_EXPECT_LAST_ERROR(c.create ? CreateDirectoryW(c.path, nullptr) : RemoveDirectoryW(c.path), c.result, c.error);
   }
 }
@@ -334,12 +275,13 @@ HANDLE OpenTestDevice(std::wstring_view name, DWORD, DWORD, DWORD) {
 }
 
 TEST(Devices, RegisteredNamesOpenThroughTheirOpener) {
-  qz::RegisterDevice(L"QZTEST", &OpenTestDevice);
-  QZ_EXPECT_LAST_ERROR(CreateFileW(L"\\\\.\\qzTest", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-                       INVALID_HANDLE_VALUE, ERROR_NOT_READY);
-  qz::RegisterDevice(L"QZTEST", nullptr);
-  QZ_EXPECT_LAST_ERROR(CreateFileW(L"\\\\.\\qzTest", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-                       INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);
+  const std::pair<qz::DeviceOpener, DWORD> cases[] = {{&OpenTestDevice, ERROR_NOT_READY},
+                                                       {nullptr, ERROR_FILE_NOT_FOUND}};
+  for (const auto& [opener, error] : cases) {
+    qz::RegisterDevice(L"QZTEST", opener);
+    QZ_EXPECT_LAST_ERROR(CreateFileW(L"\\\\.\\qzTest", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+                         INVALID_HANDLE_VALUE, error);
+  }
 }
 
 }  // namespace

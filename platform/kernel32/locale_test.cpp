@@ -3,7 +3,9 @@
 #include <stdlib.h>
 #include <windows.h>
 
+#include <optional>
 #include <string>
+#include <tuple>
 #include <thread>
 
 #include "tests/support/ChildProcess.h"
@@ -14,49 +16,29 @@ namespace {
 QZ_CHILD_MAIN(CheckLocale) {
   LCID expected = static_cast<LCID>(std::stoul(args[0]));
   if (GetThreadLocale() != expected) return 1;
-  if (GetSystemDefaultLCID() != expected || GetUserDefaultLCID() != expected) return 2;
-  return 0;
+  return GetSystemDefaultLCID() != expected || GetUserDefaultLCID() != expected ? 2 : 0;
 }
 
+void SetOrUnset(const char* name, const char* value) { value ? setenv(name, value, 1) : unsetenv(name); }
+
 TEST(ThreadLocale, StartsAsTheLcidOfTheEnvironment) {
-  struct Case {
-    const char* lc_all;
-    const char* lc_messages;
-    const char* lang;
-    LCID expected;
-  };
+  struct Case { const char* lc_all; const char* lc_messages; const char* lang; LCID expected; };
   const Case cases[] = {
       {nullptr, nullptr, nullptr, 1033},       {nullptr, nullptr, "fr_FR@euro", 1036},
       {nullptr, nullptr, "xx_YY.UTF-8", 1033},
       {nullptr, "fr_CA.UTF-8", "de_DE.UTF-8", 3084}, {"en_GB.UTF-8", "fr_FR", "de_DE", 2057},
   };
   const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
-  std::string saved[3];
-  bool had[3];
-  for (int i = 0; i < 3; ++i) {
-    const char* value = getenv(names[i]);
-    had[i] = value != nullptr;
-    if (value) saved[i] = value;
-  }
+  std::optional<std::string> saved[3];
+  for (int i = 0; i < 3; ++i)
+    if (const char* value = getenv(names[i])) saved[i] = value;
   for (const Case& c : cases) {
     const char* values[] = {c.lc_all, c.lc_messages, c.lang};
-    for (int i = 0; i < 3; ++i) {
-      if (values[i]) {
-        setenv(names[i], values[i], 1);
-      } else {
-        unsetenv(names[i]);
-      }
-    }
+    for (int i = 0; i < 3; ++i) SetOrUnset(names[i], values[i]);
     qztest::ChildProcess child = qztest::ChildProcess::Start("CheckLocale", {std::to_string(c.expected)});
     EXPECT_EQ(child.Wait(5000), 0) << (c.lang ? c.lang : "-") << " expected " << c.expected;
   }
-  for (int i = 0; i < 3; ++i) {
-    if (had[i]) {
-      setenv(names[i], saved[i].c_str(), 1);
-    } else {
-      unsetenv(names[i]);
-    }
-  }
+  for (int i = 0; i < 3; ++i) SetOrUnset(names[i], saved[i] ? saved[i]->c_str() : nullptr);
 }
 
 TEST(ThreadLocale, BelongsToTheThreadAndAcceptsDefaults) {
@@ -73,10 +55,7 @@ TEST(ThreadLocale, BelongsToTheThreadAndAcceptsDefaults) {
 }
 
 TEST(AnsiCodePage, Windows1252BytesMapBothWays) {
-  struct Case {
-    unsigned char byte;
-    wchar_t wide;
-  };
+  struct Case { unsigned char byte; wchar_t wide; };
   const Case cases[] = {{0x41, L'A'},   {0x80, 0x20AC}, {0x81, 0x0081}, {0x8A, 0x0160},
                         {0x9F, 0x0178}, {0xE9, 0x00E9}, {0xFF, 0x00FF}};
   for (const Case& c : cases) {
@@ -88,8 +67,7 @@ TEST(AnsiCodePage, Windows1252BytesMapBothWays) {
     char back = 0;
     BOOL used = TRUE;
     EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, &c.wide, 1, &back, 1, nullptr, &used), 1);
-    EXPECT_EQ(static_cast<unsigned char>(back), c.byte);
-    EXPECT_FALSE(used);
+    EXPECT_EQ(std::tuple(static_cast<unsigned char>(back), used), std::tuple(c.byte, FALSE));
   }
   const wchar_t unmapped[] = {L'x', 0x0100, 0x4E2D};
   char out[4] = {};
@@ -113,23 +91,11 @@ TEST(TextConversion, SizesTerminatorsAndShortBuffers) {
   EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, L"\x20AC", -1, narrow, 8, nullptr, nullptr), 2);
   EXPECT_STREQ(narrow, "\x80");
 
-  struct Failure {
-    int result;
-    DWORD error;
-  };
-  auto call = [](int result) { return Failure{result, GetLastError()}; };
-  const Failure failures[] = {
-      call(MultiByteToWideChar(CP_ACP, 0, "abc", -1, wide, 3)),
-      call(WideCharToMultiByte(CP_UTF8, 0, L"\x00E9", 1, narrow, 1, nullptr, nullptr)),
-      call(MultiByteToWideChar(CP_ACP, 0, "abc", 0, wide, 8)),
-      call(WideCharToMultiByte(CP_UTF8, 0, L"a", 1, narrow, 8, "?", nullptr)),
-  };
-  const DWORD expected[] = {ERROR_INSUFFICIENT_BUFFER, ERROR_INSUFFICIENT_BUFFER, ERROR_INVALID_PARAMETER,
-                            ERROR_INVALID_PARAMETER};
-  for (size_t i = 0; i < std::size(failures); ++i) {
-    EXPECT_EQ(failures[i].result, 0) << i;
-    EXPECT_EQ(failures[i].error, expected[i]) << i;
-  }
+  QZ_EXPECT_LAST_ERROR(MultiByteToWideChar(CP_ACP, 0, "abc", -1, wide, 3), 0, ERROR_INSUFFICIENT_BUFFER);
+  QZ_EXPECT_LAST_ERROR(WideCharToMultiByte(CP_UTF8, 0, L"\x00E9", 1, narrow, 1, nullptr, nullptr), 0,
+                       ERROR_INSUFFICIENT_BUFFER);
+  QZ_EXPECT_LAST_ERROR(MultiByteToWideChar(CP_ACP, 0, "abc", 0, wide, 8), 0, ERROR_INVALID_PARAMETER);
+  QZ_EXPECT_LAST_ERROR(WideCharToMultiByte(CP_UTF8, 0, L"a", 1, narrow, 8, "?", nullptr), 0, ERROR_INVALID_PARAMETER);
 }
 
 }  // namespace

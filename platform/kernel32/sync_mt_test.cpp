@@ -18,12 +18,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long long ElapsedMs(Clock::time_point since) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
-}
-
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 TEST(MutexThreads, ThreadThatEndsHoldingAMutexAbandonsIt) {
@@ -52,9 +46,7 @@ TEST(MutexThreads, OwnerClosingTheLastHandleEndsTheObject) {
       HANDLE mutex = CreateMutexW(nullptr, TRUE, name);
       EXPECT_NE(mutex, nullptr);
       CloseHandle(mutex);
-      if (name) {
-        QZ_EXPECT_LAST_ERROR(OpenMutexW(SYNCHRONIZE, FALSE, name), nullptr, ERROR_FILE_NOT_FOUND);
-      }
+      if (name) QZ_EXPECT_LAST_ERROR(OpenMutexW(SYNCHRONIZE, FALSE, name), nullptr, ERROR_FILE_NOT_FOUND);
     }).join();
   }
   HANDLE fresh = CreateMutexW(nullptr, FALSE, L"Global\\ClosedOwned");
@@ -146,10 +138,11 @@ TEST(SemaphoreProcesses, ADeadHolderLeavesNoObjectAndNoStaleCount) {
 
   // Killed but not reaped yet: once it is a zombie, its object is gone.
   child.Kill(SIGKILL);
-  Clock::time_point start = Clock::now();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   HANDLE opened = nullptr;
   SetLastError(0);
-  while (ElapsedMs(start) < 5000 && (opened = OpenSemaphoreW(SYNCHRONIZE, FALSE, L"Global\\Drained")) != nullptr) {
+  while (std::chrono::steady_clock::now() < deadline &&
+         (opened = OpenSemaphoreW(SYNCHRONIZE, FALSE, L"Global\\Drained")) != nullptr) {
     CloseHandle(opened);
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }

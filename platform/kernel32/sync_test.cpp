@@ -74,16 +74,11 @@ TEST(NamedObjects, NamesAreCaseSensitiveAndNamespacesApart) {
   ASSERT_NE(global, nullptr);
   ASSERT_NE(local, nullptr);
   EXPECT_EQ(GetLastError(), 0u);  // "Name" is Local, not Global
-  struct Case {
-    const wchar_t* name;
-    bool found;
-  };
-  const Case cases[] = {
-      {L"Global\\Name", true}, {L"global\\Name", true}, {L"Local\\Name", true}, {L"Global\\name", false},
-  };
-  for (const Case& c : cases) {
-    HANDLE opened = OpenMutexW(SYNCHRONIZE, FALSE, c.name);
-    EXPECT_EQ(opened != nullptr, c.found) << std::wstring(c.name).c_str();
+  const std::pair<const wchar_t*, bool> cases[] = {
+      {L"Global\\Name", true}, {L"global\\Name", true}, {L"Local\\Name", true}, {L"Global\\name", false}};
+  for (const auto& [name, found] : cases) {
+    HANDLE opened = OpenMutexW(SYNCHRONIZE, FALSE, name);
+    EXPECT_EQ(opened != nullptr, found) << testing::PrintToString(std::wstring(name));
     if (opened) CloseHandle(opened);
   }
   CloseHandle(global);
@@ -134,32 +129,18 @@ TEST(NamedObjects, ObjectEndsWithItsLastHandle) {
 }
 
 TEST(Semaphores, CountsStayWithinTheirLimits) {
-  struct Create {
-    LONG initial, maximum;
-  };
-  for (Create bad : {Create{2, 1}, Create{0, 0}}) {
-    SetLastError(0);
-    EXPECT_EQ(CreateSemaphoreW(nullptr, bad.initial, bad.maximum, L"Bad"), nullptr) << bad.initial << "/" << bad.maximum;
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  }
+  QZ_EXPECT_LAST_ERROR(CreateSemaphoreW(nullptr, 2, 1, L"Bad"), nullptr, ERROR_INVALID_PARAMETER);
+  QZ_EXPECT_LAST_ERROR(CreateSemaphoreW(nullptr, 0, 0, L"Bad"), nullptr, ERROR_INVALID_PARAMETER);
   HANDLE semaphore = CreateSemaphoreW(nullptr, 1, 3, nullptr);
   ASSERT_NE(semaphore, nullptr);
-  struct Release {
-    LONG count;
-    BOOL ok;
-    DWORD error;
-    LONG previous;  // -7: left untouched
-  };
-  const Release steps[] = {
-      {0, FALSE, ERROR_INVALID_PARAMETER, -7}, {3, FALSE, ERROR_TOO_MANY_POSTS, -7},
-      {2, TRUE, 0, 1},                         {1, FALSE, ERROR_TOO_MANY_POSTS, -7},
-  };
+  struct Release { LONG count; BOOL ok; DWORD error; LONG previous; };  // previous -7: left untouched
+  const Release steps[] = {{0, FALSE, ERROR_INVALID_PARAMETER, -7}, {3, FALSE, ERROR_TOO_MANY_POSTS, -7},
+                           {2, TRUE, 0, 1},                         {1, FALSE, ERROR_TOO_MANY_POSTS, -7}};
   for (const Release& step : steps) {
+    SCOPED_TRACE(step.count);
     LONG previous = -7;
-    SetLastError(0);
-    EXPECT_EQ(ReleaseSemaphore(semaphore, step.count, &previous), step.ok) << step.count;
-    EXPECT_EQ(GetLastError(), step.error) << step.count;
-    EXPECT_EQ(previous, step.previous) << step.count;
+    QZ_EXPECT_LAST_ERROR(ReleaseSemaphore(semaphore, step.count, &previous), step.ok, step.error);
+    EXPECT_EQ(previous, step.previous);
   }
   for (int i = 0; i < 3; ++i) EXPECT_EQ(WaitForSingleObject(semaphore, 0), WAIT_OBJECT_0) << i;
   EXPECT_EQ(WaitForSingleObject(semaphore, 0), static_cast<DWORD>(WAIT_TIMEOUT));
@@ -184,11 +165,8 @@ QZ_CHILD_MAIN(OpenMutexAsNobody) {
 
 TEST(NamedObjectSecurity, DescriptorDecidesWhetherOtherUsersMayOpen) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
-  struct Case {
-    const wchar_t* sddl;  // null: default security
-    const char* access;
-    int expected;  // the child's exit: 0 opened, 5 ERROR_ACCESS_DENIED
-  };
+  // sddl null: default security; expected: the child's exit, 0 opened, 5 ERROR_ACCESS_DENIED.
+  struct Case { const wchar_t* sddl; const char* access; int expected; };
   const Case cases[] = {
       {L"D:(D;OICI;GA;;;BG)(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)(A;OICI;GA;;;NS)", "100000", 5},
       {nullptr, "100000", 5},
@@ -202,18 +180,19 @@ TEST(NamedObjectSecurity, DescriptorDecidesWhetherOtherUsersMayOpen) {
   for (const Case& c : cases) {
     std::string name = "Global\\Guarded" + std::to_string(index++);
     SCOPED_TRACE(name);
+    const std::wstring wide(name.begin(), name.end());
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (c.sddl) {
       ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1, &descriptor, nullptr));
     }
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-    HANDLE mutex = CreateMutexW(&attributes, FALSE, std::wstring(name.begin(), name.end()).c_str());
+    HANDLE mutex = CreateMutexW(&attributes, FALSE, wide.c_str());
     LocalFree(descriptor);
     ASSERT_NE(mutex, nullptr);
     qztest::ChildProcess child = qztest::ChildProcess::Start("OpenMutexAsNobody", {name, c.access});
     EXPECT_EQ(child.Wait(10000), c.expected);
     // The creator itself is never shut out.
-    HANDLE own = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, std::wstring(name.begin(), name.end()).c_str());
+    HANDLE own = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, wide.c_str());
     EXPECT_NE(own, nullptr);
     CloseHandle(own);
     CloseHandle(mutex);

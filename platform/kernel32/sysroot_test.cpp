@@ -8,9 +8,11 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <tuple>
 
 #include "kernel32/runtimearea.h"
 #include "kernel32/sysroot.h"
+#include "tests/support/PlatformTest.h"
 
 namespace {
 
@@ -19,11 +21,7 @@ TEST(StatePlaces, FollowTheUserAndTheEnvironment) {
       "no place for volatile state: XDG_RUNTIME_DIR is not set (a login session sets it; else set it to a folder "
       "of your own, mode 0700, that is emptied at boot)";
   const std::string noRoot = "no place for the system root: set QZWMI_ROOT, XDG_STATE_HOME or HOME to an absolute folder";
-  struct Case {
-    unsigned euid;
-    std::map<std::string, std::string> env;
-    qz::StatePlaces expected;
-  };
+  struct Case { unsigned euid; std::map<std::string, std::string> env; qz::StatePlaces expected; };
   const Case cases[] = {
       {0, {}, {"/var/lib/qzwmi", "/run/qzwmi", ""}},
       {0, {{"HOME", "/root"}, {"XDG_RUNTIME_DIR", "/run/user/0"}}, {"/var/lib/qzwmi", "/run/qzwmi", ""}},
@@ -44,10 +42,9 @@ TEST(StatePlaces, FollowTheUserAndTheEnvironment) {
       auto found = c.env.find(name);
       return found == c.env.end() ? nullptr : found->second.c_str();
     });
-    const std::string label = std::to_string(c.euid) + " " + testing::PrintToString(c.env);
-    EXPECT_EQ(places.root, c.expected.root) << label;
-    EXPECT_EQ(places.runtimeBase, c.expected.runtimeBase) << label;
-    EXPECT_EQ(places.error, c.expected.error) << label;
+    EXPECT_EQ(std::tie(places.root, places.runtimeBase, places.error),
+              std::tie(c.expected.root, c.expected.runtimeBase, c.expected.error))
+        << c.euid << " " << testing::PrintToString(c.env);
   }
 }
 
@@ -56,10 +53,7 @@ TEST(RuntimeArea, IsNamedAfterItsRoot) {
   EXPECT_NE(qz::RuntimeAreaOf("/b", "/var/lib/qzwmi"), qz::RuntimeAreaOf("/b", "/var/lib/qzwmj"));
 }
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
+using qztest::PathExists;
 
 TEST(RuntimeArea, IsRemovedOnlyWhenNoProcessHoldsIt) {
   const std::string base = qz::SystemRoot() + "/runtime";
@@ -72,18 +66,17 @@ TEST(RuntimeArea, IsRemovedOnlyWhenNoProcessHoldsIt) {
   ASSERT_GE(holder, 0);
   ASSERT_EQ(flock(holder, LOCK_SH), 0);
   EXPECT_FALSE(qz::RemoveIdleArea(area));
-  EXPECT_TRUE(Exists(area + "/registry-volatile.db"));
-  EXPECT_TRUE(Exists(area + "/objects"));
+  EXPECT_TRUE(PathExists(area + "/registry-volatile.db") && PathExists(area + "/objects"));
 
   close(holder);
   EXPECT_TRUE(qz::RemoveIdleArea(area));
-  EXPECT_FALSE(Exists(area));
-  EXPECT_TRUE(Exists(base));
+  EXPECT_FALSE(PathExists(area));
+  EXPECT_TRUE(PathExists(base));
 
   // Without a lock file no process can be using it: whoever creates an area locks the file first.
   ASSERT_TRUE(qz::MakeDirs(area + "/objects", 0700));
   EXPECT_TRUE(qz::RemoveIdleArea(area));
-  EXPECT_FALSE(Exists(area));
+  EXPECT_FALSE(PathExists(area));
 }
 
 }  // namespace

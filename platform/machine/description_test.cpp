@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "machine/machine.h"
@@ -31,39 +32,26 @@ TEST(MachineDescriptions, DriverDefaultsFollowFromTheBoards) {
   ASSERT_TRUE(machine);
   const qz::machine::HealthDriver& driver = *machine->driver;
   ASSERT_EQ(driver.boards.size(), 3u);
-  struct BoardCase {
-    uint32_t index, number, status, total;
-  };
-  const BoardCase boards[] = {{1, 1, 0, 5120}, {5, 5, 0, 0}, {6, 0, 0, 0}};
-  for (size_t i = 0; i < 3; ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(driver.boards[i].index, boards[i].index);
-    EXPECT_EQ(driver.boards[i].number, boards[i].number);
-    EXPECT_EQ(driver.boards[i].status, boards[i].status);
-    EXPECT_EQ(driver.boards[i].totalMemory, boards[i].total);
-    EXPECT_EQ(driver.boards[i].availableMemory, boards[i].total);
-  }
-  std::vector<uint32_t> sockets;
-  for (const auto& module : driver.boards[0].modules) sockets.push_back(module.socket);
-  EXPECT_EQ(sockets, (std::vector<uint32_t>{1, 2, 7}));
-  EXPECT_EQ(driver.configuration.socketsPerBoard, 7u);
-  EXPECT_EQ(driver.configuration.boardCount, 3u);
-  EXPECT_EQ(driver.protection.totalMemory, 5120u);
-  EXPECT_EQ(driver.protection.availableMemory, 5120u);
+  // Per board: index, number, status, total and available memory; then the module sockets of the
+  // first board, and the configuration and protection that follow from them.
+  std::vector<uint32_t> seen;
+  for (const auto& board : driver.boards)
+    seen.insert(seen.end(), {board.index, board.number, board.status, board.totalMemory, board.availableMemory});
+  for (const auto& module : driver.boards[0].modules) seen.push_back(module.socket);
+  seen.insert(seen.end(), {driver.configuration.socketsPerBoard, driver.configuration.boardCount,
+                           driver.protection.totalMemory, driver.protection.availableMemory});
+  EXPECT_EQ(seen, (std::vector<uint32_t>{1, 1, 0, 5120, 5120, 5, 5, 0, 0, 0, 6, 0, 0, 0, 0,  // boards
+                                         1, 2, 7, 7, 3, 5120, 5120}));
 
   std::shared_ptr<Machine> bare = Parse("{}");
   ASSERT_TRUE(bare);
-  EXPECT_FALSE(bare->driver);
-  EXPECT_FALSE(bare->smbios.present);
-  EXPECT_TRUE(bare->dataStore.present);
-  EXPECT_TRUE(bare->dataStore.dataAvailable);
+  EXPECT_EQ((std::vector<bool>{bare->driver.has_value(), bare->smbios.present, bare->dataStore.present,
+                               bare->dataStore.dataAvailable}),
+            (std::vector<bool>{false, false, true, true}));
 }
 
 TEST(MachineDescriptions, MalformedOnesNameFileFieldAndProblem) {
-  struct Case {
-    std::string text;
-    std::string message;
-  };
+  struct Case { std::string text, message; };
   const Case cases[] = {
       {"{\n  \"driver\": {\n    \"boards\": [}\n}",
        "test.json: line 3, column 16: syntax error while parsing value - unexpected '}'; expected '[', '{', or a "
@@ -121,11 +109,7 @@ TEST(MachineDescriptions, SmbiosFilesResolveFromTheDescriptionsFolder) {
 }
 
 TEST(CurrentMachine, ComesFromTheEnvironmentElseTheDefault) {
-  struct Case {
-    const char* variable;  // null: unset
-    const char* name;
-    bool driver;
-  };
+  struct Case { const char* variable; const char* name; bool driver; };  // variable null: unset
   const Case cases[] = {
       {QZ_MACHINES_DIR "/no-driver.json", "server without health driver", false},
       {QZ_MACHINES_DIR "/does-not-exist.json", "empty machine", false},
@@ -134,18 +118,13 @@ TEST(CurrentMachine, ComesFromTheEnvironmentElseTheDefault) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.variable ? c.variable : "(unset)");
-    if (c.variable) {
-      setenv("QZWMI_MACHINE", c.variable, 1);
-    } else {
-      unsetenv("QZWMI_MACHINE");
-    }
+    c.variable ? setenv("QZWMI_MACHINE", c.variable, 1) : unsetenv("QZWMI_MACHINE");
     qz::machine::SetMachine(nullptr);
     std::shared_ptr<const Machine> machine = qz::machine::Current();
     ASSERT_TRUE(machine);
-    EXPECT_EQ(machine->name, c.name);
-    EXPECT_EQ(machine->driver.has_value(), c.driver);
-    EXPECT_TRUE(machine->dataStore.present);
-    EXPECT_TRUE(machine->dataStore.dataAvailable);
+    EXPECT_EQ(std::tuple(machine->name, machine->driver.has_value(), machine->dataStore.present,
+                         machine->dataStore.dataAvailable),
+              std::tuple(std::string(c.name), c.driver, true, true));
   }
   unsetenv("QZWMI_MACHINE");
   qz::machine::SetMachine(nullptr);

@@ -47,26 +47,27 @@ HANDLE Open(const wchar_t* path) {
                      nullptr);
 }
 
-std::vector<uint8_t> Request(uint16_t command, uint16_t length, std::vector<uint8_t> params) {
-  std::vector<uint8_t> request(16, 0);
-  request[0] = static_cast<uint8_t>(command);
-  request[1] = static_cast<uint8_t>(command >> 8);
-  request[2] = static_cast<uint8_t>(length);
-  request[3] = static_cast<uint8_t>(length >> 8);
-  std::copy(params.begin(), params.end(), request.begin() + 8);
-  return request;
+// `size` zero bytes but for the little-endian `length` at `at` and `tail` from `from`.
+std::vector<uint8_t> Frame(size_t size, uint16_t length, const std::vector<uint8_t>& tail, size_t at = 0,
+                           size_t from = 2) {
+  std::vector<uint8_t> frame(size, 0);
+  frame[at] = static_cast<uint8_t>(length);
+  frame[at + 1] = static_cast<uint8_t>(length >> 8);
+  std::copy(tail.begin(), tail.end(), frame.begin() + static_cast<std::ptrdiff_t>(from));
+  return frame;
 }
 
 // Sends a command with a frame of requested + 3 bytes inside a larger buffer poisoned with 0xCC.
 struct Answer {
   BOOL ok = FALSE;
-  DWORD error = 0;
-  DWORD returned = 0xDEADBEEF;
+  DWORD error = 0, returned = 0xDEADBEEF;
   std::vector<uint8_t> buffer;  // the frame followed by 16 bytes that must stay 0xCC
 };
-Answer Command(HANDLE device, uint16_t command, uint16_t requested, std::vector<uint8_t> params = {}) {
+Answer Command(HANDLE device, uint16_t command, uint16_t requested, const std::vector<uint8_t>& params = {}) {
   Answer answer;
-  std::vector<uint8_t> request = Request(command, requested, std::move(params));
+  std::vector<uint8_t> request = Frame(16, requested, params, 2, 8);
+  request[0] = static_cast<uint8_t>(command);
+  request[1] = static_cast<uint8_t>(command >> 8);
   answer.buffer.assign(requested + 3 + 16, 0xCC);
   std::fill(answer.buffer.begin(), answer.buffer.begin() + requested + 3, 0);
   SetLastError(0);
@@ -76,32 +77,12 @@ Answer Command(HANDLE device, uint16_t command, uint16_t requested, std::vector<
   return answer;
 }
 
-class HealthDriverDevice : public testing::Test {
- protected:
-  void TearDown() override {
-    if (m_Device != INVALID_HANDLE_VALUE) CloseHandle(m_Device);
-  }
-  HANDLE OpenPrimary() {
-    m_Device = Open(L"\\\\.\\MQZ");
-    return m_Device;
-  }
-  HANDLE m_Device = INVALID_HANDLE_VALUE;
-};
-
-TEST_F(HealthDriverDevice, AnswersCarryEveryFieldAtItsOffset) {
+TEST(HealthDriverDevices, AnswersCarryEveryFieldAtItsOffset) {
   Load(kDistinctMachine);
-  ASSERT_NE(OpenPrimary(), INVALID_HANDLE_VALUE);
-  struct Field {
-    size_t offset;
-    uint32_t value;
-    int size;  // bytes
-  };
-  struct Case {
-    uint16_t command;
-    std::vector<uint8_t> params;
-    uint16_t length;
-    std::vector<Field> fields;  // every other byte of the answer is zero
-  };
+  HANDLE device = Open(L"\\\\.\\MQZ");
+  ASSERT_NE(device, INVALID_HANDLE_VALUE);
+  struct Field { size_t offset; uint32_t value; int size; };  // size in bytes
+  struct Case { uint16_t command; std::vector<uint8_t> params; uint16_t length; std::vector<Field> fields; };
   const Case cases[] = {
       {1700, {}, 116, {{0, 6, 4}, {4, 3, 4}, {12, 1, 4}, {20, 1, 4}, {28, 1, 4}, {32, 1, 4}, {84, 1, 4}, {96, 1, 4},
                        {100, 1, 4}, {108, 1, 4}, {112, 1, 4}}},
@@ -122,20 +103,19 @@ TEST_F(HealthDriverDevice, AnswersCarryEveryFieldAtItsOffset) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "command " << c.command << " params " << c.params.size()
                                     << " first " << (c.params.empty() ? -1 : int{c.params[0]}));
-    Answer answer = Command(m_Device, c.command, c.length, c.params);
+    Answer answer = Command(device, c.command, c.length, c.params);
     ASSERT_TRUE(answer.ok) << answer.error;
-    std::vector<uint8_t> expected(c.length + 3, 0);
-    expected[0] = static_cast<uint8_t>(c.length);
-    expected[1] = static_cast<uint8_t>(c.length >> 8);
+    std::vector<uint8_t> expected = Frame(c.length + 3, c.length, {});  // every byte not in a field is zero
     for (const Field& f : c.fields)
       for (int i = 0; i < f.size; ++i) expected[2 + f.offset + i] = static_cast<uint8_t>(f.value >> (8 * i));
     expected.insert(expected.end(), 16, 0xCC);
     EXPECT_EQ(answer.buffer, expected);
     EXPECT_EQ(answer.returned, static_cast<DWORD>(c.length + 2));
   }
+  CloseHandle(device);
 }
 
-TEST_F(HealthDriverDevice, SuppliedLengthAndRawAnswersShapeTheFrame) {
+TEST(HealthDriverDevices, SuppliedLengthAndRawAnswersShapeTheFrame) {
   Load(R"({"driver": {
     "boards": [{"modules": [{}]}],
     "rawAnswers": [
@@ -144,15 +124,11 @@ TEST_F(HealthDriverDevice, SuppliedLengthAndRawAnswersShapeTheFrame) {
       {"command": 4242, "data": "abcd"},
       {"command": 1711, "data": "0102030405060708090a0b0c"}],
     "faults": [{"command": 1705, "param0": 3, "supplied": 2}]}})");
-  ASSERT_NE(OpenPrimary(), INVALID_HANDLE_VALUE);
-  struct Case {
-    const char* what;
-    uint16_t command;
-    std::vector<uint8_t> params;
-    uint16_t requested;
-    uint16_t supplied;          // frame offset 0
-    std::vector<uint8_t> data;  // written from frame offset 2; the rest of the frame stays zero
-  };
+  HANDLE device = Open(L"\\\\.\\MQZ");
+  ASSERT_NE(device, INVALID_HANDLE_VALUE);
+  // supplied: frame offset 0; data: from frame offset 2, the rest of the frame stays zero.
+  struct Case { const char* what; uint16_t command; std::vector<uint8_t> params; uint16_t requested, supplied;
+                std::vector<uint8_t> data; };
   const Case cases[] = {
       {"a raw answer that supplies less than it has", 1707, {1, 2}, 56, 4, {1, 2, 3, 4}},
       {"a raw answer for other parameters does not apply", 1707, {1, 1}, 56, 56,
@@ -163,16 +139,14 @@ TEST_F(HealthDriverDevice, SuppliedLengthAndRawAnswersShapeTheFrame) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Answer answer = Command(m_Device, c.command, c.requested, c.params);
+    Answer answer = Command(device, c.command, c.requested, c.params);
     ASSERT_TRUE(answer.ok) << answer.error;
-    std::vector<uint8_t> expected(c.requested + 3, 0);
-    expected[0] = static_cast<uint8_t>(c.supplied);
-    expected[1] = static_cast<uint8_t>(c.supplied >> 8);
-    std::copy(c.data.begin(), c.data.end(), expected.begin() + 2);
+    std::vector<uint8_t> expected = Frame(c.requested + 3, c.supplied, c.data);
     expected.insert(expected.end(), 16, 0xCC);
     EXPECT_EQ(answer.buffer, expected);
     EXPECT_EQ(answer.returned, std::min<DWORD>(2 + c.supplied, c.requested + 3));
   }
+  CloseHandle(device);
 }
 
 TEST(HealthDriverDevices, AnOpenHandleKeepsTheMachineItWasOpenedOn) {
@@ -210,12 +184,9 @@ TEST(PhysicalMemory, ATableOfMoreThan64KiBIsReadWhole) {
   machine->driver.emplace();
   // 3000 structures of 20 bytes with an empty string set each, then the end structure.
   for (int i = 0; i < 3000; ++i) {
-    std::vector<uint8_t> structure(22, 0);
-    structure[0] = 0x80;
-    structure[1] = 20;
-    structure[2] = static_cast<uint8_t>(i);
-    structure[3] = static_cast<uint8_t>(i >> 8);
-    structure[4] = static_cast<uint8_t>(i * 7);
+    const auto byte = [](int value) { return static_cast<uint8_t>(value); };
+    std::vector<uint8_t> structure = {0x80, 20, byte(i), byte(i >> 8), byte(i * 7)};
+    structure.resize(22, 0);
     machine->smbios.table.insert(machine->smbios.table.end(), structure.begin(), structure.end());
   }
   machine->smbios.table.insert(machine->smbios.table.end(), {127, 4, 0xFF, 0xFE, 0, 0});
@@ -230,11 +201,7 @@ TEST(PhysicalMemory, ATableOfMoreThan64KiBIsReadWhole) {
 }
 
 TEST(SmbiosStructureCount, CountsWholeStructuresUpToTheEnd) {
-  struct Case {
-    const char* what;
-    std::vector<uint8_t> table;
-    uint16_t count;
-  };
+  struct Case { const char* what; std::vector<uint8_t> table; uint16_t count; };
   const Case cases[] = {
       {"empty", {}, 0},
       {"one without strings", {1, 4, 0, 0, 0, 0}, 1},

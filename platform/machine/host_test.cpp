@@ -38,10 +38,7 @@ std::string Places(const HostLayout& layout) {
 
 // Locator pairs as real firmware writes them (device locator, bank locator).
 TEST(HostLayout, LocatorsNameTheBoardAndTheSocket) {
-  const struct {
-    std::vector<std::pair<std::string, std::string>> locators;
-    std::string places;
-  } cases[] = {
+  const struct { std::vector<std::pair<std::string, std::string>> locators; std::string places; } cases[] = {
       {{{"P1-DIMMA1", "P0_Node0_Channel0_Dimm0"}, {"P1-DIMMA2", "P0_Node0_Channel0_Dimm1"}, {"P2-DIMME1", "P1_Node1_Channel0_Dimm0"}},
        "processor 1-1 1-2 2-1"},
       {{{"DIMM_A0", "_Node0_Channel0_Dimm0"}, {"DIMM_A1", "_Node0_Channel0_Dimm1"}, {"DIMM_E0", "_Node1_Channel0_Dimm0"}},
@@ -68,10 +65,7 @@ TEST(HostLayout, LabelsNameOneDeviceOrNone) {
       Table({{"P1-DIMMA1", "P0_Node0_Channel0_Dimm0"}, {"P1-DIMMA2", "P0_Node0_Channel0_Dimm1"},
              {"P2-DIMME1", "P1_Node1_Channel0_Dimm0"}, {"DIMM_Z9", "A_VERY_LONG_BANK_LOCATOR_STRING_X"},
              {"DIMM_Z8", "A_VERY_LONG_BANK_LOCATOR_STRING_X"}, {"DIMM_Y1", "BANK_LOCATOR_OF_THIRTY_ONE_BYTES"}}));
-  const struct {
-    std::string label;
-    int device;
-  } cases[] = {
+  const struct { std::string label; int device; } cases[] = {
       {"P1-DIMMA2", 1},
       {"P0_Node0_Channel0_Dimm1 P1-DIMMA2", 1},
       {"P0_Node0_Channel0_Dimm0 P1-DIMM", 0},  // cut at 31 bytes, as the kernel cuts them

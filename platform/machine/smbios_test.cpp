@@ -72,11 +72,7 @@ TEST(SmbiosTableBuild, OwnLengthOverridesVersionAndDropsStringsThatDoNotFit) {
 }
 
 TEST(SmbiosEntryPoint, VersionAndChecksumCases) {
-  struct Case {
-    uint8_t major, minor;
-    bool bad;
-    uint8_t wantMajor, wantMinor, wantBcd, wantSum;
-  } cases[] = {
+  struct Case { uint8_t major, minor; bool bad; uint8_t wantMajor, wantMinor, wantBcd, wantSum; } cases[] = {
       {2, 0, false, 2, 0, 0x20, 0},   // kept: the reader is the one to refuse it
       {3, 2, false, 2, 8, 0x28, 0},   // 3.x table behind the 2.x layout
       {2, 8, true, 2, 8, 0x28, 1},
@@ -88,20 +84,13 @@ TEST(SmbiosEntryPoint, VersionAndChecksumCases) {
     smbios.minor = c.minor;
     smbios.badChecksum = c.bad;
     Bytes entry = BuildEntryPoint(smbios, 0x1000, 0);
-    EXPECT_EQ(entry[6], c.wantMajor);
-    EXPECT_EQ(entry[7], c.wantMinor);
-    EXPECT_EQ(entry[0x1E], c.wantBcd);
-    EXPECT_EQ(Sum(entry, 0, 31), c.wantSum);
-    EXPECT_EQ(Sum(entry, 0x10, 15), 0);
+    EXPECT_EQ((Bytes{entry[6], entry[7], entry[0x1E], Sum(entry, 0, 31), Sum(entry, 0x10, 15)}),
+              (Bytes{c.wantMajor, c.wantMinor, c.wantBcd, c.wantSum, 0}));
   }
 }
 
 TEST(SmbiosFileLoad, BareAndFirmwareTableFormsMatchTheirDumps) {
-  struct Case {
-    const char* raw;
-    const char* dump;
-    uint8_t major, minor;
-  } cases[] = {
+  struct Case { const char* raw; const char* dump; uint8_t major, minor; } cases[] = {
       {"raw/srv-16slot-d.DMI", "srv-16slot-d.bin", 2, 7},  // versions inferred from the type 17 length
       {"raw/srv-4slot-a.DMI", "srv-4slot-a.bin", 0, 0},
       {"raw/pc-2slot-c.winraw.dat", "pc-2slot-c.bin", 3, 2},
@@ -114,17 +103,13 @@ TEST(SmbiosFileLoad, BareAndFirmwareTableFormsMatchTheirDumps) {
     ASSERT_TRUE(LoadSmbiosFile(std::string(QZ_CORPUS_DIR "/") + c.dump, dump, error)) << error;
     EXPECT_EQ(raw.table, dump.table);
     if (c.major) {
-      EXPECT_EQ(raw.major, c.major);
-      EXPECT_EQ(raw.minor, c.minor);
+      EXPECT_EQ((Bytes{raw.major, raw.minor}), (Bytes{c.major, c.minor}));
     }
   }
 }
 
 TEST(SmbiosFileLoad, FilesThatAreNoTableAreRefused) {
-  struct Case {
-    const char* name;
-    Bytes bytes;
-  } cases[] = {
+  struct Case { const char* name; Bytes bytes; } cases[] = {
       {"empty", {}},
       {"short-structure", {17, 2, 0, 0, 0, 0}},                   // length below the header
       {"unterminated-strings", {17, 4, 0, 0, 'a', 'b', 0}},       // no closing double zero
@@ -161,8 +146,7 @@ TEST(SmbiosFileLoad, BadEntryPointChecksumIsKept) {
   ASSERT_TRUE(LoadSmbiosFile(WriteTemp("smbios-bad", file), loaded, error)) << error;
   EXPECT_TRUE(loaded.badChecksum);
   EXPECT_EQ(loaded.table, source.table);
-  EXPECT_EQ(loaded.major, 2);
-  EXPECT_EQ(loaded.minor, 4);
+  EXPECT_EQ((Bytes{loaded.major, loaded.minor}), (Bytes{2, 4}));
 }
 
 }  // namespace

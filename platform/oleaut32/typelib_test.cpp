@@ -9,6 +9,7 @@
 
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -64,56 +65,43 @@ TEST_F(TypeLibResource, LibraryAndTypesReadBackAsWritten) {
   TLIBATTR* attr = nullptr;
   ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
   EXPECT_EQ(attr->guid, kLibId);
-  EXPECT_EQ(attr->lcid, 0x409u);
-  EXPECT_EQ(attr->syskind, SYS_WIN64);
-  EXPECT_EQ(attr->wMajorVerNum, 10);
-  EXPECT_EQ(attr->wMinorVerNum, 11);
-  EXPECT_EQ(attr->wLibFlags, LIBFLAG_FHASDISKIMAGE);
+  EXPECT_EQ(std::tuple(attr->lcid, attr->syskind, attr->wMajorVerNum, attr->wMinorVerNum, attr->wLibFlags),
+            std::tuple(LCID{0x409}, SYS_WIN64, WORD{10}, WORD{11}, WORD{LIBFLAG_FHASDISKIMAGE}));
   lib->ReleaseTLibAttr(attr);
 
   BSTR name = nullptr, doc = nullptr, helpFile = reinterpret_cast<BSTR>(0x1);
   DWORD context = 0xCCCC;
   ASSERT_EQ(lib->GetDocumentation(-1, &name, &doc, &context, &helpFile), S_OK);
-  EXPECT_EQ(Text(name), L"SampleLib");
-  EXPECT_EQ(Text(doc), L"SampleLib 10.11 Library");
+  EXPECT_EQ(Text(name) + L"|" + Text(doc), L"SampleLib|SampleLib 10.11 Library");
   EXPECT_EQ(context, 0u);
   EXPECT_EQ(helpFile, nullptr);
   ASSERT_EQ(lib->GetTypeInfoCount(), 2u);
 
-  struct {
-    const GUID* guid;
-    UINT index;
-    const wchar_t* name;
-    const wchar_t* doc;
-    WORD flags;
-  } cases[] = {{&kFirst, 0, L"FirstProv", L"FirstProv Class \U0001F600", TYPEFLAG_FCANCREATE},
-               {&kSecond, 1, L"SecondProv", L"(null)", 0}};
+  struct { const GUID* guid; UINT index; const wchar_t* text; WORD flags; } cases[] = {  // text: name|doc
+      {&kFirst, 0, L"FirstProv|FirstProv Class \U0001F600", TYPEFLAG_FCANCREATE},
+      {&kSecond, 1, L"SecondProv|(null)", 0}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.text);
     TYPEKIND kind = TKIND_MAX;
     EXPECT_EQ(lib->GetTypeInfoType(c.index, &kind), S_OK);
     EXPECT_EQ(kind, TKIND_COCLASS);
     ASSERT_EQ(lib->GetDocumentation(static_cast<INT>(c.index), &name, &doc, nullptr, nullptr), S_OK);
-    EXPECT_EQ(Text(name), c.name);
-    EXPECT_EQ(Text(doc), c.doc);
+    EXPECT_EQ(Text(name) + L"|" + Text(doc), c.text);
     ITypeInfo* info = nullptr;
     ASSERT_EQ(lib->GetTypeInfoOfGuid(*c.guid, &info), S_OK);
     ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, &name, &doc, nullptr, nullptr), S_OK);
-    EXPECT_EQ(Text(name), c.name);
-    EXPECT_EQ(Text(doc), c.doc);
+    EXPECT_EQ(Text(name) + L"|" + Text(doc), c.text);
     EXPECT_EQ(info->GetDocumentation(0, &name, nullptr, nullptr, nullptr), TYPE_E_ELEMENTNOTFOUND);
     TYPEATTR* typeAttr = nullptr;
     ASSERT_EQ(info->GetTypeAttr(&typeAttr), S_OK);
     EXPECT_EQ(typeAttr->guid, *c.guid);
-    EXPECT_EQ(typeAttr->typekind, TKIND_COCLASS);
-    EXPECT_EQ(typeAttr->wTypeFlags, c.flags);
-    EXPECT_EQ(typeAttr->cFuncs + typeAttr->cVars + typeAttr->cImplTypes, 0);
+    const int members = typeAttr->cFuncs + typeAttr->cVars + typeAttr->cImplTypes;
+    EXPECT_EQ(std::tuple(typeAttr->typekind, typeAttr->wTypeFlags, members), std::tuple(TKIND_COCLASS, c.flags, 0));
     info->ReleaseTypeAttr(typeAttr);
     ITypeLib* containing = nullptr;
     UINT index = 99;
     ASSERT_EQ(info->GetContainingTypeLib(&containing, &index), S_OK);
-    EXPECT_EQ(containing, lib);
-    EXPECT_EQ(index, c.index);
+    EXPECT_EQ(std::tuple(containing, index), std::tuple(lib, c.index));
     containing->Release();
     info->Release();
   }

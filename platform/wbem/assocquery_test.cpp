@@ -78,10 +78,7 @@ using Names = std::vector<std::wstring>;
 
 TEST_F(AssociationQuery, WhereWordsAndSourcePathsSelectTheEnds) {
   const std::wstring b1 = L"ASSOCIATORS OF {QZ_Board.Tag=\"B1\"}";
-  struct Case {
-    std::wstring query;
-    Names expected;
-  } cases[] = {
+  struct Case { std::wstring query; Names expected; } cases[] = {
       // The gone module and the links of another namespace or another key spelling stay out; M1 once.
       {b1, {L"M1", L"M2"}},
       {L"ASSOCIATORS OF {\\\\.\\root\\AssocTest:QZ_Board.Tag=\"B1\"}", {L"M1", L"M2"}},
@@ -114,10 +111,7 @@ TEST_F(AssociationQuery, WhereWordsAndSourcePathsSelectTheEnds) {
 }
 
 TEST_F(AssociationQuery, BadSourcesAndConditionsGiveTheirCodes) {
-  struct Case {
-    const wchar_t* query;
-    HRESULT result;
-  } cases[] = {
+  struct Case { const wchar_t* query; HRESULT result; } cases[] = {
       {L"ASSOCIATORS OF {QZ_Nothing.Tag=\"B1\"}", WBEM_E_INVALID_CLASS},
       {L"ASSOCIATORS OF {QZ_Board.Tag=\"B9\"}", WBEM_E_NOT_FOUND},
       {L"REFERENCES OF {QZ_Board.Tag=\"b 1\"}", WBEM_E_NOT_FOUND},

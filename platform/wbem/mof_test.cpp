@@ -1,15 +1,21 @@
 // The MOF compiler: what it accepts and stores (types, qualifiers and their flavors, namespaces,
 // instances and aliases), what it refuses with which code and message, the static
-// instance store, and the module's own MOF with its 22 classes and provider registrations.
+// instance store, the module's own MOF with its 22 classes and provider registrations, and a kept
+// MOF file that fails (a kept file reaching later processes is run through the command-line tool's
+// own tests).
 #include <gtest/gtest.h>
+#include <qzplatform.h>
 
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 
+#include "kernel32/sysroot.h"
 #include "kernel32/text.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/PlatformTest.h"
 #include "wbem/mof.h"
 #include "wbem/repository.h"
@@ -42,23 +48,27 @@ std::wstring Text(IWbemClassObject* object, const wchar_t* property) {
   return value.bstrVal;
 }
 
-TEST(MofCompiler, PropertyDeclarationsGiveTheirCimTypes) {
+// A repository of its own, into which texts compile as "t.mof" in root\Test.
+class MofCompiler : public testing::Test {
+ protected:
+  HRESULT Compile(const wchar_t* text, const wchar_t* space = kTestNamespace) {
+    return CompileMof(text, L"t.mof", space, &result, repository);
+  }
   Repository repository;
   MofResult result;
+};
+
+TEST_F(MofCompiler, PropertyDeclarationsGiveTheirCimTypes) {
   const wchar_t* text =
       L"class QZ_Other { [key] string Name; };\n"
       L"class QZ_Types {\n"
       L"  boolean A; uint8 B; uint16 D; uint32 F; sint32 G; uint64 H; real64 K; string L; datetime M;\n"
       L"  uint8 P[]; string Q[]; uint16 R[4]; QZ_Other ref S; QZ_Missing REF T;\n"
       L"};";
-  ASSERT_EQ(CompileMof(text, L"t.mof", kTestNamespace, &result, repository), WBEM_S_NO_ERROR) << result.message;
+  ASSERT_EQ(Compile(text), WBEM_S_NO_ERROR) << result.message;
   auto cls = repository.FindClass(kTestNamespace, L"QZ_Types");
   ASSERT_TRUE(cls);
-  struct Case {
-    const wchar_t* property;
-    CIMTYPE type;
-    const wchar_t* cimType;
-  };
+  struct Case { const wchar_t* property; CIMTYPE type; const wchar_t* cimType; };
   const Case cases[] = {
       {L"A", CIM_BOOLEAN, L"boolean"}, {L"B", CIM_UINT8, L"uint8"},   {L"D", CIM_UINT16, L"uint16"},
       {L"F", CIM_UINT32, L"uint32"},   {L"G", CIM_SINT32, L"sint32"}, {L"H", CIM_UINT64, L"uint64"},
@@ -79,9 +89,7 @@ TEST(MofCompiler, PropertyDeclarationsGiveTheirCimTypes) {
   EXPECT_EQ(result.classes, (std::vector<std::wstring>{L"root\\Test:QZ_Other", L"root\\Test:QZ_Types"}));
 }
 
-TEST(MofCompiler, QualifiersKeepTheirValuesAndFlavors) {
-  Repository repository;
-  MofResult result;
+TEST_F(MofCompiler, QualifiersKeepTheirValuesAndFlavors) {
   const wchar_t* text =
       L"/* block\n comment */ [abstract, Description(\"base\")] class QZ_Base { [key] string Tag; };\n"
       L"// line comment\n"
@@ -90,7 +98,7 @@ TEST(MofCompiler, QualifiersKeepTheirValuesAndFlavors) {
       L"class QZ_Derived : QZ_Base {\n"
       L"  [read, MaxLen(64), ValueMap{\"1\", \"2\"}, Values{\"One\", \"Two\"} : Amended] uint16 Kind;\n"
       L"};";
-  ASSERT_EQ(CompileMof(text, L"t.mof", kTestNamespace, &result, repository), WBEM_S_NO_ERROR) << result.message;
+  ASSERT_EQ(Compile(text), WBEM_S_NO_ERROR) << result.message;
   auto base = repository.FindClass(kTestNamespace, L"QZ_Base");
   auto derived = repository.FindClass(kTestNamespace, L"QZ_Derived");
   ASSERT_TRUE(base && derived);
@@ -131,9 +139,7 @@ TEST(MofCompiler, QualifiersKeepTheirValuesAndFlavors) {
   EXPECT_TRUE(Property(*derived, L"Tag")->IsKey());
 }
 
-TEST(MofCompiler, NamespacePragmasAreAbsoluteOrRelativeToTheCurrentOne) {
-  Repository repository;
-  MofResult result;
+TEST_F(MofCompiler, NamespacePragmasAreAbsoluteOrRelativeToTheCurrentOne) {
   const wchar_t* text =
       L"#pragma classflags(\"forceupdate\", \"updateonly\")\n"
       L"#pragma autorecover\n"
@@ -146,7 +152,7 @@ TEST(MofCompiler, NamespacePragmasAreAbsoluteOrRelativeToTheCurrentOne) {
       L"class QZ_InThird { };\n"
       L"#pragma namespace(\"\\\\\\\\SERVER\\\\root\")\n"
       L"instance of __NAMESPACE { Name = \"Made\"; };\n";
-  ASSERT_EQ(CompileMof(text, L"t.mof", kTestNamespace, &result, repository), WBEM_S_NO_ERROR) << result.message;
+  ASSERT_EQ(Compile(text), WBEM_S_NO_ERROR) << result.message;
   EXPECT_EQ(result.classes, (std::vector<std::wstring>{L"root\\Test:QZ_InDefault", L"root\\Other:QZ_InOther",
                                                        L"root\\Other\\Child:QZ_InChild", L"ROOT\\Third:QZ_InThird"}));
   EXPECT_TRUE(repository.FindClass(L"root\\Other\\Child", L"QZ_InChild"));
@@ -154,16 +160,14 @@ TEST(MofCompiler, NamespacePragmasAreAbsoluteOrRelativeToTheCurrentOne) {
   EXPECT_TRUE(repository.Instances(L"root", L"__NAMESPACE").empty());
 }
 
-TEST(MofCompiler, InstancesAreStoredWithTheirValuesAndAliasesNameTheirPaths) {
-  Repository repository;
-  MofResult result;
+TEST_F(MofCompiler, InstancesAreStoredWithTheirValuesAndAliasesNameTheirPaths) {
   const wchar_t* text =
       L"class QZ_Target { [key] string Name; uint16 Number; };\n"
       L"class QZ_Link { [key] QZ_Target ref Target; string Extra[]; };\n"
       L"instance of QZ_Target as $T { Name = \"a\\\"b\"; Number = 7; };\n"
       L"instance of QZ_Link { Target = $t; Extra = {\"x\", \"y\"}; };\n"
       L"instance of QZ_Target { Name = \"a\\\"b\"; Number = 8; };\n";
-  ASSERT_EQ(CompileMof(text, L"t.mof", kTestNamespace, &result, repository), WBEM_S_NO_ERROR) << result.message;
+  ASSERT_EQ(Compile(text), WBEM_S_NO_ERROR) << result.message;
   EXPECT_EQ(result.instances,
             (std::vector<std::wstring>{L"root\\Test:QZ_Target.Name=\"a\\\"b\"",
                                        L"root\\Test:QZ_Link.Target=\"QZ_Target.Name=\\\"a\\\\\\\"b\\\"\"",
@@ -179,12 +183,8 @@ TEST(MofCompiler, InstancesAreStoredWithTheirValuesAndAliasesNameTheirPaths) {
   EXPECT_EQ(Text(links[0], L"Target"), L"QZ_Target.Name=\"a\\\"b\"");
 }
 
-TEST(MofCompiler, RefusedTextsGiveTheirCodeAndPosition) {
-  struct Case {
-    const wchar_t* text;
-    HRESULT status;
-    const wchar_t* message;
-  };
+TEST_F(MofCompiler, RefusedTextsGiveTheirCodeAndPosition) {
+  struct Case { const wchar_t* text; HRESULT status; const wchar_t* message; };
   const Case cases[] = {
       {L"class A { uint16 a }", WBEM_E_INVALID_SYNTAX, L"t.mof:1:20: expected ';', found '}'"},
       {L"class A {\n  int a;\n};", WBEM_E_INVALID_SYNTAX, L"t.mof:2:3: unknown type 'int'"},
@@ -218,44 +218,33 @@ TEST(MofCompiler, RefusedTextsGiveTheirCodeAndPosition) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    Repository repository;
-    MofResult result;
+    Repository fresh;
     result.status = S_FALSE;
-    EXPECT_EQ(CompileMof(c.text, L"t.mof", kTestNamespace, &result, repository), c.status);
+    EXPECT_EQ(CompileMof(c.text, L"t.mof", kTestNamespace, &result, fresh), c.status);
     EXPECT_EQ(result.status, c.status);
     EXPECT_EQ(result.message, c.message);
   }
 }
 
-TEST(MofCompiler, SyntaxErrorsStoreNothingButRefusalsKeepWhatCameBefore) {
-  Repository repository;
-  MofResult result;
-  EXPECT_EQ(CompileMof(L"class QZ_First { };\nclass QZ_Second { uint16 };", L"t.mof", kTestNamespace, &result, repository),
-            WBEM_E_INVALID_SYNTAX);
+TEST_F(MofCompiler, SyntaxErrorsStoreNothingButRefusalsKeepWhatCameBefore) {
+  EXPECT_EQ(Compile(L"class QZ_First { };\nclass QZ_Second { uint16 };"), WBEM_E_INVALID_SYNTAX);
   EXPECT_FALSE(repository.FindClass(kTestNamespace, L"QZ_First"));
   EXPECT_FALSE(repository.HasNamespace(kTestNamespace)) << "nothing at all is stored";
   EXPECT_TRUE(result.classes.empty());
 
-  EXPECT_EQ(CompileMof(L"class QZ_First { };\ninstance of QZ_Nothing { };\nclass QZ_Third { };", L"t.mof", kTestNamespace,
-                       &result, repository),
-            WBEM_E_INVALID_CLASS);
+  EXPECT_EQ(Compile(L"class QZ_First { };\ninstance of QZ_Nothing { };\nclass QZ_Third { };"), WBEM_E_INVALID_CLASS);
   EXPECT_TRUE(repository.FindClass(kTestNamespace, L"QZ_First"));
   EXPECT_FALSE(repository.FindClass(kTestNamespace, L"QZ_Third"));
   EXPECT_EQ(result.classes, (std::vector<std::wstring>{L"root\\Test:QZ_First"}));
-  EXPECT_EQ(result.line, 2u);
-  EXPECT_EQ(result.column, 1u);
+  EXPECT_EQ(std::tuple(result.line, result.column), std::tuple(2u, 1u));
 
-  EXPECT_EQ(CompileMof(L"", L"t.mof", L"root\\bad name", &result, repository), WBEM_E_INVALID_NAMESPACE);
+  EXPECT_EQ(Compile(L"", L"root\\bad name"), WBEM_E_INVALID_NAMESPACE);
   EXPECT_EQ(result.message, L"t.mof:1:1: malformed namespace name 'root\\bad name'");
   EXPECT_EQ(CompileMof(L"", L"t.mof", kTestNamespace, nullptr, repository), WBEM_E_INVALID_PARAMETER);
 }
 
-TEST(StaticInstances, StoredCopiesAndDeleteClassDropsThem) {
-  Repository repository;
-  MofResult result;
-  ASSERT_EQ(CompileMof(L"class QZ_A { [key] uint32 Id; string S; };\nclass QZ_B : QZ_A { };", L"t.mof", kTestNamespace,
-                       &result, repository),
-            WBEM_S_NO_ERROR);
+TEST_F(MofCompiler, StaticInstancesAreStoredCopiesAndDeleteClassDropsThem) {
+  ASSERT_EQ(Compile(L"class QZ_A { [key] uint32 Id; string S; };\nclass QZ_B : QZ_A { };"), WBEM_S_NO_ERROR);
   CComPtr<IWbemClassObject> cls, instance;
   ASSERT_EQ(repository.GetClass(kTestNamespace, L"QZ_B", &cls), WBEM_S_NO_ERROR);
   ASSERT_EQ(cls->SpawnInstance(0, &instance), WBEM_S_NO_ERROR);
@@ -276,21 +265,17 @@ TEST(StaticInstances, StoredCopiesAndDeleteClassDropsThem) {
   EXPECT_TRUE(repository.Instances(kTestNamespace, L"QZ_A").empty()) << "exactly the class, not its subclasses";
 
   ASSERT_EQ(repository.DeleteClass(kTestNamespace, L"QZ_A"), WBEM_S_NO_ERROR);
-  ASSERT_EQ(CompileMof(L"class QZ_A { [key] uint32 Id; };\nclass QZ_B : QZ_A { };", L"t.mof", kTestNamespace, &result,
-                       repository),
-            WBEM_S_NO_ERROR);
+  ASSERT_EQ(Compile(L"class QZ_A { [key] uint32 Id; };\nclass QZ_B : QZ_A { };"), WBEM_S_NO_ERROR);
   EXPECT_TRUE(repository.Instances(kTestNamespace, L"QZ_B").empty()) << "instances go with their class";
 }
 
 // The module's MOF, compiled as the first use of a system root compiles it: every class that names a
 // provider is dynamic, its provider is registered once with a CLSID and serves only Get and
 // enumeration, and an association's keys are references.
-TEST(ModuleMof, EveryProviderClassIsBoundToOneRegisteredReadOnlyProvider) {
+TEST_F(MofCompiler, ModuleMofBindsEveryProviderClassToOneRegisteredReadOnlyProvider) {
   std::ifstream file(QZ_SOURCE_DIR "/mof/QZWmiMemory.mof", std::ios::binary);
   ASSERT_TRUE(file.good());
   const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  Repository repository;
-  MofResult result;
   ASSERT_EQ(CompileMof(qz::FromUtf8(bytes), L"QZWmiMemory.mof", L"root\\default", &result, repository),
             WBEM_S_NO_ERROR)
       << qz::ToUtf8(result.message);
@@ -337,9 +322,23 @@ TEST(ModuleMof, EveryProviderClassIsBoundToOneRegisteredReadOnlyProvider) {
       }
     }
   }
-  EXPECT_EQ(used.size(), 22u);
-  EXPECT_EQ(clsids.size(), used.size());
-  EXPECT_EQ(bound.size(), used.size());
+  EXPECT_EQ(std::tuple(used.size(), clsids.size(), bound.size()), std::tuple(22u, 22u, 22u));
+}
+
+QZ_CHILD_MAIN(ExpectKeptClass) {
+  const bool kept = Repository::Instance().FindClass(L"root\\VXN", L"QZ_Kept") != nullptr;
+  return kept == (args.at(0) == "yes") ? 0 : 1;
+}
+
+TEST(KeptMof, AFileThatFailsIsNotKeptAndSaysWhere) {
+  const std::string path = qz::SystemRoot() + "/broken.mof";
+  std::ofstream(path, std::ios::binary) << "class QZ_Kept\n{\n  [key] string Tag\n};\n";
+  char error[256] = {};
+  EXPECT_NE(QzCompileMofFile(path.c_str(), TRUE, error, sizeof error), WBEM_S_NO_ERROR);
+  EXPECT_EQ(std::string(error).rfind("broken.mof:4:", 0), 0u) << error;
+  EXPECT_EQ(qztest::ChildProcess::Start("ExpectKeptClass", {"no"}).Wait(), 0);
+  EXPECT_EQ(QzCompileMofFile((qz::SystemRoot() + "/missing.mof").c_str(), TRUE, error, sizeof error), WBEM_E_NOT_FOUND);
+  EXPECT_NE(std::string(error).find("missing.mof: cannot be read"), std::string::npos) << error;
 }
 
 }  // namespace

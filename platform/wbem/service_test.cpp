@@ -1,6 +1,8 @@
-// The service's instance side as a client sees it: connecting through the locator, enumerations and
-// queries answered from providers, the enumerator's batches and time-outs, lookups by path.
+// The repository's namespaces and classes, and the service as a client sees it: connecting through
+// the locator, class lookups by name and path, enumerations and queries answered from providers (or
+// none, for a class that no provider serves), the enumerator's batches and time-outs, lookups by path.
 #include <gtest/gtest.h>
+#include <instprovhelper.h>
 #include <objbase.h>
 #include <oleauto.h>
 
@@ -22,7 +24,6 @@ class CountingProvider : public qz::wbem::InstanceProvider {
  public:
   CountingProvider(int count, std::chrono::milliseconds delay = {}) : m_Count(count), m_Delay(delay) {}
   HRESULT Enumerate(const ClassDef& cls, IWbemContext*, ObjectStream* out) override {
-    ++calls;
     auto def = Repository::Instance().FindClass(L"root\\VXN", cls.name);
     Clock::time_point ready = Clock::now();
     for (int i = 1; i <= m_Count; ++i) {
@@ -38,8 +39,6 @@ class CountingProvider : public qz::wbem::InstanceProvider {
     }
     return WBEM_S_NO_ERROR;
   }
-  int calls = 0;
-
  private:
   int m_Count;
   std::chrono::milliseconds m_Delay;
@@ -50,6 +49,7 @@ class ServiceTest : public testing::Test {
   void SetUp() override {
     Repository& repository = Repository::Instance();
     ASSERT_TRUE(SUCCEEDED(repository.CreateNamespace(L"root\\VXN")));
+    ASSERT_TRUE(SUCCEEDED(repository.CreateNamespace(L"root/wmi")));
     auto element = ClassBuilder(L"QZ_Part").AddKey(L"Tag", CIM_STRING).AddProperty(L"Number", CIM_UINT32).Build();
     ASSERT_EQ(repository.PutClass(L"root\\VXN", *element), WBEM_S_NO_ERROR);
     auto module = ClassBuilder(L"QZ_Stick").Superclass(*element).AddProperty(L"Capacity", CIM_UINT64).Build();
@@ -62,8 +62,7 @@ class ServiceTest : public testing::Test {
               WBEM_S_NO_ERROR);
   }
   void TearDown() override {
-    qz::wbem::RegisterInstanceProvider(L"root\\VXN", L"QZ_Part", nullptr);
-    qz::wbem::RegisterInstanceProvider(L"root\\VXN", L"QZ_Stick", nullptr);
+    for (const wchar_t* cls : {L"QZ_Part", L"QZ_Stick"}) qz::wbem::RegisterInstanceProvider(L"root\\VXN", cls, nullptr);
   }
 
   std::shared_ptr<CountingProvider> Serve(const wchar_t* cls, int count, std::chrono::milliseconds delay = {}) {
@@ -103,10 +102,7 @@ TEST_F(ServiceTest, LocatorAcceptsLocalSpellingsOfANamespace) {
   ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                              reinterpret_cast<void**>(&locator)),
             S_OK);
-  struct Case {
-    const wchar_t* resource;
-    HRESULT result;
-  } cases[] = {
+  struct Case { const wchar_t* resource; HRESULT result; } cases[] = {
       {L"root\\VXN", WBEM_S_NO_ERROR},       {L"ROOT/vxn", WBEM_S_NO_ERROR},
       {L"\\\\.\\root\\VXN", WBEM_S_NO_ERROR}, {L"//localhost/root/VXN", WBEM_S_NO_ERROR},
       {L"root\\\\VXN", WBEM_E_INVALID_NAMESPACE},
@@ -116,12 +112,8 @@ TEST_F(ServiceTest, LocatorAcceptsLocalSpellingsOfANamespace) {
     IWbemServices* services = reinterpret_cast<IWbemServices*>(0x1);
     HRESULT hr = locator->ConnectServer(CComBSTR(c.resource), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services);
     EXPECT_EQ(hr, c.result) << c.resource;
-    if (SUCCEEDED(hr)) {
-      ASSERT_NE(services, nullptr);
-      services->Release();
-    } else {
-      EXPECT_EQ(services, nullptr) << c.resource;
-    }
+    EXPECT_EQ(services != nullptr, SUCCEEDED(hr)) << c.resource;
+    if (services) services->Release();
   }
 }
 
@@ -182,11 +174,7 @@ TEST_F(ServiceTest, QueriesFilterAndProjectAcrossSubclasses) {
   EXPECT_STREQ(tag.bstrVal, L"Board 1 DIMM 1");
   EXPECT_EQ(first->Get(L"Number", 0, &number, nullptr, nullptr), WBEM_E_NOT_FOUND) << "not selected";
 
-  struct Refused {
-    const wchar_t* language;
-    const wchar_t* query;
-    HRESULT result;
-  } refused[] = {
+  struct Refused { const wchar_t* language; const wchar_t* query; HRESULT result; } refused[] = {
       {L"WQL", L"SELECT Bogus FROM QZ_Part", WBEM_E_INVALID_QUERY},
       {L"WQL", L"SELECT * FROM QZ_Part WHERE Bogus = 1", WBEM_E_INVALID_QUERY},
       {L"SQL", L"SELECT * FROM QZ_Part", WBEM_E_INVALID_QUERY_TYPE},
@@ -199,10 +187,7 @@ TEST_F(ServiceTest, QueriesFilterAndProjectAcrossSubclasses) {
 }
 
 TEST_F(ServiceTest, MetaClassQueriesByNameFindThatClassInAnyCase) {
-  struct Case {
-    const wchar_t* query;
-    std::vector<std::wstring> classes;
-  } cases[] = {
+  struct Case { const wchar_t* query; std::vector<std::wstring> classes; } cases[] = {
       {L"SELECT * FROM meta_class WHERE __CLASS = 'QZ_Stick'", {L"QZ_Stick"}},
       {L"SELECT * FROM meta_class WHERE __class = \"qz_stick\"", {L"QZ_Stick"}},
       {L"SELECT * FROM meta_class WHERE 'QZ_PART' = __CLASS", {L"QZ_Part"}},
@@ -219,10 +204,7 @@ TEST_F(ServiceTest, MetaClassQueriesByNameFindThatClassInAnyCase) {
 
 TEST_F(ServiceTest, GetObjectFindsAnInstanceByItsKeys) {
   Serve(L"QZ_Part", 3);
-  struct Case {
-    const wchar_t* path;
-    HRESULT result;
-  } cases[] = {
+  struct Case { const wchar_t* path; HRESULT result; } cases[] = {
       {L"QZ_Part.Tag=\"Board 1 DIMM 2\"", WBEM_S_NO_ERROR},
       {L"QZ_Part.Tag=\"board 1 dimm 2\"", WBEM_S_NO_ERROR},
       {L"\\\\.\\root\\VXN:QZ_Part.Tag=\"Board 1 DIMM 1\"", WBEM_S_NO_ERROR},
@@ -231,13 +213,86 @@ TEST_F(ServiceTest, GetObjectFindsAnInstanceByItsKeys) {
   for (const Case& c : cases) {
     IWbemClassObject* object = reinterpret_cast<IWbemClassObject*>(0x1);
     EXPECT_EQ(m_Services->GetObject(CComBSTR(c.path), 0, nullptr, &object, nullptr), c.result) << c.path;
-    if (c.result == WBEM_S_NO_ERROR) {
-      ASSERT_NE(object, nullptr);
-      object->Release();
-    } else {
-      EXPECT_EQ(object, nullptr) << c.path;
-    }
+    EXPECT_EQ(object != nullptr, c.result == WBEM_S_NO_ERROR) << c.path;
+    if (object) object->Release();
   }
+}
+
+TEST_F(ServiceTest, NamespaceNamesIgnoreCaseAndSeparatorAndMustBeWellFormed) {
+  Repository& repository = Repository::Instance();
+  EXPECT_EQ(repository.NamespaceName(L"ROOT/vxn"), L"root\\VXN");
+  EXPECT_EQ(repository.CreateNamespace(L"Root\\Vxn"), WBEM_S_ALREADY_EXISTS);
+  EXPECT_TRUE(repository.HasNamespace(L"root"));
+  for (const wchar_t* bad : {L"", L"root\\", L"\\root", L"root\\\\VXN", L"root\\V X N", L"root:VXN"})
+    EXPECT_EQ(repository.CreateNamespace(bad), WBEM_E_INVALID_NAMESPACE) << bad;
+  ASSERT_EQ(repository.CreateNamespace(L"root\\a\\b"), WBEM_S_NO_ERROR);
+  EXPECT_TRUE(repository.HasNamespace(L"root\\a")) << "parents are created too";
+  CComPtr<IWbemServices> none;
+  EXPECT_EQ(qz::wbem::CreateServices(L"root\\missing", &none), WBEM_E_INVALID_NAMESPACE);
+  EXPECT_EQ(none.p, nullptr);
+}
+
+TEST_F(ServiceTest, EveryNamespaceHasTheExtendedStatusClass) {
+  for (const wchar_t* space : {L"root", L"root\\VXN", L"root\\wmi"}) {
+    SCOPED_TRACE(space);
+    CComPtr<IWbemServices> services;
+    ASSERT_EQ(qz::wbem::CreateServices(space, &services), WBEM_S_NO_ERROR);
+    CInstanceProviderHelper helper(services, nullptr);
+    ASSERT_EQ(helper.ExtendedStatusResult(), WBEM_S_NO_ERROR);
+    IWbemClassObject* status = helper.ExtendedStatusClass();
+    ASSERT_NE(status, nullptr);
+    CComVariant value;
+    ASSERT_EQ(status->Get(L"__SUPERCLASS", 0, &value, nullptr, nullptr), WBEM_S_NO_ERROR);
+    EXPECT_STREQ(value.bstrVal, L"__NotifyStatus");
+    value.Clear();
+    CIMTYPE type = 0;
+    ASSERT_EQ(status->Get(L"StatusCode", 0, &value, &type, nullptr), WBEM_S_NO_ERROR);
+    EXPECT_EQ(type, CIM_UINT32);
+    EXPECT_EQ(status->Get(L"Description", 0, nullptr, &type, nullptr), WBEM_S_NO_ERROR);
+    EXPECT_EQ(type, CIM_STRING);
+  }
+}
+
+TEST_F(ServiceTest, GetObjectFindsClassesByNameOrPath) {
+  struct Case { const wchar_t* path; HRESULT result; const wchar_t* className; };
+  const Case cases[] = {
+      {L"QZ_Stick", WBEM_S_NO_ERROR, L"QZ_Stick"},
+      {L"qz_stick", WBEM_S_NO_ERROR, L"QZ_Stick"},
+      {L"__ExtendedStatus", WBEM_S_NO_ERROR, L"__ExtendedStatus"},
+      {L"root\\wmi:QZ_Part", WBEM_E_NOT_FOUND, nullptr},
+      {L"root\\nowhere:QZ_Part", WBEM_E_INVALID_NAMESPACE, nullptr},
+      {L"QZ_Missing.Tag=\"1\"", WBEM_E_INVALID_CLASS, nullptr},
+      {L"QZ_Stick.Tag=\"1\"", WBEM_E_NOT_FOUND, nullptr},  // no provider, no instances
+      {L"QZ_Stick.Tag=\"1", WBEM_E_INVALID_OBJECT_PATH, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    CComBSTR path(c.path);
+    IWbemClassObject* object = reinterpret_cast<IWbemClassObject*>(0x1);
+    IWbemCallResult* result = reinterpret_cast<IWbemCallResult*>(0x1);
+    ASSERT_EQ(m_Services->GetObject(path, 0, nullptr, &object, &result), c.result);
+    EXPECT_EQ(result, nullptr);
+    if (!c.className) {
+      EXPECT_EQ(object, nullptr);
+      continue;
+    }
+    CComPtr<IWbemClassObject> cls;
+    cls.Attach(object);
+    CComVariant name;
+    ASSERT_EQ(cls->Get(L"__CLASS", 0, &name, nullptr, nullptr), WBEM_S_NO_ERROR);
+    EXPECT_STREQ(name.bstrVal, c.className);
+  }
+}
+
+TEST_F(ServiceTest, AClassWithoutAProviderHasNoInstances) {
+  CComBSTR cls(L"QZ_Stick");
+  IEnumWbemClassObject* enumerator = reinterpret_cast<IEnumWbemClassObject*>(0x1);
+  EXPECT_EQ(m_Services->CreateInstanceEnum(cls, 0, nullptr, &enumerator), WBEM_S_NO_ERROR);
+  ULONG returned = 1;
+  IWbemClassObject* object = nullptr;
+  EXPECT_EQ(enumerator->Next(0, 1, &object, &returned), WBEM_S_FALSE);
+  EXPECT_EQ(returned, 0u);
+  enumerator->Release();
 }
 
 }  // namespace

@@ -46,30 +46,15 @@ TEST(WqlParse, AssociationStatementsTakeThePathAndTheirWords) {
 
 TEST(WqlParse, RefusesWhatIsOutsideTheSubset) {
   const wchar_t* refused[] = {
-      L"",
-      L"SELECT * FROM",
-      L"SELECT *, Name FROM X",
-      L"SELECT * FROM X WHERE",
-      L"SELECT * FROM X WHERE Name",
-      L"SELECT * FROM X WHERE Name = 'open",
-      L"SELECT * FROM X WHERE 1 = 2",
-      L"SELECT * FROM X WHERE Name < NULL",
-      L"SELECT * FROM X WHERE Number = 99999999999999999999999",
-      L"SELECT * FROM X extra",
-      L"SELECT * FROM X WHERE Name ~ 'a'",
-      L"ASSOCIATORS {X.K=1}",
-      L"ASSOCIATORS OF X.K=1",
-      L"ASSOCIATORS OF {X.K=\"}\"",
-      L"ASSOCIATORS OF {  }",
-      L"ASSOCIATORS OF {X.K=1} ResultClass = Y",
-      L"ASSOCIATORS OF {X.K=1} WHERE",
-      L"ASSOCIATORS OF {X.K=1} WHERE ResultClass",
-      L"ASSOCIATORS OF {X.K=1} WHERE ResultClass =",
-      L"ASSOCIATORS OF {X.K=1} WHERE ResultClass = Y AND Role = Z",
-      L"ASSOCIATORS OF {X.K=1} WHERE Colour = Red",
-      L"ASSOCIATORS OF {X.K=1} WHERE ClassDefsOnly = TRUE",
-      L"ASSOCIATORS OF {X.K=1} WHERE KeysOnly KeysOnly",
-      L"REFERENCES OF {X.K=1} WHERE AssocClass = Y",
+      L"", L"SELECT * FROM", L"SELECT *, Name FROM X", L"SELECT * FROM X WHERE", L"SELECT * FROM X WHERE Name",
+      L"SELECT * FROM X WHERE Name = 'open", L"SELECT * FROM X WHERE 1 = 2", L"SELECT * FROM X WHERE Name < NULL",
+      L"SELECT * FROM X WHERE Number = 99999999999999999999999", L"SELECT * FROM X extra",
+      L"SELECT * FROM X WHERE Name ~ 'a'", L"ASSOCIATORS {X.K=1}", L"ASSOCIATORS OF X.K=1",
+      L"ASSOCIATORS OF {X.K=\"}\"", L"ASSOCIATORS OF {  }", L"ASSOCIATORS OF {X.K=1} ResultClass = Y",
+      L"ASSOCIATORS OF {X.K=1} WHERE", L"ASSOCIATORS OF {X.K=1} WHERE ResultClass",
+      L"ASSOCIATORS OF {X.K=1} WHERE ResultClass =", L"ASSOCIATORS OF {X.K=1} WHERE ResultClass = Y AND Role = Z",
+      L"ASSOCIATORS OF {X.K=1} WHERE Colour = Red", L"ASSOCIATORS OF {X.K=1} WHERE ClassDefsOnly = TRUE",
+      L"ASSOCIATORS OF {X.K=1} WHERE KeysOnly KeysOnly", L"REFERENCES OF {X.K=1} WHERE AssocClass = Y",
       L"REFERENCES OF {X.K=1} WHERE ResultRole = Y",
   };
   for (const wchar_t* text : refused) {
@@ -121,11 +106,7 @@ TEST(WqlParse, BoundsNestingAndLength) {
 }
 
 TEST(WqlLike, PatternsIgnoreCase) {
-  struct Case {
-    const wchar_t* text;
-    const wchar_t* pattern;
-    bool match;
-  } cases[] = {
+  struct Case { const wchar_t* text; const wchar_t* pattern; bool match; } cases[] = {
       {L"DIMM 3", L"dimm%", true},      {L"DIMM 13", L"DIMM _", false}, {L"DIMM 7", L"DIMM [0-4]", false},
       {L"DIMM 7", L"DIMM [^0-4]", true}, {L"", L"%", true},              {L"", L"_", false},
       {L"abc", L"abc%d", false},        {L"a[b", L"a[b", true},
@@ -145,15 +126,10 @@ TEST(WqlLike, PatternsIgnoreCase) {
 class WqlEvaluate : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(ClassBuilder(L"QZ_Sample")
-                  .AddKey(L"Tag", CIM_STRING)
-                  .AddProperty(L"Capacity", CIM_UINT64)
-                  .AddProperty(L"Width", CIM_UINT16)
-                  .AddProperty(L"Status", CIM_UINT32)
-                  .AddProperty(L"Healthy", CIM_BOOLEAN)
-                  .AddProperty(L"Missing", CIM_STRING)
-                  .AddProperty(L"Codes", CIM_UINT16 | CIM_FLAG_ARRAY)
-                  .Create(&m_Class),
+    ASSERT_EQ(ClassBuilder(L"QZ_Sample").AddKey(L"Tag", CIM_STRING).AddProperty(L"Capacity", CIM_UINT64)
+                  .AddProperty(L"Width", CIM_UINT16).AddProperty(L"Status", CIM_UINT32)
+                  .AddProperty(L"Healthy", CIM_BOOLEAN).AddProperty(L"Missing", CIM_STRING)
+                  .AddProperty(L"Codes", CIM_UINT16 | CIM_FLAG_ARRAY).Create(&m_Class),
               WBEM_S_NO_ERROR);
     ASSERT_EQ(m_Class->SpawnInstance(0, &m_Instance), WBEM_S_NO_ERROR);
     Put(L"Tag", CComVariant(L"Board 1 DIMM 3"));
@@ -175,34 +151,22 @@ class WqlEvaluate : public testing::Test {
 };
 
 TEST_F(WqlEvaluate, ComparesByTypeAndLogic) {
-  struct Case {
-    const wchar_t* where;
-    bool match;
-  } cases[] = {
+  struct Case { const wchar_t* where; bool match; } cases[] = {
       {L"Tag = 'board 1 dimm 3'", true},  // strings ignore case
-      {L"Tag <> 'Board 1 DIMM 3'", false},
-      {L"Tag < 'C'", true},
+      {L"Tag <> 'Board 1 DIMM 3'", false}, {L"Tag < 'C'", true},
       {L"Capacity = 17179869184", true},  // uint64 is text underneath, compared as a number
-      {L"Capacity > 9999999999", true},
-      {L"Capacity = '17179869184'", true},
-      {L"Width >= 72 AND Width <= 72", true},
+      {L"Capacity > 9999999999", true}, {L"Capacity = '17179869184'", true}, {L"Width >= 72 AND Width <= 72", true},
       {L"Width = 0x48", true},
       {L"Status = 4294967295", true},  // a uint32 is unsigned, not -1
-      {L"Healthy = TRUE", true},
-      {L"Healthy = FALSE", false},
+      {L"Healthy = TRUE", true}, {L"Healthy = FALSE", false},
       {L"Missing = 'x'", false},  // no value: no comparison holds
-      {L"Missing <> 'x'", false},
-      {L"Missing IS NULL", true},
-      {L"Tag IS NOT NULL", true},
+      {L"Missing <> 'x'", false}, {L"Missing IS NULL", true}, {L"Tag IS NOT NULL", true},
       {L"Codes = 1", false},  // arrays compare with nothing
-      {L"NOT (Width = 1 OR Tag LIKE '%DIMM%')", false},
-      {L"Width = 1 OR Tag LIKE '%DIMM _'", true},
+      {L"NOT (Width = 1 OR Tag LIKE '%DIMM%')", false}, {L"Width = 1 OR Tag LIKE '%DIMM _'", true},
       {L"Width = 1 OR Width = 2 AND Width = 72", false},
       {L"Width = 72 OR Width = 1 AND Width = 2", true},  // AND binds tighter than OR, on either side
-      {L"Width = 1 AND Width = 2 OR Width = 72", true},
-      {L"(Width = 1 OR Width = 72) AND Healthy = TRUE", true},
-      {L"72 = Width", true},
-      {L"__CLASS = 'qz_sample'", true},
+      {L"Width = 1 AND Width = 2 OR Width = 72", true}, {L"(Width = 1 OR Width = 72) AND Healthy = TRUE", true},
+      {L"72 = Width", true}, {L"__CLASS = 'qz_sample'", true},
   };
   for (const Case& c : cases) EXPECT_EQ(Matches(c.where), c.match) << c.where;
 }

@@ -1,10 +1,11 @@
 // Small helpers shared by the platform's own tests: a check of a call's result and last error, a
-// poisoned VARIANT that shows whether a call wrote to it, the strings of a BSTR array, and a COM
-// object that only counts its references.
+// poisoned VARIANT that shows whether a call wrote to it, the strings of a BSTR array, a COM
+// object that only counts its references, and whether a Linux path exists.
 #pragma once
 
 #include <errhandlingapi.h>
 #include <oleauto.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cstring>
@@ -20,6 +21,11 @@
   } while (0)
 
 namespace qztest {
+
+inline bool PathExists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
 
 // A VARIANT filled with 0xCC, so that vt reads 0xCCCC until something writes it.
 inline VARIANT Poisoned() {

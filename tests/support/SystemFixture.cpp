@@ -14,16 +14,17 @@ void FixLocalTime(int year, int month, int day, int hour, int minute, int second
 }
 
 namespace {
-HKEY CreateKey(const WCHAR* key) {
-  HKEY handle = nullptr;
-  LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr);
-  EXPECT_EQ(status, ERROR_SUCCESS) << "creating a registry key";
-  return handle;
+// A file by Windows path, shared for reading and writing with others.
+HANDLE OpenPath(const std::wstring& path, DWORD access, DWORD disposition) {
+  return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, 0, nullptr);
 }
 }  // namespace
 
 void SetRegBinary(const WCHAR* key, const WCHAR* name, DWORD type, const std::vector<BYTE>& data) {
-  HKEY handle = CreateKey(key);
+  HKEY handle = nullptr;
+  EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr),
+            ERROR_SUCCESS)
+      << "creating a registry key";
   EXPECT_EQ(RegSetValueExW(handle, name, 0, type, data.data(), static_cast<DWORD>(data.size())), ERROR_SUCCESS);
   RegCloseKey(handle);
 }
@@ -39,8 +40,7 @@ void SetRegString(const WCHAR* key, const WCHAR* name, const std::wstring& value
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            0, nullptr);
+  HANDLE file = OpenPath(path, GENERIC_READ, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) return {};
   std::string bytes;
   char buffer[65536];
@@ -61,8 +61,7 @@ std::wstring ReadUtf16File(const std::wstring& path) {
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 long long FileSize(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            0, nullptr);
+  HANDLE file = OpenPath(path, GENERIC_READ, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) return -1;
   LARGE_INTEGER size = {};
   GetFileSizeEx(file, &size);
@@ -71,8 +70,7 @@ long long FileSize(const std::wstring& path) {
 }
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                            0, nullptr);
+  HANDLE file = OpenPath(path, GENERIC_WRITE, CREATE_ALWAYS);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   DWORD written = 0;
   EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
@@ -81,10 +79,7 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 
 std::string Utf16Le(const std::wstring& text) {
   std::string bytes;
-  for (WCHAR c : text) {
-    bytes += static_cast<char>(c & 0xFF);
-    bytes += static_cast<char>((c >> 8) & 0xFF);
-  }
+  for (WCHAR c : text) bytes += {static_cast<char>(c & 0xFF), static_cast<char>((c >> 8) & 0xFF)};
   return bytes;
 }
 

@@ -7,20 +7,24 @@
 #include "wbem/classobject.h"
 
 namespace qztest {
+namespace {
+
+// The object as IUnknown or I, with a reference added; E_NOINTERFACE for anything else.
+template <class I>
+HRESULT Query(I* self, REFIID riid, void** ppv) {
+  *ppv = riid == IID_IUnknown || riid == __uuidof(I) ? self : nullptr;
+  if (!*ppv) return E_NOINTERFACE;
+  self->AddRef();
+  return S_OK;
+}
+
+}  // namespace
 
 TestSink::~TestSink() {
   for (IWbemClassObject* object : objects) object->Release();
 }
 
-STDMETHODIMP TestSink::QueryInterface(REFIID riid, void** ppv) {
-  if (riid == IID_IUnknown || riid == IID_IWbemObjectSink) {
-    *ppv = static_cast<IWbemObjectSink*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
+STDMETHODIMP TestSink::QueryInterface(REFIID riid, void** ppv) { return Query<IWbemObjectSink>(this, riid, ppv); }
 
 STDMETHODIMP TestSink::Indicate(LONG count, IWbemClassObject** list) {
   ++indicates;
@@ -42,12 +46,7 @@ STDMETHODIMP TestSink::SetStatus(LONG flags, HRESULT result, BSTR, IWbemClassObj
 }
 
 STDMETHODIMP TestInitSink::QueryInterface(REFIID riid, void** ppv) {
-  if (riid == IID_IUnknown || riid == IID_IWbemProviderInitSink) {
-    *ppv = static_cast<IWbemProviderInitSink*>(this);
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
+  return Query<IWbemProviderInitSink>(this, riid, ppv);
 }
 
 HRESULT PutString(IWbemClassObject* object, const WCHAR* name, const std::wstring& value) {
@@ -74,24 +73,13 @@ class TestNamespace : public IWbemServices {
   explicit TestNamespace(bool withTestClass) {
     Add(qz::wbem::ClassBuilder(L"__ExtendedStatus").AddProperty(L"Description", CIM_STRING));
     if (withTestClass)
-      Add(qz::wbem::ClassBuilder(L"QZ_Test")
-              .Namespace(L"root\\VXN", L"HOST")
-              .AddKey(L"CreationClassName", CIM_STRING)
-              .AddKey(L"Tag", CIM_STRING)
-              .AddProperty(L"Number", CIM_UINT32));
+      Add(qz::wbem::ClassBuilder(L"QZ_Test").Namespace(L"root\\VXN", L"HOST").AddKey(L"CreationClassName", CIM_STRING)
+              .AddKey(L"Tag", CIM_STRING).AddProperty(L"Number", CIM_UINT32));
   }
   virtual ~TestNamespace() {
     for (auto& entry : m_Classes) entry.second->Release();
   }
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown || riid == IID_IWbemServices) {
-      *ppv = static_cast<IWbemServices*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return Query<IWbemServices>(this, riid, ppv); }
   STDMETHODIMP_(ULONG) AddRef() override { return ++m_Refs; }
   STDMETHODIMP_(ULONG) Release() override {
     ULONG count = --m_Refs;
@@ -158,16 +146,12 @@ std::wstring Describe(IWbemClassObject* object, const WCHAR* name) {
   CComVariant v;
   if (FAILED(object->Get(name, 0, &v, nullptr, nullptr))) return L"<no such property>";
   switch (v.vt) {
-    case VT_NULL:
-      return L"null";
-    case VT_BSTR:
-      return L"bstr:" + std::wstring(v.bstrVal ? v.bstrVal : L"");
-    case VT_I4:
-      return L"i4:" + std::to_wstring(v.lVal);
+    case VT_NULL: return L"null";
+    case VT_BSTR: return L"bstr:" + std::wstring(v.bstrVal ? v.bstrVal : L"");
+    case VT_I4: return L"i4:" + std::to_wstring(v.lVal);
     case VT_BOOL:
       return v.boolVal == VARIANT_TRUE ? L"bool:true" : v.boolVal == VARIANT_FALSE ? L"bool:false" : L"bool:other";
-    default:
-      break;
+    default: break;
   }
   const VARTYPE element = v.vt & ~VT_ARRAY;
   if (!(v.vt & VT_ARRAY) || (element != VT_I4 && element != VT_UI1 && element != VT_BSTR))
@@ -177,21 +161,16 @@ std::wstring Describe(IWbemClassObject* object, const WCHAR* name) {
   SafeArrayGetLBound(v.parray, 1, &lower);
   SafeArrayGetUBound(v.parray, 1, &upper);
   for (LONG i = lower; i <= upper; ++i) {
-    if (i > lower) text += L",";
-    if (element == VT_I4) {
-      LONG value = 0;
-      SafeArrayGetElement(v.parray, &i, &value);
-      text += std::to_wstring(value);
-    } else if (element == VT_UI1) {
-      BYTE value = 0;
-      SafeArrayGetElement(v.parray, &i, &value);
-      text += std::to_wstring(value);
-    } else {
-      BSTR value = nullptr;
-      SafeArrayGetElement(v.parray, &i, &value);
-      text += value ? value : L"";
-      SysFreeString(value);
-    }
+    LONG number = 0;
+    BYTE byte = 0;
+    BSTR string = nullptr;
+    void* slot = element == VT_I4    ? static_cast<void*>(&number)
+                 : element == VT_UI1 ? static_cast<void*>(&byte)
+                                     : &string;
+    SafeArrayGetElement(v.parray, &i, slot);
+    text += (i > lower ? L"," : L"") + (element == VT_BSTR ? std::wstring(string ? string : L"")
+                                                            : std::to_wstring(element == VT_I4 ? number : byte));
+    SysFreeString(string);
   }
   return text + L"]";
 }

@@ -5,14 +5,12 @@
 
 #include <cstdio>
 #include <fstream>
+#include <tuple>
 
 namespace qzrc {
 namespace {
 
-struct Refused {
-  const char* script;
-  const char* error;
-};
+struct Refused { const char* script; const char* error; };
 
 TEST(ResourceCompilerScript, RefusesMalformedScriptsNamingFileAndLine) {
   const Refused cases[] = {
@@ -44,12 +42,7 @@ TEST(ResourceCompilerScript, RefusesMalformedScriptsNamingFileAndLine) {
   }
 }
 
-struct Accepted {
-  const char* script;
-  uint16_t language;
-  uint32_t number;
-  std::u16string text;
-};
+struct Accepted { const char* script; uint16_t language; uint32_t number; std::u16string text; };
 
 TEST(ResourceCompilerScript, ReadsTextsEscapesLanguagesAndNames) {
   const Accepted cases[] = {
@@ -101,10 +94,9 @@ TEST(ResourceCompilerScript, TablesOfSeveralLanguagesStaySeparateInLanguageOrder
                           "t.rc", {}, script, error))
       << error;
   ASSERT_EQ(script.tables.size(), 2u);
-  EXPECT_EQ(script.tables[0].language, 1031);
-  EXPECT_EQ(script.tables[0].strings.size(), 1u);
-  EXPECT_EQ(script.tables[1].language, 1033);
-  EXPECT_EQ(script.tables[1].strings.size(), 2u);
+  EXPECT_EQ(std::tuple(script.tables[0].language, script.tables[0].strings.size(), script.tables[1].language,
+                       script.tables[1].strings.size()),
+            std::tuple(1031, 1u, 1033, 2u));
 }
 
 TEST(ResourceCompilerBlocks, SixteenCountedEntriesWithEmptyOnesAsZeroLength) {
