@@ -60,21 +60,21 @@ constexpr RecordProperty<TRecord> CreationClassNameRow() {
   return {L"CreationClassName", kAlwaysPut, nullptr};
 }
 
-template <class TMember>
-struct MemberOwner;
-template <class TMember, class TOwner>
-struct MemberOwner<TMember TOwner::*> {
+// A row reads its record through a getter, not a pointer to the field: the fields stay private, so
+// nothing but the record's own setters, which set a property's presence bit with its value, can
+// change them. The getter is a template argument, a constant the compiler sees through and inlines,
+// so the put reads the field exactly as a pointer to the field did, and the table reads the same.
+template <class TGetter>
+struct GetterOwner;
+template <class TValue, class TOwner>
+struct GetterOwner<TValue (TOwner::*)() const> {
   using type = TOwner;
 };
 
-// The put of a data member (or of what a getter returns) of the record.
-template <auto Field, class TRecord = typename MemberOwner<decltype(Field)>::type>
+// The put of what a getter of the record returns.
+template <auto Getter, class TRecord = typename GetterOwner<decltype(Getter)>::type>
 HRESULT PutRecordField(IWbemClassObject* instance, LPCWSTR name, const TRecord& record) {
-  if constexpr (std::is_member_function_pointer_v<decltype(Field)>) {
-    return PutRecordValue(instance, name, (record.*Field)());
-  } else {
-    return PutRecordValue(instance, name, record.*Field);
-  }
+  return PutRecordValue(instance, name, (record.*Getter)());
 }
 
 // Puts the rows in order, each only when the record has its bit; WBEM_E_FAILED at the first put
