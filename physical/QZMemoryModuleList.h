@@ -198,6 +198,9 @@ class CQZMemoryModuleList : public CQZRecordList<CQZMemoryModule> {
  private:
   bool BuildFromDriver(HANDLE device);
   bool BuildFromSmbios(IWbemContext* pCtx);
+  // Completes the record with its full object path and appends a copy; false (list emptied, watch
+  // cleared) when the path cannot be made.
+  bool AppendModule(CQZMemoryModule& record);
 };
 
 // Captions, Description, ElementName and Name of a module: text 101, or 142 for memory on processor
