@@ -60,10 +60,11 @@ constexpr RecordProperty<TRecord> CreationClassNameRow() {
   return {L"CreationClassName", kAlwaysPut, nullptr};
 }
 
-// A row reads its record through a getter, not a pointer to the field: the fields stay private, so
-// nothing but the record's own setters, which set a property's presence bit with its value, can
-// change them. The getter is a template argument, a constant the compiler sees through and inlines,
-// so the put reads the field exactly as a pointer to the field did, and the table reads the same.
+// A row reads its record through a getter: the record's fields stay private, and only its setters,
+// which set a property's presence bit with its value, change them. (A table made a friend of its
+// record would reach the fields as well, but every record would then name the providers that read
+// it.) The getter is a template argument, a constant that the compiler inlines: the put reads the
+// field directly and costs what a pointer to the field would.
 template <class TGetter>
 struct GetterOwner;
 template <class TValue, class TOwner>
