@@ -60,21 +60,22 @@ constexpr RecordProperty<TRecord> CreationClassNameRow() {
   return {L"CreationClassName", kAlwaysPut, nullptr};
 }
 
-template <class TMember>
-struct MemberOwner;
-template <class TMember, class TOwner>
-struct MemberOwner<TMember TOwner::*> {
+// A row reads its record through a getter: the record's fields stay private, and only its setters,
+// which set a property's presence bit with its value, change them. (A table made a friend of its
+// record would reach the fields as well, but every record would then name the providers that read
+// it.) The getter is a template argument, a constant that the compiler inlines: the put reads the
+// field directly and costs what a pointer to the field would.
+template <class TGetter>
+struct GetterOwner;
+template <class TValue, class TOwner>
+struct GetterOwner<TValue (TOwner::*)() const> {
   using type = TOwner;
 };
 
-// The put of a data member (or of what a getter returns) of the record.
-template <auto Field, class TRecord = typename MemberOwner<decltype(Field)>::type>
+// The put of what a getter of the record returns.
+template <auto Getter, class TRecord = typename GetterOwner<decltype(Getter)>::type>
 HRESULT PutRecordField(IWbemClassObject* instance, LPCWSTR name, const TRecord& record) {
-  if constexpr (std::is_member_function_pointer_v<decltype(Field)>) {
-    return PutRecordValue(instance, name, (record.*Field)());
-  } else {
-    return PutRecordValue(instance, name, record.*Field);
-  }
+  return PutRecordValue(instance, name, (record.*Getter)());
 }
 
 // Puts the rows in order, each only when the record has its bit; WBEM_E_FAILED at the first put

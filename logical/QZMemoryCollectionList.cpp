@@ -66,10 +66,11 @@ bool CQZMemoryCollectionList::RebuildList(IWbemContext* pCtx) {
   }
 
   CQZMemoryCollection record;
-  record.m_InstanceId = kMemoryCollectionInstanceId;
-  record.m_Caption = LoadResourceString(kModuleFileName, IDS_COLLECTION_CAPTION);
-  record.m_ElementName = record.m_Caption;
-  record.m_Description = LoadResourceString(kModuleFileName, IDS_COLLECTION_DESCRIPTION);
+  record.SetInstanceId(kMemoryCollectionInstanceId);
+  const std::wstring caption = LoadResourceString(kModuleFileName, IDS_COLLECTION_CAPTION);
+  record.SetCaption(caption);
+  record.SetElementName(caption);
+  record.SetDescription(LoadResourceString(kModuleFileName, IDS_COLLECTION_DESCRIPTION));
 
   std::vector<WORD> boards;
   ReadMemoryBoardStatuses(pCtx, boards);
@@ -78,9 +79,9 @@ bool CQZMemoryCollectionList::RebuildList(IWbemContext* pCtx) {
   const WORD moduleFold = FoldMemoryModules(pCtx);
 
   const WORD status = CollectionStatus(boardFold, moduleFold);
-  record.m_GroupOperationalStatus = {status};
+  record.SetGroupOperationalStatus({status});
   for (const CollectionStatusText& row : kCollectionStatusTexts)
-    if (row.status == status) record.m_GroupStatusDescriptions = {LoadResourceString(kModuleFileName, row.text)};
+    if (row.status == status) record.SetGroupStatusDescriptions({LoadResourceString(kModuleFileName, row.text)});
   AddRecord() = record;
   m_bWatchEvents = TRUE;
   return true;

@@ -42,8 +42,23 @@ void ReadMemoryBoardStatuses(IWbemContext* pCtx, std::vector<WORD>& statuses);
 // The collection. Every field is always written.
 class CQZMemoryCollection {
  public:
-  const std::wstring& GetInstanceId() const { return m_InstanceId; }
+  void SetInstanceId(const std::wstring& value) { m_InstanceId = value; }
+  void SetElementName(const std::wstring& value) { m_ElementName = value; }
+  void SetCaption(const std::wstring& value) { m_Caption = value; }
+  void SetDescription(const std::wstring& value) { m_Description = value; }
+  void SetGroupOperationalStatus(const std::vector<WORD>& value) { m_GroupOperationalStatus = value; }
+  void SetGroupStatusDescriptions(const std::vector<std::wstring>& value) { m_GroupStatusDescriptions = value; }
 
+  // The key of the lookup by path.
+  const std::wstring& GetInstanceId() const { return m_InstanceId; }
+  // The values of the record's properties.
+  const std::wstring& GetElementName() const { return m_ElementName; }
+  const std::wstring& GetCaption() const { return m_Caption; }
+  const std::wstring& GetDescription() const { return m_Description; }
+  const std::vector<WORD>& GetGroupOperationalStatus() const { return m_GroupOperationalStatus; }
+  const std::vector<std::wstring>& GetGroupStatusDescriptions() const { return m_GroupStatusDescriptions; }
+
+ private:
   std::wstring m_InstanceId;
   std::wstring m_ElementName;
   std::wstring m_Caption;

@@ -83,8 +83,8 @@ TEST_F(MemoryCollectionList, GroupStatusOfBoardsAndModules) {
     EXPECT_NE(list.Update(nullptr), 0u);
     ASSERT_EQ(list.GetCount(), 1u);
     const CQZMemoryCollection* record = list.GetAt(0);
-    EXPECT_EQ(record->m_GroupOperationalStatus, std::vector<WORD>{c.status});
-    EXPECT_EQ(record->m_GroupStatusDescriptions, std::vector<std::wstring>{c.text});
+    EXPECT_EQ(record->GetGroupOperationalStatus(), std::vector<WORD>{c.status});
+    EXPECT_EQ(record->GetGroupStatusDescriptions(), std::vector<std::wstring>{c.text});
     EXPECT_TRUE(list.WatchesEvents());
   }
 }

@@ -13,12 +13,12 @@ using Collection = CQZMemoryCollection;
 
 // In the order the properties are put; the record has no presence bits, every one is put.
 constexpr RecordProperty<Collection> kMemoryCollectionProperties[] = {
-    {L"Caption", kAlwaysPut, PutRecordField<&Collection::m_Caption>},
-    {L"Description", kAlwaysPut, PutRecordField<&Collection::m_Description>},
-    {L"ElementName", kAlwaysPut, PutRecordField<&Collection::m_ElementName>},
-    {L"GroupOperationalStatus", kAlwaysPut, PutRecordField<&Collection::m_GroupOperationalStatus>},
-    {L"GroupStatusDescriptions", kAlwaysPut, PutRecordField<&Collection::m_GroupStatusDescriptions>},
-    {L"InstanceID", kAlwaysPut, PutRecordField<&Collection::m_InstanceId>},
+    {L"Caption", kAlwaysPut, PutRecordField<&Collection::GetCaption>},
+    {L"Description", kAlwaysPut, PutRecordField<&Collection::GetDescription>},
+    {L"ElementName", kAlwaysPut, PutRecordField<&Collection::GetElementName>},
+    {L"GroupOperationalStatus", kAlwaysPut, PutRecordField<&Collection::GetGroupOperationalStatus>},
+    {L"GroupStatusDescriptions", kAlwaysPut, PutRecordField<&Collection::GetGroupStatusDescriptions>},
+    {L"InstanceID", kAlwaysPut, PutRecordField<&Collection::GetInstanceId>},
 };
 
 }  // namespace

@@ -157,7 +157,8 @@ bool CQZMemoryRedundancySetList::ModulesDegrade(IWbemContext* pCtx) {
     for (DWORD i = 0; i < modules.GetCount(); ++i) {
       const CQZMemoryModule* module = modules.GetAt(i);
       // Every module the list builds carries a status; one without would count as Unknown.
-      const WORD first = module->m_OperationalStatus.empty() ? 0 : module->m_OperationalStatus.front();
+      const std::vector<WORD>& status = module->GetOperationalStatus();
+      const WORD first = status.empty() ? 0 : status.front();
       fold = FoldModuleStatus(fold, first);
     }
   }

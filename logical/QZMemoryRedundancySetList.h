@@ -146,7 +146,21 @@ class CQZMemoryRedundancySet : public CQZPresenceBits {
 
   // The key of the lookup by path.
   const std::wstring& GetInstanceId() const { return m_InstanceId; }
+  // The values of the record's properties.
+  DWORD GetAvailableMemory() const { return m_AvailableMemory; }
+  const std::wstring& GetCaption() const { return m_Caption; }
+  const std::vector<std::wstring>& GetConfigurationsAvailable() const { return m_ConfigurationsAvailable; }
+  const std::wstring& GetCurrentConfiguration() const { return m_CurrentConfiguration; }
+  const std::wstring& GetDescription() const { return m_Description; }
+  const std::wstring& GetElementName() const { return m_ElementName; }
+  DWORD GetOperatingSpeed() const { return m_OperatingSpeed; }
+  const std::vector<std::wstring>& GetOtherTypeOfSet() const { return m_OtherTypeOfSet; }
+  WORD GetRedundancyStatus() const { return m_RedundancyStatus; }
+  const std::wstring& GetTargetConfiguration() const { return m_TargetConfiguration; }
+  DWORD GetTotalMemory() const { return m_TotalMemory; }
+  const std::vector<WORD>& GetTypeOfSet() const { return m_TypeOfSet; }
 
+ private:
   DWORD m_AvailableMemory = 0;
   std::wstring m_Caption;
   std::vector<std::wstring> m_ConfigurationsAvailable;

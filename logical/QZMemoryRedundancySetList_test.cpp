@@ -127,17 +127,17 @@ TEST_F(MemoryRedundancySetList, PublishesTheOfferedSelectedAndRunningProtection)
     const CQZMemoryRedundancySet* r = Build();
     ASSERT_NE(r, nullptr);
     EXPECT_TRUE(list.WatchesEvents());
-    EXPECT_EQ(r->m_ConfigurationsAvailable, c.offered);
-    EXPECT_EQ(r->m_TargetConfiguration, c.target);
-    EXPECT_EQ(r->m_CurrentConfiguration, c.current);
-    EXPECT_EQ(r->m_TypeOfSet, std::vector<WORD>{c.typeOfSet});
+    EXPECT_EQ(r->GetConfigurationsAvailable(), c.offered);
+    EXPECT_EQ(r->GetTargetConfiguration(), c.target);
+    EXPECT_EQ(r->GetCurrentConfiguration(), c.current);
+    EXPECT_EQ(r->GetTypeOfSet(), std::vector<WORD>{c.typeOfSet});
     EXPECT_EQ(r->Has(kRedundancyOtherTypeOfSet), c.other.has_value());
     if (c.other) {
-      EXPECT_EQ(r->m_OtherTypeOfSet, Texts{*c.other});
+      EXPECT_EQ(r->GetOtherTypeOfSet(), Texts{*c.other});
     }
     EXPECT_EQ(r->Has(kRedundancyRedundancyStatus), c.redundancy.has_value());
     if (c.redundancy) {
-      EXPECT_EQ(r->m_RedundancyStatus, *c.redundancy);
+      EXPECT_EQ(r->GetRedundancyStatus(), *c.redundancy);
     }
   }
 }

@@ -14,22 +14,22 @@ using RedundancySet = CQZMemoryRedundancySet;
 
 // In the order the properties are put.
 constexpr RecordProperty<RedundancySet> kMemoryRedundancySetProperties[] = {
-    {L"AvailableMemory", kRedundancyAvailableMemory, PutRecordField<&RedundancySet::m_AvailableMemory>},
-    {L"Caption", kRedundancyCaption, PutRecordField<&RedundancySet::m_Caption>},
+    {L"AvailableMemory", kRedundancyAvailableMemory, PutRecordField<&RedundancySet::GetAvailableMemory>},
+    {L"Caption", kRedundancyCaption, PutRecordField<&RedundancySet::GetCaption>},
     {L"ConfigurationsAvailable", kRedundancyConfigurationsAvailable,
-     PutRecordField<&RedundancySet::m_ConfigurationsAvailable>},
+     PutRecordField<&RedundancySet::GetConfigurationsAvailable>},
     {L"CurrentConfiguration", kRedundancyCurrentConfiguration,
-     PutRecordField<&RedundancySet::m_CurrentConfiguration>},
-    {L"Description", kRedundancyDescription, PutRecordField<&RedundancySet::m_Description>},
-    {L"ElementName", kRedundancyElementName, PutRecordField<&RedundancySet::m_ElementName>},
-    {L"InstanceID", kRedundancyInstanceId, PutRecordField<&RedundancySet::m_InstanceId>},
-    {L"OperatingSpeed", kRedundancyOperatingSpeed, PutRecordField<&RedundancySet::m_OperatingSpeed>},
-    {L"OtherTypeOfSet", kRedundancyOtherTypeOfSet, PutRecordField<&RedundancySet::m_OtherTypeOfSet>},
-    {L"RedundancyStatus", kRedundancyRedundancyStatus, PutRecordField<&RedundancySet::m_RedundancyStatus>},
+     PutRecordField<&RedundancySet::GetCurrentConfiguration>},
+    {L"Description", kRedundancyDescription, PutRecordField<&RedundancySet::GetDescription>},
+    {L"ElementName", kRedundancyElementName, PutRecordField<&RedundancySet::GetElementName>},
+    {L"InstanceID", kRedundancyInstanceId, PutRecordField<&RedundancySet::GetInstanceId>},
+    {L"OperatingSpeed", kRedundancyOperatingSpeed, PutRecordField<&RedundancySet::GetOperatingSpeed>},
+    {L"OtherTypeOfSet", kRedundancyOtherTypeOfSet, PutRecordField<&RedundancySet::GetOtherTypeOfSet>},
+    {L"RedundancyStatus", kRedundancyRedundancyStatus, PutRecordField<&RedundancySet::GetRedundancyStatus>},
     {L"TargetConfiguration", kRedundancyTargetConfiguration,
-     PutRecordField<&RedundancySet::m_TargetConfiguration>},
-    {L"TotalMemory", kRedundancyTotalMemory, PutRecordField<&RedundancySet::m_TotalMemory>},
-    {L"TypeOfSet", kRedundancyTypeOfSet, PutRecordField<&RedundancySet::m_TypeOfSet>},
+     PutRecordField<&RedundancySet::GetTargetConfiguration>},
+    {L"TotalMemory", kRedundancyTotalMemory, PutRecordField<&RedundancySet::GetTotalMemory>},
+    {L"TypeOfSet", kRedundancyTypeOfSet, PutRecordField<&RedundancySet::GetTypeOfSet>},
 };
 
 }  // namespace

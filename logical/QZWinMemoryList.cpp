@@ -41,7 +41,8 @@ WORD FoldMemoryModules(IWbemContext* pCtx) {
     for (DWORD i = 0; i < modules.GetCount(); ++i) {
       const CQZMemoryModule* module = modules.GetAt(i);
       // Every module carries a status; one without would count as Unknown.
-      const WORD first = module->m_OperationalStatus.empty() ? 0 : module->m_OperationalStatus[0];
+      const std::vector<WORD>& status = module->GetOperationalStatus();
+      const WORD first = status.empty() ? 0 : status[0];
       fold = NextModuleFold(fold, first);
     }
   }

@@ -108,7 +108,26 @@ class CQZWinMemory : public CQZPresenceBits {
   const std::wstring& GetDeviceId() const { return m_DeviceId; }
   // The full object path, which the association lists publish as a reference.
   const std::wstring& GetObjectPath() const { return m_ObjectPath; }
+  // The values of the record's properties.
+  WORD GetAccess() const { return m_Access; }
+  ULONGLONG GetBlockSize() const { return m_BlockSize; }
+  const std::wstring& GetCaption() const { return m_Caption; }
+  ULONGLONG GetConsumableBlocks() const { return m_ConsumableBlocks; }
+  const std::wstring& GetDescription() const { return m_Description; }
+  const std::wstring& GetElementName() const { return m_ElementName; }
+  ULONGLONG GetEndingAddress() const { return m_EndingAddress; }
+  WORD GetHealthState() const { return m_HealthState; }
+  const std::wstring& GetName() const { return m_Name; }
+  ULONGLONG GetNumberOfBlocks() const { return m_NumberOfBlocks; }
+  const std::vector<WORD>& GetOperationalStatus() const { return m_OperationalStatus; }
+  bool GetPrimordial() const { return m_Primordial; }
+  const std::wstring& GetPurpose() const { return m_Purpose; }
+  bool GetSequentialAccess() const { return m_SequentialAccess; }
+  ULONGLONG GetStartingAddress() const { return m_StartingAddress; }
+  const std::vector<std::wstring>& GetStatusDescriptions() const { return m_StatusDescriptions; }
+  bool GetVolatile() const { return m_Volatile; }
 
+ private:
   WORD m_Access = 0;
   ULONGLONG m_BlockSize = 0;
   std::wstring m_Caption;

@@ -77,9 +77,9 @@ TEST_F(SystemMemoryList, SmbiosSizeIsTheSumOfTheDevices) {
                                   {"size": 0, "deviceLocator": "DIMM 3"}]}})");
   const CQZWinMemory* record = Build();
   ASSERT_NE(record, nullptr);
-  EXPECT_EQ(record->m_NumberOfBlocks, 17179869184ull);
-  EXPECT_EQ(record->m_ConsumableBlocks, 17179869184ull);
-  EXPECT_EQ(record->m_EndingAddress, 16777215ull);
+  EXPECT_EQ(record->GetNumberOfBlocks(), 17179869184ull);
+  EXPECT_EQ(record->GetConsumableBlocks(), 17179869184ull);
+  EXPECT_EQ(record->GetEndingAddress(), 16777215ull);
   EXPECT_TRUE(list.WatchesEvents());
 }
 
@@ -88,7 +88,7 @@ TEST_F(SystemMemoryList, WithoutAnyKnownSizeTheEndingAddressStaysOut) {
            "smbios": {"devices": [{"size": 65535, "deviceLocator": "DIMM 1"}]}})");
   const CQZWinMemory* record = Build();
   ASSERT_NE(record, nullptr);
-  EXPECT_EQ(record->m_NumberOfBlocks, 0ull);
+  EXPECT_EQ(record->GetNumberOfBlocks(), 0ull);
   EXPECT_FALSE(record->Has(kWinMemoryEndingAddress));
   EXPECT_TRUE(record->Has(kWinMemoryStartingAddress));
 }
@@ -108,11 +108,11 @@ TEST_F(SystemMemoryList, DriverSizeAndModuleFold) {
     LoadText(DriverMachine(c.moduleCodes));
     const CQZWinMemory* record = Build();
     ASSERT_NE(record, nullptr);
-    EXPECT_EQ(record->m_NumberOfBlocks, 17179869184ull);
-    EXPECT_EQ(record->m_EndingAddress, 16777215ull);
-    EXPECT_EQ(record->m_OperationalStatus, std::vector<WORD>{c.status});
-    EXPECT_EQ(record->m_HealthState, c.health);
-    EXPECT_EQ(record->m_StatusDescriptions, std::vector<std::wstring>{c.text});
+    EXPECT_EQ(record->GetNumberOfBlocks(), 17179869184ull);
+    EXPECT_EQ(record->GetEndingAddress(), 16777215ull);
+    EXPECT_EQ(record->GetOperationalStatus(), std::vector<WORD>{c.status});
+    EXPECT_EQ(record->GetHealthState(), c.health);
+    EXPECT_EQ(record->GetStatusDescriptions(), std::vector<std::wstring>{c.text});
   }
 }
 

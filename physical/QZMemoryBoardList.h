@@ -125,7 +125,22 @@ class CQZMemoryBoard : public CQZPresenceBits {
   // The parallel status lists, read by the memory collection.
   const std::vector<WORD>& GetOperationalStatus() const { return m_OperationalStatus; }
   const std::vector<std::wstring>& GetStatusDescriptions() const { return m_StatusDescriptions; }
+  // The values of the record's properties.
+  DWORD GetAvailableMemory() const { return m_AvailableMemory; }
+  const std::wstring& GetCaption() const { return m_Caption; }
+  const std::wstring& GetDescription() const { return m_Description; }
+  const std::wstring& GetElementName() const { return m_ElementName; }
+  WORD GetHealthState() const { return m_HealthState; }
+  bool GetHostingBoard() const { return m_HostingBoard; }
+  WORD GetLocked() const { return m_Locked; }
+  const std::wstring& GetName() const { return m_Name; }
+  DWORD GetNumberOfSockets() const { return m_NumberOfSockets; }
+  WORD GetPackageType() const { return m_PackageType; }
+  WORD GetRemovalConditions() const { return m_RemovalConditions; }
+  DWORD GetTotalMemory() const { return m_TotalMemory; }
+  const std::vector<std::wstring>& GetVendorCompatibilityStrings() const { return m_VendorCompatibilityStrings; }
 
+ private:
   DWORD m_AvailableMemory = 0;
   std::wstring m_Caption;
   std::wstring m_Description;

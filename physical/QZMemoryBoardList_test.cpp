@@ -114,9 +114,9 @@ TEST_F(MemoryBoardList, StatusCodesByTheTable) {
   for (size_t i = 0; i < std::size(rows); ++i) {
     SCOPED_TRACE(rows[i].code);
     const CQZMemoryBoard& board = *list.GetAt(static_cast<DWORD>(i));
-    EXPECT_EQ(board.m_OperationalStatus, rows[i].status);
-    EXPECT_EQ(board.m_StatusDescriptions, rows[i].texts);
-    EXPECT_EQ(board.m_HealthState, rows[i].health);
+    EXPECT_EQ(board.GetOperationalStatus(), rows[i].status);
+    EXPECT_EQ(board.GetStatusDescriptions(), rows[i].texts);
+    EXPECT_EQ(board.GetHealthState(), rows[i].health);
   }
 }
 
@@ -140,11 +140,11 @@ TEST_F(MemoryBoardList, LockHotPlugAndMemoryAsTheDriverGivesThem) {
     LoadDriver(std::string(R"("configuration": {"socketsPerBoard": 8, "boardCount": 1}, "boards": [)") + c.board + "]");
     ASSERT_EQ(Build(), Tags({1}));
     const CQZMemoryBoard& board = *list.GetAt(0);
-    EXPECT_EQ(board.m_Locked, c.locked);
-    EXPECT_EQ(board.m_RemovalConditions, c.removal);
-    EXPECT_EQ(board.m_NumberOfSockets, c.sockets == 0 ? 8u : c.sockets) << "the driver's default socket count";
-    EXPECT_EQ(board.m_AvailableMemory, c.available);
-    EXPECT_EQ(board.m_TotalMemory, c.total);
+    EXPECT_EQ(board.GetLocked(), c.locked);
+    EXPECT_EQ(board.GetRemovalConditions(), c.removal);
+    EXPECT_EQ(board.GetNumberOfSockets(), c.sockets == 0 ? 8u : c.sockets) << "the driver's default socket count";
+    EXPECT_EQ(board.GetAvailableMemory(), c.available);
+    EXPECT_EQ(board.GetTotalMemory(), c.total);
   }
 }
 

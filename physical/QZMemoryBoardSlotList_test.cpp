@@ -60,13 +60,13 @@ TEST_F(MemoryBoardSlotList, SlotsByTheDriversBoardNumbers) {
   Load("5", "", "");
   ASSERT_EQ(Build().size(), 3u);
   const CQZMemoryBoardSlot& slot = *list.GetAt(1);
-  EXPECT_EQ(slot.m_Number, 70000 - 65536);
-  EXPECT_EQ(slot.m_Name, L"Memory Board Slot 70000");
-  EXPECT_EQ(slot.m_ConnectorDescription, L"Memory Board Slot 70000");
-  EXPECT_EQ(slot.m_StatusDescriptions, std::vector<std::wstring>{L"Memory board slot status: OK"});
-  EXPECT_EQ(slot.m_OperationalStatus, std::vector<WORD>{2});
+  EXPECT_EQ(slot.GetNumber(), 70000 - 65536);
+  EXPECT_EQ(slot.GetName(), L"Memory Board Slot 70000");
+  EXPECT_EQ(slot.GetConnectorDescription(), L"Memory Board Slot 70000");
+  EXPECT_EQ(slot.GetStatusDescriptions(), std::vector<std::wstring>{L"Memory board slot status: OK"});
+  EXPECT_EQ(slot.GetOperationalStatus(), std::vector<WORD>{2});
   EXPECT_EQ(slot.PresentMask(), 0x7FFu);
-  EXPECT_EQ(slot.m_ObjectPath, L"\\\\QZ-SERVER\\root\\VXN:QZ_MemoryBoardSlot.CreationClassName=\"QZ_MemoryBoardSlot\","
+  EXPECT_EQ(slot.GetObjectPath(), L"\\\\QZ-SERVER\\root\\VXN:QZ_MemoryBoardSlot.CreationClassName=\"QZ_MemoryBoardSlot\","
                                L"Tag=\"VXN:QZ_MemoryBoardSlot:70000\"");
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "physical/QZMemoryBoardList.h"
 #include "sources/ComputerSystem.h"
 #include "sources/DataStore.h"
 #include "sources/HealthDriver.h"
@@ -144,6 +145,48 @@ bool CQZMemoryModuleList::RebuildList(IWbemContext* pCtx) {
   return true;
 }
 
+namespace {
+
+// A fresh record with what the SMBIOS memory device of a listed module tells of it.
+void SetSmbiosModuleFields(CQZMemoryModule& record, const MemoryDeviceEntry& entry, WORD formFactor) {
+  const BYTE* device = entry.data;
+  record.Reset();
+  record.SetFormFactor(formFactor);
+  SetMemoryModuleNames(record, entry.board, entry.module);
+  std::wstring text;
+  if (ReadStructureString(entry, kType17BankLocator, text)) record.SetBankLabel(text);
+  SetSmbiosCapacity(record, device);
+  record.SetDataWidth(ReadWord(device, kType17DataWidth));
+  if (ReadStructureString(entry, kType17Manufacturer, text)) record.SetManufacturer(text);
+  record.SetMemoryType(MapMemoryType(device[kType17MemoryType]));
+  if (ReadStructureString(entry, kType17PartNumber, text)) record.SetPartNumber(text);
+  record.SetRemovalConditions(kRemovalConditionsWhenOff);
+  if (ReadStructureString(entry, kType17SerialNumber, text)) record.SetSerialNumber(text);
+  record.SetSpd({});
+  const BYTE length = device[kSmbiosLength];
+  record.SetSpeed(length >= kType17ConfiguredSpeed + 2 ? ReadWord(device, kType17ConfiguredSpeed) : 0);
+  record.SetIsSpeedInMhz(true);
+  if (length >= kType17Speed + 2) record.SetMaxMemorySpeed(ReadWord(device, kType17Speed));
+  record.SetTotalWidth(ReadWord(device, kType17TotalWidth));
+  record.SetPositionInRow(entry.partitionRow);
+  if (entry.interleavePosition != 0xFF) record.SetInterleavePosition(entry.interleavePosition);
+}
+
+}  // namespace
+
+bool CQZMemoryModuleList::AppendModule(CQZMemoryModule& record) {
+  std::wstring path;
+  if (!MakeMemoryModulePath(record.GetTag(), path)) {
+    ClearRecords();
+    m_bWatchEvents = FALSE;
+    return false;
+  }
+  record.SetObjectPath(path);
+  AddRecord() = record;
+  m_bWatchEvents = TRUE;
+  return true;
+}
+
 bool CQZMemoryModuleList::BuildFromSmbios(IWbemContext* pCtx) {
   JournalErrorSet errors;
   ReadJournalErrors(pCtx, errors);
@@ -153,45 +196,15 @@ bool CQZMemoryModuleList::BuildFromSmbios(IWbemContext* pCtx) {
 
   CQZMemoryModule record;
   for (const MemoryDeviceEntry& entry : devices) {
-    const BYTE* device = entry.data;
-    const WORD size = ReadWord(device, kType17Size);
+    const WORD size = ReadWord(entry.data, kType17Size);
     if ((size & ~kType17SizeKiB) == 0) continue;  // an empty socket
-    const WORD formFactor = MapFormFactor(device[kType17FormFactor]);
+    const WORD formFactor = MapFormFactor(entry.data[kType17FormFactor]);
     if (!IsListedFormFactor(formFactor)) continue;
 
-    record.Reset();
-    record.SetFormFactor(formFactor);
-    SetMemoryModuleNames(record, entry.board, entry.module);
-    std::wstring text;
-    if (ReadStructureString(entry, kType17BankLocator, text)) record.SetBankLabel(text);
-    SetSmbiosCapacity(record, device);
-    record.SetDataWidth(ReadWord(device, kType17DataWidth));
-    if (ReadStructureString(entry, kType17Manufacturer, text)) record.SetManufacturer(text);
-    record.SetMemoryType(MapMemoryType(device[kType17MemoryType]));
-    if (ReadStructureString(entry, kType17PartNumber, text)) record.SetPartNumber(text);
-    record.SetRemovalConditions(kRemovalConditionsWhenOff);
-    if (ReadStructureString(entry, kType17SerialNumber, text)) record.SetSerialNumber(text);
-    record.SetSpd({});
-    const BYTE length = device[kSmbiosLength];
-    record.SetSpeed(length >= kType17ConfiguredSpeed + 2 ? ReadWord(device, kType17ConfiguredSpeed) : 0);
-    record.SetIsSpeedInMhz(true);
-    if (length >= kType17Speed + 2) record.SetMaxMemorySpeed(ReadWord(device, kType17Speed));
-    record.SetTotalWidth(ReadWord(device, kType17TotalWidth));
-    record.SetPositionInRow(entry.partitionRow);
-    if (entry.interleavePosition != 0xFF) record.SetInterleavePosition(entry.interleavePosition);
-
+    SetSmbiosModuleFields(record, entry, formFactor);
     const bool failing = errors.count({entry.board, entry.module}) != 0 || errors.count({entry.board, kWholeBoard}) != 0;
     SetMemoryModuleStatus(record, failing ? kJournalModuleFailing : kJournalModuleOk);
-
-    std::wstring path;
-    if (!MakeMemoryModulePath(record.GetTag(), path)) {
-      ClearRecords();
-      m_bWatchEvents = FALSE;
-      return true;
-    }
-    record.SetObjectPath(path);
-    AddRecord() = record;
-    m_bWatchEvents = TRUE;
+    if (!AppendModule(record)) return true;
   }
   return true;
 }
@@ -232,27 +245,16 @@ void SetDeviceFields(CQZMemoryModule& record, const MemoryDeviceList& devices, c
 }  // namespace
 
 bool CQZMemoryModuleList::BuildFromDriver(HANDLE device) {
-  MemoryConfigurationAnswer configuration = {};
-  WORD length = sizeof(configuration);
-  if (DriverCommand(device, kCommandMemoryConfiguration, &configuration, length) != 0) return true;
-  if (configuration.socketsPerBoard == 0 || configuration.boardCount == 0) return true;
-
-  BoardNumberingAnswer numbering = {};
-  length = sizeof(numbering);
-  if (DriverCommand(device, kCommandBoardNumbering, &numbering, length, {0}) != 0) return true;
-
-  // Boards are numbered from 0 when the driver reports board 0 present at index 0. The counters are
-  // wider than the driver's fields, so that no answer can make the walk wrap around.
-  const ULONGLONG firstBoard = (numbering.present != 0 && numbering.boardNumber == 0) ? 0 : 1;
-  ULONGLONG lastBoard = firstBoard + configuration.boardCount - 1;
+  DriverBoardRange range;
+  if (!ReadDriverBoardRange(device, range)) return true;
 
   CQZMemoryModule record;
   // The SMBIOS devices that enrich each module. The table never changes once loaded, so the
   // collection is made once, at the first module that needs it, and serves the whole rebuild.
   MemoryDeviceList devices;
   bool devicesCollected = false;
-  for (ULONGLONG board = firstBoard; board <= lastBoard; ++board) {
-    for (ULONGLONG socket = 1; socket <= configuration.socketsPerBoard; ++socket) {
+  for (ULONGLONG board = range.first; board <= range.last; ++board) {
+    for (ULONGLONG socket = 1; socket <= range.socketsPerBoard; ++socket) {
       const DWORD b = static_cast<DWORD>(board);
       const DWORD s = static_cast<DWORD>(socket);
       ModuleStatusAnswer status = {};
@@ -262,7 +264,7 @@ bool CQZMemoryModuleList::BuildFromDriver(HANDLE device) {
       if (DriverCommand(device, kCommandModuleStatus, &status, statusLength, {b, s}) != 0 ||
           DriverCommand(device, kCommandModuleInfo, &info, infoLength, {b, s}) != 0) {
         // A board 0 that does not answer does not count: one more board is visited at the end.
-        if (board == 0) ++lastBoard;
+        if (board == 0) ++range.last;
         break;
       }
       if (info.present == 0) continue;
@@ -270,23 +272,13 @@ bool CQZMemoryModuleList::BuildFromDriver(HANDLE device) {
       if (!IsListedFormFactor(formFactor)) continue;
 
       SetDriverModuleFields(record, formFactor, status, info);
-
       if (!devicesCollected) {
         CollectMemoryDevices(devices);
         devicesCollected = true;
       }
       SetDeviceFields(record, devices, status);
-
-      std::wstring path;
-      if (!MakeMemoryModulePath(record.GetTag(), path)) {
-        // Unlike the SMBIOS path the walk goes on, with the next board.
-        ClearRecords();
-        m_bWatchEvents = FALSE;
-        break;
-      }
-      record.SetObjectPath(path);
-      AddRecord() = record;
-      m_bWatchEvents = TRUE;
+      // Unlike the SMBIOS path the walk goes on, with the next board.
+      if (!AppendModule(record)) break;
     }
   }
   return true;

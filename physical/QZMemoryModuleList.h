@@ -133,7 +133,32 @@ class CQZMemoryModule : public CQZPresenceBits {
   const std::wstring& GetTag() const { return m_Tag; }
   // The full object path, which association lists publish as a reference.
   const std::wstring& GetObjectPath() const { return m_ObjectPath; }
+  // The values of the record's properties.
+  const std::wstring& GetBankLabel() const { return m_BankLabel; }
+  ULONGLONG GetCapacity() const { return m_Capacity; }
+  const std::wstring& GetCaption() const { return m_Caption; }
+  WORD GetDataWidth() const { return m_DataWidth; }
+  const std::wstring& GetDescription() const { return m_Description; }
+  const std::wstring& GetElementName() const { return m_ElementName; }
+  WORD GetFormFactor() const { return m_FormFactor; }
+  WORD GetHealthState() const { return m_HealthState; }
+  DWORD GetInterleavePosition() const { return m_InterleavePosition; }
+  bool GetIsSpeedInMhz() const { return m_IsSpeedInMhz; }
+  DWORD GetMaxMemorySpeed() const { return m_MaxMemorySpeed; }
+  const std::wstring& GetManufacturer() const { return m_Manufacturer; }
+  WORD GetMemoryType() const { return m_MemoryType; }
+  const std::wstring& GetName() const { return m_Name; }
+  const std::vector<WORD>& GetOperationalStatus() const { return m_OperationalStatus; }
+  const std::wstring& GetPartNumber() const { return m_PartNumber; }
+  DWORD GetPositionInRow() const { return m_PositionInRow; }
+  WORD GetRemovalConditions() const { return m_RemovalConditions; }
+  const std::wstring& GetSerialNumber() const { return m_SerialNumber; }
+  const std::vector<BYTE>& GetSpd() const { return m_Spd; }
+  DWORD GetSpeed() const { return m_Speed; }
+  const std::vector<std::wstring>& GetStatusDescriptions() const { return m_StatusDescriptions; }
+  WORD GetTotalWidth() const { return m_TotalWidth; }
 
+ private:
   std::wstring m_BankLabel;
   ULONGLONG m_Capacity = 0;
   std::wstring m_Caption;
@@ -173,6 +198,9 @@ class CQZMemoryModuleList : public CQZRecordList<CQZMemoryModule> {
  private:
   bool BuildFromDriver(HANDLE device);
   bool BuildFromSmbios(IWbemContext* pCtx);
+  // Completes the record with its full object path and appends a copy; false (list emptied, watch
+  // cleared) when the path cannot be made.
+  bool AppendModule(CQZMemoryModule& record);
 };
 
 // Captions, Description, ElementName and Name of a module: text 101, or 142 for memory on processor

@@ -65,10 +65,10 @@ TEST_F(MemoryModuleList, SmbiosSizeFormFactorAndMemoryTypeRules) {
     const CQZMemoryModule& m = *list.GetAt(0);
     EXPECT_EQ(m.Has(kModuleCapacity), c.capacity.has_value());
     if (c.capacity) {
-      EXPECT_EQ(m.m_Capacity, *c.capacity);
+      EXPECT_EQ(m.GetCapacity(), *c.capacity);
     }
-    EXPECT_EQ(m.m_FormFactor, c.formFactor);
-    EXPECT_EQ(m.m_MemoryType, c.memoryType);
+    EXPECT_EQ(m.GetFormFactor(), c.formFactor);
+    EXPECT_EQ(m.GetMemoryType(), c.memoryType);
   }
 }
 
@@ -95,18 +95,18 @@ TEST_F(MemoryModuleList, SmbiosFieldsNeedTheStructureToReachThem) {
     Build();
     ASSERT_EQ(list.GetCount(), 1u);
     const CQZMemoryModule& m = *list.GetAt(0);
-    EXPECT_EQ(m.m_Tag, L"VXN:QZ_MemoryModule:3-4");
+    EXPECT_EQ(m.GetTag(), L"VXN:QZ_MemoryModule:3-4");
     EXPECT_EQ(m.PresentMask() & kDependent, c.present);
     EXPECT_TRUE(m.Has(kModuleSpeed)) << "Speed is put even when it is 0";
-    EXPECT_EQ(m.m_Speed, c.speed);
+    EXPECT_EQ(m.GetSpeed(), c.speed);
     if (m.Has(kModuleBankLabel)) {
-      EXPECT_EQ(m.m_BankLabel, L"Bank A");
+      EXPECT_EQ(m.GetBankLabel(), L"Bank A");
     }
     if (m.Has(kModulePartNumber)) {
-      EXPECT_EQ(m.m_PartNumber, L"P1");
+      EXPECT_EQ(m.GetPartNumber(), L"P1");
     }
     if (m.Has(kModuleMaxMemorySpeed)) {
-      EXPECT_EQ(m.m_MaxMemorySpeed, 1600u);
+      EXPECT_EQ(m.GetMaxMemorySpeed(), 1600u);
     }
   }
 }
@@ -128,11 +128,11 @@ TEST_F(MemoryModuleList, JournalNamesAModuleOrItsWholeBoard) {
     WORD health;
   } cases[] = {{0, {2}, 5}, {1, {3, 5}, 10}, {2, {3, 5}, 10}};
   for (const Case& c : cases) {
-    EXPECT_EQ(list.GetAt(c.index)->m_OperationalStatus, c.status) << c.index;
-    EXPECT_EQ(list.GetAt(c.index)->m_HealthState, c.health) << c.index;
+    EXPECT_EQ(list.GetAt(c.index)->GetOperationalStatus(), c.status) << c.index;
+    EXPECT_EQ(list.GetAt(c.index)->GetHealthState(), c.health) << c.index;
   }
   EXPECT_FALSE(list.GetAt(0)->Has(kModuleInterleavePosition)) << "0xFF is no interleave position";
-  EXPECT_EQ(list.GetAt(0)->m_PositionInRow, 4u);
+  EXPECT_EQ(list.GetAt(0)->GetPositionInRow(), 4u);
 }
 
 TEST_F(MemoryModuleList, DriverStatusTableRowByRow) {
@@ -159,10 +159,10 @@ TEST_F(MemoryModuleList, DriverStatusTableRowByRow) {
   for (size_t i = 0; i < std::size(rows); ++i) {
     SCOPED_TRACE(rows[i].code);
     const CQZMemoryModule& m = *list.GetAt(static_cast<DWORD>(i));
-    EXPECT_EQ(m.m_Tag, L"VXN:QZ_MemoryModule:1-" + std::to_wstring(i + 1));
-    EXPECT_EQ(m.m_OperationalStatus, rows[i].status);
-    EXPECT_EQ(m.m_StatusDescriptions, rows[i].texts);
-    EXPECT_EQ(m.m_HealthState, rows[i].health);
+    EXPECT_EQ(m.GetTag(), L"VXN:QZ_MemoryModule:1-" + std::to_wstring(i + 1));
+    EXPECT_EQ(m.GetOperationalStatus(), rows[i].status);
+    EXPECT_EQ(m.GetStatusDescriptions(), rows[i].texts);
+    EXPECT_EQ(m.GetHealthState(), rows[i].health);
   }
 }
 
@@ -179,23 +179,23 @@ TEST_F(MemoryModuleList, DriverSocketsThatAreNotListed) {
   Build();
   ASSERT_EQ(list.GetCount(), 2u);
   const CQZMemoryModule& fbdimm = *list.GetAt(0);
-  EXPECT_EQ(fbdimm.m_Tag, L"VXN:QZ_MemoryModule:1-4");
-  EXPECT_EQ(fbdimm.m_FormFactor, 11);
-  EXPECT_EQ(fbdimm.m_MemoryType, 23);
-  EXPECT_EQ(fbdimm.m_PartNumber, L"ABCDEFGHIJKLMNOPQRSTUVWXYZ012345") << "all 32 bytes";
+  EXPECT_EQ(fbdimm.GetTag(), L"VXN:QZ_MemoryModule:1-4");
+  EXPECT_EQ(fbdimm.GetFormFactor(), 11);
+  EXPECT_EQ(fbdimm.GetMemoryType(), 23);
+  EXPECT_EQ(fbdimm.GetPartNumber(), L"ABCDEFGHIJKLMNOPQRSTUVWXYZ012345") << "all 32 bytes";
   EXPECT_TRUE(fbdimm.Has(kModuleSpd));
-  EXPECT_TRUE(fbdimm.m_Spd.empty());
+  EXPECT_TRUE(fbdimm.GetSpd().empty());
   // Without SMBIOS the driver's fields are all there is.
   EXPECT_EQ(fbdimm.PresentMask() & (kModuleBankLabel | kModuleManufacturer | kModuleSerialNumber |
                                     kModuleInterleavePosition | kModulePositionInRow | kModuleTotalWidth),
             0u);
   const CQZMemoryModule& simm = *list.GetAt(1);
-  EXPECT_EQ(simm.m_FormFactor, 2);
-  EXPECT_EQ(simm.m_Capacity, 3ull << 20);
-  EXPECT_EQ(simm.m_DataWidth, 32);
+  EXPECT_EQ(simm.GetFormFactor(), 2);
+  EXPECT_EQ(simm.GetCapacity(), 3ull << 20);
+  EXPECT_EQ(simm.GetDataWidth(), 32);
   EXPECT_FALSE(simm.Has(kModulePartNumber)) << "an empty part number is not put";
   EXPECT_TRUE(simm.Has(kModuleSpeed));
-  EXPECT_EQ(simm.m_Speed, 0u);
+  EXPECT_EQ(simm.GetSpeed(), 0u);
 }
 
 TEST_F(MemoryModuleList, BoardsNumberedFromZeroVisitOneMoreWhenBoardZeroFails) {

@@ -77,7 +77,19 @@ class CQZSlotRecord : public CQZPresenceBits {
   const std::wstring& GetTag() const { return m_Tag; }
   // The full object path, which the location and association lists publish as a reference.
   const std::wstring& GetObjectPath() const { return m_ObjectPath; }
+  // The values of the record's properties.
+  const std::wstring& GetCaption() const { return m_Caption; }
+  const std::wstring& GetConnectorDescription() const { return m_ConnectorDescription; }
+  WORD GetConnectorLayout() const { return m_ConnectorLayout; }
+  const std::wstring& GetDescription() const { return m_Description; }
+  const std::wstring& GetElementName() const { return m_ElementName; }
+  WORD GetHealthState() const { return m_HealthState; }
+  const std::wstring& GetName() const { return m_Name; }
+  WORD GetNumber() const { return m_Number; }
+  const std::vector<WORD>& GetOperationalStatus() const { return m_OperationalStatus; }
+  const std::vector<std::wstring>& GetStatusDescriptions() const { return m_StatusDescriptions; }
 
+ private:
   std::wstring m_Caption;
   std::wstring m_ConnectorDescription;
   WORD m_ConnectorLayout = 0;

@@ -82,8 +82,8 @@ TEST_F(MemoryModuleSlotList, SmbiosGivesOneSocketPerMemoryDeviceEvenTwiceTheSame
                                       {"deviceLocator": "nowhere"}]}})");
   EXPECT_EQ(Build(), Tags({"1-2", "1-3", "1-2", "0-0"}));
   EXPECT_TRUE(list.WatchesEvents());
-  EXPECT_EQ(list.GetAt(1)->m_Caption, L"Memory Module Socket 3 on Memory Board 1");
-  EXPECT_EQ(list.GetAt(3)->m_Number, 0);
+  EXPECT_EQ(list.GetAt(1)->GetCaption(), L"Memory Module Socket 3 on Memory Board 1");
+  EXPECT_EQ(list.GetAt(3)->GetNumber(), 0);
 }
 
 TEST_F(MemoryModuleSlotList, DriverWithoutSocketsOrSmbiosGivesNoSocketsAndStopsWatching) {

@@ -14,18 +14,18 @@ using Slot = CQZSlotRecord;
 
 // In the order the properties are put.
 constexpr RecordProperty<Slot> kSlotProperties[] = {
-    {L"Caption", kSlotCaption, PutRecordField<&Slot::m_Caption>},
+    {L"Caption", kSlotCaption, PutRecordField<&Slot::GetCaption>},
     CreationClassNameRow<Slot>(),
-    {L"ConnectorDescription", kSlotConnectorDescription, PutRecordField<&Slot::m_ConnectorDescription>},
-    {L"ConnectorLayout", kSlotConnectorLayout, PutRecordField<&Slot::m_ConnectorLayout>},
-    {L"Description", kSlotDescription, PutRecordField<&Slot::m_Description>},
-    {L"ElementName", kSlotElementName, PutRecordField<&Slot::m_ElementName>},
-    {L"HealthState", kSlotHealthState, PutRecordField<&Slot::m_HealthState>},
-    {L"Name", kSlotName, PutRecordField<&Slot::m_Name>},
-    {L"Number", kSlotNumber, PutRecordField<&Slot::m_Number>},
-    {L"OperationalStatus", kSlotOperationalStatus, PutRecordField<&Slot::m_OperationalStatus>},
-    {L"StatusDescriptions", kSlotStatusDescriptions, PutRecordField<&Slot::m_StatusDescriptions>},
-    {L"Tag", kSlotTag, PutRecordField<&Slot::m_Tag>},
+    {L"ConnectorDescription", kSlotConnectorDescription, PutRecordField<&Slot::GetConnectorDescription>},
+    {L"ConnectorLayout", kSlotConnectorLayout, PutRecordField<&Slot::GetConnectorLayout>},
+    {L"Description", kSlotDescription, PutRecordField<&Slot::GetDescription>},
+    {L"ElementName", kSlotElementName, PutRecordField<&Slot::GetElementName>},
+    {L"HealthState", kSlotHealthState, PutRecordField<&Slot::GetHealthState>},
+    {L"Name", kSlotName, PutRecordField<&Slot::GetName>},
+    {L"Number", kSlotNumber, PutRecordField<&Slot::GetNumber>},
+    {L"OperationalStatus", kSlotOperationalStatus, PutRecordField<&Slot::GetOperationalStatus>},
+    {L"StatusDescriptions", kSlotStatusDescriptions, PutRecordField<&Slot::GetStatusDescriptions>},
+    {L"Tag", kSlotTag, PutRecordField<&Slot::GetTag>},
 };
 
 }  // namespace

@@ -47,6 +47,45 @@ std::wstring MakeSlotLocationRelativePath(const SlotLocationClassDescription& lo
   return FormatText(locationClass.pathFormat, name.c_str(), position.c_str());
 }
 
+namespace {
+
+// The location of board `board`, socket `socket`; false when its full path comes out empty.
+bool MakeSlotLocation(const SlotLocationClassDescription& locationClass, bool processorBoards, int board, int socket,
+                      CQZSlotLocation& location) {
+  const std::wstring caption =
+      locationClass.hasSocket
+          ? FormatElementText(locationClass.captionText, locationClass.processorCaptionText, socket, board)
+          : FormatElementText(locationClass.captionText, locationClass.processorCaptionText, board);
+  location.SetCaption(caption);
+  location.SetDescription(caption);
+  location.SetElementName(caption);
+  std::wstring name;
+  std::wstring position;
+  MakeSlotLocationKeys(locationClass, board, socket, name, position);
+  location.SetName(name);
+  location.SetPhysicalPosition(position);
+  location.SetElementLocationTag(position);
+  location.SetElementLocationTagDesc(processorBoards ? locationClass.processorTagDesc : locationClass.tagDesc);
+
+  std::vector<std::wstring> information;
+  std::vector<WORD> infoDesc;
+  if (locationClass.hasSocket) {
+    information.push_back(std::to_wstring(socket));
+    infoDesc.push_back(kLocationInfoSocketNumber);
+  }
+  information.push_back(std::to_wstring(board));
+  infoDesc.push_back(processorBoards ? kLocationInfoProcessorBoardNumber : kLocationInfoMemoryBoardNumber);
+  location.SetLocationInformation(information);
+  location.SetLocationInfoDesc(infoDesc);
+
+  std::wstring path;
+  MakeFullPath(kElementNamespace, MakeSlotLocationRelativePath(locationClass, board, socket).c_str(), path);
+  location.SetObjectPath(path);
+  return !path.empty();
+}
+
+}  // namespace
+
 DWORD CQZSlotLocationList::Update(IWbemContext* pCtx) {
   // The watch flag marks a list that has been filled; it is never rebuilt after that.
   return UpdateFromSlots(pCtx, m_Class.source, true);
@@ -60,7 +99,7 @@ bool CQZSlotLocationList::RebuildList(IWbemContext*) {
     return true;
   }
 
-  const WORD boardInfo = g_bProcessorBoardMemory ? kLocationInfoProcessorBoardNumber : kLocationInfoMemoryBoardNumber;
+  const bool processorBoards = g_bProcessorBoardMemory;
   const CQZList& slots = m_Class.source.list();
   for (DWORD i = 0; i < slots.GetCount(); ++i) {
     const CQZSlotRecord* slot = m_Class.source.record(i);
@@ -70,24 +109,7 @@ bool CQZSlotLocationList::RebuildList(IWbemContext*) {
     m_Class.source.splitTag(slot->GetTag(), board, socket);
 
     CQZSlotLocation location;
-    location.m_Caption = m_Class.hasSocket
-                             ? FormatElementText(m_Class.captionText, m_Class.processorCaptionText, socket, board)
-                             : FormatElementText(m_Class.captionText, m_Class.processorCaptionText, board);
-    location.m_Description = location.m_Caption;
-    location.m_ElementName = location.m_Caption;
-    MakeSlotLocationKeys(m_Class, board, socket, location.m_Name, location.m_PhysicalPosition);
-    location.m_ElementLocationTag = location.m_PhysicalPosition;
-    location.m_ElementLocationTagDesc = g_bProcessorBoardMemory ? m_Class.processorTagDesc : m_Class.tagDesc;
-    if (m_Class.hasSocket) {
-      location.m_LocationInformation.push_back(std::to_wstring(socket));
-      location.m_LocationInfoDesc.push_back(kLocationInfoSocketNumber);
-    }
-    location.m_LocationInformation.push_back(std::to_wstring(board));
-    location.m_LocationInfoDesc.push_back(boardInfo);
-
-    const std::wstring relative = MakeSlotLocationRelativePath(m_Class, board, socket);
-    MakeFullPath(kElementNamespace, relative.c_str(), location.m_ObjectPath);
-    if (location.m_ObjectPath.empty()) {
+    if (!MakeSlotLocation(m_Class, processorBoards, board, socket, location)) {
       ClearRecords();
       m_bWatchEvents = FALSE;
       return true;

@@ -19,12 +19,32 @@ inline constexpr WORD kLocationInfoProcessorBoardNumber = 15;
 // One location. Every property of a location is always published.
 class CQZSlotLocation {
  public:
+  void SetCaption(const std::wstring& value) { m_Caption = value; }
+  void SetDescription(const std::wstring& value) { m_Description = value; }
+  void SetElementLocationTag(const std::wstring& value) { m_ElementLocationTag = value; }
+  void SetElementLocationTagDesc(WORD value) { m_ElementLocationTagDesc = value; }
+  void SetElementName(const std::wstring& value) { m_ElementName = value; }
+  void SetLocationInfoDesc(const std::vector<WORD>& value) { m_LocationInfoDesc = value; }
+  void SetLocationInformation(const std::vector<std::wstring>& value) { m_LocationInformation = value; }
+  void SetName(const std::wstring& value) { m_Name = value; }
+  void SetPhysicalPosition(const std::wstring& value) { m_PhysicalPosition = value; }
+  void SetObjectPath(const std::wstring& value) { m_ObjectPath = value; }
+
   // The keys of the lookup by path.
   const std::wstring& GetName() const { return m_Name; }
   const std::wstring& GetPhysicalPosition() const { return m_PhysicalPosition; }
   // The location's full object path.
   const std::wstring& GetObjectPath() const { return m_ObjectPath; }
+  // The values of the record's properties.
+  const std::wstring& GetCaption() const { return m_Caption; }
+  const std::wstring& GetDescription() const { return m_Description; }
+  const std::wstring& GetElementLocationTag() const { return m_ElementLocationTag; }
+  WORD GetElementLocationTagDesc() const { return m_ElementLocationTagDesc; }
+  const std::wstring& GetElementName() const { return m_ElementName; }
+  const std::vector<WORD>& GetLocationInfoDesc() const { return m_LocationInfoDesc; }
+  const std::vector<std::wstring>& GetLocationInformation() const { return m_LocationInformation; }
 
+ private:
   std::wstring m_Caption;
   std::wstring m_Description;
   std::wstring m_ElementLocationTag;

@@ -17,15 +17,15 @@ using Location = CQZSlotLocation;
 
 // In the order the properties are put; a location has no CreationClassName.
 constexpr RecordProperty<Location> kSlotLocationProperties[] = {
-    {L"Caption", kAlwaysPut, PutRecordField<&Location::m_Caption>},
-    {L"Description", kAlwaysPut, PutRecordField<&Location::m_Description>},
-    {L"ElementName", kAlwaysPut, PutRecordField<&Location::m_ElementName>},
-    {L"ElementLocationTag", kAlwaysPut, PutRecordField<&Location::m_ElementLocationTag>},
-    {L"ElementLocationTagDesc", kAlwaysPut, PutRecordField<&Location::m_ElementLocationTagDesc>},
-    {L"LocationInfoDesc", kAlwaysPut, PutRecordField<&Location::m_LocationInfoDesc>},
-    {L"LocationInformation", kAlwaysPut, PutRecordField<&Location::m_LocationInformation>},
-    {L"Name", kAlwaysPut, PutRecordField<&Location::m_Name>},
-    {L"PhysicalPosition", kAlwaysPut, PutRecordField<&Location::m_PhysicalPosition>},
+    {L"Caption", kAlwaysPut, PutRecordField<&Location::GetCaption>},
+    {L"Description", kAlwaysPut, PutRecordField<&Location::GetDescription>},
+    {L"ElementName", kAlwaysPut, PutRecordField<&Location::GetElementName>},
+    {L"ElementLocationTag", kAlwaysPut, PutRecordField<&Location::GetElementLocationTag>},
+    {L"ElementLocationTagDesc", kAlwaysPut, PutRecordField<&Location::GetElementLocationTagDesc>},
+    {L"LocationInfoDesc", kAlwaysPut, PutRecordField<&Location::GetLocationInfoDesc>},
+    {L"LocationInformation", kAlwaysPut, PutRecordField<&Location::GetLocationInformation>},
+    {L"Name", kAlwaysPut, PutRecordField<&Location::GetName>},
+    {L"PhysicalPosition", kAlwaysPut, PutRecordField<&Location::GetPhysicalPosition>},
 };
 
 }  // namespace

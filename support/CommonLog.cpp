@@ -252,51 +252,61 @@ HANDLE CCommonLog::OpenLogFile(DWORD flags) const {
                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, flags, nullptr);
 }
 
-DWORD CCommonLog::WriteLine(const WCHAR* source, DWORD severity, const WCHAR* message) {
-  WaitForSingleObject(m_hFileMutex, INFINITE);
-  HANDLE file = OpenLogFile(FILE_ATTRIBUTE_NORMAL);
-  if (file == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    ReleaseMutex(m_hFileMutex);
-    return error;
-  }
-  CheckRotation(&file);
-  if (file == INVALID_HANDLE_VALUE) {
-    file = OpenLogFile(FILE_ATTRIBUTE_NORMAL);
-    if (file == INVALID_HANDLE_VALUE) {
-      DWORD error = GetLastError();
-      ReleaseMutex(m_hFileMutex);
-      return error;
-    }
-  }
+namespace {
 
-  DWORD error = ERROR_SUCCESS;
-  LARGE_INTEGER zero = {};
-  if (!SetFilePointerEx(file, zero, nullptr, FILE_END)) {
-    error = GetLastError();
-  } else {
-    m_Text.clear();
-    if (source && *source) {
-      m_Text = source;
-      m_Text += L"| ";
-    }
-    m_Text += message;
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    const WCHAR* name = severity < 6 ? kSeverityNames[severity] : L"N/A";
-    std::vector<WCHAR> line(m_Text.size() + 64 + wcslen(name));
-    int length = swprintf(line.data(), line.size(), L"%02d/%02d/%d %02d:%02d:%02d.%03d [%ls] %ls\r\n", now.wMonth,
-                          now.wDay, now.wYear, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, name,
-                          m_Text.c_str());
-    m_Line.assign(line.data(), length > 0 ? static_cast<size_t>(length) : 0);
-    std::vector<BYTE> bytes;
-    AppendUtf16Le(m_Line, &bytes);
-    DWORD written = 0;
-    if (!WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) error = GetLastError();
+// Holds the log file's mutex, which every process that writes the file shares, for one scope.
+class CFileMutexHold {
+ public:
+  explicit CFileMutexHold(HANDLE mutex) : m_Mutex(mutex) { WaitForSingleObject(m_Mutex, INFINITE); }
+  ~CFileMutexHold() { ReleaseMutex(m_Mutex); }
+  CFileMutexHold(const CFileMutexHold&) = delete;
+  CFileMutexHold& operator=(const CFileMutexHold&) = delete;
+
+ private:
+  HANDLE m_Mutex;
+};
+
+// The line into `line`: local date and time, the severity's name, then "source| message" (the
+// message alone without a source) and CRLF; `text` is the buffer of the part after the name.
+void FormatLogLine(const WCHAR* source, DWORD severity, const WCHAR* message, std::wstring& text, std::wstring& line) {
+  text.clear();
+  if (source && *source) {
+    text = source;
+    text += L"| ";
   }
-  CloseHandle(file);
-  ReleaseMutex(m_hFileMutex);
-  return error;
+  text += message;
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  const WCHAR* name = severity < 6 ? kSeverityNames[severity] : L"N/A";
+  std::vector<WCHAR> buffer(text.size() + 64 + wcslen(name));
+  int length = swprintf(buffer.data(), buffer.size(), L"%02d/%02d/%d %02d:%02d:%02d.%03d [%ls] %ls\r\n", now.wMonth,
+                        now.wDay, now.wYear, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, name,
+                        text.c_str());
+  line.assign(buffer.data(), length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+}  // namespace
+
+DWORD CCommonLog::WriteLine(const WCHAR* source, DWORD severity, const WCHAR* message) {
+  CFileMutexHold hold(m_hFileMutex);
+  HANDLE opened = OpenLogFile(FILE_ATTRIBUTE_NORMAL);
+  if (opened == INVALID_HANDLE_VALUE) return GetLastError();
+  CheckRotation(&opened);
+  if (opened == INVALID_HANDLE_VALUE) {
+    opened = OpenLogFile(FILE_ATTRIBUTE_NORMAL);
+    if (opened == INVALID_HANDLE_VALUE) return GetLastError();
+  }
+  // Closed before the mutex is released.
+  CAutoHandle file(opened);
+
+  LARGE_INTEGER zero = {};
+  if (!SetFilePointerEx(file.Get(), zero, nullptr, FILE_END)) return GetLastError();
+  FormatLogLine(source, severity, message, m_Text, m_Line);
+  std::vector<BYTE> bytes;
+  AppendUtf16Le(m_Line, &bytes);
+  DWORD written = 0;
+  if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) return GetLastError();
+  return ERROR_SUCCESS;
 }
 
 DWORD CCommonLog::CheckRotation(HANDLE* file) {

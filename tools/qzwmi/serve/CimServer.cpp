@@ -281,6 +281,414 @@ bool CanWrite(const std::string& folder, std::string* error) {
   return written;
 }
 
+// What the start-up checks settle: where to listen, over what, and whom to let in.
+struct StartupSettings {
+  bool tls = false;
+  std::string address;
+  int port = 0;
+  bool usersFile = false;  // logins are checked against the users file
+  std::shared_ptr<const UserFile> users = std::make_shared<const UserFile>();
+  std::string metricsToken;
+};
+
+// The options checked against each other and against the machine before anything is bound. False,
+// the reason logged, for a server that could not work.
+bool CheckStartup(const ServeOptions& options, StartupSettings* settings) {
+  settings->tls = !options.tlsCert.empty() || !options.tlsKey.empty();
+  if (!ParseListen(options.listen, settings->tls, &settings->address, &settings->port)) {
+    Log("--listen wants ADDR:PORT, not '%s'", options.listen.c_str());
+    return false;
+  }
+  if (options.noAuth && !IsLoopback(settings->address)) {
+    Log("--no-auth is allowed only on a loopback address, not %s", settings->address.c_str());
+    return false;
+  }
+  if (settings->tls && (options.tlsCert.empty() || options.tlsKey.empty())) {
+    Log("HTTPS needs both --tls-cert and --tls-key");
+    return false;
+  }
+  settings->usersFile = !options.noAuth && options.pamService.empty();
+  if (settings->usersFile) {
+    auto loaded = std::make_shared<UserFile>();
+    std::string error;
+    if (!loaded->Load(options.usersFile, &error)) {
+      Log("%s (make one with `qzwmi passwd USER`, or use --pam or --no-auth)", error.c_str());
+      return false;
+    }
+    if (loaded->Count() == 0) Log("warning: the users file %s holds no user: every request will be refused", options.usersFile.c_str());
+    settings->users = std::move(loaded);
+  }
+  if (options.metrics.auth == metrics::MetricsAuth::Users && !settings->usersFile && options.pamService.empty()) {
+    Log("--metrics-auth users needs the users file or PAM, not --no-auth");
+    return false;
+  }
+  if (options.metrics.auth == metrics::MetricsAuth::Token) {
+    std::string error;
+    if (!metrics::ReadTokenFile(options.metrics.tokenFile, &settings->metricsToken, &error)) {
+      Log("%s", error.c_str());
+      return false;
+    }
+  }
+  // Every request writes to the root (the log, the registry); a server that cannot would fail them all.
+  const std::string root = QzGetSystemRoot();
+  if (std::string error; !CanWrite(root, &error)) {
+    Log("cannot write the system root %s (%s)", root.c_str(), error.c_str());
+    return false;
+  }
+  return true;
+}
+
+// A descriptor per connection: as many as the process may have.
+void RaiseOpenFileLimit() {
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+}
+
+HttpLimits LimitsOf(const ServeOptions& options) {
+  HttpLimits limits;
+  limits.headerBytes = options.maxHeaders;
+  limits.body = options.maxBody;
+  limits.headSeconds = options.headSeconds;
+  limits.bodySeconds = options.bodySeconds;
+  limits.idleSeconds = options.idleSeconds;
+  limits.connections = static_cast<size_t>(std::max(1, options.maxConnections));
+  limits.perAddress = static_cast<size_t>(std::max(1, options.maxPerAddress));
+  limits.workers = std::max(1, options.threads);
+  return limits;
+}
+
+// What the endpoint answers: who may go on to send a body (the screen of each request's head), and
+// the routes /cimom and /metrics. The users in force are replaced by SIGHUP while requests read them.
+class Endpoint {
+ public:
+  Endpoint(const ServeOptions& options, const StartupSettings& settings)
+      : m_Options(options),
+        m_Users(settings.users),
+        m_Limiter(options.lockout),
+        m_Metrics(options.metrics, settings.metricsToken,
+                  [this](const std::string& authorization) { return CheckMetricsLogin(authorization); }, &m_Stats,
+                  options.build) {}
+
+  metrics::ServiceStats& Stats() { return m_Stats; }
+
+  // With credentials that pass, the request goes on; else a challenge, answered late (by a timer,
+  // holding no thread) after a failed login, whose address is slowed down.
+  std::optional<HttpAnswer> Screen(const HttpRequest& head, bool mayBlock) {
+    // The metrics have an authentication of their own.
+    if (m_Options.noAuth || metrics::MetricsEndpoint::Handles(head.target)) return std::nullopt;
+    const std::optional<std::string> authorization = head.Header("Authorization");
+    if (!authorization) return Challenge(0);
+    const auto credentials = BasicCredentials(*authorization);
+    if (credentials && m_Recent.Holds(credentials->first, credentials->second)) return std::nullopt;
+    if (!mayBlock) return Later(0);  // a password to hash, or PAM to ask
+    switch (m_Limiter.Take(head.peer)) {
+      case LoginLimiter::Turn::Check: break;
+      case LoginLimiter::Turn::Refuse: return Challenge(m_Options.failedLoginDelayMs);
+      case LoginLimiter::Turn::Wait: return Later(20);
+    }
+    if (credentials && CheckPassword(credentials->first, credentials->second)) {
+      m_Limiter.Passed(head.peer);
+      m_Recent.Add(credentials->first, credentials->second);
+      return std::nullopt;
+    }
+    m_Stats.RecordFailedLogin();
+    Log("failed login of '%s' from %s", credentials ? credentials->first.c_str() : "(malformed)", head.peer.c_str());
+    if (const std::string change = m_Limiter.Failed(head.peer); !change.empty()) Log("%s: %s", head.peer.c_str(), change.c_str());
+    return Challenge(m_Options.failedLoginDelayMs);
+  }
+
+  // Every route of the endpoint, one line each.
+  HttpAnswer Route(const HttpRequest& request) {
+    try {
+      const std::string_view path = std::string_view(request.target).substr(0, request.target.find('?'));
+      if (request.method == "POST" && path == "/cimom") return Cim(request);
+      if (path == "/metrics") return Metrics(request);
+      return Plain(404);
+    } catch (...) {
+      return Plain(500);
+    }
+  }
+
+  // The users a reload read; a changed or removed password counts from the next request on.
+  void ReplaceUsers(std::shared_ptr<const UserFile> users) {
+    {
+      std::lock_guard<std::mutex> hold(m_UsersLock);
+      m_Users = std::move(users);
+    }
+    m_Recent.Clear();
+  }
+
+  // Lets the service go, so that the module can unload.
+  void Release() {
+    m_Operations.Release();
+    m_Metrics.Release();
+  }
+
+ private:
+  std::shared_ptr<const UserFile> CurrentUsers() {
+    std::lock_guard<std::mutex> hold(m_UsersLock);
+    return m_Users;
+  }
+
+  bool CheckPassword(const std::string& user, const std::string& password) {
+    return m_Options.pamService.empty() ? CurrentUsers()->Check(user, password)
+                                        : PamCheck(m_Options.pamService, user, password);
+  }
+
+  // The metrics' own check of a users-file login: on a worker, through the same cache of
+  // credentials that passed lately.
+  bool CheckMetricsLogin(const std::string& authorization) {
+    const auto credentials = BasicCredentials(authorization);
+    if (!credentials) return false;
+    if (m_Recent.Holds(credentials->first, credentials->second)) return true;
+    const bool good = CheckPassword(credentials->first, credentials->second);
+    if (good) m_Recent.Add(credentials->first, credentials->second);
+    return good;
+  }
+
+  HttpAnswer Challenge(int delayMs) {
+    m_Stats.RecordRequest("none", "unauthorized", 0);
+    HttpAnswer answer = Plain(401);
+    answer.headers.emplace_back("WWW-Authenticate", "Basic realm=\"qzwmi\"");
+    answer.delayMs = delayMs;
+    return answer;
+  }
+
+  static HttpAnswer Later(int delayMs) {
+    HttpAnswer again;
+    again.again = true;
+    again.delayMs = delayMs;
+    return again;
+  }
+
+  HttpAnswer Cim(const HttpRequest& request) {
+    const HeaderLookup header = [&](std::string_view name) { return request.Header(name); };
+    const CimParse parse = ParseCimRequest(header, request.body);
+    if (parse.status) {
+      m_Stats.RecordRequest("none", "refused", 0);
+      Log("refused a request from %s: %s", request.peer.c_str(), parse.detail.c_str());
+      HttpAnswer answer = Plain(parse.status);
+      answer.headers.emplace_back("CIMError", parse.cimError);
+      return answer;
+    }
+    HttpAnswer answer;
+    const auto start = std::chrono::steady_clock::now();
+    answer.body = m_Operations.Execute(parse.request, HostOf(request));
+    m_Stats.RecordRequest(OperationLabel(parse.request.method), IsCimError(answer.body) ? "error" : "ok", SecondsSince(start));
+    answer.headers = {{"Content-Type", "application/xml; charset=\"utf-8\""}, {"CIMOperation", "MethodResponse"}};
+    return answer;
+  }
+
+  HttpAnswer Metrics(const HttpRequest& request) {
+    const std::optional<std::string> authorization = request.Header("Authorization");
+    const metrics::MetricsRequest asked{request.method, request.target, request.Header("Accept").value_or(""),
+                                        authorization.value_or(""), authorization.has_value(), request.peer};
+    metrics::MetricsAnswer given = m_Metrics.AnswerMetrics(asked);
+    HttpAnswer answer = Plain(given.status);
+    answer.headers = std::move(given.headers);
+    answer.headers.emplace_back("Content-Type", given.contentType);
+    answer.body = request.method == "HEAD" ? std::string() : std::move(given.body);
+    if (given.failedLogin) {
+      Log("failed login to the metrics from %s", request.peer.c_str());
+      answer.delayMs = m_Options.failedLoginDelayMs;  // a timer, as for the CIM requests
+    }
+    return answer;
+  }
+
+  const ServeOptions& m_Options;
+  std::mutex m_UsersLock;
+  std::shared_ptr<const UserFile> m_Users;
+  CimOperations m_Operations;
+  CredentialCache m_Recent;
+  LoginLimiter m_Limiter;
+  metrics::ServiceStats m_Stats;
+  metrics::MetricsEndpoint m_Metrics;
+};
+
+// The listening socket and where it came from.
+struct Listener {
+  int fd = -1;
+  bool activated = false;  // passed in by systemd, or by the process this one replaced
+  bool reloaded = false;   // by the process this one replaced
+  std::string from;        // see SocketFromSystemd
+};
+
+// The socket that was passed in, else one bound to the address of the options; false (logged)
+// when none can be bound.
+bool OpenListener(const StartupSettings& settings, Listener* listener) {
+  listener->fd = SocketFromSystemd(&listener->from);
+  listener->activated = listener->fd >= 0;
+  listener->reloaded = std::getenv(kServeHandOver) != nullptr;  // set by the process this one replaced
+  unsetenv(kServeHandOver);
+  if (listener->activated) return true;
+  std::string error;
+  listener->fd = Listen(settings.address, settings.port, &error);
+  if (listener->fd < 0) {
+    Log("cannot listen on %s:%d (%s)", settings.address.c_str(), settings.port, error.c_str());
+    return false;
+  }
+  return true;
+}
+
+// SIGTERM and SIGINT are taken by one thread, which stops the server, and SIGHUP, which re-reads
+// the configuration; every other thread of the process is started after they are blocked.
+sigset_t BlockServeSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  return signals;
+}
+
+// A reload whose options differ starts the command again in this process, so that every option
+// takes effect as at a start, while clients see no refused connection: the listening socket is
+// kept (or, for a new --listen, bound here first) and handed over as systemd would hand it. The
+// new options are checked here first, so that a slip in an edit leaves this server running.
+class HandOver {
+ public:
+  HandOver(const ServeOptions& options, const Listener& listener) : m_Options(options), m_Listener(listener) {}
+
+  // The socket for the next process, and the options it will start with checked; false with the
+  // reason when they would not start.
+  bool Prepare(const ServeOptions& next, std::string* error) {
+    const bool ownSocket = !m_Listener.activated || m_Listener.from == "serve";
+    const int socket = ownSocket && next.listen != m_Options.listen ? ListenAgain(next, error) : KeepListening(error);
+    if (socket < 0) return false;
+    std::string failure;
+    if (!next.noAuth && next.pamService.empty() && !UserFile().Load(next.usersFile, &failure)) {
+      *error = failure;
+    } else {
+      for (const std::string* file : {&next.tlsCert, &next.tlsKey})
+        if (!file->empty() && access(file->c_str(), R_OK) != 0) *error = *file + ": " + std::strerror(errno);
+    }
+    if (!error->empty()) {
+      close(socket);
+      return false;
+    }
+    m_Socket = socket;
+    setenv(kHandedOverFrom, ownSocket ? "serve" : "systemd", 1);
+    return true;
+  }
+
+  // The socket handed over, -1 when no reload was prepared.
+  int Socket() const { return m_Socket; }
+
+ private:
+  static int ListenAgain(const ServeOptions& next, std::string* error) {
+    std::string nextAddress;
+    int nextPort = 0;
+    const bool nextTls = !next.tlsCert.empty() || !next.tlsKey.empty();
+    if (!ParseListen(next.listen, nextTls, &nextAddress, &nextPort)) {
+      *error = "--listen wants ADDR:PORT, not '" + next.listen + "'";
+      return -1;
+    }
+    return Listen(nextAddress, nextPort, error);
+  }
+
+  int KeepListening(std::string* error) const {
+    const int socket = fcntl(m_Listener.fd, F_DUPFD_CLOEXEC, 3);  // the server closes its own when it ends
+    if (socket < 0) *error = std::strerror(errno);
+    return socket;
+  }
+
+  const ServeOptions& m_Options;
+  const Listener& m_Listener;
+  int m_Socket = -1;
+};
+
+// SIGHUP without a changed configuration: the users file read again. A file that cannot be read
+// keeps the users in force: a slip in an edit must not lock all out.
+void RereadUsers(const ServeOptions& options, Endpoint& endpoint) {
+  auto loaded = std::make_shared<UserFile>();
+  std::string error;
+  if (!loaded->Load(options.usersFile, &error)) {
+    Log("SIGHUP: kept the users in force: %s", error.c_str());
+    return;
+  }
+  const size_t count = loaded->Count();
+  endpoint.ReplaceUsers(std::move(loaded));
+  Log("SIGHUP: re-read %zu users from %s", count, options.usersFile.c_str());
+}
+
+// Takes the blocked signals until one stops the server: SIGTERM, SIGINT, or SIGHUP with a changed
+// configuration that `handOver` has prepared. Returns the last signal taken.
+int WaitForStop(const sigset_t& signals, const ServeOptions& options, bool usersFile, Endpoint& endpoint,
+                HandOver& handOver) {
+  int signal = 0;
+  while (sigwait(&signals, &signal) == 0 && signal == SIGHUP) {
+    if (options.reread) {
+      ServeOptions next;
+      std::string error;
+      if (!options.reread(&next, &error)) {
+        Log("SIGHUP: kept the configuration in force: %s", error.c_str());
+      } else if (!(next == options)) {
+        if (handOver.Prepare(next, &error)) break;
+        Log("SIGHUP: kept the configuration in force: %s", error.c_str());
+      }
+    }
+    if (!usersFile) {
+      Log("SIGHUP: no users file to re-read");
+      continue;
+    }
+    RereadUsers(options, endpoint);
+  }
+  return signal;
+}
+
+// The thread that takes the signals (see WaitForStop) and then stops the server, logging why.
+class SignalThread {
+ public:
+  SignalThread(const sigset_t& signals, const ServeOptions& options, bool usersFile, Endpoint& endpoint,
+               HandOver& handOver, HttpServer& server)
+      : m_Thread([&signals, &options, usersFile, &endpoint, &handOver, &server, this] {
+          const int signal = WaitForStop(signals, options, usersFile, endpoint, handOver);
+          m_Signalled = true;
+          if (handOver.Socket() >= 0)
+            Log("SIGHUP: the configuration changed: starting again with it");
+          else
+            Log("stopping on signal %d", signal);
+          server.Stop();  // kept until the server runs, when it comes before
+        }) {}
+
+  // After the server's run: a run that ended by itself wakes the waiting thread so that it can be
+  // joined.
+  void Join() {
+    if (!m_Signalled) pthread_kill(m_Thread.native_handle(), SIGTERM);
+    m_Thread.join();
+  }
+
+ private:
+  std::atomic<bool> m_Signalled{false};
+  std::thread m_Thread;
+};
+
+// Where the server listens, over what, and whom it lets in.
+void LogListening(const ServeOptions& options, const StartupSettings& settings, const Listener& listener) {
+  int boundPort = 0;
+  const std::string bound = LocalAddress(listener.fd, &boundPort);
+  Log("listening on %s (%s, %s%s)", bound.c_str(), settings.tls ? "HTTPS" : "HTTP",
+      options.noAuth ? "no authentication" : options.pamService.empty() ? "users file" : "PAM",
+      listener.reloaded ? ", socket handed over at a reload" : listener.activated ? ", socket from systemd" : "");
+}
+
+// The service let go, so that the module unloads. The exit status: 0, or kServeReload with the
+// socket to hand over in the environment.
+int Shutdown(Endpoint& endpoint, const HandOver& handOver) {
+  endpoint.Release();
+  if (handOver.Socket() >= 0) {
+    setenv(kServeHandOver, std::to_string(handOver.Socket()).c_str(), 1);
+    return kServeReload;
+  }
+  Log("stopped");
+  return 0;
+}
+
 }  // namespace
 
 void KeepAnswerMemory() {
@@ -301,318 +709,42 @@ bool IsLoopback(const std::string& address) {
 }
 
 int Serve(const ServeOptions& options) {
-  const bool tls = !options.tlsCert.empty() || !options.tlsKey.empty();
-  std::string address;
-  int port = 0;
-  if (!ParseListen(options.listen, tls, &address, &port)) {
-    Log("--listen wants ADDR:PORT, not '%s'", options.listen.c_str());
-    return 2;
-  }
-  if (options.noAuth && !IsLoopback(address)) {
-    Log("--no-auth is allowed only on a loopback address, not %s", address.c_str());
-    return 2;
-  }
-  if (tls && (options.tlsCert.empty() || options.tlsKey.empty())) {
-    Log("HTTPS needs both --tls-cert and --tls-key");
-    return 2;
-  }
-  // The users in force; SIGHUP replaces them while requests read them.
-  const bool usersFile = !options.noAuth && options.pamService.empty();
-  std::shared_ptr<const UserFile> users = std::make_shared<const UserFile>();
-  std::mutex usersLock;
-  const auto currentUsers = [&] {
-    std::lock_guard<std::mutex> hold(usersLock);
-    return users;
-  };
-  if (usersFile) {
-    auto loaded = std::make_shared<UserFile>();
-    std::string error;
-    if (!loaded->Load(options.usersFile, &error)) {
-      Log("%s (make one with `qzwmi passwd USER`, or use --pam or --no-auth)", error.c_str());
-      return 2;
-    }
-    if (loaded->Count() == 0) Log("warning: the users file %s holds no user: every request will be refused", options.usersFile.c_str());
-    users = std::move(loaded);
-  }
-  if (options.metrics.auth == metrics::MetricsAuth::Users && !usersFile && options.pamService.empty()) {
-    Log("--metrics-auth users needs the users file or PAM, not --no-auth");
-    return 2;
-  }
-  std::string metricsToken;
-  if (options.metrics.auth == metrics::MetricsAuth::Token) {
-    std::string error;
-    if (!metrics::ReadTokenFile(options.metrics.tokenFile, &metricsToken, &error)) {
-      Log("%s", error.c_str());
-      return 2;
-    }
-  }
-  // Every request writes to the root (the log, the registry); a server that cannot would fail them all.
-  const std::string root = QzGetSystemRoot();
-  if (std::string error; !CanWrite(root, &error)) {
-    Log("cannot write the system root %s (%s)", root.c_str(), error.c_str());
-    return 2;
-  }
+  StartupSettings settings;
+  if (!CheckStartup(options, &settings)) return 2;
+  RaiseOpenFileLimit();
 
-  // A descriptor per connection: as many as the process may have.
-  rlimit files{};
-  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-    files.rlim_cur = files.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &files);
-  }
-
-  HttpLimits limits;
-  limits.headerBytes = options.maxHeaders;
-  limits.body = options.maxBody;
-  limits.headSeconds = options.headSeconds;
-  limits.bodySeconds = options.bodySeconds;
-  limits.idleSeconds = options.idleSeconds;
-  limits.connections = static_cast<size_t>(std::max(1, options.maxConnections));
-  limits.perAddress = static_cast<size_t>(std::max(1, options.maxPerAddress));
-  limits.workers = std::max(1, options.threads);
-
-  CimOperations operations;
-  CredentialCache recent;
-  LoginLimiter limiter(options.lockout);
-  metrics::ServiceStats stats;
-  // The metrics' own check of a users-file login: on a worker, through the same cache of
-  // credentials that passed lately.
-  const auto checkHeader = [&](const std::string& authorization) {
-    const auto credentials = BasicCredentials(authorization);
-    if (!credentials) return false;
-    if (recent.Holds(credentials->first, credentials->second)) return true;
-    const bool good = options.pamService.empty() ? currentUsers()->Check(credentials->first, credentials->second)
-                                                 : PamCheck(options.pamService, credentials->first, credentials->second);
-    if (good) recent.Add(credentials->first, credentials->second);
-    return good;
-  };
-  metrics::MetricsEndpoint metricsEndpoint(options.metrics, metricsToken, checkHeader, &stats, options.build);
-  const auto challenge = [&](int delayMs) {
-    stats.RecordRequest("none", "unauthorized", 0);
-    HttpAnswer answer = Plain(401);
-    answer.headers.emplace_back("WWW-Authenticate", "Basic realm=\"qzwmi\"");
-    answer.delayMs = delayMs;
-    return answer;
-  };
-  // Who may go on to send a body: with credentials that pass. A failed login is answered late (by
-  // a timer, holding no thread), and its address slowed down.
-  const auto later = [](int delayMs) {
-    HttpAnswer again;
-    again.again = true;
-    again.delayMs = delayMs;
-    return again;
-  };
-  const HttpServer::Screen screen = [&](const HttpRequest& head, bool mayBlock) -> std::optional<HttpAnswer> {
-    // The metrics have an authentication of their own.
-    if (options.noAuth || metrics::MetricsEndpoint::Handles(head.target)) return std::nullopt;
-    const std::optional<std::string> authorization = head.Header("Authorization");
-    if (!authorization) return challenge(0);
-    const auto credentials = BasicCredentials(*authorization);
-    if (credentials && recent.Holds(credentials->first, credentials->second)) return std::nullopt;
-    if (!mayBlock) return later(0);  // a password to hash, or PAM to ask
-    switch (limiter.Take(head.peer)) {
-      case LoginLimiter::Turn::Check: break;
-      case LoginLimiter::Turn::Refuse: return challenge(options.failedLoginDelayMs);
-      case LoginLimiter::Turn::Wait: return later(20);
-    }
-    const bool good = credentials && (options.pamService.empty()
-                                          ? currentUsers()->Check(credentials->first, credentials->second)
-                                          : PamCheck(options.pamService, credentials->first, credentials->second));
-    if (good) {
-      limiter.Passed(head.peer);
-      recent.Add(credentials->first, credentials->second);
-      return std::nullopt;
-    }
-    stats.RecordFailedLogin();
-    Log("failed login of '%s' from %s", credentials ? credentials->first.c_str() : "(malformed)", head.peer.c_str());
-    if (const std::string change = limiter.Failed(head.peer); !change.empty()) Log("%s: %s", head.peer.c_str(), change.c_str());
-    return challenge(options.failedLoginDelayMs);
-  };
-
-  const auto cim = [&](const HttpRequest& request) {
-    const HeaderLookup header = [&](std::string_view name) { return request.Header(name); };
-    const CimParse parse = ParseCimRequest(header, request.body);
-    if (parse.status) {
-      stats.RecordRequest("none", "refused", 0);
-      Log("refused a request from %s: %s", request.peer.c_str(), parse.detail.c_str());
-      HttpAnswer answer = Plain(parse.status);
-      answer.headers.emplace_back("CIMError", parse.cimError);
-      return answer;
-    }
-    HttpAnswer answer;
-    const auto start = std::chrono::steady_clock::now();
-    answer.body = operations.Execute(parse.request, HostOf(request));
-    stats.RecordRequest(OperationLabel(parse.request.method), IsCimError(answer.body) ? "error" : "ok", SecondsSince(start));
-    answer.headers = {{"Content-Type", "application/xml; charset=\"utf-8\""}, {"CIMOperation", "MethodResponse"}};
-    return answer;
-  };
-  const auto metricsRoute = [&](const HttpRequest& request) {
-    const std::optional<std::string> authorization = request.Header("Authorization");
-    const metrics::MetricsRequest asked{request.method, request.target, request.Header("Accept").value_or(""),
-                                        authorization.value_or(""), authorization.has_value(), request.peer};
-    metrics::MetricsAnswer given = metricsEndpoint.AnswerMetrics(asked);
-    HttpAnswer answer = Plain(given.status);
-    answer.headers = std::move(given.headers);
-    answer.headers.emplace_back("Content-Type", given.contentType);
-    answer.body = request.method == "HEAD" ? std::string() : std::move(given.body);
-    if (given.failedLogin) {
-      Log("failed login to the metrics from %s", request.peer.c_str());
-      answer.delayMs = options.failedLoginDelayMs;  // a timer, as for the CIM requests
-    }
-    return answer;
-  };
-  // Every route of the endpoint, one line each.
-  const HttpServer::Route route = [&](const HttpRequest& request) {
-    try {
-      const std::string_view path = std::string_view(request.target).substr(0, request.target.find('?'));
-      if (request.method == "POST" && path == "/cimom") return cim(request);
-      if (path == "/metrics") return metricsRoute(request);
-      return Plain(404);
-    } catch (...) {
-      return Plain(500);
-    }
-  };
-
-  HttpServer server(limits, screen, route);
-  stats.CountConnectionsWith([&server] { return static_cast<int64_t>(server.OpenConnections()); });
-  if (tls) {
+  Endpoint endpoint(options, settings);
+  HttpServer server(
+      LimitsOf(options), [&](const HttpRequest& head, bool mayBlock) { return endpoint.Screen(head, mayBlock); },
+      [&](const HttpRequest& request) { return endpoint.Route(request); });
+  endpoint.Stats().CountConnectionsWith([&server] { return static_cast<int64_t>(server.OpenConnections()); });
+  if (settings.tls) {
     std::string error;
     if (!server.UseTls(options.tlsCert, options.tlsKey, &error)) {
       Log("cannot load the certificate %s or the key %s (%s)", options.tlsCert.c_str(), options.tlsKey.c_str(), error.c_str());
       return 2;
     }
   }
-  std::string socketFrom;
-  int listener = SocketFromSystemd(&socketFrom);
-  const bool activated = listener >= 0;
-  const bool reloaded = std::getenv(kServeHandOver) != nullptr;  // set by the process this one replaced
-  unsetenv(kServeHandOver);
-  if (!activated) {
-    std::string error;
-    listener = Listen(address, port, &error);
-    if (listener < 0) {
-      Log("cannot listen on %s:%d (%s)", address.c_str(), port, error.c_str());
-      return 2;
-    }
-  }
-  server.Adopt(listener);
+  Listener listener;
+  if (!OpenListener(settings, &listener)) return 2;
+  server.Adopt(listener.fd);
 
   // The service stands where the server's management agent stands, and the agent keeps the memory
   // event counter. Without a counter every list of the module rebuilds at every request.
   StartMemoryEventCounter();
   KeepAnswerMemory();
-
-  // SIGTERM and SIGINT are taken by one thread, which stops the server, and SIGHUP, which re-reads
-  // the users file; every other thread of the process is started after they are blocked.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  const sigset_t signals = BlockServeSignals();
 
   HealthWatcher watcher(options.watchSeconds, [](const std::string& line) { Log("%s", line.c_str()); });
   // Every worker joins the COM apartment of the process.
   server.OnWorkerThread([] { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }, [] { CoUninitialize(); });
-  int boundPort = 0;
-  const std::string bound = LocalAddress(listener, &boundPort);
-  Log("listening on %s (%s, %s%s)", bound.c_str(), tls ? "HTTPS" : "HTTP",
-      options.noAuth ? "no authentication" : options.pamService.empty() ? "users file" : "PAM",
-      reloaded ? ", socket handed over at a reload" : activated ? ", socket from systemd" : "");
+  LogListening(options, settings, listener);
 
-  // A reload whose options differ starts the command again in this process, so that every option
-  // takes effect as at a start, while clients see no refused connection: the listening socket is
-  // kept (or, for a new --listen, bound here first) and handed over as systemd would hand it. The
-  // new options are checked here first, so that a slip in an edit leaves this server running.
-  int handOver = -1;
-  const auto prepareReload = [&](const ServeOptions& next, std::string* error) {
-    const bool ownSocket = !activated || socketFrom == "serve";
-    int socket = -1;
-    if (ownSocket && next.listen != options.listen) {
-      std::string nextAddress;
-      int nextPort = 0;
-      const bool nextTls = !next.tlsCert.empty() || !next.tlsKey.empty();
-      if (!ParseListen(next.listen, nextTls, &nextAddress, &nextPort)) {
-        *error = "--listen wants ADDR:PORT, not '" + next.listen + "'";
-        return false;
-      }
-      socket = Listen(nextAddress, nextPort, error);
-      if (socket < 0) return false;
-    } else {
-      socket = fcntl(listener, F_DUPFD_CLOEXEC, 3);  // the server closes its own when it ends
-      if (socket < 0) {
-        *error = std::strerror(errno);
-        return false;
-      }
-    }
-    std::string failure;
-    if (!next.noAuth && next.pamService.empty() && !UserFile().Load(next.usersFile, &failure)) {
-      *error = failure;
-    } else {
-      for (const std::string* file : {&next.tlsCert, &next.tlsKey})
-        if (!file->empty() && access(file->c_str(), R_OK) != 0) *error = *file + ": " + std::strerror(errno);
-    }
-    if (!error->empty()) {
-      close(socket);
-      return false;
-    }
-    handOver = socket;
-    setenv(kHandedOverFrom, ownSocket ? "serve" : "systemd", 1);
-    return true;
-  };
-
-  std::atomic<bool> signalled{false};
-  std::thread stopper([&] {
-    int signal = 0;
-    while (sigwait(&stopSignals, &signal) == 0 && signal == SIGHUP) {
-      if (options.reread) {
-        ServeOptions next;
-        std::string error;
-        if (!options.reread(&next, &error)) {
-          Log("SIGHUP: kept the configuration in force: %s", error.c_str());
-        } else if (!(next == options)) {
-          if (prepareReload(next, &error)) break;
-          Log("SIGHUP: kept the configuration in force: %s", error.c_str());
-        }
-      }
-      if (!usersFile) {
-        Log("SIGHUP: no users file to re-read");
-        continue;
-      }
-      // A file that cannot be read keeps the users in force: a slip in an edit must not lock all out.
-      auto loaded = std::make_shared<UserFile>();
-      std::string error;
-      if (!loaded->Load(options.usersFile, &error)) {
-        Log("SIGHUP: kept the users in force: %s", error.c_str());
-        continue;
-      }
-      const size_t count = loaded->Count();
-      {
-        std::lock_guard<std::mutex> hold(usersLock);
-        users = std::move(loaded);
-      }
-      recent.Clear();  // a changed or removed password counts from the next request on
-      Log("SIGHUP: re-read %zu users from %s", count, options.usersFile.c_str());
-    }
-    signalled = true;
-    if (handOver >= 0)
-      Log("SIGHUP: the configuration changed: starting again with it");
-    else
-      Log("stopping on signal %d", signal);
-    server.Stop();  // kept until the server runs, when it comes before
-  });
+  HandOver handOver(options, listener);
+  SignalThread signalThread(signals, options, settings.usersFile, endpoint, handOver, server);
   server.Run();
-  // A run that ended by itself: wake the waiting thread so that it can be joined.
-  if (!signalled) pthread_kill(stopper.native_handle(), SIGTERM);
-  stopper.join();
-  operations.Release();
-  metricsEndpoint.Release();
-  if (handOver >= 0) {
-    setenv(kServeHandOver, std::to_string(handOver).c_str(), 1);
-    return kServeReload;
-  }
-  Log("stopped");
-  return 0;
+  signalThread.Join();
+  return Shutdown(endpoint, handOver);
 }
 
 }  // namespace qzwmi::serve
