@@ -1,34 +1,85 @@
-// The kept MOF files of the system root: C:\Windows\System32\wbem\AutoRecover, compiled again at
-// the start of every process's repository.
+// The kept MOF files of the system root: C:\Windows\System32\wbem\AutoRecover, put into every
+// process's repository when it starts: compiled, or loaded from their saved compiled result.
 #include "wbem/autorecover.h"
 
 #include <qzplatform.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
-#include <sstream>
+#include <string_view>
 #include <vector>
 
 #include "kernel32/path.h"
 #include "kernel32/sysroot.h"
 #include "kernel32/text.h"
 #include "wbem/mof.h"
+#include "wbem/mofcache.h"
+#include "wbem/repository.h"
 
 namespace qz::wbem {
 namespace {
 
 std::string KeptFolder() { return SystemRoot() + "/drive_c/windows/system32/wbem/AutoRecover"; }
 
-// The file's text: UTF-16LE after its byte-order mark, else UTF-8 (a UTF-8 mark is dropped).
-std::optional<std::wstring> ReadText(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+// The compiled result of the kept files. Not among them, where every file is compiled as MOF, but
+// beside them in the repository's own folder, on the same file system as the root, so that a new
+// save replaces the old one by renaming.
+std::string SavedFile() { return SystemRoot() + "/drive_c/windows/system32/wbem/Repository/KeptMofs.bin"; }
+
+// The whole file in one read; false when it cannot be read.
+bool ReadWhole(const std::string& path, std::string* bytes) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info{};
+  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (ok) {
+    bytes->resize(static_cast<size_t>(info.st_size));
+    size_t done = 0;
+    while (ok && done < bytes->size()) {
+      const ssize_t got = read(fd, bytes->data() + done, bytes->size() - done);
+      if (got < 0 && errno == EINTR) continue;
+      ok = got > 0;
+      if (ok) done += static_cast<size_t>(got);
+    }
+  }
+  close(fd);
+  return ok;
+}
+
+// Writes the file whole or not at all: into a file of this process first, renamed over the old one
+// when complete, so that another process reads either save but never half of one. Failures (a
+// read-only root) leave things as they were.
+void WriteWhole(const std::string& path, const std::string& bytes) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  if (!MakeDirs(folder, 0755)) return;
+  static std::atomic<unsigned> s_Count{0};
+  const std::string temporary = path + "." + std::to_string(getpid()) + "." + std::to_string(s_Count++) + ".tmp";
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  size_t done = 0;
+  bool ok = true;
+  while (ok && done < bytes.size()) {
+    const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    ok = put > 0;
+    if (ok) done += static_cast<size_t>(put);
+  }
+  ok = close(fd) == 0 && ok;
+  if (!ok || rename(temporary.c_str(), path.c_str()) != 0) unlink(temporary.c_str());
+}
+
+// The text of MOF file bytes: UTF-16LE after its byte-order mark, else UTF-8 (a UTF-8 mark is dropped).
+std::wstring DecodeText(std::string_view bytes) {
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
     std::wstring text;
+    text.reserve(bytes.size() / 2);
     for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
       unsigned unit = static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
       if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
@@ -43,7 +94,7 @@ std::optional<std::wstring> ReadText(const std::string& path) {
     }
     return text;
   }
-  if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+  if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.remove_prefix(3);
   return FromUtf8(bytes);
 }
 
@@ -53,16 +104,21 @@ std::optional<std::string> LinuxPath(const std::string& path) {
   return std::filesystem::absolute(path).string();  // relative to the working folder
 }
 
+HRESULT CompileBytes(std::string_view bytes, const std::string& path, Repository& repository, std::wstring* message) {
+  MofResult result;
+  HRESULT hr = CompileMof(DecodeText(bytes), FromUtf8(std::filesystem::path(path).filename().string()), L"root\\default",
+                          &result, repository);
+  if (FAILED(hr) && message) *message = result.message;
+  return hr;
+}
+
 HRESULT Compile(const std::string& path, std::wstring* message) {
-  std::optional<std::wstring> text = ReadText(path);
-  if (!text) {
+  std::string bytes;
+  if (!ReadWhole(path, &bytes)) {
     if (message) *message = FromUtf8(path) + L": cannot be read";
     return WBEM_E_NOT_FOUND;
   }
-  MofResult result;
-  HRESULT hr = CompileMof(*text, FromUtf8(std::filesystem::path(path).filename().string()), L"root\\default", &result);
-  if (FAILED(hr) && message) *message = result.message;
-  return hr;
+  return CompileBytes(bytes, path, Repository::Instance(), message);
 }
 
 // Set while this thread compiles the kept files, which reaches the repository again.
@@ -96,14 +152,51 @@ bool RecoveringKeptMofs() { return t_Recovering; }
 void RecoverKeptMofs() {
   if (t_Recovering) return;
   t_Recovering = true;
-  std::vector<std::string> files;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(KeptFolder(), error)) {
-    if (entry.is_regular_file(error)) files.push_back(entry.path().string());
-  }
-  std::sort(files.begin(), files.end());
-  for (const std::string& file : files) Compile(file, nullptr);
+  RecoverKeptMofs(Repository::Instance(), KeptFolder(), SavedFile());
   t_Recovering = false;
+}
+
+KeptMofsRecovery RecoverKeptMofs(Repository& repository, const std::string& folder, const std::string& saved) {
+  struct Kept {
+    std::string path;
+    std::string bytes;
+    bool read = false;
+  };
+  std::vector<Kept> files;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    if (entry.is_regular_file(error)) files.push_back(Kept{entry.path().string(), {}, false});
+  }
+  if (files.empty()) return KeptMofsRecovery::Nothing;
+  std::sort(files.begin(), files.end(), [](const Kept& a, const Kept& b) { return a.path < b.path; });
+  // The save stands for the files while they hold the same bytes: names, sizes and times could
+  // stay the same across a change, and the files are small.
+  std::vector<KeptFileKey> keys;
+  bool savable = !saved.empty();
+  for (Kept& file : files) {
+    file.read = ReadWhole(file.path, &file.bytes);
+    savable = savable && file.read;
+    keys.push_back(KeptFileKey{std::filesystem::path(file.path).filename().string(), file.bytes.size(), HashBytes(file.bytes)});
+  }
+  const CompiledMofStamp& stamp = CurrentCompiledMofStamp();
+  std::string bytes;
+  bool record = savable;
+  if (savable && ReadWhole(saved, &bytes)) {
+    const CompiledMofsUse use = ApplyCompiledMofs(bytes, stamp, keys, repository);
+    if (use == CompiledMofsUse::Applied) return KeptMofsRecovery::Loaded;
+    // Compiled over what was put, the files give what they always give, but the changes that
+    // were already made would be missing from a new save.
+    record = use == CompiledMofsUse::Refused;
+  }
+  std::vector<Repository::Change> changes;
+  if (record) repository.RecordChanges(&changes);
+  for (const Kept& file : files) {
+    if (file.read) CompileBytes(file.bytes, file.path, repository, nullptr);
+  }
+  if (!record) return KeptMofsRecovery::Compiled;
+  repository.RecordChanges(nullptr);
+  if (EncodeCompiledMofs(stamp, keys, changes, &bytes)) WriteWhole(saved, bytes);
+  return KeptMofsRecovery::Compiled;
 }
 
 }  // namespace qz::wbem

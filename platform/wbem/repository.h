@@ -74,6 +74,19 @@ class Repository {
   std::wstring ServerName() const;
   void SetServerName(std::wstring name);
 
+  // A change the repository made, as replaying it into another repository repeats it.
+  struct Change {
+    enum class Kind { Namespace, Class, DeleteClass, Instance };
+    Kind kind = Kind::Namespace;
+    std::wstring nameSpace;                 // the namespace created, or the one changed
+    std::shared_ptr<const ClassDef> cls;    // Class: the class as stored
+    std::wstring className;                 // DeleteClass
+    CComPtr<IWbemClassObject> instance;     // Instance: the stored copy
+  };
+  // While `changes` is set, every namespace created, class put or deleted and static instance
+  // stored is appended to it, in the order they happen; null stops that.
+  void RecordChanges(std::vector<Change>* changes);
+
  private:
   struct StaticInstance {
     std::wstring className;
@@ -90,12 +103,14 @@ class Repository {
   const Namespace* FindNamespaceLocked(std::wstring_view name) const;
   HRESULT CreateNamespaceLocked(const std::wstring& name);
   HRESULT PutClassLocked(Namespace& space, ClassDef def, LONG flags);
+  void RecordClassLocked(const Namespace& space, const std::shared_ptr<const ClassDef>& cls);
   std::wstring ServerNameLocked() const;
 
   mutable std::shared_mutex m_Lock;
   std::map<std::wstring, Namespace> m_Namespaces;  // by upper-case name
   std::wstring m_Server;
   bool m_ServerFixed = false;
+  std::vector<Change>* m_Changes = nullptr;
 };
 
 // The IWbemServices of a namespace of the repository: WBEM_E_INVALID_NAMESPACE when there is none.
