@@ -12,8 +12,10 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "kernel32/path.h"
@@ -33,25 +35,36 @@ std::string KeptFolder() { return SystemRoot() + "/drive_c/windows/system32/wbem
 // save replaces the old one by renaming.
 std::string SavedFile() { return SystemRoot() + "/drive_c/windows/system32/wbem/Repository/KeptMofs.bin"; }
 
-// The whole file in one read; false when it cannot be read.
-bool ReadWhole(const std::string& path, std::string* bytes) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat info{};
-  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  if (ok) {
-    bytes->resize(static_cast<size_t>(info.st_size));
-    size_t done = 0;
-    while (ok && done < bytes->size()) {
-      const ssize_t got = read(fd, bytes->data() + done, bytes->size() - done);
-      if (got < 0 && errno == EINTR) continue;
-      ok = got > 0;
-      if (ok) done += static_cast<size_t>(got);
+// A file's bytes, read in one go into a buffer that is not cleared first. (Mapping the file
+// costs more: unmapping it flushes the other processors' address caches.)
+class FileBytes {
+ public:
+  // False when the file cannot be read (or is not a regular file).
+  bool Read(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info{};
+    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (ok) {
+      m_Size = static_cast<size_t>(info.st_size);
+      m_Data.reset(new char[m_Size + 1]);
+      size_t done = 0;
+      while (ok && done < m_Size) {
+        const ssize_t got = read(fd, m_Data.get() + done, m_Size - done);
+        if (got < 0 && errno == EINTR) continue;
+        ok = got > 0;
+        if (ok) done += static_cast<size_t>(got);
+      }
     }
+    close(fd);
+    return ok;
   }
-  close(fd);
-  return ok;
-}
+  std::string_view Bytes() const { return {m_Data.get(), m_Size}; }
+
+ private:
+  std::unique_ptr<char[]> m_Data;
+  size_t m_Size = 0;
+};
 
 // Writes the file whole or not at all: into a file of this process first, renamed over the old one
 // when complete, so that another process reads either save but never half of one. Failures (a
@@ -113,12 +126,12 @@ HRESULT CompileBytes(std::string_view bytes, const std::string& path, Repository
 }
 
 HRESULT Compile(const std::string& path, std::wstring* message) {
-  std::string bytes;
-  if (!ReadWhole(path, &bytes)) {
+  FileBytes file;
+  if (!file.Read(path)) {
     if (message) *message = FromUtf8(path) + L": cannot be read";
     return WBEM_E_NOT_FOUND;
   }
-  return CompileBytes(bytes, path, Repository::Instance(), message);
+  return CompileBytes(file.Bytes(), path, Repository::Instance(), message);
 }
 
 // Set while this thread compiles the kept files, which reaches the repository again.
@@ -157,32 +170,35 @@ void RecoverKeptMofs() {
 }
 
 KeptMofsRecovery RecoverKeptMofs(Repository& repository, const std::string& folder, const std::string& saved) {
-  struct Kept {
-    std::string path;
-    std::string bytes;
-    bool read = false;
-  };
-  std::vector<Kept> files;
+  std::vector<std::string> paths;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    if (entry.is_regular_file(error)) files.push_back(Kept{entry.path().string(), {}, false});
+    if (entry.is_regular_file(error)) paths.push_back(entry.path().string());
   }
-  if (files.empty()) return KeptMofsRecovery::Nothing;
-  std::sort(files.begin(), files.end(), [](const Kept& a, const Kept& b) { return a.path < b.path; });
+  if (paths.empty()) return KeptMofsRecovery::Nothing;
+  std::sort(paths.begin(), paths.end());
+  struct Kept {
+    std::string path;
+    FileBytes bytes;
+    bool read = false;
+  };
+  std::vector<Kept> files(paths.size());
+  for (size_t i = 0; i < paths.size(); ++i) files[i].path = std::move(paths[i]);
   // The save stands for the files while they hold the same bytes: names, sizes and times could
   // stay the same across a change, and the files are small.
   std::vector<KeptFileKey> keys;
   bool savable = !saved.empty();
   for (Kept& file : files) {
-    file.read = ReadWhole(file.path, &file.bytes);
+    file.read = file.bytes.Read(file.path);
     savable = savable && file.read;
-    keys.push_back(KeptFileKey{std::filesystem::path(file.path).filename().string(), file.bytes.size(), HashBytes(file.bytes)});
+    const std::string_view bytes = file.bytes.Bytes();
+    keys.push_back(KeptFileKey{std::filesystem::path(file.path).filename().string(), bytes.size(), HashBytes(bytes)});
   }
   const CompiledMofStamp& stamp = CurrentCompiledMofStamp();
-  std::string bytes;
   bool record = savable;
-  if (savable && ReadWhole(saved, &bytes)) {
-    const CompiledMofsUse use = ApplyCompiledMofs(bytes, stamp, keys, repository);
+  FileBytes save;
+  if (savable && save.Read(saved)) {
+    const CompiledMofsUse use = ApplyCompiledMofs(save.Bytes(), stamp, keys, repository);
     if (use == CompiledMofsUse::Applied) return KeptMofsRecovery::Loaded;
     // Compiled over what was put, the files give what they always give, but the changes that
     // were already made would be missing from a new save.
@@ -191,10 +207,11 @@ KeptMofsRecovery RecoverKeptMofs(Repository& repository, const std::string& fold
   std::vector<Repository::Change> changes;
   if (record) repository.RecordChanges(&changes);
   for (const Kept& file : files) {
-    if (file.read) CompileBytes(file.bytes, file.path, repository, nullptr);
+    if (file.read) CompileBytes(file.bytes.Bytes(), file.path, repository, nullptr);
   }
   if (!record) return KeptMofsRecovery::Compiled;
   repository.RecordChanges(nullptr);
+  std::string bytes;
   if (EncodeCompiledMofs(stamp, keys, changes, &bytes)) WriteWhole(saved, bytes);
   return KeptMofsRecovery::Compiled;
 }

@@ -3,7 +3,8 @@
 //   "QZMOFSAV" | format u32 | build (u32 length, bytes) | files: u32 count, each name (u32 length,
 //   bytes), size u64, hash u64 | changes: u32 count, each kind u8, namespace, then what the kind
 //   needs | HashBytes of everything before, u64.
-// Texts are u32 count and that many wchar_t; values are a VARTYPE u16, then the scalar, or for an
+// Texts are a u32 of their length times two, plus one when their characters are wchar_t rather
+// than bytes (ASCII), then the characters; values are a VARTYPE u16, then the scalar, or for an
 // array its lower bound i32, count u32 and the elements.
 #include "wbem/mofcache.h"
 
@@ -61,9 +62,18 @@ class Writer {
     Number(static_cast<uint32_t>(text.size()));
     Raw(text.data(), text.size());
   }
+  // Texts of ASCII alone (nearly all of them) take a byte a character.
   void Text(std::wstring_view text) {
-    Number(static_cast<uint32_t>(text.size()));
-    Raw(text.data(), text.size() * sizeof(wchar_t));
+    bool narrow = true;
+    for (wchar_t c : text) narrow = narrow && static_cast<uint32_t>(c) < 0x80;
+    Number(static_cast<uint32_t>(text.size() << 1 | (narrow ? 0 : 1)));
+    if (!narrow) {
+      Raw(text.data(), text.size() * sizeof(wchar_t));
+      return;
+    }
+    const size_t start = m_Out->size();
+    m_Out->resize(start + text.size());
+    for (size_t i = 0; i < text.size(); ++i) (*m_Out)[start + i] = static_cast<char>(text[i]);
   }
   void Bstr(BSTR text) {
     if (!text) {
@@ -180,24 +190,34 @@ class Reader {
     m_At += size;
     return true;
   }
+  // The characters of a text (its size and width read already) widened or copied into `out`.
+  bool Characters(uint32_t tag, wchar_t* out) {
+    const size_t size = tag >> 1;
+    if (tag & 1) return Raw(out, size * sizeof(wchar_t));
+    if (size > Left()) return false;
+    const auto* at = reinterpret_cast<const unsigned char*>(m_At);
+    for (size_t i = 0; i < size; ++i) out[i] = at[i];
+    m_At += size;
+    return true;
+  }
+  bool Fits(uint32_t tag) const { return (tag >> 1) <= Left() / ((tag & 1) ? sizeof(wchar_t) : 1); }
   bool Text(std::wstring* text) {
-    uint32_t size = 0;
-    if (!Count(&size, sizeof(wchar_t))) return false;
-    text->resize(size);
-    return Raw(text->data(), size * sizeof(wchar_t));
+    uint32_t tag = 0;
+    if (!Number(&tag) || !Fits(tag)) return false;
+    text->resize(tag >> 1);
+    return Characters(tag, text->data());
   }
   // A BSTR made in place; false for a damaged one.
   bool Bstr(BSTR* text) {
-    uint32_t size = 0;
-    if (!Number(&size)) return false;
-    if (size == UINT32_MAX) {
+    uint32_t tag = 0;
+    if (!Number(&tag)) return false;
+    if (tag == UINT32_MAX) {
       *text = nullptr;
       return true;
     }
-    if (size > Left() / sizeof(wchar_t)) return false;
-    *text = SysAllocStringLen(nullptr, size);
-    if (!*text) return false;
-    return Raw(*text, size * sizeof(wchar_t));
+    if (!Fits(tag)) return false;
+    *text = SysAllocStringLen(nullptr, tag >> 1);
+    return *text && Characters(tag, *text);
   }
   bool Value(CComVariant* value) {
     value->Clear();
