@@ -200,8 +200,8 @@ KeptMofsRecovery RecoverKeptMofs(Repository& repository, const std::string& fold
   if (savable && save.Read(saved)) {
     const CompiledMofsUse use = ApplyCompiledMofs(save.Bytes(), stamp, keys, repository);
     if (use == CompiledMofsUse::Applied) return KeptMofsRecovery::Loaded;
-    // Compiled over what was put, the files give what they always give, but the changes that
-    // were already made would be missing from a new save.
+    // A save refused halfway: compiling over what it put still gives what the files give, but a
+    // save recorded now would miss the changes made before.
     record = use == CompiledMofsUse::Refused;
   }
   std::vector<Repository::Change> changes;

@@ -340,7 +340,8 @@ HRESULT Put(Decoded& change, Repository& repository) {
     if (FAILED(hr)) break;
     hr = instance->Put(name.c_str(), 0, &value, 0);
   }
-  return FAILED(hr) ? hr : repository.PutStaticInstance(change.nameSpace, instance);
+  // Made of the repository's own class and let go of here: stored without another copy.
+  return FAILED(hr) ? hr : repository.AdoptStaticInstance(change.nameSpace, std::move(instance));
 }
 
 // The build id the linker wrote into the object that holds `address`; empty when it has none.

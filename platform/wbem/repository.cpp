@@ -371,6 +371,19 @@ HRESULT Repository::PutStaticInstance(std::wstring_view nameSpace, IWbemClassObj
     hr = copy->Put(property.name.c_str(), 0, &value, 0);
     if (FAILED(hr)) return hr;
   }
+  return StoreStaticInstance(nameSpace, *stored, copy);
+}
+
+HRESULT Repository::AdoptStaticInstance(std::wstring_view nameSpace, CComPtr<IWbemClassObject> instance) {
+  std::shared_ptr<const ClassDef> def = ClassObject::DefinitionOf(instance);
+  if (!def) return WBEM_E_INVALID_OBJECT;
+  auto* object = static_cast<ClassObject*>(instance.p);
+  if (!object->IsInstance() || def != FindClass(nameSpace, def->name)) return PutStaticInstance(nameSpace, instance);
+  return StoreStaticInstance(nameSpace, *def, std::move(instance));
+}
+
+HRESULT Repository::StoreStaticInstance(std::wstring_view nameSpace, const ClassDef& stored,
+                                        CComPtr<IWbemClassObject> copy) {
   CComVariant path;
   if (FAILED(copy->Get(L"__RELPATH", 0, &path, nullptr, nullptr)) || path.vt != VT_BSTR) return WBEM_E_ILLEGAL_NULL;
   {
@@ -383,7 +396,7 @@ HRESULT Repository::PutStaticInstance(std::wstring_view nameSpace, IWbemClassObj
       existing.object = copy;
       replaced = true;
     }
-    if (!replaced) space->instances.push_back(StaticInstance{stored->name, path.bstrVal, copy});
+    if (!replaced) space->instances.push_back(StaticInstance{stored.name, path.bstrVal, copy});
     if (m_Changes) {
       Change change;
       change.kind = Change::Kind::Instance;
@@ -393,8 +406,8 @@ HRESULT Repository::PutStaticInstance(std::wstring_view nameSpace, IWbemClassObj
     }
   }
   // Only the process's repository is served; another one (a test's) keeps its instances to itself.
-  if (this == &Instance() && !FindInstanceProvider(nameSpace, stored->name))
-    RegisterInstanceProvider(nameSpace, stored->name, std::make_shared<StaticInstanceProvider>());
+  if (this == &Instance() && !FindInstanceProvider(nameSpace, stored.name))
+    RegisterInstanceProvider(nameSpace, stored.name, std::make_shared<StaticInstanceProvider>());
   return WBEM_S_NO_ERROR;
 }
 

@@ -65,6 +65,9 @@ class Repository {
   // object of another service, WBEM_E_INVALID_NAMESPACE, WBEM_E_INVALID_CLASS when its class is not
   // in the namespace, WBEM_E_ILLEGAL_NULL when a key has no value.
   HRESULT PutStaticInstance(std::wstring_view nameSpace, IWbemClassObject* instance);
+  // The same for an instance of the namespace's own class (as FindClass gives it) that its maker
+  // hands over and no longer changes: it is stored as it is, without a copy.
+  HRESULT AdoptStaticInstance(std::wstring_view nameSpace, CComPtr<IWbemClassObject> instance);
   // Copies of the static instances of exactly that class, in the order they were first stored.
   std::vector<CComPtr<IWbemClassObject>> Instances(std::wstring_view nameSpace, std::wstring_view className) const;
 
@@ -104,6 +107,8 @@ class Repository {
   HRESULT CreateNamespaceLocked(const std::wstring& name);
   HRESULT PutClassLocked(Namespace& space, ClassDef def, LONG flags);
   void RecordClassLocked(const Namespace& space, const std::shared_ptr<const ClassDef>& cls);
+  // Stores an instance of `stored`, the namespace's own class, in place of one with the same keys.
+  HRESULT StoreStaticInstance(std::wstring_view nameSpace, const ClassDef& stored, CComPtr<IWbemClassObject> copy);
   std::wstring ServerNameLocked() const;
 
   mutable std::shared_mutex m_Lock;
