@@ -201,8 +201,9 @@ KeptMofsRecovery RecoverKeptMofs(Repository& repository, const std::string& fold
     const CompiledMofsUse use = ApplyCompiledMofs(save.Bytes(), stamp, keys, repository);
     if (use == CompiledMofsUse::Applied) return KeptMofsRecovery::Loaded;
     // A save refused halfway: compiling over what it put still gives what the files give, but a
-    // save recorded now would miss the changes made before.
+    // save recorded now would miss the changes made before. The next process makes it anew.
     record = use == CompiledMofsUse::Refused;
+    if (!record) unlink(saved.c_str());
   }
   std::vector<Repository::Change> changes;
   if (record) repository.RecordChanges(&changes);

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -250,6 +251,30 @@ TEST_F(CompiledMofs, OnlyTheSameLayoutBuildAndFilesAreApplied) {
               CompiledMofsUse::Refused);
   }
   EXPECT_FALSE(CurrentCompiledMofStamp().build.empty());
+}
+
+TEST_F(CompiledMofs, ASaveTheRepositoryRefusesIsDroppedAndMadeAgain) {
+  const std::string expected = Recover(KeptMofsRecovery::Compiled, "");
+  std::vector<KeptFileKey> files;
+  for (const char* name : {"A.mof", "B.mof", "C.mof"}) {
+    const std::string bytes = ReadFile(m_Folder + "/" + name);
+    files.push_back(KeptFileKey{name, bytes.size(), qz::wbem::HashBytes(bytes)});
+  }
+  auto orphan = std::make_shared<ClassDef>();
+  orphan->name = L"QZ_Orphan";
+  orphan->superclass = L"QZ_Missing";
+  Repository::Change change;
+  change.kind = Repository::Change::Kind::Class;
+  change.nameSpace = L"root";
+  change.cls = orphan;
+  std::string bytes;
+  ASSERT_TRUE(EncodeCompiledMofs(CurrentCompiledMofStamp(), files, {change}, &bytes));
+  std::filesystem::create_directories(std::filesystem::path(m_Saved).parent_path());
+  WriteFile(m_Saved, bytes);
+  EXPECT_EQ(Recover(KeptMofsRecovery::Compiled), expected);
+  EXPECT_FALSE(std::filesystem::exists(m_Saved));
+  EXPECT_EQ(Recover(KeptMofsRecovery::Compiled), expected);
+  EXPECT_EQ(Recover(KeptMofsRecovery::Loaded), expected);
 }
 
 TEST(CompiledMofHash, ChangesWithEveryByteAndTheLength) {
