@@ -187,17 +187,21 @@ std::string ToUtf8(std::wstring_view text) {
 }
 
 std::wstring FromUtf8(std::string_view text) {
-  std::wstring out;
-  out.reserve(text.size());
+  // Never more characters than bytes: written in place, then cut to length.
+  std::wstring out(text.size(), L'\0');
+  wchar_t* const to = out.data();
+  size_t n = 0;
   size_t i = 0;
   while (i < text.size()) {
     unsigned char b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      to[n++] = static_cast<wchar_t>(b);
+      ++i;
+      continue;
+    }
     uint32_t c;
     size_t extra;
-    if (b < 0x80) {
-      c = b;
-      extra = 0;
-    } else if ((b & 0xE0) == 0xC0) {
+    if ((b & 0xE0) == 0xC0) {
       c = b & 0x1F;
       extra = 1;
     } else if ((b & 0xF0) == 0xE0) {
@@ -207,7 +211,7 @@ std::wstring FromUtf8(std::string_view text) {
       c = b & 0x07;
       extra = 3;
     } else {
-      out += L'\xFFFD';
+      to[n++] = L'\xFFFD';
       ++i;
       continue;
     }
@@ -220,13 +224,14 @@ std::wstring FromUtf8(std::string_view text) {
       c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
     }
     if (!ok) {
-      out += L'\xFFFD';
+      to[n++] = L'\xFFFD';
       ++i;
       continue;
     }
-    out += static_cast<wchar_t>(c);
+    to[n++] = static_cast<wchar_t>(c);
     i += extra + 1;
   }
+  out.resize(n);
   return out;
 }
 

@@ -1,34 +1,98 @@
-// The kept MOF files of the system root: C:\Windows\System32\wbem\AutoRecover, compiled again at
-// the start of every process's repository.
+// The kept MOF files of the system root: C:\Windows\System32\wbem\AutoRecover, put into every
+// process's repository when it starts: compiled, or loaded from their saved compiled result.
 #include "wbem/autorecover.h"
 
 #include <qzplatform.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <memory>
 #include <optional>
-#include <sstream>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "kernel32/path.h"
 #include "kernel32/sysroot.h"
 #include "kernel32/text.h"
 #include "wbem/mof.h"
+#include "wbem/mofcache.h"
+#include "wbem/repository.h"
 
 namespace qz::wbem {
 namespace {
 
 std::string KeptFolder() { return SystemRoot() + "/drive_c/windows/system32/wbem/AutoRecover"; }
 
-// The file's text: UTF-16LE after its byte-order mark, else UTF-8 (a UTF-8 mark is dropped).
-std::optional<std::wstring> ReadText(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+// The compiled result of the kept files. Not among them, where every file is compiled as MOF, but
+// beside them in the repository's own folder, on the same file system as the root, so that a new
+// save replaces the old one by renaming.
+std::string SavedFile() { return SystemRoot() + "/drive_c/windows/system32/wbem/Repository/KeptMofs.bin"; }
+
+// A file's bytes, read in one go into a buffer that is not cleared first. (Mapping the file
+// costs more: unmapping it flushes the other processors' address caches.)
+class FileBytes {
+ public:
+  // False when the file cannot be read (or is not a regular file).
+  bool Read(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info{};
+    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (ok) {
+      m_Size = static_cast<size_t>(info.st_size);
+      m_Data.reset(new char[m_Size + 1]);
+      size_t done = 0;
+      while (ok && done < m_Size) {
+        const ssize_t got = read(fd, m_Data.get() + done, m_Size - done);
+        if (got < 0 && errno == EINTR) continue;
+        ok = got > 0;
+        if (ok) done += static_cast<size_t>(got);
+      }
+    }
+    close(fd);
+    return ok;
+  }
+  std::string_view Bytes() const { return {m_Data.get(), m_Size}; }
+
+ private:
+  std::unique_ptr<char[]> m_Data;
+  size_t m_Size = 0;
+};
+
+// Writes the file whole or not at all: into a file of this process first, renamed over the old one
+// when complete, so that another process reads either save but never half of one. Failures (a
+// read-only root) leave things as they were.
+void WriteWhole(const std::string& path, const std::string& bytes) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  if (!MakeDirs(folder, 0755)) return;
+  static std::atomic<unsigned> s_Count{0};
+  const std::string temporary = path + "." + std::to_string(getpid()) + "." + std::to_string(s_Count++) + ".tmp";
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  size_t done = 0;
+  bool ok = true;
+  while (ok && done < bytes.size()) {
+    const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    ok = put > 0;
+    if (ok) done += static_cast<size_t>(put);
+  }
+  ok = close(fd) == 0 && ok;
+  if (!ok || rename(temporary.c_str(), path.c_str()) != 0) unlink(temporary.c_str());
+}
+
+// The text of MOF file bytes: UTF-16LE after its byte-order mark, else UTF-8 (a UTF-8 mark is dropped).
+std::wstring DecodeText(std::string_view bytes) {
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
     std::wstring text;
+    text.reserve(bytes.size() / 2);
     for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
       unsigned unit = static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
       if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
@@ -43,7 +107,7 @@ std::optional<std::wstring> ReadText(const std::string& path) {
     }
     return text;
   }
-  if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+  if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.remove_prefix(3);
   return FromUtf8(bytes);
 }
 
@@ -53,16 +117,21 @@ std::optional<std::string> LinuxPath(const std::string& path) {
   return std::filesystem::absolute(path).string();  // relative to the working folder
 }
 
+HRESULT CompileBytes(std::string_view bytes, const std::string& path, Repository& repository, std::wstring* message) {
+  MofResult result;
+  HRESULT hr = CompileMof(DecodeText(bytes), FromUtf8(std::filesystem::path(path).filename().string()), L"root\\default",
+                          &result, repository);
+  if (FAILED(hr) && message) *message = result.message;
+  return hr;
+}
+
 HRESULT Compile(const std::string& path, std::wstring* message) {
-  std::optional<std::wstring> text = ReadText(path);
-  if (!text) {
+  FileBytes file;
+  if (!file.Read(path)) {
     if (message) *message = FromUtf8(path) + L": cannot be read";
     return WBEM_E_NOT_FOUND;
   }
-  MofResult result;
-  HRESULT hr = CompileMof(*text, FromUtf8(std::filesystem::path(path).filename().string()), L"root\\default", &result);
-  if (FAILED(hr) && message) *message = result.message;
-  return hr;
+  return CompileBytes(file.Bytes(), path, Repository::Instance(), message);
 }
 
 // Set while this thread compiles the kept files, which reaches the repository again.
@@ -96,14 +165,56 @@ bool RecoveringKeptMofs() { return t_Recovering; }
 void RecoverKeptMofs() {
   if (t_Recovering) return;
   t_Recovering = true;
-  std::vector<std::string> files;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(KeptFolder(), error)) {
-    if (entry.is_regular_file(error)) files.push_back(entry.path().string());
-  }
-  std::sort(files.begin(), files.end());
-  for (const std::string& file : files) Compile(file, nullptr);
+  RecoverKeptMofs(Repository::Instance(), KeptFolder(), SavedFile());
   t_Recovering = false;
+}
+
+KeptMofsRecovery RecoverKeptMofs(Repository& repository, const std::string& folder, const std::string& saved) {
+  std::vector<std::string> paths;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    if (entry.is_regular_file(error)) paths.push_back(entry.path().string());
+  }
+  if (paths.empty()) return KeptMofsRecovery::Nothing;
+  std::sort(paths.begin(), paths.end());
+  struct Kept {
+    std::string path;
+    FileBytes bytes;
+    bool read = false;
+  };
+  std::vector<Kept> files(paths.size());
+  for (size_t i = 0; i < paths.size(); ++i) files[i].path = std::move(paths[i]);
+  // The save stands for the files while they hold the same bytes: names, sizes and times could
+  // stay the same across a change, and the files are small.
+  std::vector<KeptFileKey> keys;
+  bool savable = !saved.empty();
+  for (Kept& file : files) {
+    file.read = file.bytes.Read(file.path);
+    savable = savable && file.read;
+    const std::string_view bytes = file.bytes.Bytes();
+    keys.push_back(KeptFileKey{std::filesystem::path(file.path).filename().string(), bytes.size(), HashBytes(bytes)});
+  }
+  const CompiledMofStamp& stamp = CurrentCompiledMofStamp();
+  bool record = savable;
+  FileBytes save;
+  if (savable && save.Read(saved)) {
+    const CompiledMofsUse use = ApplyCompiledMofs(save.Bytes(), stamp, keys, repository);
+    if (use == CompiledMofsUse::Applied) return KeptMofsRecovery::Loaded;
+    // A save refused halfway: compiling over what it put still gives what the files give, but a
+    // save recorded now would miss the changes made before. The next process makes it anew.
+    record = use == CompiledMofsUse::Refused;
+    if (!record) unlink(saved.c_str());
+  }
+  std::vector<Repository::Change> changes;
+  if (record) repository.RecordChanges(&changes);
+  for (const Kept& file : files) {
+    if (file.read) CompileBytes(file.bytes.Bytes(), file.path, repository, nullptr);
+  }
+  if (!record) return KeptMofsRecovery::Compiled;
+  repository.RecordChanges(nullptr);
+  std::string bytes;
+  if (EncodeCompiledMofs(stamp, keys, changes, &bytes)) WriteWhole(saved, bytes);
+  return KeptMofsRecovery::Compiled;
 }
 
 }  // namespace qz::wbem

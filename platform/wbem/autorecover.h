@@ -1,5 +1,5 @@
-// MOF files that the repository keeps: compiled once by a command, then compiled again by every
-// process of the same system root when its repository starts, so that classes and provider
+// MOF files that the repository keeps: compiled once by a command, then put again into the
+// repository of every process of the same system root when it starts, so that classes and provider
 // registrations outlive the process that compiled them.
 #pragma once
 
@@ -15,8 +15,15 @@ namespace qz::wbem {
 HRESULT CompileMofFile(const std::string& path, bool keep, std::wstring* message);
 
 // Compiles every kept MOF file, in the order of their names; called once when the repository of a
-// process starts. A kept file that no longer compiles is passed over.
+// process starts. A kept file that no longer compiles is passed over. What the files put in is
+// saved in the system root and loaded instead by later processes while the files stay the same.
 void RecoverKeptMofs();
+
+class Repository;
+enum class KeptMofsRecovery { Nothing, Compiled, Loaded };
+// The same for the files of `folder` into `repository`, with the save at `saved` (empty: none):
+// loaded when it is valid for the files, else the files are compiled and the save written anew.
+KeptMofsRecovery RecoverKeptMofs(Repository& repository, const std::string& folder, const std::string& saved);
 // Whether this thread is compiling the kept files right now.
 bool RecoveringKeptMofs();
 

@@ -5,6 +5,7 @@
 
 #include <cwctype>
 #include <mutex>
+#include <utility>
 
 #include "kernel32/text.h"
 #include "machine/machine.h"
@@ -152,7 +153,17 @@ HRESULT Repository::CreateNamespace(std::wstring_view name) {
   const std::wstring normal = NormalizeNamespace(name);
   if (normal.empty()) return WBEM_E_INVALID_NAMESPACE;
   std::unique_lock<std::shared_mutex> guard(m_Lock);
-  return CreateNamespaceLocked(normal);
+  // A namespace's system classes come with it: replaying its creation puts them again.
+  std::vector<Change>* changes = std::exchange(m_Changes, nullptr);
+  const HRESULT hr = CreateNamespaceLocked(normal);
+  m_Changes = changes;
+  if (hr == WBEM_S_NO_ERROR && m_Changes) {
+    Change change;
+    change.kind = Change::Kind::Namespace;
+    change.nameSpace = normal;
+    m_Changes->push_back(std::move(change));
+  }
+  return hr;
 }
 
 bool Repository::HasNamespace(std::wstring_view name) const {
@@ -188,12 +199,28 @@ HRESULT Repository::PutClassLocked(Namespace& space, ClassDef def, LONG flags) {
   for (auto& existing : space.classes) {
     if (!EqualNames(existing->name, stored->name)) continue;
     if (mode == WBEM_FLAG_CREATE_ONLY) return WBEM_E_ALREADY_EXISTS;
+    RecordClassLocked(space, stored);
     existing = std::move(stored);
     return WBEM_S_NO_ERROR;
   }
   if (mode == WBEM_FLAG_UPDATE_ONLY) return WBEM_E_NOT_FOUND;
+  RecordClassLocked(space, stored);
   space.classes.push_back(std::move(stored));
   return WBEM_S_NO_ERROR;
+}
+
+void Repository::RecordClassLocked(const Namespace& space, const std::shared_ptr<const ClassDef>& cls) {
+  if (!m_Changes) return;
+  Change change;
+  change.kind = Change::Kind::Class;
+  change.nameSpace = space.name;
+  change.cls = cls;
+  m_Changes->push_back(std::move(change));
+}
+
+void Repository::RecordChanges(std::vector<Change>* changes) {
+  std::unique_lock<std::shared_mutex> guard(m_Lock);
+  m_Changes = changes;
 }
 
 HRESULT Repository::PutClass(std::wstring_view nameSpace, const ClassDef& def, LONG flags) {
@@ -241,6 +268,13 @@ HRESULT Repository::DeleteClass(std::wstring_view nameSpace, std::wstring_view c
     if (classKept) instances.push_back(std::move(instance));
   }
   space->instances = std::move(instances);
+  if (found && m_Changes) {
+    Change change;
+    change.kind = Change::Kind::DeleteClass;
+    change.nameSpace = space->name;
+    change.className = className;
+    m_Changes->push_back(std::move(change));
+  }
   return found ? WBEM_S_NO_ERROR : WBEM_E_NOT_FOUND;
 }
 
@@ -337,6 +371,19 @@ HRESULT Repository::PutStaticInstance(std::wstring_view nameSpace, IWbemClassObj
     hr = copy->Put(property.name.c_str(), 0, &value, 0);
     if (FAILED(hr)) return hr;
   }
+  return StoreStaticInstance(nameSpace, *stored, copy);
+}
+
+HRESULT Repository::AdoptStaticInstance(std::wstring_view nameSpace, CComPtr<IWbemClassObject> instance) {
+  std::shared_ptr<const ClassDef> def = ClassObject::DefinitionOf(instance);
+  if (!def) return WBEM_E_INVALID_OBJECT;
+  auto* object = static_cast<ClassObject*>(instance.p);
+  if (!object->IsInstance() || def != FindClass(nameSpace, def->name)) return PutStaticInstance(nameSpace, instance);
+  return StoreStaticInstance(nameSpace, *def, std::move(instance));
+}
+
+HRESULT Repository::StoreStaticInstance(std::wstring_view nameSpace, const ClassDef& stored,
+                                        CComPtr<IWbemClassObject> copy) {
   CComVariant path;
   if (FAILED(copy->Get(L"__RELPATH", 0, &path, nullptr, nullptr)) || path.vt != VT_BSTR) return WBEM_E_ILLEGAL_NULL;
   {
@@ -349,11 +396,18 @@ HRESULT Repository::PutStaticInstance(std::wstring_view nameSpace, IWbemClassObj
       existing.object = copy;
       replaced = true;
     }
-    if (!replaced) space->instances.push_back(StaticInstance{stored->name, path.bstrVal, copy});
+    if (!replaced) space->instances.push_back(StaticInstance{stored.name, path.bstrVal, copy});
+    if (m_Changes) {
+      Change change;
+      change.kind = Change::Kind::Instance;
+      change.nameSpace = space->name;
+      change.instance = copy;
+      m_Changes->push_back(std::move(change));
+    }
   }
   // Only the process's repository is served; another one (a test's) keeps its instances to itself.
-  if (this == &Instance() && !FindInstanceProvider(nameSpace, stored->name))
-    RegisterInstanceProvider(nameSpace, stored->name, std::make_shared<StaticInstanceProvider>());
+  if (this == &Instance() && !FindInstanceProvider(nameSpace, stored.name))
+    RegisterInstanceProvider(nameSpace, stored.name, std::make_shared<StaticInstanceProvider>());
   return WBEM_S_NO_ERROR;
 }
 

@@ -65,6 +65,9 @@ class Repository {
   // object of another service, WBEM_E_INVALID_NAMESPACE, WBEM_E_INVALID_CLASS when its class is not
   // in the namespace, WBEM_E_ILLEGAL_NULL when a key has no value.
   HRESULT PutStaticInstance(std::wstring_view nameSpace, IWbemClassObject* instance);
+  // The same for an instance of the namespace's own class (as FindClass gives it) that its maker
+  // hands over and no longer changes: it is stored as it is, without a copy.
+  HRESULT AdoptStaticInstance(std::wstring_view nameSpace, CComPtr<IWbemClassObject> instance);
   // Copies of the static instances of exactly that class, in the order they were first stored.
   std::vector<CComPtr<IWbemClassObject>> Instances(std::wstring_view nameSpace, std::wstring_view className) const;
 
@@ -73,6 +76,19 @@ class Repository {
   // machine has none), unless SetServerName fixed another.
   std::wstring ServerName() const;
   void SetServerName(std::wstring name);
+
+  // A change the repository made, as replaying it into another repository repeats it.
+  struct Change {
+    enum class Kind { Namespace, Class, DeleteClass, Instance };
+    Kind kind = Kind::Namespace;
+    std::wstring nameSpace;                 // the namespace created, or the one changed
+    std::shared_ptr<const ClassDef> cls;    // Class: the class as stored
+    std::wstring className;                 // DeleteClass
+    CComPtr<IWbemClassObject> instance;     // Instance: the stored copy
+  };
+  // While `changes` is set, every namespace created, class put or deleted and static instance
+  // stored is appended to it, in the order they happen; null stops that.
+  void RecordChanges(std::vector<Change>* changes);
 
  private:
   struct StaticInstance {
@@ -90,12 +106,16 @@ class Repository {
   const Namespace* FindNamespaceLocked(std::wstring_view name) const;
   HRESULT CreateNamespaceLocked(const std::wstring& name);
   HRESULT PutClassLocked(Namespace& space, ClassDef def, LONG flags);
+  void RecordClassLocked(const Namespace& space, const std::shared_ptr<const ClassDef>& cls);
+  // Stores an instance of `stored`, the namespace's own class, in place of one with the same keys.
+  HRESULT StoreStaticInstance(std::wstring_view nameSpace, const ClassDef& stored, CComPtr<IWbemClassObject> copy);
   std::wstring ServerNameLocked() const;
 
   mutable std::shared_mutex m_Lock;
   std::map<std::wstring, Namespace> m_Namespaces;  // by upper-case name
   std::wstring m_Server;
   bool m_ServerFixed = false;
+  std::vector<Change>* m_Changes = nullptr;
 };
 
 // The IWbemServices of a namespace of the repository: WBEM_E_INVALID_NAMESPACE when there is none.

@@ -247,6 +247,14 @@ TEST(QzwmiCommand, CompiledMofIsKeptForLaterRuns) {
   run = RunQzwmi({"enum", "QZ_TestWidget"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "");
+  // Compiled again with another definition of the same length, the next process sees the new one.
+  WriteWholeFile(mof,
+                 "#pragma namespace(\"\\\\\\\\.\\\\root\\\\VXN\")\n"
+                 "class QZ_TestWidget\n{\n  [key] string Name;\n  uint32 Wide;\n};\n");
+  ASSERT_EQ(RunQzwmi({"mofcomp", mof}).status, 0);
+  run = RunQzwmi({"describe", "QZ_TestWidget"});
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, "class QZ_TestWidget\n\nkey  Name  string\n     Wide  uint32\n");
 }
 
 // The default value of the provider's InprocServer32 key, or an empty string when there is none.
