@@ -180,15 +180,15 @@ LONG RegistryStore::Open() {
 
   const std::string folder = SystemRoot() + "/registry";
   const std::string path = folder + "/system.db";
-  // An existing hive opens as it is: its folder is neither made nor changed. Only a missing hive
-  // needs the folder and the creation flag.
-  int rc = sqlite3_open_v2(path.c_str(), &m_Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  // The folder is made (and its mode set) only when the hive cannot be opened in it: an existing
+  // hive opens as it is. The creation flag also lets the volatile hive be attached as a new file.
+  constexpr int kFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+  int rc = sqlite3_open_v2(path.c_str(), &m_Db, kFlags, nullptr);
   if ((rc & 0xFF) == SQLITE_CANTOPEN) {
     sqlite3_close(m_Db);
     m_Db = nullptr;
     if (!MakeDirs(folder, 0700)) return ERROR_REGISTRY_IO_FAILED;
-    rc = sqlite3_open_v2(path.c_str(), &m_Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                         nullptr);
+    rc = sqlite3_open_v2(path.c_str(), &m_Db, kFlags, nullptr);
   }
   if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
   sqlite3_busy_timeout(m_Db, kBusyTimeoutMs);

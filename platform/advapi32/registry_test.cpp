@@ -3,6 +3,7 @@
 // type is run through the registry tool's tests, HKCR through the module's registration tests.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 #include <windows.h>
 
 #include <fstream>
@@ -176,6 +177,126 @@ TEST(RegistryVolatileKeys, VanishWithTheRuntimeArea) {
   vol = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Runtime\\Counters", REG_OPTION_VOLATILE, KEY_ALL_ACCESS, &disposition);
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
   RegCloseKey(vol);
+}
+
+std::string FileBytes(const std::string& path);
+
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+std::string InRuntimeArea(const char* name) { return std::string(QzGetRuntimeDir()) + "/" + name; }
+
+// The volatile hive and the generation counter are made by the first call that needs them: reads
+// of volatile keys before then find nothing, as in an empty hive, and leave no file behind.
+TEST(RegistryVolatileKeys, HiveIsMadeByTheFirstVolatileKey) {
+  struct Step {
+    const char* what;
+    LONG (*call)();
+    LONG status;
+    bool hive;
+    bool counter;
+  };
+  const Step steps[] = {
+      {"open a missing key", [] { HKEY key; return Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Lazy\\Vol", &key); },
+       ERROR_FILE_NOT_FOUND, false, false},
+      {"list the keys of HKCR",
+       [] {
+         wchar_t name[64];
+         DWORD chars = 64;
+         return RegEnumKeyExW(HKEY_CLASSES_ROOT, 0, name, &chars, nullptr, nullptr, nullptr, nullptr);
+       },
+       ERROR_NO_MORE_ITEMS, false, false},
+      {"create a persistent key",
+       [] {
+         HKEY key = nullptr;
+         LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Lazy", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                       &key, nullptr);
+         RegCloseKey(key);
+         return status;
+       },
+       ERROR_SUCCESS, false, true},
+      {"refuse a persistent child of a missing volatile key",
+       [] {
+         HKEY key;
+         return Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Lazy\\Vol\\Stable", &key);
+       },
+       ERROR_FILE_NOT_FOUND, false, true},
+      {"create a volatile key",
+       [] {
+         HKEY key = nullptr;
+         LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Lazy\\Vol", 0, nullptr,
+                                       REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+         RegCloseKey(key);
+         return status;
+       },
+       ERROR_SUCCESS, true, true},
+      {"open it", [] { HKEY key; LONG s = Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Lazy\\Vol", &key); RegCloseKey(key); return s; },
+       ERROR_SUCCESS, true, true},
+  };
+  for (const Step& step : steps) {
+    EXPECT_EQ(step.call(), step.status) << step.what;
+    EXPECT_EQ(Exists(InRuntimeArea("registry-volatile.db")), step.hive) << step.what;
+    EXPECT_EQ(Exists(InRuntimeArea("registry.gen")), step.counter) << step.what;
+  }
+}
+
+// Runs one registry call on the volatile key SOFTWARE\Shared\Vol: "create" makes it with V = 7,
+// "read" succeeds when it holds V = 7, "absent" when it is not there.
+QZ_CHILD_MAIN(RegistryVolatileStep) {
+  const std::string& what = args.at(0);
+  HKEY key = nullptr;
+  LONG status;
+  if (what == "create") {
+    status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Shared\\Vol", 0, nullptr, REG_OPTION_VOLATILE,
+                             KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    DWORD value = 7;
+    if (status == ERROR_SUCCESS)
+      status = RegSetValueExW(key, L"V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value);
+  } else {
+    status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Shared\\Vol", 0, KEY_READ, &key);
+    DWORD value = 0, size = sizeof value;
+    if (status == ERROR_SUCCESS)
+      status = RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+    if (status == ERROR_SUCCESS && value != 7) status = ERROR_INVALID_DATA;
+    if (what == "absent") status = status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : ERROR_INVALID_DATA;
+  }
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS ? 0 : 1;
+}
+
+LONG ReadSharedVol() {
+  HKEY key = nullptr;
+  LONG status = Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Shared\\Vol", &key, KEY_READ);
+  DWORD value = 0, size = sizeof value;
+  if (status == ERROR_SUCCESS)
+    status = RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS && value != 7 ? ERROR_INVALID_DATA : status;
+}
+
+// A process that has found no volatile hive sees the one another process makes at its next call,
+// also when it found a file that its maker had not set up yet; the hive goes with its last holder.
+TEST(RegistryVolatileKeys, HiveMadeByAnotherProcessIsSeenAndGoesWithTheLastHolder) {
+  const std::string hive = InRuntimeArea("registry-volatile.db");
+  for (bool halfMade : {true, false}) {
+    SCOPED_TRACE(halfMade ? "hive file not set up yet" : "no hive file");
+    if (halfMade) {
+      ASSERT_TRUE(std::ofstream(hive).good());
+    }
+    ASSERT_EQ(ReadSharedVol(), ERROR_FILE_NOT_FOUND);  // decided: no hive (a reader does not set one up)
+    EXPECT_EQ(Exists(hive), halfMade);
+    EXPECT_EQ(FileBytes(hive).size(), 0u);
+    ASSERT_EQ(qztest::ChildProcess::Start("RegistryVolatileStep", {"create"}).Wait(20000), 0);
+    EXPECT_EQ(ReadSharedVol(), ERROR_SUCCESS);
+    EXPECT_EQ(qztest::ChildProcess::Start("RegistryVolatileStep", {"read"}).Wait(20000), 0);
+
+    // This process lets go as the last holder, and the hive goes; one made again by a child goes
+    // when that child ends.
+    QzRemoveRuntimeArea();
+    EXPECT_EQ(qztest::ChildProcess::Start("RegistryVolatileStep", {"absent"}).Wait(20000), 0);
+    EXPECT_EQ(qztest::ChildProcess::Start("RegistryVolatileStep", {"create"}).Wait(20000), 0);
+    EXPECT_EQ(ReadSharedVol(), ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(Exists(hive));
+  }
 }
 
 QZ_CHILD_MAIN(RegistryOnDamagedHive) {
