@@ -32,6 +32,12 @@ constexpr const char* kClassesIdQuery =
 constexpr const char* kVolatileSetUpQuery =
     "SELECT 1 FROM (SELECT count(*) AS n FROM v.sqlite_master WHERE name IN ('keys', 'vals')) WHERE n = 2";
 
+// Settings of each connection, none kept in the file. synchronous=NORMAL: in WAL mode a commit is
+// not flushed on its own, only the log when it is moved into the hive; a crash may lose the last
+// commits but never damages the hive. mmap_size: pages are read from a mapping of the file (up to
+// 64 MiB) rather than copied in by one read call each.
+constexpr const char* kConnectionPragmas = "PRAGMA synchronous=NORMAL; PRAGMA mmap_size=67108864;";
+
 constexpr int kBusyTimeoutMs = 10000;
 constexpr int kBeginAttempts = 50;
 constexpr size_t kMaxCacheEntries = 4096;
@@ -170,40 +176,75 @@ sqlite3_stmt* RegistryStore::Prepare(const char* sql, LONG* error) {
   return stmt;
 }
 
-LONG RegistryStore::Open() {
+// The hive's path as an SQLite URI: the characters that a URI gives a meaning escaped.
+static std::string FileUri(const std::string& path) {
+  std::string uri = "file:";
+  for (char c : path) {
+    if (c == '%' || c == '?' || c == '#') {
+      char escaped[4];
+      snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+      uri += escaped;
+    } else {
+      uri += c;
+    }
+  }
+  return uri;
+}
+
+LONG RegistryStore::Open(bool write) {
   for (auto& entry : m_Statements) sqlite3_finalize(entry.second);
   m_Statements.clear();
   if (m_Db) sqlite3_close(m_Db);
   m_Db = nullptr;
+  m_Writable = false;
   m_VolatileFile = false;
   m_VolatileInode = 0;
 
   const std::string folder = SystemRoot() + "/registry";
   const std::string path = folder + "/system.db";
-  // The folder is made (and its mode set) only when the hive cannot be opened in it: an existing
-  // hive opens as it is. The creation flag also lets the volatile hive be attached as a new file.
-  constexpr int kFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-  int rc = sqlite3_open_v2(path.c_str(), &m_Db, kFlags, nullptr);
-  if ((rc & 0xFF) == SQLITE_CANTOPEN) {
-    sqlite3_close(m_Db);
-    m_Db = nullptr;
-    if (!MakeDirs(folder, 0700)) return ERROR_REGISTRY_IO_FAILED;
-    rc = sqlite3_open_v2(path.c_str(), &m_Db, kFlags, nullptr);
+  // The creation flag lets the volatile hive be attached as a new file.
+  constexpr int kFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
+  int rc = SQLITE_CANTOPEN;
+  if (!write) {
+    // Until its first write a process reads the hive through a read-only connection that also
+    // leaves the log's index file as it is (readonly_shm): when no other process has the index open,
+    // a read-write connection would first truncate it and grow it again page by page, on the disk.
+    // The read-only one instead reads the hive file alone while the log is empty (as every writer
+    // leaves it as it ends), or loads the log into its own memory when it is not. Anything that
+    // fails here is left to the read-write connection, which also sets up a new hive. Only the
+    // persistent hive is read-only (mode=ro): the connection's flags stay read-write for the
+    // volatile hive and its empty stand-in, which are attached with them.
+    // No mapping of the file here: without a shared index the connection cannot tell whether
+    // another process changed the hive, so it drops its pages, and a mapping, at every transaction;
+    // mapping the file again each time costs more than reading the few pages a lookup needs.
+    // synchronous only matters to writes.
+    rc = sqlite3_open_v2((FileUri(path) + "?mode=ro&readonly_shm=1").c_str(), &m_Db, kFlags, nullptr);
+    m_ClassesId = 0;
+    if (rc == SQLITE_OK) {
+      sqlite3_busy_timeout(m_Db, kBusyTimeoutMs);
+      m_ClassesId = QueryId(m_Db, kClassesIdQuery);
+    }
+    if (m_ClassesId == 0) return Open(true);
+  } else {
+    // The folder is made (and its mode set) only when the hive cannot be opened in it: an existing
+    // hive opens as it is.
+    rc = sqlite3_open_v2(FileUri(path).c_str(), &m_Db, kFlags, nullptr);
+    if ((rc & 0xFF) == SQLITE_CANTOPEN) {
+      sqlite3_close(m_Db);
+      m_Db = nullptr;
+      if (!MakeDirs(folder, 0700)) return ERROR_REGISTRY_IO_FAILED;
+      rc = sqlite3_open_v2(FileUri(path).c_str(), &m_Db, kFlags, nullptr);
+    }
+    if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
+    m_Writable = true;
+    sqlite3_busy_timeout(m_Db, kBusyTimeoutMs);
+    rc = sqlite3_exec(m_Db, kConnectionPragmas, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
+    m_ClassesId = QueryId(m_Db, kClassesIdQuery);
   }
-  if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
-  sqlite3_busy_timeout(m_Db, kBusyTimeoutMs);
-  // synchronous=NORMAL: in WAL mode a commit is not flushed on its own, only the log when it is
-  // moved into the hive; a crash may lose the last commits but never damages the hive. Neither it nor
-  // the mapping size is kept in the file, so every connection sets them (no I/O: they only set
-  // the connection's pager).
-  // mmap_size: pages are read from a mapping of the file (up to 64 MiB) rather than copied in by
-  // one read call each; a command touches only a few of them.
-  rc = sqlite3_exec(m_Db, "PRAGMA synchronous=NORMAL; PRAGMA mmap_size=67108864;", nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
   // A hive that is set up already is only read: one query, no write transaction and no schema
   // statement, so a command that changes nothing writes nothing. Such a hive is in WAL mode for
   // good (the mode is kept in the file), which lets readers go on while another process writes.
-  m_ClassesId = QueryId(m_Db, kClassesIdQuery);
   if (m_ClassesId == 0) {
     char schema[1024];
     snprintf(schema, sizeof schema, kSchema, "main", "main");
@@ -281,16 +322,34 @@ LONG RegistryStore::AttachVolatile(bool create) {
 }
 
 LONG RegistryStore::NeedVolatile() {
-  if (m_VolatileFile) return ERROR_SUCCESS;
+  if (m_VolatileFile && m_Writable) return ERROR_SUCCESS;
   EndRead();
   // A batch makes the hive before its transaction begins: nothing can be attached within one.
   if (m_InWrite || !sqlite3_get_autocommit(m_Db)) return ERROR_REGISTRY_IO_FAILED;
+  const LONG error = Writable();
+  if (error != ERROR_SUCCESS || m_VolatileFile) return error;
   return AttachVolatile(true);
+}
+
+LONG RegistryStore::Writable() {
+  if (m_Writable) return ERROR_SUCCESS;
+  EndRead();
+  // The same hives through a read-write connection; what the process has read and cached stays true.
+  const bool volatileFile = m_VolatileFile;
+  const uint64_t looked = m_VolatileLooked;
+  LONG error = Open(true);
+  if (error != ERROR_SUCCESS) return error;
+  if (volatileFile) {
+    error = AttachVolatile(false);
+    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) return error;
+  }
+  m_VolatileLooked = looked;
+  return ERROR_SUCCESS;
 }
 
 LONG RegistryStore::Ready() {
   if (!m_Ready) {
-    const LONG error = Open();
+    const LONG error = Open(false);
     if (error != ERROR_SUCCESS) return error;
   } else if (!m_Batch && RuntimeAreaHoldChanges() != m_VolatileHolds) {
     // The runtime area goes away with a reboot or a teardown of the root, volatile keys and the
@@ -389,6 +448,8 @@ std::wstring RegistryStore::CacheKey(const RegKeyRef& key, const std::wstring& u
 LONG RegistryStore::BeginWrite() {
   if (m_Batch) return RegErrorFromSqlite(sqlite3_exec(m_Db, "SAVEPOINT call", nullptr, nullptr, nullptr));
   EndRead();
+  const LONG error = Writable();
+  if (error != ERROR_SUCCESS) return error;
   // The counter that tells other processes of the commit exists before the commit does.
   if (!m_Generation) MapGeneration(true);
   int rc = SQLITE_BUSY;

@@ -90,7 +90,10 @@ class RegistryStore {
  private:
   RegistryStore() = default;
   ~RegistryStore();
-  LONG Open();
+  // Opens the persistent hive: read-only unless `write` (or the hive is not set up yet).
+  LONG Open(bool write);
+  // Reopens the hives read-write before the process's first write; outside any transaction.
+  LONG Writable();
   // Attaches the volatile hive's file: ERROR_FILE_NOT_FOUND, with the empty stand-in attached, when
   // there is no hive set up and `create` does not allow making it.
   LONG AttachVolatile(bool create);
@@ -113,6 +116,7 @@ class RegistryStore {
   std::mutex m_Mutex;
   sqlite3* m_Db = nullptr;
   bool m_Ready = false;
+  bool m_Writable = false;
   int64_t m_ClassesId = 0;
   std::string m_VolatilePath;
   std::string m_GenerationPath;

@@ -2,6 +2,7 @@
 // hive, and changes made by another process. Creating, listing and deleting keys and values of every
 // type is run through the registry tool's tests, HKCR through the module's registration tests.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 #include <windows.h>
@@ -377,15 +378,79 @@ std::string FileBytes(const std::string& path) {
 }
 
 // A process that wrote leaves its changes in the hive file and an empty log; one that only reads
-// changes neither file.
+// changes none of the hive's files.
 TEST(RegistryProcesses, WriterEmptiesTheLogAndReaderWritesNothing) {
   ASSERT_EQ(qztest::ChildProcess::Start("RegistryWriter").Wait(20000), 0);
   const std::string hive = std::string(QzGetSystemRoot()) + "/registry/system.db";
-  const std::string db = FileBytes(hive), log = FileBytes(hive + "-wal");
+  const std::string db = FileBytes(hive), log = FileBytes(hive + "-wal"), index = FileBytes(hive + "-shm");
   EXPECT_EQ(log.size(), 0u);
   ASSERT_EQ(qztest::ChildProcess::Start("RegistryReader").Wait(20000), 0);
   EXPECT_TRUE(FileBytes(hive) == db);
   EXPECT_EQ(FileBytes(hive + "-wal").size(), 0u);
+  EXPECT_TRUE(FileBytes(hive + "-shm") == index);
+}
+
+// Sets SOFTWARE\\Logged\\V to args[0], says so with the file args[1], and stays until the file
+// args[2] appears (or it is killed).
+QZ_CHILD_MAIN(RegistryWriteAndStay) {
+  HKEY key = nullptr;
+  DWORD value = static_cast<DWORD>(std::stoul(args.at(0)));
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Logged", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS ||
+      RegSetValueExW(key, L"V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value) != ERROR_SUCCESS)
+    return 2;
+  RegCloseKey(key);
+  std::ofstream(args.at(1)) << "written";
+  for (int i = 0; i < 20000 && !Exists(args.at(2)); ++i) usleep(1000);
+  return 0;
+}
+
+// Succeeds when SOFTWARE\\Logged\\V holds args[0].
+QZ_CHILD_MAIN(RegistryReadLogged) {
+  HKEY key = nullptr;
+  DWORD value = 0, size = sizeof value;
+  LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Logged", 0, KEY_READ, &key);
+  if (status == ERROR_SUCCESS)
+    status = RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS && value == std::stoul(args.at(0)) ? 0 : 1;
+}
+
+// A process that only reads sees what another committed while the log still holds it: with the
+// writer still running (and so keeping the log's index), and after the writer was killed before it
+// could move the log into the hive, when the reader must not touch the index either.
+TEST(RegistryProcesses, ReaderSeesCommitsStillInTheLog) {
+  const std::string root = QzGetSystemRoot();
+  const std::string hive = root + "/registry/system.db";
+  struct Case {
+    const char* what;
+    bool kill;
+  };
+  const Case cases[] = {{"writer running", false}, {"writer killed", true}};
+  int value = 10;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string number = std::to_string(value++);
+    const std::string written = root + "/written" + number, go = root + "/go" + number;
+    qztest::ChildProcess writer = qztest::ChildProcess::Start("RegistryWriteAndStay", {number, written, go});
+    for (int i = 0; i < 20000 && !Exists(written); ++i) usleep(1000);
+    ASSERT_TRUE(Exists(written));
+    if (c.kill) {
+      writer.Kill(SIGKILL);
+      EXPECT_EQ(writer.Wait(20000), 128 + SIGKILL);
+    }
+    const std::string log = FileBytes(hive + "-wal"), index = FileBytes(hive + "-shm");
+    EXPECT_GT(log.size(), 0u);
+    EXPECT_EQ(qztest::ChildProcess::Start("RegistryReadLogged", {number}).Wait(20000), 0);
+    if (c.kill) {
+      EXPECT_TRUE(FileBytes(hive + "-wal") == log);
+      EXPECT_TRUE(FileBytes(hive + "-shm") == index);
+    }
+    std::ofstream(go) << "go";
+    if (!c.kill) {
+      EXPECT_EQ(writer.Wait(20000), 0);
+    }
+  }
 }
 
 QZ_CHILD_MAIN(RegistryBatchSeen) {
