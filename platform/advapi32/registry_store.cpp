@@ -192,6 +192,7 @@ static std::string FileUri(const std::string& path) {
 }
 
 LONG RegistryStore::Open(bool write) {
+  m_Ready = false;  // until it succeeds: a later call opens again
   for (auto& entry : m_Statements) sqlite3_finalize(entry.second);
   m_Statements.clear();
   if (m_Db) sqlite3_close(m_Db);
@@ -200,6 +201,12 @@ LONG RegistryStore::Open(bool write) {
   m_VolatileFile = false;
   m_VolatileInode = 0;
 
+  // Page caches take their pages one at a time rather than as a block of 20 made up front for each
+  // hive: a command reads a handful of pages, and writing the block's 20 headers alone touches (and
+  // faults in) 80 KiB per connection. A process setting, which can only be made before SQLite is
+  // first used in the process; when something else used it first, the block stays.
+  static const int pageCache = sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+  (void)pageCache;
   const std::string folder = SystemRoot() + "/registry";
   const std::string path = folder + "/system.db";
   // The creation flag lets the volatile hive be attached as a new file.
@@ -269,7 +276,7 @@ LONG RegistryStore::Open(bool write) {
   m_VolatileHolds = RuntimeAreaHoldChanges();
   m_VolatileLooked = ~0ULL;
   m_CacheGeneration = ~0ULL;
-  MapGeneration(false);
+  UnmapGeneration();
   const LONG error = AttachEmptyVolatile();
   if (error != ERROR_SUCCESS) return error;
   m_Ready = true;
@@ -357,7 +364,7 @@ LONG RegistryStore::Ready() {
     // it now does again.
     RuntimeDir();
     m_VolatileHolds = RuntimeAreaHoldChanges();
-    MapGeneration(false);
+    UnmapGeneration();  // mapped again below, from the file now at the path
     m_CacheGeneration = ~0ULL;
     if (m_VolatileFile && InodeOf(m_VolatilePath) != m_VolatileInode) {
       const LONG error = AttachEmptyVolatile();
@@ -366,7 +373,7 @@ LONG RegistryStore::Ready() {
     m_VolatileLooked = ~0ULL;
   }
   const uint64_t generation = Generation();
-  // Without a volatile hive of its own, the process looks again for one each time the counter has
+  // With no volatile hive attached, the process looks again for one each time the counter has
   // moved: a process that makes the hive commits a key in it and then moves the counter. The
   // counter is read before the look, so a hive made just after the look still moves it past the
   // value kept here, and the next call finds the hive.
@@ -398,9 +405,13 @@ void RegistryStore::EndRead() {
   if (!sqlite3_get_autocommit(m_Db)) sqlite3_exec(m_Db, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
-void RegistryStore::MapGeneration(bool create) {
+void RegistryStore::UnmapGeneration() {
   if (m_Generation) munmap(m_Generation, sizeof *m_Generation);
   m_Generation = nullptr;
+}
+
+void RegistryStore::MapGeneration(bool create) {
+  UnmapGeneration();
   int fd = open(m_GenerationPath.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0600);
   if (fd < 0) return;
   struct stat st;

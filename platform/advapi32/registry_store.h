@@ -103,6 +103,7 @@ class RegistryStore {
   LONG Snapshot();
   // Maps the generation counter; `create` makes its file when there is none (a writer does).
   void MapGeneration(bool create);
+  void UnmapGeneration();
   uint64_t Generation();
   void CheckGeneration(uint64_t now);
   static void CheckpointAtExit();
