@@ -190,80 +190,32 @@ std::string InRuntimeArea(const char* name) { return std::string(QzGetRuntimeDir
 // of volatile keys before then find nothing, as in an empty hive, and leave no file behind.
 TEST(RegistryVolatileKeys, HiveIsMadeByTheFirstVolatileKey) {
   struct Step {
-    const char* what;
-    LONG (*call)();
+    const wchar_t* path;
+    bool create;
+    DWORD options;
     LONG status;
-    bool hive;
-    bool counter;
+    bool hive, counter;
   };
   const Step steps[] = {
-      {"open a missing key", [] { HKEY key; return Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Lazy\\Vol", &key); },
-       ERROR_FILE_NOT_FOUND, false, false},
-      {"list the keys of HKCR",
-       [] {
-         wchar_t name[64];
-         DWORD chars = 64;
-         return RegEnumKeyExW(HKEY_CLASSES_ROOT, 0, name, &chars, nullptr, nullptr, nullptr, nullptr);
-       },
-       ERROR_NO_MORE_ITEMS, false, false},
-      {"create a persistent key",
-       [] {
-         HKEY key = nullptr;
-         LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Lazy", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                       &key, nullptr);
-         RegCloseKey(key);
-         return status;
-       },
-       ERROR_SUCCESS, false, true},
-      {"refuse a persistent child of a missing volatile key",
-       [] {
-         HKEY key;
-         return Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Lazy\\Vol\\Stable", &key);
-       },
-       ERROR_FILE_NOT_FOUND, false, true},
-      {"create a volatile key",
-       [] {
-         HKEY key = nullptr;
-         LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Lazy\\Vol", 0, nullptr,
-                                       REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-         RegCloseKey(key);
-         return status;
-       },
-       ERROR_SUCCESS, true, true},
-      {"open it", [] { HKEY key; LONG s = Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Lazy\\Vol", &key); RegCloseKey(key); return s; },
-       ERROR_SUCCESS, true, true},
+      {L"SOFTWARE\\Lazy\\Vol", false, 0, ERROR_FILE_NOT_FOUND, false, false},
+      {L"SOFTWARE\\Lazy", true, 0, ERROR_SUCCESS, false, true},
+      {L"SOFTWARE\\Lazy\\Vol", true, REG_OPTION_VOLATILE, ERROR_SUCCESS, true, true},
+      {L"SOFTWARE\\Lazy\\Vol", false, 0, ERROR_SUCCESS, true, true},
   };
   for (const Step& step : steps) {
-    EXPECT_EQ(step.call(), step.status) << step.what;
-    EXPECT_EQ(Exists(InRuntimeArea("registry-volatile.db")), step.hive) << step.what;
-    EXPECT_EQ(Exists(InRuntimeArea("registry.gen")), step.counter) << step.what;
+    SCOPED_TRACE(testing::Message() << "step " << &step - steps);
+    HKEY key = nullptr;
+    EXPECT_EQ(step.create ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, step.path, 0, nullptr, step.options, KEY_ALL_ACCESS,
+                                            nullptr, &key, nullptr)
+                          : Open(HKEY_LOCAL_MACHINE, step.path, &key),
+              step.status);
+    RegCloseKey(key);
+    EXPECT_EQ(Exists(InRuntimeArea("registry-volatile.db")), step.hive);
+    EXPECT_EQ(Exists(InRuntimeArea("registry.gen")), step.counter);
   }
 }
 
-// Runs one registry call on the volatile key SOFTWARE\Shared\Vol: "create" makes it with V = 7,
-// "read" succeeds when it holds V = 7, "absent" when it is not there.
-QZ_CHILD_MAIN(RegistryVolatileStep) {
-  const std::string& what = args.at(0);
-  HKEY key = nullptr;
-  LONG status;
-  if (what == "create") {
-    status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Shared\\Vol", 0, nullptr, REG_OPTION_VOLATILE,
-                             KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    DWORD value = 7;
-    if (status == ERROR_SUCCESS)
-      status = RegSetValueExW(key, L"V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value);
-  } else {
-    status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Shared\\Vol", 0, KEY_READ, &key);
-    DWORD value = 0, size = sizeof value;
-    if (status == ERROR_SUCCESS)
-      status = RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
-    if (status == ERROR_SUCCESS && value != 7) status = ERROR_INVALID_DATA;
-    if (what == "absent") status = status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : ERROR_INVALID_DATA;
-  }
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS ? 0 : 1;
-}
-
+// ERROR_SUCCESS when SOFTWARE\Shared\Vol holds V = 7, else why not.
 LONG ReadSharedVol() {
   HKEY key = nullptr;
   LONG status = Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Shared\\Vol", &key, KEY_READ);
@@ -272,6 +224,23 @@ LONG ReadSharedVol() {
     status = RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
   RegCloseKey(key);
   return status == ERROR_SUCCESS && value != 7 ? ERROR_INVALID_DATA : status;
+}
+
+// "create" makes the volatile key SOFTWARE\Shared\Vol with V = 7; "read" succeeds when it is
+// there, "absent" when it is not.
+QZ_CHILD_MAIN(RegistryVolatileStep) {
+  if (args.at(0) != "create") {
+    const LONG expected = args[0] == "read" ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    return ReadSharedVol() == expected ? 0 : 1;
+  }
+  HKEY key = nullptr;
+  DWORD value = 7;
+  LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Shared\\Vol", 0, nullptr, REG_OPTION_VOLATILE,
+                                KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  if (status == ERROR_SUCCESS)
+    status = RegSetValueExW(key, L"V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS ? 0 : 1;
 }
 
 // A process that has found no volatile hive sees the one another process makes at its next call,
@@ -390,7 +359,7 @@ TEST(RegistryProcesses, WriterEmptiesTheLogAndReaderWritesNothing) {
   EXPECT_TRUE(FileBytes(hive + "-shm") == index);
 }
 
-// Sets SOFTWARE\\Logged\\V to args[0], says so with the file args[1], and stays until the file
+// Sets SOFTWARE\Logged\V to args[0], says so with the file args[1], and stays until the file
 // args[2] appears (or it is killed).
 QZ_CHILD_MAIN(RegistryWriteAndStay) {
   HKEY key = nullptr;
@@ -405,7 +374,7 @@ QZ_CHILD_MAIN(RegistryWriteAndStay) {
   return 0;
 }
 
-// Succeeds when SOFTWARE\\Logged\\V holds args[0].
+// Succeeds when SOFTWARE\Logged\V holds args[0].
 QZ_CHILD_MAIN(RegistryReadLogged) {
   HKEY key = nullptr;
   DWORD value = 0, size = sizeof value;
