@@ -230,6 +230,10 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
   DWORD disposition = REG_OPENED_EXISTING_KEY;
   if (depth < parts.size()) {
     if ((call.Key().access & KEY_CREATE_SUB_KEY) == 0) return ERROR_ACCESS_DENIED;
+    if (makeVolatile) {
+      error = store.NeedVolatile();
+      if (error != ERROR_SUCCESS) return error;
+    }
     error = call.BeginWrite();
     if (error != ERROR_SUCCESS) return error;
     error = store.KeyExists(call.Key().ref);

@@ -32,6 +32,12 @@ constexpr const char* kClassesIdQuery =
 constexpr const char* kVolatileSetUpQuery =
     "SELECT 1 FROM (SELECT count(*) AS n FROM v.sqlite_master WHERE name IN ('keys', 'vals')) WHERE n = 2";
 
+// Settings of each connection, none kept in the file. synchronous=NORMAL: in WAL mode a commit is
+// not flushed on its own, only the log when it is moved into the hive; a crash may lose the last
+// commits but never damages the hive. mmap_size: pages are read from a mapping of the file (up to
+// 64 MiB) rather than copied in by one read call each.
+constexpr const char* kConnectionPragmas = "PRAGMA synchronous=NORMAL; PRAGMA mmap_size=67108864;";
+
 constexpr int kBusyTimeoutMs = 10000;
 constexpr int kBeginAttempts = 50;
 constexpr size_t kMaxCacheEntries = 4096;
@@ -124,6 +130,16 @@ static bool HasRow(sqlite3* db, const char* sql) {
   return found;
 }
 
+// The first column of the query's first row; 0 when there is none or the query cannot run.
+static int64_t QueryId(sqlite3* db, const char* sql) {
+  sqlite3_stmt* stmt = nullptr;
+  int64_t id = 0;
+  if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
+    id = sqlite3_column_int64(stmt, 0);
+  sqlite3_finalize(stmt);
+  return id;
+}
+
 int64_t RegNow() {
   constexpr int64_t kUnixEpochIn1601 = 116444736000000000LL;
   timespec now;
@@ -160,28 +176,86 @@ sqlite3_stmt* RegistryStore::Prepare(const char* sql, LONG* error) {
   return stmt;
 }
 
-LONG RegistryStore::Open() {
+// The hive's path as an SQLite URI: the characters that a URI gives a meaning escaped.
+static std::string FileUri(const std::string& path) {
+  std::string uri = "file:";
+  for (char c : path) {
+    if (c == '%' || c == '?' || c == '#') {
+      char escaped[4];
+      snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+      uri += escaped;
+    } else {
+      uri += c;
+    }
+  }
+  return uri;
+}
+
+LONG RegistryStore::Open(bool write) {
+  m_Ready = false;  // until it succeeds: a later call opens again
   for (auto& entry : m_Statements) sqlite3_finalize(entry.second);
   m_Statements.clear();
   if (m_Db) sqlite3_close(m_Db);
   m_Db = nullptr;
+  m_Writable = false;
+  m_VolatileFile = false;
   m_VolatileInode = 0;
 
+  // Page caches take their pages one at a time rather than as a block of 20 made up front for each
+  // hive: a command reads a handful of pages, and writing the block's 20 headers alone touches (and
+  // faults in) 80 KiB per connection. A process setting, which can only be made before SQLite is
+  // first used in the process; when something else used it first, the block stays.
+  static const int pageCache = sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+  (void)pageCache;
   const std::string folder = SystemRoot() + "/registry";
-  if (!MakeDirs(folder, 0700)) return ERROR_REGISTRY_IO_FAILED;
-  int rc = sqlite3_open_v2((folder + "/system.db").c_str(), &m_Db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
-  sqlite3_busy_timeout(m_Db, kBusyTimeoutMs);
-  // Reads come from a mapping of the file (up to 64 MiB) rather than a read call per page.
-  rc = ExecRetrying(m_Db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA mmap_size=67108864;");
-  if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
-  LONG error = ERROR_SUCCESS;
-  // A hive that is set up already is only read: a command that changes nothing writes nothing.
-  if (!HasRow(m_Db, kClassesIdQuery)) {
+  const std::string path = folder + "/system.db";
+  // The creation flag lets the volatile hive be attached as a new file.
+  constexpr int kFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
+  int rc = SQLITE_CANTOPEN;
+  if (!write) {
+    // Until its first write a process reads the hive through a read-only connection that also
+    // leaves the log's index file as it is (readonly_shm): when no other process has the index open,
+    // a read-write connection would first truncate it and grow it again page by page, on the disk.
+    // The read-only one instead reads the hive file alone while the log is empty (as every writer
+    // leaves it as it ends), or loads the log into its own memory when it is not. Anything that
+    // fails here is left to the read-write connection, which also sets up a new hive. Only the
+    // persistent hive is read-only (mode=ro): the connection's flags stay read-write for the
+    // volatile hive and its empty stand-in, which are attached with them.
+    // No mapping of the file here: without a shared index the connection cannot tell whether
+    // another process changed the hive, so it drops its pages, and a mapping, at every transaction;
+    // mapping the file again each time costs more than reading the few pages a lookup needs.
+    // synchronous only matters to writes.
+    rc = sqlite3_open_v2((FileUri(path) + "?mode=ro&readonly_shm=1").c_str(), &m_Db, kFlags, nullptr);
+    m_ClassesId = 0;
+    if (rc == SQLITE_OK) {
+      sqlite3_busy_timeout(m_Db, kBusyTimeoutMs);
+      m_ClassesId = QueryId(m_Db, kClassesIdQuery);
+    }
+    if (m_ClassesId == 0) return Open(true);
+  } else {
+    // The folder is made (and its mode set) only when the hive cannot be opened in it: an existing
+    // hive opens as it is.
+    rc = sqlite3_open_v2(FileUri(path).c_str(), &m_Db, kFlags, nullptr);
+    if ((rc & 0xFF) == SQLITE_CANTOPEN) {
+      sqlite3_close(m_Db);
+      m_Db = nullptr;
+      if (!MakeDirs(folder, 0700)) return ERROR_REGISTRY_IO_FAILED;
+      rc = sqlite3_open_v2(FileUri(path).c_str(), &m_Db, kFlags, nullptr);
+    }
+    if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
+    m_Writable = true;
+    sqlite3_busy_timeout(m_Db, kBusyTimeoutMs);
+    rc = sqlite3_exec(m_Db, kConnectionPragmas, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
+    m_ClassesId = QueryId(m_Db, kClassesIdQuery);
+  }
+  // A hive that is set up already is only read: one query, no write transaction and no schema
+  // statement, so a command that changes nothing writes nothing. Such a hive is in WAL mode for
+  // good (the mode is kept in the file), which lets readers go on while another process writes.
+  if (m_ClassesId == 0) {
     char schema[1024];
     snprintf(schema, sizeof schema, kSchema, "main", "main");
-    const std::string setup = std::string("BEGIN IMMEDIATE;") + schema +
+    const std::string setup = std::string("PRAGMA journal_mode=WAL; BEGIN IMMEDIATE;") + schema +
                               "INSERT OR IGNORE INTO main.keys(id, parent, name, uname, mtime)"
                               " VALUES(1, 0, '', '', 0);"
                               "INSERT OR IGNORE INTO main.keys(parent, name, uname, mtime)"
@@ -191,24 +265,38 @@ LONG RegistryStore::Open() {
                               "COMMIT;";
     rc = ExecRetrying(m_Db, setup.c_str());
     if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
+    m_ClassesId = QueryId(m_Db, kClassesIdQuery);
+    if (m_ClassesId == 0) return ERROR_BADDB;
   }
-  error = AttachVolatile();
-  if (error != ERROR_SUCCESS) return error;
 
-  Statement stmt(Prepare(kClassesIdQuery, &error));
-  if (!stmt) return error;
-  rc = stmt.Step();
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_BADDB : RegErrorFromSqlite(rc);
-  m_ClassesId = stmt.Int(0);
+  // The volatile hive is attached when a call first needs it (see Ready and NeedVolatile).
+  const std::string& area = RuntimeDir();
+  m_VolatilePath = area + "/registry-volatile.db";
+  m_GenerationPath = area + "/registry.gen";
+  m_VolatileHolds = RuntimeAreaHoldChanges();
+  m_VolatileLooked = ~0ULL;
+  m_CacheGeneration = ~0ULL;
+  UnmapGeneration();
+  const LONG error = AttachEmptyVolatile();
+  if (error != ERROR_SUCCESS) return error;
   m_Ready = true;
   return ERROR_SUCCESS;
 }
 
-LONG RegistryStore::AttachVolatile() {
+LONG RegistryStore::AttachEmptyVolatile() {
   sqlite3_exec(m_Db, "DETACH DATABASE v", nullptr, nullptr, nullptr);  // fails harmlessly when not attached
+  m_VolatileFile = false;
   m_VolatileInode = 0;
-  if (!MakeDirs(RuntimeDir(), 0700)) return ERROR_REGISTRY_IO_FAILED;
-  m_VolatilePath = RuntimeDir() + "/registry-volatile.db";
+  char schema[1024];
+  snprintf(schema, sizeof schema, kSchema, "v", "v");
+  const std::string attach = std::string("ATTACH DATABASE ':memory:' AS v;") + schema;
+  return RegErrorFromSqlite(sqlite3_exec(m_Db, attach.c_str(), nullptr, nullptr, nullptr));
+}
+
+LONG RegistryStore::AttachVolatile(bool create) {
+  if (!create && InodeOf(m_VolatilePath) == 0) return ERROR_FILE_NOT_FOUND;
+  if (create && !MakeDirs(RuntimeDir(), 0700)) return ERROR_REGISTRY_IO_FAILED;
+  sqlite3_exec(m_Db, "DETACH DATABASE v", nullptr, nullptr, nullptr);
   sqlite3_stmt* attach = nullptr;
   int rc = sqlite3_prepare_v2(m_Db, "ATTACH DATABASE ?1 AS v", -1, &attach, nullptr);
   if (rc == SQLITE_OK) {
@@ -217,40 +305,85 @@ LONG RegistryStore::AttachVolatile() {
     if (rc == SQLITE_DONE) rc = SQLITE_OK;
   }
   sqlite3_finalize(attach);
-  if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
-
   // The volatile hive lives in the runtime area and goes with it: it needs no flush to the disk.
-  rc = ExecRetrying(m_Db, "PRAGMA v.synchronous=OFF;");
-  if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
-  if (!HasRow(m_Db, kVolatileSetUpQuery)) {
+  if (rc == SQLITE_OK) rc = ExecRetrying(m_Db, "PRAGMA v.synchronous=OFF;");
+  if (rc == SQLITE_OK && !HasRow(m_Db, kVolatileSetUpQuery)) {
+    // A hive that another process is still setting up counts as none until that process commits
+    // (and so moves the generation counter); only a process that creates a volatile key sets it up.
+    if (!create) {
+      AttachEmptyVolatile();
+      return ERROR_FILE_NOT_FOUND;
+    }
     char schema[1024];
     snprintf(schema, sizeof schema, kSchema, "v", "v");
     const std::string setup = std::string("PRAGMA v.journal_mode=WAL; BEGIN IMMEDIATE;") + schema + "COMMIT;";
     rc = ExecRetrying(m_Db, setup.c_str());
-    if (rc != SQLITE_OK) return RegErrorFromSqlite(rc);
   }
+  if (rc != SQLITE_OK) {
+    AttachEmptyVolatile();
+    return RegErrorFromSqlite(rc);
+  }
+  m_VolatileFile = true;
   m_VolatileInode = InodeOf(m_VolatilePath);
-  m_VolatileHolds = RuntimeAreaHoldChanges();
-  MapGeneration();
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::NeedVolatile() {
+  if (m_VolatileFile && m_Writable) return ERROR_SUCCESS;
+  EndRead();
+  // A batch makes the hive before its transaction begins: nothing can be attached within one.
+  if (m_InWrite || !sqlite3_get_autocommit(m_Db)) return ERROR_REGISTRY_IO_FAILED;
+  const LONG error = Writable();
+  if (error != ERROR_SUCCESS || m_VolatileFile) return error;
+  return AttachVolatile(true);
+}
+
+LONG RegistryStore::Writable() {
+  if (m_Writable) return ERROR_SUCCESS;
+  EndRead();
+  // The same hives through a read-write connection; what the process has read and cached stays true.
+  const bool volatileFile = m_VolatileFile;
+  const uint64_t looked = m_VolatileLooked;
+  LONG error = Open(true);
+  if (error != ERROR_SUCCESS) return error;
+  if (volatileFile) {
+    error = AttachVolatile(false);
+    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) return error;
+  }
+  m_VolatileLooked = looked;
   return ERROR_SUCCESS;
 }
 
 LONG RegistryStore::Ready() {
-  LONG error = ERROR_SUCCESS;
   if (!m_Ready) {
-    error = Open();
+    const LONG error = Open(false);
+    if (error != ERROR_SUCCESS) return error;
   } else if (!m_Batch && RuntimeAreaHoldChanges() != m_VolatileHolds) {
-    // The runtime area goes away with a reboot or a teardown of the root, volatile keys with it; it
-    // can only have gone while this process did not hold it, which it now does again.
+    // The runtime area goes away with a reboot or a teardown of the root, volatile keys and the
+    // generation counter with it; it can only have gone while this process did not hold it, which
+    // it now does again.
     RuntimeDir();
-    if (InodeOf(m_VolatilePath) != m_VolatileInode) {
-      error = AttachVolatile();
-    } else {
-      m_VolatileHolds = RuntimeAreaHoldChanges();
+    m_VolatileHolds = RuntimeAreaHoldChanges();
+    UnmapGeneration();  // mapped again below, from the file now at the path
+    m_CacheGeneration = ~0ULL;
+    if (m_VolatileFile && InodeOf(m_VolatilePath) != m_VolatileInode) {
+      const LONG error = AttachEmptyVolatile();
+      if (error != ERROR_SUCCESS) return error;
     }
+    m_VolatileLooked = ~0ULL;
   }
-  CheckGeneration();
-  return error;
+  const uint64_t generation = Generation();
+  // With no volatile hive attached, the process looks again for one each time the counter has
+  // moved: a process that makes the hive commits a key in it and then moves the counter. The
+  // counter is read before the look, so a hive made just after the look still moves it past the
+  // value kept here, and the next call finds the hive.
+  if (!m_VolatileFile && !m_Batch && generation != m_VolatileLooked) {
+    const LONG error = AttachVolatile(false);
+    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) return error;
+    m_VolatileLooked = generation;
+  }
+  CheckGeneration(generation);
+  return ERROR_SUCCESS;
 }
 
 LONG RegistryStore::Snapshot() {
@@ -272,24 +405,36 @@ void RegistryStore::EndRead() {
   if (!sqlite3_get_autocommit(m_Db)) sqlite3_exec(m_Db, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
-void RegistryStore::MapGeneration() {
+void RegistryStore::UnmapGeneration() {
   if (m_Generation) munmap(m_Generation, sizeof *m_Generation);
   m_Generation = nullptr;
-  m_CacheGeneration = ~0ULL;
-  int fd = open((RuntimeDir() + "/registry.gen").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+}
+
+void RegistryStore::MapGeneration(bool create) {
+  UnmapGeneration();
+  int fd = open(m_GenerationPath.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0600);
   if (fd < 0) return;
   struct stat st;
-  if (fstat(fd, &st) == 0 && st.st_size < static_cast<off_t>(sizeof *m_Generation)) {
-    if (ftruncate(fd, sizeof *m_Generation) != 0) st.st_size = -1;
+  if (fstat(fd, &st) != 0 || (st.st_size < static_cast<off_t>(sizeof *m_Generation) &&
+                              (!create || ftruncate(fd, sizeof *m_Generation) != 0))) {
+    // A counter file that its maker has not sized yet reads as none.
+    close(fd);
+    return;
   }
   void* map = mmap(nullptr, sizeof *m_Generation, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   close(fd);
   if (map != MAP_FAILED) m_Generation = static_cast<uint64_t*>(map);
 }
 
-void RegistryStore::CheckGeneration() {
-  const uint64_t now = m_Generation ? __atomic_load_n(m_Generation, __ATOMIC_ACQUIRE) : ~0ULL;
-  if (now == m_CacheGeneration && now != ~0ULL) return;
+uint64_t RegistryStore::Generation() {
+  // No counter file: no process has committed since the runtime area was made (a writer makes the
+  // file before its first commit), so what this process has read still holds.
+  if (!m_Generation) MapGeneration(false);
+  return m_Generation ? __atomic_load_n(m_Generation, __ATOMIC_ACQUIRE) : 0;
+}
+
+void RegistryStore::CheckGeneration(uint64_t now) {
+  if (now == m_CacheGeneration) return;
   m_ChildCache.clear();
   m_ValueCache.clear();
   m_CacheGeneration = now;
@@ -314,6 +459,10 @@ std::wstring RegistryStore::CacheKey(const RegKeyRef& key, const std::wstring& u
 LONG RegistryStore::BeginWrite() {
   if (m_Batch) return RegErrorFromSqlite(sqlite3_exec(m_Db, "SAVEPOINT call", nullptr, nullptr, nullptr));
   EndRead();
+  const LONG error = Writable();
+  if (error != ERROR_SUCCESS) return error;
+  // The counter that tells other processes of the commit exists before the commit does.
+  if (!m_Generation) MapGeneration(true);
   int rc = SQLITE_BUSY;
   for (int attempt = 0; attempt < kBeginAttempts && (rc & 0xFF) == SQLITE_BUSY; ++attempt) {
     rc = sqlite3_exec(m_Db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
@@ -374,7 +523,9 @@ void RegistryStore::Rollback() {
 
 LONG RegistryStore::BeginBatch() {
   if (m_Batch) return ERROR_SUCCESS;
-  const LONG error = BeginWrite();
+  LONG error = NeedVolatile();
+  if (error != ERROR_SUCCESS) return error;
+  error = BeginWrite();
   m_Batch = error == ERROR_SUCCESS;
   return error;
 }

@@ -45,8 +45,13 @@ class RegistryStore {
 
   std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(m_Mutex); }
 
-  // Opens the hives on first use and reattaches the volatile hive when its file was removed.
+  // Opens the persistent hive on first use. The volatile hive is attached once it exists: until
+  // then (and again once its runtime area is gone) an empty one stands in for it, so that reads of
+  // volatile keys find none and nothing is made on disk.
   LONG Ready();
+  // Makes and attaches the volatile hive when the process has none yet, before a volatile key is
+  // created. Outside any transaction.
+  LONG NeedVolatile();
 
   // Ends the read transaction that the lookups of a call opened on a cache miss.
   void EndRead();
@@ -85,13 +90,22 @@ class RegistryStore {
  private:
   RegistryStore() = default;
   ~RegistryStore();
-  LONG Open();
-  LONG AttachVolatile();
+  // Opens the persistent hive: read-only unless `write` (or the hive is not set up yet).
+  LONG Open(bool write);
+  // Reopens the hives read-write before the process's first write; outside any transaction.
+  LONG Writable();
+  // Attaches the volatile hive's file: ERROR_FILE_NOT_FOUND, with the empty stand-in attached, when
+  // there is no hive set up and `create` does not allow making it.
+  LONG AttachVolatile(bool create);
+  LONG AttachEmptyVolatile();
   sqlite3_stmt* Prepare(const char* sql, LONG* error);
   LONG Touch(const RegKeyRef& key);
   LONG Snapshot();
-  void MapGeneration();
-  void CheckGeneration();
+  // Maps the generation counter; `create` makes its file when there is none (a writer does).
+  void MapGeneration(bool create);
+  void UnmapGeneration();
+  uint64_t Generation();
+  void CheckGeneration(uint64_t now);
   static void CheckpointAtExit();
   static std::wstring CacheKey(const RegKeyRef& key, const std::wstring& upperName);
 
@@ -103,10 +117,14 @@ class RegistryStore {
   std::mutex m_Mutex;
   sqlite3* m_Db = nullptr;
   bool m_Ready = false;
+  bool m_Writable = false;
   int64_t m_ClassesId = 0;
   std::string m_VolatilePath;
+  std::string m_GenerationPath;
+  bool m_VolatileFile = false;   // the volatile hive's file is attached (else the empty stand-in)
   uint64_t m_VolatileInode = 0;
-  uint64_t m_VolatileHolds = 0;  // RuntimeAreaHoldChanges() when the volatile hive was attached
+  uint64_t m_VolatileHolds = 0;  // RuntimeAreaHoldChanges() when the runtime area was last looked at
+  uint64_t m_VolatileLooked = ~0ULL;  // the generation when the process last looked for the hive
   std::unordered_map<const char*, sqlite3_stmt*> m_Statements;
   bool m_InRead = false;
   bool m_InWrite = false;

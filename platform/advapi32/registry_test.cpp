@@ -2,7 +2,9 @@
 // hive, and changes made by another process. Creating, listing and deleting keys and values of every
 // type is run through the registry tool's tests, HKCR through the module's registration tests.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 #include <windows.h>
 
 #include <fstream>
@@ -179,6 +181,95 @@ TEST(RegistryVolatileKeys, VanishWithTheRuntimeArea) {
   RegCloseKey(vol);
 }
 
+std::string FileBytes(const std::string& path);
+
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+std::string InRuntimeArea(const char* name) { return std::string(QzGetRuntimeDir()) + "/" + name; }
+
+// The volatile hive and the generation counter are made by the first call that needs them: reads
+// of volatile keys before then find nothing, as in an empty hive, and leave no file behind.
+TEST(RegistryVolatileKeys, HiveIsMadeByTheFirstVolatileKey) {
+  struct Step {
+    const wchar_t* path;
+    bool create;
+    DWORD options;
+    LONG status;
+    bool hive, counter;
+  };
+  const Step steps[] = {
+      {L"SOFTWARE\\Lazy\\Vol", false, 0, ERROR_FILE_NOT_FOUND, false, false},
+      {L"SOFTWARE\\Lazy", true, 0, ERROR_SUCCESS, false, true},
+      {L"SOFTWARE\\Lazy\\Vol", true, REG_OPTION_VOLATILE, ERROR_SUCCESS, true, true},
+      {L"SOFTWARE\\Lazy\\Vol", false, 0, ERROR_SUCCESS, true, true},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(testing::Message() << "step " << &step - steps);
+    HKEY key = nullptr;
+    EXPECT_EQ(step.create ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, step.path, 0, nullptr, step.options, KEY_ALL_ACCESS,
+                                            nullptr, &key, nullptr)
+                          : Open(HKEY_LOCAL_MACHINE, step.path, &key),
+              step.status);
+    RegCloseKey(key);
+    EXPECT_EQ(Exists(InRuntimeArea("registry-volatile.db")), step.hive);
+    EXPECT_EQ(Exists(InRuntimeArea("registry.gen")), step.counter);
+  }
+}
+
+// ERROR_SUCCESS when SOFTWARE\Shared\Vol holds V = 7, else why not.
+LONG ReadSharedVol() {
+  HKEY key = nullptr;
+  LONG status = Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Shared\\Vol", &key, KEY_READ);
+  DWORD value = 0, size = sizeof value;
+  if (status == ERROR_SUCCESS)
+    status = RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS && value != 7 ? ERROR_INVALID_DATA : status;
+}
+
+// "create" makes the volatile key SOFTWARE\Shared\Vol with V = 7; "read" succeeds when it is
+// there, "absent" when it is not.
+QZ_CHILD_MAIN(RegistryVolatileStep) {
+  if (args.at(0) != "create") {
+    const LONG expected = args[0] == "read" ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    return ReadSharedVol() == expected ? 0 : 1;
+  }
+  HKEY key = nullptr;
+  DWORD value = 7;
+  LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Shared\\Vol", 0, nullptr, REG_OPTION_VOLATILE,
+                                KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  if (status == ERROR_SUCCESS)
+    status = RegSetValueExW(key, L"V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS ? 0 : 1;
+}
+
+// A process that has found no volatile hive sees the one another process makes at its next call,
+// also when it found a file that its maker had not set up yet; the hive goes with its last holder.
+TEST(RegistryVolatileKeys, HiveMadeByAnotherProcessIsSeenAndGoesWithTheLastHolder) {
+  const std::string hive = InRuntimeArea("registry-volatile.db");
+  for (bool halfMade : {true, false}) {
+    SCOPED_TRACE(halfMade ? "hive file not set up yet" : "no hive file");
+    if (halfMade) {
+      ASSERT_TRUE(std::ofstream(hive).good());
+    }
+    ASSERT_EQ(ReadSharedVol(), ERROR_FILE_NOT_FOUND);  // decided: no hive (a reader does not set one up)
+    EXPECT_EQ(Exists(hive), halfMade);
+    EXPECT_EQ(FileBytes(hive).size(), 0u);
+    ASSERT_EQ(qztest::ChildProcess::Start("RegistryVolatileStep", {"create"}).Wait(20000), 0);
+    EXPECT_EQ(ReadSharedVol(), ERROR_SUCCESS);
+    EXPECT_EQ(qztest::ChildProcess::Start("RegistryVolatileStep", {"read"}).Wait(20000), 0);
+
+    // This process lets go as the last holder, and the hive goes; one made again by a child goes
+    // when that child ends.
+    QzRemoveRuntimeArea();
+    EXPECT_EQ(qztest::ChildProcess::Start("RegistryVolatileStep", {"absent"}).Wait(20000), 0);
+    EXPECT_EQ(qztest::ChildProcess::Start("RegistryVolatileStep", {"create"}).Wait(20000), 0);
+    EXPECT_EQ(ReadSharedVol(), ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(Exists(hive));
+  }
+}
+
 QZ_CHILD_MAIN(RegistryOnDamagedHive) {
   HKEY key = nullptr;
   LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\X", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
@@ -248,15 +339,79 @@ std::string FileBytes(const std::string& path) {
 }
 
 // A process that wrote leaves its changes in the hive file and an empty log; one that only reads
-// changes neither file.
+// changes none of the hive's files.
 TEST(RegistryProcesses, WriterEmptiesTheLogAndReaderWritesNothing) {
   ASSERT_EQ(qztest::ChildProcess::Start("RegistryWriter").Wait(20000), 0);
   const std::string hive = std::string(QzGetSystemRoot()) + "/registry/system.db";
-  const std::string db = FileBytes(hive), log = FileBytes(hive + "-wal");
+  const std::string db = FileBytes(hive), log = FileBytes(hive + "-wal"), index = FileBytes(hive + "-shm");
   EXPECT_EQ(log.size(), 0u);
   ASSERT_EQ(qztest::ChildProcess::Start("RegistryReader").Wait(20000), 0);
   EXPECT_TRUE(FileBytes(hive) == db);
   EXPECT_EQ(FileBytes(hive + "-wal").size(), 0u);
+  EXPECT_TRUE(FileBytes(hive + "-shm") == index);
+}
+
+// Sets SOFTWARE\Logged\V to args[0], says so with the file args[1], and stays until the file
+// args[2] appears (or it is killed).
+QZ_CHILD_MAIN(RegistryWriteAndStay) {
+  HKEY key = nullptr;
+  DWORD value = static_cast<DWORD>(std::stoul(args.at(0)));
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Logged", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS ||
+      RegSetValueExW(key, L"V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value) != ERROR_SUCCESS)
+    return 2;
+  RegCloseKey(key);
+  std::ofstream(args.at(1)) << "written";
+  for (int i = 0; i < 20000 && !Exists(args.at(2)); ++i) usleep(1000);
+  return 0;
+}
+
+// Succeeds when SOFTWARE\Logged\V holds args[0].
+QZ_CHILD_MAIN(RegistryReadLogged) {
+  HKEY key = nullptr;
+  DWORD value = 0, size = sizeof value;
+  LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Logged", 0, KEY_READ, &key);
+  if (status == ERROR_SUCCESS)
+    status = RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS && value == std::stoul(args.at(0)) ? 0 : 1;
+}
+
+// A process that only reads sees what another committed while the log still holds it: with the
+// writer still running (and so keeping the log's index), and after the writer was killed before it
+// could move the log into the hive, when the reader must not touch the index either.
+TEST(RegistryProcesses, ReaderSeesCommitsStillInTheLog) {
+  const std::string root = QzGetSystemRoot();
+  const std::string hive = root + "/registry/system.db";
+  struct Case {
+    const char* what;
+    bool kill;
+  };
+  const Case cases[] = {{"writer running", false}, {"writer killed", true}};
+  int value = 10;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string number = std::to_string(value++);
+    const std::string written = root + "/written" + number, go = root + "/go" + number;
+    qztest::ChildProcess writer = qztest::ChildProcess::Start("RegistryWriteAndStay", {number, written, go});
+    for (int i = 0; i < 20000 && !Exists(written); ++i) usleep(1000);
+    ASSERT_TRUE(Exists(written));
+    if (c.kill) {
+      writer.Kill(SIGKILL);
+      EXPECT_EQ(writer.Wait(20000), 128 + SIGKILL);
+    }
+    const std::string log = FileBytes(hive + "-wal"), index = FileBytes(hive + "-shm");
+    EXPECT_GT(log.size(), 0u);
+    EXPECT_EQ(qztest::ChildProcess::Start("RegistryReadLogged", {number}).Wait(20000), 0);
+    if (c.kill) {
+      EXPECT_TRUE(FileBytes(hive + "-wal") == log);
+      EXPECT_TRUE(FileBytes(hive + "-shm") == index);
+    }
+    std::ofstream(go) << "go";
+    if (!c.kill) {
+      EXPECT_EQ(writer.Wait(20000), 0);
+    }
+  }
 }
 
 QZ_CHILD_MAIN(RegistryBatchSeen) {
