@@ -102,6 +102,29 @@ TEST(QzwmiCommand, BadInputsExitNonzeroAndNameWhatIsWrong) {
   }
 }
 
+// The [serve] section of a --config file is read, and its values checked, whatever the subcommand.
+TEST(QzwmiCommand, ServeSectionOfAConfigFileIsReadByEveryCommand) {
+  const std::string config = RootFile("serve.conf");
+  const struct {
+    std::string text;
+    std::vector<std::string> args;
+    int status;
+    std::string error;  // what standard error must hold
+  } cases[] = {
+      {"[serve]\nthreads = 8\n", {"--config", config, "classes"}, 0, ""},
+      {"[serve]\nthreads = 8\n", {"classes", "--config=" + config}, 0, ""},
+      {"[serve]\nthreads = 0\n", {"--config", config, "classes"}, 2, "--threads: Value 0 not in range 1 to 1024\n"},
+      {"[serve]\nthreadz = 8\n", {"--config", config, "classes"}, 2, "INI was not able to parse serve.threadz\n"},
+  };
+  for (const auto& c : cases) {
+    WriteWholeFile(config, c.text);
+    Outcome run = RunQzwmi(c.args);
+    EXPECT_EQ(run.status, c.status) << c.text << run.err;
+    EXPECT_NE(run.err.find(c.error), std::string::npos) << c.text << run.err;
+    EXPECT_EQ(run.out.rfind("Name = ", 0), c.status == 0 ? 0u : std::string::npos) << c.text << run.out;
+  }
+}
+
 #ifdef QZWMI_HAS_MODULE
 // A provider that does not load is named, with what keeps it from loading.
 TEST(QzwmiCommand, ProviderThatDoesNotLoadIsNamed) {

@@ -4,14 +4,21 @@
 #include <oleauto.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 namespace qzwmi {
 namespace {
 
-// The columns of the table by class, when no -p names them: what a person looks at first.
-const std::map<std::string, std::vector<std::string>> kColumns = {
+// The columns of the table by class, when no -p names them: what a person looks at first. A constant
+// table, so that no command pays for building it before main.
+struct ClassColumns {
+  std::string_view className;
+  std::array<std::string_view, 10> columns;  // the first empty one ends them
+};
+constexpr ClassColumns kColumns[] = {
     {"QZ_MemoryModule",
      {"Tag", "BankLabel", "Capacity", "MemoryType", "Speed", "FormFactor", "Manufacturer", "PartNumber",
       "SerialNumber", "HealthState"}},
@@ -31,6 +38,12 @@ const std::map<std::string, std::vector<std::string>> kColumns = {
       "OperationalStatus"}},
     {"QZ_CommonLogEntry", {"RecordNumber", "Severity", "Description"}},
 };
+
+const ClassColumns* PreferredColumns(const std::string& className) {
+  for (const ClassColumns& entry : kColumns)
+    if (entry.className == className) return &entry;
+  return nullptr;
+}
 
 constexpr size_t kNarrowest = 8;  // a column is not cut below this many characters
 
@@ -136,9 +149,9 @@ std::vector<std::string> TableColumns(const std::vector<const ObjectRecord*>& gr
       present.push_back(name);
     }
   }
-  auto preferred = kColumns.find(Utf8(group.front()->className));
   if (chosen) return present;
-  if (preferred == kColumns.end()) {
+  const ClassColumns* preferred = PreferredColumns(Utf8(group.front()->className));
+  if (!preferred) {
     // Another class: what is not a list of bytes or texts.
     std::vector<std::string> columns;
     for (const std::string& name : present) {
@@ -149,8 +162,9 @@ std::vector<std::string> TableColumns(const std::vector<const ObjectRecord*>& gr
     return columns;
   }
   std::vector<std::string> columns;
-  for (const std::string& name : preferred->second) {
-    if (std::find(present.begin(), present.end(), name) != present.end()) columns.push_back(name);
+  for (std::string_view name : preferred->columns) {
+    if (name.empty()) break;
+    if (std::find(present.begin(), present.end(), name) != present.end()) columns.emplace_back(name);
   }
   return columns.empty() ? present : columns;
 }

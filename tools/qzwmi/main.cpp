@@ -214,6 +214,20 @@ void AddServeOptions(CLI::App* serve, Options& options) {
   serve->add_flag("--metrics-any-peer", o.metrics.anyPeer, "with --metrics-auth none: answer peers beyond loopback too");
 }
 
+// Describes serve's options, once.
+void DescribeServe(CLI::App* serve, Options& options) {
+  if (serve->get_option_no_throw("--listen")) return;
+  AddServeOptions(serve, options);
+}
+
+// Whether the command line names a --config file, whose [serve] section needs serve's options to
+// be read whatever the subcommand.
+bool NamesConfigFile(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strncmp(argv[i], "--config", 8) == 0) return true;
+  return false;
+}
+
 Subcommands AddSubcommands(CLI::App& app, Options& options) {
   Subcommands c{};
   c.enumerate = app.add_subcommand("enum", "every instance of a class and of the classes derived from it");
@@ -239,7 +253,10 @@ Subcommands AddSubcommands(CLI::App& app, Options& options) {
   c.mofcomp = app.add_subcommand("mofcomp", "compile a MOF file into the repository, kept for later runs");
   c.mofcomp->add_option("FILE", options.mofFile, "the MOF file")->required();
   c.serve = app.add_subcommand("serve", "answer CIM-XML requests over HTTP(S) until SIGTERM, logging to standard error");
-  AddServeOptions(c.serve, options);
+  // serve's options are many and only serve reads them: they are described when serve is named
+  // (before its arguments are parsed, so its --help lists them), or when a --config file is read.
+  CLI::App* serve = c.serve;
+  serve->preparse_callback([serve, &options](size_t) { DescribeServe(serve, options); });
   c.metrics = app.add_subcommand("metrics", "print the memory's metrics once, as GET /metrics of serve gives them");
   c.metrics->add_option("-o,--output", options.metricsOutput, "write them to this file at once (a new file renamed over it)");
   c.metrics->add_flag("--openmetrics", options.openMetrics, "in the OpenMetrics format rather than Prometheus's text format");
@@ -496,7 +513,8 @@ bool RereadServeOptions(qzwmi::serve::ServeOptions* next, std::string* error) {
   CLI::App app;
   Options options;
   DescribeCommandLine(app, options);
-  AddSubcommands(app, options);
+  const Subcommands commands = AddSubcommands(app, options);
+  if (NamesConfigFile(g_Argc, g_Argv)) DescribeServe(commands.serve, options);
   try {
     app.parse(g_Argc, g_Argv);
   } catch (const CLI::ParseError& failure) {
@@ -535,6 +553,7 @@ int main(int argc, char** argv) {
   Options options;
   DescribeCommandLine(app, options);
   const Subcommands commands = AddSubcommands(app, options);
+  if (NamesConfigFile(argc, argv)) DescribeServe(commands.serve, options);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
