@@ -123,12 +123,18 @@ std::string RuntimeAreaOf(const std::string& runtimeBase, const std::string& roo
 }
 
 bool MakeDirs(const std::string& path, unsigned mode) {
-  std::error_code ec;
-  std::filesystem::create_directories(path, ec);
+  // Every command passes here for the root, the logs and the runtime area: a folder that is there
+  // with its mode costs one stat, and nothing is written to the file system.
   struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  if (ec) return true;
-  chmod(path.c_str(), mode);
+  if (stat(path.c_str(), &st) != 0) {
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    if (ec) return true;  // made by another process meanwhile: its mode is its maker's
+  } else if (!S_ISDIR(st.st_mode)) {
+    return false;
+  }
+  if ((st.st_mode & 07777) != mode) chmod(path.c_str(), mode);
   return true;
 }
 

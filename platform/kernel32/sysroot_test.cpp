@@ -80,3 +80,45 @@ TEST(RuntimeArea, IsRemovedOnlyWhenNoProcessHoldsIt) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MakeDirs, GivesTheModeAndLeavesAFolderThatHasItUntouched) {
+  const std::string base = qz::SystemRoot() + "/made";
+  const mode_t oldMask = umask(077);
+  struct Case {
+    const char* name;
+    const char* path;
+    int before;  // -1: nothing there; -2: a file; else a folder of this mode
+    unsigned mode;
+    bool made;
+  } cases[] = {
+      {"new, with its parents, through the umask", "/a/b/c", -1, 0755, true},
+      {"there with another mode", "/d", 0700, 0711, true},
+      {"there with its mode", "/e", 0711, 0711, true},
+      {"a file in the way", "/f", -2, 0755, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = base + c.path;
+    if (c.before == -2) {
+      ASSERT_TRUE(qz::MakeDirs(base, 0755));
+      std::ofstream(path) << "x";
+    } else if (c.before >= 0) {
+      ASSERT_TRUE(qz::MakeDirs(path, static_cast<unsigned>(c.before)));
+    }
+    struct stat was = {};
+    stat(path.c_str(), &was);
+    usleep(2000);  // a change would show in the folder's change time
+    EXPECT_EQ(qz::MakeDirs(path, c.mode), c.made);
+    struct stat now = {};
+    ASSERT_EQ(stat(path.c_str(), &now), 0);
+    if (!c.made) continue;
+    EXPECT_EQ(now.st_mode & 07777, c.mode);
+    const bool touched = was.st_ctim.tv_sec != now.st_ctim.tv_sec || was.st_ctim.tv_nsec != now.st_ctim.tv_nsec;
+    EXPECT_EQ(touched, c.before != static_cast<int>(c.mode));
+  }
+  umask(oldMask);
+}
+
+}  // namespace
