@@ -94,6 +94,11 @@ void QzUnregisterResources(const QzResourceEntry* entries);
 // when `error` is given, writes "file:line:column: message".
 HRESULT QzCompileMofFile(const char* path, BOOL keep, char* error, DWORD errorSize);
 
+// Writes `size` bytes to `path` as a whole, with mode `mode` whatever the umask: into a new file
+// beside it, flushed, then renamed over it, so that a reader sees the old content or the new and
+// never a part. FALSE on failure, with the reason in `error` when it is given.
+BOOL QzWriteFileAtomically(const char* path, const void* data, size_t size, DWORD mode, char* error, DWORD errorSize);
+
 // Gathers the registry changes of this process into one transaction until QzRegEndBatch, for many
 // changes at once (a module's registration): each call still succeeds or fails alone, and other
 // processes see all the changes when the batch ends, which they wait for to change the registry

@@ -80,15 +80,6 @@ DWORD ParseName(std::wstring_view name, ParsedName* out) {
   return ERROR_SUCCESS;
 }
 
-uint64_t Fnv1a(std::string_view text) {
-  uint64_t hash = 14695981039346656037ull;
-  for (unsigned char c : text) {
-    hash ^= c;
-    hash *= 1099511628211ull;
-  }
-  return hash;
-}
-
 // Letters, digits, '_', '-' and '.' stand for themselves; every other byte becomes %XX, so that
 // backslashes, slashes and case all survive in a file name. Long names keep a readable start and
 // a hash of the whole; the name in the file's header tells a hash collision apart.

@@ -53,16 +53,6 @@ std::string ResolveRoot() {
   return root;
 }
 
-// FNV-1a: a stable short name for the root's runtime area.
-uint64_t Fnv1a(const std::string& text) {
-  uint64_t hash = 14695981039346656037ull;
-  for (unsigned char c : text) {
-    hash ^= c;
-    hash *= 1099511628211ull;
-  }
-  return hash;
-}
-
 std::string ResolveRuntimeDir() {
   const StatePlaces& places = Places();
   if (places.runtimeBase.empty()) Refuse(places.error);
@@ -120,6 +110,39 @@ std::string RuntimeAreaOf(const std::string& runtimeBase, const std::string& roo
   char name[24];
   snprintf(name, sizeof name, "/%016llx", static_cast<unsigned long long>(Fnv1a(root)));
   return runtimeBase + name;
+}
+
+uint64_t Fnv1a(std::string_view text) {
+  uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : text) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view bytes, unsigned mode, std::string* error) {
+  std::string temporary = path + ".XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) {
+    *error = "cannot create a file beside " + path + ": " + strerror(errno);
+    return false;
+  }
+  size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    written += static_cast<size_t>(n);
+  }
+  const bool good = written == bytes.size() && fchmod(fd, static_cast<mode_t>(mode)) == 0 && fsync(fd) == 0;
+  const int saved = errno;
+  if (close(fd) != 0 || !good || rename(temporary.c_str(), path.c_str()) != 0) {
+    *error = "cannot write " + path + ": " + strerror(good ? errno : saved);
+    unlink(temporary.c_str());
+    return false;
+  }
+  return true;
 }
 
 bool MakeDirs(const std::string& path, unsigned mode) {
@@ -257,3 +280,13 @@ extern "C" const char* QzGetDataDir(void) { return qz::DataDir().c_str(); }
 extern "C" const char* QzGetModuleDir(void) { return qz::ModuleDir().c_str(); }
 
 extern "C" void QzRemoveRuntimeArea(void) { qz::LeaveRuntimeArea(); }
+
+extern "C" BOOL QzWriteFileAtomically(const char* path, const void* data, size_t size, DWORD mode, char* error,
+                                      DWORD errorSize) {
+  std::string reason = "no file named";
+  const bool written =
+      path && (data || !size) &&
+      qz::WriteFileAtomically(path, std::string_view(static_cast<const char*>(data), size), mode, &reason);
+  if (!written && error && errorSize) snprintf(error, errorSize, "%s", reason.c_str());
+  return written ? TRUE : FALSE;
+}

@@ -2,8 +2,10 @@
 // installed data and modules. Every such path is decided here and nowhere else.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace qz {
 
@@ -17,6 +19,14 @@ const std::string& RuntimeDir();
 
 // Creates a folder and its parents; true when it exists afterwards.
 bool MakeDirs(const std::string& path, unsigned mode);
+
+// Writes `bytes` to `path` as a whole, with the given mode whatever the umask: into a new file
+// beside it, flushed, then renamed over it, so that a reader sees the old content or the new and
+// never a part. False with the reason in `error`; nothing is left behind.
+bool WriteFileAtomically(const std::string& path, std::string_view bytes, unsigned mode, std::string* error);
+
+// FNV-1a of the bytes: a stable short name made of a longer one.
+uint64_t Fnv1a(std::string_view text);
 
 // The places for a process's state, as the effective user and the environment decide them:
 //   system root   $QZWMI_ROOT; else /var/lib/qzwmi for root; else $XDG_STATE_HOME/qzwmi, or

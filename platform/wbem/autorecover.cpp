@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <memory>
@@ -65,28 +64,6 @@ class FileBytes {
   std::unique_ptr<char[]> m_Data;
   size_t m_Size = 0;
 };
-
-// Writes the file whole or not at all: into a file of this process first, renamed over the old one
-// when complete, so that another process reads either save but never half of one. Failures (a
-// read-only root) leave things as they were.
-void WriteWhole(const std::string& path, const std::string& bytes) {
-  const std::string folder = std::filesystem::path(path).parent_path().string();
-  if (!MakeDirs(folder, 0755)) return;
-  static std::atomic<unsigned> s_Count{0};
-  const std::string temporary = path + "." + std::to_string(getpid()) + "." + std::to_string(s_Count++) + ".tmp";
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return;
-  size_t done = 0;
-  bool ok = true;
-  while (ok && done < bytes.size()) {
-    const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    ok = put > 0;
-    if (ok) done += static_cast<size_t>(put);
-  }
-  ok = close(fd) == 0 && ok;
-  if (!ok || rename(temporary.c_str(), path.c_str()) != 0) unlink(temporary.c_str());
-}
 
 // The text of MOF file bytes: UTF-16LE after its byte-order mark, else UTF-8 (a UTF-8 mark is dropped).
 std::wstring DecodeText(std::string_view bytes) {
@@ -213,7 +190,11 @@ KeptMofsRecovery RecoverKeptMofs(Repository& repository, const std::string& fold
   if (!record) return KeptMofsRecovery::Compiled;
   repository.RecordChanges(nullptr);
   std::string bytes;
-  if (EncodeCompiledMofs(stamp, keys, changes, &bytes)) WriteWhole(saved, bytes);
+  // Failures (a read-only root) leave things as they were: the next process compiles again.
+  std::string ignored;
+  if (EncodeCompiledMofs(stamp, keys, changes, &bytes) &&
+      MakeDirs(std::filesystem::path(saved).parent_path().string(), 0755))
+    WriteFileAtomically(saved, bytes, 0644, &ignored);
   return KeptMofsRecovery::Compiled;
 }
 

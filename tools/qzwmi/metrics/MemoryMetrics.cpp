@@ -430,28 +430,11 @@ HRESULT MemoryMetrics::Build(IWbemServices* services, Format format, const Build
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& text, std::string* error) {
-  std::string temp = path + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) {
-    *error = "cannot create a file beside " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  size_t written = 0;
-  while (written < text.size()) {
-    const ssize_t n = write(fd, text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    written += static_cast<size_t>(n);
-  }
   // Readable as a file written by the collector's user would be, whatever the umask.
-  const bool good = written == text.size() && fchmod(fd, 0644) == 0 && fsync(fd) == 0;
-  const int saved = errno;
-  if (close(fd) != 0 || !good || rename(temp.c_str(), path.c_str()) != 0) {
-    *error = "cannot write " + path + ": " + std::strerror(good ? errno : saved);
-    unlink(temp.c_str());
-    return false;
-  }
-  return true;
+  char reason[512];
+  if (QzWriteFileAtomically(path.c_str(), text.data(), text.size(), 0644, reason, sizeof reason)) return true;
+  *error = reason;
+  return false;
 }
 
 }  // namespace qzwmi::metrics

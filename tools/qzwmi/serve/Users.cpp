@@ -1,6 +1,8 @@
 // The users file and PAM behind the endpoint's Basic authentication.
 #include "serve/Users.h"
 
+#include <qzplatform.h>
+
 #include <crypt.h>
 #include <fcntl.h>
 #include <security/pam_appl.h>
@@ -128,22 +130,12 @@ bool SetPassword(const std::string& path, const std::string& user, const std::st
   }
   lines.push_back(user + ":" + hash);
   // Written beside the old file and renamed over it, readable by its owner only.
-  const std::string temporary = path + ".new";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (fd < 0) {
-    *error = "cannot write " + temporary + ": " + std::strerror(errno);
-    return false;
-  }
   std::string text;
   for (const std::string& line : lines) text += line + "\n";
-  const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  ::close(fd);
-  if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    *error = "cannot write " + path + ": " + std::strerror(errno);
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+  char reason[512];
+  if (QzWriteFileAtomically(path.c_str(), text.data(), text.size(), 0600, reason, sizeof reason)) return true;
+  *error = reason;
+  return false;
 }
 
 bool UserFile::Load(const std::string& path, std::string* error) {
