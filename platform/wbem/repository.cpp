@@ -157,12 +157,7 @@ HRESULT Repository::CreateNamespace(std::wstring_view name) {
   std::vector<Change>* changes = std::exchange(m_Changes, nullptr);
   const HRESULT hr = CreateNamespaceLocked(normal);
   m_Changes = changes;
-  if (hr == WBEM_S_NO_ERROR && m_Changes) {
-    Change change;
-    change.kind = Change::Kind::Namespace;
-    change.nameSpace = normal;
-    m_Changes->push_back(std::move(change));
-  }
+  if (hr == WBEM_S_NO_ERROR) RecordLocked(Change::Kind::Namespace, normal);
   return hr;
 }
 
@@ -199,23 +194,20 @@ HRESULT Repository::PutClassLocked(Namespace& space, ClassDef def, LONG flags) {
   for (auto& existing : space.classes) {
     if (!EqualNames(existing->name, stored->name)) continue;
     if (mode == WBEM_FLAG_CREATE_ONLY) return WBEM_E_ALREADY_EXISTS;
-    RecordClassLocked(space, stored);
+    RecordLocked(Change::Kind::Class, space.name, stored);
     existing = std::move(stored);
     return WBEM_S_NO_ERROR;
   }
   if (mode == WBEM_FLAG_UPDATE_ONLY) return WBEM_E_NOT_FOUND;
-  RecordClassLocked(space, stored);
+  RecordLocked(Change::Kind::Class, space.name, stored);
   space.classes.push_back(std::move(stored));
   return WBEM_S_NO_ERROR;
 }
 
-void Repository::RecordClassLocked(const Namespace& space, const std::shared_ptr<const ClassDef>& cls) {
+void Repository::RecordLocked(Change::Kind kind, const std::wstring& nameSpace, std::shared_ptr<const ClassDef> cls,
+                              std::wstring_view className, CComPtr<IWbemClassObject> instance) {
   if (!m_Changes) return;
-  Change change;
-  change.kind = Change::Kind::Class;
-  change.nameSpace = space.name;
-  change.cls = cls;
-  m_Changes->push_back(std::move(change));
+  m_Changes->push_back(Change{kind, nameSpace, std::move(cls), std::wstring(className), std::move(instance)});
 }
 
 void Repository::RecordChanges(std::vector<Change>* changes) {
@@ -268,13 +260,7 @@ HRESULT Repository::DeleteClass(std::wstring_view nameSpace, std::wstring_view c
     if (classKept) instances.push_back(std::move(instance));
   }
   space->instances = std::move(instances);
-  if (found && m_Changes) {
-    Change change;
-    change.kind = Change::Kind::DeleteClass;
-    change.nameSpace = space->name;
-    change.className = className;
-    m_Changes->push_back(std::move(change));
-  }
+  if (found) RecordLocked(Change::Kind::DeleteClass, space->name, nullptr, className);
   return found ? WBEM_S_NO_ERROR : WBEM_E_NOT_FOUND;
 }
 
@@ -397,13 +383,7 @@ HRESULT Repository::StoreStaticInstance(std::wstring_view nameSpace, const Class
       replaced = true;
     }
     if (!replaced) space->instances.push_back(StaticInstance{stored.name, path.bstrVal, copy});
-    if (m_Changes) {
-      Change change;
-      change.kind = Change::Kind::Instance;
-      change.nameSpace = space->name;
-      change.instance = copy;
-      m_Changes->push_back(std::move(change));
-    }
+    RecordLocked(Change::Kind::Instance, space->name, nullptr, {}, copy);
   }
   // Only the process's repository is served; another one (a test's) keeps its instances to itself.
   if (this == &Instance() && !FindInstanceProvider(nameSpace, stored.name))

@@ -106,7 +106,9 @@ class Repository {
   const Namespace* FindNamespaceLocked(std::wstring_view name) const;
   HRESULT CreateNamespaceLocked(const std::wstring& name);
   HRESULT PutClassLocked(Namespace& space, ClassDef def, LONG flags);
-  void RecordClassLocked(const Namespace& space, const std::shared_ptr<const ClassDef>& cls);
+  // Appends a change to the recorded ones, while changes are recorded.
+  void RecordLocked(Change::Kind kind, const std::wstring& nameSpace, std::shared_ptr<const ClassDef> cls = nullptr,
+                    std::wstring_view className = {}, CComPtr<IWbemClassObject> instance = nullptr);
   // Stores an instance of `stored`, the namespace's own class, in place of one with the same keys.
   HRESULT StoreStaticInstance(std::wstring_view nameSpace, const ClassDef& stored, CComPtr<IWbemClassObject> copy);
   std::wstring ServerNameLocked() const;
