@@ -6,6 +6,7 @@
 
 #include "sources/DataStore.h"
 #include "sources/HealthDriver.h"
+#include "support/AutoHandle.h"
 #include "support/LittleEndian.h"
 #include "support/WmiProperty.h"
 
@@ -57,13 +58,12 @@ void CSmbiosTable::Lock() { WaitForSingleObject(Mutex(), INFINITE); }
 void CSmbiosTable::Unlock() { ReleaseMutex(Mutex()); }
 
 void CSmbiosTable::Unload() {
-  Lock();
+  // The mutex leaves the table while it is held, so that a user after the unload makes a fresh
+  // one; it is released on the way out, then closed.
+  CAutoHandle retired(Mutex());
+  CMutexHandleGuard lock(retired.Get());
   Drop();
-  HANDLE mutex = m_hMutex.exchange(nullptr, std::memory_order_acq_rel);
-  if (mutex) {
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
-  }
+  m_hMutex.store(nullptr, std::memory_order_release);
 }
 
 bool CSmbiosTable::IsLoaded() {

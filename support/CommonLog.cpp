@@ -254,18 +254,6 @@ HANDLE CCommonLog::OpenLogFile(DWORD flags) const {
 
 namespace {
 
-// Holds the log file's mutex, which every process that writes the file shares, for one scope.
-class CFileMutexHold {
- public:
-  explicit CFileMutexHold(HANDLE mutex) : m_Mutex(mutex) { WaitForSingleObject(m_Mutex, INFINITE); }
-  ~CFileMutexHold() { ReleaseMutex(m_Mutex); }
-  CFileMutexHold(const CFileMutexHold&) = delete;
-  CFileMutexHold& operator=(const CFileMutexHold&) = delete;
-
- private:
-  HANDLE m_Mutex;
-};
-
 // The line into `line`: local date and time, the severity's name, then "source| message" (the
 // message alone without a source) and CRLF; `text` is the buffer of the part after the name.
 void FormatLogLine(const WCHAR* source, DWORD severity, const WCHAR* message, std::wstring& text, std::wstring& line) {
@@ -288,7 +276,7 @@ void FormatLogLine(const WCHAR* source, DWORD severity, const WCHAR* message, st
 }  // namespace
 
 DWORD CCommonLog::WriteLine(const WCHAR* source, DWORD severity, const WCHAR* message) {
-  CFileMutexHold hold(m_hFileMutex);
+  CMutexHandleGuard hold(m_hFileMutex);  // shared with every process that writes the file
   HANDLE opened = OpenLogFile(FILE_ATTRIBUTE_NORMAL);
   if (opened == INVALID_HANDLE_VALUE) return GetLastError();
   CheckRotation(&opened);

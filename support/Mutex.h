@@ -49,5 +49,18 @@ class CLockGuard {
   Lockable& m_Lockable;
 };
 
+// Holds a mutex known only by its handle for one scope: one that several processes share, or one
+// that its owner gives up while holding it.
+class CMutexHandleGuard {
+ public:
+  explicit CMutexHandleGuard(HANDLE mutex) : m_hMutex(mutex) { WaitForSingleObject(m_hMutex, INFINITE); }
+  ~CMutexHandleGuard() { ReleaseMutex(m_hMutex); }
+  CMutexHandleGuard(const CMutexHandleGuard&) = delete;
+  CMutexHandleGuard& operator=(const CMutexHandleGuard&) = delete;
+
+ private:
+  HANDLE m_hMutex;
+};
+
 // The text of every CMutex failure line, followed by the system error number.
 inline constexpr const WCHAR* kMutexFailureFormat = L"CreateSemaphore(Mutex) failed.  Last error:  %d";

@@ -251,6 +251,58 @@ bool DeleteDenied(const std::string& path) {
   return denied;
 }
 
+// Opens the file as the disposition asks, creating it when the disposition allows; sets *existed
+// when the file was there before. Creation is atomic: O_EXCL decides who creates; if the file
+// appears or vanishes between the two attempts, try again.
+DWORD OpenByDisposition(const std::string& path, DWORD disposition, DWORD access, int* fd, bool* existed,
+                        bool* writable) {
+  const bool may_create = disposition != OPEN_EXISTING && disposition != TRUNCATE_EXISTING;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    // A file that is opened again and again (a log) mostly exists: try that first.
+    if (attempt == 0 && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)) {
+      *fd = OpenDescriptor(path, 0, access, writable);
+      if (*fd >= 0) {
+        *existed = true;
+        return ERROR_SUCCESS;
+      }
+      if (errno != ENOENT) return ErrorForPath(errno, path);
+    }
+    if (may_create) {
+      *fd = OpenDescriptor(path, O_CREAT | O_EXCL, access, writable);
+      if (*fd >= 0) return ERROR_SUCCESS;
+      if (errno != EEXIST) return ErrorForPath(errno, path);
+      if (disposition == CREATE_NEW) return ERROR_FILE_EXISTS;
+    }
+    *fd = OpenDescriptor(path, 0, access, writable);
+    if (*fd >= 0) {
+      *existed = true;
+      return ERROR_SUCCESS;
+    }
+    if (errno != ENOENT || !may_create) return ErrorForPath(errno, path);
+  }
+  return ERROR_ACCESS_DENIED;
+}
+
+// Readies a newly opened file for its handle: refuses a folder, and an open that the file's other
+// handles do not share, and empties the file when asked to. The descriptor is closed on failure.
+DWORD ClaimOpened(int fd, DWORD access, DWORD share, bool writable, bool truncate) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    close(fd);
+    return ERROR_ACCESS_DENIED;
+  }
+  if (!AcquireShare(fd, access, share, writable)) {
+    close(fd);
+    return ERROR_SHARING_VIOLATION;
+  }
+  if (truncate && ftruncate(fd, 0) != 0) {
+    const int error = errno;
+    close(fd);
+    return ErrorFromErrno(error);
+  }
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 void RegisterDevice(std::wstring_view name, DeviceOpener opener) {
@@ -295,53 +347,16 @@ extern "C" HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, 
   std::optional<std::string> path = qz::MapWindowsPath(name);
   if (!path) return INVALID_HANDLE_VALUE;
 
+  int fd = -1;
   bool existed = false;
   bool writable = false;
-  int fd = -1;
-  // Creation is atomic: O_EXCL decides who creates; if the file appears or vanishes between the
-  // two attempts, try again.
-  const bool may_create = dwCreationDisposition != OPEN_EXISTING && dwCreationDisposition != TRUNCATE_EXISTING;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    // A file that is opened again and again (a log) mostly exists: try that first.
-    if (attempt == 0 && (dwCreationDisposition == OPEN_ALWAYS || dwCreationDisposition == CREATE_ALWAYS)) {
-      fd = qz::OpenDescriptor(*path, 0, dwDesiredAccess, &writable);
-      if (fd >= 0) {
-        existed = true;
-        break;
-      }
-      if (errno != ENOENT) return FailHandle(qz::ErrorForPath(errno, *path));
-    }
-    if (may_create) {
-      fd = qz::OpenDescriptor(*path, O_CREAT | O_EXCL, dwDesiredAccess, &writable);
-      if (fd >= 0) break;
-      if (errno != EEXIST) return FailHandle(qz::ErrorForPath(errno, *path));
-      if (dwCreationDisposition == CREATE_NEW) return FailHandle(ERROR_FILE_EXISTS);
-    }
-    fd = qz::OpenDescriptor(*path, 0, dwDesiredAccess, &writable);
-    if (fd >= 0) {
-      existed = true;
-      break;
-    }
-    if (errno != ENOENT || !may_create) return FailHandle(qz::ErrorForPath(errno, *path));
-  }
-  if (fd < 0) return FailHandle(ERROR_ACCESS_DENIED);
-
-  struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    close(fd);
-    return FailHandle(ERROR_ACCESS_DENIED);
-  }
-  if (!qz::AcquireShare(fd, dwDesiredAccess, dwShareMode, writable)) {
-    close(fd);
-    return FailHandle(ERROR_SHARING_VIOLATION);
-  }
-  if (existed && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING)) {
-    if (ftruncate(fd, 0) != 0) {
-      int error = errno;
-      close(fd);
-      return FailHandle(qz::ErrorFromErrno(error));
-    }
-  }
+  if (const DWORD error =
+          qz::OpenByDisposition(*path, dwCreationDisposition, dwDesiredAccess, &fd, &existed, &writable))
+    return FailHandle(error);
+  const bool truncate =
+      existed && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING);
+  if (const DWORD error = qz::ClaimOpened(fd, dwDesiredAccess, dwShareMode, writable, truncate))
+    return FailHandle(error);
   if (dwFlagsAndAttributes & FILE_FLAG_RANDOM_ACCESS) posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
   if (dwFlagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   std::string delete_on_close = (dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) ? *path : std::string();

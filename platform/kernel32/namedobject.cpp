@@ -378,94 +378,80 @@ struct NamedObjectStore {
     return ERROR_SUCCESS;
   }
 
-  static bool Open(const WCHAR* name, const NamedObjectRequest& request, NamedObjectHandle* out) {
-    ParsedName parsed;
-    DWORD error = ParseName(name, &parsed);
-    if (error != ERROR_SUCCESS) {
-      SetLastError(error);
-      return false;
+  // The process holds the object already: it is alive, and the process's rights are known. On
+  // success the reference moves to the handle; on failure the caller keeps it, to release it after
+  // the table's lock.
+  static DWORD ShareMapped(std::shared_ptr<NamedObject>& existing, const NamedObjectRequest& request,
+                           NamedObjectHandle* out) {
+    if (existing->m_Type != request.type) return ERROR_INVALID_HANDLE;
+    ACCESS_MASK access = 0;
+    if (!CheckAccess(existing->m_Granted, request, &access)) return ERROR_ACCESS_DENIED;
+    out->object = std::move(existing);
+    out->access = access;
+    out->created = false;
+    return ERROR_SUCCESS;
+  }
+
+  // Under the store lock: maps the object's file when it holds a live object, else (a file whose
+  // holders have all ended is removed first) creates the object when the request allows.
+  static DWORD MapOrCreate(NamedObject* object, const ParsedName& parsed, const NamedObjectRequest& request,
+                           bool* created) {
+    StoreLock lock;
+    if (!lock.Locked()) return ErrorFromErrno(lock.Error());
+    int fd = open(object->m_Path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno != ENOENT) return ErrorFromErrno(errno);
+    if (fd >= 0) {
+      bool stale = false;
+      const DWORD error = OpenExisting(fd, parsed, request, object, &stale);
+      close(fd);
+      if (error != ERROR_SUCCESS) return error;
+      // Every holder has ended: the object is gone, as it would be on Windows.
+      if (stale && unlink(object->m_Path.c_str()) != 0) return ErrorFromErrno(errno);
     }
+    if (object->m_File) return ERROR_SUCCESS;
+    if (!request.create) return ERROR_FILE_NOT_FOUND;
+    const DWORD error = CreateNew(object->m_Path, parsed, request, object);
+    *created = error == ERROR_SUCCESS;
+    return error;
+  }
+
+  static bool Open(const WCHAR* name, const NamedObjectRequest& request, NamedObjectHandle* out) {
+    const DWORD error = OpenOrCreate(name, request, out);
+    if (error == ERROR_SUCCESS) return true;
+    SetLastError(error);
+    return false;
+  }
+
+  static DWORD OpenOrCreate(const WCHAR* name, const NamedObjectRequest& request, NamedObjectHandle* out) {
+    ParsedName parsed;
+    if (const DWORD error = ParseName(name, &parsed); error != ERROR_SUCCESS) return error;
     std::string key = KeyOf(parsed);
     ProcessTable& table = Table();
     std::shared_ptr<NamedObject> existing;  // released after the table's lock
     std::lock_guard<std::mutex> guard(table.lock);
     auto it = table.objects.find(key);
     if (it != table.objects.end()) existing = it->second.lock();
-    if (existing) {
-      // The process holds the object already: it is alive, and the process's rights are known.
-      ACCESS_MASK access = 0;
-      if (existing->m_Type != request.type) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return false;
-      }
-      if (!CheckAccess(existing->m_Granted, request, &access)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return false;
-      }
-      out->object = std::move(existing);
-      out->access = access;
-      out->created = false;
-      return true;
-    }
+    if (existing) return ShareMapped(existing, request, out);
 
     std::shared_ptr<NamedObject> object(new (std::nothrow) NamedObject);
-    if (!object) {
-      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-      return false;
-    }
+    if (!object) return ERROR_NOT_ENOUGH_MEMORY;
     object->m_Key = key;
     object->m_Path = NamedObjectDir() + "/" + EncodeParsed(parsed);
     object->m_Type = request.type;
     object->m_MayUnmap = request.mayUnmap;
     bool created = false;
-    {
-      StoreLock lock;
-      if (!lock.Locked()) {
-        SetLastError(ErrorFromErrno(lock.Error()));
-        return false;
-      }
-      int fd = open(object->m_Path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-      if (fd < 0 && errno != ENOENT) {
-        SetLastError(ErrorFromErrno(errno));
-        return false;
-      }
-      if (fd >= 0) {
-        bool stale = false;
-        error = OpenExisting(fd, parsed, request, object.get(), &stale);
-        close(fd);
-        if (error != ERROR_SUCCESS) {
-          SetLastError(error);
-          return false;
-        }
-        // Every holder has ended: the object is gone, as it would be on Windows.
-        if (stale && unlink(object->m_Path.c_str()) != 0) {
-          SetLastError(ErrorFromErrno(errno));
-          return false;
-        }
-      }
-      if (!object->m_File) {
-        if (!request.create) {
-          SetLastError(ERROR_FILE_NOT_FOUND);
-          return false;
-        }
-        error = CreateNew(object->m_Path, parsed, request, object.get());
-        if (error != ERROR_SUCCESS) {
-          SetLastError(error);
-          return false;
-        }
-        created = true;
-      }
-    }
+    if (const DWORD error = MapOrCreate(object.get(), parsed, request, &created); error != ERROR_SUCCESS) return error;
     table.objects[key] = object;
+    // A new object gives its creator every right; an existing one gives what the request asked.
+    ACCESS_MASK access = 0;
+    if (created)
+      access = object->m_Granted;
+    else
+      CheckAccess(object->m_Granted, request, &access);
     out->object = std::move(object);
-    out->access = out->object->m_Granted;
+    out->access = access;
     out->created = created;
-    if (!created) {
-      ACCESS_MASK access = 0;
-      CheckAccess(out->access, request, &access);
-      out->access = access;
-    }
-    return true;
+    return ERROR_SUCCESS;
   }
 
   static void Close(NamedObject* object) {

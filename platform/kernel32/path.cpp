@@ -84,48 +84,46 @@ std::optional<std::string> Fail(DWORD error) {
   return std::nullopt;
 }
 
-}  // namespace
-
-bool IsDevicePath(std::wstring_view path) {
-  return path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) &&
-         (path[2] == L'.' || path[2] == L'?') && IsSeparator(path[3]);
-}
-
-std::optional<std::string> MapWindowsPath(std::wstring_view path) {
-  if (path.empty()) return Fail(ERROR_PATH_NOT_FOUND);
-  if (path[0] == L'/') return ToUtf8(path);
-  if (IsDevicePath(path)) return Fail(ERROR_FILE_NOT_FOUND);  // devices open through CreateFileW only
-
-  std::string base;
-  std::wstring_view rest;
+// The folder of the system root that a rooted path starts in (its drive, or drive C when it starts
+// with a backslash), and the rest of the path after its root.
+DWORD SplitRoot(std::wstring_view path, std::string* base, std::wstring_view* rest) {
   if (path.size() >= 2 && IsLetter(path[0]) && path[1] == L':') {
     // "C:" alone or "C:name" is relative to the drive's current folder, which we do not keep.
-    if (path.size() < 3 || !IsSeparator(path[2])) return Fail(ERROR_PATH_NOT_FOUND);
-    base = SystemRoot() + "/drive_" + static_cast<char>(FoldCase(path[0]));
-    rest = path.substr(3);
-  } else if (path[0] == L'\\') {
-    if (path.size() >= 2 && IsSeparator(path[1])) return Fail(ERROR_BAD_PATHNAME);  // UNC
-    base = SystemRoot() + "/drive_c";
-    rest = path.substr(1);
-  } else {
-    // There is no current folder to resolve a relative path against.
-    return Fail(ERROR_PATH_NOT_FOUND);
+    if (path.size() < 3 || !IsSeparator(path[2])) return ERROR_PATH_NOT_FOUND;
+    *base = SystemRoot() + "/drive_" + static_cast<char>(FoldCase(path[0]));
+    *rest = path.substr(3);
+    return ERROR_SUCCESS;
   }
+  if (path[0] == L'\\') {
+    if (path.size() >= 2 && IsSeparator(path[1])) return ERROR_BAD_PATHNAME;  // UNC
+    *base = SystemRoot() + "/drive_c";
+    *rest = path.substr(1);
+    return ERROR_SUCCESS;
+  }
+  // There is no current folder to resolve a relative path against.
+  return ERROR_PATH_NOT_FOUND;
+}
 
-  std::vector<std::wstring_view> components;
+// The components of a path, without the empty ones and ".".
+DWORD SplitComponents(std::wstring_view rest, std::vector<std::wstring_view>* components) {
   size_t start = 0;
   while (start <= rest.size()) {
     size_t end = start;
     while (end < rest.size() && !IsSeparator(rest[end])) ++end;
     std::wstring_view component = rest.substr(start, end - start);
-    if (component == L"..") return Fail(ERROR_INVALID_NAME);  // never climb out of the root
+    if (component == L"..") return ERROR_INVALID_NAME;  // never climb out of the root
     if (!component.empty() && component != L".") {
-      if (HasForbiddenCharacter(component)) return Fail(ERROR_INVALID_NAME);
-      components.push_back(component);
+      if (HasForbiddenCharacter(component)) return ERROR_INVALID_NAME;
+      components->push_back(component);
     }
     start = end + 1;
   }
+  return ERROR_SUCCESS;
+}
 
+// The path under `base` that the components name, each spelled as it is on disk when it exists
+// under another case; the components from the first missing one on are kept as they are given.
+std::string FindOnDisk(const std::string& base, const std::vector<std::wstring_view>& components) {
   // A file in a folder found before (however the caller spells the folder: C:\Windows is
   // drive_c/windows) costs one lookup when it is there under the name given.
   std::wstring folderKey = FromUtf8(base);
@@ -157,6 +155,25 @@ std::optional<std::string> MapWindowsPath(std::wstring_view path) {
     mapped += "/" + name;
   }
   return mapped;
+}
+
+}  // namespace
+
+bool IsDevicePath(std::wstring_view path) {
+  return path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) &&
+         (path[2] == L'.' || path[2] == L'?') && IsSeparator(path[3]);
+}
+
+std::optional<std::string> MapWindowsPath(std::wstring_view path) {
+  if (path.empty()) return Fail(ERROR_PATH_NOT_FOUND);
+  if (path[0] == L'/') return ToUtf8(path);
+  if (IsDevicePath(path)) return Fail(ERROR_FILE_NOT_FOUND);  // devices open through CreateFileW only
+  std::string base;
+  std::wstring_view rest;
+  if (const DWORD error = SplitRoot(path, &base, &rest)) return Fail(error);
+  std::vector<std::wstring_view> components;
+  if (const DWORD error = SplitComponents(rest, &components)) return Fail(error);
+  return FindOnDisk(base, components);
 }
 
 }  // namespace qz

@@ -252,24 +252,9 @@ void ReadCommandMatch(Fields& f, T& entry) {
   f.Unsigned("supplied", entry.supplied);
 }
 
-HealthDriver ReadDriver(Fields& f) {
-  HealthDriver driver;
-  f.Bool("primaryDevice", driver.primaryDevice);
-  f.Bool("secondaryDevice", driver.secondaryDevice);
-  f.Bool("ampPresent", driver.ampPresent);
-  f.Bool("processorBoards", driver.processorBoards);
-  f.Bool("physicalReadFails", driver.physicalReadFails);
-  uint32_t next_index = 1;
-  f.Array("boards", [&](const json& element, const std::string& path) {
-    DriverBoard board = ReadBoard(element, path, next_index);
-    for (const DriverBoard& other : driver.boards)
-      if (other.index == board.index)
-        throw DescriptionError{path, "board index " + std::to_string(board.index) + " is described twice"};
-    next_index = board.index + 1;
-    driver.boards.push_back(std::move(board));
-  });
-
-  // The geometry and the memory totals follow from the boards unless given.
+// The configuration and the protection state: the geometry and the memory totals follow from the
+// boards unless the description gives them.
+void ReadGeometry(Fields& f, HealthDriver& driver) {
   DriverConfiguration& config = driver.configuration;
   config.boardCount = static_cast<uint32_t>(driver.boards.size());
   uint64_t total = 0;
@@ -300,6 +285,26 @@ HealthDriver ReadDriver(Fields& f) {
     protection.availableMemory = protection.totalMemory;
     p.Unsigned("availableMemory", protection.availableMemory);
   });
+}
+
+HealthDriver ReadDriver(Fields& f) {
+  HealthDriver driver;
+  f.Bool("primaryDevice", driver.primaryDevice);
+  f.Bool("secondaryDevice", driver.secondaryDevice);
+  f.Bool("ampPresent", driver.ampPresent);
+  f.Bool("processorBoards", driver.processorBoards);
+  f.Bool("physicalReadFails", driver.physicalReadFails);
+  uint32_t next_index = 1;
+  f.Array("boards", [&](const json& element, const std::string& path) {
+    DriverBoard board = ReadBoard(element, path, next_index);
+    for (const DriverBoard& other : driver.boards)
+      if (other.index == board.index)
+        throw DescriptionError{path, "board index " + std::to_string(board.index) + " is described twice"};
+    next_index = board.index + 1;
+    driver.boards.push_back(std::move(board));
+  });
+
+  ReadGeometry(f, driver);
   f.Array("rawAnswers", [&](const json& element, const std::string& path) {
     Fields r(element, path);
     RawAnswer raw;

@@ -526,6 +526,92 @@ void SetProtection(const HostLayout& layout, const std::vector<ModuleHealth>& he
   driver.protection.state = advanced ? 4 : 15;
 }
 
+// The driver's record of one socket of the host: empty, or the module fitted in it with its health
+// and, when the host has them, the bytes of its SPD.
+DriverModule HostModule(const HostDevice& d, const ModuleHealth& health, const HealthRules& rules,
+                        const std::vector<uint8_t>* spd) {
+  DriverModule module;
+  module.socket = d.socket;
+  module.present = d.fitted;
+  module.formFactor = d.formFactor;
+  module.memoryType = d.memoryType;
+  if (!d.fitted) {
+    module.status = kModuleAbsent;
+    return module;
+  }
+  const bool failing = health.uncorrected > 0 || health.corrected >= rules.threshold;
+  module.status = failing ? kModulePredictiveFailure : kModuleOk;
+  module.sizeMiB = d.sizeMiB;
+  module.speedMHz = d.speed;
+  module.dataWidth = d.dataWidth;
+  module.partNumber = d.part.substr(0, 32);
+  module.manufacturer = d.manufacturer;
+  module.serialNumber = d.serial;
+  if (spd) {
+    module.spdValid = true;
+    module.spd = *spd;
+  }
+  return module;
+}
+
+// A board with fewer sockets than the widest one ends its socket list with a failing status
+// command, as a driver does past a board's last socket.
+void EndShortSocketLists(HealthDriver& driver) {
+  for (const DriverBoard& board : driver.boards) {
+    if (board.present && board.sockets < driver.configuration.socketsPerBoard) {
+      CommandFault fault;
+      fault.command = 1707;
+      fault.param0 = static_cast<uint8_t>(board.index);
+      fault.param1 = static_cast<uint8_t>(board.sockets + 1);
+      fault.fail = true;
+      driver.faults.push_back(fault);
+    }
+  }
+}
+
+// The health driver that the host's devices make: boards numbered from 1 to the highest board
+// that a device sits on, each with its sockets in order.
+HealthDriver HostDriver(const HostLayout& layout, const std::vector<ModuleHealth>& health,
+                        const std::map<size_t, std::vector<uint8_t>>& spd, const HealthRules& rules) {
+  HealthDriver driver;
+  driver.primaryDevice = false;  // the driver lists only the protection modes the host really offers
+  driver.secondaryDevice = true;
+  driver.processorBoards = layout.processorBoards;
+  uint32_t boards = 0;
+  for (const HostDevice& d : layout.devices) boards = std::max(boards, d.board);
+  for (uint32_t number = 1; number <= boards; ++number) {
+    DriverBoard board;
+    board.index = board.number = number;
+    board.present = false;
+    board.status = kBoardOk;
+    for (size_t i = 0; i < layout.devices.size(); ++i) {
+      const HostDevice& d = layout.devices[i];
+      if (d.board != number) continue;
+      board.present = true;
+      board.sockets = std::max(board.sockets, d.socket);
+      const auto found = spd.find(i);
+      DriverModule module = HostModule(d, health[i], rules, found == spd.end() ? nullptr : &found->second);
+      if (d.fitted) {
+        if (module.status == kModulePredictiveFailure) board.status = kBoardPredictiveFailure;
+        board.totalMemory += d.sizeMiB;
+        if (!driver.protection.operatingSpeed) driver.protection.operatingSpeed = d.configuredSpeed ? d.configuredSpeed : d.speed;
+      }
+      board.modules.push_back(std::move(module));
+    }
+    std::sort(board.modules.begin(), board.modules.end(),
+              [](const DriverModule& a, const DriverModule& b) { return a.socket < b.socket; });
+    board.availableMemory = board.totalMemory;
+    driver.protection.totalMemory += board.totalMemory;
+    driver.configuration.socketsPerBoard = std::max(driver.configuration.socketsPerBoard, board.sockets);
+    driver.boards.push_back(std::move(board));
+  }
+  driver.configuration.boardCount = boards;
+  driver.protection.availableMemory = driver.protection.totalMemory;
+  EndShortSocketLists(driver);
+  SetProtection(layout, health, driver);
+  return driver;
+}
+
 }  // namespace
 
 HealthRules HealthRulesFromEnvironment() {
@@ -563,74 +649,7 @@ std::shared_ptr<Machine> LoadHostMachine(const std::string& root, const HealthRu
 
   std::vector<ModuleHealth> health;
   ReadHostHealth(root, layout, rules, Now(), health, machine->journal);
-  const std::map<size_t, std::vector<uint8_t>> spd = ReadSpd(root);
-
-  HealthDriver driver;
-  driver.primaryDevice = false;  // the driver lists only the protection modes the host really offers
-  driver.secondaryDevice = true;
-  driver.processorBoards = layout.processorBoards;
-  uint32_t boards = 0;
-  for (const HostDevice& d : layout.devices) boards = std::max(boards, d.board);
-  for (uint32_t number = 1; number <= boards; ++number) {
-    DriverBoard board;
-    board.index = board.number = number;
-    board.present = false;
-    board.status = kBoardOk;
-    for (size_t i = 0; i < layout.devices.size(); ++i) {
-      const HostDevice& d = layout.devices[i];
-      if (d.board != number) continue;
-      board.present = true;
-      board.sockets = std::max(board.sockets, d.socket);
-      DriverModule module;
-      module.socket = d.socket;
-      module.present = d.fitted;
-      module.formFactor = d.formFactor;
-      module.memoryType = d.memoryType;
-      if (d.fitted) {
-        const bool failing = health[i].uncorrected > 0 || health[i].corrected >= rules.threshold;
-        module.status = failing ? kModulePredictiveFailure : kModuleOk;
-        if (failing) board.status = kBoardPredictiveFailure;
-        module.sizeMiB = d.sizeMiB;
-        module.speedMHz = d.speed;
-        module.dataWidth = d.dataWidth;
-        module.partNumber = d.part.substr(0, 32);
-        module.manufacturer = d.manufacturer;
-        module.serialNumber = d.serial;
-        auto found = spd.find(i);
-        if (found != spd.end()) {
-          module.spdValid = true;
-          module.spd = found->second;
-        }
-        board.totalMemory += d.sizeMiB;
-        if (!driver.protection.operatingSpeed) driver.protection.operatingSpeed = d.configuredSpeed ? d.configuredSpeed : d.speed;
-      } else {
-        module.status = kModuleAbsent;
-      }
-      board.modules.push_back(std::move(module));
-    }
-    std::sort(board.modules.begin(), board.modules.end(),
-              [](const DriverModule& a, const DriverModule& b) { return a.socket < b.socket; });
-    board.availableMemory = board.totalMemory;
-    driver.protection.totalMemory += board.totalMemory;
-    driver.configuration.socketsPerBoard = std::max(driver.configuration.socketsPerBoard, board.sockets);
-    driver.boards.push_back(std::move(board));
-  }
-  driver.configuration.boardCount = boards;
-  driver.protection.availableMemory = driver.protection.totalMemory;
-  // A board with fewer sockets than the widest one ends its socket list with a failing status
-  // command, as a driver does past a board's last socket.
-  for (const DriverBoard& board : driver.boards) {
-    if (board.present && board.sockets < driver.configuration.socketsPerBoard) {
-      CommandFault fault;
-      fault.command = 1707;
-      fault.param0 = static_cast<uint8_t>(board.index);
-      fault.param1 = static_cast<uint8_t>(board.sockets + 1);
-      fault.fail = true;
-      driver.faults.push_back(fault);
-    }
-  }
-  SetProtection(layout, health, driver);
-  machine->driver = std::move(driver);
+  machine->driver = HostDriver(layout, health, ReadSpd(root), rules);
 
   for (size_t i = 0; i < std::max<size_t>(layout.chassisCount, 1); ++i)
     machine->chassis.push_back(Chassis{"Chassis " + std::to_string(i), ""});

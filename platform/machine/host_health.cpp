@@ -153,20 +153,15 @@ void ReadEdac(const std::string& root, const HostLayout& layout, std::vector<Mod
   }
 }
 
-void ReadRasdaemon(const std::string& root, const HostLayout& layout, const HealthRules& rules, int64_t now,
-                   const std::vector<long>& ghesControllers, std::vector<ModuleHealth>& health,
-                   std::vector<JournalEntry>& journal) {
-  const std::string path = root + "var/lib/rasdaemon/ras-mc_event.db";
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0) return;
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    sqlite3_close(db);
-    return;
-  }
-  sqlite3_busy_timeout(db, 200);
-  std::vector<ModuleHealth> counted(layout.devices.size());
-  std::vector<std::pair<int64_t, JournalEntry>> events;  // with their times, for the journal's order
+// A journal entry with the time of its event (-1 when its time does not read), for the journal's
+// order.
+using TimedEntry = std::pair<int64_t, JournalEntry>;
+
+// The memory-controller events: their errors counted per module, within the time window, and the
+// newest of them as journal entries.
+void ReadControllerEvents(sqlite3* db, const HostLayout& layout, const HealthRules& rules, int64_t now,
+                          const std::vector<long>& ghesControllers, std::vector<ModuleHealth>& counted,
+                          std::vector<TimedEntry>& events) {
   const auto rows = Rows(db, "mc_event", 100000);
   for (size_t n = 0; n < rows.size(); ++n) {
     const auto& row = rows[n];
@@ -197,7 +192,10 @@ void ReadRasdaemon(const std::string& root, const HostLayout& layout, const Heal
                         " at " + label + Where(device, layout);
     events.emplace_back(when, std::move(entry));
   }
-  // Memory errors that only the machine-check path decoded name no module.
+}
+
+// Memory errors that only the machine-check path decoded name no module: journal entries only.
+void ReadMachineChecks(sqlite3* db, const HostLayout& layout, std::vector<TimedEntry>& events) {
   for (const auto& row : Rows(db, "mce_record", 4 * kJournalMachineChecks)) {
     const std::string bank = Field(row, "bank_name"), message = Field(row, "error_msg"),
                       status = Field(row, "mcistatus_msg");
@@ -215,6 +213,24 @@ void ReadRasdaemon(const std::string& root, const HostLayout& layout, const Heal
                         message + (status.empty() ? "" : " (" + status + ")");
     events.emplace_back(ParseTimestamp(Field(row, "timestamp")), std::move(entry));
   }
+}
+
+void ReadRasdaemon(const std::string& root, const HostLayout& layout, const HealthRules& rules, int64_t now,
+                   const std::vector<long>& ghesControllers, std::vector<ModuleHealth>& health,
+                   std::vector<JournalEntry>& journal) {
+  const std::string path = root + "var/lib/rasdaemon/ras-mc_event.db";
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return;
+  }
+  sqlite3_busy_timeout(db, 200);
+  std::vector<ModuleHealth> counted(layout.devices.size());
+  std::vector<TimedEntry> events;
+  ReadControllerEvents(db, layout, rules, now, ghesControllers, counted, events);
+  ReadMachineChecks(db, layout, events);
   sqlite3_close(db);
   // The kernel's counters and rasdaemon's records count the same errors: the larger one holds.
   for (size_t i = 0; i < counted.size(); ++i) {
@@ -224,11 +240,11 @@ void ReadRasdaemon(const std::string& root, const HostLayout& layout, const Heal
   // Oldest first, as a journal reads: both tables were read newest first; events without a time
   // that reads keep their place after the others.
   std::reverse(events.begin(), events.end());
-  std::stable_sort(events.begin(), events.end(), [](const auto& a, const auto& b) {
+  std::stable_sort(events.begin(), events.end(), [](const TimedEntry& a, const TimedEntry& b) {
     const int64_t x = a.first < 0 ? INT64_MAX : a.first, y = b.first < 0 ? INT64_MAX : b.first;
     return x < y;
   });
-  for (auto& event : events) journal.push_back(std::move(event.second));
+  for (TimedEntry& event : events) journal.push_back(std::move(event.second));
 }
 
 }  // namespace

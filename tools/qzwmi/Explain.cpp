@@ -77,30 +77,10 @@ std::string PathProblem(const std::wstring& path) {
   return i == path.size() ? "" : at("',' between the keys or the end");
 }
 
-std::string ExplainPath(IWbemServices* services, const std::wstring& nameSpace, const std::wstring& path, HRESULT hr) {
-  CComPtr<IWbemPath> parser;
-  if (FAILED(CoCreateInstance(CLSID_WbemDefPath, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemPath,
-                              reinterpret_cast<void**>(&parser))))
-    return "";
-  if (FAILED(parser->SetText(WBEMPATH_CREATE_ACCEPT_ALL, path.c_str()))) {
-    const std::string where = PathProblem(path);
-    return "cannot read the object path " + Quoted(path) + (where.empty() ? "" : " at " + where) +
-           " (the form is CLASS.KEY=\"VALUE\",..., as the __PATH of enum --format json gives it)";
-  }
-  WCHAR name[256] = L"";
-  ULONG size = 256;
-  if (FAILED(parser->GetClassName(&size, name))) return "the object path " + Quoted(path) + " names no class";
-  const std::wstring className = name;
-  ULONGLONG info = 0;
-  parser->GetInfo(0, &info);
-  if (hr == WBEM_E_INVALID_OBJECT_PATH && (info & WBEMPATH_INFO_IS_CLASS_REF) && ClassExists(services, className))
-    return Utf8(className) + " is a class, not an instance (qzwmi enum " + Utf8(className) + " lists its instances, qzwmi describe " +
-           Utf8(className) + " the class)";
-  if (hr == WBEM_E_INVALID_CLASS || hr == WBEM_E_NOT_FOUND) {
-    const std::string noClass = ExplainClass(services, nameSpace, className);
-    if (!noClass.empty()) return noClass;
-  }
-  if (hr != WBEM_E_NOT_FOUND) return "";
+// Why no instance has the path of a class that exists: a key the class does not have, a value that
+// no instance holds, a key missing, or no instance with all of them at once.
+std::string ExplainNoInstance(IWbemServices* services, const std::wstring& nameSpace, const std::wstring& path,
+                              const std::wstring& className, IWbemPath* parser) {
   ClassInfo cls;
   if (FAILED(ReadClass(services, className, &cls))) return "";
   std::vector<std::string> keys;
@@ -141,6 +121,33 @@ std::string ExplainPath(IWbemServices* services, const std::wstring& nameSpace, 
       return "the object path " + Quoted(path) + " lacks the key " + key + " of " + cls.name;
   }
   return "no instance of " + cls.name + " has all the keys of " + Quoted(path);
+}
+
+std::string ExplainPath(IWbemServices* services, const std::wstring& nameSpace, const std::wstring& path, HRESULT hr) {
+  CComPtr<IWbemPath> parser;
+  if (FAILED(CoCreateInstance(CLSID_WbemDefPath, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemPath,
+                              reinterpret_cast<void**>(&parser))))
+    return "";
+  if (FAILED(parser->SetText(WBEMPATH_CREATE_ACCEPT_ALL, path.c_str()))) {
+    const std::string where = PathProblem(path);
+    return "cannot read the object path " + Quoted(path) + (where.empty() ? "" : " at " + where) +
+           " (the form is CLASS.KEY=\"VALUE\",..., as the __PATH of enum --format json gives it)";
+  }
+  WCHAR name[256] = L"";
+  ULONG size = 256;
+  if (FAILED(parser->GetClassName(&size, name))) return "the object path " + Quoted(path) + " names no class";
+  const std::wstring className = name;
+  ULONGLONG info = 0;
+  parser->GetInfo(0, &info);
+  if (hr == WBEM_E_INVALID_OBJECT_PATH && (info & WBEMPATH_INFO_IS_CLASS_REF) && ClassExists(services, className))
+    return Utf8(className) + " is a class, not an instance (qzwmi enum " + Utf8(className) + " lists its instances, qzwmi describe " +
+           Utf8(className) + " the class)";
+  if (hr == WBEM_E_INVALID_CLASS || hr == WBEM_E_NOT_FOUND) {
+    const std::string noClass = ExplainClass(services, nameSpace, className);
+    if (!noClass.empty()) return noClass;
+  }
+  if (hr != WBEM_E_NOT_FOUND) return "";
+  return ExplainNoInstance(services, nameSpace, path, className, parser);
 }
 
 std::string ExplainQuery(IWbemServices* services, const std::wstring& nameSpace, const std::wstring& query) {

@@ -483,12 +483,17 @@ int RunWithService(const Subcommands& c, const Options& options, int results, st
   return RunObjects(options, request, results, output);
 }
 
-void DescribeCommandLine(CLI::App& app, Options& options) {
+// The whole command line, ready to parse argv: serve's options are described here only when a
+// --config file may need them, else when serve is named.
+Subcommands DescribeCommandLine(CLI::App& app, Options& options, int argc, char** argv) {
   app.name("qzwmi");
   app.footer(kExamples);
   app.require_subcommand(1);
   app.set_version_flag("--version", qzwmi::VersionText(), "the version, and the git revision of the build");
   AddGlobalOptions(app, options);
+  const Subcommands commands = AddSubcommands(app, options);
+  if (NamesConfigFile(argc, argv)) DescribeServe(commands.serve, options);
+  return commands;
 }
 
 // What follows from the parsed options (decided only after parsing: --help and --version need no
@@ -512,9 +517,7 @@ char** g_Argv = nullptr;
 bool RereadServeOptions(qzwmi::serve::ServeOptions* next, std::string* error) {
   CLI::App app;
   Options options;
-  DescribeCommandLine(app, options);
-  const Subcommands commands = AddSubcommands(app, options);
-  if (NamesConfigFile(g_Argc, g_Argv)) DescribeServe(commands.serve, options);
+  DescribeCommandLine(app, options, g_Argc, g_Argv);
   try {
     app.parse(g_Argc, g_Argv);
   } catch (const CLI::ParseError& failure) {
@@ -544,27 +547,9 @@ int StartAgain(int results) {
   return kFailed;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  g_Argc = argc;
-  g_Argv = argv;
-  CLI::App app{"qzwmi: a WMI client with the WMI service inside it, for the machine that the system root describes."};
-  Options options;
-  DescribeCommandLine(app, options);
-  const Subcommands commands = AddSubcommands(app, options);
-  if (NamesConfigFile(argc, argv)) DescribeServe(commands.serve, options);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& error) {
-    return app.exit(error) == 0 ? 0 : kUsage;
-  }
-  if (const std::string problem = FinishOptions(options); !problem.empty()) return Usage(problem);
-  options.serve.reread = RereadServeOptions;
-  if (commands.reg->parsed()) return RunReg(commands.reg->remaining());
-  if (commands.passwd->parsed()) return RunPasswd(options);
-
-  // The providers' own standard output must never mix with the results: from here on fd 1 is a log.
+// The subcommands that print results, which must never mix with what the providers print: from
+// here on fd 1 is a log and the results go to the original standard output.
+int RunWithResults(const Subcommands& commands, const Options& options) {
   int results = qzwmi::SeparateStandardOutput();
   if (results < 0) results = STDOUT_FILENO;
   if (commands.log->parsed()) return qzwmi::RunLog(options.follow, results);
@@ -580,4 +565,24 @@ int main(int argc, char** argv) {
   if (status != 0) return status;
   if (!qzwmi::WriteAll(results, output)) return qzwmi::WriteFailed();
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  g_Argc = argc;
+  g_Argv = argv;
+  CLI::App app{"qzwmi: a WMI client with the WMI service inside it, for the machine that the system root describes."};
+  Options options;
+  const Subcommands commands = DescribeCommandLine(app, options, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error) == 0 ? 0 : kUsage;
+  }
+  if (const std::string problem = FinishOptions(options); !problem.empty()) return Usage(problem);
+  options.serve.reread = RereadServeOptions;
+  if (commands.reg->parsed()) return RunReg(commands.reg->remaining());
+  if (commands.passwd->parsed()) return RunPasswd(options);
+  return RunWithResults(commands, options);
 }

@@ -139,20 +139,38 @@ struct Inventory {
 
 namespace {
 
-Inventory Read(const std::vector<CComPtr<IWbemClassObject>> (&objects)[kClassCount], IWbemServices* services) {
-  Inventory inventory;
+using ClassObjects = std::vector<CComPtr<IWbemClassObject>>[kClassCount];
+
+// The first value of a status array as a number; NaN when the instance has none.
+double FirstStatus(IWbemClassObject* object, const wchar_t* name) {
+  const std::vector<std::string> status = Texts(object, name);
+  return status.empty() ? std::nan("") : std::strtod(status[0].c_str(), nullptr);
+}
+
+// Where the elements sit, from the associations, by tag: each module's socket, each socket's board
+// number and socket number, and the sockets and slots that hold something.
+struct Placement {
   std::map<std::string, std::string> slotOfModule, boardOfSlot, numberOfSlot;
   std::map<std::string, bool> fitted;
+};
+
+Placement ReadPlacement(const ClassObjects& objects) {
+  Placement placed;
   for (IWbemClassObject* link : objects[kModuleInSlot]) {
     const std::string slot = KeyOf(Text(link, L"Antecedent"), "Tag");
-    slotOfModule[KeyOf(Text(link, L"Dependent"), "Tag")] = slot;
-    fitted[slot] = true;
+    placed.slotOfModule[KeyOf(Text(link, L"Dependent"), "Tag")] = slot;
+    placed.fitted[slot] = true;
   }
-  for (IWbemClassObject* link : objects[kBoardInSlot]) fitted[KeyOf(Text(link, L"Antecedent"), "Tag")] = true;
-  for (IWbemClassObject* link : objects[kSlotOnBoard])
-    boardOfSlot[KeyOf(Text(link, L"PartComponent"), "Tag")] = TagNumber(KeyOf(Text(link, L"GroupComponent"), "Tag"));
-  for (IWbemClassObject* slot : objects[kModuleSlot]) numberOfSlot[Text(slot, L"Tag")] = Text(slot, L"Number");
+  for (IWbemClassObject* link : objects[kBoardInSlot]) placed.fitted[KeyOf(Text(link, L"Antecedent"), "Tag")] = true;
+  for (IWbemClassObject* link : objects[kSlotOnBoard]) {
+    const std::string board = TagNumber(KeyOf(Text(link, L"GroupComponent"), "Tag"));
+    placed.boardOfSlot[KeyOf(Text(link, L"PartComponent"), "Tag")] = board;
+  }
+  for (IWbemClassObject* slot : objects[kModuleSlot]) placed.numberOfSlot[Text(slot, L"Tag")] = Text(slot, L"Number");
+  return placed;
+}
 
+void ReadModules(const ClassObjects& objects, IWbemServices* services, Placement& placed, Inventory& inventory) {
   // Coded values of the info series in words, from the class's value maps.
   ClassInfo moduleClass;
   const PropertyInfo *memoryType = nullptr, *formFactor = nullptr;
@@ -163,10 +181,10 @@ Inventory Read(const std::vector<CComPtr<IWbemClassObject>> (&objects)[kClassCou
   for (IWbemClassObject* object : objects[kModule]) {
     Inventory::Module m;
     const std::string tag = Text(object, L"Tag");
-    const std::string slot = slotOfModule[tag];
+    const std::string slot = placed.slotOfModule[tag];
     m.labels = {{"tag", tag},
-                {"board", boardOfSlot[slot]},
-                {"socket", numberOfSlot[slot]},
+                {"board", placed.boardOfSlot[slot]},
+                {"socket", placed.numberOfSlot[slot]},
                 {"bank_label", Text(object, L"BankLabel")},
                 {"part_number", Text(object, L"PartNumber")},
                 {"serial", Text(object, L"SerialNumber")},
@@ -183,18 +201,22 @@ Inventory Read(const std::vector<CComPtr<IWbemClassObject>> (&objects)[kClassCou
     m.speedHz = Text(object, L"IsSpeedInMhz") == "TRUE" ? Number(object, L"Speed") * 1e6 : std::nan("");
     inventory.modules.push_back(std::move(m));
   }
+}
+
+// The sockets, the boards and the board slots.
+void ReadElements(const ClassObjects& objects, Placement& placed, Inventory& inventory) {
   auto element = [&](IWbemClassObject* object, Labels labels) {
     Inventory::Element e{};
     e.labels = std::move(labels);
     e.health = Number(object, L"HealthState");
-    const std::vector<std::string> status = Texts(object, L"OperationalStatus");
-    e.status = status.empty() ? std::nan("") : std::strtod(status[0].c_str(), nullptr);
+    e.status = FirstStatus(object, L"OperationalStatus");
     return e;
   };
   for (IWbemClassObject* object : objects[kModuleSlot]) {
     const std::string tag = Text(object, L"Tag");
-    Inventory::Element e = element(object, {{"tag", tag}, {"board", boardOfSlot[tag]}, {"socket", Text(object, L"Number")}});
-    e.fitted = fitted.count(tag) > 0;
+    Inventory::Element e =
+        element(object, {{"tag", tag}, {"board", placed.boardOfSlot[tag]}, {"socket", Text(object, L"Number")}});
+    e.fitted = placed.fitted.count(tag) > 0;
     inventory.moduleSlots.push_back(std::move(e));
   }
   for (IWbemClassObject* object : objects[kBoard]) {
@@ -209,18 +231,22 @@ Inventory Read(const std::vector<CComPtr<IWbemClassObject>> (&objects)[kClassCou
   for (IWbemClassObject* object : objects[kBoardSlot]) {
     const std::string tag = Text(object, L"Tag");
     Inventory::Element e = element(object, {{"tag", tag}, {"slot", Text(object, L"Number")}});
-    e.fitted = fitted.count(tag) > 0;
+    e.fitted = placed.fitted.count(tag) > 0;
     inventory.boardSlots.push_back(std::move(e));
   }
+}
+
+Inventory Read(const ClassObjects& objects, IWbemServices* services) {
+  Inventory inventory;
+  Placement placed = ReadPlacement(objects);
+  ReadModules(objects, services, placed, inventory);
+  ReadElements(objects, placed, inventory);
   for (IWbemClassObject* object : objects[kRedundancy])
     inventory.redundancy.push_back({Text(object, L"InstanceID"), Text(object, L"CurrentConfiguration"),
                                     Text(object, L"TargetConfiguration"), Number(object, L"RedundancyStatus"),
                                     Number(object, L"TotalMemory") * kMiB, Number(object, L"AvailableMemory") * kMiB});
-  for (IWbemClassObject* object : objects[kCollection]) {
-    const std::vector<std::string> status = Texts(object, L"GroupOperationalStatus");
-    inventory.collections.emplace_back(Text(object, L"InstanceID"),
-                                       status.empty() ? std::nan("") : std::strtod(status[0].c_str(), nullptr));
-  }
+  for (IWbemClassObject* object : objects[kCollection])
+    inventory.collections.emplace_back(Text(object, L"InstanceID"), FirstStatus(object, L"GroupOperationalStatus"));
   for (IWbemClassObject* object : objects[kSystemMemory])
     inventory.systemMemory.emplace_back(Text(object, L"DeviceID"), Number(object, L"NumberOfBlocks") * Number(object, L"BlockSize"),
                                         Number(object, L"HealthState"));
@@ -361,6 +387,22 @@ void WriteService(Exposition& out, const ServiceStats::Snapshot& s) {
   out.Sample("qzwmi_open_connections", {}, static_cast<double>(s.openConnections));
 }
 
+// The instances of every class; read again when the modules changed meanwhile (a memory event
+// rebuilt the lists halfway), so that all of them come from one build.
+HRESULT EnumerateAll(IWbemServices* services, ClassObjects& objects) {
+  for (int attempt = 0;; ++attempt) {
+    for (int c = 0; c < kClassCount; ++c) {
+      objects[c].clear();
+      HRESULT hr = Enumerate(services, kClasses[c], &objects[c]);
+      if (FAILED(hr)) return hr;
+    }
+    std::vector<CComPtr<IWbemClassObject>> modules;
+    HRESULT hr = Enumerate(services, kClasses[kModule], &modules);
+    if (FAILED(hr)) return hr;
+    if (modules == objects[kModule] || attempt == 2) return S_OK;
+  }
+}
+
 }  // namespace
 
 MemoryMetrics::MemoryMetrics() = default;
@@ -368,20 +410,8 @@ MemoryMetrics::~MemoryMetrics() = default;
 
 HRESULT MemoryMetrics::Build(IWbemServices* services, Format format, const BuildInfo& build, ServiceStats* stats,
                              std::string* out) {
-  // The instances of every class; read again when the modules changed meanwhile (a memory event
-  // rebuilt the lists halfway), so that all of them come from one build.
-  std::vector<CComPtr<IWbemClassObject>> objects[kClassCount];
-  for (int attempt = 0;; ++attempt) {
-    for (int c = 0; c < kClassCount; ++c) {
-      objects[c].clear();
-      HRESULT hr = Enumerate(services, kClasses[c], &objects[c]);
-      if (FAILED(hr)) return hr;
-    }
-    Objects modules;
-    HRESULT hr = Enumerate(services, kClasses[kModule], &modules);
-    if (FAILED(hr)) return hr;
-    if (modules == objects[kModule] || attempt == 2) break;
-  }
+  ClassObjects objects;
+  if (HRESULT hr = EnumerateAll(services, objects); FAILED(hr)) return hr;
   Objects all;
   for (const auto& list : objects)
     for (const auto& object : list) all.push_back(object);

@@ -226,6 +226,60 @@ bool SameNamespace(std::string_view object, const std::vector<std::string>& name
   return EqualNoCase(given, joined);
 }
 
+// Parses the body into `document`. No DTD is processed: a document type declaration is read only
+// to be refused, and pugixml knows no entities beyond the five named ones and character references.
+std::optional<CimParse> LoadBody(std::string_view body, pugi::xml_document* document) {
+  // The XML reader takes bytes that are not UTF-8 as they are, and they would come back in answers.
+  if (!IsXmlUtf8(body)) return Refuse(400, "request-not-well-formed", "the body is not UTF-8");
+  const unsigned options = pugi::parse_default | pugi::parse_doctype | pugi::parse_declaration;
+  pugi::xml_parse_result parsed = document->load_buffer(body.data(), body.size(), options, pugi::encoding_utf8);
+  if (!parsed) return Refuse(400, "request-not-well-formed", std::string("XML: ") + parsed.description());
+  if (!OnlyKnownEntities(body)) return Refuse(400, "request-not-well-formed", "an entity that is not declared");
+  for (pugi::xml_node node : document->children())
+    if (node.type() == pugi::node_doctype) return Refuse(400, "request-not-well-formed", "document type declaration");
+  if (Depth(*document, kMaxXmlDepth) > kMaxXmlDepth)
+    return Refuse(400, "request-not-valid", "elements nested too deep");
+  return std::nullopt;
+}
+
+// Finds the one method call of the message: sets the message id, the method's name and whether it
+// is intrinsic, and `call` to its element.
+std::optional<CimParse> FindCall(const pugi::xml_document& document, CimRequest* request, pugi::xml_node* call) {
+  pugi::xml_node cim = document.child("CIM");
+  pugi::xml_node message = cim.child("MESSAGE");
+  if (!cim || !message || !*message.attribute("ID").value())
+    return Refuse(400, "request-not-valid", "no CIM MESSAGE with an ID");
+  if (message.child("MULTIREQ")) return Refuse(501, "multiple-requests-unsupported", "MULTIREQ");
+  pugi::xml_node simple = message.child("SIMPLEREQ");
+  if (!simple) return Refuse(400, "request-not-valid", "no SIMPLEREQ");
+  request->messageId = message.attribute("ID").value();
+  *call = simple.child("IMETHODCALL");
+  if (!*call) {
+    *call = simple.child("METHODCALL");
+    if (!*call) return Refuse(400, "request-not-valid", "no IMETHODCALL or METHODCALL");
+    request->intrinsic = false;
+  }
+  request->method = call->attribute("NAME").value();
+  if (request->method.empty()) return Refuse(400, "request-not-valid", "method without a NAME");
+  return std::nullopt;
+}
+
+// Reads the namespace and the parameters of an intrinsic call; the namespace must be the one that
+// the CIMObject header names.
+std::optional<CimParse> ReadIntrinsicCall(pugi::xml_node call, std::string_view object, CimRequest* request) {
+  request->nameSpace = NamespacePath(call.child("LOCALNAMESPACEPATH"));
+  if (request->nameSpace.empty()) return Refuse(400, "request-not-valid", "no LOCALNAMESPACEPATH");
+  if (!SameNamespace(object, request->nameSpace))
+    return Refuse(400, "header-mismatch", "CIMObject differs from the body");
+  for (pugi::xml_node param : call.children()) {
+    if (param.type() != pugi::node_element) continue;
+    if (IsNamed(param, "LOCALNAMESPACEPATH")) continue;
+    if (!IsNamed(param, "IPARAMVALUE") || !ReadParameter(param, request))
+      return Refuse(400, "request-not-valid", std::string("bad parameter ") + param.attribute("NAME").value());
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
@@ -250,57 +304,20 @@ std::string UrlDecode(std::string_view text) {
 
 CimParse ParseCimRequest(const HeaderLookup& header, std::string_view body) {
   if (std::optional<CimParse> refused = CheckHeaders(header)) return *refused;
-  // The XML reader takes bytes that are not UTF-8 as they are, and they would come back in answers.
-  if (!IsXmlUtf8(body)) return Refuse(400, "request-not-well-formed", "the body is not UTF-8");
-
-  // The body is parsed without DTD processing: a document type declaration is read only to be
-  // refused, and pugixml knows no entities beyond the five named ones and character references.
   pugi::xml_document document;
-  const unsigned options = pugi::parse_default | pugi::parse_doctype | pugi::parse_declaration;
-  pugi::xml_parse_result parsed = document.load_buffer(body.data(), body.size(), options, pugi::encoding_utf8);
-  if (!parsed) return Refuse(400, "request-not-well-formed", std::string("XML: ") + parsed.description());
-  if (!OnlyKnownEntities(body)) return Refuse(400, "request-not-well-formed", "an entity that is not declared");
-  for (pugi::xml_node node : document.children())
-    if (node.type() == pugi::node_doctype) return Refuse(400, "request-not-well-formed", "document type declaration");
-  if (Depth(document, kMaxXmlDepth) > kMaxXmlDepth) return Refuse(400, "request-not-valid", "elements nested too deep");
-
-  pugi::xml_node cim = document.child("CIM");
-  pugi::xml_node message = cim.child("MESSAGE");
-  if (!cim || !message || !*message.attribute("ID").value())
-    return Refuse(400, "request-not-valid", "no CIM MESSAGE with an ID");
-  if (message.child("MULTIREQ")) return Refuse(501, "multiple-requests-unsupported", "MULTIREQ");
-  pugi::xml_node simple = message.child("SIMPLEREQ");
-  if (!simple) return Refuse(400, "request-not-valid", "no SIMPLEREQ");
-
+  if (std::optional<CimParse> refused = LoadBody(body, &document)) return *refused;
   CimParse parse;
   CimRequest& request = parse.request;
-  request.messageId = message.attribute("ID").value();
-  pugi::xml_node call = simple.child("IMETHODCALL");
-  if (!call) {
-    call = simple.child("METHODCALL");
-    if (!call) return Refuse(400, "request-not-valid", "no IMETHODCALL or METHODCALL");
-    request.intrinsic = false;
-  }
-  request.method = call.attribute("NAME").value();
-  if (request.method.empty()) return Refuse(400, "request-not-valid", "method without a NAME");
+  pugi::xml_node call;
+  if (std::optional<CimParse> refused = FindCall(document, &request, &call)) return *refused;
 
   std::optional<std::string> method = header("CIMMethod");
   if (!method) return Refuse(400, "header-mismatch", "no CIMMethod header");
   if (UrlDecode(Trim(*method)) != request.method) return Refuse(400, "header-mismatch", "CIMMethod differs from the body");
   std::optional<std::string> object = header("CIMObject");
   if (!object) return Refuse(400, "header-mismatch", "no CIMObject header");
-
   if (request.intrinsic) {
-    pugi::xml_node local = call.child("LOCALNAMESPACEPATH");
-    request.nameSpace = NamespacePath(local);
-    if (request.nameSpace.empty()) return Refuse(400, "request-not-valid", "no LOCALNAMESPACEPATH");
-    if (!SameNamespace(*object, request.nameSpace)) return Refuse(400, "header-mismatch", "CIMObject differs from the body");
-    for (pugi::xml_node param : call.children()) {
-      if (param.type() != pugi::node_element) continue;
-      if (IsNamed(param, "LOCALNAMESPACEPATH")) continue;
-      if (!IsNamed(param, "IPARAMVALUE") || !ReadParameter(param, &request))
-        return Refuse(400, "request-not-valid", std::string("bad parameter ") + param.attribute("NAME").value());
-    }
+    if (std::optional<CimParse> refused = ReadIntrinsicCall(call, *object, &request)) return *refused;
   }
   return parse;
 }
