@@ -56,8 +56,6 @@ TEST(QzwmiCommand, BadInputsExitNonzeroAndNameWhatIsWrong) {
       {{"enum"}, "", 2, {"CLASS is required"}},
       {{"tree", "--format", "csv"}, "", 2, {"tree draws a picture", "not --format csv"}},
       {{"enum", "QZ_CommonLogEntry", "--decode"}, "", 2, {"--decode goes with --format json or csv"}},
-      {{"reg", "query"}, "", 2, {"ERROR: Invalid syntax.", "REG QUERY /?"}},
-      {{"reg", "add", "HKLM\\Software\\X", "/t", "REG_NOPE"}, "", 2, {"ERROR: Invalid syntax."}},
       {{"enum", "QZ_CommonLogEntr"}, "", 1,
        {"qzwmi: no class QZ_CommonLogEntr in root\\VXN; did you mean QZ_CommonLogEntry? (qzwmi classes lists them): "
         "WBEM_E_INVALID_CLASS (0x80041010)"}},
