@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/support/ModuleRoot.h"
+#include "tests/support/WbemDoubles.h"
 
 namespace {
 
@@ -46,53 +47,17 @@ class HostMachine : public testing::Test {
   }
 
   std::vector<CComPtr<IWbemClassObject>> Enumerate(const wchar_t* cls, const wchar_t* nameSpace = L"root\\VXN") {
-    std::vector<CComPtr<IWbemClassObject>> out;
     CComPtr<IWbemServices> services = qztest::Connect(nameSpace);
     EXPECT_TRUE(services);
-    CComPtr<IEnumWbemClassObject> enumerator;
-    if (!services) return out;
-    EXPECT_EQ(services->CreateInstanceEnum(CComBSTR(cls), WBEM_FLAG_FORWARD_ONLY, nullptr, &enumerator), S_OK) << Narrow(cls);
-    for (; enumerator;) {
-      CComPtr<IWbemClassObject> instance;
-      ULONG returned = 0;
-      if (enumerator->Next(static_cast<LONG>(WBEM_INFINITE), 1, &instance, &returned) != WBEM_S_NO_ERROR) break;
-      out.push_back(instance);
-    }
-    return out;
+    return services ? qztest::Instances(services, cls) : std::vector<CComPtr<IWbemClassObject>>{};
   }
 
-  // A property as text: strings as they are, numbers in decimal, arrays as [a,b], absent as "-".
+  // A property as text: its value without the form it travels in, arrays as [a,b], absent as "-".
   static std::string Text(IWbemClassObject* object, const wchar_t* name) {
-    CComVariant value;
-    if (FAILED(object->Get(name, 0, &value, nullptr, nullptr)) || value.vt == VT_NULL || value.vt == VT_EMPTY) return "-";
-    if (value.vt == VT_BSTR) return Narrow(value.bstrVal);
-    if (value.vt == (VT_ARRAY | VT_I4) || value.vt == (VT_ARRAY | VT_BSTR)) {
-      LONG low = 0, high = -1;
-      SafeArrayGetLBound(value.parray, 1, &low);
-      SafeArrayGetUBound(value.parray, 1, &high);
-      std::string text = "[";
-      for (LONG i = low; i <= high; ++i) {
-        text += i > low ? "," : "";
-        if (value.vt == (VT_ARRAY | VT_I4)) {
-          LONG item = 0;
-          SafeArrayGetElement(value.parray, &i, &item);
-          text += std::to_string(item);
-        } else {
-          BSTR item = nullptr;
-          SafeArrayGetElement(value.parray, &i, &item);
-          text += Narrow(item ? item : L"");
-          SysFreeString(item);
-        }
-      }
-      return text + "]";
-    }
-    switch (value.vt) {
-      case VT_I4: return std::to_string(value.lVal);
-      case VT_BOOL: return value.boolVal ? "true" : "false";
-      case VT_UI1: return std::to_string(value.bVal);
-      case VT_I2: return std::to_string(value.iVal);
-      default: return "?";
-    }
+    const std::wstring text = qztest::Describe(object, name);
+    if (text == L"null" || text[0] == L'<') return "-";  // no value, or no such property
+    const size_t form = text.find_first_of(L":[");
+    return Narrow(form == std::wstring::npos ? text : text.substr(text[form] == L':' ? form + 1 : form));
   }
 
   // One line per instance, from the named properties, sorted.

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/support/ModuleRoot.h"
+#include "tests/support/WbemDoubles.h"
 
 namespace {
 
@@ -73,12 +74,7 @@ class NamespaceCoherence : public testing::TestWithParam<const char*> {
 
   // Every instance of the class, with its references.
   void Enumerate(const wchar_t* cls, std::set<std::wstring>* paths, std::vector<Reference>* references) {
-    CComPtr<IEnumWbemClassObject> enumerator;
-    ASSERT_EQ(services_->CreateInstanceEnum(CComBSTR(cls), WBEM_FLAG_FORWARD_ONLY, nullptr, &enumerator), S_OK) << cls;
-    for (;;) {
-      CComPtr<IWbemClassObject> instance;
-      ULONG returned = 0;
-      if (enumerator->Next(static_cast<LONG>(WBEM_INFINITE), 1, &instance, &returned) != WBEM_S_NO_ERROR) break;
+    for (const CComPtr<IWbemClassObject>& instance : qztest::Instances(services_, cls)) {
       CComVariant path;
       ASSERT_EQ(instance->Get(L"__PATH", 0, &path, nullptr, nullptr), S_OK);
       ASSERT_EQ(path.vt, VT_BSTR) << cls;

@@ -17,15 +17,10 @@ inline Reply Get(int port, const std::vector<std::string>& extra = {}) {
 
 // The value of the sample whose line starts with `series` (name and labels as written), or "".
 inline std::string Sample(const std::string& text, const std::string& series) {
-  const std::string start = series + " ";
-  for (size_t at = 0; at < text.size();) {
-    const size_t end = text.find('\n', at);
-    const std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
-    if (line.rfind(start, 0) == 0) return line.substr(start.size());
-    if (end == std::string::npos) break;
-    at = end + 1;
-  }
-  return "";
+  const size_t at = ("\n" + text).find("\n" + series + " ");
+  if (at == std::string::npos) return "";
+  const size_t begin = at + series.size() + 1;
+  return text.substr(begin, text.find('\n', begin) - begin);
 }
 
 // The labels of a module of the default machine, as every module series carries them.

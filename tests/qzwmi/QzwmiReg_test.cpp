@@ -10,20 +10,13 @@
 
 namespace {
 
+using qzwmitest::ExpectRun;
 using qzwmitest::Outcome;
 using qzwmitest::RunQzwmi;
 
 const std::string kDone = "The operation completed successfully.\n";
 const std::string kNotFound = "ERROR: The system was unable to find the specified registry key or value.\n";
 const std::string kCanceled = "The operation was canceled by the user.\n";
-
-void ExpectRun(const std::vector<std::string>& args, int status, const std::string& out, const std::string& err,
-               const std::string& input = "") {
-  Outcome run = RunQzwmi(args, input);
-  EXPECT_EQ(run.status, status) << args[1] << " " << (args.size() > 2 ? args[2] : "");
-  EXPECT_EQ(run.out, out) << args[1];
-  EXPECT_EQ(run.err, err) << args[1];
-}
 
 // The type and bytes of a value, read in this process from the root the command wrote.
 struct Stored {
@@ -189,11 +182,8 @@ TEST(QzwmiReg, AsksBeforeOverwritingOrDeletingUnlessForced) {
   for (const auto& c : cases) {
     std::vector<std::string> args = {"reg"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    SCOPED_TRACE(c.args[0] + " " + c.input);
-    Outcome run = RunQzwmi(args, c.input);
-    EXPECT_EQ(run.status, c.status);
-    EXPECT_EQ(run.out, c.out);
-    EXPECT_EQ(run.err, "");
+    SCOPED_TRACE(c.input);
+    ExpectRun(args, c.status, c.out, "", c.input);
     Stored stored = ReadStored(L"Software\\QzTest", L"A");
     EXPECT_EQ(stored.status, c.after);
     if (c.after == ERROR_SUCCESS) {
@@ -239,11 +229,7 @@ TEST(QzwmiReg, RefusesWhatItCannotParse) {
   for (const auto& c : cases) {
     std::vector<std::string> args = {"reg"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    Outcome run = RunQzwmi(args);
-    const std::string shown = c.args.empty() ? "" : c.args[0] + " " + (c.args.size() > 2 ? c.args[2] : "");
-    EXPECT_EQ(run.status, 2) << shown;
-    EXPECT_EQ(run.out, "") << shown;
-    EXPECT_EQ(run.err, c.err) << shown;
+    ExpectRun(args, 2, "", c.err);
   }
   // What the errors point to exists.
   for (const std::vector<std::string>& args : {std::vector<std::string>{"reg", "/?"}, {"reg", "query", "/?"}, {"reg", "delete", "/?"}}) {

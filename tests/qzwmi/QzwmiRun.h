@@ -17,11 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include "qzplatform.h"
-
-#ifdef QZ_GOLDEN_DIR
 #include <gtest/gtest.h>
-#endif
+
+#include "qzplatform.h"
+#include "tests/support/ChildProcess.h"
 
 extern char** environ;
 
@@ -84,17 +83,7 @@ inline pid_t Spawn(std::vector<std::string> argv, const std::string& in, const s
   return spawned == 0 ? pid : -1;
 }
 
-// Waits up to `timeout` for `pid` to end: its exit status (128 + signal when a signal ended it), or
-// -1 when it had to be killed.
-inline int WaitExit(pid_t pid, std::chrono::milliseconds timeout) {
-  int wstatus = 0;
-  if (!Eventually([&] { return waitpid(pid, &wstatus, WNOHANG) == pid; }, timeout, std::chrono::milliseconds(5))) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &wstatus, 0);
-    return -1;
-  }
-  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-}
+using qztest::WaitExit;
 
 // Runs `program args...` with `input` on its standard input; gives up after `timeout`.
 inline Outcome RunProgram(const std::string& program, std::vector<std::string> args, const std::string& input = "",
@@ -116,6 +105,17 @@ inline Outcome RunProgram(const std::string& program, std::vector<std::string> a
 inline Outcome RunQzwmi(const std::vector<std::string>& args, const std::string& input = "",
                         std::chrono::seconds timeout = std::chrono::seconds(30)) {
   return RunProgram(QZWMI_PATH, args, input, timeout);
+}
+
+// Runs the built `qzwmi args...` and expects exactly this exit status and these two streams.
+inline void ExpectRun(const std::vector<std::string>& args, int status, const std::string& out, const std::string& err,
+                      const std::string& input = "") {
+  const Outcome run = RunQzwmi(args, input);
+  std::string command = "qzwmi";
+  for (const std::string& arg : args) command += " " + arg.substr(0, 80);
+  EXPECT_EQ(run.status, status) << command;
+  EXPECT_EQ(run.out, out) << command;
+  EXPECT_EQ(run.err, err) << command;
 }
 #endif
 

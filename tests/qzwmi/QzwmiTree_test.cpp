@@ -115,23 +115,13 @@ TEST(QzwmiTree, DefaultMachineIsDrawnFromItsAssociations) {
       "            |-- Socket 6: 4 GiB DDR3 1333 MHz, OK\n"
       "            |-- Socket 7: empty\n"
       "            `-- Socket 8: empty\n";
-  qzwmitest::Outcome never = RunQzwmi({"tree", "--color", "never"});
-  EXPECT_EQ(never.status, 0) << never.err;
-  EXPECT_EQ(never.out, expected);
+  qzwmitest::ExpectRun({"tree", "--color", "never"}, 0, expected, "");
   // Standard output is a file here: "auto" stays plain.
-  qzwmitest::Outcome automatic = RunQzwmi({"tree"});
-  EXPECT_EQ(automatic.out, expected);
+  qzwmitest::ExpectRun({"tree"}, 0, expected, "");
   qzwmitest::Outcome always = RunQzwmi({"tree", "--color", "always"});
   EXPECT_EQ(always.status, 0) << always.err;
   EXPECT_NE(always.out, expected);
   EXPECT_EQ(WithoutColors(always.out), expected);
-
-  qzwmitest::Outcome query = RunQzwmi(
-      {"query",
-       "ASSOCIATORS OF {QZ_MemoryBoardSlot.CreationClassName=\"QZ_MemoryBoardSlot\",Tag=\"VXN:QZ_MemoryBoardSlot:2\"}"
-       " WHERE AssocClass = QZ_MemoryBoardInSlot"});
-  EXPECT_EQ(query.status, 0) << query.err;
-  EXPECT_NE(query.out.find("\nTag = VXN:QZ_MemoryBoard:2\n"), std::string::npos) << query.out;
 }
 #endif
 

@@ -58,9 +58,8 @@ TEST(Views, MachineTextsKeepTheirCharacters) {
   const std::string machine = qzwmitest::RootFile("texts.json");
   qzwmitest::WriteWholeFile(machine, R"({"driver": {"boards": [{"modules": [{"sizeMiB": 4096, "manufacturer": "Müller",
                                           "partNumber": "A\tB"}]}]}})");
-  const Outcome run = RunQzwmi({"--machine", machine, "enum", "QZ_MemoryModule", "-p", "Manufacturer,PartNumber"});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "Manufacturer = Müller\nPartNumber = A\\tB\n");
+  qzwmitest::ExpectRun({"--machine", machine, "enum", "QZ_MemoryModule", "-p", "Manufacturer,PartNumber"}, 0,
+                       "Manufacturer = Müller\nPartNumber = A\\tB\n", "");
 }
 
 // The README's command lines that run scripts/run.sh with arguments, run with the built command

@@ -155,17 +155,12 @@ TEST(ServeSecurity, PamRefusesAnUnknownAccount) {
 }
 
 TEST(ServeSecurity, RefusesToStartWithoutAWayToAuthenticate) {
-  const std::string shared = RootFile("shared-users");
-  ASSERT_EQ(RunQzwmi({"passwd", "alice", "--users", shared}, "first\n").status, 0);
-  ASSERT_EQ(chmod(shared.c_str(), 0666), 0);
   const struct {
     std::vector<std::string> args;
     std::string message;
   } cases[] = {
       {{"--no-auth", "--listen", "0.0.0.0:0"}, "--no-auth is allowed only on a loopback address, not 0.0.0.0"},
       {{"--users", RootFile("missing")}, "cannot read the users file"},
-      {{"--users", shared}, "the users file " + shared + " is writable by group or others"},
-      {{"--users", RootFile("")}, "the users file " + RootFile("") + " is not a regular file"},
       {{"--no-auth", "--tls-cert", RootFile("missing.pem")}, "HTTPS needs both --tls-cert and --tls-key"},
       {{"--no-auth", "--tls-cert", RootFile("missing.pem"), "--tls-key", RootFile("missing.key")},
        "cannot load the certificate"},

@@ -4,12 +4,12 @@
 #include <signal.h>
 #include <string.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <thread>
 
 namespace qztest {
 namespace {
@@ -77,23 +77,19 @@ void ChildProcess::Kill(int signal) {
 }
 
 int ChildProcess::Wait(int timeout_ms) {
-  if (m_Pid <= 0) return -1;
-  for (int waited = 0;; waited += 1) {
-    int status = 0;
-    pid_t done = waitpid(m_Pid, &status, WNOHANG);
-    if (done == m_Pid) {
-      m_Pid = -1;
-      if (WIFEXITED(status)) return WEXITSTATUS(status);
-      if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-      return -1;
-    }
-    if (waited >= timeout_ms) break;
-    struct timespec ms = {0, 1000000};
-    nanosleep(&ms, nullptr);
-  }
-  kill(m_Pid, SIGKILL);
-  waitpid(m_Pid, nullptr, 0);
+  const int status = m_Pid > 0 ? WaitExit(m_Pid, std::chrono::milliseconds(timeout_ms)) : -1;
   m_Pid = -1;
+  return status;
+}
+
+int WaitExit(pid_t pid, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (int status = 0;; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (std::chrono::steady_clock::now() > deadline) break;
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
   return -1;
 }
 

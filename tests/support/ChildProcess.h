@@ -9,12 +9,17 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 namespace qztest {
 
 using ChildMain = int (*)(const std::vector<std::string>& args);
+
+// Waits up to `timeout` for the child `pid` to end: its exit status, 128 + signal when a signal
+// ended it, or -1 when it did not end in time (it is then killed).
+int WaitExit(pid_t pid, std::chrono::milliseconds timeout);
 
 // Registers a child entry point; used through QZ_CHILD_MAIN.
 bool RegisterChildMain(const char* name, ChildMain main);
@@ -30,8 +35,7 @@ class ChildProcess {
   ~ChildProcess();
 
   pid_t Pid() const { return m_Pid; }
-  // Waits at most timeout_ms for the child; its exit status, 128 + signal when killed,
-  // or -1 when it did not end in time (it is then killed).
+  // WaitExit for this child.
   int Wait(int timeout_ms = 60000);
   void Kill(int signal);
 

@@ -65,6 +65,18 @@ std::wstring GetString(IWbemClassObject* object, const WCHAR* name) {
   return v.bstrVal ? v.bstrVal : L"";
 }
 
+std::vector<CComPtr<IWbemClassObject>> Instances(IWbemServices* services, const WCHAR* cls) {
+  std::vector<CComPtr<IWbemClassObject>> instances;
+  CComPtr<IEnumWbemClassObject> enumerator;
+  EXPECT_EQ(services->CreateInstanceEnum(CComBSTR(cls), WBEM_FLAG_FORWARD_ONLY, nullptr, &enumerator), S_OK) << cls;
+  ULONG returned = 0;
+  for (CComPtr<IWbemClassObject> instance; enumerator; instance.Release()) {
+    if (enumerator->Next(static_cast<LONG>(WBEM_INFINITE), 1, &instance, &returned) != WBEM_S_NO_ERROR) break;
+    instances.push_back(instance);
+  }
+  return instances;
+}
+
 namespace {
 
 // A namespace that knows a few class definitions and answers nothing else.

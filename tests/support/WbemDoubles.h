@@ -1,6 +1,7 @@
 // Sinks that record what a provider hands them, and a namespace with the test classes.
 #pragma once
 
+#include <atlbase.h>
 #include <wbemidl.h>
 
 #include <atomic>
@@ -52,6 +53,9 @@ IWbemServices* MakeEmptyNamespace();
 HRESULT PutString(IWbemClassObject* object, const WCHAR* name, const std::wstring& value);
 HRESULT PutI4(IWbemClassObject* object, const WCHAR* name, LONG value);
 std::wstring GetString(IWbemClassObject* object, const WCHAR* name);
+
+// Every instance of `cls` that `services` enumerates, in order; a failed enumeration fails the test.
+std::vector<CComPtr<IWbemClassObject>> Instances(IWbemServices* services, const WCHAR* cls);
 
 // A property's value with its form, so that both are compared at once: "bstr:text", "i4:72",
 // "bool:true", "bool:false", "null", "i4[2,5]", "bstr[a,b]", "ui1[1,2]", "vt N" for other forms, and
