@@ -437,6 +437,7 @@ void RegistryStore::CheckGeneration(uint64_t now) {
   if (now == m_CacheGeneration) return;
   m_ChildCache.clear();
   m_ValueCache.clear();
+  m_ExistCache.clear();
   m_CacheGeneration = now;
 }
 
@@ -537,13 +538,21 @@ LONG RegistryStore::EndBatch() {
 }
 
 LONG RegistryStore::KeyExists(const RegKeyRef& key) {
+  // Callers ask before most lookups, for the same few keys; a key that has gone since was deleted
+  // by a commit, which empties the cache.
+  const bool cached = !m_InWrite;
+  const int64_t cacheKey = key.volatileKey ? -key.id : key.id;
+  if (cached && m_ExistCache.count(cacheKey)) return ERROR_SUCCESS;
   LONG error = ERROR_SUCCESS;
   Statement stmt(Prepare(key.volatileKey ? "SELECT 1 FROM v.keys WHERE id=?1" : "SELECT 1 FROM main.keys WHERE id=?1",
                          &error));
   if (!stmt) return error;
   stmt.Bind(1, key.id);
   int rc = stmt.Step();
-  if (rc == SQLITE_ROW) return ERROR_SUCCESS;
+  if (rc == SQLITE_ROW) {
+    if (cached && m_ExistCache.size() < kMaxCacheEntries) m_ExistCache.insert(cacheKey);
+    return ERROR_SUCCESS;
+  }
   return rc == SQLITE_DONE ? ERROR_KEY_DELETED : RegErrorFromSqlite(rc);
 }
 
@@ -555,6 +564,7 @@ LONG RegistryStore::FindChild(const RegKeyRef& parent, const std::wstring& upper
     cacheKey = CacheKey(parent, upperName);
     auto found = m_ChildCache.find(cacheKey);
     if (found != m_ChildCache.end()) {
+      if (found->second.id == 0) return ERROR_FILE_NOT_FOUND;
       *child = found->second;
       return ERROR_SUCCESS;
     }
@@ -567,7 +577,10 @@ LONG RegistryStore::FindChild(const RegKeyRef& parent, const std::wstring& upper
   BindParent(stmt, parent);
   stmt.Bind(3, ToUtf8(upperName));
   int rc = stmt.Step();
-  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc == SQLITE_DONE) {
+    if (cached && m_ChildCache.size() < kMaxCacheEntries) m_ChildCache.emplace(std::move(cacheKey), RegKeyRef{});
+    return ERROR_FILE_NOT_FOUND;
+  }
   if (rc != SQLITE_ROW) return RegErrorFromSqlite(rc);
   child->volatileKey = stmt.Int(0) != 0;
   child->id = stmt.Int(1);
@@ -681,6 +694,7 @@ LONG RegistryStore::ReadValue(const RegKeyRef& key, const std::wstring& upperNam
     cacheKey = CacheKey(key, upperName);
     auto found = m_ValueCache.find(cacheKey);
     if (found != m_ValueCache.end()) {
+      if (!found->second.present) return ERROR_FILE_NOT_FOUND;
       *type = found->second.type;
       *data = found->second.data;
       return ERROR_SUCCESS;
@@ -694,13 +708,17 @@ LONG RegistryStore::ReadValue(const RegKeyRef& key, const std::wstring& upperNam
   stmt.Bind(1, key.id);
   stmt.Bind(2, ToUtf8(upperName));
   int rc = stmt.Step();
-  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc == SQLITE_DONE) {
+    if (cached && m_ValueCache.size() < kMaxCacheEntries)
+      m_ValueCache.emplace(std::move(cacheKey), CachedValue{false, REG_NONE, {}});
+    return ERROR_FILE_NOT_FOUND;
+  }
   if (rc != SQLITE_ROW) return RegErrorFromSqlite(rc);
   *type = static_cast<DWORD>(stmt.Int(0));
   const BYTE* bytes = static_cast<const BYTE*>(sqlite3_column_blob(stmt.get(), 1));
   data->assign(bytes, bytes + sqlite3_column_bytes(stmt.get(), 1));
   if (cached && m_ValueCache.size() < kMaxCacheEntries) {
-    m_ValueCache.emplace(std::move(cacheKey), CachedValue{*type, *data});
+    m_ValueCache.emplace(std::move(cacheKey), CachedValue{true, *type, *data});
   }
   return ERROR_SUCCESS;
 }

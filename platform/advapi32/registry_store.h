@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "windows.h"
@@ -109,7 +110,9 @@ class RegistryStore {
   static void CheckpointAtExit();
   static std::wstring CacheKey(const RegKeyRef& key, const std::wstring& upperName);
 
+  // A value read, or one found missing (present false).
   struct CachedValue {
+    bool present;
     DWORD type;
     std::vector<BYTE> data;
   };
@@ -131,11 +134,13 @@ class RegistryStore {
   bool m_Wrote = false;
   bool m_Batch = false;
   // Lookups are cached while no process has committed a change: every commit bumps a counter that
-  // all processes of the root share through the runtime area.
+  // all processes of the root share through the runtime area. What was found missing is cached
+  // too (a child as id 0), and so are the keys found to exist.
   uint64_t* m_Generation = nullptr;
   uint64_t m_CacheGeneration = ~0ULL;
   std::unordered_map<std::wstring, RegKeyRef> m_ChildCache;
   std::unordered_map<std::wstring, CachedValue> m_ValueCache;
+  std::unordered_set<int64_t> m_ExistCache;  // by id, negated for the volatile hive
 };
 
 // The error code for an SQLite result.

@@ -293,8 +293,9 @@ TEST(RegistryStorage, DamagedHiveGivesBadDb) {
 QZ_CHILD_MAIN(RegistryChangeShared) {
   HKEY key = nullptr;
   if (Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Inner", &key) != ERROR_SUCCESS) return 2;
-  if (PutDword(key, L"V", 2) != ERROR_SUCCESS) return 3;
+  if (PutDword(key, L"V", 2) != ERROR_SUCCESS || PutDword(key, L"Late", 3) != ERROR_SUCCESS) return 3;
   RegCloseKey(key);
+  RegCloseKey(Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Late"));
   return RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Gone") == ERROR_SUCCESS ? 0 : 4;
 }
 
@@ -303,14 +304,20 @@ TEST(RegistryProcesses, ChangesOfAnotherProcessAreSeenAtOnce) {
   HKEY key = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Inner", REG_OPTION_VOLATILE);
   SetDword(key, L"V", 1);
   HKEY gone = nullptr;
+  HKEY late = nullptr;
   for (int i = 0; i < 2; ++i) {  // twice, so that the second read can come from what was read before
     ASSERT_EQ(Dword(key, L"V"), 1);
+    ASSERT_EQ(RegQueryValueExW(key, L"Late", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
     ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Gone", &gone), ERROR_SUCCESS);
     RegCloseKey(gone);
+    ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Late", &late), ERROR_FILE_NOT_FOUND);
   }
   EXPECT_EQ(qztest::ChildProcess::Start("RegistryChangeShared").Wait(20000), 0);
   EXPECT_EQ(Dword(key, L"V"), 2);
+  EXPECT_EQ(Dword(key, L"Late"), 3);
   EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Gone", &gone), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Late", &late), ERROR_SUCCESS);
+  RegCloseKey(late);
   RegCloseKey(key);
 }
 
