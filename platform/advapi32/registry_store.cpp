@@ -329,12 +329,11 @@ LONG RegistryStore::AttachVolatile(bool create) {
 }
 
 LONG RegistryStore::NeedVolatile() {
-  if (m_VolatileFile && m_Writable) return ERROR_SUCCESS;
+  if (m_VolatileFile) return ERROR_SUCCESS;
   EndRead();
   // A batch makes the hive before its transaction begins: nothing can be attached within one.
   if (m_InWrite || !sqlite3_get_autocommit(m_Db)) return ERROR_REGISTRY_IO_FAILED;
-  const LONG error = Writable();
-  if (error != ERROR_SUCCESS || m_VolatileFile) return error;
+  // Attached read-write even to the read-only connection: only its persistent hive is read-only.
   return AttachVolatile(true);
 }
 
@@ -457,11 +456,16 @@ std::wstring RegistryStore::CacheKey(const RegKeyRef& key, const std::wstring& u
   return text;
 }
 
-LONG RegistryStore::BeginWrite() {
+LONG RegistryStore::BeginWrite(bool volatileOnly) {
   if (m_Batch) return RegErrorFromSqlite(sqlite3_exec(m_Db, "SAVEPOINT call", nullptr, nullptr, nullptr));
   EndRead();
-  const LONG error = Writable();
-  if (error != ERROR_SUCCESS) return error;
+  // The persistent hive is reopened read-write only for a write that may change it: opening it so
+  // sets up its shared index on the disk when no other process has it open. A write transaction
+  // takes only a read transaction on a read-only hive.
+  if (!volatileOnly || !m_VolatileFile) {
+    const LONG error = Writable();
+    if (error != ERROR_SUCCESS) return error;
+  }
   // The counter that tells other processes of the commit exists before the commit does.
   if (!m_Generation) MapGeneration(true);
   int rc = SQLITE_BUSY;
@@ -505,7 +509,9 @@ LONG RegistryStore::Commit() {
 void RegistryStore::CheckpointAtExit() {
   RegistryStore& store = Get();
   std::unique_lock<std::mutex> lock(store.m_Mutex, std::try_to_lock);
-  if (!lock.owns_lock() || !store.m_Db || store.m_InWrite) return;
+  // Writes of the volatile hive alone leave the persistent hive's connection read-only, and its log
+  // as it was.
+  if (!lock.owns_lock() || !store.m_Db || store.m_InWrite || !store.m_Writable) return;
   store.EndRead();
   sqlite3_busy_timeout(store.m_Db, 0);
   sqlite3_wal_checkpoint_v2(store.m_Db, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);

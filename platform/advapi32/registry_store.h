@@ -57,8 +57,9 @@ class RegistryStore {
   // Ends the read transaction that the lookups of a call opened on a cache miss.
   void EndRead();
   // Within a batch, a write is a savepoint of the batch's transaction: it commits or rolls back alone,
-  // and other processes see the whole batch when it ends.
-  LONG BeginWrite();
+  // and other processes see the whole batch when it ends. A write that changes only the volatile
+  // hive (`volatileOnly`) leaves the persistent hive read-only, and so its files untouched.
+  LONG BeginWrite(bool volatileOnly = false);
   LONG Commit();
   void Rollback();
   // Every change of the process, from any thread, goes into one transaction until EndBatch.
