@@ -255,7 +255,15 @@ LONG RegistryStore::Open(bool write) {
   if (m_ClassesId == 0) {
     char schema[1024];
     snprintf(schema, sizeof schema, kSchema, "main", "main");
-    const std::string setup = std::string("PRAGMA journal_mode=WAL; BEGIN IMMEDIATE;") + schema +
+    // A new hive is an empty file, and switching it to WAL mode writes its first page through a
+    // rollback journal: with nothing in the file to protect, that journal and the page need not be
+    // flushed to the disk. The tables and keys that follow are committed as every write is.
+    struct stat file;
+    const bool empty = stat(path.c_str(), &file) == 0 && file.st_size == 0;
+    const std::string setup = std::string(empty ? "PRAGMA synchronous=OFF; PRAGMA journal_mode=WAL;"
+                                                  " PRAGMA synchronous=NORMAL; BEGIN IMMEDIATE;"
+                                                : "PRAGMA journal_mode=WAL; BEGIN IMMEDIATE;") +
+                              schema +
                               "INSERT OR IGNORE INTO main.keys(id, parent, name, uname, mtime)"
                               " VALUES(1, 0, '', '', 0);"
                               "INSERT OR IGNORE INTO main.keys(parent, name, uname, mtime)"
