@@ -2,7 +2,9 @@
 # What a read-only command asks of the kernel: `qzwmi enum QZ_MemoryModule` on the machine whose
 # SMBIOS table is a captured dump, in a root that is set up already. Prints the number of system
 # calls of each kind (strace -c), the minor page faults, and every call that changes a file in the
-# system root or the runtime area. With a second build folder, both are run on the same root, one
+# system root or the runtime area. The minor faults also count the heap pages that the platform
+# makes present in one call as it loads; with perf installed, the faults the process actually took
+# are printed beside them. With a second build folder, both are run on the same root, one
 # after the other. Installs strace when it is missing.
 # Usage: bench/start_io.sh [build folder] [other build folder]
 set -euo pipefail
@@ -28,6 +30,10 @@ for build in "${builds[@]}"; do
        END { printf "\ntotal system calls: %s\n", total }' "$work/count"
   /usr/bin/time -f "minor page faults: %R" -o "$work/faults" "$qzwmi" "${args[@]}" > /dev/null
   cat "$work/faults"
+  if command -v perf > /dev/null; then
+    perf stat -x, -e page-faults -o "$work/taken" "$qzwmi" "${args[@]}" > /dev/null 2>&1 &&
+      awk -F, '/page-faults/ { print "page faults taken: " $1 }' "$work/taken"
+  fi
   strace -f -y -o "$work/trace" -e trace="$changes" "$qzwmi" "${args[@]}" > /dev/null
   echo "calls that change files:"
   grep -E "$QZWMI_ROOT|/qzwmi/" "$work/trace" | grep -v ' = -1 ' | sed -E 's/^[0-9]+ +//; /^(write|pwrite64)/ s/, "[^"]*"(\.\.\.)?/, "..."/' || true

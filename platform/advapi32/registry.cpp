@@ -90,8 +90,8 @@ class RegCall {
   RegistryStore& Store() { return m_Store; }
   const KeyHandle& Key() const { return m_Key; }
 
-  LONG BeginWrite() {
-    LONG error = m_Store.BeginWrite();
+  LONG BeginWrite(bool volatileOnly = false) {
+    LONG error = m_Store.BeginWrite(volatileOnly);
     m_InWrite = error == ERROR_SUCCESS;
     return error;
   }
@@ -234,7 +234,7 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
       error = store.NeedVolatile();
       if (error != ERROR_SUCCESS) return error;
     }
-    error = call.BeginWrite();
+    error = call.BeginWrite(makeVolatile);
     if (error != ERROR_SUCCESS) return error;
     error = store.KeyExists(call.Key().ref);
     if (error != ERROR_SUCCESS) return error;
@@ -295,7 +295,7 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwTyp
   if (!lpData && cbData) return ERROR_NOACCESS;
   RegCall call(hKey, KEY_SET_VALUE);
   if (call.Error() != ERROR_SUCCESS) return call.Error();
-  LONG error = call.BeginWrite();
+  LONG error = call.BeginWrite(call.Key().ref.volatileKey);
   if (error != ERROR_SUCCESS) return error;
   error = call.Store().WriteValue(call.Key().ref, lpValueName ? lpValueName : L"", dwType, lpData, cbData);
   if (error != ERROR_SUCCESS) return error;
@@ -305,7 +305,7 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwTyp
 LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
   RegCall call(hKey, KEY_SET_VALUE);
   if (call.Error() != ERROR_SUCCESS) return call.Error();
-  LONG error = call.BeginWrite();
+  LONG error = call.BeginWrite(call.Key().ref.volatileKey);
   if (error != ERROR_SUCCESS) return error;
   error = call.Store().DeleteValue(call.Key().ref, ValueName(lpValueName));
   if (error != ERROR_SUCCESS) return call.NotFound(error);

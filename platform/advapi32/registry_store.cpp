@@ -255,7 +255,15 @@ LONG RegistryStore::Open(bool write) {
   if (m_ClassesId == 0) {
     char schema[1024];
     snprintf(schema, sizeof schema, kSchema, "main", "main");
-    const std::string setup = std::string("PRAGMA journal_mode=WAL; BEGIN IMMEDIATE;") + schema +
+    // A new hive is an empty file, and switching it to WAL mode writes its first page through a
+    // rollback journal: with nothing in the file to protect, that journal and the page need not be
+    // flushed to the disk. The tables and keys that follow are committed as every write is.
+    struct stat file;
+    const bool empty = stat(path.c_str(), &file) == 0 && file.st_size == 0;
+    const std::string setup = std::string(empty ? "PRAGMA synchronous=OFF; PRAGMA journal_mode=WAL;"
+                                                  " PRAGMA synchronous=NORMAL; BEGIN IMMEDIATE;"
+                                                : "PRAGMA journal_mode=WAL; BEGIN IMMEDIATE;") +
+                              schema +
                               "INSERT OR IGNORE INTO main.keys(id, parent, name, uname, mtime)"
                               " VALUES(1, 0, '', '', 0);"
                               "INSERT OR IGNORE INTO main.keys(parent, name, uname, mtime)"
@@ -329,12 +337,11 @@ LONG RegistryStore::AttachVolatile(bool create) {
 }
 
 LONG RegistryStore::NeedVolatile() {
-  if (m_VolatileFile && m_Writable) return ERROR_SUCCESS;
+  if (m_VolatileFile) return ERROR_SUCCESS;
   EndRead();
   // A batch makes the hive before its transaction begins: nothing can be attached within one.
   if (m_InWrite || !sqlite3_get_autocommit(m_Db)) return ERROR_REGISTRY_IO_FAILED;
-  const LONG error = Writable();
-  if (error != ERROR_SUCCESS || m_VolatileFile) return error;
+  // Attached read-write even to the read-only connection: only its persistent hive is read-only.
   return AttachVolatile(true);
 }
 
@@ -437,6 +444,7 @@ void RegistryStore::CheckGeneration(uint64_t now) {
   if (now == m_CacheGeneration) return;
   m_ChildCache.clear();
   m_ValueCache.clear();
+  m_ExistCache.clear();
   m_CacheGeneration = now;
 }
 
@@ -456,11 +464,16 @@ std::wstring RegistryStore::CacheKey(const RegKeyRef& key, const std::wstring& u
   return text;
 }
 
-LONG RegistryStore::BeginWrite() {
+LONG RegistryStore::BeginWrite(bool volatileOnly) {
   if (m_Batch) return RegErrorFromSqlite(sqlite3_exec(m_Db, "SAVEPOINT call", nullptr, nullptr, nullptr));
   EndRead();
-  const LONG error = Writable();
-  if (error != ERROR_SUCCESS) return error;
+  // The persistent hive is reopened read-write only for a write that may change it: opening it so
+  // sets up its shared index on the disk when no other process has it open. A write transaction
+  // takes only a read transaction on a read-only hive.
+  if (!volatileOnly || !m_VolatileFile) {
+    const LONG error = Writable();
+    if (error != ERROR_SUCCESS) return error;
+  }
   // The counter that tells other processes of the commit exists before the commit does.
   if (!m_Generation) MapGeneration(true);
   int rc = SQLITE_BUSY;
@@ -504,7 +517,9 @@ LONG RegistryStore::Commit() {
 void RegistryStore::CheckpointAtExit() {
   RegistryStore& store = Get();
   std::unique_lock<std::mutex> lock(store.m_Mutex, std::try_to_lock);
-  if (!lock.owns_lock() || !store.m_Db || store.m_InWrite) return;
+  // Writes of the volatile hive alone leave the persistent hive's connection read-only, and its log
+  // as it was.
+  if (!lock.owns_lock() || !store.m_Db || store.m_InWrite || !store.m_Writable) return;
   store.EndRead();
   sqlite3_busy_timeout(store.m_Db, 0);
   sqlite3_wal_checkpoint_v2(store.m_Db, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
@@ -537,13 +552,21 @@ LONG RegistryStore::EndBatch() {
 }
 
 LONG RegistryStore::KeyExists(const RegKeyRef& key) {
+  // Callers ask before most lookups, for the same few keys; a key that has gone since was deleted
+  // by a commit, which empties the cache.
+  const bool cached = !m_InWrite;
+  const int64_t cacheKey = key.volatileKey ? -key.id : key.id;
+  if (cached && m_ExistCache.count(cacheKey)) return ERROR_SUCCESS;
   LONG error = ERROR_SUCCESS;
   Statement stmt(Prepare(key.volatileKey ? "SELECT 1 FROM v.keys WHERE id=?1" : "SELECT 1 FROM main.keys WHERE id=?1",
                          &error));
   if (!stmt) return error;
   stmt.Bind(1, key.id);
   int rc = stmt.Step();
-  if (rc == SQLITE_ROW) return ERROR_SUCCESS;
+  if (rc == SQLITE_ROW) {
+    if (cached && m_ExistCache.size() < kMaxCacheEntries) m_ExistCache.insert(cacheKey);
+    return ERROR_SUCCESS;
+  }
   return rc == SQLITE_DONE ? ERROR_KEY_DELETED : RegErrorFromSqlite(rc);
 }
 
@@ -555,6 +578,7 @@ LONG RegistryStore::FindChild(const RegKeyRef& parent, const std::wstring& upper
     cacheKey = CacheKey(parent, upperName);
     auto found = m_ChildCache.find(cacheKey);
     if (found != m_ChildCache.end()) {
+      if (found->second.id == 0) return ERROR_FILE_NOT_FOUND;
       *child = found->second;
       return ERROR_SUCCESS;
     }
@@ -567,7 +591,10 @@ LONG RegistryStore::FindChild(const RegKeyRef& parent, const std::wstring& upper
   BindParent(stmt, parent);
   stmt.Bind(3, ToUtf8(upperName));
   int rc = stmt.Step();
-  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc == SQLITE_DONE) {
+    if (cached && m_ChildCache.size() < kMaxCacheEntries) m_ChildCache.emplace(std::move(cacheKey), RegKeyRef{});
+    return ERROR_FILE_NOT_FOUND;
+  }
   if (rc != SQLITE_ROW) return RegErrorFromSqlite(rc);
   child->volatileKey = stmt.Int(0) != 0;
   child->id = stmt.Int(1);
@@ -681,6 +708,7 @@ LONG RegistryStore::ReadValue(const RegKeyRef& key, const std::wstring& upperNam
     cacheKey = CacheKey(key, upperName);
     auto found = m_ValueCache.find(cacheKey);
     if (found != m_ValueCache.end()) {
+      if (!found->second.present) return ERROR_FILE_NOT_FOUND;
       *type = found->second.type;
       *data = found->second.data;
       return ERROR_SUCCESS;
@@ -694,13 +722,17 @@ LONG RegistryStore::ReadValue(const RegKeyRef& key, const std::wstring& upperNam
   stmt.Bind(1, key.id);
   stmt.Bind(2, ToUtf8(upperName));
   int rc = stmt.Step();
-  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc == SQLITE_DONE) {
+    if (cached && m_ValueCache.size() < kMaxCacheEntries)
+      m_ValueCache.emplace(std::move(cacheKey), CachedValue{false, REG_NONE, {}});
+    return ERROR_FILE_NOT_FOUND;
+  }
   if (rc != SQLITE_ROW) return RegErrorFromSqlite(rc);
   *type = static_cast<DWORD>(stmt.Int(0));
   const BYTE* bytes = static_cast<const BYTE*>(sqlite3_column_blob(stmt.get(), 1));
   data->assign(bytes, bytes + sqlite3_column_bytes(stmt.get(), 1));
   if (cached && m_ValueCache.size() < kMaxCacheEntries) {
-    m_ValueCache.emplace(std::move(cacheKey), CachedValue{*type, *data});
+    m_ValueCache.emplace(std::move(cacheKey), CachedValue{true, *type, *data});
   }
   return ERROR_SUCCESS;
 }

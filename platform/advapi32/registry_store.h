@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "windows.h"
@@ -56,8 +57,9 @@ class RegistryStore {
   // Ends the read transaction that the lookups of a call opened on a cache miss.
   void EndRead();
   // Within a batch, a write is a savepoint of the batch's transaction: it commits or rolls back alone,
-  // and other processes see the whole batch when it ends.
-  LONG BeginWrite();
+  // and other processes see the whole batch when it ends. A write that changes only the volatile
+  // hive (`volatileOnly`) leaves the persistent hive read-only, and so its files untouched.
+  LONG BeginWrite(bool volatileOnly = false);
   LONG Commit();
   void Rollback();
   // Every change of the process, from any thread, goes into one transaction until EndBatch.
@@ -109,7 +111,9 @@ class RegistryStore {
   static void CheckpointAtExit();
   static std::wstring CacheKey(const RegKeyRef& key, const std::wstring& upperName);
 
+  // A value read, or one found missing (present false).
   struct CachedValue {
+    bool present;
     DWORD type;
     std::vector<BYTE> data;
   };
@@ -131,11 +135,13 @@ class RegistryStore {
   bool m_Wrote = false;
   bool m_Batch = false;
   // Lookups are cached while no process has committed a change: every commit bumps a counter that
-  // all processes of the root share through the runtime area.
+  // all processes of the root share through the runtime area. What was found missing is cached
+  // too (a child as id 0), and so are the keys found to exist.
   uint64_t* m_Generation = nullptr;
   uint64_t m_CacheGeneration = ~0ULL;
   std::unordered_map<std::wstring, RegKeyRef> m_ChildCache;
   std::unordered_map<std::wstring, CachedValue> m_ValueCache;
+  std::unordered_set<int64_t> m_ExistCache;  // by id, negated for the volatile hive
 };
 
 // The error code for an SQLite result.

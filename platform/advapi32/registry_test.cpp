@@ -293,8 +293,9 @@ TEST(RegistryStorage, DamagedHiveGivesBadDb) {
 QZ_CHILD_MAIN(RegistryChangeShared) {
   HKEY key = nullptr;
   if (Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Inner", &key) != ERROR_SUCCESS) return 2;
-  if (PutDword(key, L"V", 2) != ERROR_SUCCESS) return 3;
+  if (PutDword(key, L"V", 2) != ERROR_SUCCESS || PutDword(key, L"Late", 3) != ERROR_SUCCESS) return 3;
   RegCloseKey(key);
+  RegCloseKey(Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Late"));
   return RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Gone") == ERROR_SUCCESS ? 0 : 4;
 }
 
@@ -303,14 +304,20 @@ TEST(RegistryProcesses, ChangesOfAnotherProcessAreSeenAtOnce) {
   HKEY key = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Inner", REG_OPTION_VOLATILE);
   SetDword(key, L"V", 1);
   HKEY gone = nullptr;
+  HKEY late = nullptr;
   for (int i = 0; i < 2; ++i) {  // twice, so that the second read can come from what was read before
     ASSERT_EQ(Dword(key, L"V"), 1);
+    ASSERT_EQ(RegQueryValueExW(key, L"Late", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
     ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Gone", &gone), ERROR_SUCCESS);
     RegCloseKey(gone);
+    ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Late", &late), ERROR_FILE_NOT_FOUND);
   }
   EXPECT_EQ(qztest::ChildProcess::Start("RegistryChangeShared").Wait(20000), 0);
   EXPECT_EQ(Dword(key, L"V"), 2);
+  EXPECT_EQ(Dword(key, L"Late"), 3);
   EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Gone", &gone), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Late", &late), ERROR_SUCCESS);
+  RegCloseKey(late);
   RegCloseKey(key);
 }
 
@@ -324,13 +331,18 @@ QZ_CHILD_MAIN(RegistryWriter) {
   return status == ERROR_SUCCESS ? 0 : 3;
 }
 
+// Reads, and keeps a counter in a volatile key as commands do.
 QZ_CHILD_MAIN(RegistryReader) {
   HKEY key = nullptr;
   if (Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kept", &key, KEY_READ) != ERROR_SUCCESS) return 3;
   const long long value = Dword(key, L"V");
   RegCloseKey(key);
+  key = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kept\\Counter", REG_OPTION_VOLATILE);
+  const bool counted = key && PutDword(key, L"N", 1) == ERROR_SUCCESS && PutDword(key, L"N", 2) == ERROR_SUCCESS &&
+                       Dword(key, L"N") == 2;
+  RegCloseKey(key);
   QzRemoveRuntimeArea();
-  return value == 7 ? 0 : 2;
+  return value != 7 ? 2 : counted ? 0 : 4;
 }
 
 std::string FileBytes(const std::string& path) {
@@ -338,8 +350,8 @@ std::string FileBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-// A process that wrote leaves its changes in the hive file and an empty log; one that only reads
-// changes none of the hive's files.
+// A process that wrote leaves its changes in the hive file and an empty log; one that only reads,
+// or writes volatile keys alone, changes none of the hive's files.
 TEST(RegistryProcesses, WriterEmptiesTheLogAndReaderWritesNothing) {
   ASSERT_EQ(qztest::ChildProcess::Start("RegistryWriter").Wait(20000), 0);
   const std::string hive = std::string(QzGetSystemRoot()) + "/registry/system.db";
