@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -23,8 +22,7 @@ namespace {
 std::string Root() { return qz::SystemRoot(); }
 
 using qztest::PathExists;
-
-void WriteText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+using qztest::WriteBytes;
 
 std::string Trace(const wchar_t* path) { return ::testing::PrintToString(std::wstring(path)); }
 
@@ -50,7 +48,7 @@ TEST(WindowsPaths, MapIntoTheRootIgnoringCaseOfExistingComponents) {
 // when a file is missing from it, or when it goes away and comes back spelled otherwise.
 TEST(WindowsPaths, RememberedFoldersFollowWhatIsOnDisk) {
   ASSERT_TRUE(qz::MakeDirs(Root() + "/drive_c/Data/Logs", 0755));
-  WriteText(Root() + "/drive_c/Data/Logs/a.log", "x");
+  WriteBytes(Root() + "/drive_c/Data/Logs/a.log", "x");
   const std::wstring file = L"C:\\DATA\\LOGS\\a.log";
   EXPECT_EQ(qz::MapWindowsPath(file), Root() + "/drive_c/Data/Logs/a.log");
   EXPECT_EQ(qz::MapWindowsPath(file), Root() + "/drive_c/Data/Logs/a.log");
@@ -111,7 +109,7 @@ TEST(CreateFileDispositions, ResultsAndLastErrorsForExistingAndMissingFiles) {
     SCOPED_TRACE(index);
     std::wstring name = L"C:\\Windows\\Disposition" + std::to_wstring(index++) + L".txt";
     std::string path = *qz::MapWindowsPath(name);
-    if (c.exists) WriteText(path, "old");
+    if (c.exists) WriteBytes(path, "old");
     SetLastError(12345);
     HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, c.disposition,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -119,8 +117,7 @@ TEST(CreateFileDispositions, ResultsAndLastErrorsForExistingAndMissingFiles) {
     EXPECT_EQ(file != INVALID_HANDLE_VALUE, c.opens);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     EXPECT_EQ(PathExists(path), c.content != nullptr);
-    std::ifstream in(path);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.content ? c.content : "");
+    EXPECT_EQ(qztest::ReadBytes(path), c.content ? c.content : "");
   }
 }
 
