@@ -131,15 +131,6 @@ TEST_F(ResourceTable, FindResourceExWFailsWithTheMostSpecificCode) {
   }
 }
 
-TEST_F(ResourceTable, LoadLockAndSizeGiveTheBlockBytes) {
-  HRSRC found = FindResourceExW(m_Module, RT_STRING, MAKEINTRESOURCEW(1), 1031);
-  ASSERT_NE(found, nullptr);
-  HGLOBAL loaded = LoadResource(m_Module, found);
-  ASSERT_NE(loaded, nullptr);
-  EXPECT_EQ(LockResource(loaded), static_cast<const void*>(kGermanBlock1));
-  EXPECT_EQ(SizeofResource(m_Module, found), sizeof(kGermanBlock1));
-}
-
 TEST(ResourceTables, TablesAreGoneOnceTakenBack) {
   QzRegisterResources(kTable, "QzResourceTest.dll", kTable, std::size(kTable));
   HRSRC found = FindResourceExW(nullptr, RT_STRING, MAKEINTRESOURCEW(1), 1033);
