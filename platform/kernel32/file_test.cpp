@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,8 @@ namespace {
 std::string Root() { return qz::SystemRoot(); }
 
 using qztest::PathExists;
-using qztest::WriteBytes;
+
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 std::string Trace(const wchar_t* path) { return ::testing::PrintToString(std::wstring(path)); }
 
@@ -48,7 +50,7 @@ TEST(WindowsPaths, MapIntoTheRootIgnoringCaseOfExistingComponents) {
 // when a file is missing from it, or when it goes away and comes back spelled otherwise.
 TEST(WindowsPaths, RememberedFoldersFollowWhatIsOnDisk) {
   ASSERT_TRUE(qz::MakeDirs(Root() + "/drive_c/Data/Logs", 0755));
-  WriteBytes(Root() + "/drive_c/Data/Logs/a.log", "x");
+  WriteText(Root() + "/drive_c/Data/Logs/a.log", "x");
   const std::wstring file = L"C:\\DATA\\LOGS\\a.log";
   EXPECT_EQ(qz::MapWindowsPath(file), Root() + "/drive_c/Data/Logs/a.log");
   EXPECT_EQ(qz::MapWindowsPath(file), Root() + "/drive_c/Data/Logs/a.log");
@@ -109,7 +111,7 @@ TEST(CreateFileDispositions, ResultsAndLastErrorsForExistingAndMissingFiles) {
     SCOPED_TRACE(index);
     std::wstring name = L"C:\\Windows\\Disposition" + std::to_wstring(index++) + L".txt";
     std::string path = *qz::MapWindowsPath(name);
-    if (c.exists) WriteBytes(path, "old");
+    if (c.exists) WriteText(path, "old");
     SetLastError(12345);
     HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, c.disposition,
                               FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -1,5 +1,6 @@
-// Modules: their file names, by handle and with the truncation rule, and resource lookup and
-// loading on tables filed the way generated tables file them.
+// Modules: their file names, by handle and with the truncation rule, and resource lookup on tables
+// filed the way generated tables file them (loading what was found gives every status text of the
+// golden outputs).
 #include <gtest/gtest.h>
 #include <unistd.h>
 

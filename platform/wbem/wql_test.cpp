@@ -1,4 +1,5 @@
-// The WQL subset: what parses and what is refused, and how WHERE judges an instance.
+// The WQL subset: what is refused, how deep and long a query may be, and how WHERE judges an
+// instance (what the statements select is run through the service and association tests).
 #include "wbem/wql.h"
 
 #include <gtest/gtest.h>

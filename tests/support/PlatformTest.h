@@ -36,10 +36,6 @@ inline std::string ReadBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
 // The DWORD value `name` of the key `path` below `key` (null: `key` itself), or the error as a
 // negative number.
 inline long long RegDword(HKEY key, const wchar_t* path, const wchar_t* name) {
