@@ -10,34 +10,22 @@
 
 #include "qzplatform.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/PlatformTest.h"
 
 namespace {
+
+using qztest::RegDword;
+using qztest::RegSetDword;
 
 constexpr int kThreads = 4;
 constexpr int kIterations = 300;
 
 // Adds one to the DWORD value of the key, creating both; false on any failure.
 bool Increment(const wchar_t* path, const std::wstring& name, DWORD options) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, options, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS)
-    return false;
-  DWORD value = 0, size = sizeof value;
-  LONG status = RegQueryValueExW(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
-  ++value;
-  bool ok = (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) &&
-            RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value) ==
-                ERROR_SUCCESS;
-  return RegCloseKey(key) == ERROR_SUCCESS && ok;
-}
-
-// The DWORD value of an open key; 0 when it cannot be read.
-DWORD ReadDword(HKEY key, const std::wstring& name) {
-  DWORD value = 0, size = sizeof value;
-  EXPECT_EQ(RegQueryValueExW(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
-            ERROR_SUCCESS)
-      << std::string(name.begin(), name.end());
-  return value;
+  const long long value = RegDword(HKEY_LOCAL_MACHINE, path, name.c_str());
+  if (value < 0 && value != -ERROR_FILE_NOT_FOUND) return false;
+  return RegSetDword(HKEY_LOCAL_MACHINE, path, name.c_str(), static_cast<DWORD>(value < 0 ? 1 : value + 1), options) ==
+         ERROR_SUCCESS;
 }
 
 TEST(RegistryThreads, CountersOfEachThreadStayExact) {
@@ -52,10 +40,10 @@ TEST(RegistryThreads, CountersOfEachThreadStayExact) {
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(failures.load(), 0);
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Threads\\Counters", 0, KEY_READ, &key), ERROR_SUCCESS);
-  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(ReadDword(key, L"Thread" + std::to_wstring(t)), DWORD{kIterations});
-  RegCloseKey(key);
+  for (int t = 0; t < kThreads; ++t) {
+    const std::wstring name = L"Thread" + std::to_wstring(t);
+    EXPECT_EQ(RegDword(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Threads\\Counters", name.c_str()), kIterations) << t;
+  }
 }
 
 TEST(RegistryThreads, ReadersSeeWholeKeysWhileOthersDeleteThem) {
@@ -63,15 +51,10 @@ TEST(RegistryThreads, ReadersSeeWholeKeysWhileOthersDeleteThem) {
   std::atomic<int> unexpected{0};
   std::thread churn([&] {
     for (int i = 0; i < kIterations; ++i) {
-      HKEY key = nullptr;
-      if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Churn\\Item\\Leaf", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                          &key, nullptr) != ERROR_SUCCESS) {
+      if (RegSetDword(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Churn\\Item\\Leaf", L"V", 1) != ERROR_SUCCESS) {
         ++unexpected;
         continue;
       }
-      DWORD one = 1;
-      RegSetValueExW(key, L"V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), sizeof one);
-      RegCloseKey(key);
       if (RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Churn\\Item") != ERROR_SUCCESS) ++unexpected;
     }
     stop = true;
@@ -128,11 +111,9 @@ TEST(RegistryProcesses, ConcurrentIncrementsAndCreatesAreAllKept) {
     children.push_back(qztest::ChildProcess::Start("RegistryIncrement", {std::to_string(i)}));
   }
   for (auto& child : children) EXPECT_EQ(child.Wait(60000), 0);
-  HKEY counters = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Shared\\Counters", 0, KEY_READ, &counters), ERROR_SUCCESS);
   for (int i = 0; i < kProcesses; ++i) {
     const std::wstring name = L"Child" + std::to_wstring(i);
-    EXPECT_EQ(ReadDword(counters, name), DWORD{kProcessIncrements});
+    EXPECT_EQ(RegDword(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Shared\\Counters", name.c_str()), kProcessIncrements) << i;
     HKEY keys = nullptr;
     const std::wstring path = L"SOFTWARE\\Shared\\Keys\\" + name;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &keys), ERROR_SUCCESS);
@@ -143,7 +124,6 @@ TEST(RegistryProcesses, ConcurrentIncrementsAndCreatesAreAllKept) {
     EXPECT_EQ(subKeys, static_cast<DWORD>(kProcessIncrements / 25));
     RegCloseKey(keys);
   }
-  RegCloseKey(counters);
 }
 
 }  // namespace

@@ -8,15 +8,19 @@
 #include <windows.h>
 
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "qzplatform.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/PlatformTest.h"
 
 namespace {
+
+using qztest::ReadBytes;
+using qztest::RegDword;
+using qztest::RegSetDword;
 
 HKEY Create(HKEY root, const wchar_t* path, DWORD options = 0, REGSAM access = KEY_ALL_ACCESS,
             DWORD* disposition = nullptr) {
@@ -31,17 +35,8 @@ LONG Open(HKEY root, const wchar_t* path, HKEY* key, REGSAM access = KEY_ALL_ACC
   return RegOpenKeyExW(root, path, 0, access, key);
 }
 
-LONG PutDword(HKEY key, const wchar_t* name, DWORD value) {
-  return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-}
-
-void SetDword(HKEY key, const wchar_t* name, DWORD value) { ASSERT_EQ(PutDword(key, name, value), ERROR_SUCCESS); }
-
-// A DWORD value, or the error as a negative number.
-long long Dword(HKEY key, const wchar_t* name) {
-  DWORD value = 0, size = sizeof value;
-  const LONG status = RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
-  return status == ERROR_SUCCESS ? static_cast<long long>(value) : -static_cast<long long>(status);
+void SetDword(HKEY key, const wchar_t* name, DWORD value) {
+  ASSERT_EQ(RegSetDword(key, nullptr, name, value), ERROR_SUCCESS);
 }
 
 TEST(RegistryValues, QueryReportsSizesAndErrors) {
@@ -76,8 +71,9 @@ TEST(RegistryKeys, KeyDeletedThroughAnotherHandleFailsEveryOperation) {
   wchar_t name[8];
   DWORD chars = 8;
   HKEY child = nullptr;
-  EXPECT_EQ(Dword(key, L"V"), -ERROR_KEY_DELETED);
-  EXPECT_EQ(PutDword(key, L"V", 1), ERROR_KEY_DELETED);
+  DWORD value = 1, size = sizeof value;
+  EXPECT_EQ(RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegSetValueExW(key, L"V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), size), ERROR_KEY_DELETED);
   EXPECT_EQ(RegEnumKeyExW(key, 0, name, &chars, nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
   EXPECT_EQ(RegCreateKeyExW(key, L"Sub", 0, nullptr, 0, KEY_READ, nullptr, &child, nullptr), ERROR_KEY_DELETED);
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
@@ -181,8 +177,6 @@ TEST(RegistryVolatileKeys, VanishWithTheRuntimeArea) {
   RegCloseKey(vol);
 }
 
-std::string FileBytes(const std::string& path);
-
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 std::string InRuntimeArea(const char* name) { return std::string(QzGetRuntimeDir()) + "/" + name; }
@@ -216,32 +210,14 @@ TEST(RegistryVolatileKeys, HiveIsMadeByTheFirstVolatileKey) {
   }
 }
 
-// ERROR_SUCCESS when SOFTWARE\Shared\Vol holds V = 7, else why not.
-LONG ReadSharedVol() {
-  HKEY key = nullptr;
-  LONG status = Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Shared\\Vol", &key, KEY_READ);
-  DWORD value = 0, size = sizeof value;
-  if (status == ERROR_SUCCESS)
-    status = RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS && value != 7 ? ERROR_INVALID_DATA : status;
-}
+// What SOFTWARE\Shared\Vol holds in V (7 once made), else the error as a negative number.
+long long ReadSharedVol() { return RegDword(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Shared\\Vol", L"V"); }
 
 // "create" makes the volatile key SOFTWARE\Shared\Vol with V = 7; "read" succeeds when it is
 // there, "absent" when it is not.
 QZ_CHILD_MAIN(RegistryVolatileStep) {
-  if (args.at(0) != "create") {
-    const LONG expected = args[0] == "read" ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
-    return ReadSharedVol() == expected ? 0 : 1;
-  }
-  HKEY key = nullptr;
-  DWORD value = 7;
-  LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Shared\\Vol", 0, nullptr, REG_OPTION_VOLATILE,
-                                KEY_ALL_ACCESS, nullptr, &key, nullptr);
-  if (status == ERROR_SUCCESS)
-    status = RegSetValueExW(key, L"V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value);
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS ? 0 : 1;
+  if (args.at(0) != "create") return ReadSharedVol() == (args[0] == "read" ? 7 : -ERROR_FILE_NOT_FOUND) ? 0 : 1;
+  return RegSetDword(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Shared\\Vol", L"V", 7, REG_OPTION_VOLATILE) ? 1 : 0;
 }
 
 // A process that has found no volatile hive sees the one another process makes at its next call,
@@ -253,11 +229,11 @@ TEST(RegistryVolatileKeys, HiveMadeByAnotherProcessIsSeenAndGoesWithTheLastHolde
     if (halfMade) {
       ASSERT_TRUE(std::ofstream(hive).good());
     }
-    ASSERT_EQ(ReadSharedVol(), ERROR_FILE_NOT_FOUND);  // decided: no hive (a reader does not set one up)
+    ASSERT_EQ(ReadSharedVol(), -ERROR_FILE_NOT_FOUND);  // decided: no hive (a reader does not set one up)
     EXPECT_EQ(Exists(hive), halfMade);
-    EXPECT_EQ(FileBytes(hive).size(), 0u);
+    EXPECT_EQ(ReadBytes(hive).size(), 0u);
     ASSERT_EQ(qztest::ChildProcess::Start("RegistryVolatileStep", {"create"}).Wait(20000), 0);
-    EXPECT_EQ(ReadSharedVol(), ERROR_SUCCESS);
+    EXPECT_EQ(ReadSharedVol(), 7);
     EXPECT_EQ(qztest::ChildProcess::Start("RegistryVolatileStep", {"read"}).Wait(20000), 0);
 
     // This process lets go as the last holder, and the hive goes; one made again by a child goes
@@ -265,7 +241,7 @@ TEST(RegistryVolatileKeys, HiveMadeByAnotherProcessIsSeenAndGoesWithTheLastHolde
     QzRemoveRuntimeArea();
     EXPECT_EQ(qztest::ChildProcess::Start("RegistryVolatileStep", {"absent"}).Wait(20000), 0);
     EXPECT_EQ(qztest::ChildProcess::Start("RegistryVolatileStep", {"create"}).Wait(20000), 0);
-    EXPECT_EQ(ReadSharedVol(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(ReadSharedVol(), -ERROR_FILE_NOT_FOUND);
     EXPECT_FALSE(Exists(hive));
   }
 }
@@ -274,7 +250,7 @@ QZ_CHILD_MAIN(RegistryOnDamagedHive) {
   HKEY key = nullptr;
   LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\X", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                                 nullptr);
-  const long long query = Dword(HKEY_LOCAL_MACHINE, L"X");
+  const long long query = RegDword(HKEY_LOCAL_MACHINE, nullptr, L"X");
   QzRemoveRuntimeArea();
   return status == ERROR_BADDB && query == -ERROR_BADDB && key == nullptr ? 0 : 1;
 }
@@ -291,10 +267,10 @@ TEST(RegistryStorage, DamagedHiveGivesBadDb) {
 }
 
 QZ_CHILD_MAIN(RegistryChangeShared) {
-  HKEY key = nullptr;
-  if (Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Inner", &key) != ERROR_SUCCESS) return 2;
-  if (PutDword(key, L"V", 2) != ERROR_SUCCESS || PutDword(key, L"Late", 3) != ERROR_SUCCESS) return 3;
-  RegCloseKey(key);
+  const wchar_t* const inner = L"SOFTWARE\\Seen\\Inner";
+  if (RegSetDword(HKEY_LOCAL_MACHINE, inner, L"V", 2) != ERROR_SUCCESS ||
+      RegSetDword(HKEY_LOCAL_MACHINE, inner, L"Late", 3) != ERROR_SUCCESS)
+    return 3;
   RegCloseKey(Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Late"));
   return RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Gone") == ERROR_SUCCESS ? 0 : 4;
 }
@@ -306,48 +282,32 @@ TEST(RegistryProcesses, ChangesOfAnotherProcessAreSeenAtOnce) {
   HKEY gone = nullptr;
   HKEY late = nullptr;
   for (int i = 0; i < 2; ++i) {  // twice, so that the second read can come from what was read before
-    ASSERT_EQ(Dword(key, L"V"), 1);
-    ASSERT_EQ(RegQueryValueExW(key, L"Late", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(RegDword(key, nullptr, L"V"), 1);
+    ASSERT_EQ(RegDword(key, nullptr, L"Late"), -ERROR_FILE_NOT_FOUND);
     ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Gone", &gone), ERROR_SUCCESS);
     RegCloseKey(gone);
     ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Late", &late), ERROR_FILE_NOT_FOUND);
   }
   EXPECT_EQ(qztest::ChildProcess::Start("RegistryChangeShared").Wait(20000), 0);
-  EXPECT_EQ(Dword(key, L"V"), 2);
-  EXPECT_EQ(Dword(key, L"Late"), 3);
+  EXPECT_EQ(RegDword(key, nullptr, L"V"), 2);
+  EXPECT_EQ(RegDword(key, nullptr, L"Late"), 3);
   EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Gone", &gone), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Seen\\Late", &late), ERROR_SUCCESS);
   RegCloseKey(late);
   RegCloseKey(key);
 }
 
-QZ_CHILD_MAIN(RegistryWriter) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kept", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS)
-    return 2;
-  const LONG status = PutDword(key, L"V", 7);
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS ? 0 : 3;
-}
+QZ_CHILD_MAIN(RegistryWriter) { return RegSetDword(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kept", L"V", 7) ? 3 : 0; }
 
 // Reads, and keeps a counter in a volatile key as commands do.
 QZ_CHILD_MAIN(RegistryReader) {
-  HKEY key = nullptr;
-  if (Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kept", &key, KEY_READ) != ERROR_SUCCESS) return 3;
-  const long long value = Dword(key, L"V");
-  RegCloseKey(key);
-  key = Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kept\\Counter", REG_OPTION_VOLATILE);
-  const bool counted = key && PutDword(key, L"N", 1) == ERROR_SUCCESS && PutDword(key, L"N", 2) == ERROR_SUCCESS &&
-                       Dword(key, L"N") == 2;
-  RegCloseKey(key);
+  const long long value = RegDword(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kept", L"V");
+  const wchar_t* const counter = L"SOFTWARE\\Kept\\Counter";
+  const bool counted = RegSetDword(HKEY_LOCAL_MACHINE, counter, L"N", 1, REG_OPTION_VOLATILE) == ERROR_SUCCESS &&
+                       RegSetDword(HKEY_LOCAL_MACHINE, counter, L"N", 2, REG_OPTION_VOLATILE) == ERROR_SUCCESS &&
+                       RegDword(HKEY_LOCAL_MACHINE, counter, L"N") == 2;
   QzRemoveRuntimeArea();
   return value != 7 ? 2 : counted ? 0 : 4;
-}
-
-std::string FileBytes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 // A process that wrote leaves its changes in the hive file and an empty log; one that only reads,
@@ -355,24 +315,20 @@ std::string FileBytes(const std::string& path) {
 TEST(RegistryProcesses, WriterEmptiesTheLogAndReaderWritesNothing) {
   ASSERT_EQ(qztest::ChildProcess::Start("RegistryWriter").Wait(20000), 0);
   const std::string hive = std::string(QzGetSystemRoot()) + "/registry/system.db";
-  const std::string db = FileBytes(hive), log = FileBytes(hive + "-wal"), index = FileBytes(hive + "-shm");
+  const std::string db = ReadBytes(hive), log = ReadBytes(hive + "-wal"), index = ReadBytes(hive + "-shm");
   EXPECT_EQ(log.size(), 0u);
   ASSERT_EQ(qztest::ChildProcess::Start("RegistryReader").Wait(20000), 0);
-  EXPECT_TRUE(FileBytes(hive) == db);
-  EXPECT_EQ(FileBytes(hive + "-wal").size(), 0u);
-  EXPECT_TRUE(FileBytes(hive + "-shm") == index);
+  EXPECT_TRUE(ReadBytes(hive) == db);
+  EXPECT_EQ(ReadBytes(hive + "-wal").size(), 0u);
+  EXPECT_TRUE(ReadBytes(hive + "-shm") == index);
 }
 
 // Sets SOFTWARE\Logged\V to args[0], says so with the file args[1], and stays until the file
 // args[2] appears (or it is killed).
 QZ_CHILD_MAIN(RegistryWriteAndStay) {
-  HKEY key = nullptr;
-  DWORD value = static_cast<DWORD>(std::stoul(args.at(0)));
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Logged", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS ||
-      RegSetValueExW(key, L"V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value) != ERROR_SUCCESS)
+  if (RegSetDword(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Logged", L"V", static_cast<DWORD>(std::stoul(args.at(0)))) !=
+      ERROR_SUCCESS)
     return 2;
-  RegCloseKey(key);
   std::ofstream(args.at(1)) << "written";
   for (int i = 0; i < 20000 && !Exists(args.at(2)); ++i) usleep(1000);
   return 0;
@@ -380,13 +336,7 @@ QZ_CHILD_MAIN(RegistryWriteAndStay) {
 
 // Succeeds when SOFTWARE\Logged\V holds args[0].
 QZ_CHILD_MAIN(RegistryReadLogged) {
-  HKEY key = nullptr;
-  DWORD value = 0, size = sizeof value;
-  LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Logged", 0, KEY_READ, &key);
-  if (status == ERROR_SUCCESS)
-    status = RegQueryValueExW(key, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS && value == std::stoul(args.at(0)) ? 0 : 1;
+  return RegDword(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Logged", L"V") == std::stoll(args.at(0)) ? 0 : 1;
 }
 
 // A process that only reads sees what another committed while the log still holds it: with the
@@ -412,12 +362,12 @@ TEST(RegistryProcesses, ReaderSeesCommitsStillInTheLog) {
       writer.Kill(SIGKILL);
       EXPECT_EQ(writer.Wait(20000), 128 + SIGKILL);
     }
-    const std::string log = FileBytes(hive + "-wal"), index = FileBytes(hive + "-shm");
+    const std::string log = ReadBytes(hive + "-wal"), index = ReadBytes(hive + "-shm");
     EXPECT_GT(log.size(), 0u);
     EXPECT_EQ(qztest::ChildProcess::Start("RegistryReadLogged", {number}).Wait(20000), 0);
     if (c.kill) {
-      EXPECT_TRUE(FileBytes(hive + "-wal") == log);
-      EXPECT_TRUE(FileBytes(hive + "-shm") == index);
+      EXPECT_TRUE(ReadBytes(hive + "-wal") == log);
+      EXPECT_TRUE(ReadBytes(hive + "-shm") == index);
     }
     std::ofstream(go) << "go";
     if (!c.kill) {
@@ -426,12 +376,7 @@ TEST(RegistryProcesses, ReaderSeesCommitsStillInTheLog) {
   }
 }
 
-QZ_CHILD_MAIN(RegistryBatchSeen) {
-  HKEY key = nullptr;
-  const LONG status = Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Batch\\Inner", &key, KEY_READ);
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS ? 0 : 1;
-}
+QZ_CHILD_MAIN(RegistryBatchSeen) { return RegDword(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Batch\\Inner", L"V") == 5 ? 0 : 1; }
 
 // Within a batch each call stands alone (a refused one undoes only itself), and other processes see
 // the changes when the batch ends.
@@ -443,7 +388,7 @@ TEST(RegistryProcesses, BatchIsSeenWholeWhenItEnds) {
   EXPECT_EQ(qztest::ChildProcess::Start("RegistryBatchSeen").Wait(20000), 1);
   ASSERT_EQ(QzRegEndBatch(), ERROR_SUCCESS);
   EXPECT_EQ(qztest::ChildProcess::Start("RegistryBatchSeen").Wait(20000), 0);
-  EXPECT_EQ(Dword(key, L"V"), 5);
+  EXPECT_EQ(RegDword(key, nullptr, L"V"), 5);
   RegCloseKey(key);
 }
 

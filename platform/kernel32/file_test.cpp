@@ -119,8 +119,7 @@ TEST(CreateFileDispositions, ResultsAndLastErrorsForExistingAndMissingFiles) {
     EXPECT_EQ(file != INVALID_HANDLE_VALUE, c.opens);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     EXPECT_EQ(PathExists(path), c.content != nullptr);
-    std::ifstream in(path);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.content ? c.content : "");
+    EXPECT_EQ(qztest::ReadBytes(path), c.content ? c.content : "");
   }
 }
 

@@ -79,11 +79,14 @@ TEST(SemaphoreThreads, CountIsNeverExceededUnderContention) {
   CloseHandle(semaphore);
 }
 
-// Takes the named mutex, says so through the named semaphore, and waits to be killed.
-QZ_CHILD_MAIN(HoldMutexUntilKilled) {
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(args[0]).c_str());
-  HANDLE ready = OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, Wide(args[1]).c_str());
-  if (!mutex || !ready || WaitForSingleObject(mutex, INFINITE) != WAIT_OBJECT_0) return 1;
+// Takes the named mutex ("mutex") or the one count of a new named semaphore ("semaphore"), says so
+// through the named semaphore `ready`, and waits to be killed.
+QZ_CHILD_MAIN(HoldUntilKilled) {
+  const std::wstring name = Wide(args.at(1));
+  HANDLE held = args[0] == "mutex" ? CreateMutexW(nullptr, FALSE, name.c_str())
+                                   : CreateSemaphoreW(nullptr, 1, 1, name.c_str());
+  HANDLE ready = OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, Wide(args.at(2)).c_str());
+  if (!held || !ready || WaitForSingleObject(held, INFINITE) != WAIT_OBJECT_0) return 1;
   ReleaseSemaphore(ready, 1, nullptr);
   Sleep(30000);
   return 2;
@@ -92,7 +95,8 @@ QZ_CHILD_MAIN(HoldMutexUntilKilled) {
 TEST(MutexProcesses, KilledHolderAbandonsTheMutexToTheWaiter) {
   HANDLE ready = CreateSemaphoreW(nullptr, 0, 1, L"Global\\HolderReady");
   HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Global\\KilledHolder");
-  qztest::ChildProcess child = qztest::ChildProcess::Start("HoldMutexUntilKilled", {"Global\\KilledHolder", "Global\\HolderReady"});
+  qztest::ChildProcess child =
+      qztest::ChildProcess::Start("HoldUntilKilled", {"mutex", "Global\\KilledHolder", "Global\\HolderReady"});
   ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_TIMEOUT));
 
@@ -115,19 +119,10 @@ TEST(MutexProcesses, KilledHolderAbandonsTheMutexToTheWaiter) {
   CloseHandle(ready);
 }
 
-// Creates the named semaphore, takes its count, says so, and waits to be killed.
-QZ_CHILD_MAIN(DrainSemaphoreUntilKilled) {
-  HANDLE semaphore = CreateSemaphoreW(nullptr, 1, 1, Wide(args[0]).c_str());
-  HANDLE ready = OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, Wide(args[1]).c_str());
-  if (!semaphore || !ready || WaitForSingleObject(semaphore, 0) != WAIT_OBJECT_0) return 1;
-  ReleaseSemaphore(ready, 1, nullptr);
-  Sleep(30000);
-  return 2;
-}
-
 TEST(SemaphoreProcesses, ADeadHolderLeavesNoObjectAndNoStaleCount) {
   HANDLE ready = CreateSemaphoreW(nullptr, 0, 1, L"Global\\DrainReady");
-  qztest::ChildProcess child = qztest::ChildProcess::Start("DrainSemaphoreUntilKilled", {"Global\\Drained", "Global\\DrainReady"});
+  qztest::ChildProcess child =
+      qztest::ChildProcess::Start("HoldUntilKilled", {"semaphore", "Global\\Drained", "Global\\DrainReady"});
   ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
 
   // While the child lives the object exists with its count at 0.

@@ -79,10 +79,6 @@ TEST(RuntimeArea, IsRemovedOnlyWhenNoProcessHoldsIt) {
   EXPECT_FALSE(PathExists(area));
 }
 
-}  // namespace
-
-namespace {
-
 TEST(MakeDirs, GivesTheModeAndLeavesAFolderThatHasItUntouched) {
   const std::string base = qz::SystemRoot() + "/made";
   const mode_t oldMask = umask(077);

@@ -86,28 +86,6 @@ TEST(MachineDescriptions, MalformedOnesNameFileFieldAndProblem) {
   }
 }
 
-TEST(MachineDescriptions, CommentsAndSpacedHexAreAccepted) {
-  std::shared_ptr<Machine> machine = Parse(R"({"comment": "a note", "journal": [
-      {"comment": "another", "severity": 5, "rawData": "00 01  0203ff", "description": "x"}]})");
-  ASSERT_TRUE(machine);
-  ASSERT_EQ(machine->journal.size(), 1u);
-  EXPECT_EQ(machine->journal[0].rawData, (std::vector<uint8_t>{0, 1, 2, 3, 0xFF}));
-  EXPECT_EQ(machine->journal[0].severity, 5u);
-}
-
-TEST(MachineDescriptions, SmbiosFilesResolveFromTheDescriptionsFolder) {
-  std::string error;
-  std::shared_ptr<Machine> machine =
-      qz::machine::ParseMachine(R"({"smbios": {"file": "../tests/data/smbios/srv-16slot-a.bin"}})",
-                                QZ_MACHINES_DIR "/inline.json", error);
-  ASSERT_TRUE(machine) << error;
-  EXPECT_TRUE(machine->smbios.present);
-  EXPECT_FALSE(machine->smbios.table.empty());
-  EXPECT_EQ(machine->smbios.source, QZ_MACHINES_DIR "/../tests/data/smbios/srv-16slot-a.bin");
-  EXPECT_FALSE(qz::machine::LoadMachineFile(QZ_MACHINES_DIR "/none.json", error));
-  EXPECT_EQ(error, QZ_MACHINES_DIR "/none.json: cannot be opened (No such file or directory)");
-}
-
 TEST(CurrentMachine, ComesFromTheEnvironmentElseTheDefault) {
   struct Case { const char* variable; const char* name; bool driver; };  // variable null: unset
   const Case cases[] = {

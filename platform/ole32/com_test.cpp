@@ -9,7 +9,6 @@
 #include <objbase.h>
 #include <winreg.h>
 
-#include <atomic>
 #include <cwchar>
 #include <string>
 #include <thread>
@@ -20,41 +19,14 @@ namespace {
 
 constexpr CLSID kBuiltin = {0x6A1E2B01, 0x0C3D, 0x4E5F, {0x90, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}};
 
-std::atomic<int> g_Objects{0};
-
-class Thing : public IUnknown {
- public:
-  Thing() { ++g_Objects; }
-  virtual ~Thing() { --g_Objects; }
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (riid != IID_IUnknown) {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    *ppv = this;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_Refs; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG refs = --m_Refs;
-    if (refs == 0) delete this;
-    return refs;
-  }
-
- private:
-  std::atomic<ULONG> m_Refs{1};
-};
+// The one object the factory hands out; its count shows every reference a caller still holds.
+qztest::Counted<> g_Thing(0);
 
 class ThingFactory : public qztest::Counted<IClassFactory> {
  public:
   ThingFactory() : Counted(0) {}
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-    if (outer) return CLASS_E_NOAGGREGATION;
-    Thing* thing = new Thing;
-    HRESULT hr = thing->QueryInterface(riid, ppv);
-    thing->Release();
-    return hr;
+    return outer ? CLASS_E_NOAGGREGATION : g_Thing.QueryInterface(riid, ppv);
   }
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 };
@@ -70,16 +42,17 @@ TEST(ComActivation, BuiltinClassIsCreatedThroughItsFactory) {
   IUnknown* object = reinterpret_cast<IUnknown*>(0x1);
   ASSERT_EQ(CoCreateInstance(kBuiltin, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&object)),
             S_OK);
-  EXPECT_EQ(g_Objects, 1);
+  EXPECT_EQ(object, &g_Thing);
+  EXPECT_EQ(g_Thing.refs, 1u);
   EXPECT_EQ(g_Factory.refs, 0u) << "the factory is released after use";
   object->Release();
-  EXPECT_EQ(g_Objects, 0);
 
   // Failures leave a null pointer and pass the factory's code through.
   object = reinterpret_cast<IUnknown*>(0x1);
   EXPECT_EQ(CoCreateInstance(kBuiltin, nullptr, CLSCTX_ALL, IID_IClassFactory, reinterpret_cast<void**>(&object)),
             E_NOINTERFACE);
   EXPECT_EQ(object, nullptr);
+  EXPECT_EQ(g_Thing.refs, 0u);
 
   IClassFactory* factory = nullptr;
   ASSERT_EQ(CoGetClassObject(kBuiltin, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,

@@ -1,5 +1,5 @@
-// The automation values: BSTR lengths, the length prefix and termination; SAFEARRAY shapes, bounds
-// and their errors, and ownership of strings; VARIANT ownership: what VariantClear frees and what
+// The automation values: BSTR lengths, the length prefix and termination; SAFEARRAY bounds and
+// their errors, and ownership of strings; VARIANT ownership: what VariantClear frees and what
 // VariantCopy duplicates.
 #include <gtest/gtest.h>
 #include <oleauto.h>
@@ -123,35 +123,6 @@ TEST(VariantCopy, DuplicatesStringsAndArraysAddRefsInterfacesAndKeepsNullStrings
   ASSERT_EQ(VariantCopy(&dest, &source), S_OK);
   EXPECT_EQ(dest.vt, VT_BSTR);
   EXPECT_EQ(dest.bstrVal, nullptr);
-}
-
-TEST(SafeArrayCreate, RecordsElementTypeSizeAndFeatures) {
-  struct Case { VARTYPE vt; ULONG size; USHORT features; };
-  const Case cases[] = {
-      {VT_UI1, 1, FADF_HAVEVARTYPE},
-      {VT_I2, 2, FADF_HAVEVARTYPE},
-      {VT_I4, 4, FADF_HAVEVARTYPE},
-      {VT_BSTR, sizeof(BSTR), FADF_HAVEVARTYPE | FADF_BSTR},
-      {VT_UNKNOWN, sizeof(IUnknown*), FADF_HAVEIID | FADF_UNKNOWN},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.vt);
-    SAFEARRAYBOUND bound = {4, 0};
-    SAFEARRAY* psa = SafeArrayCreate(c.vt, 1, &bound);
-    ASSERT_NE(psa, nullptr);
-    EXPECT_EQ(psa->fFeatures, c.features);
-    EXPECT_EQ(SafeArrayGetElemsize(psa), c.size);
-    EXPECT_EQ(SafeArrayGetDim(psa), 1u);
-    VARTYPE vt = 0xCCCC;
-    EXPECT_EQ(SafeArrayGetVartype(psa, &vt), S_OK);
-    EXPECT_EQ(vt, c.vt);
-    if (c.features & FADF_HAVEVARTYPE) {
-      DWORD hidden = 0;
-      std::memcpy(&hidden, reinterpret_cast<char*>(psa) - sizeof(DWORD), sizeof(hidden));
-      EXPECT_EQ(hidden, c.vt) << "the VARTYPE sits in front of the descriptor";
-    }
-    EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
-  }
 }
 
 TEST(SafeArrayBounds, VectorBoundsAndTheirErrors) {

@@ -15,9 +15,9 @@ using qz::wbem::Repository;
 
 constexpr const wchar_t* kNamespace = L"root\\AssocTest";
 
-// Two boards and three modules. M1 hangs off B1 through two different associations, M2 through a
-// reference written as a full path; a link to a module that is gone, one to B1 of another
-// namespace and one to "b1" must not surface for B1; M2 also leads to B2.
+// Two boards and three modules, the third with a brace in its tag. M1 hangs off B1 through two
+// different associations, M2 through a reference written as a full path; a link to a module that
+// is gone, one to B1 of another namespace and one to "b1" must not surface for B1; M2 also leads to B2.
 constexpr const wchar_t* kMof =
     LR"MOF(
 class QZ_Element { [key] string Tag; };
@@ -30,15 +30,15 @@ instance of QZ_Board { Tag = "B1"; };
 instance of QZ_Board { Tag = "B2"; };
 instance of QZ_Module { Tag = "M1"; };
 instance of QZ_Module { Tag = "M2"; };
-instance of QZ_Module { Tag = "M3"; };
+instance of QZ_Module { Tag = "M}3"; };
 instance of QZ_ModuleInBoard { Label = "L1"; Antecedent = "QZ_Board.Tag=\"B1\""; Dependent = "QZ_Module.Tag=\"M1\""; };
 instance of QZ_ModuleInBoard { Label = "L2"; Antecedent = "\\\\QZ-TEST\\root\\AssocTest:QZ_Board.Tag=\"B1\"";
                                Dependent = "QZ_Module.Tag=\"M2\""; };
 instance of QZ_ModuleInBoard { Label = "L3"; Antecedent = "QZ_Board.Tag=\"B1\""; Dependent = "QZ_Module.Tag=\"Gone\""; };
 instance of QZ_Other { Label = "L4"; Left = "QZ_Module.Tag=\"M1\""; Right = "qz_board=\"B1\""; };
 instance of QZ_Link { Label = "L5"; Antecedent = "\\\\QZ-TEST\\root\\Elsewhere:QZ_Board.Tag=\"B1\"";
-                      Dependent = "QZ_Module.Tag=\"M3\""; };
-instance of QZ_Link { Label = "L6"; Antecedent = "QZ_Board.Tag=\"b1\""; Dependent = "QZ_Module.Tag=\"M3\""; };
+                      Dependent = "QZ_Module.Tag=\"M}3\""; };
+instance of QZ_Link { Label = "L6"; Antecedent = "QZ_Board.Tag=\"b1\""; Dependent = "QZ_Module.Tag=\"M}3\""; };
 instance of QZ_Link { Label = "L7"; Antecedent = "QZ_Module.Tag=\"M2\""; Dependent = "QZ_Board.Tag=\"B2\""; };
 )MOF";
 
@@ -86,17 +86,17 @@ TEST_F(AssociationQuery, WhereWordsAndSourcePathsSelectTheEnds) {
       {L"ASSOCIATORS OF {\\\\OTHER\\root\\AssocTest:QZ_Board.Tag=\"B1\"}", {L"M1"}},
       {b1 + L" WHERE AssocClass = QZ_Link", {L"M1", L"M2"}},
       {b1 + L" WHERE AssocClass = QZ_Other", {L"M1"}},
-      {b1 + L" WHERE ResultClass = QZ_Element", {L"M1", L"M2"}},
+      {b1 + L" where resultclass = QZ_Element", {L"M1", L"M2"}},
       {b1 + L" WHERE ResultClass = QZ_Board", {}},
       {b1 + L" WHERE Role = Right", {L"M1"}},
       {b1 + L" WHERE Role = Dependent", {}},
-      {b1 + L" WHERE ResultRole = Left", {L"M1"}},
+      {b1 + L" WHERE ResultRole = 'Left'", {L"M1"}},
       {b1 + L" WHERE RequiredAssocQualifier = Special", {L"M1"}},
       {b1 + L" WHERE RequiredQualifier = Fitted Role = Antecedent", {L"M1", L"M2"}},
       {b1 + L" WHERE ClassDefsOnly", {L"QZ_Module"}},
       {L"ASSOCIATORS OF {QZ_Module.Tag=\"M2\"}", {L"B2", L"B1"}},
       // B1 of another namespace does not resolve; "b1" does, as every lookup by key ignores case.
-      {L"ASSOCIATORS OF {QZ_Module.Tag=\"M3\"}", {L"B1"}},
+      {L"ASSOCIATORS OF {QZ_Module.Tag=\"M}3\"}", {L"B1"}},
       {L"REFERENCES OF {QZ_Board.Tag=\"B1\"}", {L"L1", L"L2", L"L3", L"L4"}},
       {L"REFERENCES OF {QZ_Board.Tag=\"B1\"} WHERE ResultClass = QZ_Other", {L"L4"}},
       {L"REFERENCES OF {QZ_Board.Tag=\"B1\"} WHERE Role = Antecedent", {L"L1", L"L2", L"L3"}},

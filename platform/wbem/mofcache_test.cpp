@@ -133,25 +133,6 @@ TEST_F(CompiledMofs, LoadedRepositoryEqualsTheCompiledOne) {
   ASSERT_TRUE(std::filesystem::exists(m_Saved));
   EXPECT_EQ(compiled, unsaved) << "recording changes nothing";
   EXPECT_EQ(Recover(KeptMofsRecovery::Loaded), compiled);
-
-  Repository repository;
-  ASSERT_EQ(RecoverKeptMofs(repository, m_Folder, m_Saved), KeptMofsRecovery::Loaded);
-  EXPECT_EQ(repository.Namespaces(),
-            (std::vector<std::wstring>{L"root", L"root\\CacheTest", L"root\\CacheTest\\Child", L"root\\VXN"}));
-  EXPECT_EQ(repository.Classes(L"root\\VXN").size(), 9u + 24u);  // the system classes and the module's
-  EXPECT_EQ(repository.Instances(L"root\\VXN", L"__Win32Provider").size(), 22u);
-  auto replaced = repository.FindClass(L"root\\CacheTest", L"QZ_Replaced");
-  ASSERT_TRUE(replaced);
-  EXPECT_EQ(replaced->properties.size(), 2u) << "the later file's definition";
-  auto thing = repository.FindClass(L"root\\CacheTest", L"QZ_Thing");
-  ASSERT_TRUE(thing);
-  EXPECT_EQ(ValueText(CIM_UINT64, thing->properties[1].value), "8 18446744073709551615");
-  EXPECT_EQ(ValueText(CIM_REAL64 | CIM_FLAG_ARRAY, thing->properties[15].value), "8197 {1.5, -2}");
-  auto links = repository.Instances(L"root\\CacheTest", L"QZ_Link");
-  ASSERT_EQ(links.size(), 1u);
-  CComVariant path;
-  ASSERT_EQ(links[0]->Get(L"Thing", 0, &path, nullptr, nullptr), WBEM_S_NO_ERROR);
-  EXPECT_EQ(std::wstring(path.bstrVal), L"QZ_Thing.Tag=\"t1\"");
 }
 
 // Whatever happens to the save or the files, the repository holds what compiling the files gives,

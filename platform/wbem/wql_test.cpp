@@ -1,4 +1,5 @@
-// The WQL subset: what parses and what is refused, and how WHERE judges an instance.
+// The WQL subset: what is refused, how deep and long a query may be, and how WHERE judges an
+// instance (what the statements select is run through the service and association tests).
 #include "wbem/wql.h"
 
 #include <gtest/gtest.h>
@@ -11,38 +12,6 @@ namespace {
 using qz::wbem::ClassBuilder;
 using qz::wbem::ParseWql;
 using qz::wbem::WqlQuery;
-
-TEST(WqlParse, SelectListClassAndWhere) {
-  WqlQuery query;
-  ASSERT_EQ(ParseWql(L"select Size , SMBiosData from MSSmBios_RawSMBiosTables", &query), WBEM_S_NO_ERROR);
-  EXPECT_FALSE(query.allProperties);
-  EXPECT_EQ(query.properties, (std::vector<std::wstring>{L"Size", L"SMBiosData"}));
-  EXPECT_EQ(query.className, L"MSSmBios_RawSMBiosTables");
-  EXPECT_EQ(query.where, nullptr);
-}
-
-TEST(WqlParse, AssociationStatementsTakeThePathAndTheirWords) {
-  WqlQuery query;
-  ASSERT_EQ(ParseWql(L" associators  of{ QZ_Slot.Tag=\"a}b\" }where resultclass = QZ_Module AssocClass=QZ_In "
-                     L"Role = Antecedent ResultRole='Dependent' ClassDefsOnly RequiredQualifier = Fitted "
-                     L"RequiredAssocQualifier = Special",
-                     &query),
-            WBEM_S_NO_ERROR);
-  EXPECT_EQ(query.statement, WqlQuery::Statement::Associators);
-  const qz::wbem::WqlAssociation& a = query.association;
-  EXPECT_EQ(a.source, L"QZ_Slot.Tag=\"a}b\"");
-  EXPECT_EQ((std::vector<std::wstring>{a.resultClass, a.assocClass, a.role, a.resultRole, a.requiredQualifier,
-                                       a.requiredAssocQualifier}),
-            (std::vector<std::wstring>{L"QZ_Module", L"QZ_In", L"Antecedent", L"Dependent", L"Fitted", L"Special"}));
-  EXPECT_TRUE(a.classDefsOnly);
-  EXPECT_FALSE(a.keysOnly);
-
-  ASSERT_EQ(ParseWql(L"REFERENCES OF {QZ_Slot=\"x\"} WHERE KeysOnly Role = Dependent", &query), WBEM_S_NO_ERROR);
-  EXPECT_EQ(query.statement, WqlQuery::Statement::References);
-  EXPECT_EQ(query.association.role, L"Dependent");
-  EXPECT_TRUE(query.association.keysOnly);
-  EXPECT_TRUE(query.association.resultClass.empty());
-}
 
 TEST(WqlParse, RefusesWhatIsOutsideTheSubset) {
   const wchar_t* refused[] = {
