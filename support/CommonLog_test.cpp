@@ -29,18 +29,6 @@ class CommonLogTest : public qztest::SystemTest {
   std::wstring LogPath(const WCHAR* extension = L".log") { return kDefaultFolder + L"QZWBEMServer" + extension; }
 };
 
-TEST_F(CommonLogTest, LineIsWrittenByteForByteInUtf16WithCrLf) {
-  qztest::FixLocalTime(2026, 3, 4, 9, 5, 7, 42);
-  StartedLog log;
-  log.Lock();
-  log.SetFunctionName(L"CQZMemoryModuleProv::CreateInstanceEnumAsync");
-  EXPECT_EQ(log.LogError(L"Cannot return instances"), 0u);
-  log.Unlock();
-  EXPECT_EQ(ReadFileBytes(LogPath()),
-            Utf16Le(L"03/04/2026 09:05:07.042 [Error] QZWmiMemory.DLL!CQZMemoryModuleProv::CreateInstanceEnumAsync| "
-                    L"Cannot return instances\r\n"));
-}
-
 TEST_F(CommonLogTest, WithoutConfigurationWritesInformationButNotVerbose) {
   StartedLog log;
   EXPECT_EQ(log.Level(), 3u);
