@@ -55,8 +55,6 @@ TEST_F(PlatformProbe, FlagsFollowTheDriverAndTheFirstMemoryDevice) {
   const Case cases[] = {
       {"no driver: amp and processor flags kept", R"({"name": "no driver"})", {true, true, true, true},
        {false, true, true, false}},
-      {"amp on processor boards", WithDriver(std::string(kDescribed) + R"(, "processorBoards": true)"),
-       {false, false, false, false}, {true, true, true, true}},
       {"amp on memory boards clears processor boards", WithDriver(kDescribed), {false, false, true, false},
        {true, true, false, true}},
       {"no amp information leaves processor boards", WithDriver(std::string(kDescribed) +
