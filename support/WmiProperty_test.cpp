@@ -186,39 +186,25 @@ TEST(WmiPropertyReaders, AcceptTheirTypesAndConvert) {
     ScriptedObject object;
     object.value = c.given;
     object.getResult = c.getResult;
-    bool flag = true;
+    // Out values start poisoned, a bool as the opposite of what the case reads.
+    bool flag = c.number == 0;
     DWORD d = 0xCCCCCCCC;
     WORD w = 0xCCCC;
     BYTE b = 0xCC;
     std::wstring text = L"poison";
-    HRESULT hr = S_FALSE;
-    DWORD got = 0;
-    switch (c.reader) {
-      case kBool:
-        flag = c.number == 0;  // the opposite of the expected value, so a write must happen
-        hr = GetBool(&object, L"P", flag);
-        got = flag ? 1 : 0;
-        if (FAILED(c.expected)) {
-          EXPECT_EQ(got, 1u);
-        }
-        break;
-      case kUint32: hr = GetUint32(&object, L"P", d); got = d; break;
-      case kUint16: hr = GetUint16(&object, L"P", w); got = w; break;
-      case kUint8: hr = GetUint8(&object, L"P", b); got = b; break;
-      case kString: hr = GetString(&object, L"P", text); break;
-    }
+    const HRESULT hr = c.reader == kBool     ? GetBool(&object, L"P", flag)
+                       : c.reader == kUint32 ? GetUint32(&object, L"P", d)
+                       : c.reader == kUint16 ? GetUint16(&object, L"P", w)
+                       : c.reader == kUint8  ? GetUint8(&object, L"P", b)
+                                             : GetString(&object, L"P", text);
     EXPECT_EQ(hr, c.expected);
     EXPECT_EQ(object.getName, L"P");
     EXPECT_EQ(object.getFlags, 0);
     EXPECT_FALSE(object.getTypeOrFlavorAsked);
-    if (c.reader == kString) {
-      EXPECT_EQ(text, SUCCEEDED(c.expected) ? std::wstring(c.text) : std::wstring(L"poison"));
-    } else if (c.reader != kBool) {
-      const DWORD poison = c.reader == kUint32 ? 0xCCCCCCCC : c.reader == kUint16 ? 0xCCCC : 0xCC;
-      EXPECT_EQ(got, SUCCEEDED(c.expected) ? c.number : poison);
-    } else if (SUCCEEDED(c.expected)) {
-      EXPECT_EQ(got, c.number);
-    }
+    const DWORD got[] = {flag, d, w, b, 0};
+    const DWORD poison[] = {c.number == 0, 0xCCCCCCCC, 0xCCCC, 0xCC, 0};
+    EXPECT_EQ(got[c.reader], SUCCEEDED(c.expected) ? c.number : poison[c.reader]);
+    EXPECT_EQ(text, SUCCEEDED(c.expected) && c.reader == kString ? c.text : L"poison");
   }
 }
 
