@@ -112,14 +112,12 @@ TEST_F(MemoryDeviceTable, BoardAndModuleComeFromTheOemRecordElseFromTheLocator) 
     SCOPED_TRACE(c.what);
     Hold({c.device});
     g_bProcessorBoardMemory = c.processorBoards;
-    BYTE data[kType17CopyLength] = {};
-    BYTE length = kType17CopyLength;
-    SmbiosStrings strings;
-    ASSERT_TRUE(g_SmbiosTable.FindStructure(kSmbiosTypeMemoryDevice, 0, data, length, strings));
+    const auto found = qztest::FindAll(kSmbiosTypeMemoryDevice);
+    ASSERT_EQ(found.size(), 1u);
     BYTE board = 0xCC;
     BYTE module = 0xCC;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(LocateMemoryDevice(data, strings, board, module), c.located);
+    EXPECT_EQ(LocateMemoryDevice(found[0].data.data(), found[0].strings, board, module), c.located);
     const std::string output = testing::internal::GetCapturedStdout();
     if (c.output) {
       EXPECT_EQ(output, c.output);

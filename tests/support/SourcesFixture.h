@@ -23,6 +23,24 @@ inline void LoadMachine(const std::string& json) {
   ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
 }
 
+// A structure as the walk copies it: its bytes up to the capacity asked for, and its strings.
+struct FoundStructure {
+  std::vector<BYTE> data;
+  SmbiosStrings strings;
+};
+
+// Every structure of `type` in the held table (loading one when none is held), in order.
+inline std::vector<FoundStructure> FindAll(BYTE type, BYTE capacity = kType17CopyLength) {
+  std::vector<FoundStructure> found;
+  for (;;) {
+    FoundStructure s{std::vector<BYTE>(capacity), {}};
+    BYTE length = capacity;
+    if (!g_SmbiosTable.FindStructure(type, static_cast<WORD>(found.size()), s.data.data(), length, s.strings)) return found;
+    s.data.resize(length);
+    found.push_back(std::move(s));
+  }
+}
+
 class SourcesTest : public SystemTest {
  protected:
   void SetUp() override { ResetSources(); }
