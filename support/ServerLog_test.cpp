@@ -18,7 +18,7 @@ using qztest::SetRegString;
 const std::wstring kDefaultPath = L"C:\\Windows\\system32\\wbem\\logs\\qzwbems.log";
 const WCHAR* kConfigKey = L"Software\\Tarnwell\\WBEM\\ServerLOGGING";
 
-class ServerLogTest : public qztest::SystemTest {};
+using ServerLogTest = qztest::SystemTest;
 
 // The file after one line at a fixed time: each line begins with a blank and is written in the
 // ANSI code page; a file past the threshold is cut to its last whole lines (or its last byte when it
@@ -109,29 +109,22 @@ TEST_F(ServerLogTest, LevelAndTypeFiltering) {
   }
 }
 
-TEST_F(ServerLogTest, LevelAndTypeAreReadOnlyWithAFileName) {
+// Level and type are read only with a file name, and an empty name is refused: nothing of such a
+// configuration is kept, and the line goes to the default file at the default level.
+TEST_F(ServerLogTest, WithoutAFileNameTheDefaultsStay) {
+  CServerLog refused, unnamed, empty;
+  EXPECT_EQ(refused.SetupSemaphore(L"", 0, 0), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   SetRegDword(kConfigKey, L"LEVEL", 0);
   SetRegDword(kConfigKey, L"TYPE", 0);
-  CServerLog log;
-  log.Configure();
-  EXPECT_EQ(log.Path(), kDefaultPath);
-  EXPECT_EQ(log.MaxLevel(), 1u);
-  EXPECT_EQ(log.TypeMask(), 7u);
-}
-
-TEST_F(ServerLogTest, EmptyPathIsRefused) {
-  CServerLog log;
-  EXPECT_EQ(log.SetupSemaphore(L"", 0, 0), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  EXPECT_EQ(log.Path(), kDefaultPath);
-  EXPECT_EQ(log.MaxLevel(), 1u);
-  EXPECT_EQ(log.TypeMask(), 7u);
-  // Nothing of the refused configuration is kept: the line goes to the default file, at the
-  // default level, without a semaphore.
+  unnamed.Configure();
   SetRegString(kConfigKey, L"LOGFILENAME", L"");
-  SetRegDword(kConfigKey, L"LEVEL", 0);
-  CServerLog configured;
-  configured.Configure();
-  EXPECT_EQ(configured.Write(kServerLogError, 1, L"x"), 0u);
+  empty.Configure();
+  for (const CServerLog* log : {&refused, &unnamed, &empty}) {
+    EXPECT_EQ(log->Path(), kDefaultPath);
+    EXPECT_EQ(log->MaxLevel(), 1u);
+    EXPECT_EQ(log->TypeMask(), 7u);
+  }
+  EXPECT_EQ(empty.Write(kServerLogError, 1, L"x"), 0u);
   EXPECT_GT(FileSize(kDefaultPath), 0);
 }
 
@@ -150,7 +143,7 @@ TEST_F(ServerLogTest, BusySemaphoreDropsTheLineAfterASecond) {
   CloseHandle(semaphore);
 }
 
-class MutexTest : public qztest::SystemTest {};
+using MutexTest = qztest::SystemTest;
 
 TEST_F(MutexTest, NoOperatingSystemObjectUntilTheFirstLock) {
   CMutex mutex;
