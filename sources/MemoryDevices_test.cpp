@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <qzplatform.h>
 
-#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -162,24 +161,8 @@ std::vector<BYTE> RawEntry(size_t size, WORD entryClass, WORD code, const std::m
   return raw;
 }
 
-std::string Hex(const std::vector<BYTE>& bytes) {
-  std::string text;
-  char pair[3];
-  for (BYTE b : bytes) {
-    std::snprintf(pair, sizeof(pair), "%02x", b);
-    text += pair;
-  }
-  return text;
-}
-
-void LoadJournal(const std::vector<std::pair<int, std::vector<BYTE>>>& entries) {
-  std::string json = R"({"name": "journal", "journal": [)";
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (i) json += ", ";
-    json += R"({"severity": )" + std::to_string(entries[i].first) + R"(, "rawData": ")" + Hex(entries[i].second) +
-            "\"}";
-  }
-  qztest::LoadMachine(json + "]}");
+void LoadJournal(const qztest::JournalEntries& entries) {
+  qztest::LoadMachine(R"({"name": "journal", "journal": )" + qztest::Journal(entries) + "}");
 }
 
 TEST(ReadJournalErrors, AddsTheModulesOfMemoryEntriesAboveSeverityThree) {

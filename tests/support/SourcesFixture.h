@@ -23,6 +23,18 @@ inline void LoadMachine(const std::string& json) {
   ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
 }
 
+// A machine's "journal": entries of a severity and raw data.
+using JournalEntries = std::vector<std::pair<int, std::vector<BYTE>>>;
+inline std::string Journal(const JournalEntries& entries) {
+  std::string json = "[";
+  for (const auto& [severity, raw] : entries) {
+    json += (json.size() > 1 ? ", " : "") + (R"({"severity": )" + std::to_string(severity)) + R"(, "rawData": ")";
+    for (BYTE b : raw) json += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
+    json += "\"}";
+  }
+  return json + "]";
+}
+
 // A structure as the walk copies it: its bytes up to the capacity asked for, and its strings.
 struct FoundStructure {
   std::vector<BYTE> data;
@@ -35,7 +47,8 @@ inline std::vector<FoundStructure> FindAll(BYTE type, BYTE capacity = kType17Cop
   for (;;) {
     FoundStructure s{std::vector<BYTE>(capacity), {}};
     BYTE length = capacity;
-    if (!g_SmbiosTable.FindStructure(type, static_cast<WORD>(found.size()), s.data.data(), length, s.strings)) return found;
+    const WORD index = static_cast<WORD>(found.size());
+    if (!g_SmbiosTable.FindStructure(type, index, s.data.data(), length, s.strings)) return found;
     s.data.resize(length);
     found.push_back(std::move(s));
   }
