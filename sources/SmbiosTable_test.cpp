@@ -211,15 +211,6 @@ TEST(SmbiosTableLoad, FailedLoadIsRetriedAndASuccessfulOneStays) {
   EXPECT_EQ(Type17Handles(), std::vector<WORD>{});
 }
 
-TEST(SmbiosTableLoad, UnloadDropsTheTableAndTheMutexComesBackOnUse) {
-  ASSERT_TRUE(g_SmbiosTable.SetTableForTesting(Structure(17, 0x15, 7)));
-  g_SmbiosTable.Unload();
-  EXPECT_FALSE(g_SmbiosTable.IsLoaded());
-  g_SmbiosTable.CreateMutex();
-  ASSERT_TRUE(g_SmbiosTable.SetTableForTesting(Structure(17, 0x15, 7)));
-  EXPECT_EQ(Type17Handles(), std::vector<WORD>{7});
-}
-
 TEST(SmbiosTableLoad, WmiTableLongerThanASixteenBitLengthIsWalkedOnlyThatFar) {
   // 2,000 devices of 0x28 + 2 bytes, then the end structure: 84,006 bytes. The length is kept in
   // 16 bits, so 84,006 - 65,536 = 18,470 bytes are walked: 439 whole devices.
