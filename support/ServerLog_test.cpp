@@ -37,7 +37,7 @@ TEST_F(ServerLogTest, LineAsTheFileHoldsItAfterwards) {
   const std::string tail = lines.substr(lines.size() - kServerLogKeep);
   const std::string kept = tail.substr(tail.find("\r\n") + 2);
   const std::string stamp = " [03/04/2026 09:05:07:042] ";
-  enum Write { kMutexFailure, kAnsi, kPlain, kMutexClash };
+  enum Write { kAnsi, kPlain, kMutexClash };
   struct Case {
     const char* name;
     std::string before;  // the file's content first
@@ -45,8 +45,6 @@ TEST_F(ServerLogTest, LineAsTheFileHoldsItAfterwards) {
     Write write;
     std::string after;
   } cases[] = {
-      {"the mutex failure line", "", false, kMutexFailure,
-       stamp + "[Error] - Mutex::CreateSemaphore(Mutex) failed.  Last error:  5\r\n"},
       {"text in the ANSI code page", "", false, kAnsi, stamp + "[Information] - caf\xe9 \x80\r\n"},
       {"cut to the last whole lines", lines, false, kPlain, kept + stamp + "[Error] - x\r\n"},
       {"no line end: the last byte stays", std::string(kServerLogTrimAt - 1, 'a') + "b", false, kPlain,
@@ -63,10 +61,7 @@ TEST_F(ServerLogTest, LineAsTheFileHoldsItAfterwards) {
     ASSERT_EQ(clash != nullptr, c.clash);
     CServerLog log;
     log.Configure();
-    if (c.write == kMutexFailure) {
-      log.SetPrefix(L"Mutex::");
-      EXPECT_EQ(log.Write(kServerLogError, 1, kMutexFailureFormat, 5), 0u);
-    } else if (c.write == kAnsi) {
+    if (c.write == kAnsi) {
       EXPECT_EQ(log.Write(kServerLogInformation, 1, L"%ls", L"caf\u00e9 \u20ac"), 0u);
     } else if (c.write == kPlain) {
       EXPECT_EQ(log.Write(kServerLogError, 1, L"x"), 0u);
