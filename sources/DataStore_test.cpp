@@ -26,12 +26,9 @@ long long Counter(size_t entry) {
   return status == ERROR_SUCCESS && type == REG_DWORD ? value : -1;
 }
 
-std::string Journal(int entries, int severity) {
-  std::string json = "[";
-  for (int i = 0; i < entries; ++i) {
-    json += (i ? "," : "") + std::string("{\"severity\": ") + std::to_string(severity) + ", \"rawData\": \"0102\"}";
-  }
-  return json + "]";
+// `entries` journal entries of one severity.
+std::string Journal(size_t entries, int severity) {
+  return qztest::Journal(qztest::JournalEntries(entries, {severity, {1, 2}}));
 }
 
 TEST(DataStoreGate, ReadinessFollowsTheStoreAndMovesCountersOnlyWithoutData) {

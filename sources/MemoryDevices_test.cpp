@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <qzplatform.h>
 
-#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -112,14 +111,12 @@ TEST_F(MemoryDeviceTable, BoardAndModuleComeFromTheOemRecordElseFromTheLocator) 
     SCOPED_TRACE(c.what);
     Hold({c.device});
     g_bProcessorBoardMemory = c.processorBoards;
-    BYTE data[kType17CopyLength] = {};
-    BYTE length = kType17CopyLength;
-    SmbiosStrings strings;
-    ASSERT_TRUE(g_SmbiosTable.FindStructure(kSmbiosTypeMemoryDevice, 0, data, length, strings));
+    const auto found = qztest::FindAll(kSmbiosTypeMemoryDevice);
+    ASSERT_EQ(found.size(), 1u);
     BYTE board = 0xCC;
     BYTE module = 0xCC;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(LocateMemoryDevice(data, strings, board, module), c.located);
+    EXPECT_EQ(LocateMemoryDevice(found[0].data.data(), found[0].strings, board, module), c.located);
     const std::string output = testing::internal::GetCapturedStdout();
     if (c.output) {
       EXPECT_EQ(output, c.output);
@@ -164,24 +161,8 @@ std::vector<BYTE> RawEntry(size_t size, WORD entryClass, WORD code, const std::m
   return raw;
 }
 
-std::string Hex(const std::vector<BYTE>& bytes) {
-  std::string text;
-  char pair[3];
-  for (BYTE b : bytes) {
-    std::snprintf(pair, sizeof(pair), "%02x", b);
-    text += pair;
-  }
-  return text;
-}
-
-void LoadJournal(const std::vector<std::pair<int, std::vector<BYTE>>>& entries) {
-  std::string json = R"({"name": "journal", "journal": [)";
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (i) json += ", ";
-    json += R"({"severity": )" + std::to_string(entries[i].first) + R"(, "rawData": ")" + Hex(entries[i].second) +
-            "\"}";
-  }
-  qztest::LoadMachine(json + "]}");
+void LoadJournal(const qztest::JournalEntries& entries) {
+  qztest::LoadMachine(R"({"name": "journal", "journal": )" + qztest::Journal(entries) + "}");
 }
 
 TEST(ReadJournalErrors, AddsTheModulesOfMemoryEntriesAboveSeverityThree) {

@@ -13,6 +13,7 @@
 
 #include "platform/machine/machine.h"
 #include "sources/SmbiosTable.h"
+#include "tests/support/SourcesFixture.h"
 
 namespace {
 
@@ -170,12 +171,10 @@ TEST(SmbiosCorpus, WalkAgreesWithAnIndependentDecoderOnEveryMemoryDevice) {
     std::vector<DeviceText> expected = Decode(decoder, file);
     ASSERT_FALSE(expected.empty());
     std::vector<DeviceText> walked;
-    for (WORD index = 0;; ++index) {
-      BYTE buffer[0x5C] = {};
-      BYTE length = sizeof(buffer);
-      SmbiosStrings strings;
-      if (!g_SmbiosTable.FindStructure(kSmbiosTypeMemoryDevice, index, buffer, length, strings)) break;
-      walked.push_back(FromWalk(buffer, length, strings));
+    for (qztest::FoundStructure s : qztest::FindAll(kSmbiosTypeMemoryDevice, 0x5C)) {
+      const BYTE length = static_cast<BYTE>(s.data.size());
+      s.data.resize(0x5C);  // zeros past the copied length
+      walked.push_back(FromWalk(s.data.data(), length, s.strings));
     }
     ASSERT_EQ(walked.size(), expected.size());
     for (size_t i = 0; i < walked.size(); ++i) {
@@ -212,15 +211,7 @@ TEST(SmbiosCorpus, StructureCountsMatchTheCatalogue) {
     std::string error;
     ASSERT_TRUE(qz::machine::LoadSmbiosFile(QZ_CORPUS_DIR "/" + f[0], smbios, error)) << error;
     ASSERT_TRUE(g_SmbiosTable.SetTableForTesting(smbios.table));
-    auto count = [](BYTE type) {
-      WORD n = 0;
-      BYTE buffer[kType17CopyLength];
-      for (;; ++n) {
-        BYTE length = sizeof(buffer);
-        SmbiosStrings strings;
-        if (!g_SmbiosTable.FindStructure(type, n, buffer, length, strings)) return n;
-      }
-    };
+    auto count = [](BYTE type) { return qztest::FindAll(type).size(); };
     EXPECT_EQ(g_SmbiosTable.StructureCountForTesting(), std::stoul(f[3]));
     EXPECT_EQ(count(17), std::stoul(f[4]));   // "16 (40)": the count leads
     EXPECT_EQ(count(20), std::stoul(f[6]));

@@ -23,17 +23,14 @@ TEST(SmbiosTableThreads, ReadersNeverSeeAHalfLoadedTable) {
   for (int t = 0; t < 4; ++t) {
     readers.emplace_back([&] {
       while (!stop.load()) {
-        for (WORD index = 0; index < 3; ++index) {
-          BYTE buffer[kType17CopyLength];
-          BYTE length = sizeof(buffer);
-          SmbiosStrings strings;
-          bool found = g_SmbiosTable.FindStructure(kSmbiosTypeMemoryDevice, index, buffer, length, strings);
-          bool right = index < 2 ? found && length == kType17CopyLength && buffer[kType17Handle] == 17 + index &&
-                                       CSmbiosTable::GetString(buffer[kType17DeviceLocator], strings) ==
-                                           L"DIMM " + std::to_wstring(index + 1)
-                                 : !found;
-          if (!right) ++wrong;
+        const auto found = qztest::FindAll(kSmbiosTypeMemoryDevice);
+        bool right = found.size() == 2;
+        for (size_t i = 0; right && i < found.size(); ++i) {
+          const auto& [data, strings] = found[i];
+          right = data.size() == kType17CopyLength && data[kType17Handle] == 17 + i &&
+                  CSmbiosTable::GetString(data[kType17DeviceLocator], strings) == L"DIMM " + std::to_wstring(i + 1);
         }
+        if (!right) ++wrong;
       }
     });
   }

@@ -29,23 +29,8 @@ class CommonLogTest : public qztest::SystemTest {
   std::wstring LogPath(const WCHAR* extension = L".log") { return kDefaultFolder + L"QZWBEMServer" + extension; }
 };
 
-TEST_F(CommonLogTest, LineIsWrittenByteForByteInUtf16WithCrLf) {
-  qztest::FixLocalTime(2026, 3, 4, 9, 5, 7, 42);
-  StartedLog log;
-  log.Lock();
-  log.SetFunctionName(L"CQZMemoryModuleProv::CreateInstanceEnumAsync");
-  EXPECT_EQ(log.LogError(L"Cannot return instances"), 0u);
-  log.Unlock();
-  EXPECT_EQ(ReadFileBytes(LogPath()),
-            Utf16Le(L"03/04/2026 09:05:07.042 [Error] QZWmiMemory.DLL!CQZMemoryModuleProv::CreateInstanceEnumAsync| "
-                    L"Cannot return instances\r\n"));
-}
-
 TEST_F(CommonLogTest, WithoutConfigurationWritesInformationButNotVerbose) {
   StartedLog log;
-  EXPECT_EQ(log.Level(), 3u);
-  EXPECT_EQ(log.MaxSize(), 0x200000u);
-  EXPECT_EQ(log.FileBase(), kDefaultFolder + L"QZWBEMServer");
   log.Lock();
   log.SetFunctionName(L"C::M");
   log.LogVerbose(L"Entering");
@@ -135,25 +120,22 @@ TEST_F(CommonLogTest, VerboseLevelWritesTheInitialisationLine) {
   }
 }
 
-TEST_F(CommonLogTest, FolderWithoutTrailingBackslashGetsOne) {
+// A folder without its trailing backslash gets one; a missing folder or a file falls back to the default.
+TEST_F(CommonLogTest, LogFolderIsUsedWhenItIsAFolder) {
   ASSERT_TRUE(CreateDirectoryW(L"D:\\", nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
   ASSERT_TRUE(CreateDirectoryW(L"D:\\logs", nullptr));
-  SetRegString(L"Software\\Tarnwell\\WBEM", L"LogFolder", L"D:\\logs");
-  StartedLog log;
-  EXPECT_EQ(log.FileBase(), L"D:\\logs\\QZWBEMServer");
-  log.LogError(L"x");
-  EXPECT_TRUE(qztest::FileExists(L"D:\\logs\\QZWBEMServer.log"));
-}
-
-TEST_F(CommonLogTest, UnusableFolderFallsBackToTheDefault) {
-  HANDLE file = CreateFileW(L"C:\\afile", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  CloseHandle(file);
-  for (const WCHAR* folder : {L"C:\\does\\not\\exist\\", L"C:\\afile"}) {
+  qztest::WriteFileBytes(L"C:\\afile", "");
+  const std::pair<const WCHAR*, std::wstring> cases[] = {{L"D:\\logs", L"D:\\logs\\QZWBEMServer"},
+                                                         {L"C:\\does\\not\\exist\\", kDefaultFolder + L"QZWBEMServer"},
+                                                         {L"C:\\afile", kDefaultFolder + L"QZWBEMServer"}};
+  for (const auto& [folder, base] : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(folder)));
     SetRegString(L"Software\\Tarnwell\\WBEM", L"LogFolder", folder);
     StartedLog log;
-    EXPECT_EQ(log.FileBase(), kDefaultFolder + L"QZWBEMServer") << folder;
+    EXPECT_EQ(log.FileBase(), base);
     EXPECT_EQ(log.Level(), 3u);
+    EXPECT_EQ(log.LogError(L"x"), 0u);
+    EXPECT_TRUE(qztest::FileExists(base + L".log"));
   }
 }
 
@@ -175,47 +157,22 @@ TEST_F(CommonLogTest, LogFileReplacedByAFolderFailsTheWriteOnly) {
   log.Unlock();
 }
 
-TEST_F(CommonLogTest, RotationStartsAtExactlyTheMaximumSize) {
+// The file is checked before each line: one at the maximum size or above becomes the old copy,
+// replacing an earlier one, and the line starts the new file.
+TEST_F(CommonLogTest, RotationStartsAtExactlyTheMaximumSizeAndReplacesTheOldCopy) {
   SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogMaxSize", 0x80000);
   StartedLog log;
-  struct {
-    size_t size;
-    bool rotates;
-  } cases[] = {{0x80000 - 2, false}, {0x80000, true}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.size);
-    DeleteFileW(LogPath(L".lo_").c_str());
-    qztest::WriteFileBytes(LogPath(), std::string(c.size, 'x'));
+  const std::pair<std::string, bool> cases[] = {
+      {std::string(0x80000 - 2, 'a'), false}, {std::string(0x80000, 'b'), true}, {std::string(0x80001, 'c'), true}};
+  for (const auto& [before, rotates] : cases) {
+    SCOPED_TRACE(before.size());
+    qztest::WriteFileBytes(LogPath(), before);
     log.WriteLine(L"S", 5, L"next");
-    EXPECT_EQ(qztest::FileExists(LogPath(L".lo_")), c.rotates);
-    EXPECT_EQ(qztest::FileSize(LogPath()), c.rotates ? 82 : static_cast<long long>(c.size) + 82);
+    EXPECT_EQ(ReadFileBytes(LogPath(L".lo_")), rotates ? before : "");
+    const std::string now = ReadFileBytes(LogPath());
+    ASSERT_EQ(now.size(), (rotates ? 0 : before.size()) + 82);
+    EXPECT_EQ(now.substr(now.size() - 34), Utf16Le(L"[Error] S| next\r\n"));
   }
-}
-
-TEST_F(CommonLogTest, FullFileRotatesIntoTheOldCopy) {
-  SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogMaxSize", 0x80000);
-  StartedLog log;
-  std::wstring message(500, L'x');
-  // Bounded, so that a log that stops growing fails the test rather than hanging it.
-  auto fill = [&] {
-    for (int i = 0; i < 4096 && qztest::FileSize(LogPath()) < 0x80000; ++i) log.WriteLine(L"", 5, message.c_str());
-    ASSERT_GE(qztest::FileSize(LogPath()), 0x80000);
-  };
-  fill();
-  EXPECT_FALSE(qztest::FileExists(LogPath(L".lo_")));
-  log.WriteLine(L"S", 5, L"first of the new file");
-  ASSERT_TRUE(qztest::FileExists(LogPath(L".lo_")));
-  EXPECT_GE(qztest::FileSize(LogPath(L".lo_")), 0x80000);
-  std::wstring fresh = qztest::ReadUtf16File(LogPath());
-  EXPECT_EQ(fresh.substr(24), L"[Error] S| first of the new file\r\n");
-
-  // A second rotation replaces the earlier old copy.
-  fill();
-  log.WriteLine(L"S", 5, L"second rotation");
-  std::wstring old = qztest::ReadUtf16File(LogPath(L".lo_"));
-  const std::wstring first = L"[Error] S| first of the new file\r\n";
-  EXPECT_EQ(old.substr(24, first.size()), first);
-  EXPECT_EQ(qztest::ReadUtf16File(LogPath()).substr(24), L"[Error] S| second rotation\r\n");
 }
 
 TEST_F(CommonLogTest, FailedRenameReportsOnStandardErrorAndKeepsAppending) {
@@ -223,19 +180,13 @@ TEST_F(CommonLogTest, FailedRenameReportsOnStandardErrorAndKeepsAppending) {
   StartedLog log;
   // An old copy that is a folder with contents can be neither deleted nor replaced.
   ASSERT_TRUE(CreateDirectoryW((kDefaultFolder + L"QZWBEMServer.lo_").c_str(), nullptr));
-  HANDLE blocker = CreateFileW((kDefaultFolder + L"QZWBEMServer.lo_\\keep").c_str(), GENERIC_WRITE, 0, nullptr,
-                               CREATE_NEW, 0, nullptr);
-  ASSERT_NE(blocker, INVALID_HANDLE_VALUE);
-  CloseHandle(blocker);
-  std::wstring message(500, L'x');
-  for (int i = 0; i < 4096 && qztest::FileSize(LogPath()) < 0x80000; ++i) log.WriteLine(L"", 5, message.c_str());
-  ASSERT_GE(qztest::FileSize(LogPath()), 0x80000);
-  long long before = qztest::FileSize(LogPath());
+  qztest::WriteFileBytes(kDefaultFolder + L"QZWBEMServer.lo_\\keep", "");
+  qztest::WriteFileBytes(LogPath(), std::string(0x80000, 'x'));
   testing::internal::CaptureStderr();
   EXPECT_EQ(log.WriteLine(L"", 5, L"still here"), 0u);
-  std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(err, "logging: Failed to replace old log file: C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log\n");
-  EXPECT_GT(qztest::FileSize(LogPath()), before);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "logging: Failed to replace old log file: C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log\n");
+  EXPECT_GT(qztest::FileSize(LogPath()), 0x80000);
 }
 
 TEST(CommonLogNames, MutexNameDropsBackslashesAndIsUpperCase) {

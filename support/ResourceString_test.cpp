@@ -17,21 +17,14 @@ struct Text {
   const wchar_t* text;
 };
 
-// Samples of the module's strings in US English: the first two and the last of the first block
-// with the longest, the start of the next block, the texts the German table overrides or leaves
-// empty, one with a trailing blank, and the last number.
+// The module's strings in US English that the German table overrides or leaves empty, the first
+// number and the last (the other texts show in every enumeration).
 const Text kEnglish[] = {
     {100, L"QZWmiMemory"},
-    {101, L"Physical Memory Module %d on Memory Board %d"},
     {102, L"Memory module status: OK"},
-    {106, L"Memory module status: Correctable error threshold for pre-failure warranty has been exceeded"},
-    {111, L"Memory board status: OK"},
-    {112, L"Memory board status: Unknown"},
     {121, L"Mirrored"},
     {122, L"Online Spare"},
     {124, L"Unknown"},
-    {140, L"Memory Module Socket Location %d on Memory Board %d "},
-    {146, L"Memory Module Socket Location %d on Processor Board %d "},
     {148, L"Lockstep"},
 };
 

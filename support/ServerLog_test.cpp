@@ -18,7 +18,7 @@ using qztest::SetRegString;
 const std::wstring kDefaultPath = L"C:\\Windows\\system32\\wbem\\logs\\qzwbems.log";
 const WCHAR* kConfigKey = L"Software\\Tarnwell\\WBEM\\ServerLOGGING";
 
-class ServerLogTest : public qztest::SystemTest {};
+using ServerLogTest = qztest::SystemTest;
 
 // The file after one line at a fixed time: each line begins with a blank and is written in the
 // ANSI code page; a file past the threshold is cut to its last whole lines (or its last byte when it
@@ -37,7 +37,7 @@ TEST_F(ServerLogTest, LineAsTheFileHoldsItAfterwards) {
   const std::string tail = lines.substr(lines.size() - kServerLogKeep);
   const std::string kept = tail.substr(tail.find("\r\n") + 2);
   const std::string stamp = " [03/04/2026 09:05:07:042] ";
-  enum Write { kMutexFailure, kAnsi, kPlain, kMutexClash };
+  enum Write { kAnsi, kPlain, kMutexClash };
   struct Case {
     const char* name;
     std::string before;  // the file's content first
@@ -45,8 +45,6 @@ TEST_F(ServerLogTest, LineAsTheFileHoldsItAfterwards) {
     Write write;
     std::string after;
   } cases[] = {
-      {"the mutex failure line", "", false, kMutexFailure,
-       stamp + "[Error] - Mutex::CreateSemaphore(Mutex) failed.  Last error:  5\r\n"},
       {"text in the ANSI code page", "", false, kAnsi, stamp + "[Information] - caf\xe9 \x80\r\n"},
       {"cut to the last whole lines", lines, false, kPlain, kept + stamp + "[Error] - x\r\n"},
       {"no line end: the last byte stays", std::string(kServerLogTrimAt - 1, 'a') + "b", false, kPlain,
@@ -63,10 +61,7 @@ TEST_F(ServerLogTest, LineAsTheFileHoldsItAfterwards) {
     ASSERT_EQ(clash != nullptr, c.clash);
     CServerLog log;
     log.Configure();
-    if (c.write == kMutexFailure) {
-      log.SetPrefix(L"Mutex::");
-      EXPECT_EQ(log.Write(kServerLogError, 1, kMutexFailureFormat, 5), 0u);
-    } else if (c.write == kAnsi) {
+    if (c.write == kAnsi) {
       EXPECT_EQ(log.Write(kServerLogInformation, 1, L"%ls", L"caf\u00e9 \u20ac"), 0u);
     } else if (c.write == kPlain) {
       EXPECT_EQ(log.Write(kServerLogError, 1, L"x"), 0u);
@@ -109,29 +104,22 @@ TEST_F(ServerLogTest, LevelAndTypeFiltering) {
   }
 }
 
-TEST_F(ServerLogTest, LevelAndTypeAreReadOnlyWithAFileName) {
+// Level and type are read only with a file name, and an empty name is refused: nothing of such a
+// configuration is kept, and the line goes to the default file at the default level.
+TEST_F(ServerLogTest, WithoutAFileNameTheDefaultsStay) {
+  CServerLog refused, unnamed, empty;
+  EXPECT_EQ(refused.SetupSemaphore(L"", 0, 0), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   SetRegDword(kConfigKey, L"LEVEL", 0);
   SetRegDword(kConfigKey, L"TYPE", 0);
-  CServerLog log;
-  log.Configure();
-  EXPECT_EQ(log.Path(), kDefaultPath);
-  EXPECT_EQ(log.MaxLevel(), 1u);
-  EXPECT_EQ(log.TypeMask(), 7u);
-}
-
-TEST_F(ServerLogTest, EmptyPathIsRefused) {
-  CServerLog log;
-  EXPECT_EQ(log.SetupSemaphore(L"", 0, 0), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  EXPECT_EQ(log.Path(), kDefaultPath);
-  EXPECT_EQ(log.MaxLevel(), 1u);
-  EXPECT_EQ(log.TypeMask(), 7u);
-  // Nothing of the refused configuration is kept: the line goes to the default file, at the
-  // default level, without a semaphore.
+  unnamed.Configure();
   SetRegString(kConfigKey, L"LOGFILENAME", L"");
-  SetRegDword(kConfigKey, L"LEVEL", 0);
-  CServerLog configured;
-  configured.Configure();
-  EXPECT_EQ(configured.Write(kServerLogError, 1, L"x"), 0u);
+  empty.Configure();
+  for (const CServerLog* log : {&refused, &unnamed, &empty}) {
+    EXPECT_EQ(log->Path(), kDefaultPath);
+    EXPECT_EQ(log->MaxLevel(), 1u);
+    EXPECT_EQ(log->TypeMask(), 7u);
+  }
+  EXPECT_EQ(empty.Write(kServerLogError, 1, L"x"), 0u);
   EXPECT_GT(FileSize(kDefaultPath), 0);
 }
 
@@ -150,7 +138,7 @@ TEST_F(ServerLogTest, BusySemaphoreDropsTheLineAfterASecond) {
   CloseHandle(semaphore);
 }
 
-class MutexTest : public qztest::SystemTest {};
+using MutexTest = qztest::SystemTest;
 
 TEST_F(MutexTest, NoOperatingSystemObjectUntilTheFirstLock) {
   CMutex mutex;

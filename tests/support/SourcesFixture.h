@@ -23,6 +23,37 @@ inline void LoadMachine(const std::string& json) {
   ASSERT_TRUE(QzLoadMachineText(json.c_str(), "test.json", error, sizeof error)) << error;
 }
 
+// A machine's "journal": entries of a severity and raw data.
+using JournalEntries = std::vector<std::pair<int, std::vector<BYTE>>>;
+inline std::string Journal(const JournalEntries& entries) {
+  std::string json = "[";
+  for (const auto& [severity, raw] : entries) {
+    json += (json.size() > 1 ? ", " : "") + (R"({"severity": )" + std::to_string(severity)) + R"(, "rawData": ")";
+    for (BYTE b : raw) json += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
+    json += "\"}";
+  }
+  return json + "]";
+}
+
+// A structure as the walk copies it: its bytes up to the capacity asked for, and its strings.
+struct FoundStructure {
+  std::vector<BYTE> data;
+  SmbiosStrings strings;
+};
+
+// Every structure of `type` in the held table (loading one when none is held), in order.
+inline std::vector<FoundStructure> FindAll(BYTE type, BYTE capacity = kType17CopyLength) {
+  std::vector<FoundStructure> found;
+  for (;;) {
+    FoundStructure s{std::vector<BYTE>(capacity), {}};
+    BYTE length = capacity;
+    const WORD index = static_cast<WORD>(found.size());
+    if (!g_SmbiosTable.FindStructure(type, index, s.data.data(), length, s.strings)) return found;
+    s.data.resize(length);
+    found.push_back(std::move(s));
+  }
+}
+
 class SourcesTest : public SystemTest {
  protected:
   void SetUp() override { ResetSources(); }
