@@ -70,8 +70,6 @@ TEST_F(MemoryCollectionList, GroupStatusOfBoardsAndModules) {
     WORD status;
     const WCHAR* text;
   } cases[] = {
-      {"no boards, modules OK", {{0, false, {2, 2}}}, 2, L"Memory collection status: OK"},
-      {"a board in error", {{0, true, {2}}, {4, true, {2, 9}}}, 6, L"Memory collection status: Error"},
       {"a degraded board first", {{1, true, {6}}, {0, true, {2}}}, 3, L"Memory collection status: Degraded"},
       {"boards OK, a module unknown", {{0, true, {2, 6}}}, 0, L"Memory collection status: Unknown"},
       {"unknown board, degraded module", {{14, true, {9}}}, 3, L"Memory collection status: Degraded"},
