@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/CommonLog.h"
-#include "tests/support/SystemFixture.h"
+#include "tests/support/SourcesFixture.h"
 #include "tests/support/WbemDoubles.h"
 
 namespace {
@@ -71,18 +70,18 @@ class TestProvider : public CQZInstanceProvider {
   const WCHAR* GetRecordKey(DWORD index, size_t) override { return list.GetAt(index)->tag.c_str(); }
 };
 
-class ProviderTest : public qztest::SystemTest {
+class ProviderTest : public qztest::SourcesTest {
  protected:
   void SetUp() override {
-    qztest::SetRegDword(L"Software\\Tarnwell\\WBEM", L"LogLevel", 2);
-    g_CommonLog.LogInit(L"QZWBEMServer", L"QZWmiMemory.DLL");
+    qztest::SourcesTest::SetUp();
+    StartLog();
     ns = qztest::MakeTestNamespace();
     provider = new TestProvider;
   }
   void TearDown() override {
     if (provider) provider->Release();
     if (ns) ns->Release();
-    qztest::SystemTest::TearDown();
+    qztest::SourcesTest::TearDown();
   }
   void Initialize() {
     TestInitSink init;
@@ -90,7 +89,6 @@ class ProviderTest : public qztest::SystemTest {
     ASSERT_EQ(init.calls, 1);
   }
   HRESULT Enumerate(TestSink* sink) { return provider->CreateInstanceEnumAsync(nullptr, 0, nullptr, sink); }
-  std::wstring Log() { return qztest::ReadUtf16File(L"C:\\Windows\\system32\\wbem\\logs\\QZWBEMServer.log"); }
 
   IWbemServices* ns = nullptr;
   TestProvider* provider = nullptr;
@@ -108,7 +106,7 @@ TEST_F(ProviderTest, InitializeReportsToItsSinkOnceOrRefuses) {
   EXPECT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, ns, nullptr, &init), WBEM_S_NO_ERROR);
   EXPECT_EQ(init.calls, 1);
   EXPECT_EQ(init.status, WBEM_S_INITIALIZED);
-  EXPECT_NE(Log().find(L"[Verbose] QZWmiMemory.DLL!CQZTestProv::Initialize| Entering\r\n"), std::wstring::npos);
+  EXPECT_TRUE(Logged(L"[Verbose] QZWmiMemory.DLL!CQZTestProv::Initialize| Entering\r\n"));
 }
 
 TEST_F(ProviderTest, WritesAndQueriesAreRefusedWithoutTouchingTheSink) {
@@ -148,9 +146,8 @@ TEST_F(ProviderTest, EnumerationIndicatesAllInstancesOnceAndLogsTheCount) {
     ASSERT_EQ(sink.objects.size(), c.tags.size());
     EXPECT_EQ(sink.statuses, 1);
     EXPECT_EQ(sink.status, WBEM_S_NO_ERROR);
-    EXPECT_NE(Log().find(L"[Information] QZWmiMemory.DLL!CQZTestProv::CreateInstanceEnumAsync| Returning " +
-                         std::to_wstring(c.tags.size()) + L" instances\r\n"),
-              std::wstring::npos);
+    EXPECT_TRUE(Logged(L"[Information] QZWmiMemory.DLL!CQZTestProv::CreateInstanceEnumAsync| Returning " +
+                       std::to_wstring(c.tags.size()) + L" instances\r\n"));
     if (!c.tags.empty()) {
       EXPECT_EQ(qztest::GetString(sink.objects[1], L"Tag"), L"VXN:Test:0-2");
     }
@@ -165,8 +162,7 @@ TEST_F(ProviderTest, FailedRebuildFailsTheRequestAndTheNextOneTriesAgain) {
   EXPECT_EQ(first.status, WBEM_E_FAILED);
   EXPECT_EQ(first.indicates, 0);
   EXPECT_EQ(provider->list.Generation(), 0u);
-  EXPECT_NE(Log().find(L"[Error] QZWmiMemory.DLL!CQZTestProv::CreateInstanceEnumAsync| Cannot return instances\r\n"),
-            std::wstring::npos);
+  EXPECT_TRUE(Logged(L"[Error] QZWmiMemory.DLL!CQZTestProv::CreateInstanceEnumAsync| Cannot return instances\r\n"));
   provider->list.failRebuild = false;
   TestSink second;
   EXPECT_EQ(Enumerate(&second), WBEM_S_NO_ERROR);

@@ -1,4 +1,4 @@
-// The memory association lists: the pairings that tags decide and the two update rules.
+// The memory association lists: the two update rules.
 #include "logical/QZMemoryAssociationProvs.h"
 
 #include <gtest/gtest.h>
@@ -13,69 +13,15 @@
 
 namespace {
 
-const std::wstring kServer = L"\\\\QZ-SERVER\\root\\VXN:";
-
-// The full path of an element of `cls` with the tag's numbers.
-std::wstring Element(const std::wstring& cls, const std::wstring& numbers) {
-  return kServer + cls + L".CreationClassName=\"" + cls + L"\",Tag=\"VXN:" + cls + L":" + numbers + L"\"";
-}
-std::wstring Module(const std::wstring& numbers) { return Element(L"QZ_MemoryModule", numbers); }
-std::wstring Board(const std::wstring& numbers) { return Element(L"QZ_MemoryBoard", numbers); }
-std::wstring ModuleSlot(const std::wstring& numbers) { return Element(L"QZ_MemoryModuleSlot", numbers); }
-
 using ListFactory = std::function<std::unique_ptr<CQZAssociationList>()>;
 template <class T>
 ListFactory List() {
   return [] { return std::make_unique<T>(); };
 }
 
-class MemoryAssociationLists : public qztest::SourcesTest {
- protected:
-  static constexpr const WCHAR* kEventKey = L"SOFTWARE\\Tarnwell\\WBEM\\Server\\QZ_MemoryIndication";
-  void Start(const char* machine) {
-    LoadFile(machine);
-    g_MemAmpChecker.ProbePlatform();
-  }
-  void StartText(const std::string& json) {
-    LoadText(json);
-    g_MemAmpChecker.ProbePlatform();
-  }
-  static std::vector<std::wstring> Pairs(CQZAssociationList& list) {
-    std::vector<std::wstring> pairs;
-    for (DWORD i = 0; i < list.GetCount(); ++i) pairs.push_back(list.GetAt(i)->GetFirst() + L" | " + list.GetAt(i)->GetSecond());
-    return pairs;
-  }
-};
+constexpr const WCHAR* kEventKey = L"SOFTWARE\\Tarnwell\\WBEM\\Server\\QZ_MemoryIndication";
 
-// Boards 1 and 2; module sockets (1,1), (1,2), (2,1) and (3,1), the last on an index whose board
-// slot does not answer, so that no board 3 exists.
-TEST_F(MemoryAssociationLists, ModuleSlotsPairWithTheBoardTheirTagNames) {
-  StartText(R"({"driver": {
-      "configuration": {"socketsPerBoard": 2, "boardCount": 3},
-      "boards": [{"modules": [{"sizeMiB": 4096}, {"sizeMiB": 4096}]},
-                 {"modules": [{"sizeMiB": 4096}]},
-                 {"modules": [{"sizeMiB": 4096}]}],
-      "faults": [{"command": 1707, "param0": 2, "param1": 2, "fail": true},
-                 {"command": 1707, "param0": 3, "param1": 2, "fail": true},
-                 {"command": 1702, "param0": 3, "fail": true}]}})");
-  CQZMemoryModuleSlotOnBoardList list;
-  ASSERT_NE(list.Update(nullptr), 0u);
-  EXPECT_EQ(Pairs(list), (std::vector<std::wstring>{
-                             Board(L"1") + L" | " + ModuleSlot(L"1-1"),
-                             Board(L"1") + L" | " + ModuleSlot(L"1-2"),
-                             Board(L"2") + L" | " + ModuleSlot(L"2-1"),
-                         }));
-  EXPECT_TRUE(list.WatchesEvents());
-}
-
-TEST_F(MemoryAssociationLists, ModuleSitsInTheSocketOfItsTagInOrder) {
-  StartText(R"({"driver": {
-      "configuration": {"socketsPerBoard": 11, "boardCount": 1},
-      "boards": [{"number": 2, "modules": [{"socket": 11, "sizeMiB": 4096}]}]}})");
-  CQZMemoryModuleInSlotList list;
-  ASSERT_NE(list.Update(nullptr), 0u);
-  EXPECT_EQ(Pairs(list), (std::vector<std::wstring>{ModuleSlot(L"2-11") + L" | " + Module(L"2-11")}));
-}
+using MemoryAssociationLists = qztest::SourcesTest;
 
 TEST_F(MemoryAssociationLists, HostedListsAreBuiltOnce) {
   const struct {
@@ -87,7 +33,8 @@ TEST_F(MemoryAssociationLists, HostedListsAreBuiltOnce) {
       {"hosted redundancy set", List<CQZHostedMemoryRedundancySetList>(), 2},
       {"member of collection", List<CQZMemberOfMemoryCollectionList>(), 3},
   };
-  Start("default.json");
+  LoadFile("default.json");
+  g_MemAmpChecker.ProbePlatform();
   for (const auto& l : lists) {
     SCOPED_TRACE(l.name);
     qztest::SetRegDword(kEventKey, L"QZ_MemoryEvent", 1);

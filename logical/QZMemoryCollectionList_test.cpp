@@ -1,5 +1,5 @@
-// The memory collection: the board status codes, both folds, the status decision, and the group
-// status of servers whose boards and modules report the given codes.
+// The memory collection: the board status codes, both folds, the status decision, and the one
+// group status that no bundled server shows.
 #include "logical/QZMemoryCollectionList.h"
 
 #include <gtest/gtest.h>
@@ -62,31 +62,16 @@ class MemoryCollectionList : public qztest::SourcesTest {
   }
 };
 
-TEST_F(MemoryCollectionList, GroupStatusOfBoardsAndModules) {
-  // Board codes: 0 OK, 1 degraded, 4 error, 14 unknown. Module codes: 2 OK, 9 degraded, 6 unknown.
-  struct Case {
-    const char* what;
-    std::vector<Board> boards;
-    WORD status;
-    const WCHAR* text;
-  } cases[] = {
-      {"no boards, modules OK", {{0, false, {2, 2}}}, 2, L"Memory collection status: OK"},
-      {"a board in error", {{0, true, {2}}, {4, true, {2, 9}}}, 6, L"Memory collection status: Error"},
-      {"a degraded board first", {{1, true, {6}}, {0, true, {2}}}, 3, L"Memory collection status: Degraded"},
-      {"boards OK, a module unknown", {{0, true, {2, 6}}}, 0, L"Memory collection status: Unknown"},
-      {"unknown board, degraded module", {{14, true, {9}}}, 3, L"Memory collection status: Degraded"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Load(Machine(c.boards));
-    CQZMemoryCollectionList list;
-    EXPECT_NE(list.Update(nullptr), 0u);
-    ASSERT_EQ(list.GetCount(), 1u);
-    const CQZMemoryCollection* record = list.GetAt(0);
-    EXPECT_EQ(record->GetGroupOperationalStatus(), std::vector<WORD>{c.status});
-    EXPECT_EQ(record->GetGroupStatusDescriptions(), std::vector<std::wstring>{c.text});
-    EXPECT_TRUE(list.WatchesEvents());
-  }
+// The folds and the decision are tested above and the other statuses show in the golden outputs;
+// here the text of the status no bundled server has. Board code 0 is OK; module codes 2 OK, 6 unknown.
+TEST_F(MemoryCollectionList, BoardsOkAndAModuleUnknownMakeTheGroupUnknown) {
+  Load(Machine({{0, true, {2, 6}}}));
+  CQZMemoryCollectionList list;
+  EXPECT_NE(list.Update(nullptr), 0u);
+  ASSERT_EQ(list.GetCount(), 1u);
+  EXPECT_EQ(list.GetAt(0)->GetGroupOperationalStatus(), std::vector<WORD>{0});
+  EXPECT_EQ(list.GetAt(0)->GetGroupStatusDescriptions(), std::vector<std::wstring>{L"Memory collection status: Unknown"});
+  EXPECT_TRUE(list.WatchesEvents());
 }
 
 TEST_F(MemoryCollectionList, BoardsThatDoNotAnswerAreLeftOut) {

@@ -1,6 +1,5 @@
-// The memory redundancy set list: the names of the protection modes, the module fold, what each
-// protection state and selection publishes, the first-choice device's offer, and the sources whose
-// failure leaves the list empty.
+// The memory redundancy set list: the module fold, what each protection state and selection
+// publishes, and the sources whose failure leaves the list empty.
 #include "logical/QZMemoryRedundancySetList.h"
 
 #include <gtest/gtest.h>
@@ -16,18 +15,6 @@
 namespace {
 
 using Texts = std::vector<std::wstring>;
-
-TEST(ConfigurationText, NamesEveryModeAndUnknownForTheRest) {
-  struct Case {
-    WORD code;
-    WORD subCode;
-    const WCHAR* text;
-  } cases[] = {
-      {1, 1, L"Advanced ECC"}, {1, 2, L"Lockstep"}, {1, 3, L"Unknown"}, {2, 2, L"RAID"},
-      {3, 1, L"Mirrored"},     {4, 0, L"Online Spare"}, {0, 1, L"Unknown"}, {5, 0, L"Unknown"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(ConfigurationText(c.code, c.subCode), c.text) << c.code << "/" << c.subCode;
-}
 
 TEST(ModuleStatusFold, MovesAsTheModulesFirstStatusesSay) {
   struct Case {
@@ -56,13 +43,13 @@ class MemoryRedundancySetList : public qztest::SourcesTest {
 
 // A driver of one board of four sockets whose modules report the driver status codes `modules`
 // (2: first status OK, 9: Degraded, 0: Unknown).
-std::string Machine(bool primary, const std::string& modes, int state, const std::vector<int>& modules) {
+std::string Machine(const std::string& modes, int state, const std::vector<int>& modules) {
   std::string boards = "[{\"index\": 1, \"sockets\": 4, \"modules\": [";
   for (size_t i = 0; i < modules.size(); ++i)
     boards += (i ? ", " : "") + std::string("{\"sizeMiB\": 2048, \"status\": ") + std::to_string(modules[i]) + "}";
   boards += "]}]";
-  return "{\"driver\": {\"primaryDevice\": " + std::string(primary ? "true" : "false") +
-         ", \"configuration\": {\"socketsPerBoard\": 4, \"boardCount\": 1" + (modes.empty() ? "" : ", " + modes) +
+  return "{\"driver\": {\"primaryDevice\": false, \"configuration\": {\"socketsPerBoard\": 4, \"boardCount\": 1" +
+         (modes.empty() ? "" : ", " + modes) +
          "}, \"protection\": {\"state\": " + std::to_string(state) +
          ", \"operatingSpeed\": 1600, \"availableMemory\": 3072, \"totalMemory\": 6144}, \"boards\": " + boards + "}}";
 }
@@ -75,7 +62,6 @@ constexpr const char* kAllOffered =
 TEST_F(MemoryRedundancySetList, PublishesTheOfferedSelectedAndRunningProtection) {
   struct Case {
     const char* name;
-    bool primary;
     std::string modes;
     int state;
     std::vector<int> modules;
@@ -86,44 +72,35 @@ TEST_F(MemoryRedundancySetList, PublishesTheOfferedSelectedAndRunningProtection)
     std::optional<std::wstring> other;
     std::optional<WORD> redundancy;
   } cases[] = {
-      {"first-choice device offers RAID alone", true, kAllOffered, 1, {2}, {L"RAID"}, L"Unknown", L"Unknown", 0, {}, 2},
-      {"fallback device lists what is offered", false,
-       "\"raid\": {\"offered\": true}, \"mirroring3\": {\"offered\": true}, \"lockstep\": {\"offered\": true}", 1, {2},
-       {L"Mirrored", L"RAID", L"Lockstep"}, L"Unknown", L"Unknown", 0, {}, 2},
-      {"every mode offered, in publishing order", false, kAllOffered, 1, {2},
+      {"every mode offered, in publishing order", kAllOffered, 1, {2},
        {L"Advanced ECC", L"Online Spare", L"Mirrored", L"RAID", L"Lockstep"}, L"Unknown", L"Unknown", 0, {}, 2},
-      {"Lockstep wins over Advanced ECC", false,
-       "\"advancedEcc\": {\"selected\": true}, \"lockstep\": {\"selected\": true}", 4, {2}, {}, L"Lockstep",
-       L"Lockstep", 1, L"Lockstep", 2},
-      {"state 9 runs RAID whatever is selected", false, "\"onlineSpare\": {\"selected\": true}", 9, {2}, {},
+      {"Lockstep wins over Advanced ECC", "\"advancedEcc\": {\"selected\": true}, \"lockstep\": {\"selected\": true}", 4,
+       {2}, {}, L"Lockstep", L"Lockstep", 1, L"Lockstep", 2},
+      {"state 9 runs RAID whatever is selected", "\"onlineSpare\": {\"selected\": true}", 9, {2}, {},
        L"Online Spare", L"RAID", 2, {}, 2},
-      {"state past the table", false, "\"raid\": {\"selected\": true}", 15, {2}, {}, L"RAID", L"Unknown", 0, {}, {}},
-      {"state 0 runs the other mode, degraded", false, "\"advancedEcc\": {\"selected\": true}", 0, {2}, {},
+      {"state past the table", "\"raid\": {\"selected\": true}", 15, {2}, {}, L"RAID", L"Unknown", 0, {}, {}},
+      {"state 0 runs the other mode, degraded", "\"advancedEcc\": {\"selected\": true}", 0, {2}, {},
        L"Advanced ECC", L"Advanced ECC", 1, L"Advanced ECC", 3},
-      {"state 1 runs the selected mode", false, "\"mirroring2\": {\"selected\": true}", 1, {2}, {}, L"Mirrored",
-       L"Mirrored", 3, {}, 2},
-      {"state 3 runs the selected mode, degraded", false, "\"raid\": {\"selected\": true}", 3, {2}, {}, L"RAID",
-       L"RAID", 2, {}, 3},
-      {"state 5 runs mirroring, no module check", false, "", 5, {9}, {}, L"Unknown", L"Mirrored", 3, {}, 2},
-      {"state 8", false, "", 8, {2}, {}, L"Unknown", L"Online Spare", 4, {}, 3},
-      {"state 12 with no other mode selected", false, "\"onlineSpare\": {\"selected\": true}", 12, {2}, {},
+      {"state 1 runs the selected mode", "\"mirroring2\": {\"selected\": true}", 1, {2}, {}, L"Mirrored", L"Mirrored", 3, {}, 2},
+      {"state 3 runs the selected mode, degraded", "\"raid\": {\"selected\": true}", 3, {2}, {}, L"RAID", L"RAID", 2, {}, 3},
+      {"state 5 runs mirroring, no module check", "", 5, {9}, {}, L"Unknown", L"Mirrored", 3, {}, 2},
+      {"state 8", "", 8, {2}, {}, L"Unknown", L"Online Spare", 4, {}, 3},
+      {"state 12 with no other mode selected", "\"onlineSpare\": {\"selected\": true}", 12, {2}, {},
        L"Online Spare", L"Unknown", 1, L"Unknown", 3},
-      {"online spare beats RAID", false, "\"raid\": {\"selected\": true}, \"onlineSpare\": {\"selected\": true}", 1,
+      {"online spare beats RAID", "\"raid\": {\"selected\": true}, \"onlineSpare\": {\"selected\": true}", 1,
        {2}, {}, L"Online Spare", L"Online Spare", 4, {}, 2},
-      {"RAID beats mirroring", false, "\"raid\": {\"selected\": true}, \"mirroring1\": {\"selected\": true}", 1, {2},
+      {"RAID beats mirroring", "\"raid\": {\"selected\": true}, \"mirroring1\": {\"selected\": true}", 1, {2},
        {}, L"RAID", L"RAID", 2, {}, 2},
-      {"mirroring of the third kind", false, "\"mirroring3\": {\"selected\": true}", 2, {2}, {}, L"Mirrored",
-       L"Mirrored", 3, {}, 3},
-      {"state 4, modules OK, Unknown, Degraded", false, "", 4, {2, 0, 9}, {}, L"Unknown", L"Unknown", 1, L"Unknown", 3},
-      {"state 4, modules Unknown, OK", false, "", 4, {0, 2}, {}, L"Unknown", L"Unknown", 1, L"Unknown", 2},
-      {"state 4, no modules", false, "", 4, {}, {}, L"Unknown", L"Unknown", 1, L"Unknown", 2},
-      {"state 11, a degraded module", false, "", 11, {9, 2}, {}, L"Unknown", L"Unknown", 1, L"Unknown", 3},
-      {"state 14", false, "\"lockstep\": {\"selected\": true}", 14, {2}, {}, L"Lockstep", L"Lockstep", 1, L"Lockstep",
-       3},
+      {"mirroring of the third kind", "\"mirroring3\": {\"selected\": true}", 2, {2}, {}, L"Mirrored", L"Mirrored", 3, {}, 3},
+      {"state 4, modules OK, Unknown, Degraded", "", 4, {2, 0, 9}, {}, L"Unknown", L"Unknown", 1, L"Unknown", 3},
+      {"state 4, modules Unknown, OK", "", 4, {0, 2}, {}, L"Unknown", L"Unknown", 1, L"Unknown", 2},
+      {"state 4, no modules", "", 4, {}, {}, L"Unknown", L"Unknown", 1, L"Unknown", 2},
+      {"state 11, a degraded module", "", 11, {9, 2}, {}, L"Unknown", L"Unknown", 1, L"Unknown", 3},
+      {"state 14", "\"lockstep\": {\"selected\": true}", 14, {2}, {}, L"Lockstep", L"Lockstep", 1, L"Lockstep", 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    LoadText(Machine(c.primary, c.modes, c.state, c.modules));
+    LoadText(Machine(c.modes, c.state, c.modules));
     const CQZMemoryRedundancySet* r = Build();
     ASSERT_NE(r, nullptr);
     EXPECT_TRUE(list.WatchesEvents());
@@ -148,14 +125,12 @@ TEST_F(MemoryRedundancySetList, FailingSourcesLeaveTheListEmptyAndUnwatched) {
     std::string machine;
     bool presetDriverData;  // the flags say driver data although the answer now says otherwise
   } cases[] = {
-      {"driver without memory data",
-       R"({"driver": {"configuration": {"socketsPerBoard": 4, "boardCount": 0}}})", false},
       {"protection state fails",
-       Machine(false, "", 1, {2}).insert(12, R"("faults": [{"command": 1701, "fail": true}], )"), false},
-      {"configuration fails at the build", Machine(false, "", 1, {2}).insert(12, R"("faults": [{"command": 1700, "fail": true}], )"),
+       Machine("", 1, {2}).insert(12, R"("faults": [{"command": 1701, "fail": true}], )"), false},
+      {"configuration fails at the build", Machine("", 1, {2}).insert(12, R"("faults": [{"command": 1700, "fail": true}], )"),
        true},
       {"configuration short at the build",
-       Machine(false, "", 1, {2}).insert(12, R"("faults": [{"command": 1700, "supplied": 4}], )"), true},
+       Machine("", 1, {2}).insert(12, R"("faults": [{"command": 1700, "supplied": 4}], )"), true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -18,7 +18,8 @@ constexpr const WCHAR* kExtentPath =
 using SystemMemoryProviders = qztest::ProviderTest;
 
 TEST_F(SystemMemoryProviders, ExtentLookupByPath) {
-  Start<CQZWinMemoryProv>("default.json");
+  Machine("default.json");
+  CQZInstanceProvider* provider = Start<CQZWinMemoryProv>();
   const std::wstring path = kExtentPath;
   auto replace = [&](const std::wstring& from, const std::wstring& to) {
     std::wstring changed = path;
@@ -40,26 +41,19 @@ TEST_F(SystemMemoryProviders, ExtentLookupByPath) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
     qztest::TestSink sink;
-    ASSERT_EQ(Get(c.path, sink), c.result);
+    ASSERT_EQ(Get(provider, c.path, sink), c.result);
   }
 }
 
 // The pair itself is in the golden outputs; here, which paths find it.
 TEST_F(SystemMemoryProviders, AssociationFindsItsPairByPath) {
-  Start<CQZWinSystemMemoryProv>("default.json");
+  Machine("default.json");
+  CQZInstanceProvider* provider = Start<CQZWinSystemMemoryProv>();
   const std::wstring group = L"\\\\QZ-SERVER\\root\\VXN:QZ_WinComputerSystem.CreationClassName=\"QZ_WinComputerSystem\","
                              L"Name=\"qz-server.example.net\"";
   const std::wstring part = std::wstring(L"\\\\QZ-SERVER\\root\\VXN:") + kExtentPath;
   auto pathOf = [](const std::wstring& g, const std::wstring& p) {
-    auto escape = [](const std::wstring& text) {
-      std::wstring out;
-      for (WCHAR ch : text) {
-        if (ch == L'\\' || ch == L'"') out += L'\\';
-        out += ch;
-      }
-      return out;
-    };
-    return L"QZ_WinSystemMemory.GroupComponent=\"" + escape(g) + L"\",PartComponent=\"" + escape(p) + L"\"";
+    return L"QZ_WinSystemMemory.GroupComponent=" + qztest::Quoted(g) + L",PartComponent=" + qztest::Quoted(p);
   };
   struct Case {
     std::wstring path;
@@ -72,7 +66,7 @@ TEST_F(SystemMemoryProviders, AssociationFindsItsPairByPath) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
     qztest::TestSink lookup;
-    EXPECT_EQ(Get(c.path, lookup), c.result);
+    EXPECT_EQ(Get(provider, c.path, lookup), c.result);
   }
 }
 

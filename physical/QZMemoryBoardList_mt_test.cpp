@@ -11,15 +11,10 @@
 #include "physical/QZMemoryBoardList.h"
 #include "physical/QZMemoryBoardProv.h"
 #include "sources/PlatformProbe.h"
-#include "tests/support/SystemFixture.h"
+#include "tests/support/ModuleRoot.h"
 #include "tests/support/WbemDoubles.h"
 
 namespace {
-
-// Moves the memory event counter, as the management agent does after a memory event.
-void SetMemoryEvent(DWORD value) {
-  qztest::SetRegDword(L"SOFTWARE\\Tarnwell\\WBEM\\Server\\QZ_MemoryIndication", L"QZ_MemoryEvent", value);
-}
 
 // The list's generation, read the way a request reads it.
 DWORD Generation() {
@@ -53,21 +48,17 @@ void EnumerateFromManyThreads(IWbemServices* services) {
 TEST(SharedBoardList, RebuiltOncePerMemoryEventNotOncePerReader) {
   ASSERT_TRUE(QzLoadMachine(QZ_MACHINES_DIR "/default.json", nullptr, 0));
   ASSERT_EQ(QzCompileMofFile(QZ_SOURCE_DIR "/mof/QZWmiMemory.mof", FALSE, nullptr, 0), S_OK);
-  CComPtr<IWbemLocator> locator;
-  ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                             reinterpret_cast<void**>(&locator)),
-            S_OK);
-  CComPtr<IWbemServices> services;
-  ASSERT_EQ(locator->ConnectServer(CComBSTR(L"root\\VXN"), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services), S_OK);
+  CComPtr<IWbemServices> services = qztest::Connect();
+  ASSERT_TRUE(services);
   g_MemAmpChecker.ProbePlatform();
-  SetMemoryEvent(1);
+  qztest::SetMemoryEvent(1);
   Generation();  // the first build, before the list watches the counter
   const DWORD settled = Generation();  // the list has now seen the counter once
 
   EnumerateFromManyThreads(services);
   EXPECT_EQ(Generation(), settled) << "the counter stood: no reader rebuilt";
 
-  SetMemoryEvent(2);
+  qztest::SetMemoryEvent(2);
   EnumerateFromManyThreads(services);
   EXPECT_EQ(Generation(), settled + 1) << "one memory event, one rebuild";
 }

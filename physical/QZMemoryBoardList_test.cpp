@@ -12,14 +12,11 @@
 
 namespace {
 
-const std::wstring kOk = L"Memory board status: OK";
 const std::wstring kUnknown = L"Memory board status: Unknown";
 const std::wstring kDegraded = L"Memory board status: Degraded";
 const std::wstring kPreFailure =
     L"Memory board status: Correctable error threshold for pre-failure warranty has been exceeded";
 const std::wstring kConfigError = L"Memory board status: Configuration error";
-const std::wstring kError = L"Memory board status: Error";
-const std::wstring kBusOrPower = L"Memory board status: Bus or power error";
 
 class MemoryBoardList : public qztest::ListTest<CQZMemoryBoardList> {
  protected:
@@ -98,18 +95,15 @@ TEST_F(MemoryBoardList, StatusCodesByTheTable) {
     std::vector<std::wstring> texts;
     WORD health;
   } rows[] = {
-      // One row per outcome, the last row of the table and the codes past it.
-      {0, {2}, {kOk}, 5},
-      {1, {3, 5}, {kDegraded, kPreFailure}, 10},
+      // The outcomes the bundled servers do not show, the last row of the table and the codes past it.
       {2, {3, 3}, {kDegraded, kConfigError}, 10},
-      {4, {6, 6}, {kError, kBusOrPower}, 20},
       {13, {3, 5}, {kDegraded, kPreFailure}, 10},
       {14, {0}, {kUnknown}, 0},
       {0xFFFFFFFF, {0}, {kUnknown}, 0},
   };
   std::string boards;
   for (const Row& row : rows) boards += (boards.empty() ? "{" : ",{") + std::string(R"("status": )") + std::to_string(row.code) + "}";
-  LoadDriver(R"("configuration": {"socketsPerBoard": 1, "boardCount": 7}, "boards": [)" + boards + "]");
+  LoadDriver(R"("configuration": {"socketsPerBoard": 1, "boardCount": 4}, "boards": [)" + boards + "]");
   ASSERT_EQ(Build().size(), std::size(rows));
   for (size_t i = 0; i < std::size(rows); ++i) {
     SCOPED_TRACE(rows[i].code);
@@ -145,16 +139,6 @@ TEST_F(MemoryBoardList, LockHotPlugAndMemoryAsTheDriverGivesThem) {
     EXPECT_EQ(board.GetNumberOfSockets(), c.sockets == 0 ? 8u : c.sockets) << "the driver's default socket count";
     EXPECT_EQ(board.GetAvailableMemory(), c.available);
     EXPECT_EQ(board.GetTotalMemory(), c.total);
-  }
-}
-
-// Unlike the slot lists, the board list keeps watching when the driver has no memory data.
-TEST_F(MemoryBoardList, DriverWithoutMemoryDataGivesNoBoardsButKeepsWatching) {
-  for (const char* machine : {"smbios-only.json", "real-dump.json"}) {
-    SCOPED_TRACE(machine);
-    LoadFile(machine);
-    EXPECT_EQ(Build(), Tags({}));
-    EXPECT_TRUE(list.WatchesEvents());
   }
 }
 

@@ -63,19 +63,6 @@ TEST_F(MemoryBoardSlotList, SlotsByTheDriversBoardNumbers) {
   EXPECT_EQ(slot.GetNumber(), 70000 - 65536);
   EXPECT_EQ(slot.GetName(), L"Memory Board Slot 70000");
   EXPECT_EQ(slot.GetConnectorDescription(), L"Memory Board Slot 70000");
-  EXPECT_EQ(slot.GetStatusDescriptions(), std::vector<std::wstring>{L"Memory board slot status: OK"});
-  EXPECT_EQ(slot.GetOperationalStatus(), std::vector<WORD>{2});
-  EXPECT_EQ(slot.PresentMask(), 0x7FFu);
-  EXPECT_EQ(slot.GetObjectPath(), L"\\\\QZ-SERVER\\root\\VXN:QZ_MemoryBoardSlot.CreationClassName=\"QZ_MemoryBoardSlot\","
-                               L"Tag=\"VXN:QZ_MemoryBoardSlot:70000\"");
-}
-
-// Unlike the board list this one is retried at every request when the driver has no memory data.
-TEST_F(MemoryBoardSlotList, DriverWithoutMemoryDataGivesNoSlotsAndStopsWatching) {
-  LoadText(R"({"driver": {"configuration": {"socketsPerBoard": 0, "boardCount": 0}},
-               "smbios": {"devices": [{"size": 1024}]}})");
-  EXPECT_EQ(Build(), Tags({}));
-  EXPECT_FALSE(list.WatchesEvents());
 }
 
 }  // namespace

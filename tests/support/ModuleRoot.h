@@ -1,6 +1,6 @@
 // A system root set up as the first qzwmi of a fresh root sets it up (the module registered, its
 // classes kept), the module's 22 classes, and the memory event counter: what the whole-system tests
-// and benchmarks share. Include it where QZ_MODULE_FILE and QZ_SOURCE_DIR are defined.
+// and benchmarks share. The set-up needs QZ_MODULE_FILE and QZ_SOURCE_DIR defined.
 #pragma once
 
 #include <atlbase.h>
@@ -29,6 +29,7 @@ inline constexpr const wchar_t* kModuleClasses[] = {
     L"QZ_SystemMemoryModuleSlot", L"QZ_SystemMemoryBoardSlot",
 };
 
+#ifdef QZ_MODULE_FILE
 // Registers the module and keeps its classes in the root; false with the reason when either fails.
 inline bool SetUpModuleRoot(std::string* error) {
   HMODULE module = LoadLibraryW(std::wstring(QZ_MODULE_FILE, QZ_MODULE_FILE + sizeof(QZ_MODULE_FILE) - 1).c_str());
@@ -46,6 +47,7 @@ inline bool SetUpModuleRoot(std::string* error) {
   }
   return true;
 }
+#endif
 
 // Sets the memory event counter, as the server's management agent does after a memory event.
 inline void SetMemoryEvent(DWORD value) {

@@ -1,5 +1,5 @@
-// A test of one provider as the services drive it: the module's classes compiled into root\VXN,
-// the server log on, a machine loaded and the provider initialised, and helpers that enumerate,
+// A test of providers as the services drive them: the module's classes compiled into root\VXN,
+// the server log on, a machine loaded and providers initialised on it, and helpers that enumerate,
 // look up by path and spawn instances while checking the one status every request owes.
 // Header-only, like SourcesFixture.h: it reaches the system's globals.
 #pragma once
@@ -8,6 +8,8 @@
 #include <qzplatform.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "framework/InstanceProvider.h"
 #include "support/EventCounters.h"
@@ -31,30 +33,40 @@ class ProviderTest : public SourcesTest {
     SourcesTest::TearDown();
   }
 
-  // Loads a bundled machine, probes it as the module does at load, and initialises a new provider
-  // on it. The lists are static and, once built, wait for a memory event: one is raised so that a
-  // second machine in the same test counts.
-  template <class Provider>
-  void Start(const char* machine) {
-    Stop();
-    LoadFile(machine);
+  // Loads a machine, bundled (a file name) or described (JSON text), and probes it as the module
+  // does at load. The lists are static and, once built, wait for a memory event: one is raised so
+  // that a second machine in the same test counts.
+  void Machine(const std::string& machine) {
+    if (machine.front() == '{') {
+      LoadText(machine);
+    } else {
+      LoadFile(machine.c_str());
+    }
     g_MemAmpChecker.ProbePlatform();
     AdvanceEventCounters();
-    ASSERT_EQ(qz::wbem::CreateServices(L"root\\VXN", &ns), WBEM_S_NO_ERROR);
-    provider = new Provider;
+    if (!ns) {
+      ASSERT_EQ(qz::wbem::CreateServices(L"root\\VXN", &ns), WBEM_S_NO_ERROR);
+    }
+  }
+  // A new provider on the namespace, initialised; released when the test ends.
+  template <class Provider, class... Args>
+  Provider* Start(Args&&... args) {
+    Provider* provider = new Provider(std::forward<Args>(args)...);
+    providers.push_back(provider);
     TestInitSink init;
-    ASSERT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, ns, nullptr, &init), WBEM_S_NO_ERROR);
-    ASSERT_EQ(init.calls, 1);
+    EXPECT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, ns, nullptr, &init), WBEM_S_NO_ERROR);
+    EXPECT_EQ(init.calls, 1);
+    return provider;
   }
   void Stop() {
-    if (provider) provider->Release();
+    for (CQZInstanceProvider* provider : providers) provider->Release();
+    providers.clear();
     if (ns) ns->Release();
-    provider = nullptr;
     ns = nullptr;
   }
 
   // Enumerates into `sink`; the request succeeds with one status.
-  void Enumerate(TestSink& sink) {
+  static void Enumerate(CQZInstanceProvider* provider, TestSink& sink) {
     EXPECT_EQ(provider->CreateInstanceEnumAsync(nullptr, 0, nullptr, &sink), WBEM_S_NO_ERROR);
     EXPECT_EQ(sink.statuses, 1);
     EXPECT_EQ(sink.status, WBEM_S_NO_ERROR);
@@ -62,13 +74,14 @@ class ProviderTest : public SourcesTest {
 
   // Looks up `path` into `sink`: a hit indicates one object with one status, anything else leaves
   // the sink alone.
-  HRESULT Get(const std::wstring& path, TestSink& sink) {
+  static HRESULT Get(CQZInstanceProvider* provider, const std::wstring& path, TestSink& sink) {
     BSTR text = SysAllocString(path.c_str());
     const HRESULT result = provider->GetObjectAsync(text, 0, nullptr, &sink);
     SysFreeString(text);
-    const size_t owed = result == WBEM_S_NO_ERROR ? 1 : 0;
-    EXPECT_EQ(sink.objects.size(), owed);
-    EXPECT_EQ(static_cast<size_t>(sink.statuses), owed);
+    const int owed = result == WBEM_S_NO_ERROR ? 1 : 0;
+    EXPECT_EQ(sink.indicates, owed);
+    EXPECT_EQ(sink.objects.size(), static_cast<size_t>(owed));
+    EXPECT_EQ(sink.statuses, owed);
     return result;
   }
 
@@ -105,7 +118,7 @@ class ProviderTest : public SourcesTest {
   }
 
   IWbemServices* ns = nullptr;
-  CQZInstanceProvider* provider = nullptr;
+  std::vector<CQZInstanceProvider*> providers;
 };
 
 // A property and its expected form as Describe gives it, for the tables of the provider tests.
@@ -113,6 +126,16 @@ struct PropertyCase {
   const WCHAR* name;
   std::wstring value;
 };
+
+// A path's key value: quoted, with its backslashes and quotes escaped.
+inline std::wstring Quoted(const std::wstring& text) {
+  std::wstring out = L"\"";
+  for (WCHAR ch : text) {
+    if (ch == L'\\' || ch == L'"') out += L'\\';
+    out += ch;
+  }
+  return out + L"\"";
+}
 
 // Checks every row of a property table against one instance.
 inline void ExpectProperties(IWbemClassObject* object, std::initializer_list<PropertyCase> cases) {
