@@ -190,11 +190,6 @@ TEST(QzwmiCommand, PlatformClassesInBothFormats) {
        "[\n  {\n    \"__CLASS\": \"MSSmBios_RawSMBiosTables\",\n"
        "    \"__PATH\": \"\\\\\\\\QZ-SERVER\\\\root\\\\wmi:MSSmBios_RawSMBiosTables.InstanceName=\\\"SMBiosData\\\"\",\n"
        "    \"InstanceName\": \"SMBiosData\",\n    \"Size\": 1566\n  }\n]\n"},
-      {{"--format", "json", "query", "SELECT RecordNumber, RawData FROM QZ_CommonLogEntry WHERE RecordNumber = 1"},
-       "[\n  {\n    \"__CLASS\": \"QZ_CommonLogEntry\",\n"
-       "    \"__PATH\": \"\\\\\\\\QZ-SERVER\\\\root\\\\VXN:QZ_CommonLogEntry.RecordNumber=1\",\n"
-       "    \"RecordNumber\": 1,\n    \"RawData\": [\n      0,\n      0,\n      0,\n      0,\n      0,\n      0,\n"
-       "      0,\n      0,\n      1,\n      0,\n      1,\n      0\n    ]\n  }\n]\n"},
   };
   for (const auto& c : cases) ExpectRun(c.args, 0, c.out, "");
   // The path of a projected object gets it.
