@@ -127,7 +127,6 @@ TEST_F(ModuleTest, TypeLibraryResourceHoldsWhatRegistrationWrites) {
   for (const CoclassEntry& coclass : Coclasses()) {
     SCOPED_TRACE(coclass.providerClass);
     const std::wstring clsidKey = std::wstring(L"CLSID\\") + coclass.clsid;
-    ASSERT_EQ(Value(clsidKey + L"\\TypeLib"), libId);
     CLSID clsid;
     ASSERT_EQ(CLSIDFromString(coclass.clsid, &clsid), S_OK);
     CComPtr<ITypeInfo> info;

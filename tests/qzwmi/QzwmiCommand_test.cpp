@@ -74,10 +74,6 @@ TEST(QzwmiCommand, BadInputsExitNonzeroAndNameWhatIsWrong) {
        {"QZ_CommonLogEntry is a class, not an instance", "qzwmi describe QZ_CommonLogEntry", "WBEM_E_INVALID_OBJECT_PATH"}},
       {{"query", "SELEC * FROM QZ_CommonLogEntry"}, "", 1,
        {"cannot read the query at column 1: SELECT expected", "WBEM_E_INVALID_QUERY (0x80041017)"}},
-      // Nested far too deep to parse by recursion: refused, not a crash.
-      {{"query", "SELECT * FROM QZ_CommonLogEntry WHERE " + std::string(25000, '(') + "RecordNumber = 1" +
-                     std::string(25000, ')')},
-       "", 1, {"nested deeper than 64 levels", "WBEM_E_INVALID_QUERY (0x80041017)"}},
       {{"query", "SELECT * FROM QZ_CommonLogEntry WHERE Severty > 3"}, "", 1,
        {"no property Severty in QZ_CommonLogEntry; did you mean Severity?", "WBEM_E_INVALID_QUERY"}},
       {{"enum", "QZ_CommonLogEntry", "-p", "RecordNumber,Descripton"}, "", 1,
@@ -190,11 +186,6 @@ TEST(QzwmiCommand, PlatformClassesInBothFormats) {
        "[\n  {\n    \"__CLASS\": \"MSSmBios_RawSMBiosTables\",\n"
        "    \"__PATH\": \"\\\\\\\\QZ-SERVER\\\\root\\\\wmi:MSSmBios_RawSMBiosTables.InstanceName=\\\"SMBiosData\\\"\",\n"
        "    \"InstanceName\": \"SMBiosData\",\n    \"Size\": 1566\n  }\n]\n"},
-      {{"--format", "json", "query", "SELECT RecordNumber, RawData FROM QZ_CommonLogEntry WHERE RecordNumber = 1"},
-       "[\n  {\n    \"__CLASS\": \"QZ_CommonLogEntry\",\n"
-       "    \"__PATH\": \"\\\\\\\\QZ-SERVER\\\\root\\\\VXN:QZ_CommonLogEntry.RecordNumber=1\",\n"
-       "    \"RecordNumber\": 1,\n    \"RawData\": [\n      0,\n      0,\n      0,\n      0,\n      0,\n      0,\n"
-       "      0,\n      0,\n      1,\n      0,\n      1,\n      0\n    ]\n  }\n]\n"},
   };
   for (const auto& c : cases) ExpectRun(c.args, 0, c.out, "");
   // The path of a projected object gets it.
@@ -281,8 +272,6 @@ TEST(QzwmiCommand, FreshRootSetsItselfUpOnFirstUse) {
 #ifdef QZWMI_HAS_MODULE
   const std::string module = qzwmi::DefaultModulePath();
   EXPECT_EQ(RegisteredServer(), std::wstring(module.begin(), module.end()));
-  run = RunQzwmi({"describe", "QZ_MemoryModule"});
-  EXPECT_EQ(run.status, 0) << run.err;
   // A root whose registered module is gone (a removed build, an earlier installation) registers this one.
   const std::string key = "HKCR\\CLSID\\{D57B64F7-8728-4717-BD9C-A09719A06BA0}\\InprocServer32";
   ASSERT_EQ(RunQzwmi({"reg", "add", key, "/ve", "/d", "/gone/QZWmiMemory.so", "/f"}).status, 0);
