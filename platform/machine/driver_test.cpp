@@ -204,8 +204,6 @@ TEST(SmbiosStructureCount, CountsWholeStructuresUpToTheEnd) {
   struct Case { const char* what; std::vector<uint8_t> table; uint16_t count; };
   const Case cases[] = {
       {"empty", {}, 0},
-      {"one without strings", {1, 4, 0, 0, 0, 0}, 1},
-      {"strings then the end", {1, 5, 0, 0, 9, 'a', 0, 'b', 0, 0, 127, 4, 0, 0, 0, 0}, 2},
       {"a string set without its end", {1, 4, 0, 0, 0, 0, 1, 4, 0, 0, 'x', 0}, 1},
       {"a length below the header", {1, 4, 0, 0, 0, 0, 1, 3, 0, 0, 0, 0}, 1},
   };

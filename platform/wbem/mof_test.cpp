@@ -17,6 +17,7 @@
 #include "kernel32/text.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/PlatformTest.h"
+#include "tests/support/WbemDoubles.h"
 #include "wbem/mof.h"
 #include "wbem/repository.h"
 
@@ -29,6 +30,7 @@ using qz::wbem::MofResult;
 using qz::wbem::PropertyDef;
 using qz::wbem::Qualifier;
 using qz::wbem::Repository;
+constexpr auto Text = qztest::GetString;
 
 constexpr const wchar_t* kTestNamespace = L"root\\Test";
 
@@ -40,12 +42,6 @@ const PropertyDef* Property(const ClassDef& cls, const wchar_t* name) {
 std::wstring CimTypeText(const PropertyDef& property) {
   const Qualifier* type = FindQualifier(property.qualifiers, L"CIMTYPE");
   return type && type->value.vt == VT_BSTR ? type->value.bstrVal : L"";
-}
-
-std::wstring Text(IWbemClassObject* object, const wchar_t* property) {
-  CComVariant value;
-  if (FAILED(object->Get(property, 0, &value, nullptr, nullptr)) || value.vt != VT_BSTR) return L"<none>";
-  return value.bstrVal;
 }
 
 // A repository of its own, into which texts compile as "t.mof" in root\Test.
@@ -258,9 +254,9 @@ TEST_F(MofCompiler, StaticInstancesAreStoredCopiesAndDeleteClassDropsThem) {
   ASSERT_EQ(instance->Put(L"S", 0, &text, 0), WBEM_S_NO_ERROR);
   auto stored = repository.Instances(kTestNamespace, L"qz_b");
   ASSERT_EQ(stored.size(), 1u);
-  EXPECT_EQ(Text(stored[0], L"S"), L"<none>");
+  EXPECT_EQ(Text(stored[0], L"S"), L"<not a string>");
   ASSERT_EQ(stored[0]->Put(L"S", 0, &text, 0), WBEM_S_NO_ERROR);
-  EXPECT_EQ(Text(repository.Instances(kTestNamespace, L"QZ_B")[0], L"S"), L"<none>");
+  EXPECT_EQ(Text(repository.Instances(kTestNamespace, L"QZ_B")[0], L"S"), L"<not a string>");
   EXPECT_EQ(Text(stored[0], L"__NAMESPACE"), L"root\\Test");
   EXPECT_TRUE(repository.Instances(kTestNamespace, L"QZ_A").empty()) << "exactly the class, not its subclasses";
 
