@@ -129,17 +129,19 @@ TEST_F(MetricsServe, CountsTheServiceItselfAndScrapesDuringRebuildsAreWhole) {
                 "REG_DWORD", "/d", std::to_string(i), "/f"});
     done = true;
   });
-  int scrapes = 0;
-  while (!done || scrapes < 5) {
+  // The first scrape that is not whole ends the loop; the thread is joined before anything is
+  // asserted, so that a failure reports instead of leaving the thread running.
+  std::string broken;
+  for (int scrapes = 0; broken.empty() && (!done || scrapes < 5); ++scrapes) {
     const Reply scrape = Get(m_Server.Port(), {"-H", "Accept: application/openmetrics-text"});
-    ++scrapes;
-    ASSERT_EQ(scrape.status, 200);
-    ASSERT_EQ(Count(scrape.body, "\nqzwmi_memory_module_info{"), 12u) << scrape.body;
-    ASSERT_EQ(Count(scrape.body, "\nqzwmi_memory_module_predictive_failure{"), 12u);
-    ASSERT_EQ(Count(scrape.body, "# EOF"), 1u);
-    ASSERT_EQ(scrape.body.substr(scrape.body.size() - 6), "# EOF\n");
+    const std::string& body = scrape.body;
+    const bool whole = scrape.status == 200 && Count(body, "\nqzwmi_memory_module_info{") == 12u &&
+                       Count(body, "\nqzwmi_memory_module_predictive_failure{") == 12u && Count(body, "# EOF") == 1u &&
+                       body.size() >= 6 && body.compare(body.size() - 6, 6, "# EOF\n") == 0;
+    if (!whole) broken = "status " + std::to_string(scrape.status) + "\n" + body;
   }
   events.join();
+  ASSERT_EQ(broken, "");
   const Reply last = Get(m_Server.Port());
   EXPECT_EQ(Sample(last.body, "qzwmi_memory_event_sequence"), "21");
   EXPECT_NE(Sample(last.body, "qzwmi_last_rebuild_timestamp_seconds"), before);
