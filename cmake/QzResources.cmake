@@ -1,5 +1,5 @@
 # The string tables: qzrc compiles an .rc file into a C++ source that files its strings under the
-# module that links it, where FindResourceExW, LoadStringW and LoadResourceString find them.
+# module that links it, where FindResourceExW and LoadResourceString find them.
 
 add_subdirectory(${CMAKE_SOURCE_DIR}/tools/qzrc ${CMAKE_BINARY_DIR}/tools/qzrc)
 

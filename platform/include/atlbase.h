@@ -307,22 +307,8 @@ class CComVariant : public tagVARIANT {
     punkVal = pSrc;
     if (punkVal) punkVal->AddRef();
   }
-  // A copy of the array, typed VT_ARRAY | its element type; VT_ERROR when it cannot be copied.
-  CComVariant(const SAFEARRAY* pSrc) {  // NOLINT
-    vt = VT_EMPTY;
-    SAFEARRAY* copy = nullptr;
-    VARTYPE element = VT_EMPTY;
-    SAFEARRAY* source = const_cast<SAFEARRAY*>(pSrc);
-    HRESULT hr = ::SafeArrayGetVartype(source, &element);
-    if (SUCCEEDED(hr)) hr = ::SafeArrayCopy(source, &copy);
-    if (FAILED(hr)) {
-      vt = VT_ERROR;
-      scode = hr;
-      return;
-    }
-    vt = static_cast<VARTYPE>(VT_ARRAY | element);
-    parray = copy;
-  }
+  // An array carries no element type that a variant could take, and would otherwise become a bool.
+  CComVariant(const SAFEARRAY* pSrc) = delete;  // NOLINT
 
   CComVariant& operator=(const CComVariant& varSrc) {
     if (this != &varSrc) InternalCopy(&varSrc);

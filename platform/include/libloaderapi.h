@@ -47,7 +47,6 @@ WINBASEAPI DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
 // Copies string uID of the module into lpBuffer (at most cchBufferMax - 1 characters and a
 // terminator) and returns the characters copied; 0 when the module has no such string. With
 // cchBufferMax 0, stores a read-only pointer to the string (not terminated) and returns its length.
-WINBASEAPI int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax);
 
 // Loads a module (a Linux path, or a Windows path mapped into the system root) and tells its
 // DllMain on the first load; the handle is its load address. NULL with ERROR_MOD_NOT_FOUND,
@@ -63,4 +62,3 @@ WINBASEAPI FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 #define GetModuleFileName GetModuleFileNameW
 #define FindResourceEx FindResourceExW
 #define FindResource FindResourceW
-#define LoadString LoadStringW

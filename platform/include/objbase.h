@@ -38,16 +38,12 @@ STDAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, 
 STDAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv);
 // Unloads every loaded server module whose DllCanUnloadNow answers S_OK.
 STDAPI_(void) CoFreeUnusedLibraries(void);
-STDAPI_(LPVOID) CoTaskMemAlloc(SIZE_T cb);
-STDAPI_(void) CoTaskMemFree(LPVOID pv);
 // "{D57B64F7-8728-4717-BD9C-A09719A06BA0}": upper case, CHARS_IN_GUID characters with the
 // terminator; 0 when the buffer is smaller.
 STDAPI_(int) StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
 // The braced form in either case, or a ProgID with a CLSID subkey in HKEY_CLASSES_ROOT;
 // CO_E_CLASSSTRING (and CLSID_NULL) for other text.
 STDAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
-// The braced form in either case; E_INVALIDARG for other text.
-STDAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid);
 
 // The platform's own in-process classes (the WMI service, the path parser, ...) register their
 // class factories here instead of in the registry, as built-in servers of the system are.

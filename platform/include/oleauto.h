@@ -15,8 +15,6 @@ WINOLEAUTAPI_(BSTR) SysAllocStringLen(const OLECHAR* strIn, UINT ui);
 // A string of len bytes; len need not be a multiple of sizeof(OLECHAR). Null psz: uninitialised.
 WINOLEAUTAPI_(BSTR) SysAllocStringByteLen(LPCSTR psz, UINT len);
 // Replaces *pbstr with a copy of psz (a null psz gives the empty string); FALSE when out of memory.
-WINOLEAUTAPI_(INT) SysReAllocString(BSTR* pbstr, const OLECHAR* psz);
-WINOLEAUTAPI_(INT) SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len);
 WINOLEAUTAPI_(void) SysFreeString(BSTR bstrString);
 WINOLEAUTAPI_(UINT) SysStringLen(BSTR pbstr);
 WINOLEAUTAPI_(UINT) SysStringByteLen(BSTR bstr);
@@ -43,7 +41,6 @@ WINOLEAUTAPI SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound);
 WINOLEAUTAPI SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
 WINOLEAUTAPI_(UINT) SafeArrayGetDim(SAFEARRAY* psa);
 WINOLEAUTAPI_(UINT) SafeArrayGetElemsize(SAFEARRAY* psa);
-WINOLEAUTAPI SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt);
 WINOLEAUTAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);
 WINOLEAUTAPI SafeArrayLock(SAFEARRAY* psa);
 WINOLEAUTAPI SafeArrayUnlock(SAFEARRAY* psa);

@@ -3,5 +3,4 @@
 
 #include "errhandlingapi.h"
 
-WINBASEAPI DWORD WINAPI GetCurrentProcessId(void);
 WINBASEAPI DWORD WINAPI GetCurrentThreadId(void);

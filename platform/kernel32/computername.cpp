@@ -1,4 +1,4 @@
-// GetComputerNameExW and GetComputerNameW: the managed machine's names, with its injected failure.
+// GetComputerNameExW: the managed machine's names, with its injected failure.
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -67,22 +67,4 @@ extern "C" BOOL WINAPI GetComputerNameExW(COMPUTER_NAME_FORMAT NameType, LPWSTR 
   std::wmemcpy(lpBuffer, wide.c_str(), needed);
   *nSize = needed - 1;
   return TRUE;
-}
-
-extern "C" BOOL WINAPI GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize) {
-  if (!nSize) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  DWORD size = *nSize;
-  if (GetComputerNameExW(ComputerNameNetBIOS, lpBuffer, &size)) {
-    *nSize = size;
-    return TRUE;
-  }
-  // GetComputerNameW reports a short buffer as ERROR_BUFFER_OVERFLOW.
-  if (GetLastError() == ERROR_MORE_DATA) {
-    *nSize = size;
-    SetLastError(ERROR_BUFFER_OVERFLOW);
-  }
-  return FALSE;
 }

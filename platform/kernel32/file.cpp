@@ -432,35 +432,6 @@ extern "C" BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceTo
   return TRUE;
 }
 
-extern "C" DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
-                                       DWORD dwMoveMethod) {
-  auto file = qz::LookupFile(hFile);
-  if (!file) return INVALID_SET_FILE_POINTER;
-  // Without a high part the distance is a signed 32-bit value; with one, the two form 64 bits.
-  LONGLONG distance = lpDistanceToMoveHigh
-                          ? static_cast<LONGLONG>((static_cast<ULONGLONG>(static_cast<DWORD>(*lpDistanceToMoveHigh)) << 32) |
-                                                  static_cast<DWORD>(lDistanceToMove))
-                          : lDistanceToMove;
-  std::lock_guard<std::mutex> guard(file->PositionLock());
-  if (!lpDistanceToMoveHigh) {
-    LONGLONG current = lseek(file->Fd(), 0, SEEK_CUR);
-    LONGLONG position = qz::Seek(*file, distance, dwMoveMethod);
-    if (position < 0) return INVALID_SET_FILE_POINTER;
-    if (position > 0xFFFFFFFEll) {  // cannot be reported in 32 bits: undo
-      lseek(file->Fd(), current, SEEK_SET);
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return INVALID_SET_FILE_POINTER;
-    }
-    SetLastError(ERROR_SUCCESS);
-    return static_cast<DWORD>(position);
-  }
-  LONGLONG position = qz::Seek(*file, distance, dwMoveMethod);
-  if (position < 0) return INVALID_SET_FILE_POINTER;
-  *lpDistanceToMoveHigh = static_cast<LONG>(position >> 32);
-  SetLastError(ERROR_SUCCESS);  // INVALID_SET_FILE_POINTER can be a real low part
-  return static_cast<DWORD>(position);
-}
-
 extern "C" BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
   auto file = qz::LookupFile(hFile);
   if (!file) return FALSE;
@@ -468,32 +439,6 @@ extern "C" BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
   struct stat st;
   if (fstat(file->Fd(), &st) != 0) return FailWith(qz::ErrorFromErrno(errno));
   lpFileSize->QuadPart = st.st_size;
-  return TRUE;
-}
-
-extern "C" DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(hFile, &size)) return INVALID_FILE_SIZE;
-  if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(size.QuadPart >> 32);
-  SetLastError(ERROR_SUCCESS);  // INVALID_FILE_SIZE can be a real low part
-  return static_cast<DWORD>(size.QuadPart);
-}
-
-extern "C" BOOL WINAPI SetEndOfFile(HANDLE hFile) {
-  auto file = qz::LookupFile(hFile);
-  if (!file) return FALSE;
-  if (!file->CanWrite()) return FailWith(ERROR_ACCESS_DENIED);
-  std::lock_guard<std::mutex> guard(file->PositionLock());
-  off_t position = lseek(file->Fd(), 0, SEEK_CUR);
-  if (position < 0 || ftruncate(file->Fd(), position) != 0) return FailWith(qz::ErrorFromErrno(errno));
-  return TRUE;
-}
-
-extern "C" BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
-  auto file = qz::LookupFile(hFile);
-  if (!file) return FALSE;
-  if (!file->CanWrite()) return FailWith(ERROR_ACCESS_DENIED);
-  if (fsync(file->Fd()) != 0) return FailWith(qz::ErrorFromErrno(errno));
   return TRUE;
 }
 
@@ -509,7 +454,7 @@ extern "C" BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
   return TRUE;
 }
 
-extern "C" BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
+extern "C" BOOL WINAPI MoveFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName) {
   if (!lpExistingFileName || !lpNewFileName) return FailWith(ERROR_INVALID_PARAMETER);
   std::optional<std::string> from = qz::MapWindowsPath(lpExistingFileName);
   if (!from) return FALSE;
@@ -518,24 +463,11 @@ extern "C" BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFile
   struct stat st;
   if (lstat(from->c_str(), &st) != 0) return FailWith(qz::ErrorForPath(errno, *from));
   if (!S_ISDIR(st.st_mode) && qz::DeleteDenied(*from)) return FailWith(ERROR_SHARING_VIOLATION);
-  if (dwFlags & MOVEFILE_REPLACE_EXISTING) {
-    struct stat target;
-    if (lstat(to->c_str(), &target) == 0) {
-      if (S_ISDIR(target.st_mode)) return FailWith(ERROR_ACCESS_DENIED);
-      if (qz::DeleteDenied(*to)) return FailWith(ERROR_SHARING_VIOLATION);
-    }
-    if (rename(from->c_str(), to->c_str()) != 0) return FailWith(qz::ErrorForPath(errno, *to));
-    return TRUE;
-  }
   if (renameat2(AT_FDCWD, from->c_str(), AT_FDCWD, to->c_str(), RENAME_NOREPLACE) != 0) {
     if (errno == EEXIST) return FailWith(ERROR_ALREADY_EXISTS);
     return FailWith(qz::ErrorForPath(errno, *to));
   }
   return TRUE;
-}
-
-extern "C" BOOL WINAPI MoveFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName) {
-  return MoveFileExW(lpExistingFileName, lpNewFileName, 0);
 }
 
 extern "C" BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES) {

@@ -12,7 +12,6 @@ namespace {
 
 constexpr LCID kDefaultLcid = 1033;
 constexpr UINT kAnsiCodePage = 1252;
-constexpr UINT kOemCodePage = 437;
 constexpr DWORD kWcErrInvalidChars = 0x00000080;
 
 // POSIX locale names and their LCIDs; the first row of a language also answers for the bare language.
@@ -173,10 +172,6 @@ int Fail(DWORD error) {
 
 }  // namespace
 
-extern "C" LCID WINAPI GetSystemDefaultLCID(void) { return ProcessLcid(); }
-
-extern "C" LCID WINAPI GetUserDefaultLCID(void) { return ProcessLcid(); }
-
 extern "C" LCID WINAPI GetThreadLocale(void) {
   if (!t_ThreadLocale) t_ThreadLocale = ProcessLcid();
   return t_ThreadLocale;
@@ -195,11 +190,6 @@ extern "C" BOOL WINAPI SetThreadLocale(LCID Locale) {
   t_ThreadLocale = Locale;
   return TRUE;
 }
-
-// Every locale that we know is served by Windows-1252, so the thread's ANSI code page is the process's.
-extern "C" UINT WINAPI GetACP(void) { return kAnsiCodePage; }
-
-extern "C" UINT WINAPI GetOEMCP(void) { return kOemCodePage; }
 
 extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                                           LPWSTR lpWideCharStr, int cchWideChar) {

@@ -181,7 +181,6 @@ std::optional<std::string> MapWindowsPath(std::wstring_view path) {
 namespace {
 
 constexpr wchar_t kWindowsDirectory[] = L"C:\\Windows";
-constexpr wchar_t kSystemDirectory[] = L"C:\\Windows\\system32";
 
 // Copies `text` with its terminator when it fits: its length, else the size it needs.
 UINT CopyDirectory(std::wstring_view text, LPWSTR buffer, UINT size) {
@@ -197,9 +196,4 @@ UINT CopyDirectory(std::wstring_view text, LPWSTR buffer, UINT size) {
 extern "C" UINT WINAPI GetWindowsDirectoryW(LPWSTR lpBuffer, UINT uSize) {
   qz::SystemRoot();  // a fresh root sets up its Windows directory on first use
   return CopyDirectory(kWindowsDirectory, lpBuffer, uSize);
-}
-
-extern "C" UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) {
-  qz::SystemRoot();
-  return CopyDirectory(kSystemDirectory, lpBuffer, uSize);
 }

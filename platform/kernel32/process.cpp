@@ -1,10 +1,8 @@
-// The identity of the calling process and thread.
+// The identity of the calling thread.
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include "windows.h"
-
-extern "C" DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
 
 extern "C" DWORD WINAPI GetCurrentThreadId(void) {
   // The kernel's thread id: unique across the system while the thread lives, like a Windows one.

@@ -1,7 +1,6 @@
 // Module resources: the tables that qzrc generates, filed by module, and the Win32 functions that
 // find, load and read them.
 #include <list>
-#include <map>
 #include <mutex>
 #include <optional>
 
@@ -13,7 +12,6 @@ namespace qz {
 namespace {
 
 constexpr WORD kStringType = 6;  // RT_STRING
-constexpr UINT kStringsPerBlock = 16;
 constexpr WORD kUsEnglish = 0x0409;
 
 struct ResourceTable {
@@ -21,9 +19,6 @@ struct ResourceTable {
   std::wstring name;  // upper case, as module names compare
   const QzResourceEntry* entries;
   size_t count;
-  // Each string of the table once more as the process's wide characters, for LoadStringW's
-  // read-only pointers: the blocks themselves hold UTF-16.
-  std::map<std::pair<WORD, UINT>, std::wstring> strings;
 };
 
 struct ResourceRegistry {
@@ -35,33 +30,6 @@ struct ResourceRegistry {
 ResourceRegistry& Registry() {
   static ResourceRegistry* registry = new ResourceRegistry;
   return *registry;
-}
-
-// The strings of one block; a block cut short keeps the entries that are whole.
-void DecodeBlock(const QzResourceEntry& entry, std::map<std::pair<WORD, UINT>, std::wstring>& strings) {
-  if (entry.name == 0) return;
-  size_t at = 0;
-  auto word = [&](size_t offset) { return static_cast<WORD>(entry.data[offset] | (entry.data[offset + 1] << 8)); };
-  for (UINT index = 0; index < kStringsPerBlock && at + 2 <= entry.size; ++index) {
-    size_t length = word(at);
-    at += 2;
-    if (at + length * 2 > entry.size) return;
-    std::wstring text;
-    for (size_t i = 0; i < length; ++i) {
-      WORD unit = word(at + i * 2);
-      if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < length) {
-        WORD low = word(at + (i + 1) * 2);
-        if (low >= 0xDC00 && low < 0xE000) {
-          text += static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-          ++i;
-          continue;
-        }
-      }
-      text += static_cast<wchar_t>(unit);
-    }
-    at += length * 2;
-    if (length) strings[{entry.language, (entry.name - 1u) * kStringsPerBlock + index}] = std::move(text);
-  }
 }
 
 // An integer type matches the entry's number, a named type its name without regard to case.
@@ -128,9 +96,7 @@ extern "C" void QzRegisterResources(const void* anchor, const char* moduleName, 
   std::wstring name = qz::UpperAscii(qz::FromUtf8(moduleName ? moduleName : ""));
   size_t slash = name.find_last_of(L"\\/");
   if (slash != std::wstring::npos) name.erase(0, slash + 1);
-  qz::ResourceTable table{base, name, entries, count, {}};
-  for (size_t i = 0; i < count; ++i)
-    if (!entries[i].typeName && entries[i].type == qz::kStringType && entries[i].data) qz::DecodeBlock(entries[i], table.strings);
+  qz::ResourceTable table{base, name, entries, count};
   qz::ResourceRegistry& registry = qz::Registry();
   std::lock_guard<std::mutex> hold(registry.lock);
   registry.tables.push_back(std::move(table));
@@ -192,32 +158,3 @@ extern "C" DWORD WINAPI SizeofResource(HMODULE, HRSRC hResInfo) {
   return reinterpret_cast<const QzResourceEntry*>(hResInfo)->size;
 }
 
-extern "C" int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax) {
-  if (!lpBuffer || cchBufferMax < 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  // A string that is not there leaves an empty buffer, so that careless callers print nothing.
-  if (cchBufferMax > 0) lpBuffer[0] = L'\0';
-  if (uID > 0xFFFF) {
-    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-    return 0;
-  }
-  HRSRC found = FindResourceW(hInstance, MAKEINTRESOURCEW(uID / qz::kStringsPerBlock + 1), RT_STRING);
-  if (!found) return 0;
-  auto* entry = reinterpret_cast<const QzResourceEntry*>(found);
-  qz::ResourceRegistry& registry = qz::Registry();
-  std::lock_guard<std::mutex> hold(registry.lock);
-  const qz::ResourceTable* table = qz::TableOf(found);
-  if (!table) return 0;
-  auto text = table->strings.find({entry->language, uID});
-  if (text == table->strings.end()) return 0;
-  if (cchBufferMax == 0) {
-    *reinterpret_cast<const WCHAR**>(lpBuffer) = text->second.c_str();
-    return static_cast<int>(text->second.size());
-  }
-  size_t copied = std::min(text->second.size(), static_cast<size_t>(cchBufferMax - 1));
-  text->second.copy(lpBuffer, copied);
-  lpBuffer[copied] = L'\0';
-  return static_cast<int>(copied);
-}

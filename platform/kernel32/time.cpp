@@ -125,11 +125,3 @@ extern "C" void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime) {
   gmtime_r(&now.tv_sec, &t);
   FromTm(t, now.tv_nsec, lpSystemTime);
 }
-
-extern "C" ULONGLONG WINAPI GetTickCount64(void) {
-  struct timespec now;
-  clock_gettime(CLOCK_BOOTTIME, &now);
-  return static_cast<ULONGLONG>(now.tv_sec) * 1000 + static_cast<ULONGLONG>(now.tv_nsec) / 1000000;
-}
-
-extern "C" DWORD WINAPI GetTickCount(void) { return static_cast<DWORD>(GetTickCount64()); }

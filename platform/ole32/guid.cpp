@@ -3,7 +3,6 @@
 #include <objbase.h>
 #include <winreg.h>
 
-#include <cstdlib>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -96,20 +95,5 @@ HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
   *pclsid = CLSID_NULL;
   return CO_E_CLASSSTRING;
 }
-
-// Unlike CLSIDFromString, bad text gives E_INVALIDARG and leaves *lpiid alone.
-HRESULT IIDFromString(LPCOLESTR lpsz, LPIID lpiid) {
-  if (!lpiid) return E_INVALIDARG;
-  // A null string is the null IID, as on Windows.
-  if (!lpsz) {
-    *lpiid = IID_NULL;
-    return S_OK;
-  }
-  return ParseGuid(lpsz, lpiid) ? S_OK : E_INVALIDARG;
-}
-
-LPVOID CoTaskMemAlloc(SIZE_T cb) { return std::malloc(cb ? cb : 1); }
-
-void CoTaskMemFree(LPVOID pv) { std::free(pv); }
 
 }  // extern "C"

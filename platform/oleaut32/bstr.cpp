@@ -55,24 +55,6 @@ BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui) {
 
 BSTR SysAllocStringByteLen(LPCSTR psz, UINT len) { return AllocBytes(psz, len); }
 
-INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len) {
-  if (!pbstr) return FALSE;
-  // Allocate before freeing: psz may point into the old string.
-  BSTR copy = SysAllocStringLen(nullptr, len);
-  if (!copy) return FALSE;
-  if (psz && len) std::memcpy(copy, psz, static_cast<size_t>(len) * sizeof(OLECHAR));
-  SysFreeString(*pbstr);
-  *pbstr = copy;
-  return TRUE;
-}
-
-INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz) {
-  if (!pbstr) return FALSE;
-  const size_t length = psz ? std::wcslen(psz) : 0;
-  if (length > 0xFFFFFFFFULL / sizeof(OLECHAR)) return FALSE;
-  return SysReAllocStringLen(pbstr, psz, static_cast<UINT>(length));
-}
-
 void SysFreeString(BSTR bstrString) {
   if (!bstrString) return;
   std::free(HeaderOf(bstrString));

@@ -6,10 +6,6 @@
 
 namespace {
 
-// Every descriptor is preceded by 16 bytes, as on Windows: the interface IID of a VT_UNKNOWN or
-// VT_DISPATCH array, or, in the last 4 of them, the VARTYPE of any other array.
-constexpr size_t kHiddenBytes = 16;
-
 struct ElementKind {
   VARTYPE vt;
   ULONG size;
@@ -30,22 +26,17 @@ ULONG ElementSize(VARTYPE vt) {
   return 0;
 }
 
-char* BlockOf(SAFEARRAY* psa) { return reinterpret_cast<char*>(psa) - kHiddenBytes; }
-DWORD* HiddenVartype(SAFEARRAY* psa) { return reinterpret_cast<DWORD*>(psa) - 1; }
-IID* HiddenIid(SAFEARRAY* psa) { return reinterpret_cast<IID*>(BlockOf(psa)); }
-
 size_t DescriptorSize(UINT cDims) { return sizeof(SAFEARRAY) + (cDims - 1) * sizeof(SAFEARRAYBOUND); }
 
-// A zeroed descriptor with its hidden block; null when out of memory.
+// A zeroed descriptor; null when out of memory.
 SAFEARRAY* AllocDescriptor(UINT cDims) {
-  auto* block = static_cast<char*>(std::calloc(1, kHiddenBytes + DescriptorSize(cDims)));
-  if (!block) return nullptr;
-  auto* psa = reinterpret_cast<SAFEARRAY*>(block + kHiddenBytes);
+  auto* psa = static_cast<SAFEARRAY*>(std::calloc(1, DescriptorSize(cDims)));
+  if (!psa) return nullptr;
   psa->cDims = static_cast<USHORT>(cDims);
   return psa;
 }
 
-void FreeDescriptor(SAFEARRAY* psa) { std::free(BlockOf(psa)); }
+void FreeDescriptor(SAFEARRAY* psa) { std::free(psa); }
 
 // Number of elements over all dimensions; false when it does not fit in memory.
 bool CellCount(const SAFEARRAY* psa, unsigned long long* count) {
@@ -58,7 +49,7 @@ bool CellCount(const SAFEARRAY* psa, unsigned long long* count) {
   return true;
 }
 
-// Records the element type the way SafeArrayCreate does.
+// Records which elements own what they point to, for copying and clearing them.
 void SetFeatures(SAFEARRAY* psa, VARTYPE vt) {
   switch (vt) {
     case VT_BSTR: psa->fFeatures |= FADF_BSTR; break;
@@ -67,13 +58,6 @@ void SetFeatures(SAFEARRAY* psa, VARTYPE vt) {
     case VT_VARIANT: psa->fFeatures |= FADF_VARIANT; break;
     default: break;
   }
-  if (vt == VT_UNKNOWN || vt == VT_DISPATCH) {
-    psa->fFeatures |= FADF_HAVEIID;
-    *HiddenIid(psa) = vt == VT_DISPATCH ? IID_IDispatch : IID_IUnknown;
-    return;
-  }
-  psa->fFeatures |= FADF_HAVEVARTYPE;
-  *HiddenVartype(psa) = vt;
 }
 
 // Allocates zeroed storage for all elements. At least one byte, so that an empty array still has
@@ -314,26 +298,6 @@ UINT SafeArrayGetDim(SAFEARRAY* psa) { return psa ? psa->cDims : 0; }
 
 UINT SafeArrayGetElemsize(SAFEARRAY* psa) { return psa ? psa->cbElements : 0; }
 
-HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt) {
-  if (!psa || !pvt) return E_INVALIDARG;
-  if (psa->fFeatures & FADF_HAVEVARTYPE) {
-    *pvt = static_cast<VARTYPE>(*HiddenVartype(psa));
-  } else if (psa->fFeatures & FADF_HAVEIID) {
-    *pvt = *HiddenIid(psa) == IID_IDispatch ? VT_DISPATCH : VT_UNKNOWN;
-  } else if (psa->fFeatures & FADF_BSTR) {
-    *pvt = VT_BSTR;
-  } else if (psa->fFeatures & FADF_UNKNOWN) {
-    *pvt = VT_UNKNOWN;
-  } else if (psa->fFeatures & FADF_DISPATCH) {
-    *pvt = VT_DISPATCH;
-  } else if (psa->fFeatures & FADF_VARIANT) {
-    *pvt = VT_VARIANT;
-  } else {
-    return E_INVALIDARG;
-  }
-  return S_OK;
-}
-
 HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
   if (!ppsaOut) return E_INVALIDARG;
   *ppsaOut = nullptr;
@@ -341,7 +305,6 @@ HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
   if (psa->cDims == 0) return E_INVALIDARG;
   SAFEARRAY* copy = AllocDescriptor(psa->cDims);
   if (!copy) return E_OUTOFMEMORY;
-  std::memcpy(BlockOf(copy), BlockOf(psa), kHiddenBytes);
   copy->cbElements = psa->cbElements;
   // The copy is an ordinary heap array of the same type, whatever kind of storage the source had.
   copy->fFeatures = psa->fFeatures & ~(FADF_AUTO | FADF_STATIC | FADF_EMBEDDED | FADF_FIXEDSIZE);
